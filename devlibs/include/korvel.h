@@ -1,0 +1,150 @@
+/* Korvel: the camera network library. C interface, linked at load time.
+ *
+ * Every function may be called from several threads at once. Handles are small
+ * non-negative integers; -1 is never a valid handle. Unless stated otherwise a
+ * function returns 0 on success and a non-zero KORVEL_E_* code on failure.
+ */
+#ifndef QUORVANE_KORVEL_H
+#define QUORVANE_KORVEL_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(__GNUC__)
+#define KORVEL_API __attribute__((visibility("default")))
+#define KORVEL_PRINTF(f, a) __attribute__((format(printf, f, a)))
+#else
+#define KORVEL_API
+#define KORVEL_PRINTF(f, a)
+#endif
+
+enum {
+    KORVEL_OK = 0,
+    KORVEL_E_PARAM = 1,    /* a null pointer or an out-of-range argument */
+    KORVEL_E_HANDLE = 2,   /* no camera with this handle */
+    KORVEL_E_NOT_INIT = 3, /* Net_Init has not been called */
+    KORVEL_E_CONNECT = 4,  /* no session could be opened within the attempts */
+    KORVEL_E_TIMEOUT = 5,  /* the camera did not answer in time */
+    KORVEL_E_IO = 6,       /* the link broke or a local file could not be read */
+    KORVEL_E_PROTOCOL = 7, /* the camera sent something malformed */
+    KORVEL_E_REFUSED = 8,  /* the camera answered with a refusal */
+    KORVEL_E_VERIFY = 9,   /* the camera rejected the file it received */
+    KORVEL_E_NOT_CONNECTED = 10
+};
+
+#pragma pack(push, 1)
+
+/* One camera as discovery reports it. 452 bytes. */
+typedef struct tNetDeviceInfo {
+    uint32_t uiRecordVersion; /*   0: wire record version, 1 */
+    uint8_t ucMac[6];         /*   4: MAC address, raw bytes */
+    uint8_t ucReserved1[70];  /*  10 */
+    char szDevType[128];      /*  80: device type (model), NUL-terminated */
+    char szSoftVersion[132];  /* 208: software version, NUL-terminated */
+    uint8_t ucIp[4];          /* 340: IPv4 address, first octet first */
+    uint8_t ucMask[4];        /* 344: subnet mask, first octet first */
+    uint8_t ucGateway[4];     /* 348: gateway, first octet first */
+    uint16_t usCtrlPort;      /* 352: TCP control port, little-endian; 0 = default */
+    uint8_t ucReserved2[32];  /* 354 */
+    char szHardVersion[66];   /* 386: hardware version, NUL-terminated */
+} tNetDeviceInfo;
+
+/* A camera clock. 12 bytes; bytes 7 to 11 belong to the camera and go back unchanged. */
+typedef struct tNetTimeSetup {
+    uint16_t usYear;       /* 0 */
+    uint8_t ucMonth;       /* 2: 1..12 */
+    uint8_t ucDay;         /* 3: 1..31 */
+    uint8_t ucHour;        /* 4: 0..23 */
+    uint8_t ucMinute;      /* 5: 0..59 */
+    uint8_t ucSecond;      /* 6: 0..59 */
+    uint8_t ucReserved[5]; /* 7 */
+} tNetTimeSetup;
+
+/* Upgrade types carried by tNetFileUpdate.UpgradeType. */
+enum {
+    NET_UPGRADE_APP = 0,    /* name-matched application image */
+    NET_UPGRADE_FORCED = 1, /* forced image */
+    NET_UPGRADE_KERNEL = 2, /* kernel image */
+    NET_UPGRADE_FS = 3,     /* file-system image */
+    NET_UPGRADE_UNKNOWN = 0xFFFF
+};
+
+/* A file to send. 258 bytes. */
+typedef struct tNetFileUpdate {
+    uint16_t UpgradeType; /* 0 */
+    char szFilePath[256]; /* 2: local path of the file, NUL-terminated */
+} tNetFileUpdate;
+
+#pragma pack(pop)
+
+#ifdef __cplusplus
+static_assert(sizeof(tNetDeviceInfo) == 452, "tNetDeviceInfo is 452 bytes");
+static_assert(offsetof(tNetDeviceInfo, ucMac) == 4, "MAC at 4");
+static_assert(offsetof(tNetDeviceInfo, szDevType) == 80, "type at 80");
+static_assert(offsetof(tNetDeviceInfo, szSoftVersion) == 208, "software version at 208");
+static_assert(offsetof(tNetDeviceInfo, ucIp) == 340, "IP at 340");
+static_assert(offsetof(tNetDeviceInfo, usCtrlPort) == 352, "port at 352");
+static_assert(offsetof(tNetDeviceInfo, szHardVersion) == 386, "hardware version at 386");
+static_assert(sizeof(tNetTimeSetup) == 12, "tNetTimeSetup is 12 bytes");
+static_assert(offsetof(tNetTimeSetup, ucSecond) == 6, "second at 6");
+static_assert(offsetof(tNetTimeSetup, ucReserved) == 7, "camera bytes at 7");
+static_assert(sizeof(tNetFileUpdate) == 258, "tNetFileUpdate is 258 bytes");
+static_assert(offsetof(tNetFileUpdate, szFilePath) == 2, "path at 2");
+#else
+_Static_assert(sizeof(tNetDeviceInfo) == 452, "tNetDeviceInfo is 452 bytes");
+_Static_assert(sizeof(tNetTimeSetup) == 12, "tNetTimeSetup is 12 bytes");
+_Static_assert(sizeof(tNetFileUpdate) == 258, "tNetFileUpdate is 258 bytes");
+#endif
+
+/* Called once per camera found, on the thread that called Net_FindDevice. The
+ * record is valid only during the call. Calls never overlap. */
+typedef void (*NetFindDeviceCallback)(const tNetDeviceInfo* info, void* user);
+
+/* Reads the network configuration and prepares the library. Idempotent. */
+KORVEL_API int Net_Init(void);
+/* Closes every session and releases every handle. */
+KORVEL_API int Net_UNinit(void);
+
+/* Broadcasts a discovery probe (repeated against loss) and calls `callback` once
+ * per distinct camera (by MAC) that answers. Returns after a quiet period with no
+ * new answer, or at the overall deadline, after the last callback has returned. */
+KORVEL_API int Net_FindDevice(NetFindDeviceCallback callback, void* user);
+
+/* `camera` points to a record that begins with the camera's IPv4 address as a
+ * 32-byte NUL-terminated dotted-decimal text (a DeviceTask qualifies). Returns a
+ * new handle, or -1 when the record is null or the address is not valid. No
+ * packet is sent. */
+KORVEL_API int Net_AddCamera(const void* camera);
+
+/* Opens the control session: up to `attempts` tries (at least 1), each waiting
+ * at most `timeout_ms` milliseconds for the connection and the camera's hello.
+ * Later calls on this handle wait at most `timeout_ms` for each reply. */
+KORVEL_API int Net_ConnCamera(int handle, int timeout_ms, int attempts);
+
+/* Reads the camera clock into *time. */
+KORVEL_API int Net_QueryTimeSetup(int handle, tNetTimeSetup* time);
+/* Sets the camera clock from *time. */
+KORVEL_API int Net_TimeSetup(int handle, const tNetTimeSetup* time);
+
+/* Sends the file named in update->szFilePath with its type, name, size and MD5,
+ * streams it, and returns the camera's verdict after it has checked what it got. */
+KORVEL_API int Net_FileUpdate(int handle, const tNetFileUpdate* update);
+
+/* Closes the control session; the handle stays valid until Net_DelCamera. */
+KORVEL_API int Net_DisConnCamera(int handle);
+/* Releases the handle. */
+KORVEL_API int Net_DelCamera(int handle);
+
+/* printf-style diagnostics, one time-stamped line per call in the library's log
+ * file, and on stderr when QUORVANE_LOG_STDERR=1. */
+KORVEL_API int Net_Log(const char* format, ...) KORVEL_PRINTF(1, 2);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

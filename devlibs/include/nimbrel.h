@@ -1,0 +1,31 @@
+/* Nimbrel: the device search helper library, loaded at run time from the
+ * executable's folder with dlopen and looked up by export name. */
+#ifndef QUORVANE_NIMBREL_H
+#define QUORVANE_NIMBREL_H
+
+#include "korvel.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define NIMBREL_LIBRARY_NAME "libNimbrel.so"
+#define NIMBREL_MODIFY_DEV_IP "ModifyDevIp"
+#define NIMBREL_GET_DEV_LIST "GetDevList"
+
+/* Asks the camera with MAC `mac` ("%02X:%02X:%02X:%02X:%02X:%02X") to take the
+ * IPv4 address `ip` with subnet mask `mask` (both dotted decimal). Addressed by
+ * MAC over UDP broadcast, so it works across subnets. Returns non-zero only after
+ * the camera has confirmed; 0 on refusal, time-out or bad arguments. Safe to call
+ * from many threads at once. */
+typedef int (*ModifyDevIpFn)(const char* mac, const char* ip, const char* mask);
+
+/* Runs a discovery and writes up to `capacity` records to `out`. Returns the
+ * number of cameras found (which may exceed `capacity`), or -1 on bad arguments. */
+typedef int (*GetDevListFn)(tNetDeviceInfo* out, int capacity);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,117 @@
+#pragma once
+
+// The worker pool that runs one device job per camera and reports back to the
+// main dialog. Records cross threads inside messages only; whoever receives a
+// record owns it.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "korvel.h"
+
+inline constexpr unsigned WM_USER = 0x0400;
+inline constexpr unsigned WM_DEVICE_TASK = WM_USER + 200;    // to a worker
+inline constexpr unsigned WM_TASK_PROGRESS = WM_USER + 201;  // to the report window
+inline constexpr unsigned WM_BATCH_DONE = WM_USER + 202;     // to the report window
+inline constexpr unsigned WM_TASK_RESULT = WM_USER + 203;    // to the report window
+
+enum TaskKind : int32_t {
+    TASK_NONE = 0,
+    TASK_MODIFY_IP = 1,
+    TASK_RESTORE_IP = 2,
+    TASK_UPGRADE = 3,
+};
+
+#pragma pack(push, 1)
+// One camera's work. The camera library reads it too (Net_AddCamera takes the
+// address text at its start), so it is a fixed record without gaps.
+struct DeviceTask {
+    char ip[32];
+    char aux[32];  // the camera's MAC text
+    char path[256];
+};
+#pragma pack(pop)
+static_assert(sizeof(DeviceTask) == 320);
+static_assert(offsetof(DeviceTask, ip) == 0);
+static_assert(offsetof(DeviceTask, aux) == 32);
+static_assert(offsetof(DeviceTask, path) == 64);
+
+struct TaskResult {
+    char ip[32] = {};
+    char aux[32] = {};
+    int32_t kind = TASK_NONE;
+    int32_t result = 0;  // 1 success, 0 failure
+    int32_t reserved = -1;
+};
+
+// Where workers post their reports. Called on worker threads, never while a
+// camera is being talked to; an implementation must not block for long.
+class ReportWindow {
+  public:
+    virtual ~ReportWindow() = default;
+    // WM_TASK_RESULT: the receiver owns the result.
+    virtual void PostTaskResult(std::unique_ptr<TaskResult> result) = 0;
+    // WM_TASK_PROGRESS: the number of finished tasks of the batch.
+    virtual void PostTaskProgress(uint32_t finished) = 0;
+    // WM_BATCH_DONE: the batch's kind; posted once, after the last result.
+    virtual void PostBatchDone(int32_t kind) = 0;
+};
+
+// The camera library entry points the upgrade job uses; tests replace them.
+struct NetApi {
+    int (*AddCamera)(const void* camera) = nullptr;
+    int (*ConnCamera)(int handle, int timeout_ms, int attempts) = nullptr;
+    int (*QueryTimeSetup)(int handle, tNetTimeSetup* time) = nullptr;
+    int (*TimeSetup)(int handle, const tNetTimeSetup* time) = nullptr;
+    int (*FileUpdate)(int handle, const tNetFileUpdate* update) = nullptr;
+    int (*DisConnCamera)(int handle) = nullptr;
+    int (*DelCamera)(int handle) = nullptr;
+
+    static NetApi Real();  // the Korvel functions
+};
+
+// The search helper's entry points the IP jobs use; null when missing.
+struct HelperApi {
+    int (*ModifyDevIp)(const char* mac, const char* ip, const char* mask) = nullptr;
+    int (*GetDevList)(tNetDeviceInfo* out, int capacity) = nullptr;
+};
+
+class TaskDispatcher {
+  public:
+    static constexpr int kWorkerCount = 30;
+
+    // Starts at once: loads the search helper library from `exeDir` (the
+    // executable's folder when empty) and starts the workers.
+    explicit TaskDispatcher(NetApi net = NetApi::Real(), std::string exeDir = {});
+    // Replaces the loaded helper's entries (tests).
+    TaskDispatcher(NetApi net, HelperApi helper);
+    ~TaskDispatcher();  // Stop()
+    TaskDispatcher(const TaskDispatcher&) = delete;
+    TaskDispatcher& operator=(const TaskDispatcher&) = delete;
+
+    // Wakes every worker, lets a running job end by its own time-outs, joins.
+    void Stop();
+
+    // Null detaches; reports are then dropped while tasks still run and count.
+    void SetReportWindow(ReportWindow* window);
+
+    // Batch set-up, on the dialog thread before the batch's first Enqueue:
+    // kind, batch total and finished = 0.
+    void BeginBatch(TaskKind kind, uint32_t total);
+    void SetUpgradeInfo(const tNetFileUpdate& info);
+    void SetSyncTime(bool sync);
+    void SetDefaultIp(const std::string& ip);
+    std::string DefaultIp() const;
+
+    // Copies the texts (31, 31 and 255 characters at most) into a DeviceTask
+    // and hands it to the next worker in turn. Never waits for a camera.
+    void Enqueue(const char* ip, const char* aux, const char* path);
+
+    bool HelperLoaded() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what is needed, then builds with warnings as errors and runs every
+# test twice: in the debug build and under AddressSanitizer + UBSan.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+bash lab/loopback-up.sh 2>/dev/null || true
+
+echo "== clang-format"
+git ls-files -- '*.cpp' '*.h' '*.c' | xargs -r clang-format --dry-run -Werror
+
+jobs=$(nproc)
+for preset in dev asan; do
+  echo "== $preset: configure and build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  echo "== $preset: tests"
+  ctest --preset "$preset" -j "$jobs"
+done
