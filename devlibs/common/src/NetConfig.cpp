@@ -1,0 +1,238 @@
+#include "wire/NetConfig.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "wire/Addr.h"
+
+namespace wire {
+
+NetConfig LanDefaults() {
+    return NetConfig{};
+}
+
+NetConfig LoopbackDefaults() {
+    NetConfig c;
+    c.discoveryAddress = "127.255.255.255";
+    c.discoveryPort = 48720;
+    c.controlPort = 48721;
+    c.ipsetPort = 48722;
+    c.discoveryProbes = 3;
+    c.discoveryProbeIntervalMs = 100;
+    c.discoverySpreadMs = 100;
+    c.discoveryQuietMs = 300;
+    c.discoveryDeadlineMs = 2500;
+    c.ipsetTimeoutMs = 500;
+    c.ipsetAttempts = 4;
+    c.updateResultTimeoutMs = 60000;
+    return c;
+}
+
+NetConfig BuiltInDefaults() {
+#if defined(QV_NET_DEFAULT_LOOPBACK) && QV_NET_DEFAULT_LOOPBACK
+    return LoopbackDefaults();
+#else
+    return LanDefaults();
+#endif
+}
+
+namespace {
+
+std::string_view Trim(std::string_view s) {
+    const auto first = s.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const auto last = s.find_last_not_of(" \t\r");
+    return s.substr(first, last - first + 1);
+}
+
+bool ParseInt(std::string_view v, long lo, long hi, long* out) {
+    long value = 0;
+    const auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), value);
+    if (ec != std::errc() || ptr != v.data() + v.size() || value < lo || value > hi) {
+        return false;
+    }
+    *out = value;
+    return true;
+}
+
+struct IntKey {
+    const char* name;
+    long lo;
+    long hi;
+    int NetConfig::*field;
+};
+
+struct PortKey {
+    const char* name;
+    uint16_t NetConfig::*field;
+};
+
+constexpr IntKey kIntKeys[] = {
+    {"discovery_probes", 1, 20, &NetConfig::discoveryProbes},
+    {"discovery_probe_interval_ms", 1, 10000, &NetConfig::discoveryProbeIntervalMs},
+    {"discovery_spread_ms", 0, 10000, &NetConfig::discoverySpreadMs},
+    {"discovery_quiet_ms", 10, 60000, &NetConfig::discoveryQuietMs},
+    {"discovery_deadline_ms", 100, 120000, &NetConfig::discoveryDeadlineMs},
+    {"ipset_timeout_ms", 10, 60000, &NetConfig::ipsetTimeoutMs},
+    {"ipset_attempts", 1, 20, &NetConfig::ipsetAttempts},
+    {"update_result_timeout_ms", 100, 3600000, &NetConfig::updateResultTimeoutMs},
+};
+
+constexpr PortKey kPortKeys[] = {
+    {"discovery_port", &NetConfig::discoveryPort},
+    {"control_port", &NetConfig::controlPort},
+    {"ipset_port", &NetConfig::ipsetPort},
+};
+
+}  // namespace
+
+NetConfig ParseNetConfig(std::string_view text, const NetConfig& base,
+                         std::vector<std::string>* warnings) {
+    NetConfig c = base;
+    auto warn = [&](size_t lineNo, const std::string& what) {
+        if (warnings) {
+            warnings->push_back("line " + std::to_string(lineNo) + ": " + what);
+        }
+    };
+    size_t lineNo = 0;
+    while (!text.empty()) {
+        ++lineNo;
+        const auto nl = text.find('\n');
+        std::string_view line = text.substr(0, nl);
+        text = nl == std::string_view::npos ? std::string_view{} : text.substr(nl + 1);
+        line = Trim(line);
+        if (line.empty() || line.front() == '#' || line.front() == ';') {
+            continue;
+        }
+        const auto eq = line.find('=');
+        if (eq == std::string_view::npos) {
+            warn(lineNo, "no '=' in \"" + std::string(line) + "\"");
+            continue;
+        }
+        const std::string key(Trim(line.substr(0, eq)));
+        const std::string_view value = Trim(line.substr(eq + 1));
+        bool known = false;
+        bool good = false;
+        for (const auto& k : kIntKeys) {
+            if (key == k.name) {
+                known = true;
+                long v = 0;
+                if (ParseInt(value, k.lo, k.hi, &v)) {
+                    c.*k.field = static_cast<int>(v);
+                    good = true;
+                } else {
+                    warn(lineNo, key + " = \"" + std::string(value) + "\" is not a number in " +
+                                     std::to_string(k.lo) + ".." + std::to_string(k.hi));
+                }
+            }
+        }
+        for (const auto& k : kPortKeys) {
+            if (key == k.name) {
+                known = true;
+                long v = 0;
+                if (ParseInt(value, 1, 65535, &v)) {
+                    c.*k.field = static_cast<uint16_t>(v);
+                    good = true;
+                } else {
+                    warn(lineNo, key + " = \"" + std::string(value) + "\" is not a port");
+                }
+            }
+        }
+        if (key == "discovery_address" || key == "bind_address") {
+            known = true;
+            if (ParseIpv4(value)) {
+                (key == "discovery_address" ? c.discoveryAddress : c.bindAddress) =
+                    std::string(value);
+                good = true;
+            } else {
+                warn(lineNo, key + " = \"" + std::string(value) + "\" is not an IPv4 address");
+            }
+        } else if (key == "log_file") {
+            known = true;
+            if (!value.empty() && value.size() < 4096) {
+                c.logFile = std::string(value);
+                good = true;
+            } else {
+                warn(lineNo, "log_file is empty or too long");
+            }
+        }
+        if (!known) {
+            warn(lineNo, "unknown key \"" + key + "\"");
+        }
+        (void)good;
+    }
+    return c;
+}
+
+std::string FormatNetConfig(const NetConfig& c) {
+    std::ostringstream out;
+    out << "discovery_address = " << c.discoveryAddress << "\n";
+    for (const auto& k : kPortKeys) {
+        out << k.name << " = " << c.*k.field << "\n";
+    }
+    out << "bind_address = " << c.bindAddress << "\n";
+    for (const auto& k : kIntKeys) {
+        out << k.name << " = " << c.*k.field << "\n";
+    }
+    out << "log_file = " << c.logFile << "\n";
+    return out.str();
+}
+
+std::optional<LoadedNetConfig> LoadNetConfigFile(const std::string& path, std::string* error) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec) {
+        if (error) {
+            *error = "cannot read network configuration " + path + ": " + ec.message();
+        }
+        return std::nullopt;
+    }
+    if (size > kMaxNetConfBytes) {
+        if (error) {
+            *error = "network configuration " + path + " is " + std::to_string(size) +
+                     " bytes, at most " + std::to_string(kMaxNetConfBytes) + " expected";
+        }
+        return std::nullopt;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        if (error) {
+            *error = "cannot open network configuration " + path;
+        }
+        return std::nullopt;
+    }
+    std::string text(static_cast<size_t>(size), '\0');
+    in.read(text.data(), static_cast<std::streamsize>(size));
+    text.resize(static_cast<size_t>(in.gcount()));
+    LoadedNetConfig out;
+    out.config = ParseNetConfig(text, BuiltInDefaults(), &out.warnings);
+    out.path = path;
+    out.dir = std::filesystem::path(path).parent_path().string();
+    if (out.dir.empty()) {
+        out.dir = ".";
+    }
+    return out;
+}
+
+std::optional<LoadedNetConfig> LoadNetConfig(const std::string& exeDir, std::string* error) {
+    if (const char* env = std::getenv(kNetConfEnv); env != nullptr && *env != '\0') {
+        return LoadNetConfigFile(env, error);
+    }
+    const std::string beside =
+        (exeDir.empty() ? std::string(".") : exeDir) + "/" + kNetConfFileName;
+    std::error_code ec;
+    if (std::filesystem::exists(beside, ec)) {
+        return LoadNetConfigFile(beside, error);
+    }
+    LoadedNetConfig out;
+    out.config = BuiltInDefaults();
+    out.dir = exeDir.empty() ? "." : exeDir;
+    return out;
+}
+
+}  // namespace wire
