@@ -1,0 +1,515 @@
+#include "pack/UpdatePack.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "Md5.h"
+#include "PackIo.h"
+#include "pack/PackLog.h"
+
+using pack_detail::Fd;
+using pack_detail::kPiece;
+using pack_detail::Md5;
+
+namespace {
+
+constexpr std::size_t kHeadLen = sizeof(tPackHead);
+constexpr std::size_t kEntryLen = sizeof(tPackFileInfo);
+
+bool Contains(std::string_view text, std::string_view part) {
+    return text.find(part) != std::string_view::npos;
+}
+
+// Sizes appear in the diagnostics as "%d".
+int AsLogInt(std::uint64_t v) {
+    return static_cast<int>(static_cast<std::uint32_t>(v));
+}
+
+std::unique_ptr<std::uint8_t[]> NewPieceNoThrow() {
+    return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[kPiece]);
+}
+
+// A name that, joined to a directory, stays a plain file inside it.
+bool IsSafeEntryName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+// Reads, checks and hashes one pack from the start of `fd`; the body of
+// CheckFileMD5, shared with the readers that go on to use the same descriptor.
+std::unique_ptr<tPackFileInfo[]> VerifyPack(int fd, tPackHead* pHead) {
+    static const char* const kName = "CheckFileMD5";
+    const std::size_t gotHead = pack_detail::ReadFull(fd, pHead, kHeadLen);
+    if (gotHead < kHeadLen) {
+        PackLog("%s fread filed read %d,need %d!!!\n", kName, AsLogInt(gotHead),
+                AsLogInt(kHeadLen));
+        return nullptr;
+    }
+    if (pHead->PackType != 0 && pHead->PackType != 1) {
+        PackLog("%s PackType Error!!! recv Type %d\n", kName, pHead->PackType);
+        return nullptr;
+    }
+    Md5 md5;
+    if (!md5.Ok()) {
+        PackLog("%s malloc filed!!!\n", kName);
+        return nullptr;
+    }
+    md5.Update(pHead, kHeadLen);
+    const unsigned fileNum = pHead->uifileNum;
+    if (fileNum == 0 || fileNum > PACK_MAX_FILES) {
+        PackLog("%s tPackHead.uifileNum = %d\n", kName, static_cast<int>(fileNum));
+        return nullptr;
+    }
+    std::unique_ptr<tPackFileInfo[]> table(new (std::nothrow) tPackFileInfo[fileNum]);
+    auto piece = NewPieceNoThrow();
+    if (!table || !piece) {
+        PackLog("%s malloc filed!!!\n", kName);
+        return nullptr;
+    }
+    const std::size_t need = kEntryLen * fileNum;
+    const std::size_t gotTable = pack_detail::ReadFull(fd, table.get(), need);
+    if (gotTable < need) {
+        PackLog("%s fread filed read %d,need %d!!!\n", kName, AsLogInt(gotTable), AsLogInt(need));
+        return nullptr;
+    }
+    md5.Update(table.get(), need);
+    // uiDataLen is only a claim: the data is streamed, so a short file ends the
+    // loop instead of growing any allocation.
+    const std::uint64_t dataLen = pHead->uiDataLen;
+    std::uint64_t done = 0;
+    while (done < dataLen) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, dataLen - done));
+        const std::size_t n = pack_detail::ReadSome(fd, piece.get(), want);
+        if (n == 0) {
+            PackLog("%s fread  failed ! read len %d,need len %d\n", kName, AsLogInt(done),
+                    AsLogInt(dataLen));
+            return nullptr;
+        }
+        md5.Update(piece.get(), n);
+        done += n;
+    }
+    std::uint8_t stored[PACK_DIGEST_LEN];
+    if (pack_detail::ReadFull(fd, stored, sizeof stored) < sizeof stored) {
+        return nullptr;
+    }
+    const pack_detail::Digest digest = md5.Final();
+    if (!md5.Ok() || std::memcmp(digest.data(), stored, sizeof stored) != 0) {
+        return nullptr;
+    }
+    return table;
+}
+
+// Copies exactly `len` bytes from `in` to `out`. Returns the bytes copied;
+// *writeFailed tells a failed write from a short source.
+std::uint64_t CopyBytes(int in, int out, std::uint64_t len, std::uint8_t* piece, Md5* md5,
+                        bool* writeFailed) {
+    *writeFailed = false;
+    std::uint64_t done = 0;
+    while (done < len) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, len - done));
+        const std::size_t n = pack_detail::ReadSome(in, piece, want);
+        if (n == 0) {
+            break;
+        }
+        if (md5 != nullptr) {
+            md5->Update(piece, n);
+        }
+        if (!pack_detail::WriteAll(out, piece, n)) {
+            *writeFailed = true;
+            break;
+        }
+        done += n;
+    }
+    return done;
+}
+
+}  // namespace
+
+std::string PackEntryName(const tPackFileInfo& info) {
+    return std::string(info.szFileName, strnlen(info.szFileName, sizeof info.szFileName));
+}
+
+std::string PackEntryPath(const tPackFileInfo& info) {
+    return std::string(info.szFilePath, strnlen(info.szFilePath, sizeof info.szFilePath));
+}
+
+int UpdatePack(PackPathSlot* paths, const char* packPath, tPackHead* pHead, int count) {
+    static const char* const kName = "UpdatePack";
+    if (pHead == nullptr || paths == nullptr || packPath == nullptr) {
+        PackLog("%s invaild param\n", kName);
+        return 1;
+    }
+    if (count != static_cast<int>(pHead->uifileNum)) {
+        PackLog("%s uifileNum param invaild(%d <-> %d)\n", kName,
+                static_cast<int>(pHead->uifileNum), count);
+        return 2;
+    }
+    const auto n = static_cast<std::size_t>(count);
+    std::unique_ptr<tPackFileInfo[]> table(new (std::nothrow) tPackFileInfo[n]());
+    auto piece = NewPieceNoThrow();
+    if ((n > 0 && !table) || !piece) {
+        PackLog("%s malloc filed!!!\n", kName);
+        return 3;
+    }
+
+    std::vector<struct stat> sources(n);
+    std::uint64_t total = 0;
+    std::size_t kernel = n;
+    std::size_t fs = n;
+    std::size_t app = n;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::string path(paths[i], strnlen(paths[i], PACK_PATH_SLOT));
+        struct stat& st = sources[i];
+        if (::stat(path.c_str(), &st) != 0) {
+            PackLog("%s open file %s failed!!\n", kName, path.c_str());
+            return 4;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            PackLog("%s %s is not file!!\n", kName, path.c_str());
+            return 5;
+        }
+        // Sizes and their sum must fit the 32-bit fields of the format.
+        const auto size = static_cast<std::uint64_t>(st.st_size);
+        if (size > UINT32_MAX) {
+            PackLog("%s file %s is too large for a pack (%llu bytes)!!\n", kName, path.c_str(),
+                    static_cast<unsigned long long>(size));
+            return 4;
+        }
+        tPackFileInfo& entry = table[i];
+        entry.uiFileSize = static_cast<std::uint32_t>(size);
+        entry.ucFileType = PACK_FILE_OTHER;
+        const std::size_t slash = path.rfind('/');
+        const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+        std::memcpy(entry.szFileName, base.data(), std::min(base.size(), sizeof entry.szFileName));
+        const std::string name = PackEntryName(entry);
+
+        if (name == "uImage") {
+            if (kernel != n) {
+                PackLog("%s already have kernel file  %s!!\n", kName, name.c_str());
+                return 6;
+            }
+            entry.ucFileType = PACK_FILE_KERNEL;
+            kernel = i;
+        }
+        if (name == "rootfs.cramfs") {
+            if (fs != n) {
+                PackLog("%s already have FS file  %s!!\n", kName, name.c_str());
+                return 7;
+            }
+            entry.ucFileType = PACK_FILE_FS;
+            fs = i;
+        }
+        if (Contains(name, ".jffs2") || Contains(name, ".yaffs2")) {
+            if (app != n) {
+                PackLog("%s already have APP file  %s!!\n", kName, name.c_str());
+                return 8;
+            }
+            entry.ucFileType = PACK_FILE_APP;
+            app = i;
+        }
+        total += size;
+        if (total > UINT32_MAX) {
+            PackLog("%s total data length %llu does not fit a pack!!\n", kName,
+                    static_cast<unsigned long long>(total));
+            return 4;
+        }
+    }
+
+    // The application image goes last; its path slot moves with it so that
+    // the data keeps following the table.
+    if (app != n && app != n - 1) {
+        std::swap(table[app], table[n - 1]);
+        PackPathSlot tmp;
+        std::memcpy(tmp, paths[app], PACK_PATH_SLOT);
+        std::memcpy(paths[app], paths[n - 1], PACK_PATH_SLOT);
+        std::memcpy(paths[n - 1], tmp, PACK_PATH_SLOT);
+        std::swap(sources[app], sources[n - 1]);
+    }
+    pHead->uiDataLen = static_cast<std::uint32_t>(total);
+
+    // Truncating a source that is also the pack would destroy it.
+    struct stat target {};
+    if (::stat(packPath, &target) == 0) {
+        for (const struct stat& st : sources) {
+            if (st.st_dev == target.st_dev && st.st_ino == target.st_ino) {
+                PackLog("%s pack file %s is also a source file!!\n", kName, packPath);
+                return 8;
+            }
+        }
+    }
+    Fd out = pack_detail::CreateForWriting(packPath, false);
+    if (!out.Ok()) {
+        PackLog("%s fopen file %s fail 1\n", kName, packPath);
+        return 8;
+    }
+    auto writeFailed = [&]() {
+        PackLog("%s write file %s failed!!\n", kName, packPath);
+        return 8;
+    };
+
+    Md5 md5;
+    if (!md5.Ok()) {
+        PackLog("%s malloc filed!!!\n", kName);
+        return 3;
+    }
+    md5.Update(pHead, kHeadLen);
+    md5.Update(table.get(), kEntryLen * n);
+    if (!pack_detail::WriteAll(out.Get(), pHead, kHeadLen) ||
+        !pack_detail::WriteAll(out.Get(), table.get(), kEntryLen * n)) {
+        return writeFailed();
+    }
+
+    int result = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::string path(paths[i], strnlen(paths[i], PACK_PATH_SLOT));
+        Fd in = pack_detail::OpenRegularForReading(path);
+        if (!in.Ok()) {
+            PackLog("%s fopen file %s failed 2\n", kName, path.c_str());
+            result = 9;
+            break;
+        }
+        // Copy to the end of the source, as it is now, and compare with the
+        // size the table promised.
+        bool wfail = false;
+        const std::uint64_t copied =
+            CopyBytes(in.Get(), out.Get(), UINT64_MAX, piece.get(), &md5, &wfail);
+        if (wfail) {
+            return writeFailed();
+        }
+        if (copied != table[i].uiFileSize) {
+            PackLog("%s Read file %s failed  read = %d,fileSize = %d!!\n", kName, path.c_str(),
+                    AsLogInt(copied), AsLogInt(table[i].uiFileSize));
+            result = 10;
+            break;
+        }
+    }
+
+    const pack_detail::Digest digest = md5.Final();
+    if (!pack_detail::WriteAll(out.Get(), digest.data(), digest.size()) || !out.Close()) {
+        return writeFailed();
+    }
+    return result;
+}
+
+std::unique_ptr<tPackFileInfo[]> CheckFileMD5(const char* packPath, tPackHead* pHead) {
+    if (packPath == nullptr || pHead == nullptr) {
+        PackLog("%s invaild param\n", "CheckFileMD5");
+        return nullptr;
+    }
+    Fd fd = pack_detail::OpenRegularForReading(packPath);
+    if (!fd.Ok()) {
+        return nullptr;
+    }
+    return VerifyPack(fd.Get(), pHead);
+}
+
+int CheckUpdateFile(std::uint8_t fileType, const char* fileName, const char* filePath) {
+    static const char* const kName = "CheckUpdateFile";
+    if (fileName == nullptr || filePath == nullptr) {
+        return -1;
+    }
+    const std::string_view name(fileName);
+    switch (fileType) {
+        case PACK_FILE_APP:
+            if (Contains(name, ".jffs2") || Contains(name, ".yaffs2")) {
+                return 0;
+            }
+            PackLog("%s check update file type:%s mismatch with dev type: .jffs2 or .yaffs2\n",
+                    kName, fileName);
+            return -1;
+        case PACK_FILE_KERNEL:
+            if (Contains(name, "uImage")) {
+                return 0;
+            }
+            PackLog("%s invalid kernel:%s\n", kName, fileName);
+            return -1;
+        case PACK_FILE_FS:
+            if (Contains(name, ".cramfs")) {
+                return 0;
+            }
+            PackLog("%s invalid filesystem:%s\n", kName, fileName);
+            return -1;
+        case PACK_FILE_OTHER:
+            return 0;
+        case PACK_FILE_PATH:
+            if (filePath[0] != '\0') {
+                return 0;
+            }
+            PackLog("%s invalid FilePath is NULL\n", kName);
+            return -1;
+        case PACK_FILE_BIN:
+            if (Contains(name, ".bin")) {
+                return 0;
+            }
+            PackLog("%s invalid filesystem:%s\n", kName, fileName);
+            return -1;
+        default:
+            PackLog("%s Unkown file Type %d\n", kName, static_cast<int>(fileType));
+            return -1;
+    }
+}
+
+int DecUpdatePack(const char* packPath, const char* outDir) {
+    static const char* const kName = "DecUpdatePack";
+    if (packPath == nullptr || outDir == nullptr) {
+        PackLog("%s DecUpdatePack invaild param\n", kName);
+        return 1;
+    }
+    // One descriptor serves the check and the unpacking, so the bytes written
+    // are the bytes that were verified even if the path is swapped meanwhile.
+    Fd pack = pack_detail::OpenRegularForReading(packPath);
+    if (!pack.Ok()) {
+        return 2;
+    }
+    tPackHead head{};
+    std::unique_ptr<tPackFileInfo[]> table = VerifyPack(pack.Get(), &head);
+    if (!table) {
+        return 2;
+    }
+    auto piece = NewPieceNoThrow();
+    const auto dataStart = static_cast<off_t>(kHeadLen + kEntryLen * head.uifileNum);
+    if (!piece || ::lseek(pack.Get(), dataStart, SEEK_SET) != dataStart) {
+        return 3;
+    }
+
+    int result = 0;
+    for (unsigned i = 0; i < head.uifileNum; ++i) {
+        const tPackFileInfo& entry = table[i];
+        const std::string name = PackEntryName(entry);
+        const std::string path = PackEntryPath(entry);
+        if (CheckUpdateFile(entry.ucFileType, name.c_str(), path.c_str()) != 0) {
+            PackLog("%s CheckUpdateFile failed name:%s,type %d,path %s\n", kName, name.c_str(),
+                    static_cast<int>(entry.ucFileType), path.c_str());
+            result = 4;
+            break;
+        }
+        if (!IsSafeEntryName(name)) {
+            PackLog("%s DecUpdatePack refused file name:\"%s\"\n", kName, name.c_str());
+            result = 4;
+            break;
+        }
+        const std::string outPath = std::string(outDir) + "/" + name;
+        if (outPath.size() > PACK_MAX_OUT_PATH) {
+            PackLog("%s DecUpdatePack output path too long:%s\n", kName, outPath.c_str());
+            result = 5;
+            break;
+        }
+        if (pack_detail::SameFile(outPath, pack.Get())) {
+            PackLog("%s DecUpdatePack file %s would overwrite the pack\n", kName, outPath.c_str());
+            result = 5;
+            break;
+        }
+        Fd out = pack_detail::CreateForWriting(outPath, true);
+        if (!out.Ok()) {
+            result = 5;
+            break;
+        }
+        PackLog("%s DecUpdatePack name:%s,file size %d\n", kName, name.c_str(),
+                AsLogInt(entry.uiFileSize));
+        bool writeFailed = false;
+        const std::uint64_t copied =
+            CopyBytes(pack.Get(), out.Get(), entry.uiFileSize, piece.get(), nullptr, &writeFailed);
+        if (writeFailed || !out.Close()) {
+            PackLog("%s DecUpdatePack write file %s failed\n", kName, outPath.c_str());
+            result = 5;
+            break;
+        }
+        if (copied != entry.uiFileSize) {
+            PackLog("%s DecUpdatePack fread file %s failed ! read len %d,need len %d\n", kName,
+                    name.c_str(), AsLogInt(copied), AsLogInt(entry.uiFileSize));
+            result = 6;
+        }
+    }
+    return result;
+}
+
+int BinUpdateAppFileType(const char* srcPack, const char* outDir, const char* outName) {
+    static const char* const kName = "BinUpdateAppFileType";
+    if (srcPack == nullptr || outDir == nullptr || outName == nullptr) {
+        PackLog("%s DecUpdatePack invaild param\n", kName);
+        return 1;
+    }
+    Fd src = pack_detail::OpenRegularForReading(srcPack);
+    if (!src.Ok()) {
+        return 2;
+    }
+    tPackHead verified{};
+    if (!VerifyPack(src.Get(), &verified)) {
+        return 2;
+    }
+    auto piece = NewPieceNoThrow();
+    if (!piece || ::lseek(src.Get(), 0, SEEK_SET) != 0) {
+        return 3;
+    }
+    const std::string outPath = std::string(outDir) + "/" + outName;
+    if (outPath.size() > PACK_MAX_OUT_PATH) {
+        PackLog("%s output path too long:%s\n", kName, outPath.c_str());
+        return 5;
+    }
+    // Truncating the source while reading it would lose the pack.
+    if (pack_detail::SameFile(outPath, src.Get())) {
+        PackLog("%s output %s is the source pack\n", kName, outPath.c_str());
+        return 5;
+    }
+    Fd out = pack_detail::CreateForWriting(outPath, true);
+    if (!out.Ok()) {
+        return 5;
+    }
+    auto writeFailed = [&]() {
+        PackLog("%s write file %s failed\n", kName, outPath.c_str());
+        return 5;
+    };
+
+    Md5 md5;
+    if (!md5.Ok()) {
+        return 3;
+    }
+    tPackHead head{};
+    if (pack_detail::ReadFull(src.Get(), &head, kHeadLen) < kHeadLen) {
+        return 6;
+    }
+    if (!pack_detail::WriteAll(out.Get(), &head, kHeadLen)) {
+        return writeFailed();
+    }
+    md5.Update(&head, kHeadLen);
+
+    int result = 0;
+    for (unsigned i = 0; i < head.uifileNum && result == 0; ++i) {
+        tPackFileInfo entry{};
+        if (pack_detail::ReadFull(src.Get(), &entry, kEntryLen) < kEntryLen) {
+            result = 7;
+            break;
+        }
+        if (entry.ucFileType == PACK_FILE_APP) {
+            entry.ucFileType = PACK_FILE_BIN;
+        }
+        if (!pack_detail::WriteAll(out.Get(), &entry, kEntryLen)) {
+            return writeFailed();
+        }
+        md5.Update(&entry, kEntryLen);
+    }
+    if (result == 0) {
+        bool wfail = false;
+        const std::uint64_t copied =
+            CopyBytes(src.Get(), out.Get(), head.uiDataLen, piece.get(), &md5, &wfail);
+        if (wfail) {
+            return writeFailed();
+        }
+        if (copied != head.uiDataLen) {
+            result = 8;
+        }
+    }
+    const pack_detail::Digest digest = md5.Final();
+    if (!pack_detail::WriteAll(out.Get(), digest.data(), digest.size()) || !out.Close()) {
+        return writeFailed();
+    }
+    return result;
+}

@@ -1,0 +1,384 @@
+// quorvane-pack: the update pack routines from the command line, for firmware
+// engineers and for tests. Diagnostics go to stderr, results to stdout.
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "pack/PackLog.h"
+#include "pack/UpdataFileCheck.h"
+#include "pack/UpdatePack.h"
+
+namespace {
+
+constexpr int kUsageExit = 64;
+
+constexpr const char* kUsage =
+    "usage: quorvane-pack create PACK FILE... [--magic single|multi|bundle]\n"
+    "       quorvane-pack verify PACK\n"
+    "       quorvane-pack list PACK [--json]\n"
+    "       quorvane-pack unpack PACK DIR\n"
+    "       quorvane-pack retype PACK DIR NAME\n"
+    "       quorvane-pack inspect FILE... [--json]\n"
+    "       quorvane-pack fit NAME --type TYPE [--version-key MAJOR.MINOR] [--hw HW]... "
+    "[--json]\n";
+
+int Usage(const std::string& why) {
+    if (!why.empty()) {
+        std::cerr << "quorvane-pack: " << why << "\n";
+    }
+    std::cerr << kUsage;
+    return kUsageExit;
+}
+
+// Names from a pack are untrusted bytes; invalid UTF-8 must not abort output.
+void PrintJson(const nlohmann::json& j) {
+    std::cout << j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+}
+
+struct Args {
+    std::vector<std::string> positional;
+    bool json = false;
+    std::optional<std::string> magic;
+    std::optional<std::string> type;
+    std::optional<std::string> versionKey;
+    std::vector<std::string> hw;
+};
+
+// Options may stand anywhere after the command; "--" ends them.
+std::optional<Args> Parse(int argc, char** argv, std::string* error) {
+    Args a;
+    bool optionsDone = false;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (optionsDone || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+            a.positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsDone = true;
+            continue;
+        }
+        if (arg == "--json") {
+            a.json = true;
+            continue;
+        }
+        auto value = [&](std::optional<std::string>* out) {
+            if (i + 1 >= argc) {
+                *error = arg + " needs a value";
+                return false;
+            }
+            *out = argv[++i];
+            return true;
+        };
+        std::optional<std::string> hw;
+        if (arg == "--magic") {
+            if (!value(&a.magic)) {
+                return std::nullopt;
+            }
+        } else if (arg == "--type") {
+            if (!value(&a.type)) {
+                return std::nullopt;
+            }
+        } else if (arg == "--version-key") {
+            if (!value(&a.versionKey)) {
+                return std::nullopt;
+            }
+        } else if (arg == "--hw") {
+            if (!value(&hw)) {
+                return std::nullopt;
+            }
+            a.hw.push_back(*hw);
+        } else {
+            *error = "unknown option " + arg;
+            return std::nullopt;
+        }
+    }
+    return a;
+}
+
+// "2.10" -> 2, 10; anything else (signs, blanks, overflow) is refused.
+bool ParseVersionKey(const std::string& text, int* major, int* minor) {
+    const std::size_t dot = text.find('.');
+    if (dot == std::string::npos) {
+        return false;
+    }
+    auto number = [](const std::string& s, int* out) {
+        if (s.empty() || s.size() > 9) {
+            return false;
+        }
+        int v = 0;
+        for (char c : s) {
+            if (c < '0' || c > '9') {
+                return false;
+            }
+            v = v * 10 + (c - '0');
+        }
+        *out = v;
+        return true;
+    };
+    return number(text.substr(0, dot), major) && number(text.substr(dot + 1), minor);
+}
+
+std::string MagicName(std::uint32_t magic) {
+    switch (magic) {
+        case PACK_MAGIC_SINGLE:
+            return "single";
+        case PACK_MAGIC_MULTI:
+            return "multi";
+        case PACK_MAGIC_BUNDLE:
+            return "bundle";
+        default:
+            return "unknown";
+    }
+}
+
+std::string Hex32(std::uint32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%08X", v);
+    return buf;
+}
+
+std::string BaseName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+int Create(const Args& a) {
+    if (a.positional.size() < 2) {
+        return Usage("create needs PACK and at least one FILE");
+    }
+    std::uint32_t magic = PACK_MAGIC_SINGLE;
+    if (a.magic) {
+        if (*a.magic == "single") {
+            magic = PACK_MAGIC_SINGLE;
+        } else if (*a.magic == "multi") {
+            magic = PACK_MAGIC_MULTI;
+        } else if (*a.magic == "bundle") {
+            magic = PACK_MAGIC_BUNDLE;
+        } else {
+            return Usage("--magic takes single, multi or bundle");
+        }
+    }
+    const std::size_t count = a.positional.size() - 1;
+    auto slots = std::make_unique<PackPathSlot[]>(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string& path = a.positional[i + 1];
+        if (path.size() >= PACK_PATH_SLOT) {
+            std::cerr << "quorvane-pack: source path longer than " << PACK_PATH_SLOT - 1
+                      << " bytes: " << path << "\n";
+            return 4;
+        }
+        std::memcpy(slots[i], path.data(), path.size());
+    }
+    tPackHead head{};
+    head.uiPackMagic = magic;
+    head.uifileNum = static_cast<std::uint16_t>(count);
+    head.PackType = 1;
+    const int count32 = count > 0x7fffffff ? 0x7fffffff : static_cast<int>(count);
+    return UpdatePack(slots.get(), a.positional[0].c_str(), &head, count32);
+}
+
+int Verify(const Args& a) {
+    if (a.positional.size() != 1) {
+        return Usage("verify needs exactly one PACK");
+    }
+    tPackHead head{};
+    if (!CheckFileMD5(a.positional[0].c_str(), &head)) {
+        std::cerr << "quorvane-pack: " << a.positional[0] << ": not a valid update pack\n";
+        return 1;
+    }
+    std::cout << a.positional[0] << ": OK\n";
+    return 0;
+}
+
+int List(const Args& a) {
+    if (a.positional.size() != 1) {
+        return Usage("list needs exactly one PACK");
+    }
+    tPackHead head{};
+    const auto table = CheckFileMD5(a.positional[0].c_str(), &head);
+    if (!table) {
+        std::cerr << "quorvane-pack: " << a.positional[0] << ": not a valid update pack\n";
+        return 1;
+    }
+    if (a.json) {
+        nlohmann::json j;
+        j["magic"] = head.uiPackMagic;
+        j["magic_hex"] = Hex32(head.uiPackMagic);
+        j["role"] = MagicName(head.uiPackMagic);
+        j["file_count"] = head.uifileNum;
+        j["pack_type"] = head.PackType;
+        j["data_length"] = head.uiDataLen;
+        j["files"] = nlohmann::json::array();
+        for (unsigned i = 0; i < head.uifileNum; ++i) {
+            j["files"].push_back({{"name", PackEntryName(table[i])},
+                                  {"type", table[i].ucFileType},
+                                  {"size", table[i].uiFileSize},
+                                  {"path", PackEntryPath(table[i])}});
+        }
+        PrintJson(j);
+        return 0;
+    }
+    std::printf("magic        %s (%s)\n", Hex32(head.uiPackMagic).c_str(),
+                MagicName(head.uiPackMagic).c_str());
+    std::printf("file count   %u\n", static_cast<unsigned>(head.uifileNum));
+    std::printf("pack type    %u\n", static_cast<unsigned>(head.PackType));
+    std::printf("data length  %u\n", static_cast<unsigned>(head.uiDataLen));
+    std::printf("%4s %4s %10s  %s\n", "#", "type", "size", "name");
+    for (unsigned i = 0; i < head.uifileNum; ++i) {
+        std::printf("%4u %4u %10u  %s\n", i, static_cast<unsigned>(table[i].ucFileType),
+                    static_cast<unsigned>(table[i].uiFileSize), PackEntryName(table[i]).c_str());
+    }
+    return 0;
+}
+
+int Unpack(const Args& a) {
+    if (a.positional.size() != 2) {
+        return Usage("unpack needs PACK and DIR");
+    }
+    return DecUpdatePack(a.positional[0].c_str(), a.positional[1].c_str());
+}
+
+int Retype(const Args& a) {
+    if (a.positional.size() != 3) {
+        return Usage("retype needs PACK, DIR and NAME");
+    }
+    return BinUpdateAppFileType(a.positional[0].c_str(), a.positional[1].c_str(),
+                                a.positional[2].c_str());
+}
+
+int Inspect(const Args& a) {
+    if (a.positional.empty()) {
+        return Usage("inspect needs at least one FILE");
+    }
+    CUpdataFileCheck check;
+    nlohmann::json all = nlohmann::json::array();
+    for (const std::string& path : a.positional) {
+        const int cls = check.GetFileType(BaseName(path));
+        const int kind = check.GetPackKind(path);
+        const int size = check.CheckFileSize(path);
+        if (a.json) {
+            all.push_back({{"file", path}, {"class", cls}, {"kind", kind}, {"size_check", size}});
+        } else {
+            std::printf("%s: class %d, kind %d, size check %d\n", path.c_str(), cls, kind, size);
+        }
+    }
+    if (a.json) {
+        PrintJson(all);
+    }
+    return 0;
+}
+
+int Fit(const Args& a) {
+    if (a.positional.size() != 1) {
+        return Usage("fit needs exactly one NAME");
+    }
+    if (!a.type) {
+        return Usage("fit needs --type TYPE");
+    }
+    int major = 0;
+    int minor = 0;
+    if (a.versionKey && !ParseVersionKey(*a.versionKey, &major, &minor)) {
+        return Usage("--version-key takes MAJOR.MINOR");
+    }
+    CUpdataFileCheck check;
+    const std::string& name = a.positional[0];
+    const bool app = check.IsAppFileOfDevType(name, *a.type);
+    const bool series = check.MatchSeriesCode(name, *a.type);
+    std::optional<bool> version;
+    if (a.versionKey) {
+        version = check.HasVersionTag(name, major, minor);
+    }
+    std::vector<std::pair<std::string, bool>> hw;
+    for (const std::string& h : a.hw) {
+        hw.emplace_back(h, check.MatchHardVersion(name, h));
+    }
+    if (a.json) {
+        nlohmann::json j;
+        j["name"] = name;
+        j["type"] = *a.type;
+        j["app_file_of_dev_type"] = app;
+        j["series_code"] = series;
+        if (version) {
+            j["version_key"] = *a.versionKey;
+            j["version_tag"] = *version;
+        }
+        j["hard_version"] = nlohmann::json::object();
+        for (const auto& [h, ok] : hw) {
+            j["hard_version"][h] = ok;
+        }
+        PrintJson(j);
+        return 0;
+    }
+    auto yn = [](bool b) { return b ? "yes" : "no"; };
+    std::printf("app file of dev type  %s\n", yn(app));
+    std::printf("series code           %s\n", yn(series));
+    if (version) {
+        std::printf("version tag %-9s %s\n", a.versionKey->c_str(), yn(*version));
+    }
+    for (const auto& [h, ok] : hw) {
+        std::printf("hardware %-12s %s\n", h.c_str(), yn(ok));
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    SetPackLogSink(
+        [](const std::string& line) { std::fwrite(line.data(), 1, line.size(), stderr); });
+    if (argc < 2) {
+        return Usage("");
+    }
+    const std::string command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::cout << kUsage;
+        return 0;
+    }
+    std::string error;
+    const std::optional<Args> args = Parse(argc, argv, &error);
+    if (!args) {
+        return Usage(error);
+    }
+    const bool jsonAllowed = command == "list" || command == "inspect" || command == "fit";
+    if (args->json && !jsonAllowed) {
+        return Usage("--json is not available for " + command);
+    }
+    if (args->magic && command != "create") {
+        return Usage("--magic belongs to create");
+    }
+    if ((args->type || args->versionKey || !args->hw.empty()) && command != "fit") {
+        return Usage("--type, --version-key and --hw belong to fit");
+    }
+    if (command == "create") {
+        return Create(*args);
+    }
+    if (command == "verify") {
+        return Verify(*args);
+    }
+    if (command == "list") {
+        return List(*args);
+    }
+    if (command == "unpack") {
+        return Unpack(*args);
+    }
+    if (command == "retype") {
+        return Retype(*args);
+    }
+    if (command == "inspect") {
+        return Inspect(*args);
+    }
+    if (command == "fit") {
+        return Fit(*args);
+    }
+    return Usage("unknown command " + command);
+}
