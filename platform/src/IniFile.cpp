@@ -1,0 +1,139 @@
+#include "platform/IniFile.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string_view>
+
+namespace platform {
+namespace {
+
+// A config file is a few lines; anything this large is not one.
+constexpr std::streamoff kMaxIniBytes = 4 * 1024 * 1024;
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsBlank(s.front())) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && IsBlank(s.back())) {
+        s.remove_suffix(1);
+    }
+    return s;
+}
+
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (Lower(a[i]) != Lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Splits on LF, CRLF or a lone CR and calls `fn` per line until it returns false.
+template <typename Fn>
+void ForEachLine(std::string_view text, Fn fn) {
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = pos;
+        while (end < text.size() && text[end] != '\n' && text[end] != '\r') {
+            ++end;
+        }
+        if (!fn(text.substr(pos, end - pos))) {
+            return;
+        }
+        if (end < text.size() && text[end] == '\r' && end + 1 < text.size() &&
+            text[end + 1] == '\n') {
+            ++end;
+        }
+        pos = end + 1;
+    }
+}
+
+std::optional<std::string> Lookup(std::string_view text, std::string_view section,
+                                  std::string_view key) {
+    if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") {
+        text.remove_prefix(3);
+    }
+    const std::string_view wantSection = Trim(section);
+    const std::string_view wantKey = Trim(key);
+    bool inSection = false;
+    bool sectionSeen = false;
+    std::optional<std::string> found;
+    ForEachLine(text, [&](std::string_view raw) {
+        const std::string_view line = Trim(raw);
+        if (line.empty() || line.front() == ';' || line.front() == '#') {
+            return true;
+        }
+        if (line.front() == '[') {
+            const auto close = line.find(']');
+            const std::string_view name =
+                Trim(line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1));
+            if (sectionSeen && inSection) {
+                // Only the first section of that name is searched.
+                return false;
+            }
+            inSection = SameNoCase(name, wantSection);
+            sectionSeen = sectionSeen || inSection;
+            return true;
+        }
+        if (!inSection) {
+            return true;
+        }
+        const auto eq = line.find('=');
+        if (eq == std::string_view::npos) {
+            return true;
+        }
+        if (!SameNoCase(Trim(line.substr(0, eq)), wantKey)) {
+            return true;
+        }
+        std::string_view value = Trim(line.substr(eq + 1));
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+            value.back() == value.front()) {
+            value = value.substr(1, value.size() - 2);
+        }
+        found = std::string(value.substr(0, std::min(value.size(), kProfileValueMax)));
+        return false;
+    });
+    return found;
+}
+
+}  // namespace
+
+std::string GetProfileStringFromText(const std::string& section, const std::string& key,
+                                     const std::string& defaultValue, const std::string& text) {
+    auto value = Lookup(text, section, key);
+    if (!value) {
+        return defaultValue.substr(0, std::min(defaultValue.size(), kProfileValueMax));
+    }
+    return *value;
+}
+
+std::string GetPrivateProfileString(const std::string& section, const std::string& key,
+                                    const std::string& defaultValue, const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string text;
+    if (in) {
+        in.seekg(0, std::ios::end);
+        const std::streamoff size = in.tellg();
+        in.seekg(0, std::ios::beg);
+        if (size > 0 && size <= kMaxIniBytes) {
+            text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+    }
+    return GetProfileStringFromText(section, key, defaultValue, text);
+}
+
+}  // namespace platform

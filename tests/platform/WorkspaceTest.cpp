@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/Workspace.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Points the workspace root (the temporary directory) at a fresh folder.
+class WorkspaceTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const char* old = std::getenv("TMPDIR");
+        oldTmp_ = old != nullptr ? old : "";
+        hadTmp_ = old != nullptr;
+        base_ = fs::temp_directory_path() / ("qv_ws_" + std::to_string(::getpid()));
+        fs::remove_all(base_);
+        root_ = base_ / "root";
+        fs::create_directories(root_);
+        ::setenv("TMPDIR", root_.c_str(), 1);
+    }
+    void TearDown() override {
+        if (hadTmp_) {
+            ::setenv("TMPDIR", oldTmp_.c_str(), 1);
+        } else {
+            ::unsetenv("TMPDIR");
+        }
+        fs::remove_all(base_);
+    }
+    fs::path MakeTree(const fs::path& dir) {
+        fs::create_directories(dir / "bin");
+        std::ofstream(dir / "Pack.bin") << "x";
+        std::ofstream(dir / "bin" / "app") << "y";
+        return dir;
+    }
+
+    fs::path base_;
+    fs::path root_;
+    std::string oldTmp_;
+    bool hadTmp_ = false;
+};
+
+TEST_F(WorkspaceTest, NameFollowsTheTimeStamp) {
+    platform::LocalTime t{2026, 1, 2, 3, 4, 5, 7};
+    EXPECT_EQ(platform::WorkspacePathFor(t), (root_ / "UpdatePacket_20260102030405007").string());
+}
+
+TEST_F(WorkspaceTest, RemovesAWorkspaceTree) {
+    const fs::path ws = MakeTree(root_ / "UpdatePacket_20260102030405007");
+    EXPECT_TRUE(platform::IsToolWorkspace(ws.string()));
+    EXPECT_TRUE(platform::RemoveWorkspaceTree(ws.string()));
+    EXPECT_FALSE(fs::exists(ws));
+    // Gone already: nothing to do, no complaint.
+    EXPECT_FALSE(platform::RemoveWorkspaceTree(ws.string()));
+}
+
+TEST_F(WorkspaceTest, LeavesEverythingElseAlone) {
+    const fs::path outside = MakeTree(base_ / "UpdatePacket_20260102030405007");
+    const fs::path nested = MakeTree(root_ / "sub" / "UpdatePacket_20260102030405007");
+    const fs::path shortName = MakeTree(root_ / "UpdatePacket_2026010203040500");
+    const fs::path longName = MakeTree(root_ / "UpdatePacket_202601020304050077");
+    const fs::path letters = MakeTree(root_ / "UpdatePacket_2026010203040500x");
+    const fs::path other = MakeTree(root_ / "Other_20260102030405007");
+    for (const std::string& p :
+         {outside.string(), nested.string(), shortName.string(), longName.string(),
+          letters.string(), other.string(), root_.string(), std::string("/"), std::string(),
+          (root_ / "UpdatePacket_20260102030405007" / ".." / "..").string(),
+          std::string("UpdatePacket_20260102030405007")}) {
+        EXPECT_FALSE(platform::RemoveWorkspaceTree(p)) << p;
+    }
+    for (const fs::path& p : {outside, nested, shortName, longName, letters, other}) {
+        EXPECT_TRUE(fs::exists(p / "bin" / "app")) << p;
+    }
+}
+
+TEST_F(WorkspaceTest, DotDotCannotEscapeTheRoot) {
+    const fs::path victim = MakeTree(base_ / "UpdatePacket_20260102030405007");
+    const std::string sneaky = (root_ / ".." / "UpdatePacket_20260102030405007").string();
+    EXPECT_FALSE(platform::RemoveWorkspaceTree(sneaky));
+    EXPECT_TRUE(fs::exists(victim / "Pack.bin"));
+}
+
+TEST_F(WorkspaceTest, ALinkNamedLikeAWorkspaceIsNotFollowed) {
+    const fs::path victim = MakeTree(base_ / "victim");
+    const fs::path link = root_ / "UpdatePacket_20260102030405007";
+    fs::create_directory_symlink(victim, link);
+    EXPECT_FALSE(platform::RemoveWorkspaceTree(link.string()));
+    EXPECT_TRUE(fs::exists(victim / "bin" / "app"));
+}
+
+TEST_F(WorkspaceTest, LinksInsideAWorkspaceAreRemovedNotFollowed) {
+    const fs::path victim = MakeTree(base_ / "victim");
+    const fs::path ws = MakeTree(root_ / "UpdatePacket_20260102030405999");
+    fs::create_directory_symlink(victim, ws / "link");
+    EXPECT_TRUE(platform::RemoveWorkspaceTree(ws.string()));
+    EXPECT_FALSE(fs::exists(ws));
+    EXPECT_TRUE(fs::exists(victim / "bin" / "app"));
+}
+
+TEST_F(WorkspaceTest, ATrailingSeparatorIsAccepted) {
+    const fs::path ws = MakeTree(root_ / "UpdatePacket_20260102030405008");
+    EXPECT_TRUE(platform::RemoveWorkspaceTree(ws.string() + "/"));
+    EXPECT_FALSE(fs::exists(ws));
+}
+
+}  // namespace
