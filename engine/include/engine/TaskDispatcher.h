@@ -10,6 +10,7 @@
 #include <string>
 
 #include "korvel.h"
+#include "platform/LocalTime.h"
 
 inline constexpr unsigned WM_USER = 0x0400;
 inline constexpr unsigned WM_DEVICE_TASK = WM_USER + 200;    // to a worker
@@ -46,8 +47,10 @@ struct TaskResult {
     int32_t reserved = -1;
 };
 
-// Where workers post their reports. Called on worker threads, never while a
-// camera is being talked to; an implementation must not block for long.
+// Where workers post their reports. Called on worker threads (and on the
+// caller's thread for a task that could not be handed to a worker), never while
+// a camera is being talked to; an implementation must not block for long.
+// Nothing is posted once Stop() has begun.
 class ReportWindow {
   public:
     virtual ~ReportWindow() = default;
@@ -60,6 +63,7 @@ class ReportWindow {
 };
 
 // The camera library entry points the upgrade job uses; tests replace them.
+// A null entry counts as a failing call.
 struct NetApi {
     int (*AddCamera)(const void* camera) = nullptr;
     int (*ConnCamera)(int handle, int timeout_ms, int attempts) = nullptr;
@@ -81,6 +85,11 @@ struct HelperApi {
 class TaskDispatcher {
   public:
     static constexpr int kWorkerCount = 30;
+    static constexpr const char* kDefaultIp = "192.168.0.10";
+    static constexpr const char* kSubnetMask = "255.255.255.0";
+    // What Net_ConnCamera is given: the wait per attempt and the attempts.
+    static constexpr int kConnectTimeoutMs = 30000;
+    static constexpr int kConnectAttempts = 5;
 
     // Starts at once: loads the search helper library from `exeDir` (the
     // executable's folder when empty) and starts the workers.
@@ -91,7 +100,10 @@ class TaskDispatcher {
     TaskDispatcher(const TaskDispatcher&) = delete;
     TaskDispatcher& operator=(const TaskDispatcher&) = delete;
 
-    // Wakes every worker, lets a running job end by its own time-outs, joins.
+    // Detaches the report window, wakes every worker, lets a running job end by
+    // its own time-outs, joins. Upgrades still waiting for their turn are not
+    // started. Tasks left in the queues are counted as failed, unreported.
+    // Calling it again does nothing.
     void Stop();
 
     // Null detaches; reports are then dropped while tasks still run and count.
@@ -106,10 +118,29 @@ class TaskDispatcher {
     std::string DefaultIp() const;
 
     // Copies the texts (31, 31 and 255 characters at most) into a DeviceTask
-    // and hands it to the next worker in turn. Never waits for a camera.
+    // and hands it to the next worker in turn. Never waits for a camera. A task
+    // that cannot be handed over (the dispatcher is stopped, its worker did not
+    // start, memory ran out) is finished at once with result 0 and reported.
     void Enqueue(const char* ip, const char* aux, const char* path);
 
+    // True when the helper library was loaded or its entries were given.
     bool HelperLoaded() const;
+    HelperApi Helper() const;
+
+    // The PC clock that the upgrade job copies into the camera (tests inject one).
+    void SetClock(platform::Clock clock);
+
+    // The executable's folder, ending with a separator.
+    std::string ExeFolder() const;
+    TaskKind Kind() const;
+    uint32_t BatchTotal() const;
+    uint32_t Finished() const;
+    bool SyncTime() const;
+    tNetFileUpdate UpgradeInfo() const;
+    // Worker (0..29) that the next Enqueue hands its task to.
+    int NextWorker() const;
+    // Workers whose threads are running.
+    int RunningWorkers() const;
 
   private:
     struct Impl;

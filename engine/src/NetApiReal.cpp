@@ -1,0 +1,13 @@
+#include "engine/TaskDispatcher.h"
+
+NetApi NetApi::Real() {
+    NetApi api;
+    api.AddCamera = Net_AddCamera;
+    api.ConnCamera = Net_ConnCamera;
+    api.QueryTimeSetup = Net_QueryTimeSetup;
+    api.TimeSetup = Net_TimeSetup;
+    api.FileUpdate = Net_FileUpdate;
+    api.DisConnCamera = Net_DisConnCamera;
+    api.DelCamera = Net_DelCamera;
+    return api;
+}

@@ -1,0 +1,333 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ostream>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "EngineTestUtil.h"
+#include "FakeDeviceLibs.h"
+#include "RecordingReportWindow.h"
+
+using namespace enginetest;
+
+namespace {
+
+class DispatcherTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        FakeNet::Reset();
+        FakeHelper::Reset();
+    }
+
+    // A dispatcher with the scripted libraries and a recording report window.
+    std::unique_ptr<TaskDispatcher> Make(HelperApi helper = FakeHelper::Api()) {
+        auto d = std::make_unique<TaskDispatcher>(FakeNet::Api(), helper);
+        d->SetReportWindow(&window_);
+        return d;
+    }
+
+    RecordingReportWindow window_;
+};
+
+TEST_F(DispatcherTest, StartsWithTheInitialBatchFields) {
+    auto d = Make();
+    EXPECT_EQ(d->RunningWorkers(), TaskDispatcher::kWorkerCount);
+    EXPECT_EQ(d->Kind(), TASK_NONE);
+    EXPECT_EQ(d->BatchTotal(), 0u);
+    EXPECT_EQ(d->Finished(), 0u);
+    EXPECT_FALSE(d->SyncTime());
+    EXPECT_EQ(d->NextWorker(), 0);
+    EXPECT_EQ(d->DefaultIp(), "192.168.0.10");
+    ASSERT_FALSE(d->ExeFolder().empty());
+    EXPECT_EQ(d->ExeFolder().back(), '/');
+}
+
+struct OneTaskCase {
+    TaskKind kind;
+    const char* reportedIp;
+};
+
+void PrintTo(const OneTaskCase& c, std::ostream* os) {
+    *os << "kind " << c.kind;
+}
+
+class OneTaskTest : public DispatcherTest, public ::testing::WithParamInterface<OneTaskCase> {};
+
+TEST_P(OneTaskTest, ReportsResultThenProgressOneThenBatchDone) {
+    const auto& c = GetParam();
+    auto d = Make();
+    d->BeginBatch(c.kind, 1);
+    d->SetUpgradeInfo(UpgradeRecord(NET_UPGRADE_APP));
+    d->SetDefaultIp("10.9.9.9");
+    d->Enqueue("10.0.0.5", "00:11:22:33:44:55", c.kind == TASK_UPGRADE ? "/tmp/fw.bin" : "");
+    ASSERT_TRUE(window_.WaitForBatchDone());
+
+    const auto reports = window_.Reports();
+    ASSERT_EQ(reports.size(), 3u);
+    ASSERT_EQ(reports[0].type, Report::kResult);
+    EXPECT_STREQ(reports[0].result.ip, c.reportedIp);
+    EXPECT_STREQ(reports[0].result.aux, "00:11:22:33:44:55");
+    EXPECT_EQ(reports[0].result.kind, c.kind);
+    EXPECT_EQ(reports[0].result.result, 1);
+    EXPECT_EQ(reports[0].result.reserved, -1);
+    ASSERT_EQ(reports[1].type, Report::kProgress);
+    EXPECT_EQ(reports[1].finished, 1u);
+    ASSERT_EQ(reports[2].type, Report::kBatchDone);
+    EXPECT_EQ(reports[2].kind, c.kind);
+    EXPECT_EQ(d->Finished(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryKind, OneTaskTest,
+                         ::testing::Values(OneTaskCase{TASK_MODIFY_IP, "10.0.0.5"},
+                                           OneTaskCase{TASK_RESTORE_IP, "10.9.9.9"},
+                                           OneTaskCase{TASK_UPGRADE, "10.0.0.5"}));
+
+TEST_F(DispatcherTest, ManyTasksEachReportInOrderAndBatchDoneOnceAfterTheLast) {
+    constexpr int kTasks = 75;
+    auto d = Make();
+    d->BeginBatch(TASK_MODIFY_IP, kTasks);
+    for (int i = 0; i < kTasks; ++i) {
+        d->Enqueue(Ip(i).c_str(), Mac(i).c_str(), "");
+    }
+    ASSERT_TRUE(window_.WaitForBatchDone());
+
+    const auto reports = window_.Reports();
+    ASSERT_EQ(reports.size(), 2u * kTasks + 1);
+    std::set<std::string> macs;
+    for (int i = 0; i < kTasks; ++i) {
+        const auto& result = reports[2 * static_cast<size_t>(i)];
+        const auto& progress = reports[2 * static_cast<size_t>(i) + 1];
+        ASSERT_EQ(result.type, Report::kResult) << i;
+        ASSERT_EQ(progress.type, Report::kProgress) << i;
+        EXPECT_EQ(progress.finished, static_cast<uint32_t>(i + 1));
+        EXPECT_EQ(result.result.result, 1);
+        macs.insert(result.result.aux);
+    }
+    EXPECT_EQ(macs.size(), static_cast<size_t>(kTasks));
+    EXPECT_EQ(reports.back().type, Report::kBatchDone);
+    EXPECT_EQ(window_.BatchDoneCount(), 1);
+}
+
+TEST_F(DispatcherTest, ThirtyFirstTaskGoesToTheFirstWorkerAndTheTurnCarriesAcrossBatches) {
+    auto d = Make();
+    d->BeginBatch(TASK_MODIFY_IP, 31);
+    for (int i = 0; i < 31; ++i) {
+        d->Enqueue(Ip(i).c_str(), Mac(i).c_str(), "");
+    }
+    ASSERT_TRUE(window_.WaitForBatchDone());
+    EXPECT_EQ(d->NextWorker(), 1);
+
+    std::vector<std::thread::id> threadOf(31);
+    for (const auto& call : FakeHelper::Calls()) {
+        for (int i = 0; i < 31; ++i) {
+            if (call.mac == Mac(i)) {
+                threadOf[static_cast<size_t>(i)] = call.thread;
+            }
+        }
+    }
+    const std::set<std::thread::id> firstThirty(threadOf.begin(), threadOf.begin() + 30);
+    EXPECT_EQ(firstThirty.size(), 30u) << "each of the first 30 tasks has a worker of its own";
+    EXPECT_EQ(threadOf[30], threadOf[0]);
+
+    // The next batch goes on from worker 1.
+    d->BeginBatch(TASK_MODIFY_IP, 1);
+    d->Enqueue("10.2.0.1", "AA:AA:AA:AA:AA:AA", "");
+    EXPECT_EQ(d->NextWorker(), 2);
+}
+
+struct TextCase {
+    size_t ipLen, auxLen, pathLen;
+};
+
+void PrintTo(const TextCase& c, std::ostream* os) {
+    *os << c.ipLen << "/" << c.auxLen << "/" << c.pathLen << " characters";
+}
+
+class TextCutTest : public DispatcherTest, public ::testing::WithParamInterface<TextCase> {};
+
+TEST_P(TextCutTest, TextsAreCutToTheFieldAndStayTerminated) {
+    const auto& c = GetParam();
+    const std::string ip(c.ipLen, '1');
+    const std::string aux(c.auxLen, 'A');
+    const std::string path(c.pathLen, 'p');
+    auto d = Make();
+    d->BeginBatch(TASK_UPGRADE, 1);
+    d->SetUpgradeInfo(UpgradeRecord(NET_UPGRADE_KERNEL));
+    d->Enqueue(ip.c_str(), aux.c_str(), path.c_str());
+    ASSERT_TRUE(window_.WaitForBatchDone());
+
+    const auto results = window_.Results();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(std::string(results[0].ip), ip.substr(0, 31));
+    EXPECT_EQ(std::string(results[0].aux), aux.substr(0, 31));
+    const auto calls = FakeNet::Calls();
+    ASSERT_GE(calls.size(), 1u);
+    EXPECT_EQ(calls[0].text, ip.substr(0, 31)) << "what the camera library was given";
+    const auto update = FakeNet::LastFileUpdate();
+    EXPECT_EQ(update.UpgradeType, NET_UPGRADE_KERNEL);
+    EXPECT_EQ(std::string(update.szFilePath), path.substr(0, 255));
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, TextCutTest,
+                         ::testing::Values(TextCase{0, 0, 0}, TextCase{31, 31, 255},
+                                           TextCase{32, 32, 256}, TextCase{200, 90, 1000}));
+
+TEST_F(DispatcherTest, NullTextsBecomeEmptyTexts) {
+    auto d = Make();
+    d->BeginBatch(TASK_MODIFY_IP, 1);
+    d->Enqueue(nullptr, nullptr, nullptr);
+    ASSERT_TRUE(window_.WaitForBatchDone());
+    const auto calls = FakeHelper::Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].mac, "");
+    EXPECT_EQ(calls[0].ip, "");
+}
+
+TEST_F(DispatcherTest, WithoutReportWindowTasksStillRunAndCount) {
+    auto d = Make();
+    d->SetReportWindow(nullptr);
+    d->BeginBatch(TASK_MODIFY_IP, 5);
+    for (int i = 0; i < 5; ++i) {
+        d->Enqueue(Ip(i).c_str(), Mac(i).c_str(), "");
+    }
+    ASSERT_TRUE(Eventually([&] { return d->Finished() == 5; }));
+    EXPECT_EQ(FakeHelper::Calls().size(), 5u);
+    EXPECT_TRUE(window_.Reports().empty());
+}
+
+TEST_F(DispatcherTest, UnknownKindReportsFailureCountsAndCallsNothing) {
+    auto d = Make();
+    d->BeginBatch(static_cast<TaskKind>(7), 2);
+    d->Enqueue("10.0.0.1", "00:00:00:00:00:01", "");
+    d->Enqueue("10.0.0.2", "00:00:00:00:00:02", "");
+    ASSERT_TRUE(window_.WaitForBatchDone());
+    const auto results = window_.Results();
+    ASSERT_EQ(results.size(), 2u);
+    for (const auto& r : results) {
+        EXPECT_EQ(r.result, 0);
+        EXPECT_EQ(r.kind, 7);
+    }
+    EXPECT_EQ(window_.Reports().back().kind, 7);
+    EXPECT_TRUE(FakeNet::Calls().empty());
+    EXPECT_TRUE(FakeHelper::Calls().empty());
+}
+
+TEST_F(DispatcherTest, TaskThatCannotBeHandedToAWorkerIsReportedAsFailedAndCompletesTheBatch) {
+    auto d = Make();
+    d->Stop();
+    EXPECT_EQ(d->RunningWorkers(), 0);
+    d->SetReportWindow(&window_);  // Stop detached it
+    d->BeginBatch(TASK_MODIFY_IP, 2);
+    d->Enqueue("10.0.0.1", "00:00:00:00:00:01", "");
+    d->Enqueue("10.0.0.2", "00:00:00:00:00:02", "");
+
+    // Reported at once, on this thread.
+    const auto reports = window_.Reports();
+    ASSERT_EQ(reports.size(), 5u);
+    EXPECT_EQ(reports[0].type, Report::kResult);
+    EXPECT_EQ(reports[0].result.result, 0);
+    EXPECT_STREQ(reports[0].result.aux, "00:00:00:00:00:01");
+    EXPECT_EQ(reports[1].finished, 1u);
+    EXPECT_EQ(reports[2].result.result, 0);
+    EXPECT_EQ(reports[3].finished, 2u);
+    EXPECT_EQ(reports[4].type, Report::kBatchDone);
+    EXPECT_EQ(reports[4].kind, TASK_MODIFY_IP);
+    EXPECT_TRUE(FakeHelper::Calls().empty());
+}
+
+TEST_F(DispatcherTest, StopCanBeCalledTwice) {
+    auto d = Make();
+    d->Stop();
+    d->Stop();
+    EXPECT_EQ(d->RunningWorkers(), 0);
+}
+
+struct RestoreCase {
+    bool cameraAccepts;
+    int result;
+    const char* reportedIp;
+};
+
+void PrintTo(const RestoreCase& c, std::ostream* os) {
+    *os << (c.cameraAccepts ? "accepted" : "refused");
+}
+
+class RestoreTest : public DispatcherTest, public ::testing::WithParamInterface<RestoreCase> {};
+
+TEST_P(RestoreTest, ReportsTheAddressTheCameraHasAfterwards) {
+    const auto& c = GetParam();
+    HelperScript script;
+    if (!c.cameraAccepts) {
+        script.refuse.insert("00:11:22:33:44:55");
+    }
+    FakeHelper::Reset(script);
+    auto d = Make();
+    d->BeginBatch(TASK_RESTORE_IP, 1);
+    d->SetDefaultIp("192.168.7.7");
+    d->Enqueue("10.0.0.5", "00:11:22:33:44:55", "");
+    ASSERT_TRUE(window_.WaitForBatchDone());
+
+    const auto calls = FakeHelper::Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].mac, "00:11:22:33:44:55");
+    EXPECT_EQ(calls[0].ip, "192.168.7.7");
+    EXPECT_EQ(calls[0].mask, "255.255.255.0");
+    const auto results = window_.Results();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].result, c.result);
+    EXPECT_STREQ(results[0].ip, c.reportedIp);
+    EXPECT_TRUE(FakeNet::Calls().empty()) << "IP jobs never use the camera library";
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, RestoreTest,
+                         ::testing::Values(RestoreCase{true, 1, "192.168.7.7"},
+                                           RestoreCase{false, 0, "10.0.0.5"}));
+
+TEST_F(DispatcherTest, ModifyIpGivesTheNewAddressByMacAndReportsTheAnswer) {
+    HelperScript script;
+    script.refuse.insert(Mac(1));
+    FakeHelper::Reset(script);
+    auto d = Make();
+    d->BeginBatch(TASK_MODIFY_IP, 2);
+    d->Enqueue("10.0.0.100", Mac(0).c_str(), "");
+    d->Enqueue("10.0.0.101", Mac(1).c_str(), "");
+    ASSERT_TRUE(window_.WaitForBatchDone());
+
+    for (const auto& call : FakeHelper::Calls()) {
+        EXPECT_EQ(call.mask, "255.255.255.0");
+        EXPECT_EQ(call.ip, call.mac == Mac(0) ? "10.0.0.100" : "10.0.0.101");
+    }
+    for (const auto& r : window_.Results()) {
+        const bool first = std::string(r.aux) == Mac(0);
+        EXPECT_EQ(r.result, first ? 1 : 0);
+        EXPECT_STREQ(r.ip, first ? "10.0.0.100" : "10.0.0.101") << "the new address either way";
+    }
+}
+
+class MissingHelperTest : public DispatcherTest, public ::testing::WithParamInterface<TaskKind> {};
+
+TEST_P(MissingHelperTest, IpJobsFailWithoutCallingAnything) {
+    HelperApi none;
+    auto d = Make(none);
+    EXPECT_FALSE(d->HelperLoaded());
+    d->BeginBatch(GetParam(), 3);
+    for (int i = 0; i < 3; ++i) {
+        d->Enqueue(Ip(i).c_str(), Mac(i).c_str(), "");
+    }
+    ASSERT_TRUE(window_.WaitForBatchDone());
+    const auto results = window_.Results();
+    ASSERT_EQ(results.size(), 3u);
+    for (const auto& r : results) {
+        EXPECT_EQ(r.result, 0);
+    }
+    EXPECT_TRUE(FakeHelper::Calls().empty());
+    EXPECT_TRUE(FakeNet::Calls().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(IpKinds, MissingHelperTest,
+                         ::testing::Values(TASK_MODIFY_IP, TASK_RESTORE_IP));
+
+}  // namespace

@@ -1,0 +1,248 @@
+#include "FakeDeviceLibs.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+
+namespace enginetest {
+namespace {
+
+struct NetState {
+    std::mutex mutex;
+    std::condition_variable changed;
+    NetScript script;
+    std::vector<NetCall> calls;
+    std::map<int, std::string> cameras;  // handle -> address
+    int nextHandle = 100;
+    int open = 0;
+    int maxOpen = 0;
+    bool held = false;
+    bool released = false;
+    tNetTimeSetup lastTimeSet{};
+    tNetFileUpdate lastFile{};
+};
+
+NetState& Net() {
+    static NetState state;
+    return state;
+}
+
+void Record(NetState& s, const char* fn, int handle, int a1 = 0, int a2 = 0,
+            std::string text = {}) {
+    s.calls.push_back(NetCall{fn, handle, a1, a2, std::move(text)});
+}
+
+int Add(const void* camera) {
+    auto& s = Net();
+    std::lock_guard lock(s.mutex);
+    const auto* task = static_cast<const DeviceTask*>(camera);
+    const std::string ip = task->ip;
+    Record(s, "Add", -1, 0, 0, ip);
+    if (s.script.refuseAdd.count(ip) != 0) {
+        return -1;
+    }
+    const int handle = s.nextHandle++;
+    s.cameras[handle] = ip;
+    s.maxOpen = std::max(s.maxOpen, ++s.open);
+    return handle;
+}
+
+int Conn(int handle, int timeoutMs, int attempts) {
+    auto& s = Net();
+    std::lock_guard lock(s.mutex);
+    Record(s, "Conn", handle, timeoutMs, attempts);
+    return s.script.refuseConnect.count(s.cameras[handle]) != 0 ? KORVEL_E_CONNECT : 0;
+}
+
+int Query(int handle, tNetTimeSetup* time) {
+    auto& s = Net();
+    std::lock_guard lock(s.mutex);
+    Record(s, "Query", handle);
+    *time = s.script.cameraClock;
+    return s.script.queryAnswer;
+}
+
+int TimeSet(int handle, const tNetTimeSetup* time) {
+    auto& s = Net();
+    std::lock_guard lock(s.mutex);
+    Record(s, "TimeSet", handle);
+    s.lastTimeSet = *time;
+    return 0;
+}
+
+int File(int handle, const tNetFileUpdate* update) {
+    auto& s = Net();
+    std::unique_lock lock(s.mutex);
+    Record(s, "File", handle, update->UpgradeType, 0, update->szFilePath);
+    s.lastFile = *update;
+    const std::string ip = s.cameras[handle];
+    if (!s.script.holdFileOf.empty() && ip == s.script.holdFileOf) {
+        s.held = true;
+        s.changed.notify_all();
+        s.changed.wait(lock, [&] { return s.released; });
+    }
+    const auto fileTime = s.script.fileTime;
+    const bool fail = s.script.failFile.count(ip) != 0;
+    lock.unlock();
+    if (fileTime.count() > 0) {
+        std::this_thread::sleep_for(fileTime);  // a transfer takes time
+    }
+    return fail ? KORVEL_E_VERIFY : 0;
+}
+
+int DisConn(int handle) {
+    auto& s = Net();
+    std::lock_guard lock(s.mutex);
+    Record(s, "DisConn", handle);
+    return 0;
+}
+
+int Del(int handle) {
+    auto& s = Net();
+    std::lock_guard lock(s.mutex);
+    Record(s, "Del", handle);
+    if (s.cameras.erase(handle) != 0) {
+        --s.open;
+    }
+    return 0;
+}
+
+struct HelperState {
+    std::mutex mutex;
+    std::condition_variable changed;
+    HelperScript script;
+    std::vector<HelperCall> calls;
+    int inside = 0;
+    int maxInside = 0;
+};
+
+HelperState& Helper() {
+    static HelperState state;
+    return state;
+}
+
+int ModifyDevIp(const char* mac, const char* ip, const char* mask) {
+    auto& s = Helper();
+    std::unique_lock lock(s.mutex);
+    s.calls.push_back(HelperCall{mac, ip, mask, std::this_thread::get_id()});
+    s.maxInside = std::max(s.maxInside, ++s.inside);
+    s.changed.notify_all();
+    if (s.script.rendezvous > 1) {
+        s.changed.wait_for(lock, std::chrono::seconds(20),
+                           [&] { return s.maxInside >= s.script.rendezvous; });
+    }
+    --s.inside;
+    return s.script.refuse.count(mac) != 0 ? 0 : 1;
+}
+
+}  // namespace
+
+void FakeNet::Reset(NetScript script) {
+    auto& s = Net();
+    std::lock_guard lock(s.mutex);
+    s.script = std::move(script);
+    s.calls.clear();
+    s.cameras.clear();
+    s.nextHandle = 100;
+    s.open = 0;
+    s.maxOpen = 0;
+    s.held = false;
+    s.released = false;
+    s.lastTimeSet = {};
+    s.lastFile = {};
+}
+
+NetApi FakeNet::Api() {
+    NetApi api;
+    api.AddCamera = Add;
+    api.ConnCamera = Conn;
+    api.QueryTimeSetup = Query;
+    api.TimeSetup = TimeSet;
+    api.FileUpdate = File;
+    api.DisConnCamera = DisConn;
+    api.DelCamera = Del;
+    return api;
+}
+
+std::vector<NetCall> FakeNet::Calls() {
+    auto& s = Net();
+    std::lock_guard lock(s.mutex);
+    return s.calls;
+}
+
+std::vector<std::string> FakeNet::CallNames() {
+    std::vector<std::string> names;
+    for (const auto& c : Calls()) {
+        names.push_back(c.fn);
+    }
+    return names;
+}
+
+int FakeNet::Count(const std::string& fn) {
+    const auto calls = Calls();
+    return static_cast<int>(
+        std::count_if(calls.begin(), calls.end(), [&](const NetCall& c) { return c.fn == fn; }));
+}
+
+tNetTimeSetup FakeNet::LastTimeSet() {
+    auto& s = Net();
+    std::lock_guard lock(s.mutex);
+    return s.lastTimeSet;
+}
+
+tNetFileUpdate FakeNet::LastFileUpdate() {
+    auto& s = Net();
+    std::lock_guard lock(s.mutex);
+    return s.lastFile;
+}
+
+int FakeNet::MaxOpenSessions() {
+    auto& s = Net();
+    std::lock_guard lock(s.mutex);
+    return s.maxOpen;
+}
+
+bool FakeNet::WaitUntilHeld(std::chrono::milliseconds patience) {
+    auto& s = Net();
+    std::unique_lock lock(s.mutex);
+    return s.changed.wait_for(lock, patience, [&] { return s.held; });
+}
+
+void FakeNet::ReleaseFileUpdate() {
+    auto& s = Net();
+    {
+        std::lock_guard lock(s.mutex);
+        s.released = true;
+    }
+    s.changed.notify_all();
+}
+
+void FakeHelper::Reset(HelperScript script) {
+    auto& s = Helper();
+    std::lock_guard lock(s.mutex);
+    s.script = std::move(script);
+    s.calls.clear();
+    s.inside = 0;
+    s.maxInside = 0;
+}
+
+HelperApi FakeHelper::Api() {
+    HelperApi api;
+    api.ModifyDevIp = ModifyDevIp;
+    return api;
+}
+
+std::vector<HelperCall> FakeHelper::Calls() {
+    auto& s = Helper();
+    std::lock_guard lock(s.mutex);
+    return s.calls;
+}
+
+int FakeHelper::MaxConcurrent() {
+    auto& s = Helper();
+    std::lock_guard lock(s.mutex);
+    return s.maxInside;
+}
+
+}  // namespace enginetest

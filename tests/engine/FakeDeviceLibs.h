@@ -1,0 +1,75 @@
+#pragma once
+
+// Scripted stand-ins for the camera library and the search helper's
+// ModifyDevIp. They are plain functions (the engine takes function pointers),
+// so their state is global; every test starts with Reset().
+
+#include <chrono>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/TaskDispatcher.h"
+
+namespace enginetest {
+
+struct NetCall {
+    std::string fn;  // "Add", "Conn", "Query", "TimeSet", "File", "DisConn", "Del"
+    int handle = -1;
+    int arg1 = 0;
+    int arg2 = 0;
+    std::string text;  // the camera address for Add, the path for File
+};
+
+struct NetScript {
+    std::set<std::string> refuseAdd;      // addresses whose Add answers -1
+    std::set<std::string> refuseConnect;  // addresses whose connect fails
+    std::set<std::string> failFile;       // addresses whose file update fails
+    int queryAnswer = 0;
+    tNetTimeSetup cameraClock{2000, 1, 1, 0, 0, 0, {11, 22, 33, 44, 55}};
+    // Time each file update takes, so overlapping upgrades would be seen.
+    std::chrono::milliseconds fileTime{0};
+    // When set, the update of this address waits until ReleaseFileUpdate().
+    std::string holdFileOf;
+};
+
+class FakeNet {
+  public:
+    static void Reset(NetScript script = {});
+    static NetApi Api();
+    static std::vector<NetCall> Calls();
+    static std::vector<std::string> CallNames();
+    static int Count(const std::string& fn);
+    static tNetTimeSetup LastTimeSet();
+    static tNetFileUpdate LastFileUpdate();
+    // Most camera sessions (Add to Del) open at one time.
+    static int MaxOpenSessions();
+    static bool WaitUntilHeld(std::chrono::milliseconds patience);
+    static void ReleaseFileUpdate();
+};
+
+struct HelperCall {
+    std::string mac;
+    std::string ip;
+    std::string mask;
+    std::thread::id thread;
+};
+
+struct HelperScript {
+    std::set<std::string> refuse;  // MAC texts whose change fails
+    // When above 1, every call waits (with a generous limit) until this many
+    // calls are in progress at once: proof that the IP jobs run in parallel.
+    int rendezvous = 0;
+};
+
+class FakeHelper {
+  public:
+    static void Reset(HelperScript script = {});
+    static HelperApi Api();
+    static std::vector<HelperCall> Calls();
+    static int MaxConcurrent();
+};
+
+}  // namespace enginetest

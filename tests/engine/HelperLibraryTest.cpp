@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "EngineTestUtil.h"
+#include "FakeDeviceLibs.h"
+#include "RecordingReportWindow.h"
+
+using namespace enginetest;
+namespace fs = std::filesystem;
+
+namespace {
+
+// An executable folder of our own, with or without a helper library in it.
+class HelperFolder {
+  public:
+    explicit HelperFolder(const char* module) {
+        dir_ = fs::temp_directory_path() /
+               ("qv-engine-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
+        fs::create_directories(dir_);
+        if (module != nullptr) {
+            fs::copy_file(module, dir_ / "libNimbrel.so");
+        }
+    }
+    ~HelperFolder() {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+    std::string Path() const { return dir_.string(); }
+
+  private:
+    static inline int counter_ = 0;
+    fs::path dir_;
+};
+
+std::vector<TaskResult> RunModifyBatch(TaskDispatcher& d) {
+    RecordingReportWindow window;
+    d.SetReportWindow(&window);
+    d.BeginBatch(TASK_MODIFY_IP, 2);
+    d.Enqueue("10.3.0.1", "02:00:00:00:00:01", "");
+    d.Enqueue("10.3.0.2", "02:00:00:00:00:02", "");
+    EXPECT_TRUE(window.WaitForBatchDone());
+    d.SetReportWindow(nullptr);
+    return window.Results();
+}
+
+int Successes(const std::vector<TaskResult>& results) {
+    int n = 0;
+    for (const auto& r : results) {
+        n += r.result;
+    }
+    return n;
+}
+
+TEST(HelperLibraryTest, LoadsTheHelperFromTheExecutableFolderAndUsesModifyDevIp) {
+    HelperFolder folder(QV_TEST_HELPER_FULL);
+    TaskDispatcher d(NetApi{}, folder.Path());
+    EXPECT_TRUE(d.HelperLoaded());
+    EXPECT_NE(d.Helper().ModifyDevIp, nullptr);
+    EXPECT_NE(d.Helper().GetDevList, nullptr);
+    EXPECT_EQ(d.ExeFolder(), folder.Path() + "/");
+    const auto results = RunModifyBatch(d);
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(Successes(results), 1) << "the library's own answers came back";
+}
+
+TEST(HelperLibraryTest, WithoutModifyDevIpTheIpJobsFail) {
+    HelperFolder folder(QV_TEST_HELPER_PARTIAL);
+    TaskDispatcher d(NetApi{}, folder.Path());
+    EXPECT_EQ(d.Helper().ModifyDevIp, nullptr);
+    EXPECT_NE(d.Helper().GetDevList, nullptr);
+    const auto results = RunModifyBatch(d);
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(Successes(results), 0);
+}
+
+TEST(HelperLibraryTest, WithoutTheLibraryTheDispatcherStillStartsAndIpJobsFail) {
+    HelperFolder folder(nullptr);
+    TaskDispatcher d(NetApi{}, folder.Path());
+    EXPECT_FALSE(d.HelperLoaded());
+    EXPECT_EQ(d.RunningWorkers(), TaskDispatcher::kWorkerCount);
+    const auto results = RunModifyBatch(d);
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(Successes(results), 0);
+}
+
+}  // namespace
