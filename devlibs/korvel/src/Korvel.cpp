@@ -1,0 +1,348 @@
+// The C entry points of the camera network library.
+
+#include <climits>
+#include <cstdarg>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "Log.h"
+#include "Session.h"
+#include "korvel.h"
+#include "platform/ExeDir.h"
+#include "wire/Addr.h"
+#include "wire/Discovery.h"
+#include "wire/NetConfig.h"
+
+namespace {
+
+// Arguments beyond these are taken as mistakes rather than waited out.
+constexpr int kMaxTimeoutMs = 10 * 60 * 1000;
+constexpr int kMaxAttempts = 100;
+// Pause between connection attempts, so a refusing camera is not hammered.
+constexpr int kRetryPauseMs = 100;
+
+struct Camera {
+    std::mutex mutex;  // one operation at a time on a handle
+    std::string ip;
+    korvel::Session session;
+    std::chrono::milliseconds timeout{30000};
+};
+
+struct State {
+    std::mutex mutex;
+    bool initialised = false;
+    wire::NetConfig config;
+    std::map<int, std::shared_ptr<Camera>> cameras;
+    int nextHandle = 0;
+    // Control ports the last searches reported, by IP text.
+    std::map<std::string, uint16_t> ports;
+};
+
+State& S() {
+    static State* s = new State;  // never destroyed: callers may race process exit
+    return *s;
+}
+
+std::shared_ptr<Camera> Find(int handle) {
+    State& s = S();
+    std::lock_guard lock(s.mutex);
+    const auto it = s.cameras.find(handle);
+    return it == s.cameras.end() ? nullptr : it->second;
+}
+
+bool Initialised(wire::NetConfig* config = nullptr) {
+    State& s = S();
+    std::lock_guard lock(s.mutex);
+    if (config) {
+        *config = s.config;
+    }
+    return s.initialised;
+}
+
+std::string LogPathFor(const wire::LoadedNetConfig& loaded) {
+    std::filesystem::path p(loaded.config.logFile);
+    if (p.is_relative()) {
+        p = std::filesystem::path(loaded.dir) / p;
+    }
+    return p.string();
+}
+
+bool ValidTime(const tNetTimeSetup& t) {
+    return t.ucMonth >= 1 && t.ucMonth <= 12 && t.ucDay >= 1 && t.ucDay <= 31 && t.ucHour <= 23 &&
+           t.ucMinute <= 59 && t.ucSecond <= 59;
+}
+
+}  // namespace
+
+extern "C" {
+
+KORVEL_API int Net_Init(void) {
+    std::string error;
+    const auto loaded = wire::LoadNetConfig(platform::ExeDir(), &error);
+    if (!loaded) {
+        korvel::LogLine("Korvel: " + error);
+        return KORVEL_E_PARAM;
+    }
+    korvel::SetLogPath(LogPathFor(*loaded));
+    {
+        State& s = S();
+        std::lock_guard lock(s.mutex);
+        s.config = loaded->config;
+        s.initialised = true;
+    }
+    for (const auto& w : loaded->warnings) {
+        korvel::LogLine("Korvel: " + loaded->path + " " + w);
+    }
+    korvel::Logf("Korvel: started; configuration %s, discovery to %s:%u, control port %u",
+                 loaded->path.empty() ? "built in" : loaded->path.c_str(),
+                 loaded->config.discoveryAddress.c_str(), loaded->config.discoveryPort,
+                 loaded->config.controlPort);
+    return KORVEL_OK;
+}
+
+KORVEL_API int Net_UNinit(void) {
+    std::map<int, std::shared_ptr<Camera>> cameras;
+    {
+        State& s = S();
+        std::lock_guard lock(s.mutex);
+        if (!s.initialised) {
+            return KORVEL_OK;
+        }
+        s.initialised = false;
+        cameras.swap(s.cameras);
+        s.ports.clear();
+    }
+    for (auto& [handle, cam] : cameras) {
+        std::lock_guard lock(cam->mutex);  // a running call ends within its time-out
+        cam->session.close();
+    }
+    korvel::Logf("Korvel: stopped");
+    korvel::CloseLog();
+    return KORVEL_OK;
+}
+
+KORVEL_API int Net_FindDevice(NetFindDeviceCallback callback, void* user) {
+    if (callback == nullptr) {
+        return KORVEL_E_PARAM;
+    }
+    wire::NetConfig config;
+    if (!Initialised(&config)) {
+        return KORVEL_E_NOT_INIT;
+    }
+    std::map<std::string, uint16_t> found;
+    wire::DiscoveryStats stats;
+    std::string error;
+    const bool ok = wire::Discover(
+        config,
+        [&](const tNetDeviceInfo& info) {
+            if (info.usCtrlPort != 0) {
+                found[wire::FormatIpv4(info.ucIp)] = info.usCtrlPort;
+            }
+            callback(&info, user);
+        },
+        &stats, &error);
+    if (!ok) {
+        korvel::LogLine("Korvel: search failed: " + error);
+        return KORVEL_E_IO;
+    }
+    {
+        State& s = S();
+        std::lock_guard lock(s.mutex);
+        for (const auto& [ip, port] : found) {
+            s.ports[ip] = port;
+        }
+    }
+    korvel::Logf(
+        "Korvel: search found %d cameras in %ld ms (%d probes, %d answers, %d "
+        "repeated, %d dropped)",
+        stats.cameras, stats.elapsedMs, stats.probesSent, stats.datagrams, stats.duplicates,
+        stats.dropped);
+    return KORVEL_OK;
+}
+
+KORVEL_API int Net_AddCamera(const void* camera) {
+    if (camera == nullptr) {
+        return -1;
+    }
+    const std::string ip = wire::TextField(static_cast<const char*>(camera), 32);
+    if (!wire::ParseIpv4(ip)) {
+        return -1;
+    }
+    auto cam = std::make_shared<Camera>();
+    cam->ip = ip;
+    State& s = S();
+    std::lock_guard lock(s.mutex);
+    // Handles are not reused while a camera holds one.
+    for (int tries = 0; tries < INT_MAX; ++tries) {
+        const int h = s.nextHandle;
+        s.nextHandle = s.nextHandle == INT_MAX ? 0 : s.nextHandle + 1;
+        if (!s.cameras.contains(h)) {
+            s.cameras.emplace(h, std::move(cam));
+            return h;
+        }
+    }
+    return -1;
+}
+
+KORVEL_API int Net_ConnCamera(int handle, int timeout_ms, int attempts) {
+    wire::NetConfig config;
+    if (!Initialised(&config)) {
+        return KORVEL_E_NOT_INIT;
+    }
+    const auto cam = Find(handle);
+    if (!cam) {
+        return KORVEL_E_HANDLE;
+    }
+    if (timeout_ms <= 0 || timeout_ms > kMaxTimeoutMs || attempts > kMaxAttempts) {
+        return KORVEL_E_PARAM;
+    }
+    attempts = attempts < 1 ? 1 : attempts;
+    uint16_t port = config.controlPort;
+    {
+        State& s = S();
+        std::lock_guard lock(s.mutex);
+        if (const auto it = s.ports.find(cam->ip); it != s.ports.end()) {
+            port = it->second;
+        }
+    }
+    std::lock_guard lock(cam->mutex);
+    cam->timeout = std::chrono::milliseconds(timeout_ms);
+    int rc = KORVEL_E_CONNECT;
+    for (int i = 0; i < attempts; ++i) {
+        if (i > 0) {
+            std::this_thread::sleep_for(
+                std::chrono::milliseconds(std::min(kRetryPauseMs, timeout_ms)));
+        }
+        rc = cam->session.open(cam->ip, port, cam->timeout);
+        if (rc == KORVEL_OK || rc == KORVEL_E_REFUSED || rc == KORVEL_E_PARAM) {
+            break;
+        }
+    }
+    if (rc != KORVEL_OK) {
+        korvel::Logf("Korvel: no session with camera %s:%u after %d attempt(s) of %d ms: error %d",
+                     cam->ip.c_str(), port, attempts, timeout_ms, rc);
+    }
+    return rc;
+}
+
+KORVEL_API int Net_QueryTimeSetup(int handle, tNetTimeSetup* time) {
+    if (time == nullptr) {
+        return KORVEL_E_PARAM;
+    }
+    const auto cam = Find(handle);
+    if (!cam) {
+        return KORVEL_E_HANDLE;
+    }
+    std::lock_guard lock(cam->mutex);
+    std::vector<uint8_t> reply;
+    int rc = cam->session.request(wire::MsgType::TimeGetReq, {}, wire::MsgType::TimeGetRep,
+                                  cam->timeout, &reply);
+    if (rc != KORVEL_OK) {
+        return rc;
+    }
+    const auto rep = wire::ParsePayload<wire::TimeGetRep>(reply);
+    if (!rep) {
+        return KORVEL_E_PROTOCOL;
+    }
+    if (rep->status != 0) {
+        return rep->status == static_cast<uint32_t>(wire::Status::BadRequest) ? KORVEL_E_PROTOCOL
+                                                                              : KORVEL_E_REFUSED;
+    }
+    *time = rep->time;
+    return KORVEL_OK;
+}
+
+KORVEL_API int Net_TimeSetup(int handle, const tNetTimeSetup* time) {
+    if (time == nullptr || !ValidTime(*time)) {
+        return KORVEL_E_PARAM;
+    }
+    const auto cam = Find(handle);
+    if (!cam) {
+        return KORVEL_E_HANDLE;
+    }
+    std::lock_guard lock(cam->mutex);
+    std::vector<uint8_t> reply;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(time);
+    int rc = cam->session.request(wire::MsgType::TimeSetReq, {bytes, sizeof(*time)},
+                                  wire::MsgType::TimeSetRep, cam->timeout, &reply);
+    if (rc != KORVEL_OK) {
+        return rc;
+    }
+    const auto rep = wire::ParsePayload<wire::StatusRep>(reply);
+    if (!rep) {
+        return KORVEL_E_PROTOCOL;
+    }
+    if (rep->status != 0) {
+        return rep->status == static_cast<uint32_t>(wire::Status::BadRequest) ? KORVEL_E_PROTOCOL
+                                                                              : KORVEL_E_REFUSED;
+    }
+    return KORVEL_OK;
+}
+
+KORVEL_API int Net_FileUpdate(int handle, const tNetFileUpdate* update) {
+    if (update == nullptr) {
+        return KORVEL_E_PARAM;
+    }
+    const std::string path = wire::TextField(update->szFilePath, sizeof(update->szFilePath));
+    if (path.empty() || update->UpgradeType > NET_UPGRADE_FS) {
+        return KORVEL_E_PARAM;
+    }
+    wire::NetConfig config;
+    Initialised(&config);
+    const auto cam = Find(handle);
+    if (!cam) {
+        return KORVEL_E_HANDLE;
+    }
+    std::lock_guard lock(cam->mutex);
+    const auto started = std::chrono::steady_clock::now();
+    const int rc = cam->session.fileUpdate(update->UpgradeType, path, cam->timeout,
+                                           std::chrono::milliseconds(config.updateResultTimeoutMs));
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - started)
+                        .count();
+    korvel::Logf("Korvel: update of camera %s with \"%s\" (type %u) %s after %lld ms",
+                 cam->ip.c_str(), path.c_str(), update->UpgradeType,
+                 rc == KORVEL_OK ? "succeeded" : "failed", static_cast<long long>(ms));
+    return rc;
+}
+
+KORVEL_API int Net_DisConnCamera(int handle) {
+    const auto cam = Find(handle);
+    if (!cam) {
+        return KORVEL_E_HANDLE;
+    }
+    std::lock_guard lock(cam->mutex);
+    cam->session.close();
+    return KORVEL_OK;
+}
+
+KORVEL_API int Net_DelCamera(int handle) {
+    std::shared_ptr<Camera> cam;
+    {
+        State& s = S();
+        std::lock_guard lock(s.mutex);
+        const auto it = s.cameras.find(handle);
+        if (it == s.cameras.end()) {
+            return KORVEL_E_HANDLE;
+        }
+        cam = std::move(it->second);
+        s.cameras.erase(it);
+    }
+    std::lock_guard lock(cam->mutex);
+    cam->session.close();
+    return KORVEL_OK;
+}
+
+KORVEL_API int Net_Log(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    korvel::LogV(format, args);
+    va_end(args);
+    return KORVEL_OK;
+}
+
+}  // extern "C"

@@ -1,0 +1,100 @@
+#include "Log.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "platform/LocalTime.h"
+
+namespace korvel {
+namespace {
+
+// A single diagnostic longer than this is cut; nothing the tool writes comes close.
+constexpr size_t kMaxLine = 64 * 1024;
+
+std::mutex g_mutex;
+std::string g_path;
+std::FILE* g_file = nullptr;
+bool g_openFailed = false;
+
+bool StderrWanted() {
+    const char* v = std::getenv("QUORVANE_LOG_STDERR");
+    return v != nullptr && std::strcmp(v, "1") == 0;
+}
+
+}  // namespace
+
+void SetLogPath(const std::string& path) {
+    std::lock_guard lock(g_mutex);
+    if (path == g_path) {
+        return;
+    }
+    if (g_file) {
+        std::fclose(g_file);
+        g_file = nullptr;
+    }
+    g_path = path;
+    g_openFailed = false;
+}
+
+void CloseLog() {
+    std::lock_guard lock(g_mutex);
+    if (g_file) {
+        std::fclose(g_file);
+        g_file = nullptr;
+    }
+    g_openFailed = false;
+}
+
+void LogLine(const std::string& text) {
+    const platform::LocalTime t = platform::Now();
+    char stamp[40];
+    std::snprintf(stamp, sizeof(stamp), "[%04d-%02d-%02d %02d:%02d:%02d.%03d] ", t.year, t.month,
+                  t.day, t.hour, t.minute, t.second, t.millisecond);
+    std::string line = stamp + text;
+    if (line.empty() || line.back() != '\n') {
+        line += '\n';
+    }
+    std::lock_guard lock(g_mutex);
+    if (!g_file && !g_openFailed && !g_path.empty()) {
+        g_file = std::fopen(g_path.c_str(), "ab");
+        g_openFailed = g_file == nullptr;
+    }
+    if (g_file) {
+        std::fwrite(line.data(), 1, line.size(), g_file);
+        std::fflush(g_file);
+    }
+    if (StderrWanted()) {
+        std::fwrite(line.data(), 1, line.size(), stderr);
+    }
+}
+
+void LogV(const char* format, va_list args) {
+    if (format == nullptr) {
+        return;
+    }
+    std::vector<char> buf(512);
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(buf.data(), buf.size(), format, copy);
+    va_end(copy);
+    if (n < 0) {
+        return;
+    }
+    if (static_cast<size_t>(n) >= buf.size()) {
+        buf.resize(std::min(static_cast<size_t>(n) + 1, kMaxLine));
+        std::vsnprintf(buf.data(), buf.size(), format, args);
+    }
+    LogLine(std::string(buf.data()));
+}
+
+void Logf(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    LogV(format, args);
+    va_end(args);
+}
+
+}  // namespace korvel

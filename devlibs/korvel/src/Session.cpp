@@ -1,0 +1,380 @@
+#include "Session.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "Log.h"
+#include "wire/Addr.h"
+
+namespace korvel {
+
+using SteadyClock = std::chrono::steady_clock;
+
+namespace {
+// Pieces of the file per UPDATE_DATA frame: large enough that the header and the
+// system calls cost nothing, small enough to keep memory low.
+constexpr size_t kPiece = 256 * 1024;
+
+struct FileCloser {
+    void operator()(std::FILE* f) const {
+        if (f) {
+            std::fclose(f);
+        }
+    }
+};
+}  // namespace
+
+void Session::run(Duration timeout) {
+    io_.restart();
+    if (timeout > Duration::zero()) {
+        io_.run_for(timeout);
+    }
+    if (!io_.stopped()) {
+        asio::error_code ignored;
+        socket_.close(ignored);
+        io_.restart();
+        io_.run();
+    }
+}
+
+int Session::fail(int code) {
+    asio::error_code ignored;
+    socket_.close(ignored);
+    decoder_.reset();
+    inStart_ = inEnd_ = 0;
+    return code;
+}
+
+void Session::close() {
+    if (socket_.is_open()) {
+        // A courtesy; the camera copes without it.
+        const auto bye = wire::EncodeFrame(wire::MsgType::Bye, ++txid_);
+        asio::error_code ignored;
+        socket_.non_blocking(true, ignored);
+        socket_.send(asio::buffer(bye), 0, ignored);
+    }
+    fail(KORVEL_OK);
+}
+
+int Session::statusToCode(uint32_t status) const {
+    switch (static_cast<wire::Status>(status)) {
+        case wire::Status::Ok:
+            return KORVEL_OK;
+        case wire::Status::BadRequest:
+            return KORVEL_E_PROTOCOL;
+        case wire::Status::VerifyFailed:
+            return KORVEL_E_VERIFY;
+        case wire::Status::Internal:
+            return KORVEL_E_IO;
+        case wire::Status::Refused:
+        case wire::Status::Busy:
+            break;
+    }
+    return KORVEL_E_REFUSED;
+}
+
+int Session::writeAll(const std::vector<asio::const_buffer>& buffers, Duration timeout) {
+    bool done = false;
+    asio::error_code result;
+    asio::async_write(socket_, buffers, [&](const asio::error_code& e, size_t) {
+        done = true;
+        result = e;
+    });
+    run(timeout);
+    if (!done) {
+        return fail(KORVEL_E_TIMEOUT);
+    }
+    if (result == asio::error::operation_aborted) {
+        return fail(KORVEL_E_TIMEOUT);
+    }
+    if (result) {
+        return KORVEL_E_IO;  // the caller may still read what the camera said
+    }
+    return KORVEL_OK;
+}
+
+int Session::readFrame(SteadyClock::time_point deadline) {
+    for (;;) {
+        if (inStart_ < inEnd_) {
+            const auto step = decoder_.put({inbuf_.data() + inStart_, inEnd_ - inStart_});
+            inStart_ += step.consumed;
+            if (step.result == wire::Decoder::Result::Message) {
+                return KORVEL_OK;
+            }
+            if (step.result == wire::Decoder::Result::Error) {
+                Logf("Korvel: malformed data from camera %s: %s", peer_.c_str(),
+                     decoder_.error().c_str());
+                return fail(KORVEL_E_PROTOCOL);
+            }
+            continue;
+        }
+        const auto now = SteadyClock::now();
+        if (now >= deadline || !socket_.is_open()) {
+            return fail(socket_.is_open() ? KORVEL_E_TIMEOUT : KORVEL_E_NOT_CONNECTED);
+        }
+        bool done = false;
+        asio::error_code result;
+        size_t got = 0;
+        socket_.async_read_some(asio::buffer(inbuf_), [&](const asio::error_code& e, size_t n) {
+            done = true;
+            result = e;
+            got = n;
+        });
+        run(deadline - now);
+        if (!done || result == asio::error::operation_aborted) {
+            return fail(KORVEL_E_TIMEOUT);
+        }
+        if (result) {
+            return fail(KORVEL_E_IO);
+        }
+        inStart_ = 0;
+        inEnd_ = got;
+    }
+}
+
+int Session::open(const std::string& ip, uint16_t port, Duration timeout) {
+    close();
+    const auto deadline = SteadyClock::now() + timeout;
+    asio::error_code ec;
+    const auto addr = asio::ip::make_address_v4(ip, ec);
+    if (ec) {
+        return KORVEL_E_PARAM;
+    }
+    peer_ = ip + ":" + std::to_string(port);
+    bool done = false;
+    asio::error_code result;
+    socket_.async_connect(asio::ip::tcp::endpoint(addr, port), [&](const asio::error_code& e) {
+        done = true;
+        result = e;
+    });
+    run(timeout);
+    if (!done || result == asio::error::operation_aborted) {
+        return fail(KORVEL_E_TIMEOUT);
+    }
+    if (result) {
+        fail(KORVEL_OK);
+        return KORVEL_E_CONNECT;
+    }
+    socket_.set_option(asio::ip::tcp::no_delay(true), ec);
+
+    const uint32_t tx = ++txid_;
+    const auto hello = wire::EncodeFrame(wire::MsgType::HelloReq, tx);
+    const auto left = deadline - SteadyClock::now();
+    if (int rc = writeAll({asio::buffer(hello)}, left); rc != KORVEL_OK) {
+        return fail(rc == KORVEL_E_TIMEOUT ? rc : KORVEL_E_CONNECT);
+    }
+    if (int rc = readFrame(deadline); rc != KORVEL_OK) {
+        return rc == KORVEL_E_TIMEOUT || rc == KORVEL_E_PROTOCOL ? rc : KORVEL_E_CONNECT;
+    }
+    if (decoder_.type() == wire::MsgType::Nak) {
+        const auto nak = wire::ParsePayload<wire::Nak>(decoder_.payload());
+        return fail(nak ? statusToCode(nak->status) : KORVEL_E_PROTOCOL);
+    }
+    if (decoder_.type() != wire::MsgType::HelloRep || decoder_.txid() != tx) {
+        Logf("Korvel: camera %s answered the hello with %s", peer_.c_str(),
+             wire::TypeName(static_cast<uint8_t>(decoder_.type())));
+        return fail(KORVEL_E_PROTOCOL);
+    }
+    const auto rep = wire::ParsePayload<wire::HelloRep>(decoder_.payload());
+    if (!rep) {
+        return fail(KORVEL_E_PROTOCOL);
+    }
+    if (rep->status != 0) {
+        Logf("Korvel: camera %s refused the session: %s", peer_.c_str(),
+             wire::StatusName(rep->status));
+        return fail(statusToCode(rep->status));
+    }
+    hello_ = rep->info;
+    return KORVEL_OK;
+}
+
+int Session::request(wire::MsgType type, std::span<const uint8_t> payload, wire::MsgType replyType,
+                     Duration timeout, std::vector<uint8_t>* reply) {
+    if (!socket_.is_open()) {
+        return KORVEL_E_NOT_CONNECTED;
+    }
+    const auto deadline = SteadyClock::now() + timeout;
+    const uint32_t tx = ++txid_;
+    const auto frame = wire::EncodeFrame(type, tx, payload);
+    if (frame.empty()) {
+        return KORVEL_E_PARAM;
+    }
+    if (int rc = writeAll({asio::buffer(frame)}, timeout); rc != KORVEL_OK) {
+        return fail(rc);
+    }
+    if (int rc = readFrame(deadline); rc != KORVEL_OK) {
+        return rc;
+    }
+    if (decoder_.txid() != tx) {
+        Logf("Korvel: camera %s answered transaction %u, expected %u", peer_.c_str(),
+             decoder_.txid(), tx);
+        return fail(KORVEL_E_PROTOCOL);
+    }
+    if (decoder_.type() == wire::MsgType::Nak) {
+        const auto nak = wire::ParsePayload<wire::Nak>(decoder_.payload());
+        return nak ? statusToCode(nak->status) : fail(KORVEL_E_PROTOCOL);
+    }
+    if (decoder_.type() != replyType) {
+        Logf("Korvel: camera %s answered %s with %s", peer_.c_str(),
+             wire::TypeName(static_cast<uint8_t>(type)),
+             wire::TypeName(static_cast<uint8_t>(decoder_.type())));
+        return fail(KORVEL_E_PROTOCOL);
+    }
+    const auto p = decoder_.payload();
+    reply->assign(p.begin(), p.end());
+    return KORVEL_OK;
+}
+
+int Session::updateResult(const std::vector<uint8_t>& payload, const wire::Digest& sent,
+                          uint64_t size) {
+    const auto res = wire::ParsePayload<wire::UpdateResult>(payload);
+    if (!res) {
+        return fail(KORVEL_E_PROTOCOL);
+    }
+    wire::Digest got{};
+    std::copy(std::begin(res->md5), std::end(res->md5), got.begin());
+    if (res->status == 0 && (res->received != size || got != sent)) {
+        Logf(
+            "Korvel: camera %s accepted a file it did not receive whole: expected %llu bytes "
+            "MD5 %s, camera got %llu bytes MD5 %s",
+            peer_.c_str(), static_cast<unsigned long long>(size), wire::DigestHex(sent).c_str(),
+            static_cast<unsigned long long>(res->received), wire::DigestHex(got).c_str());
+        return KORVEL_E_VERIFY;
+    }
+    if (res->status != 0) {
+        Logf(
+            "Korvel: camera %s rejected the file: %s; sent %llu bytes MD5 %s, camera got %llu "
+            "bytes MD5 %s",
+            peer_.c_str(), wire::StatusName(res->status), static_cast<unsigned long long>(size),
+            wire::DigestHex(sent).c_str(), static_cast<unsigned long long>(res->received),
+            wire::DigestHex(got).c_str());
+    }
+    return statusToCode(res->status);
+}
+
+int Session::fileUpdate(uint16_t upgradeType, const std::string& path, Duration timeout,
+                        Duration verdictTimeout) {
+    if (!socket_.is_open()) {
+        return KORVEL_E_NOT_CONNECTED;
+    }
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    struct stat st {};
+    if (!file || ::fstat(::fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode)) {
+        Logf("Korvel: cannot read the update file \"%s\"", path.c_str());
+        return KORVEL_E_IO;
+    }
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    const auto slash = path.find_last_of("/\\");
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.empty() || name == "." || name == ".." || name.size() > 255) {
+        Logf("Korvel: unusable update file name in \"%s\"", path.c_str());
+        return KORVEL_E_PARAM;
+    }
+
+    wire::UpdateBegin begin{};
+    begin.upgradeType = upgradeType;
+    begin.size = size;
+    wire::CopyText(begin.name, sizeof(begin.name), name);
+    std::vector<uint8_t> reply;
+    const uint32_t tx = txid_ + 1;
+    {
+        const auto deadline = SteadyClock::now() + timeout;
+        const uint32_t sentTx = ++txid_;
+        const auto frame = wire::EncodeFrame(wire::MsgType::UpdateBegin, sentTx, begin);
+        if (int rc = writeAll({asio::buffer(frame)}, timeout); rc != KORVEL_OK) {
+            return fail(rc);
+        }
+        if (int rc = readFrame(deadline); rc != KORVEL_OK) {
+            return rc;
+        }
+        if (decoder_.txid() != tx) {
+            return fail(KORVEL_E_PROTOCOL);
+        }
+        if (decoder_.type() == wire::MsgType::Nak) {
+            const auto nak = wire::ParsePayload<wire::Nak>(decoder_.payload());
+            return nak ? statusToCode(nak->status) : fail(KORVEL_E_PROTOCOL);
+        }
+        if (decoder_.type() != wire::MsgType::UpdateReady) {
+            return fail(KORVEL_E_PROTOCOL);
+        }
+        const auto ready = wire::ParsePayload<wire::StatusRep>(decoder_.payload());
+        if (!ready) {
+            return fail(KORVEL_E_PROTOCOL);
+        }
+        if (ready->status != 0) {
+            Logf("Korvel: camera %s will not take \"%s\" (%llu bytes): %s", peer_.c_str(),
+                 name.c_str(), static_cast<unsigned long long>(size),
+                 wire::StatusName(ready->status));
+            return statusToCode(ready->status);
+        }
+    }
+
+    // Streams without waiting for any answer; the digest is computed as the bytes pass.
+    wire::Md5 md5;
+    std::vector<uint8_t> piece(static_cast<size_t>(std::min<uint64_t>(kPiece, size ? size : 1)));
+    uint64_t sent = 0;
+    auto earlyVerdict = [&](Duration wait) -> int {
+        // The camera may stop the stream with a verdict of its own.
+        if (int rc = readFrame(SteadyClock::now() + wait); rc != KORVEL_OK) {
+            return rc == KORVEL_E_TIMEOUT ? KORVEL_E_IO : rc;
+        }
+        if (decoder_.type() != wire::MsgType::UpdateResult) {
+            return fail(KORVEL_E_PROTOCOL);
+        }
+        const auto p = decoder_.payload();
+        const int rc = updateResult({p.begin(), p.end()}, md5.finish(), size);
+        fail(rc);
+        return rc == KORVEL_OK ? KORVEL_E_PROTOCOL : rc;
+    };
+    while (sent < size) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(piece.size(), size - sent));
+        const size_t got = std::fread(piece.data(), 1, want, file.get());
+        if (got == 0) {
+            Logf("Korvel: \"%s\" ended after %llu of %llu bytes", path.c_str(),
+                 static_cast<unsigned long long>(sent), static_cast<unsigned long long>(size));
+            return fail(KORVEL_E_IO);
+        }
+        md5.update({piece.data(), got});
+        const auto head =
+            wire::EncodeHeader(wire::MsgType::UpdateData, tx, static_cast<uint32_t>(got));
+        const int rc = writeAll({asio::buffer(head), asio::buffer(piece.data(), got)}, timeout);
+        if (rc == KORVEL_E_IO) {
+            Logf("Korvel: link to camera %s broke after %llu of %llu bytes", peer_.c_str(),
+                 static_cast<unsigned long long>(sent), static_cast<unsigned long long>(size));
+            return earlyVerdict(std::min<Duration>(timeout, std::chrono::seconds(2)));
+        }
+        if (rc != KORVEL_OK) {
+            Logf("Korvel: camera %s stopped reading after %llu of %llu bytes", peer_.c_str(),
+                 static_cast<unsigned long long>(sent), static_cast<unsigned long long>(size));
+            return rc;
+        }
+        sent += got;
+        asio::error_code ec;
+        if (socket_.available(ec) > 0 || inStart_ < inEnd_) {
+            return earlyVerdict(timeout);
+        }
+    }
+    file.reset();
+
+    const wire::Digest digest = md5.finish();
+    wire::UpdateEnd end{};
+    std::copy(digest.begin(), digest.end(), end.md5);
+    const auto endFrame = wire::EncodeFrame(wire::MsgType::UpdateEnd, tx, end);
+    if (int rc = writeAll({asio::buffer(endFrame)}, timeout); rc != KORVEL_OK) {
+        return rc == KORVEL_E_IO ? earlyVerdict(std::chrono::seconds(2)) : rc;
+    }
+    if (int rc = readFrame(SteadyClock::now() + verdictTimeout); rc != KORVEL_OK) {
+        Logf("Korvel: no verdict from camera %s on \"%s\"", peer_.c_str(), name.c_str());
+        return rc;
+    }
+    if (decoder_.txid() != tx || decoder_.type() != wire::MsgType::UpdateResult) {
+        return fail(KORVEL_E_PROTOCOL);
+    }
+    const auto p = decoder_.payload();
+    return updateResult({p.begin(), p.end()}, digest, size);
+}
+
+}  // namespace korvel

@@ -1,0 +1,64 @@
+#pragma once
+// One TCP control session with a camera. Every blocking step has a time-out.
+
+#include <asio.hpp>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "korvel.h"
+#include "wire/Md5.h"
+#include "wire/Wire.h"
+
+namespace korvel {
+
+class Session {
+  public:
+    using Duration = std::chrono::steady_clock::duration;
+
+    Session() : socket_(io_) {}
+    ~Session() { close(); }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Connects and exchanges the hello, all within `timeout`. KORVEL_* code.
+    int open(const std::string& ip, uint16_t port, Duration timeout);
+    bool isOpen() const { return socket_.is_open(); }
+    // Sends BYE when the session is still usable, then closes.
+    void close();
+
+    // One request and its reply. On success `reply` holds the reply payload.
+    int request(wire::MsgType type, std::span<const uint8_t> payload, wire::MsgType replyType,
+                Duration timeout, std::vector<uint8_t>* reply);
+
+    // The file update: begin, stream, end, verdict.
+    int fileUpdate(uint16_t upgradeType, const std::string& path, Duration timeout,
+                   Duration verdictTimeout);
+
+    const tNetDeviceInfo& helloInfo() const { return hello_; }
+    const std::string& peer() const { return peer_; }
+
+  private:
+    // Outcome of waiting for one frame.
+    int readFrame(std::chrono::steady_clock::time_point deadline);
+    int writeAll(const std::vector<asio::const_buffer>& buffers, Duration timeout);
+    // Runs the io_context until the pending operation has finished or the time is
+    // up; at time-up the socket is closed, which ends the operation.
+    void run(Duration timeout);
+    int fail(int code);  // closes the socket and returns `code`
+    int statusToCode(uint32_t status) const;
+    int updateResult(const std::vector<uint8_t>& payload, const wire::Digest& sent, uint64_t size);
+
+    asio::io_context io_;
+    asio::ip::tcp::socket socket_;
+    wire::Decoder decoder_;
+    std::vector<uint8_t> inbuf_ = std::vector<uint8_t>(64 * 1024);
+    size_t inStart_ = 0;
+    size_t inEnd_ = 0;
+    uint32_t txid_ = 0;
+    tNetDeviceInfo hello_{};
+    std::string peer_;
+};
+
+}  // namespace korvel
