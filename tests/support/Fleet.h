@@ -1,0 +1,100 @@
+#pragma once
+// A camsim fleet on loopback for one test: its own free ports, its own 127.x
+// address block and its own temporary directory, with a quorvane-net.conf that
+// points the code under test at it. Stopped and cleaned up in the destructor.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "wire/NetConfig.h"
+
+namespace qvtest {
+
+struct FleetOptions {
+    int count = 3;  // cameras on consecutive addresses, ignored with fleetJson
+    std::string type = "QV-LPR200";
+    std::string sw = "V2.1.3_20240115";
+    std::string hw = "YJ1";
+    std::uint32_t flashMs = 0;
+    // Cameras from this JSON text (camsim --fleet) instead of count. Cameras
+    // without "ip" or "mac" get the next ones of the fleet's own block.
+    std::string fleetJson;
+    std::vector<std::string> faults;     // camsim --fault, for every camera
+    std::vector<std::string> extraArgs;  // anything else for camsim
+    // Adjusts the tool side's configuration (time-outs, probes) before it is written.
+    std::function<void(wire::NetConfig&)> tune;
+    std::chrono::milliseconds readyTimeout{60000};
+};
+
+struct FleetCamera {
+    std::string ip;   // dotted decimal, as started
+    std::string mac;  // "02:51:56:..", upper case
+};
+
+class Fleet {
+  public:
+    explicit Fleet(FleetOptions options = {});
+    ~Fleet();
+    Fleet(const Fleet&) = delete;
+    Fleet& operator=(const Fleet&) = delete;
+
+    // Whether camsim came up; error() says why not.
+    bool ok() const { return pid_ > 0; }
+    const std::string& error() const { return error_; }
+
+    // The configuration for the code under test, and the fleet's temporary folder.
+    const std::string& confPath() const { return confPath_; }
+    const std::string& dir() const { return dir_; }
+    std::uint16_t discoveryPort() const { return discoveryPort_; }
+    std::uint16_t controlPort() const { return controlPort_; }
+    std::uint16_t ipsetPort() const { return ipsetPort_; }
+    const wire::NetConfig& config() const { return config_; }
+
+    // The cameras as started (an IP change moves them later). With fleetJson this
+    // lists the addresses and MACs the fleet's block handed out, in order.
+    const std::vector<FleetCamera>& cameras() const { return cameras_; }
+    // The folder where the camera with this MAC keeps the files it accepted.
+    std::string filesDir(const std::string& mac) const;
+    // camsim's log so far, for failure messages.
+    std::string log() const;
+
+    // Sets QUORVANE_NET_CONF to confPath() for its lifetime, then puts back what was there.
+    class ConfEnv {
+      public:
+        explicit ConfEnv(const std::string& path);
+        ~ConfEnv();
+        ConfEnv(const ConfEnv&) = delete;
+        ConfEnv& operator=(const ConfEnv&) = delete;
+
+      private:
+        std::optional<std::string> previous_;
+    };
+    [[nodiscard]] ConfEnv useConf() const { return ConfEnv(confPath_); }
+
+    // Stops camsim (SIGTERM, then SIGKILL after a grace period); the destructor does it too.
+    void stop();
+
+    // The camsim executable: $QUORVANE_CAMSIM, else the one this build made.
+    static std::string camsimPath();
+
+  private:
+    bool launch(const FleetOptions& options, const std::string& ipBase, const std::string& macBase);
+
+    pid_t pid_ = -1;
+    std::string error_;
+    std::string dir_;
+    std::string confPath_;
+    std::uint16_t discoveryPort_ = 0;
+    std::uint16_t controlPort_ = 0;
+    std::uint16_t ipsetPort_ = 0;
+    wire::NetConfig config_;
+    std::vector<FleetCamera> cameras_;
+};
+
+}  // namespace qvtest
