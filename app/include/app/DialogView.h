@@ -1,0 +1,85 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace app {
+
+// Control ids of the main dialog's template.
+enum ControlId : int {
+    IDC_DEVICE_LIST = 1000,
+    IDC_SEARCH = 1001,
+    IDC_FILE_EDIT = 1004,
+    IDC_UPGRADE = 1005,
+    IDC_BROWSE = 1006,
+    IDC_LOG_PANE = 1009,
+    IDC_UPGRADE_LOG = 1011,
+    IDC_SELECT_ALL = 1015,
+    IDC_PROGRESS = 1016,
+    IDC_SYNC_TIME = 1018,
+    IDC_START_IP = 1019,
+    IDC_MODIFY_IP = 1020,
+    IDC_RESTORE_IP = 1021,
+    IDC_FORCE_UPGRADE = 1022,
+};
+
+// Everything the dialog logic does on the screen. The Qt window, the console
+// front end and the tests' recording view implement it. Every call except
+// PostToUi is made on the UI thread.
+class DialogView {
+  public:
+    virtual ~DialogView() = default;
+
+    virtual void SetCaption(const std::string& text) = 0;
+
+    // The device list: rows of seven texts, a check box and an item data value.
+    virtual int RowCount() const = 0;
+    virtual void DeleteAllRows() = 0;
+    virtual int InsertRow() = 0;  // an empty, unticked row at the end; its position
+    virtual void SetCellText(int row, int column, const std::string& text) = 0;
+    virtual std::string CellText(int row, int column) const = 0;
+    virtual bool RowChecked(int row) const = 0;
+    virtual void SetRowChecked(int row, bool checked) = 0;
+    virtual void SetItemData(int row, std::intptr_t data) = 0;
+    virtual std::intptr_t ItemData(int row) const = 0;
+    // Puts the rows into a new order: row i afterwards is the row that was at
+    // order[i], with its texts, check box and item data.
+    virtual void ReorderRows(const std::vector<int>& order) = 0;
+
+    virtual void SetProgressRange(int low, int high) = 0;
+    virtual void SetProgressPos(int pos) = 0;
+
+    virtual std::string FileEditText() const = 0;
+    virtual void SetFileEditText(const std::string& text) = 0;
+
+    // The start-IP control: blank, or four octets (blank fields read 0).
+    virtual bool StartIpBlank() const = 0;
+    virtual std::array<std::uint8_t, 4> StartIp() const = 0;
+    virtual void SetStartIp(const std::array<std::uint8_t, 4>& octets) = 0;
+
+    virtual bool IsChecked(ControlId id) const = 0;
+    virtual void SetChecked(ControlId id, bool checked) = 0;
+    virtual void ShowControl(ControlId id, bool visible) = 0;
+
+    // The whole window: disabled, it takes no input and cannot be closed.
+    virtual void EnableWindow(bool enable) = 0;
+    virtual void EnableControl(ControlId id, bool enable) = 0;
+
+    // A modal box with the caption "提示" and an OK button; returns when closed.
+    virtual void MessageBox(const std::string& text) = 0;
+    // Appends `text` (already ending in "\r\n") to the log pane, showing the end.
+    virtual void AppendToLogPane(const std::string& text) = 0;
+    virtual void SetWaitCursor(bool wait) = 0;
+    virtual void OpenInEditor(const std::string& path) = 0;
+    // The open-file dialog: the chosen full path, or nothing when cancelled.
+    virtual std::optional<std::string> BrowseForFile() = 0;
+
+    // Runs `fn` on the UI thread later, in posting order. Callable from any thread.
+    virtual void PostToUi(std::function<void()> fn) = 0;
+};
+
+}  // namespace app

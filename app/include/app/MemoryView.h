@@ -1,0 +1,96 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/DialogView.h"
+
+namespace app {
+
+// A DialogView that keeps the screen in memory: the console front end prints
+// from it and the tests read it. Queued calls run when the owner pumps them.
+class MemoryView : public DialogView {
+  public:
+    struct Row {
+        std::vector<std::string> cells = std::vector<std::string>(7);
+        bool checked = false;
+        std::intptr_t data = 0;
+    };
+
+    void SetCaption(const std::string& text) override { caption = text; }
+
+    int RowCount() const override { return static_cast<int>(rows.size()); }
+    void DeleteAllRows() override { rows.clear(); }
+    int InsertRow() override;
+    void SetCellText(int row, int column, const std::string& text) override;
+    std::string CellText(int row, int column) const override;
+    bool RowChecked(int row) const override;
+    void SetRowChecked(int row, bool checked) override;
+    void SetItemData(int row, std::intptr_t data) override;
+    std::intptr_t ItemData(int row) const override;
+    void ReorderRows(const std::vector<int>& order) override;
+
+    void SetProgressRange(int low, int high) override;
+    void SetProgressPos(int pos) override { progressPos = pos; }
+
+    std::string FileEditText() const override { return fileText; }
+    void SetFileEditText(const std::string& text) override { fileText = text; }
+
+    bool StartIpBlank() const override { return startIpBlank; }
+    std::array<std::uint8_t, 4> StartIp() const override { return startIp; }
+    void SetStartIp(const std::array<std::uint8_t, 4>& octets) override;
+
+    bool IsChecked(ControlId id) const override;
+    void SetChecked(ControlId id, bool checked) override { checks[id] = checked; }
+    void ShowControl(ControlId id, bool visible) override { shown[id] = visible; }
+
+    void EnableWindow(bool enable) override { windowEnabled = enable; }
+    void EnableControl(ControlId id, bool enable) override { enabled[id] = enable; }
+
+    void MessageBox(const std::string& text) override { messages.push_back(text); }
+    void AppendToLogPane(const std::string& text) override { pane += text; }
+    void SetWaitCursor(bool wait) override { waitCursor = wait; }
+    void OpenInEditor(const std::string& path) override { opened.push_back(path); }
+    std::optional<std::string> BrowseForFile() override { return nextBrowse; }
+
+    void PostToUi(std::function<void()> fn) override;
+    // Runs the calls queued so far, in order; returns how many ran.
+    std::size_t RunPending();
+    // Runs queued calls as they arrive until `done` holds or `timeout` passes.
+    bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+
+    // The screen, readable and settable by the owner.
+    std::string caption;
+    std::vector<Row> rows;
+    int progressLow = 0;
+    int progressHigh = 100;
+    int progressPos = 0;
+    std::string fileText;
+    bool startIpBlank = true;
+    std::array<std::uint8_t, 4> startIp{};
+    std::map<ControlId, bool> checks;
+    std::map<ControlId, bool> shown;
+    std::map<ControlId, bool> enabled;
+    bool windowEnabled = true;
+    bool waitCursor = false;
+    std::vector<std::string> messages;
+    std::string pane;
+    std::vector<std::string> opened;
+    std::optional<std::string> nextBrowse;
+
+  private:
+    Row* At(int row);
+    const Row* At(int row) const;
+
+    std::mutex queueMutex_;
+    std::condition_variable queueCv_;
+    std::deque<std::function<void()>> queue_;
+};
+
+}  // namespace app

@@ -1,0 +1,138 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/DialogView.h"
+#include "app/OperationLog.h"
+#include "engine/TaskDispatcher.h"
+#include "korvel.h"
+#include "pack/UpdataFileCheck.h"
+#include "platform/LocalTime.h"
+
+namespace app {
+
+inline constexpr const char* kTitle = "QuorvaneV1.0.0.8(Custom版)";
+inline constexpr const char* kDefaultIp = "192.168.0.10";
+
+// The camera library calls the dialog makes itself; tests replace them.
+struct SearchApi {
+    int (*Init)() = nullptr;
+    int (*UNinit)() = nullptr;
+    int (*FindDevice)(NetFindDeviceCallback callback, void* user) = nullptr;
+    int (*Log)(const char* format, ...) = nullptr;  // where pack diagnostics go
+
+    static SearchApi Real();  // the Korvel functions
+};
+
+// What the dialog is built on. The defaults are the real libraries and folders.
+struct DialogDeps {
+    SearchApi search = SearchApi::Real();
+    NetApi net = NetApi::Real();
+    // When set, replaces the search helper library (tests); otherwise it is
+    // loaded from `libDir`.
+    std::optional<HelperApi> helper;
+    // Folder of config.ini and the daily log; the executable's when empty.
+    std::string exeDir;
+    // Folder the search helper library is loaded from; the executable's when empty.
+    std::string libDir;
+    platform::Clock clock = platform::Now;
+};
+
+// Handed to the list's sort together with CompareListItems.
+struct SortInfo {
+    DialogView* list = nullptr;
+    std::int32_t column = 0;
+    std::int32_t ascending = 1;
+};
+
+// The direction of the last header-click sort, shared by every column.
+extern std::int32_t g_bSortAscending;
+
+// The main dialog's logic, free of any GUI toolkit. The view calls the
+// handlers; the dialog works on the screen through the view only.
+class CQuorvaneDlg : public ReportWindow {
+  public:
+    explicit CQuorvaneDlg(DialogView& view, DialogDeps deps = {});
+    ~CQuorvaneDlg() override;
+    CQuorvaneDlg(const CQuorvaneDlg&) = delete;
+    CQuorvaneDlg& operator=(const CQuorvaneDlg&) = delete;
+
+    void OnInitDialog();
+
+    // Buttons and list notifications.
+    void OnBnClickedSearch();
+    void OnBnClickedSelectAll();
+    void OnLvnColumnclickDeviceList(int column);
+    void OnBnClickedUpgradeLog();
+    void OnBnClickedBrowse();
+    void OnBnClickedModifyIp();
+    void OnBnClickedRestoreIp();
+    // The upgrade request is not wired up yet: the button does nothing.
+    void OnBnClickedUpgrade();
+
+    // Worker reports, once queued onto the UI thread.
+    void OnTaskResult(std::unique_ptr<TaskResult> result);
+    void OnTaskProgress(std::uint32_t finished);
+    void OnBatchDone(std::int32_t kind);
+
+    // ReportWindow: called on worker threads; each queues the handler above.
+    void PostTaskResult(std::unique_ptr<TaskResult> result) override;
+    void PostTaskProgress(std::uint32_t finished) override;
+    void PostBatchDone(std::int32_t kind) override;
+
+    static void OnDeviceFound(const tNetDeviceInfo* info, void* user);
+    static int CompareListItems(std::intptr_t item1, std::intptr_t item2, const SortInfo& info);
+
+    void EnableControls(bool enable);
+    void ShowMessage(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void AppendLog(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void RemoveTempDir(const std::string& path);
+
+    // Read-only views for front ends and tests.
+    const std::string& ExeDir() const { return m_strExeDir; }
+    const std::string& ConfigFile() const { return m_strConfigFile; }
+    const std::string& UpdateFile() const { return m_strUpdateFile; }
+    std::string LogPath() const { return m_log.GetPath(); }
+    const std::vector<tNetDeviceInfo>& Devices() const { return m_devices; }
+    TaskDispatcher& Dispatcher() { return m_dispatcher; }
+    // The workspace of the current upgrade; removed when a batch ends.
+    void SetWorkDir(const std::string& dir) { m_strWorkDir = dir; }
+    const std::string& WorkDir() const { return m_strWorkDir; }
+
+  private:
+    static TaskDispatcher MakeDispatcher(const DialogDeps& deps);
+    void SortList(std::int32_t column, std::int32_t ascending);
+    std::vector<int> TickedRows() const;
+    bool CheckIpRequest(const std::vector<int>& ticked);
+
+    // Stand-ins for the window itself: the screen, the libraries, and a token
+    // that queued reports check so that none runs after the dialog is gone.
+    DialogView& m_view;
+    DialogDeps m_deps;
+    std::shared_ptr<CQuorvaneDlg*> m_alive;
+
+    // The members in the order of the original dialog.
+    int m_hIcon = 128;  // the program icon resource; the view shows it
+    TaskDispatcher m_dispatcher;
+    tNetFileUpdate m_upgradeInfo{};
+    std::string m_strExeDir;
+    std::string m_strConfigFile;
+    std::string m_strTitle;
+    std::vector<tNetDeviceInfo> m_devices;
+    DialogView& m_listDevices;
+    OperationLog m_log;
+    std::string m_strUpdateFile;
+    std::string m_strCameraType;
+    std::string m_strVersionKey;
+    std::vector<std::string> m_hwVersions;
+    std::vector<std::string> m_upgradeFiles;
+    std::vector<int> m_fileIndex;
+    std::string m_strWorkDir;
+    CUpdataFileCheck m_fileCheck;
+};
+
+}  // namespace app

@@ -1,0 +1,109 @@
+#pragma once
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <functional>
+#include <map>
+
+#include "DialogUnits.h"
+#include "IpAddressEdit.h"
+#include "app/DialogView.h"
+
+namespace app {
+class CQuorvaneDlg;
+}
+
+namespace qtview {
+
+// The main dialog's window: the template's controls laid out in dialog units,
+// implementing the DialogView the dialog logic works through.
+class QuorvaneWindow : public QDialog, public app::DialogView {
+  public:
+    explicit QuorvaneWindow(QWidget* parent = nullptr);
+    ~QuorvaneWindow() override;
+
+    // Connects the controls to the dialog's handlers; null disconnects.
+    void Attach(app::CQuorvaneDlg* dlg);
+
+    // Replaces the modal message box (tests).
+    void SetMessageBoxHook(std::function<void(const std::string&)> hook) {
+        messageHook_ = std::move(hook);
+    }
+
+    QWidget* Control(app::ControlId id) const;
+    const DialogUnits& Units() const { return du_; }
+    bool WindowEnabled() const { return windowEnabled_; }
+
+    // DialogView
+    void SetCaption(const std::string& text) override;
+    int RowCount() const override;
+    void DeleteAllRows() override;
+    int InsertRow() override;
+    void SetCellText(int row, int column, const std::string& text) override;
+    std::string CellText(int row, int column) const override;
+    bool RowChecked(int row) const override;
+    void SetRowChecked(int row, bool checked) override;
+    void SetItemData(int row, std::intptr_t value) override;
+    std::intptr_t ItemData(int row) const override;
+    void ReorderRows(const std::vector<int>& order) override;
+    void SetProgressRange(int low, int high) override;
+    void SetProgressPos(int pos) override;
+    std::string FileEditText() const override;
+    void SetFileEditText(const std::string& text) override;
+    bool StartIpBlank() const override;
+    std::array<std::uint8_t, 4> StartIp() const override;
+    void SetStartIp(const std::array<std::uint8_t, 4>& octets) override;
+    bool IsChecked(app::ControlId id) const override;
+    void SetChecked(app::ControlId id, bool checked) override;
+    void ShowControl(app::ControlId id, bool visible) override;
+    void EnableWindow(bool enable) override;
+    void EnableControl(app::ControlId id, bool enable) override;
+    void MessageBox(const std::string& text) override;
+    void AppendToLogPane(const std::string& text) override;
+    void SetWaitCursor(bool wait) override;
+    void OpenInEditor(const std::string& path) override;
+    std::optional<std::string> BrowseForFile() override;
+    void PostToUi(std::function<void()> fn) override;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+
+  private:
+    void Build();
+    QTableWidgetItem* Item(int row, int column) const;
+    void ShowContextMenu(const QPoint& pos);
+
+    QFont font_;
+    DialogUnits du_;
+    app::CQuorvaneDlg* dlg_ = nullptr;
+    bool windowEnabled_ = true;
+    int waitDepth_ = 0;
+    std::function<void(const std::string&)> messageHook_;
+
+    QWidget* body_ = nullptr;
+    QTableWidget* list_ = nullptr;
+    QCheckBox* selectAll_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QPushButton* logButton_ = nullptr;
+    QPushButton* search_ = nullptr;
+    IpAddressEdit* startIp_ = nullptr;
+    QPushButton* modifyIp_ = nullptr;
+    QPushButton* restoreIp_ = nullptr;
+    QCheckBox* forceUpgrade_ = nullptr;
+    QPushButton* upgrade_ = nullptr;
+    QLineEdit* file_ = nullptr;
+    QPushButton* browse_ = nullptr;
+    QCheckBox* syncTime_ = nullptr;
+    QPlainTextEdit* logPane_ = nullptr;
+    std::map<int, QWidget*> controls_;
+};
+
+}  // namespace qtview

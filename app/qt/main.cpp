@@ -1,0 +1,129 @@
+// quorvane: the Qt main window on the dialog logic.
+#include <QApplication>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "QuorvaneWindow.h"
+#include "app/QuorvaneDlg.h"
+
+namespace {
+
+struct Options {
+    std::string configDir;
+    std::string screenshot;
+    bool search = false;
+    bool selectAll = false;
+};
+
+void Usage() {
+    std::fprintf(stderr,
+                 "usage: quorvane [--config-dir DIR] [--search] [--select-all] "
+                 "[--screenshot FILE.png]\n"
+                 "  --config-dir DIR   config.ini, quorvane-net.conf and the logs in DIR\n"
+                 "  --search           press the search button once the window is up\n"
+                 "  --select-all       then tick every row\n"
+                 "  --screenshot FILE  save the window as a PNG and quit\n");
+}
+
+bool ParseOptions(int argc, char** argv, Options& opt) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if ((arg == "--config-dir" || arg == "--screenshot") && i + 1 < argc) {
+            (arg == "--config-dir" ? opt.configDir : opt.screenshot) = argv[++i];
+        } else if (arg == "--search") {
+            opt.search = true;
+        } else if (arg == "--select-all") {
+            opt.selectAll = true;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool DisplayAvailable() {
+    const char* platformName = std::getenv("QT_QPA_PLATFORM");
+    if (platformName != nullptr && *platformName != '\0' &&
+        std::strncmp(platformName, "xcb", 3) != 0 &&
+        std::strncmp(platformName, "wayland", 7) != 0) {
+        return true;  // offscreen, vnc, ... need no display server
+    }
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (display != nullptr && *display != '\0') || (wayland != nullptr && *wayland != '\0');
+}
+
+// The application object: prepares the toolkit, runs the main dialog modally
+// and ends the program when it closes.
+class CQuorvaneApp {
+  public:
+    int InitInstance(int argc, char** argv) {
+        Options opt;
+        if (!ParseOptions(argc, argv, opt)) {
+            Usage();
+            return 2;
+        }
+        // Without a display the toolkit cannot create the dialog; say so
+        // instead of ending without a word.
+        if (!DisplayAvailable()) {
+            std::fprintf(stderr,
+                         "quorvane: cannot create the main window: no display (DISPLAY and "
+                         "WAYLAND_DISPLAY are not set).\n"
+                         "Run it in a desktop session, under xvfb-run, or use quorvane-cli.\n");
+            return 1;
+        }
+        if (!opt.configDir.empty()) {
+            const auto conf = std::filesystem::path(opt.configDir) / "quorvane-net.conf";
+            if (std::filesystem::exists(conf)) {
+                ::setenv("QUORVANE_NET_CONF", conf.c_str(), 1);
+            }
+        }
+
+        QApplication qapp(argc, argv);
+        QApplication::setApplicationName(QStringLiteral("Quorvane"));
+        qtview::QuorvaneWindow window;
+        app::DialogDeps deps;
+        deps.exeDir = opt.configDir;
+        int rc = 0;
+        {
+            app::CQuorvaneDlg dlg(window, deps);
+            window.Attach(&dlg);
+            dlg.OnInitDialog();
+            window.show();
+            if (opt.search || !opt.screenshot.empty()) {
+                QTimer::singleShot(0, &window, [&] {
+                    if (opt.search) {
+                        dlg.OnBnClickedSearch();
+                    }
+                    if (opt.selectAll) {
+                        window.SetChecked(app::IDC_SELECT_ALL, true);
+                        dlg.OnBnClickedSelectAll();
+                    }
+                    if (!opt.screenshot.empty()) {
+                        QApplication::processEvents();
+                        if (!window.grab().save(QString::fromStdString(opt.screenshot), "PNG")) {
+                            std::fprintf(stderr, "quorvane: cannot write %s\n",
+                                         opt.screenshot.c_str());
+                            rc = 1;
+                        }
+                        window.done(0);
+                    }
+                });
+            }
+            window.exec();
+            window.Attach(nullptr);
+        }
+        return rc;
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CQuorvaneApp theApp;
+    return theApp.InitInstance(argc, argv);
+}

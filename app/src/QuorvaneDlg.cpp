@@ -1,0 +1,481 @@
+#include "app/QuorvaneDlg.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <numeric>
+#include <utility>
+
+#include "app/IpBatch.h"
+#include "app/NaturalCompare.h"
+#include "pack/PackLog.h"
+#include "platform/ExeDir.h"
+#include "platform/IniFile.h"
+#include "platform/Workspace.h"
+
+namespace app {
+
+std::int32_t g_bSortAscending = 1;
+
+namespace {
+
+constexpr int kColumnCount = 7;
+constexpr int kColNumber = 0;
+constexpr int kColType = 1;
+constexpr int kColIp = 2;
+constexpr int kColMac = 3;
+constexpr int kColSoft = 4;
+constexpr int kColHard = 5;
+constexpr int kColStatus = 6;
+
+__attribute__((format(printf, 1, 0))) std::string VFormat(const char* format, va_list args) {
+    if (format == nullptr) {
+        return {};
+    }
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (n <= 0) {
+        return {};
+    }
+    std::string out(static_cast<std::size_t>(n) + 1, '\0');
+    std::vsnprintf(out.data(), out.size(), format, args);
+    out.resize(static_cast<std::size_t>(n));
+    return out;
+}
+
+// A NUL-terminated text inside a fixed field, never read past the field.
+template <std::size_t N>
+std::string FieldText(const char (&field)[N]) {
+    return std::string(field, strnlen(field, N));
+}
+
+std::string IpText(const std::uint8_t (&ip)[4]) {
+    char text[16];
+    std::snprintf(text, sizeof(text), "%d.%d.%d.%d", ip[0], ip[1], ip[2], ip[3]);
+    return text;
+}
+
+std::string MacText(const std::uint8_t (&mac)[6]) {
+    char text[18];
+    std::snprintf(text, sizeof(text), "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2],
+                  mac[3], mac[4], mac[5]);
+    return text;
+}
+
+const char* StatusText(std::int32_t kind, std::int32_t result) {
+    if (result != 0 && result != 1) {
+        return "";
+    }
+    const bool ok = result == 1;
+    switch (kind) {
+        case TASK_MODIFY_IP:
+            return ok ? "修改IP成功" : "修改IP失败";
+        case TASK_RESTORE_IP:
+            return ok ? "恢复默认IP成功" : "恢复默认IP失败";
+        case TASK_UPGRADE:
+            return ok ? "升级成功" : "升级失败";
+        default:
+            return "";
+    }
+}
+
+const char* CompletionText(std::int32_t kind) {
+    switch (kind) {
+        case TASK_MODIFY_IP:
+            return "批量修改IP完成";
+        case TASK_RESTORE_IP:
+            return "批量恢复默认IP完成";
+        case TASK_UPGRADE:
+            return "批量升级完成";
+        default:
+            return nullptr;
+    }
+}
+
+}  // namespace
+
+SearchApi SearchApi::Real() {
+    SearchApi api;
+    api.Init = &Net_Init;
+    api.UNinit = &Net_UNinit;
+    api.FindDevice = &Net_FindDevice;
+    api.Log = &Net_Log;
+    return api;
+}
+
+TaskDispatcher CQuorvaneDlg::MakeDispatcher(const DialogDeps& deps) {
+    if (deps.helper) {
+        return TaskDispatcher(deps.net, *deps.helper);
+    }
+    // The helper library sits beside the executable even when --config-dir
+    // moves config.ini and the logs elsewhere.
+    return TaskDispatcher(deps.net,
+                          deps.libDir.empty() ? platform::DirOf(platform::ExePath()) : deps.libDir);
+}
+
+CQuorvaneDlg::CQuorvaneDlg(DialogView& view, DialogDeps deps)
+    : m_view(view),
+      m_deps(std::move(deps)),
+      m_alive(std::make_shared<CQuorvaneDlg*>(this)),
+      m_dispatcher(MakeDispatcher(m_deps)),
+      m_listDevices(view),
+      m_log(m_deps.clock) {
+    m_strTitle = kTitle;
+    std::memset(&m_upgradeInfo, 0, sizeof(m_upgradeInfo));
+    if (m_deps.search.Init != nullptr) {
+        m_deps.search.Init();
+    }
+    if (auto* log = m_deps.search.Log) {
+        SetPackLogSink([log](const std::string& line) { log("%s", line.c_str()); });
+    }
+}
+
+CQuorvaneDlg::~CQuorvaneDlg() {
+    if (m_deps.search.UNinit != nullptr) {
+        m_deps.search.UNinit();
+    }
+    if (m_deps.search.Log != nullptr) {
+        SetPackLogSink({});
+    }
+    // Reports still queued for the UI thread find the dialog gone and are
+    // dropped; the workers stop posting before they are joined.
+    m_alive.reset();
+    m_dispatcher.SetReportWindow(nullptr);
+}
+
+void CQuorvaneDlg::OnInitDialog() {
+    m_view.SetCaption(m_strTitle);
+    m_strExeDir = m_deps.exeDir.empty() ? platform::ExeDir() : m_deps.exeDir;
+    m_strConfigFile = m_strExeDir + "/config.ini";
+
+    const platform::LocalTime today = m_deps.clock ? m_deps.clock() : platform::Now();
+    char name[32];
+    std::snprintf(name, sizeof(name), "/%04d_%02d_%02d.log", today.year, today.month, today.day);
+    m_log.Open(m_strExeDir + name);
+
+    AppendLog("%s   已启动", m_strTitle.c_str());
+    m_dispatcher.SetReportWindow(this);
+    m_view.SetStartIp({192, 168, 0, 10});
+    m_view.ShowControl(IDC_FORCE_UPGRADE, false);
+}
+
+void CQuorvaneDlg::EnableControls(bool enable) {
+    m_view.EnableWindow(enable);
+    for (ControlId id : {IDC_SEARCH, IDC_SELECT_ALL, IDC_UPGRADE_LOG, IDC_BROWSE, IDC_MODIFY_IP,
+                         IDC_RESTORE_IP, IDC_SYNC_TIME, IDC_UPGRADE}) {
+        m_view.EnableControl(id, enable);
+    }
+}
+
+void CQuorvaneDlg::ShowMessage(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const std::string text = VFormat(format, args);
+    va_end(args);
+    m_view.MessageBox(text);
+}
+
+void CQuorvaneDlg::AppendLog(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = VFormat(format, args);
+    va_end(args);
+    m_log.Write(text);
+    text += "\r\n";
+    m_view.AppendToLogPane(text);
+}
+
+// ---- Search and the device list ----
+
+void CQuorvaneDlg::OnDeviceFound(const tNetDeviceInfo* info, void* user) {
+    if (user == nullptr || info == nullptr) {
+        return;
+    }
+    auto* dlg = static_cast<CQuorvaneDlg*>(user);
+    tNetDeviceInfo copy;
+    std::memcpy(&copy, info, sizeof(copy));
+    dlg->m_devices.push_back(copy);
+}
+
+void CQuorvaneDlg::OnBnClickedSearch() {
+    m_devices.clear();
+    m_listDevices.DeleteAllRows();
+    m_view.SetWaitCursor(true);
+    EnableControls(false);
+
+    if (m_deps.search.FindDevice != nullptr) {
+        m_deps.search.FindDevice(&CQuorvaneDlg::OnDeviceFound, this);
+    }
+
+    for (const tNetDeviceInfo& dev : m_devices) {
+        const int p = m_listDevices.InsertRow();
+        m_listDevices.SetCellText(p, kColNumber, std::to_string(p));
+        m_listDevices.SetCellText(p, kColStatus, "等待升级");
+        m_listDevices.SetCellText(p, kColIp, IpText(dev.ucIp));
+        m_listDevices.SetCellText(p, kColMac, MacText(dev.ucMac));
+        m_listDevices.SetCellText(p, kColSoft, FieldText(dev.szSoftVersion));
+        m_listDevices.SetCellText(p, kColHard, FieldText(dev.szHardVersion));
+        m_listDevices.SetCellText(p, kColType, FieldText(dev.szDevType));
+        m_listDevices.SetItemData(p, p);
+    }
+
+    SortList(kColIp, 1);
+    const int rows = m_listDevices.RowCount();
+    for (int i = 0; i < rows; ++i) {
+        m_listDevices.SetCellText(i, kColNumber, std::to_string(i + 1));
+        m_listDevices.SetItemData(i, i);
+    }
+
+    EnableControls(true);
+    m_view.SetWaitCursor(false);
+}
+
+int CQuorvaneDlg::CompareListItems(std::intptr_t item1, std::intptr_t item2, const SortInfo& info) {
+    if (info.list == nullptr) {
+        return 0;
+    }
+    const std::intptr_t rows = info.list->RowCount();
+    if (item1 < 0 || item2 < 0 || item1 >= rows || item2 >= rows) {
+        return 0;
+    }
+    const std::string a = info.list->CellText(static_cast<int>(item1), info.column);
+    const std::string b = info.list->CellText(static_cast<int>(item2), info.column);
+    const int c = NaturalCompare(a, b);
+    if ((info.ascending == 1 && c > 0) || (info.ascending == 0 && c < 0)) {
+        return 1;
+    }
+    return 0;
+}
+
+void CQuorvaneDlg::SortList(std::int32_t column, std::int32_t ascending) {
+    const int rows = m_listDevices.RowCount();
+    if (rows < 2) {
+        return;
+    }
+    const SortInfo info{&m_listDevices, column, ascending};
+    std::vector<std::intptr_t> data(static_cast<std::size_t>(rows));
+    for (int i = 0; i < rows; ++i) {
+        data[static_cast<std::size_t>(i)] = m_listDevices.ItemData(i);
+    }
+    std::vector<int> order(static_cast<std::size_t>(rows));
+    std::iota(order.begin(), order.end(), 0);
+    // The comparison only says "belongs after"; a stable merge keeps rows that
+    // compare equal in their previous order, as the list's own sort does.
+    std::stable_sort(order.begin(), order.end(), [&](int x, int y) {
+        return CompareListItems(data[static_cast<std::size_t>(y)],
+                                data[static_cast<std::size_t>(x)], info) > 0;
+    });
+    m_listDevices.ReorderRows(order);
+}
+
+void CQuorvaneDlg::OnBnClickedSelectAll() {
+    const bool checked = m_view.IsChecked(IDC_SELECT_ALL);
+    const int rows = m_listDevices.RowCount();
+    for (int i = 0; i < rows; ++i) {
+        m_listDevices.SetRowChecked(i, checked);
+    }
+}
+
+void CQuorvaneDlg::OnLvnColumnclickDeviceList(int column) {
+    if (m_listDevices.RowCount() == 0 || column == kColNumber) {
+        return;
+    }
+    if (column < 0 || column >= kColumnCount) {
+        return;
+    }
+    g_bSortAscending = g_bSortAscending == 0 ? 1 : 0;
+    SortList(column, g_bSortAscending);
+    const int rows = m_listDevices.RowCount();
+    for (int i = 0; i < rows; ++i) {
+        m_listDevices.SetCellText(i, kColNumber, std::to_string(i));
+        m_listDevices.SetItemData(i, i);
+    }
+}
+
+// ---- Results, progress and batch completion ----
+
+void CQuorvaneDlg::PostTaskResult(std::unique_ptr<TaskResult> result) {
+    std::weak_ptr<CQuorvaneDlg*> alive = m_alive;
+    auto holder = std::make_shared<std::unique_ptr<TaskResult>>(std::move(result));
+    m_view.PostToUi([alive, holder] {
+        if (auto dlg = alive.lock()) {
+            (*dlg)->OnTaskResult(std::move(*holder));
+        }
+    });
+}
+
+void CQuorvaneDlg::PostTaskProgress(std::uint32_t finished) {
+    std::weak_ptr<CQuorvaneDlg*> alive = m_alive;
+    m_view.PostToUi([alive, finished] {
+        if (auto dlg = alive.lock()) {
+            (*dlg)->OnTaskProgress(finished);
+        }
+    });
+}
+
+void CQuorvaneDlg::PostBatchDone(std::int32_t kind) {
+    std::weak_ptr<CQuorvaneDlg*> alive = m_alive;
+    m_view.PostToUi([alive, kind] {
+        if (auto dlg = alive.lock()) {
+            (*dlg)->OnBatchDone(kind);
+        }
+    });
+}
+
+void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
+    if (!result) {
+        return;
+    }
+    const std::string aux = FieldText(result->aux);
+    const std::string ip = FieldText(result->ip);
+    const int rows = m_listDevices.RowCount();
+    int row = -1;
+    for (int i = 0; i < rows; ++i) {
+        if (m_listDevices.CellText(i, kColMac) == aux) {
+            row = i;
+            break;
+        }
+    }
+    if (row < 0) {
+        return;
+    }
+    const char* status = StatusText(result->kind, result->result);
+    if ((result->kind == TASK_MODIFY_IP || result->kind == TASK_RESTORE_IP) &&
+        result->result == 1) {
+        m_listDevices.SetCellText(row, kColIp, ip);
+    }
+    m_listDevices.SetCellText(row, kColStatus, status);
+    AppendLog("[%s] %s %s", aux.c_str(), ip.c_str(), status);
+}
+
+void CQuorvaneDlg::OnTaskProgress(std::uint32_t finished) {
+    m_view.SetProgressPos(static_cast<int>(std::min<std::uint32_t>(finished, 0x7FFFFFFF)));
+}
+
+void CQuorvaneDlg::OnBatchDone(std::int32_t kind) {
+    if (const char* text = CompletionText(kind)) {
+        ShowMessage("%s", text);
+    }
+    RemoveTempDir(std::string(m_strWorkDir));
+    EnableControls(true);
+}
+
+void CQuorvaneDlg::RemoveTempDir(const std::string& path) {
+    if (path.empty()) {
+        return;
+    }
+    // Only a workspace of this tool is ever removed, whatever the path says.
+    platform::RemoveWorkspaceTree(path);
+}
+
+// ---- Log button and browse ----
+
+void CQuorvaneDlg::OnBnClickedUpgradeLog() {
+    const std::string path = m_log.GetPath();
+    if (path.empty()) {
+        ShowMessage("无操作记录");
+        return;
+    }
+    m_view.OpenInEditor(path);
+}
+
+void CQuorvaneDlg::OnBnClickedBrowse() {
+    if (auto chosen = m_view.BrowseForFile()) {
+        m_strUpdateFile = *chosen;
+        m_view.SetFileEditText(m_strUpdateFile);
+    }
+}
+
+void CQuorvaneDlg::OnBnClickedUpgrade() {}
+
+// ---- The two IP batches ----
+
+std::vector<int> CQuorvaneDlg::TickedRows() const {
+    std::vector<int> ticked;
+    const int rows = m_listDevices.RowCount();
+    for (int i = 0; i < rows; ++i) {
+        if (m_listDevices.RowChecked(i)) {
+            ticked.push_back(i);
+        }
+    }
+    return ticked;
+}
+
+bool CQuorvaneDlg::CheckIpRequest(const std::vector<int>& ticked) {
+    if (m_listDevices.RowCount() == 0) {
+        ShowMessage("请先搜索设备");
+        return false;
+    }
+    if (ticked.empty()) {
+        ShowMessage("你没有选择设备");
+        return false;
+    }
+    return true;
+}
+
+void CQuorvaneDlg::OnBnClickedModifyIp() {
+    EnableControls(false);
+    const std::vector<int> ticked = TickedRows();
+    if (!CheckIpRequest(ticked)) {
+        EnableControls(true);
+        return;
+    }
+    if (m_view.StartIpBlank()) {
+        ShowMessage("起始IP不能为空");
+        EnableControls(true);
+        return;
+    }
+    const std::array<std::uint8_t, 4> start = m_view.StartIp();
+    if (start[3] == 0) {
+        ShowMessage("IP地址最后一位不能0");
+        EnableControls(true);
+        return;
+    }
+    if (start[3] == 255) {
+        ShowMessage("IP地址最后一位不能255");
+        EnableControls(true);
+        return;
+    }
+    const auto addresses = ConsecutiveAddresses(start, ticked.size());
+    if (!addresses) {
+        ShowMessage("可用IP地址不足");
+        EnableControls(true);
+        return;
+    }
+
+    const auto total = static_cast<std::uint32_t>(ticked.size());
+    m_dispatcher.BeginBatch(TASK_MODIFY_IP, total);
+    m_view.SetProgressRange(0, static_cast<int>(total));
+    m_view.SetProgressPos(0);
+    for (std::size_t k = 0; k < ticked.size(); ++k) {
+        const std::string mac = m_listDevices.CellText(ticked[k], kColMac);
+        m_dispatcher.Enqueue((*addresses)[k].c_str(), mac.c_str(), "");
+    }
+}
+
+void CQuorvaneDlg::OnBnClickedRestoreIp() {
+    EnableControls(false);
+    const std::vector<int> ticked = TickedRows();
+    if (!CheckIpRequest(ticked)) {
+        EnableControls(true);
+        return;
+    }
+
+    const auto total = static_cast<std::uint32_t>(ticked.size());
+    m_dispatcher.BeginBatch(TASK_RESTORE_IP, total);
+    // Read at every press, so an edit of the file takes effect at once.
+    m_dispatcher.SetDefaultIp(
+        platform::GetPrivateProfileString("config", "defaultip", kDefaultIp, m_strConfigFile));
+    m_view.SetProgressRange(0, static_cast<int>(total));
+    m_view.SetProgressPos(0);
+    for (int row : ticked) {
+        const std::string ip = m_listDevices.CellText(row, kColIp);
+        const std::string mac = m_listDevices.CellText(row, kColMac);
+        m_dispatcher.Enqueue(ip.c_str(), mac.c_str(), "");
+    }
+}
+
+}  // namespace app

@@ -1,0 +1,512 @@
+// The dialog logic on a recording view, with a scripted camera library and
+// search helper in place of the real ones.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/MemoryView.h"
+#include "app/QuorvaneDlg.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+// ---- scripted libraries ----
+
+std::vector<tNetDeviceInfo> g_found;
+int g_inits = 0;
+int g_uninits = 0;
+
+int FakeInit() {
+    ++g_inits;
+    return 0;
+}
+int FakeUNinit() {
+    ++g_uninits;
+    return 0;
+}
+int FakeFind(NetFindDeviceCallback cb, void* user) {
+    for (const auto& d : g_found) {
+        cb(&d, user);
+    }
+    return 0;
+}
+
+struct IpCall {
+    std::string mac, ip, mask;
+};
+std::mutex g_ipMutex;
+std::vector<IpCall> g_ipCalls;
+std::map<std::string, bool> g_refuse;  // MACs whose change fails
+
+int FakeModifyDevIp(const char* mac, const char* ip, const char* mask) {
+    std::lock_guard lock(g_ipMutex);
+    g_ipCalls.push_back({mac, ip, mask});
+    return g_refuse.count(mac) != 0 ? 0 : 1;
+}
+
+tNetDeviceInfo Device(const char* type, std::array<std::uint8_t, 4> ip, std::uint8_t macLast,
+                      const char* soft, const char* hard) {
+    tNetDeviceInfo d;
+    std::memset(&d, 0, sizeof(d));
+    const std::uint8_t mac[6] = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, macLast};
+    std::memcpy(d.ucMac, mac, 6);
+    std::strncpy(d.szDevType, type, sizeof(d.szDevType) - 1);
+    std::strncpy(d.szSoftVersion, soft, sizeof(d.szSoftVersion) - 1);
+    std::strncpy(d.szHardVersion, hard, sizeof(d.szHardVersion) - 1);
+    std::memcpy(d.ucIp, ip.data(), 4);
+    return d;
+}
+
+std::string ReadAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Remembers the order of the calls that matter for the batch discipline.
+class RecordingView : public app::MemoryView {
+  public:
+    void EnableWindow(bool enable) override {
+        events.push_back(enable ? "enable" : "disable");
+        MemoryView::EnableWindow(enable);
+    }
+    void MessageBox(const std::string& text) override {
+        events.push_back("message:" + text);
+        if (onMessage) {
+            onMessage();
+        }
+        MemoryView::MessageBox(text);
+    }
+    std::vector<std::string> events;
+    std::function<void()> onMessage;
+};
+
+class DialogTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        app::g_bSortAscending = 1;
+        g_found = {
+            Device("IPC-A", {192, 168, 0, 10}, 0x10, "V1.0.10", "YJ1"),
+            Device("ipc-b", {192, 168, 0, 9}, 0x9A, "V1.0.9", "YJ2"),
+            Device("IPC-C", {192, 168, 0, 100}, 0x01, "V2.0.0", "YJ1"),
+        };
+        g_inits = g_uninits = 0;
+        {
+            std::lock_guard lock(g_ipMutex);
+            g_ipCalls.clear();
+            g_refuse.clear();
+        }
+        dir_ = fs::temp_directory_path() / ("qv_dlg_" + std::to_string(::getpid()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        dlg_.reset();
+        fs::remove_all(dir_);
+    }
+
+    app::CQuorvaneDlg& Open(bool init = true) {
+        app::DialogDeps deps;
+        deps.search.Init = &FakeInit;
+        deps.search.UNinit = &FakeUNinit;
+        deps.search.FindDevice = &FakeFind;
+        deps.search.Log = nullptr;
+        deps.net = NetApi{};
+        deps.helper = HelperApi{&FakeModifyDevIp, nullptr};
+        deps.exeDir = dir_.string();
+        deps.clock = [] { return platform::LocalTime{2026, 1, 2, 3, 4, 5, 6}; };
+        dlg_ = std::make_unique<app::CQuorvaneDlg>(view_, deps);
+        if (init) {
+            dlg_->OnInitDialog();
+        }
+        return *dlg_;
+    }
+
+    std::vector<std::string> Column(int col) const {
+        std::vector<std::string> out;
+        for (const auto& r : view_.rows) {
+            out.push_back(r.cells[static_cast<std::size_t>(col)]);
+        }
+        return out;
+    }
+
+    bool RunBatch() {
+        const std::size_t before = view_.messages.size();
+        return view_.RunUntil([&] { return view_.messages.size() > before; }, 60s);
+    }
+
+    fs::path dir_;
+    RecordingView view_;
+    std::unique_ptr<app::CQuorvaneDlg> dlg_;
+};
+
+// ---- start-up ----
+
+TEST_F(DialogTest, StartUpWritesTheStartLineAndSetsTheControls) {
+    Open();
+    EXPECT_EQ(g_inits, 1);
+    EXPECT_EQ(view_.caption, "QuorvaneV1.0.0.8(Custom版)");
+    EXPECT_EQ(view_.pane, "QuorvaneV1.0.0.8(Custom版)   已启动\r\n");
+    EXPECT_EQ(dlg_->ConfigFile(), (dir_ / "config.ini").string());
+    EXPECT_EQ(dlg_->LogPath(), (dir_ / "2026_01_02.log").string());
+    EXPECT_EQ(ReadAll(dir_ / "2026_01_02.log"),
+              "[2026-01-02 03:04:05: 006]QuorvaneV1.0.0.8(Custom版)   已启动\r\n");
+    EXPECT_FALSE(view_.startIpBlank);
+    EXPECT_EQ(view_.startIp, (std::array<std::uint8_t, 4>{192, 168, 0, 10}));
+    EXPECT_FALSE(view_.shown.at(app::IDC_FORCE_UPGRADE));
+    dlg_.reset();
+    EXPECT_EQ(g_uninits, 1);
+}
+
+TEST_F(DialogTest, LogButtonOpensTheDayFileOrSaysThereIsNone) {
+    Open(false);
+    dlg_->OnBnClickedUpgradeLog();
+    EXPECT_EQ(view_.messages, std::vector<std::string>{"无操作记录"});
+    EXPECT_TRUE(view_.opened.empty());
+    dlg_->OnInitDialog();
+    dlg_->OnBnClickedUpgradeLog();
+    EXPECT_EQ(view_.opened, std::vector<std::string>{(dir_ / "2026_01_02.log").string()});
+}
+
+TEST_F(DialogTest, BrowseKeepsTheOldFileWhenCancelled) {
+    Open();
+    view_.nextBrowse = "/data/fw/Pack.bin";
+    dlg_->OnBnClickedBrowse();
+    EXPECT_EQ(view_.fileText, "/data/fw/Pack.bin");
+    EXPECT_EQ(dlg_->UpdateFile(), "/data/fw/Pack.bin");
+    view_.nextBrowse.reset();
+    dlg_->OnBnClickedBrowse();
+    EXPECT_EQ(view_.fileText, "/data/fw/Pack.bin");
+}
+
+// ---- search and sorting ----
+
+TEST_F(DialogTest, SearchListsByAddressNumberedFromOne) {
+    Open();
+    view_.events.clear();
+    dlg_->OnBnClickedSearch();
+    EXPECT_EQ(Column(2),
+              (std::vector<std::string>{"192.168.0.9", "192.168.0.10", "192.168.0.100"}));
+    EXPECT_EQ(Column(0), (std::vector<std::string>{"1", "2", "3"}));
+    EXPECT_EQ(Column(3), (std::vector<std::string>{"00:1A:2B:3C:4D:9A", "00:1A:2B:3C:4D:10",
+                                                   "00:1A:2B:3C:4D:01"}));
+    EXPECT_EQ(Column(1), (std::vector<std::string>{"ipc-b", "IPC-A", "IPC-C"}));
+    EXPECT_EQ(Column(4), (std::vector<std::string>{"V1.0.9", "V1.0.10", "V2.0.0"}));
+    EXPECT_EQ(Column(5), (std::vector<std::string>{"YJ2", "YJ1", "YJ1"}));
+    EXPECT_EQ(Column(6), (std::vector<std::string>(3, "等待升级")));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(view_.ItemData(i), i);
+        EXPECT_FALSE(view_.RowChecked(i));
+    }
+    EXPECT_EQ(view_.events, (std::vector<std::string>{"disable", "enable"}));
+    EXPECT_FALSE(view_.waitCursor);
+    EXPECT_EQ(app::g_bSortAscending, 1);  // the search's own sort leaves the flag
+}
+
+TEST_F(DialogTest, UnterminatedTextFieldsAreCutAtTheirField) {
+    tNetDeviceInfo d = Device("", {10, 0, 0, 1}, 1, "", "");
+    std::memset(d.szDevType, 'T', sizeof(d.szDevType));
+    std::memset(d.szSoftVersion, 'S', sizeof(d.szSoftVersion));
+    std::memset(d.szHardVersion, 'H', sizeof(d.szHardVersion));
+    g_found = {d, d};  // reported twice: listed twice
+    Open();
+    dlg_->OnBnClickedSearch();
+    ASSERT_EQ(view_.RowCount(), 2);
+    EXPECT_EQ(view_.CellText(0, 1), std::string(128, 'T'));
+    EXPECT_EQ(view_.CellText(0, 4), std::string(132, 'S'));
+    EXPECT_EQ(view_.CellText(0, 5), std::string(66, 'H'));
+}
+
+TEST_F(DialogTest, HeaderClicksShareOneDirectionAndNumberFromZero) {
+    Open();
+    dlg_->OnBnClickedSearch();
+    dlg_->OnLvnColumnclickDeviceList(4);  // first click: descending
+    EXPECT_EQ(Column(4), (std::vector<std::string>{"V2.0.0", "V1.0.10", "V1.0.9"}));
+    EXPECT_EQ(Column(0), (std::vector<std::string>{"0", "1", "2"}));
+    EXPECT_EQ(app::g_bSortAscending, 0);
+    dlg_->OnLvnColumnclickDeviceList(1);  // another column: ascending now
+    EXPECT_EQ(Column(1), (std::vector<std::string>{"IPC-A", "ipc-b", "IPC-C"}));
+    dlg_->OnLvnColumnclickDeviceList(3);  // MAC digit runs are decimal
+    EXPECT_EQ(Column(3), (std::vector<std::string>{"00:1A:2B:3C:4D:10", "00:1A:2B:3C:4D:9A",
+                                                   "00:1A:2B:3C:4D:01"}));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(view_.ItemData(i), i);
+    }
+    // The number column and out-of-range columns change nothing.
+    const auto before = view_.rows.size();
+    dlg_->OnLvnColumnclickDeviceList(0);
+    dlg_->OnLvnColumnclickDeviceList(7);
+    dlg_->OnLvnColumnclickDeviceList(-1);
+    EXPECT_EQ(app::g_bSortAscending, 0);
+    EXPECT_EQ(view_.rows.size(), before);
+}
+
+TEST_F(DialogTest, HeaderClickOnAnEmptyListChangesNothing) {
+    g_found.clear();
+    Open();
+    dlg_->OnBnClickedSearch();
+    dlg_->OnLvnColumnclickDeviceList(2);
+    EXPECT_EQ(app::g_bSortAscending, 1);
+    EXPECT_EQ(view_.RowCount(), 0);
+}
+
+TEST_F(DialogTest, SortingKeepsChecksAndSelectAllFollowsTheBox) {
+    Open();
+    dlg_->OnBnClickedSearch();
+    view_.SetRowChecked(0, true);         // 192.168.0.9
+    dlg_->OnLvnColumnclickDeviceList(2);  // descending: it goes last
+    EXPECT_TRUE(view_.RowChecked(2));
+    EXPECT_FALSE(view_.RowChecked(0));
+
+    view_.SetChecked(app::IDC_SELECT_ALL, true);
+    dlg_->OnBnClickedSelectAll();
+    EXPECT_TRUE(view_.RowChecked(0) && view_.RowChecked(1) && view_.RowChecked(2));
+    // A new search gives fresh unticked rows but leaves the box as it was.
+    dlg_->OnBnClickedSearch();
+    EXPECT_FALSE(view_.RowChecked(0) || view_.RowChecked(1) || view_.RowChecked(2));
+    EXPECT_TRUE(view_.IsChecked(app::IDC_SELECT_ALL));
+    view_.SetChecked(app::IDC_SELECT_ALL, false);
+    view_.SetRowChecked(1, true);
+    dlg_->OnBnClickedSelectAll();
+    EXPECT_FALSE(view_.RowChecked(1));
+}
+
+// ---- results, progress and completion ----
+
+std::unique_ptr<TaskResult> Result(const char* ip, const char* mac, int kind, int result) {
+    auto r = std::make_unique<TaskResult>();
+    std::strncpy(r->ip, ip, sizeof(r->ip) - 1);
+    std::strncpy(r->aux, mac, sizeof(r->aux) - 1);
+    r->kind = kind;
+    r->result = result;
+    return r;
+}
+
+struct StatusCase {
+    int kind;
+    int result;
+    const char* status;
+    bool ipChanges;
+};
+
+class ResultStatus : public DialogTest, public ::testing::WithParamInterface<StatusCase> {};
+
+TEST_P(ResultStatus, WritesTheStatusAndTheLogLine) {
+    const StatusCase& c = GetParam();
+    Open();
+    dlg_->OnBnClickedSearch();
+    view_.pane.clear();
+    dlg_->OnTaskResult(Result("10.9.9.9", "00:1A:2B:3C:4D:10", c.kind, c.result));
+    EXPECT_EQ(view_.CellText(1, 6), c.status);
+    EXPECT_EQ(view_.CellText(1, 2), c.ipChanges ? "10.9.9.9" : "192.168.0.10");
+    EXPECT_EQ(view_.pane, std::string("[00:1A:2B:3C:4D:10] 10.9.9.9 ") + c.status + "\r\n");
+    // Number, type, MAC and versions never change.
+    EXPECT_EQ(view_.CellText(1, 0), "2");
+    EXPECT_EQ(view_.CellText(1, 1), "IPC-A");
+    EXPECT_EQ(view_.CellText(1, 4), "V1.0.10");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, ResultStatus,
+    ::testing::Values(StatusCase{1, 0, "修改IP失败", false}, StatusCase{1, 1, "修改IP成功", true},
+                      StatusCase{2, 0, "恢复默认IP失败", false},
+                      StatusCase{2, 1, "恢复默认IP成功", true}, StatusCase{3, 0, "升级失败", false},
+                      StatusCase{3, 1, "升级成功", false}, StatusCase{0, 1, "", false},
+                      StatusCase{7, 0, "", false}, StatusCase{1, 2, "", false}));
+
+TEST_F(DialogTest, AResultFindsOnlyTheFirstRowWithItsMac) {
+    g_found = {Device("A", {10, 0, 0, 1}, 0x55, "v", "h"),
+               Device("B", {10, 0, 0, 2}, 0x55, "v", "h")};
+    Open();
+    dlg_->OnBnClickedSearch();
+    view_.pane.clear();
+    dlg_->OnTaskResult(Result("10.0.0.7", "00:1A:2B:3C:4D:55", 1, 1));
+    EXPECT_EQ(Column(2), (std::vector<std::string>{"10.0.0.7", "10.0.0.2"}));
+    EXPECT_EQ(Column(6), (std::vector<std::string>{"修改IP成功", "等待升级"}));
+    // No row: nothing changes, nothing is logged; a lower-case MAC is another text.
+    dlg_->OnTaskResult(Result("10.0.0.8", "00:1a:2b:3c:4d:55", 1, 1));
+    dlg_->OnTaskResult(nullptr);
+    EXPECT_EQ(Column(2), (std::vector<std::string>{"10.0.0.7", "10.0.0.2"}));
+    EXPECT_EQ(view_.pane, "[00:1A:2B:3C:4D:55] 10.0.0.7 修改IP成功\r\n");
+}
+
+TEST_F(DialogTest, BatchDoneShowsTheMessageThenRemovesTheWorkspaceThenEnables) {
+    const char* oldTmp = std::getenv("TMPDIR");
+    const std::string saved = oldTmp != nullptr ? oldTmp : "";
+    ::setenv("TMPDIR", dir_.c_str(), 1);
+    const fs::path ws = dir_ / "UpdatePacket_20260102030405006";
+    fs::create_directories(ws / "bin");
+    Open();
+    dlg_->SetWorkDir(ws.string());
+    dlg_->EnableControls(false);
+    bool existedAtMessage = false;
+    bool enabledAtMessage = true;
+    view_.onMessage = [&] {
+        existedAtMessage = fs::exists(ws);
+        enabledAtMessage = view_.windowEnabled;
+    };
+    dlg_->OnBatchDone(3);
+    EXPECT_EQ(view_.messages, std::vector<std::string>{"批量升级完成"});
+    EXPECT_TRUE(existedAtMessage);
+    EXPECT_FALSE(enabledAtMessage);
+    EXPECT_FALSE(fs::exists(ws));
+    EXPECT_TRUE(view_.windowEnabled);
+    EXPECT_EQ(dlg_->WorkDir(), ws.string());  // the member keeps its value
+    // A later batch removes it again: gone already, nothing said.
+    dlg_->OnBatchDone(1);
+    dlg_->OnBatchDone(2);
+    dlg_->OnBatchDone(9);
+    EXPECT_EQ(view_.messages,
+              (std::vector<std::string>{"批量升级完成", "批量修改IP完成", "批量恢复默认IP完成"}));
+    if (oldTmp != nullptr) {
+        ::setenv("TMPDIR", saved.c_str(), 1);
+    } else {
+        ::unsetenv("TMPDIR");
+    }
+}
+
+TEST_F(DialogTest, RemoveTempDirLeavesForeignFoldersAlone) {
+    Open();
+    const fs::path foreign = dir_ / "keep";
+    fs::create_directories(foreign);
+    dlg_->SetWorkDir(foreign.string());
+    dlg_->OnBatchDone(1);
+    EXPECT_TRUE(fs::exists(foreign));
+}
+
+// ---- the IP batches ----
+
+struct Refusal {
+    const char* name;
+    int rows;  // cameras found
+    bool tick;
+    bool blank;
+    std::array<std::uint8_t, 4> start;
+    const char* message;
+};
+
+class IpRefusal : public DialogTest, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(IpRefusal, ShowsOneMessageQueuesNothingAndEnablesAgain) {
+    const Refusal& c = GetParam();
+    g_found.resize(static_cast<std::size_t>(c.rows), Device("X", {10, 0, 0, 1}, 0x77, "v", "h"));
+    Open();
+    dlg_->OnBnClickedSearch();
+    view_.SetChecked(app::IDC_SELECT_ALL, c.tick);
+    dlg_->OnBnClickedSelectAll();
+    view_.startIp = c.start;
+    view_.startIpBlank = c.blank;
+    view_.events.clear();
+    dlg_->OnBnClickedModifyIp();
+    EXPECT_EQ(view_.events,
+              (std::vector<std::string>{"disable", std::string("message:") + c.message, "enable"}));
+    view_.RunUntil([] { return false; }, 200ms);
+    std::lock_guard lock(g_ipMutex);
+    EXPECT_TRUE(g_ipCalls.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Checks, IpRefusal,
+    ::testing::Values(
+        Refusal{"empty_list_first", 0, false, true, {0, 0, 0, 0}, "请先搜索设备"},
+        Refusal{"nothing_ticked", 2, false, true, {0, 0, 0, 0}, "你没有选择设备"},
+        Refusal{"blank_start", 2, true, true, {0, 0, 0, 0}, "起始IP不能为空"},
+        Refusal{"ends_in_0", 2, true, false, {10, 0, 0, 0}, "IP地址最后一位不能0"},
+        Refusal{"ends_in_255", 2, true, false, {10, 0, 0, 255}, "IP地址最后一位不能255"},
+        Refusal{"no_addresses_left", 3, true, false, {10, 0, 255, 253}, "可用IP地址不足"}),
+    [](const ::testing::TestParamInfo<Refusal>& p) { return std::string(p.param.name); });
+
+TEST_F(DialogTest, RestoreChecksTheListThenTheTicks) {
+    g_found.clear();
+    Open();
+    dlg_->OnBnClickedSearch();
+    dlg_->OnBnClickedRestoreIp();
+    g_found = {Device("X", {10, 0, 0, 1}, 1, "v", "h")};
+    dlg_->OnBnClickedSearch();
+    dlg_->OnBnClickedRestoreIp();
+    EXPECT_EQ(view_.messages, (std::vector<std::string>{"请先搜索设备", "你没有选择设备"}));
+    EXPECT_TRUE(view_.windowEnabled);
+}
+
+TEST_F(DialogTest, ModifyIpGivesConsecutiveAddressesInListOrder) {
+    Open();
+    dlg_->OnBnClickedSearch();
+    dlg_->OnLvnColumnclickDeviceList(2);  // descending: .100, .10, .9
+    view_.SetChecked(app::IDC_SELECT_ALL, true);
+    dlg_->OnBnClickedSelectAll();
+    view_.SetRowChecked(1, false);  // .10 stays out
+    g_refuse["00:1A:2B:3C:4D:9A"] = true;
+    view_.SetStartIp({192, 168, 1, 254});
+    view_.pane.clear();
+    dlg_->OnBnClickedModifyIp();
+    EXPECT_FALSE(view_.windowEnabled);
+    EXPECT_EQ(view_.progressHigh, 2);
+    EXPECT_EQ(view_.progressPos, 0);
+    ASSERT_TRUE(RunBatch());
+    EXPECT_EQ(view_.messages.back(), "批量修改IP完成");
+    EXPECT_TRUE(view_.windowEnabled);
+    EXPECT_EQ(view_.progressPos, 2);
+    {
+        std::lock_guard lock(g_ipMutex);
+        ASSERT_EQ(g_ipCalls.size(), 2u);
+        std::map<std::string, std::string> got;
+        for (const auto& call : g_ipCalls) {
+            got[call.mac] = call.ip;
+            EXPECT_EQ(call.mask, "255.255.255.0");
+        }
+        EXPECT_EQ(got["00:1A:2B:3C:4D:01"], "192.168.1.254");
+        EXPECT_EQ(got["00:1A:2B:3C:4D:9A"], "192.168.2.1");  // the next subnet
+    }
+    EXPECT_EQ(Column(2),
+              (std::vector<std::string>{"192.168.1.254", "192.168.0.10", "192.168.0.9"}));
+    EXPECT_EQ(Column(6), (std::vector<std::string>{"修改IP成功", "等待升级", "修改IP失败"}));
+    EXPECT_NE(view_.pane.find("[00:1A:2B:3C:4D:01] 192.168.1.254 修改IP成功\r\n"),
+              std::string::npos);
+    EXPECT_NE(view_.pane.find("[00:1A:2B:3C:4D:9A] 192.168.2.1 修改IP失败\r\n"), std::string::npos);
+    const std::string file = ReadAll(dir_ / "2026_01_02.log");
+    EXPECT_NE(file.find("]QuorvaneV1.0.0.8(Custom版)   已启动\r\n"), std::string::npos);
+    EXPECT_NE(file.find("][00:1A:2B:3C:4D:01] 192.168.1.254 修改IP成功\r\n"), std::string::npos);
+}
+
+TEST_F(DialogTest, RestoreReadsTheConfigurationAtEveryPress) {
+    Open();
+    dlg_->OnBnClickedSearch();
+    view_.SetRowChecked(0, true);
+    // No file: the built-in default.
+    dlg_->OnBnClickedRestoreIp();
+    ASSERT_TRUE(RunBatch());
+    EXPECT_EQ(view_.messages.back(), "批量恢复默认IP完成");
+    EXPECT_EQ(view_.CellText(0, 2), "192.168.0.10");
+
+    std::ofstream(dir_ / "config.ini") << "[config]\r\ndefaultip = 127.0.0.77\r\n";
+    dlg_->OnBnClickedRestoreIp();
+    ASSERT_TRUE(RunBatch());
+    EXPECT_EQ(view_.CellText(0, 2), "127.0.0.77");
+    EXPECT_EQ(view_.CellText(0, 6), "恢复默认IP成功");
+
+    std::ofstream(dir_ / "config.ini") << "[config]\ndefaultip=127.0.0.78\n";
+    g_refuse["00:1A:2B:3C:4D:9A"] = true;
+    dlg_->OnBnClickedRestoreIp();
+    ASSERT_TRUE(RunBatch());
+    // A failed restore keeps the old address.
+    EXPECT_EQ(view_.CellText(0, 2), "127.0.0.77");
+    EXPECT_EQ(view_.CellText(0, 6), "恢复默认IP失败");
+    std::lock_guard lock(g_ipMutex);
+    ASSERT_EQ(g_ipCalls.size(), 3u);
+    EXPECT_EQ(g_ipCalls[0].ip, "192.168.0.10");
+    EXPECT_EQ(g_ipCalls[1].ip, "127.0.0.77");
+    EXPECT_EQ(g_ipCalls[2].ip, "127.0.0.78");
+}
+
+}  // namespace
