@@ -180,8 +180,9 @@ std::vector<uint8_t> EncodeFrame(MsgType type, uint32_t txid,
                                  std::span<const uint8_t> payload = {});
 
 template <class T>
-std::vector<uint8_t> EncodeFrame(MsgType type, uint32_t txid, const T& record) {
-    static_assert(std::is_trivially_copyable_v<T>);
+requires(std::is_trivially_copyable_v<T> &&
+         !std::is_convertible_v<const T&, std::span<const uint8_t>>)
+    std::vector<uint8_t> EncodeFrame(MsgType type, uint32_t txid, const T& record) {
     return EncodeFrame(
         type, txid, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(&record), sizeof(T)));
 }
