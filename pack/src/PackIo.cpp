@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace pack_detail {
@@ -55,11 +56,82 @@ Fd OpenRegularForReading(const std::string& path) {
 }
 
 Fd CreateForWriting(const std::string& path, bool noFollow) {
-    int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY;
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     if (noFollow) {
         flags |= O_NOFOLLOW;
     }
-    return Fd(::open(path.c_str(), flags, 0666));
+    Fd fd(::open(path.c_str(), flags, 0666));
+    if (!fd.Ok()) {
+        return fd;
+    }
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return Fd();
+    }
+    const int now = ::fcntl(fd.Get(), F_GETFL);
+    if (now < 0 || ::fcntl(fd.Get(), F_SETFL, now & ~O_NONBLOCK) != 0) {
+        return Fd();
+    }
+    return fd;
+}
+
+OutFile::~OutFile() {
+    if (fd_.Ok()) {
+        (void)::ftruncate(fd_.Get(), static_cast<off_t>(written_));
+    }
+}
+
+bool OutFile::Write(const void* buf, std::size_t len) {
+    if (!WriteAll(fd_.Get(), buf, len)) {
+        return false;
+    }
+    written_ += len;
+    return true;
+}
+
+bool OutFile::Finish() {
+    if (!fd_.Ok()) {
+        return false;
+    }
+    const bool cut = ::ftruncate(fd_.Get(), static_cast<off_t>(written_)) == 0;
+    return fd_.Close() && cut;
+}
+
+std::uint64_t CopyRange(int in, int out, std::uint64_t len, std::uint8_t* piece,
+                        bool* writeFailed) {
+    *writeFailed = false;
+    std::uint64_t done = 0;
+    bool kernelCopy = true;
+    while (done < len) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kPiece * 16, len - done));
+        if (kernelCopy) {
+            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, want, 0);
+            if (n > 0) {
+                done += static_cast<std::uint64_t>(n);
+                continue;
+            }
+            if (n == 0) {
+                break;
+            }
+            if (errno == EINTR) {
+                continue;
+            }
+            // Not available between these two files, or an error that the
+            // plain copy will attribute to the right side: copy through memory.
+            kernelCopy = false;
+        }
+        const std::size_t n = ReadSome(in, piece, std::min(want, kPiece));
+        if (n == 0) {
+            break;
+        }
+        if (!WriteAll(out, piece, n)) {
+            *writeFailed = true;
+            break;
+        }
+        done += n;
+    }
+    return done;
 }
 
 std::size_t ReadSome(int fd, void* buf, std::size_t len) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace pack_detail {
 
@@ -39,9 +40,40 @@ class Fd {
 // device, a pipe) counts as unopenable. Never blocks on a FIFO.
 Fd OpenRegularForReading(const std::string& path);
 
-// Creates or truncates a file for writing. With noFollow a symbolic link in
-// the last component is refused rather than followed.
+// Opens a regular file for writing, creating it if needed, without cutting it
+// yet: rewriting pages that already exist is much cheaper than freeing them
+// first. Call FinishFile with the number of bytes written to drop any old
+// tail. With noFollow a symbolic link in the last component is refused rather
+// than followed. Anything but a regular file (a FIFO, a device) is refused.
 Fd CreateForWriting(const std::string& path, bool noFollow);
+
+// A file being written from its start. It keeps count of the bytes written
+// and, however it is left, is cut to that length so that no stale tail of an
+// older file survives.
+class OutFile {
+  public:
+    explicit OutFile(Fd fd) : fd_(std::move(fd)) {}
+    ~OutFile();
+    OutFile(const OutFile&) = delete;
+    OutFile& operator=(const OutFile&) = delete;
+
+    bool Ok() const { return fd_.Ok(); }
+    int Get() const { return fd_.Get(); }
+    bool Write(const void* buf, std::size_t len);
+    // Counts bytes that reached the file by other means.
+    void Wrote(std::uint64_t len) { written_ += len; }
+    // Cuts, closes and reports whether everything reached the file.
+    bool Finish();
+
+  private:
+    Fd fd_;
+    std::uint64_t written_ = 0;
+};
+
+// Copies up to len bytes between the current positions of two files, in the
+// kernel where it can. Returns the bytes copied; *writeFailed tells a failed
+// write from the end of the source.
+std::uint64_t CopyRange(int in, int out, std::uint64_t len, std::uint8_t* piece, bool* writeFailed);
 
 // One read; 0 at end of file or on an error.
 std::size_t ReadSome(int fd, void* buf, std::size_t len);

@@ -245,7 +245,12 @@ int UpdatePack(PackPathSlot* paths, const char* packPath, tPackHead* pHead, int 
             }
         }
     }
-    Fd out = pack_detail::CreateForWriting(packPath, false);
+    Md5 md5;
+    if (!md5.Ok()) {
+        PackLog("%s malloc filed!!!\n", kName);
+        return 3;
+    }
+    pack_detail::OutFile out(pack_detail::CreateForWriting(packPath, false));
     if (!out.Ok()) {
         PackLog("%s fopen file %s fail 1\n", kName, packPath);
         return 8;
@@ -255,15 +260,9 @@ int UpdatePack(PackPathSlot* paths, const char* packPath, tPackHead* pHead, int 
         return 8;
     };
 
-    Md5 md5;
-    if (!md5.Ok()) {
-        PackLog("%s malloc filed!!!\n", kName);
-        return 3;
-    }
     md5.Update(pHead, kHeadLen);
     md5.Update(table.get(), kEntryLen * n);
-    if (!pack_detail::WriteAll(out.Get(), pHead, kHeadLen) ||
-        !pack_detail::WriteAll(out.Get(), table.get(), kEntryLen * n)) {
+    if (!out.Write(pHead, kHeadLen) || !out.Write(table.get(), kEntryLen * n)) {
         return writeFailed();
     }
 
@@ -281,6 +280,7 @@ int UpdatePack(PackPathSlot* paths, const char* packPath, tPackHead* pHead, int 
         bool wfail = false;
         const std::uint64_t copied =
             CopyBytes(in.Get(), out.Get(), UINT64_MAX, piece.get(), &md5, &wfail);
+        out.Wrote(copied);
         if (wfail) {
             return writeFailed();
         }
@@ -293,7 +293,7 @@ int UpdatePack(PackPathSlot* paths, const char* packPath, tPackHead* pHead, int 
     }
 
     const pack_detail::Digest digest = md5.Final();
-    if (!pack_detail::WriteAll(out.Get(), digest.data(), digest.size()) || !out.Close()) {
+    if (!out.Write(digest.data(), digest.size()) || !out.Finish()) {
         return writeFailed();
     }
     return result;
@@ -407,7 +407,7 @@ int DecUpdatePack(const char* packPath, const char* outDir) {
             result = 5;
             break;
         }
-        Fd out = pack_detail::CreateForWriting(outPath, true);
+        pack_detail::OutFile out(pack_detail::CreateForWriting(outPath, true));
         if (!out.Ok()) {
             result = 5;
             break;
@@ -415,9 +415,10 @@ int DecUpdatePack(const char* packPath, const char* outDir) {
         PackLog("%s DecUpdatePack name:%s,file size %d\n", kName, name.c_str(),
                 AsLogInt(entry.uiFileSize));
         bool writeFailed = false;
-        const std::uint64_t copied =
-            CopyBytes(pack.Get(), out.Get(), entry.uiFileSize, piece.get(), nullptr, &writeFailed);
-        if (writeFailed || !out.Close()) {
+        const std::uint64_t copied = pack_detail::CopyRange(pack.Get(), out.Get(), entry.uiFileSize,
+                                                            piece.get(), &writeFailed);
+        out.Wrote(copied);
+        if (writeFailed || !out.Finish()) {
             PackLog("%s DecUpdatePack write file %s failed\n", kName, outPath.c_str());
             result = 5;
             break;
@@ -459,7 +460,11 @@ int BinUpdateAppFileType(const char* srcPack, const char* outDir, const char* ou
         PackLog("%s output %s is the source pack\n", kName, outPath.c_str());
         return 5;
     }
-    Fd out = pack_detail::CreateForWriting(outPath, true);
+    Md5 md5;
+    if (!md5.Ok()) {
+        return 3;
+    }
+    pack_detail::OutFile out(pack_detail::CreateForWriting(outPath, true));
     if (!out.Ok()) {
         return 5;
     }
@@ -468,21 +473,17 @@ int BinUpdateAppFileType(const char* srcPack, const char* outDir, const char* ou
         return 5;
     };
 
-    Md5 md5;
-    if (!md5.Ok()) {
-        return 3;
-    }
     tPackHead head{};
     if (pack_detail::ReadFull(src.Get(), &head, kHeadLen) < kHeadLen) {
         return 6;
     }
-    if (!pack_detail::WriteAll(out.Get(), &head, kHeadLen)) {
+    if (!out.Write(&head, kHeadLen)) {
         return writeFailed();
     }
     md5.Update(&head, kHeadLen);
 
     int result = 0;
-    for (unsigned i = 0; i < head.uifileNum && result == 0; ++i) {
+    for (unsigned i = 0; i < head.uifileNum; ++i) {
         tPackFileInfo entry{};
         if (pack_detail::ReadFull(src.Get(), &entry, kEntryLen) < kEntryLen) {
             result = 7;
@@ -491,7 +492,7 @@ int BinUpdateAppFileType(const char* srcPack, const char* outDir, const char* ou
         if (entry.ucFileType == PACK_FILE_APP) {
             entry.ucFileType = PACK_FILE_BIN;
         }
-        if (!pack_detail::WriteAll(out.Get(), &entry, kEntryLen)) {
+        if (!out.Write(&entry, kEntryLen)) {
             return writeFailed();
         }
         md5.Update(&entry, kEntryLen);
@@ -500,6 +501,7 @@ int BinUpdateAppFileType(const char* srcPack, const char* outDir, const char* ou
         bool wfail = false;
         const std::uint64_t copied =
             CopyBytes(src.Get(), out.Get(), head.uiDataLen, piece.get(), &md5, &wfail);
+        out.Wrote(copied);
         if (wfail) {
             return writeFailed();
         }
@@ -508,7 +510,7 @@ int BinUpdateAppFileType(const char* srcPack, const char* outDir, const char* ou
         }
     }
     const pack_detail::Digest digest = md5.Final();
-    if (!pack_detail::WriteAll(out.Get(), digest.data(), digest.size()) || !out.Close()) {
+    if (!out.Write(digest.data(), digest.size()) || !out.Finish()) {
         return writeFailed();
     }
     return result;

@@ -1,0 +1,172 @@
+// pack_bench make DIR
+//     writes uImage, rootfs.cramfs and app_bench.jffs2 into DIR and packs them
+//     into DIR/bench.bin, which is exactly at the 36,700,160-byte size limit.
+// pack_bench time RUNS CMD [ARG...] [:: CMD [ARG...]]...
+//     runs each command RUNS times, in turn, after one warm-up round, with
+//     output discarded, and prints each one's median wall time in ms, a line
+//     per command.
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "pack/PackLog.h"
+#include "pack/UpdataFileCheck.h"
+#include "pack/UpdatePack.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr std::uint64_t kPackSize = UPGRADE_FILE_SIZE_LIMIT;
+constexpr std::size_t kFiles = 3;
+
+bool WriteFiller(const std::string& path, std::size_t size, std::uint32_t seed) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) {
+        return false;
+    }
+    std::vector<std::uint32_t> block(1 << 16);
+    std::uint32_t x = seed | 1u;
+    std::size_t left = size;
+    while (left > 0) {
+        for (auto& w : block) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            w = x;
+        }
+        const std::size_t n = std::min(left, block.size() * sizeof(std::uint32_t));
+        if (std::fwrite(block.data(), 1, n, f) != n) {
+            std::fclose(f);
+            return false;
+        }
+        left -= n;
+    }
+    return std::fclose(f) == 0;
+}
+
+int Make(const std::string& dir) {
+    const std::uint64_t data =
+        kPackSize - sizeof(tPackHead) - kFiles * sizeof(tPackFileInfo) - PACK_DIGEST_LEN;
+    const std::size_t kernel = 3u << 20;
+    const std::size_t fs = 12u << 20;
+    const std::size_t app = static_cast<std::size_t>(data) - kernel - fs;
+    const std::vector<std::pair<std::string, std::size_t>> files = {
+        {dir + "/uImage", kernel}, {dir + "/rootfs.cramfs", fs}, {dir + "/app_bench.jffs2", app}};
+    std::vector<PackPathSlot> slots(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (!WriteFiller(files[i].first, files[i].second, static_cast<std::uint32_t>(i + 7)) ||
+            files[i].first.size() >= PACK_PATH_SLOT) {
+            std::fprintf(stderr, "cannot write %s\n", files[i].first.c_str());
+            return 1;
+        }
+        std::memset(slots[i], 0, PACK_PATH_SLOT);
+        std::memcpy(slots[i], files[i].first.data(), files[i].first.size());
+    }
+    SetPackLogSink([](const std::string& line) { std::fputs(line.c_str(), stderr); });
+    tPackHead head{};
+    head.uiPackMagic = PACK_MAGIC_SINGLE;
+    head.uifileNum = kFiles;
+    head.PackType = 1;
+    const std::string pack = dir + "/bench.bin";
+    const int rc = UpdatePack(slots.data(), pack.c_str(), &head, static_cast<int>(kFiles));
+    if (rc != 0) {
+        std::fprintf(stderr, "UpdatePack failed: %d\n", rc);
+        return 1;
+    }
+    std::printf("%s\n", pack.c_str());
+    return 0;
+}
+
+// One run of argv with stdout and stderr sent to /dev/null; wall time in ms.
+double RunOnce(char** argv, bool* ok) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    int status = 0;
+    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv, environ);
+    if (rc == 0) {
+        while (waitpid(pid, &status, 0) < 0) {
+        }
+    }
+    const auto end = std::chrono::steady_clock::now();
+    posix_spawn_file_actions_destroy(&actions);
+    *ok = rc == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return std::chrono::duration<double, std::milli>(end - start).count();
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const std::size_t mid = v.size() / 2;
+    return v.size() % 2 == 1 ? v[mid] : (v[mid - 1] + v[mid]) / 2.0;
+}
+
+// Commands are separated by "::" and run in turn, one run each per round, so
+// that a load that comes and goes falls on all of them alike.
+int Time(int runs, int argc, char** argv) {
+    std::vector<std::vector<char*>> commands(1);
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "::") == 0) {
+            commands.emplace_back();
+        } else {
+            commands.back().push_back(argv[i]);
+        }
+    }
+    for (auto& c : commands) {
+        if (c.empty()) {
+            std::fprintf(stderr, "empty command\n");
+            return 64;
+        }
+        c.push_back(nullptr);
+    }
+    std::vector<std::vector<double>> times(commands.size());
+    for (int round = -1; round < runs; ++round) {  // round -1 warms the caches
+        for (std::size_t c = 0; c < commands.size(); ++c) {
+            bool ok = false;
+            const double ms = RunOnce(commands[c].data(), &ok);
+            if (!ok) {
+                std::fprintf(stderr, "command failed: %s\n", commands[c][0]);
+                return 1;
+            }
+            if (round >= 0) {
+                times[c].push_back(ms);
+            }
+        }
+    }
+    for (const auto& t : times) {
+        std::printf("%.2f\n", Median(t));
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "make") == 0) {
+        return Make(argv[2]);
+    }
+    if (argc >= 4 && std::strcmp(argv[1], "time") == 0) {
+        const int runs = std::atoi(argv[2]);
+        if (runs > 0 && runs <= 1000) {
+            return Time(runs, argc - 3, argv + 3);
+        }
+    }
+    std::fprintf(
+        stderr,
+        "usage: pack_bench make DIR | pack_bench time RUNS CMD [ARG...] [:: CMD [ARG...]]...\n");
+    return 64;
+}
