@@ -30,6 +30,18 @@ struct FleetOptions {
     // Adjusts the tool side's configuration (time-outs, probes) before it is written.
     std::function<void(wire::NetConfig&)> tune;
     std::chrono::milliseconds readyTimeout{60000};
+
+    // Shorthands (designated initializers would trip -Wmissing-field-initializers).
+    static FleetOptions Cameras(int n) {
+        FleetOptions o;
+        o.count = n;
+        return o;
+    }
+    static FleetOptions Json(std::string text) {
+        FleetOptions o;
+        o.fleetJson = std::move(text);
+        return o;
+    }
 };
 
 struct FleetCamera {

@@ -1,0 +1,134 @@
+// The fleet launcher as other test folders use it, with the real camera library.
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "WireClient.h"
+#include "korvel.h"
+#include "support/Fleet.h"
+#include "wire/Addr.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::set<std::string> DiscoverMacs(const qvtest::Fleet& fleet,
+                                   std::map<std::string, std::string>* ipOf = nullptr) {
+    auto env = fleet.useConf();
+    EXPECT_EQ(Net_Init(), 0);
+    struct Seen {
+        std::set<std::string> macs;
+        std::map<std::string, std::string> ips;
+    } seen;
+    Net_FindDevice(
+        [](const tNetDeviceInfo* info, void* user) {
+            auto* s = static_cast<Seen*>(user);
+            const std::string mac = wire::FormatMac(info->ucMac);
+            s->macs.insert(mac);
+            s->ips[mac] = wire::FormatIpv4(info->ucIp);
+        },
+        &seen);
+    Net_UNinit();
+    if (ipOf != nullptr) {
+        *ipOf = seen.ips;
+    }
+    return seen.macs;
+}
+
+TEST(Fleet, TwoFleetsSideBySideEachSeeOnlyTheirOwnCameras) {
+    qvtest::Fleet a(qvtest::FleetOptions::Cameras(3));
+    qvtest::Fleet b(qvtest::FleetOptions::Cameras(2));
+    ASSERT_TRUE(a.ok()) << a.error();
+    ASSERT_TRUE(b.ok()) << b.error();
+    EXPECT_NE(a.dir(), b.dir());
+    EXPECT_NE(a.discoveryPort(), b.discoveryPort());
+    EXPECT_NE(a.cameras()[0].ip, b.cameras()[0].ip);
+    for (const qvtest::Fleet* f : {&a, &b}) {
+        std::map<std::string, std::string> ips;
+        const auto macs = DiscoverMacs(*f, &ips);
+        std::set<std::string> want;
+        for (const auto& c : f->cameras()) {
+            want.insert(c.mac);
+            EXPECT_EQ(ips[c.mac], c.ip);
+        }
+        EXPECT_EQ(macs, want) << f->log();
+    }
+}
+
+TEST(Fleet, ConfEnvIsPutBackAndTheFleetIsGoneAfterwards) {
+    ::setenv("QUORVANE_NET_CONF", "/nonexistent/before.conf", 1);
+    std::string dir;
+    std::string ip;
+    std::uint16_t port = 0;
+    {
+        qvtest::Fleet f(qvtest::FleetOptions::Cameras(1));
+        ASSERT_TRUE(f.ok()) << f.error();
+        {
+            auto env = f.useConf();
+            EXPECT_EQ(std::string(std::getenv("QUORVANE_NET_CONF")), f.confPath());
+        }
+        EXPECT_EQ(std::string(std::getenv("QUORVANE_NET_CONF")), "/nonexistent/before.conf");
+        std::ifstream conf(f.confPath());
+        std::string text((std::istreambuf_iterator<char>(conf)), {});
+        EXPECT_NE(text.find("discovery_port = " + std::to_string(f.discoveryPort())),
+                  std::string::npos)
+            << text;
+        EXPECT_NE(text.find("127.255.255.255"), std::string::npos);
+        dir = f.dir();
+        ip = f.cameras()[0].ip;
+        port = f.controlPort();
+        camsimtest::TcpClient c;
+        EXPECT_EQ(c.connect(ip, port), 0);
+    }
+    ::unsetenv("QUORVANE_NET_CONF");
+    EXPECT_FALSE(std::filesystem::exists(dir));
+    camsimtest::TcpClient c;
+    EXPECT_NE(c.connect(ip, port, 2000ms), 0) << "camsim still runs";
+}
+
+TEST(Fleet, JsonFleetWithFaultsAndAFileUpdateThroughTheLibrary) {
+    qvtest::Fleet f(qvtest::FleetOptions::Json(
+        R"({"cameras": [{"hw": "YJ2"}, {"faults": {"refuse-connect": true}}]})"));
+    ASSERT_TRUE(f.ok()) << f.error();
+    ASSERT_EQ(f.cameras().size(), 2u);
+    const std::string payload(70000, 'q');
+    const std::string file = f.dir() + "/app_V1.2.jffs2";
+    std::ofstream(file, std::ios::binary) << payload;
+
+    auto env = f.useConf();
+    ASSERT_EQ(Net_Init(), 0);
+    char task[320] = {};
+    wire::CopyText(task, 32, f.cameras()[0].ip);
+    const int h = Net_AddCamera(task);
+    ASSERT_GE(h, 0);
+    ASSERT_EQ(Net_ConnCamera(h, 5000, 2), 0);
+    tNetFileUpdate up{};
+    up.UpgradeType = 0;
+    wire::CopyText(up.szFilePath, sizeof up.szFilePath, file);
+    EXPECT_EQ(Net_FileUpdate(h, &up), 0) << f.log();
+    Net_DisConnCamera(h);
+    Net_DelCamera(h);
+
+    wire::CopyText(task, 32, f.cameras()[1].ip);
+    const int h2 = Net_AddCamera(task);
+    ASSERT_GE(h2, 0);
+    EXPECT_NE(Net_ConnCamera(h2, 2000, 1), 0);
+    Net_DisConnCamera(h2);
+    Net_DelCamera(h2);
+    Net_UNinit();
+
+    std::ifstream kept(f.filesDir(f.cameras()[0].mac) + "/app_V1.2.jffs2", std::ios::binary);
+    std::string got((std::istreambuf_iterator<char>(kept)), {});
+    EXPECT_EQ(got, payload);
+}
+
+TEST(Fleet, ReportsWhyCamsimDidNotStart) {
+    qvtest::Fleet f(qvtest::FleetOptions::Json(R"([{"faults": {"no-such-fault": true}}])"));
+    EXPECT_FALSE(f.ok());
+    EXPECT_NE(f.error().find("no-such-fault"), std::string::npos) << f.error();
+}
+
+}  // namespace
