@@ -1,0 +1,300 @@
+// quorvane-cli: the main dialog's logic behind a console. Each command runs a
+// search, picks rows, presses the button, waits for the batch to end and
+// prints what the window would show.
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/MemoryView.h"
+#include "app/QuorvaneDlg.h"
+
+namespace {
+
+constexpr int kExitAllOk = 0;
+constexpr int kExitSomeFailed = 1;
+constexpr int kExitRefused = 2;
+
+const char* const kUsage =
+    "usage: quorvane-cli [--config-dir DIR] COMMAND ...\n"
+    "  search     [--sort COLUMN [--descending]] [--json]\n"
+    "  modify-ip  START (--all | --mac MAC... | --ip IP...) [--sort COLUMN [--descending]]\n"
+    "  restore-ip (--all | --mac MAC... | --ip IP...) [--sort COLUMN [--descending]]\n"
+    "COLUMN is one of type, ip, mac, sw, hw, status. --config-dir DIR takes the place of\n"
+    "the executable's folder for config.ini, quorvane-net.conf and the daily log.\n"
+    "Exit status: 0 every camera succeeded, 1 some failed, 2 the request was refused.\n";
+
+// The console screen: message boxes on stderr, log pane lines on a stream.
+class ConsoleView : public app::MemoryView {
+  public:
+    explicit ConsoleView(std::FILE* out) : pane_(out) {}
+    void MessageBox(const std::string& text) override {
+        MemoryView::MessageBox(text);
+        std::fprintf(stderr, "%s\n", text.c_str());
+        std::fflush(stderr);
+    }
+    void AppendToLogPane(const std::string& text) override {
+        MemoryView::AppendToLogPane(text);
+        std::string line = text;
+        if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) {
+            line.erase(line.size() - 2, 1);
+        }
+        std::fputs(line.c_str(), pane_);
+        std::fflush(pane_);
+    }
+    void OpenInEditor(const std::string& path) override {
+        MemoryView::OpenInEditor(path);
+        std::fprintf(stderr, "%s\n", path.c_str());
+    }
+    std::optional<std::string> BrowseForFile() override { return std::nullopt; }
+
+  private:
+    std::FILE* pane_;
+};
+
+struct Args {
+    std::string configDir;
+    std::string command;
+    std::string start;
+    bool all = false;
+    std::vector<std::string> macs;
+    std::vector<std::string> ips;
+    int sortColumn = -1;
+    bool descending = false;
+    bool json = false;
+};
+
+int ColumnByName(const std::string& name) {
+    static const std::vector<std::string> names{"", "type", "ip", "mac", "sw", "hw", "status"};
+    for (std::size_t i = 1; i < names.size(); ++i) {
+        if (names[i] == name) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+std::string Upper(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return s;
+}
+
+bool Fail(const std::string& why) {
+    std::fprintf(stderr, "quorvane-cli: %s\n%s", why.c_str(), kUsage);
+    return false;
+}
+
+bool Parse(int argc, char** argv, Args& a) {
+    std::vector<std::string> v(argv + 1, argv + argc);
+    std::vector<std::string>* list = nullptr;  // collecting MACs or IPs
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        const std::string& s = v[i];
+        auto next = [&](std::string& out) {
+            if (i + 1 >= v.size()) {
+                return false;
+            }
+            out = v[++i];
+            return true;
+        };
+        if (s == "--config-dir") {
+            if (!next(a.configDir)) {
+                return Fail("--config-dir needs a folder");
+            }
+            list = nullptr;
+        } else if (s == "--sort") {
+            std::string name;
+            if (!next(name) || (a.sortColumn = ColumnByName(name)) < 0) {
+                return Fail("--sort needs one of type, ip, mac, sw, hw, status");
+            }
+            list = nullptr;
+        } else if (s == "--descending") {
+            a.descending = true;
+        } else if (s == "--json") {
+            a.json = true;
+        } else if (s == "--all") {
+            a.all = true;
+            list = nullptr;
+        } else if (s == "--mac") {
+            list = &a.macs;
+        } else if (s == "--ip") {
+            list = &a.ips;
+        } else if (s == "-h" || s == "--help") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (!s.empty() && s[0] == '-') {
+            return Fail("unknown option " + s);
+        } else if (list != nullptr) {
+            list->push_back(s);
+        } else if (a.command.empty()) {
+            a.command = s;
+        } else if (a.command == "modify-ip" && a.start.empty()) {
+            a.start = s;
+        } else {
+            return Fail("unexpected argument " + s);
+        }
+    }
+    if (a.command != "search" && a.command != "modify-ip" && a.command != "restore-ip") {
+        return Fail(a.command.empty() ? "no command" : "unknown command " + a.command);
+    }
+    if (a.command != "search") {
+        const int ways = (a.all ? 1 : 0) + (a.macs.empty() ? 0 : 1) + (a.ips.empty() ? 0 : 1);
+        if (ways != 1) {
+            return Fail("choose the cameras with one of --all, --mac or --ip");
+        }
+    }
+    if (a.command == "modify-ip" && a.start.empty()) {
+        return Fail("modify-ip needs a start address");
+    }
+    if (a.descending && a.sortColumn < 0) {
+        return Fail("--descending goes with --sort");
+    }
+    return true;
+}
+
+// "a.b.c.d" into four octets; "" stands for a blank control.
+bool ParseStart(const std::string& text, std::array<std::uint8_t, 4>& out) {
+    unsigned v[4] = {};
+    char tail = 0;
+    if (std::sscanf(text.c_str(), "%3u.%3u.%3u.%3u%c", &v[0], &v[1], &v[2], &v[3], &tail) != 4) {
+        return false;
+    }
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (v[i] > 255) {
+            return false;
+        }
+        out[i] = static_cast<std::uint8_t>(v[i]);
+    }
+    return true;
+}
+
+void PrintTable(const app::MemoryView& view) {
+    std::printf("序号\t设备类型\tIP地址\tMAC地址\t软件版本\t硬件版本\t状态\n");
+    for (const auto& row : view.rows) {
+        for (std::size_t c = 0; c < row.cells.size(); ++c) {
+            std::printf("%s%c", row.cells[c].c_str(), c + 1 < row.cells.size() ? '\t' : '\n');
+        }
+    }
+}
+
+void PrintJson(const app::MemoryView& view) {
+    nlohmann::json rows = nlohmann::json::array();
+    for (const auto& row : view.rows) {
+        rows.push_back({{"number", row.cells[0]},
+                        {"type", row.cells[1]},
+                        {"ip", row.cells[2]},
+                        {"mac", row.cells[3]},
+                        {"sw", row.cells[4]},
+                        {"hw", row.cells[5]},
+                        {"status", row.cells[6]}});
+    }
+    // Texts from cameras may hold bytes that are not UTF-8; replace, never throw.
+    std::cout << rows.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+}
+
+int Run(const Args& a) {
+    if (!a.configDir.empty()) {
+        const auto conf = std::filesystem::path(a.configDir) / "quorvane-net.conf";
+        if (std::filesystem::exists(conf)) {
+            ::setenv("QUORVANE_NET_CONF", conf.c_str(), 1);
+        }
+    }
+    // For search, stdout carries the list only; the log lines go to stderr.
+    ConsoleView view(a.command == "search" ? stderr : stdout);
+    app::DialogDeps deps;
+    deps.exeDir = a.configDir;
+    app::CQuorvaneDlg dlg(view, deps);
+    dlg.OnInitDialog();
+    dlg.OnBnClickedSearch();
+    if (a.sortColumn > 0) {
+        // Header clicks: the first sorts descending, the second ascending.
+        dlg.OnLvnColumnclickDeviceList(a.sortColumn);
+        if (!a.descending) {
+            dlg.OnLvnColumnclickDeviceList(a.sortColumn);
+        }
+    }
+
+    if (a.command == "search") {
+        if (a.json) {
+            PrintJson(view);
+        } else {
+            PrintTable(view);
+        }
+        return kExitAllOk;
+    }
+
+    const std::set<std::string> macs = [&] {
+        std::set<std::string> s;
+        for (const auto& m : a.macs) {
+            s.insert(Upper(m));
+        }
+        return s;
+    }();
+    const std::set<std::string> ips(a.ips.begin(), a.ips.end());
+    std::set<std::string> seen;
+    for (int r = 0; r < view.RowCount(); ++r) {
+        const std::string ip = view.CellText(r, 2);
+        const std::string mac = view.CellText(r, 3);
+        const bool pick = a.all || macs.count(mac) != 0 || ips.count(ip) != 0;
+        view.SetRowChecked(r, pick);
+        if (pick) {
+            seen.insert(macs.count(mac) != 0 ? mac : ip);
+        }
+    }
+    for (const auto& m : macs) {
+        if (seen.count(m) == 0) {
+            std::fprintf(stderr, "quorvane-cli: no camera with MAC %s\n", m.c_str());
+        }
+    }
+    for (const auto& ip : ips) {
+        if (seen.count(ip) == 0) {
+            std::fprintf(stderr, "quorvane-cli: no camera at %s\n", ip.c_str());
+        }
+    }
+
+    if (a.command == "modify-ip") {
+        std::array<std::uint8_t, 4> start{};
+        if (!ParseStart(a.start, start)) {
+            std::fprintf(stderr, "quorvane-cli: not an IPv4 address: %s\n", a.start.c_str());
+            return kExitRefused;
+        }
+        view.SetStartIp(start);
+        dlg.OnBnClickedModifyIp();
+    } else {
+        dlg.OnBnClickedRestoreIp();
+    }
+    if (view.windowEnabled) {
+        return kExitRefused;  // refused: the message is on stderr
+    }
+    // The window is enabled again once the completion message has been shown.
+    if (!view.RunUntil([&] { return view.windowEnabled; }, std::chrono::hours(1))) {
+        std::fprintf(stderr, "quorvane-cli: the batch did not end\n");
+        return kExitSomeFailed;
+    }
+    const char* ok = a.command == "modify-ip" ? "修改IP成功" : "恢复默认IP成功";
+    bool allOk = true;
+    for (int r = 0; r < view.RowCount(); ++r) {
+        if (view.RowChecked(r) && view.CellText(r, 6) != ok) {
+            allOk = false;
+        }
+    }
+    return allOk ? kExitAllOk : kExitSomeFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Args args;
+    if (!Parse(argc, argv, args)) {
+        return kExitRefused;
+    }
+    return Run(args);
+}

@@ -1,0 +1,209 @@
+// quorvane-cli against a camsim fleet on loopback.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "Fleet.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct CliRun {
+    int rc = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) {
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return q + "'";
+}
+
+std::string ReadAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class CliEndToEnd : public ::testing::Test {
+  protected:
+    void StartFleet(qvtest::FleetOptions options) {
+        fleet_ = std::make_unique<qvtest::Fleet>(std::move(options));
+        ASSERT_TRUE(fleet_->ok()) << fleet_->error();
+        dir_ = fs::path(fleet_->dir()) / "tool";
+        fs::create_directories(dir_);
+        fs::copy_file(fleet_->confPath(), dir_ / "quorvane-net.conf",
+                      fs::copy_options::overwrite_existing);
+    }
+
+    CliRun Cli(const std::vector<std::string>& args) {
+        std::string cmd = Quote(QV_CLI_PATH) + " --config-dir " + Quote(dir_.string());
+        for (const auto& a : args) {
+            cmd += " " + Quote(a);
+        }
+        const fs::path errFile = dir_ / "stderr.txt";
+        cmd += " 2>" + Quote(errFile.string());
+        CliRun run;
+        std::FILE* p = ::popen(cmd.c_str(), "r");
+        if (p == nullptr) {
+            return run;
+        }
+        char buf[4096];
+        std::size_t n = 0;
+        while ((n = std::fread(buf, 1, sizeof(buf), p)) > 0) {
+            run.out.append(buf, n);
+        }
+        const int status = ::pclose(p);
+        run.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.err = ReadAll(errFile);
+        return run;
+    }
+
+    nlohmann::json Search(const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> args{"search", "--json"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const CliRun run = Cli(args);
+        EXPECT_EQ(run.rc, 0) << run.err;
+        return nlohmann::json::parse(run.out, nullptr, false);
+    }
+
+    std::string Block(int third, int last) const {
+        // An address in the fleet's own 127.x.y block family, one subnet up.
+        const std::string& ip = fleet_->cameras().front().ip;
+        const auto second = ip.find('.', 4);
+        return ip.substr(0, second) + "." + std::to_string(third) + "." + std::to_string(last);
+    }
+
+    static qvtest::FleetOptions Count(int n) {
+        qvtest::FleetOptions o;
+        o.count = n;
+        return o;
+    }
+    static qvtest::FleetOptions FromJson(const std::string& json) {
+        qvtest::FleetOptions o;
+        o.fleetJson = json;
+        return o;
+    }
+
+    std::unique_ptr<qvtest::Fleet> fleet_;
+    fs::path dir_;
+};
+
+TEST_F(CliEndToEnd, SearchListsTheFleetSortedByAddress) {
+    StartFleet(Count(3));
+    const nlohmann::json rows = Search();
+    ASSERT_TRUE(rows.is_array());
+    ASSERT_EQ(rows.size(), 3u);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i]["number"], std::to_string(i + 1));
+        EXPECT_EQ(rows[i]["ip"], fleet_->cameras()[i].ip);
+        EXPECT_EQ(rows[i]["mac"], fleet_->cameras()[i].mac);
+        EXPECT_EQ(rows[i]["type"], "QV-LPR200");
+        EXPECT_EQ(rows[i]["status"], "等待升级");
+    }
+    const nlohmann::json desc = Search({"--sort", "mac", "--descending"});
+    ASSERT_EQ(desc.size(), 3u);
+    EXPECT_EQ(desc[0]["mac"], fleet_->cameras()[2].mac);
+    EXPECT_EQ(desc[0]["number"], "0");
+
+    const CliRun table = Cli({"search"});
+    EXPECT_EQ(table.rc, 0);
+    EXPECT_EQ(table.out.rfind("序号\t设备类型\tIP地址\tMAC地址\t软件版本\t硬件版本\t状态\n", 0),
+              0u);
+    EXPECT_NE(table.err.find("QuorvaneV1.0.0.8(Custom版)   已启动"), std::string::npos);
+}
+
+TEST_F(CliEndToEnd, ModifyThenRestoreMovesTheCameras) {
+    StartFleet(Count(2));
+    const std::string start = Block(200, 254);
+    const CliRun mod = Cli({"modify-ip", start, "--all"});
+    ASSERT_EQ(mod.rc, 0) << mod.out << mod.err;
+    EXPECT_NE(mod.out.find("[" + fleet_->cameras()[0].mac + "] " + start + " 修改IP成功"),
+              std::string::npos)
+        << mod.out;
+    EXPECT_NE(mod.out.find("[" + fleet_->cameras()[1].mac + "] " + Block(201, 1) + " 修改IP成功"),
+              std::string::npos)
+        << mod.out;
+    EXPECT_NE(mod.err.find("批量修改IP完成"), std::string::npos);
+
+    nlohmann::json rows = Search();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0]["ip"], start);
+    EXPECT_EQ(rows[1]["ip"], Block(201, 1));
+
+    const std::string def = Block(202, 7);
+    std::ofstream(dir_ / "config.ini") << "[config]\r\ndefaultip=" << def << "\r\n";
+    const CliRun res = Cli({"restore-ip", "--mac", fleet_->cameras()[1].mac});
+    ASSERT_EQ(res.rc, 0) << res.out << res.err;
+    EXPECT_NE(res.out.find(def + " 恢复默认IP成功"), std::string::npos) << res.out;
+    EXPECT_NE(res.err.find("批量恢复默认IP完成"), std::string::npos);
+    rows = Search({"--sort", "mac"});
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1]["ip"], def);
+
+    // Every run appended to one daily log in the config folder.
+    std::string log;
+    for (const auto& e : fs::directory_iterator(dir_)) {
+        if (e.path().extension() == ".log" && e.path().filename().string().size() == 14) {
+            log += ReadAll(e.path());
+        }
+    }
+    EXPECT_NE(log.find("]QuorvaneV1.0.0.8(Custom版)   已启动\r\n"), std::string::npos);
+    EXPECT_NE(log.find(" 修改IP成功\r\n"), std::string::npos);
+    EXPECT_NE(log.find(" 恢复默认IP成功\r\n"), std::string::npos);
+}
+
+TEST_F(CliEndToEnd, AFaultyCameraFailsAloneAndTheExitSaysSo) {
+    StartFleet(FromJson(R"({"cameras":[{}, {"faults":{"refuse-ip-change":true}}, {}]})"));
+    const auto& cams = fleet_->cameras();
+    ASSERT_EQ(cams.size(), 3u);
+    const CliRun run = Cli({"modify-ip", Block(210, 1), "--all"});
+    EXPECT_EQ(run.rc, 1) << run.out << run.err;
+    EXPECT_NE(run.out.find("[" + cams[1].mac + "] " + Block(210, 2) + " 修改IP失败"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("[" + cams[0].mac + "] " + Block(210, 1) + " 修改IP成功"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.err.find("批量修改IP完成"), std::string::npos);
+    const nlohmann::json rows = Search({"--sort", "mac"});
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[1]["ip"], cams[1].ip);  // the faulty one stayed
+}
+
+TEST_F(CliEndToEnd, RefusedRequestsExitWithTwoAndTheirMessage) {
+    StartFleet(Count(1));
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    };
+    const std::vector<Case> cases{
+        {{"modify-ip", Block(220, 255), "--all"}, "IP地址最后一位不能255"},
+        {{"modify-ip", Block(220, 0), "--all"}, "IP地址最后一位不能0"},
+        {{"modify-ip", Block(220, 5), "--mac", "00:00:00:00:00:00"}, "你没有选择设备"},
+        {{"restore-ip", "--ip", "127.255.255.1"}, "你没有选择设备"},
+    };
+    for (const Case& c : cases) {
+        const CliRun run = Cli(c.args);
+        EXPECT_EQ(run.rc, 2) << c.args[0];
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    }
+    // Nothing moved.
+    const nlohmann::json rows = Search();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0]["ip"], fleet_->cameras()[0].ip);
+    EXPECT_EQ(Cli({"bogus"}).rc, 2);
+}
+
+}  // namespace

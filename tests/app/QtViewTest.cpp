@@ -1,0 +1,202 @@
+// The Qt view offscreen, on the dialog logic with a scripted camera library.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "QuorvaneWindow.h"
+#include "app/QuorvaneDlg.h"
+
+namespace {
+
+int FindTwo(NetFindDeviceCallback cb, void* user) {
+    for (std::uint8_t last : {std::uint8_t{20}, std::uint8_t{3}}) {
+        tNetDeviceInfo d;
+        std::memset(&d, 0, sizeof(d));
+        d.ucMac[5] = last;
+        d.ucIp[0] = 10;
+        d.ucIp[3] = last;
+        std::strcpy(d.szDevType, "QV-LPR200");
+        std::strcpy(d.szSoftVersion, "V2.1.3");
+        std::strcpy(d.szHardVersion, "YJ1");
+        cb(&d, user);
+    }
+    return 0;
+}
+
+int Nothing() {
+    return 0;
+}
+
+class QtViewTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        app::g_bSortAscending = 1;
+        app::DialogDeps deps;
+        deps.search = app::SearchApi{&Nothing, &Nothing, &FindTwo, nullptr};
+        deps.net = NetApi{};
+        deps.helper = HelperApi{};
+        deps.exeDir = ::testing::TempDir();
+        deps.clock = [] { return platform::LocalTime{2026, 1, 2, 3, 4, 5, 6}; };
+        window_ = std::make_unique<qtview::QuorvaneWindow>();
+        window_->SetMessageBoxHook([this](const std::string& t) { messages_.push_back(t); });
+        dlg_ = std::make_unique<app::CQuorvaneDlg>(*window_, deps);
+        window_->Attach(dlg_.get());
+        dlg_->OnInitDialog();
+        window_->show();
+        QApplication::processEvents();
+    }
+    void TearDown() override {
+        window_->Attach(nullptr);
+        dlg_.reset();
+        window_.reset();
+    }
+    template <typename W>
+    W* Get(app::ControlId id) {
+        return qobject_cast<W*>(window_->Control(id));
+    }
+    QTableWidget* List() { return Get<QTableWidget>(app::IDC_DEVICE_LIST); }
+
+    std::unique_ptr<qtview::QuorvaneWindow> window_;
+    std::unique_ptr<app::CQuorvaneDlg> dlg_;
+    std::vector<std::string> messages_;
+};
+
+TEST_F(QtViewTest, TemplateControlsWithTheirTextsAndPlaces) {
+    EXPECT_EQ(window_->windowTitle(), QStringLiteral("QuorvaneV1.0.0.8(Custom版)"));
+    const auto& du = window_->Units();
+    EXPECT_EQ(window_->size(), QSize(du.X(571), du.Y(389)));
+    struct Spec {
+        app::ControlId id;
+        const char* text;
+        int x, y, w, h;
+    };
+    for (const Spec& s : {Spec{app::IDC_UPGRADE_LOG, "升级日志", 419, 222, 44, 16},
+                          Spec{app::IDC_SEARCH, "搜索设备", 523, 221, 48, 28},
+                          Spec{app::IDC_MODIFY_IP, "批量修改IP", 142, 240, 68, 15},
+                          Spec{app::IDC_RESTORE_IP, "批量恢复默认IP", 212, 240, 68, 15},
+                          Spec{app::IDC_UPGRADE, "升级", 523, 249, 48, 28},
+                          Spec{app::IDC_BROWSE, "浏览", 419, 257, 44, 15}}) {
+        auto* b = Get<QPushButton>(s.id);
+        ASSERT_NE(b, nullptr) << s.id;
+        EXPECT_EQ(b->text(), QString::fromUtf8(s.text));
+        EXPECT_EQ(b->geometry(), du.Rect(s.x, s.y, s.w, s.h)) << s.id;
+        EXPECT_FALSE(b->autoDefault());
+        // The text fits the button.
+        EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text()), b->width()) << s.id;
+    }
+    for (auto [id, text] :
+         {std::pair{app::IDC_SELECT_ALL, "全选"}, std::pair{app::IDC_SYNC_TIME, "同步时间"},
+          std::pair{app::IDC_FORCE_UPGRADE, "强制升级"}}) {
+        auto* box = Get<QCheckBox>(id);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->text(), QString::fromUtf8(text));
+        EXPECT_FALSE(box->isChecked());
+    }
+    EXPECT_TRUE(Get<QCheckBox>(app::IDC_FORCE_UPGRADE)->isHidden());
+    EXPECT_TRUE(Get<QCheckBox>(app::IDC_SYNC_TIME)->isVisible());
+    EXPECT_EQ(List()->geometry(), du.Rect(1, 1, 570, 218));
+    const char* headings[7] = {"序号",     "设备类型", "IP地址", "MAC地址",
+                               "软件版本", "硬件版本", "状态"};
+    const int widths[7] = {50, 120, 120, 120, 250, 60, 110};
+    for (int c = 0; c < 7; ++c) {
+        EXPECT_EQ(List()->horizontalHeaderItem(c)->text(), QString::fromUtf8(headings[c]));
+        EXPECT_EQ(List()->columnWidth(c), widths[c]);
+    }
+    EXPECT_FALSE(window_->StartIpBlank());
+    EXPECT_EQ(window_->StartIp(), (std::array<std::uint8_t, 4>{192, 168, 0, 10}));
+    QStringList labels;
+    for (auto* l : window_->findChildren<QLabel*>()) {
+        labels << l->text();
+    }
+    EXPECT_TRUE(labels.contains(QStringLiteral("起始IP")));
+    EXPECT_TRUE(labels.contains(QStringLiteral("升级文件")));
+    EXPECT_EQ(Get<QPlainTextEdit>(app::IDC_LOG_PANE)->toPlainText(),
+              QStringLiteral("QuorvaneV1.0.0.8(Custom版)   已启动\n"));
+}
+
+TEST_F(QtViewTest, EnterAndEscapeDoNothing) {
+    auto* search = Get<QPushButton>(app::IDC_SEARCH);
+    search->setFocus();
+    QTest::keyClick(search, Qt::Key_Return);
+    QTest::keyClick(search, Qt::Key_Enter);
+    QTest::keyClick(window_.get(), Qt::Key_Escape);
+    QTest::keyClick(List(), Qt::Key_Escape);
+    QApplication::processEvents();
+    EXPECT_TRUE(window_->isVisible());
+    EXPECT_EQ(List()->rowCount(), 0);  // no button was pressed
+    // A mouse click does press it.
+    QTest::mouseClick(search, Qt::LeftButton);
+    EXPECT_EQ(List()->rowCount(), 2);
+    EXPECT_EQ(window_->CellText(0, 2), "10.0.0.3");
+}
+
+TEST_F(QtViewTest, ADisabledWindowCannotBeClosed) {
+    dlg_->EnableControls(false);
+    EXPECT_FALSE(window_->close());
+    EXPECT_TRUE(window_->isVisible());
+    EXPECT_FALSE(Get<QPushButton>(app::IDC_SEARCH)->isEnabled());
+    dlg_->EnableControls(true);
+    EXPECT_TRUE(Get<QPushButton>(app::IDC_SEARCH)->isEnabled());
+    EXPECT_TRUE(window_->close());
+    EXPECT_FALSE(window_->isVisible());
+}
+
+TEST_F(QtViewTest, HeaderClicksSortAndCheckBoxesFollowSelectAll) {
+    dlg_->OnBnClickedSearch();
+    emit List()->horizontalHeader()->sectionClicked(2);
+    EXPECT_EQ(window_->CellText(0, 2), "10.0.0.20");
+    EXPECT_EQ(window_->CellText(0, 0), "0");
+    QTest::mouseClick(Get<QCheckBox>(app::IDC_SELECT_ALL), Qt::LeftButton, Qt::KeyboardModifiers(),
+                      QPoint(5, 5));
+    EXPECT_TRUE(window_->IsChecked(app::IDC_SELECT_ALL));
+    EXPECT_TRUE(window_->RowChecked(0) && window_->RowChecked(1));
+}
+
+TEST_F(QtViewTest, WorkerReportsAreQueuedOntoTheUiThread) {
+    dlg_->OnBnClickedSearch();
+    std::thread worker([this] {
+        auto r = std::make_unique<TaskResult>();
+        std::strcpy(r->ip, "10.0.0.99");
+        std::strcpy(r->aux, "00:00:00:00:00:03");
+        r->kind = TASK_MODIFY_IP;
+        r->result = 1;
+        dlg_->PostTaskResult(std::move(r));
+        dlg_->PostTaskProgress(1);
+        dlg_->PostBatchDone(TASK_MODIFY_IP);
+    });
+    worker.join();
+    EXPECT_EQ(window_->CellText(0, 6), "等待升级");  // nothing ran on the worker
+    QTRY_VERIFY_WITH_TIMEOUT(!messages_.empty(), 30000);
+    EXPECT_EQ(window_->CellText(0, 2), "10.0.0.99");
+    EXPECT_EQ(window_->CellText(0, 6), "修改IP成功");
+    EXPECT_EQ(messages_, std::vector<std::string>{"批量修改IP完成"});
+}
+
+TEST_F(QtViewTest, RefusalsShowTheirMessage) {
+    QTest::mouseClick(Get<QPushButton>(app::IDC_MODIFY_IP), Qt::LeftButton);
+    dlg_->OnBnClickedSearch();
+    window_->SetRowChecked(1, true);
+    dynamic_cast<qtview::IpAddressEdit*>(window_->Control(app::IDC_START_IP))->Clear();
+    QTest::mouseClick(Get<QPushButton>(app::IDC_MODIFY_IP), Qt::LeftButton);
+    EXPECT_EQ(messages_, (std::vector<std::string>{"请先搜索设备", "起始IP不能为空"}));
+    EXPECT_TRUE(window_->WindowEnabled());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Offscreen always, also when ctest lists the tests without the environment.
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication qapp(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
