@@ -49,8 +49,10 @@ struct TaskResult {
 
 // Where workers post their reports. Called on worker threads (and on the
 // caller's thread for a task that could not be handed to a worker), never while
-// a camera is being talked to; an implementation must not block for long.
-// Nothing is posted once Stop() has begun.
+// a camera is being talked to, and always under the dispatcher's lock so that
+// one task's reports arrive together and in order. An implementation must not
+// block for long and must not call back into the dispatcher (queue the work
+// onto its own thread instead). Nothing is posted once Stop() has begun.
 class ReportWindow {
   public:
     virtual ~ReportWindow() = default;
@@ -107,6 +109,7 @@ class TaskDispatcher {
     void Stop();
 
     // Null detaches; reports are then dropped while tasks still run and count.
+    // When it returns, no report is being posted to the window it replaced.
     void SetReportWindow(ReportWindow* window);
 
     // Batch set-up, on the dialog thread before the batch's first Enqueue:
