@@ -1,0 +1,162 @@
+#!/usr/bin/env bash
+# Network-namespace lab (root only): a LAN made of namespaces. A bridge lives in a
+# namespace of its own, each camera gets a namespace running one camsim, and the
+# PC gets one where the command runs. Discovery is a real broadcast on the bridge,
+# and an IP change really re-addresses the camera's interface. Nothing touches
+# the host's own interfaces; everything is removed on exit, failure included.
+#
+#   lab/netns-lab.sh [options] -- COMMAND [ARGS...]
+#
+#   --build DIR        build folder holding bin/camsim (default: build/dev)
+#   --cameras N        cameras, 1..200 (default 2); camera i is 10.77.1.i/16 with
+#                      MAC 02:77:00:00:01:i (hex), the PC is 10.77.0.1/16
+#   --rate RATE        shape every camera link to RATE both ways with tc tbf (e.g. 100mbit)
+#   --reply-delay MS   each camera waits MS before each of its replies
+#   --flash-ms MS      time a camera takes to flash an accepted file
+#   --camsim ARG       one more camsim argument (repeatable), e.g. --camsim --fault=...
+#   --keep             keep the run folder (lab/run/netns-PID)
+# The command runs in the PC namespace with QUORVANE_NET_CONF set, and with
+# QV_LAB_DIR (run folder), QV_LAB_IPS and QV_LAB_MACS (space-separated) exported.
+# Exit status: the command's; 77 when this machine cannot make namespaces (not root).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+build="$root/build/dev"
+cameras=2
+rate=""
+delay=0
+flash=0
+keep=0
+extra=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --build) build=$(cd "$2" && pwd); shift 2 ;;
+    --cameras) cameras="$2"; shift 2 ;;
+    --rate) rate="$2"; shift 2 ;;
+    --reply-delay) delay="$2"; shift 2 ;;
+    --flash-ms) flash="$2"; shift 2 ;;
+    --camsim) extra+=("$2"); shift 2 ;;
+    --keep) keep=1; shift ;;
+    --) shift; break ;;
+    *) echo "unknown option $1" >&2; exit 2 ;;
+  esac
+done
+[ $# -gt 0 ] || { sed -n '2,22p' "$0" >&2; exit 2; }
+case "$cameras" in ''|*[!0-9]*) echo "--cameras takes a number" >&2; exit 2 ;; esac
+[ "$cameras" -ge 1 ] && [ "$cameras" -le 200 ] || { echo "--cameras takes 1..200" >&2; exit 2; }
+camsim="$build/bin/camsim"
+[ -x "$camsim" ] || { echo "no camsim at $camsim" >&2; exit 2; }
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "netns lab skipped: needs root" >&2
+  exit 77
+fi
+id="qv$$"
+if ! ip netns add "${id}lan" 2>/dev/null; then
+  echo "netns lab skipped: 'ip netns add' does not work here" >&2
+  exit 77
+fi
+namespaces=("${id}lan")
+pids=()
+run="$root/lab/run/netns-$$"
+cleanup() {
+  local status=$?
+  for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
+  for p in "${pids[@]}"; do
+    for _ in $(seq 1 100); do kill -0 "$p" 2>/dev/null || break; sleep 0.05; done
+    kill -KILL "$p" 2>/dev/null || true
+  done
+  # Removing a namespace removes its interfaces and the veth peers with them.
+  for ns in "${namespaces[@]}"; do ip netns del "$ns" 2>/dev/null || true; done
+  [ "$keep" = 1 ] || rm -rf "$run"
+  exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+mkdir -p "$run"
+
+lan="${id}lan"
+ip -n "$lan" link set lo up
+ip -n "$lan" link add br0 type bridge
+ip -n "$lan" link set br0 up
+
+# attach NAME: a namespace NAME joined to the bridge by its eth0.
+attach() {
+  local ns="$1" port="$2" mac="${3:-}"
+  ip netns add "$ns"
+  namespaces+=("$ns")
+  ip -n "$lan" link add "$port" type veth peer name eth0 netns "$ns"
+  ip -n "$lan" link set "$port" master br0 up
+  ip -n "$ns" link set lo up
+  [ -z "$mac" ] || ip -n "$ns" link set eth0 address "$mac"
+  ip -n "$ns" link set eth0 up
+}
+shape() {
+  local ns="$1" dev="$2"
+  ip netns exec "$ns" tc qdisc add dev "$dev" root tbf rate "$rate" burst 64kb latency 50ms
+}
+
+pc="${id}pc"
+attach "$pc" pc
+ip -n "$pc" addr add 10.77.0.1/16 dev eth0
+# On-link default route: broadcasts to 255.255.255.255 leave by eth0, and a camera
+# moved to another subnet is still reached on the link.
+ip -n "$pc" route add default dev eth0
+
+cat > "$run/quorvane-net.conf" <<CONF
+# Namespace lab: limited broadcast on the lab's bridge.
+discovery_address = 255.255.255.255
+discovery_port = 48620
+control_port = 48621
+ipset_port = 48622
+bind_address = 0.0.0.0
+discovery_probes = 3
+discovery_probe_interval_ms = 100
+discovery_spread_ms = 100
+discovery_quiet_ms = 500
+discovery_deadline_ms = 5000
+ipset_timeout_ms = 1000
+ipset_attempts = 3
+update_result_timeout_ms = 120000
+log_file = korvel.log
+CONF
+
+ips=""
+macs=""
+for i in $(seq 1 "$cameras"); do
+  ns="${id}c$i"
+  mac=$(printf '02:77:00:00:01:%02X' "$i")
+  ip_addr="10.77.1.$i"
+  attach "$ns" "c$i" "$mac"
+  if [ -n "$rate" ]; then
+    shape "$ns" eth0
+    shape "$lan" "c$i"
+  fi
+  mkdir -p "$run/c$i"
+  cat > "$run/c$i/fleet.json" <<JSON
+{"cameras": [{"ip": "$ip_addr", "mask": "255.255.0.0", "mac": "$mac", "flash_ms": $flash,
+  "faults": {"reply-delay": $delay}}]}
+JSON
+  ip netns exec "$ns" "$camsim" --conf "$run/quorvane-net.conf" --fleet "$run/c$i/fleet.json" \
+    --iface eth0 --dir "$run/c$i/files" --log "$run/c$i/camsim.log" \
+    --ready-file "$run/c$i/ready" "${extra[@]}" >/dev/null &
+  pids+=($!)
+  ips="$ips $ip_addr"
+  macs="$macs $mac"
+done
+for i in $(seq 1 "$cameras"); do
+  for _ in $(seq 1 300); do
+    [ -f "$run/c$i/ready" ] && break
+    kill -0 "${pids[$((i - 1))]}" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ -f "$run/c$i/ready" ] || { echo "camera $i did not start:" >&2; cat "$run/c$i/camsim.log" >&2 || true; exit 1; }
+done
+echo "netns lab: $cameras camera(s) on bridge br0 in $lan${rate:+, links shaped to $rate}${delay:+, reply delay ${delay} ms}" >&2
+
+set +e
+ip netns exec "$pc" env QUORVANE_NET_CONF="$run/quorvane-net.conf" QV_LAB_DIR="$run" \
+  QV_LAB_IPS="${ips# }" QV_LAB_MACS="${macs# }" "$@"
+status=$?
+set -e
+exit "$status"
