@@ -391,3 +391,60 @@ TEST(BinUpdateAppFileType, RetypedJffs2WithoutBinIsRefusedByDecUpdatePack) {
     fs::create_directory(dir.path() / "out");
     EXPECT_EQ(DecUpdatePack((dir / "r").c_str(), (dir / "out").c_str()), 4);
 }
+
+// A digest only proves the bytes were not changed; a writer may still have
+// put a table in that disagrees with its data.
+TEST_F(DecUpdatePackTest, TableClaimingMoreThanTheDataEndsWithResult6) {
+    PackSpec spec;
+    spec.entries = {{"a", 4, "aaaa", ""}, {"b", 4, "bb", ""}};
+    std::string body = BuildBody(spec);
+    Put32(body, 64 + 200, 0xFFFFFF00u);  // "b" claims almost 4 GiB
+    WriteFile(dir / "p", body + Md5Of(body) + "tail");
+    LogRecorder log;
+    EXPECT_EQ(DecUpdatePack((dir / "p").c_str(), Out().c_str()), 6);
+    EXPECT_EQ(ReadFile(dir / "out/a"), "aaaa");
+    // what follows the data is the digest and the tail, and then the file ends
+    EXPECT_EQ(ReadFile(dir / "out/b"), "bb" + Md5Of(body) + "tail");
+    EXPECT_TRUE(
+        log.Has("DecUpdatePack DecUpdatePack fread file b failed ! read len 22,need len -256\n"))
+        << log.All();
+}
+
+// Hostile tables with a correct digest: every reader must end cleanly, inside
+// its output directory, whatever the fields say.
+TEST(PackReaders, SurviveRandomTablesWithValidDigests) {
+    TempDir dir;
+    const std::string base = BuildBody(Sample());
+    std::uint32_t x = 12345;
+    auto next = [&x]() {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        return x;
+    };
+    for (int round = 0; round < 300; ++round) {
+        std::string body = base;
+        const int flips = 1 + static_cast<int>(next() % 8);
+        for (int f = 0; f < flips; ++f) {
+            // mostly the header and table, where the lengths and names are
+            const std::size_t at = next() % 864;
+            body[at] = static_cast<char>(next() & 0xFFu);
+        }
+        if (round % 3 == 0) {
+            body[6] = static_cast<char>(round % 2);  // keep the pack type acceptable
+        }
+        WriteFile(dir / "p", body + Md5Of(body));
+        const fs::path out = dir.path() / "out";
+        fs::remove_all(out);
+        fs::create_directory(out);
+        const int rc = DecUpdatePack((dir / "p").c_str(), out.c_str());
+        EXPECT_GE(rc, 0);
+        EXPECT_LE(rc, 6);
+        const int rt = BinUpdateAppFileType((dir / "p").c_str(), out.c_str(), "r.bin");
+        EXPECT_TRUE(rt == 0 || rt == 2 || rt == 5) << rt;
+        if (rt == 0) {
+            EXPECT_TRUE(Verifies((out / "r.bin").string()));
+        }
+        EXPECT_EQ(DirNames(dir.path()), (std::vector<std::string>{"out", "p"}));
+    }
+}
