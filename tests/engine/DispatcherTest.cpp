@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstring>
+#include <future>
+#include <mutex>
 #include <ostream>
 #include <set>
 #include <string>
@@ -236,6 +239,57 @@ TEST_F(DispatcherTest, TaskThatCannotBeHandedToAWorkerIsReportedAsFailedAndCompl
     EXPECT_EQ(reports[4].type, Report::kBatchDone);
     EXPECT_EQ(reports[4].kind, TASK_MODIFY_IP);
     EXPECT_TRUE(FakeHelper::Calls().empty());
+}
+
+// A window whose first result is held inside the post until released.
+class SlowWindow : public RecordingReportWindow {
+  public:
+    void PostTaskResult(std::unique_ptr<TaskResult> result) override {
+        {
+            std::unique_lock lock(mutex_);
+            entered_ = true;
+            changed_.notify_all();
+            changed_.wait(lock, [&] { return released_; });
+        }
+        RecordingReportWindow::PostTaskResult(std::move(result));
+        std::lock_guard lock(mutex_);
+        ended_ = true;
+    }
+    bool WaitEntered() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, kPatience, [&] { return entered_; });
+    }
+    void Release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+    bool Ended() {
+        std::lock_guard lock(mutex_);
+        return ended_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool entered_ = false, released_ = false, ended_ = false;
+};
+
+TEST_F(DispatcherTest, DetachingWaitsForAPostInProgress) {
+    SlowWindow slow;
+    auto d = Make();
+    d->SetReportWindow(&slow);
+    d->BeginBatch(TASK_MODIFY_IP, 1);
+    d->Enqueue("10.0.0.1", "00:00:00:00:00:01", "");
+    ASSERT_TRUE(slow.WaitEntered());
+
+    auto detach = std::async(std::launch::async, [&] { d->SetReportWindow(nullptr); });
+    const bool early = detach.wait_for(std::chrono::milliseconds(50)) == std::future_status::ready;
+    slow.Release();
+    detach.wait();
+    EXPECT_FALSE(early) << "detached while a report was being posted";
+    EXPECT_TRUE(slow.Ended());
+    EXPECT_EQ(slow.Reports().size(), 3u) << "the task's reports are posted together";
 }
 
 TEST_F(DispatcherTest, StopCanBeCalledTwice) {
