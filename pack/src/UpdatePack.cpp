@@ -359,7 +359,8 @@ int CheckUpdateFile(std::uint8_t fileType, const char* fileName, const char* fil
 
 int DecUpdatePack(const char* packPath, const char* outDir) {
     static const char* const kName = "DecUpdatePack";
-    if (packPath == nullptr || outDir == nullptr) {
+    // An empty directory would put the files at the root of the file system.
+    if (packPath == nullptr || outDir == nullptr || outDir[0] == '\0') {
         PackLog("%s DecUpdatePack invaild param\n", kName);
         return 1;
     }
@@ -434,7 +435,7 @@ int DecUpdatePack(const char* packPath, const char* outDir) {
 
 int BinUpdateAppFileType(const char* srcPack, const char* outDir, const char* outName) {
     static const char* const kName = "BinUpdateAppFileType";
-    if (srcPack == nullptr || outDir == nullptr || outName == nullptr) {
+    if (srcPack == nullptr || outDir == nullptr || outName == nullptr || outDir[0] == '\0') {
         PackLog("%s DecUpdatePack invaild param\n", kName);
         return 1;
     }

@@ -242,6 +242,8 @@ TEST_F(DecUpdatePackTest, CorruptPackWritesNothing) {
     LogRecorder log;
     EXPECT_EQ(DecUpdatePack(nullptr, Out().c_str()), 1);
     EXPECT_EQ(log.All(), "DecUpdatePack DecUpdatePack invaild param\n");
+    WriteFile(dir / "p", pack);
+    EXPECT_EQ(DecUpdatePack((dir / "p").c_str(), ""), 1);
 }
 
 // Entries before the refused one stay written; nothing lands outside the
@@ -369,6 +371,7 @@ TEST(BinUpdateAppFileType, Failures) {
     LogRecorder log;
     EXPECT_EQ(BinUpdateAppFileType(nullptr, dir.path().c_str(), "o"), 1);
     EXPECT_EQ(log.All(), "BinUpdateAppFileType DecUpdatePack invaild param\n");
+    EXPECT_EQ(BinUpdateAppFileType((dir / "src").c_str(), "", "o"), 1);
     std::string bad = src;
     bad[70] ^= 1;
     WriteFile(dir / "bad", bad);
