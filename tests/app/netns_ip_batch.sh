@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Runs inside lab/netns-lab.sh (root): a modify-IP batch really moves the
+# cameras to another subnet, then a restore and a second batch bring them back.
+#   netns_ip_batch.sh PATH/TO/quorvane-cli
+set -euo pipefail
+cli=$1
+dir="$QV_LAB_DIR/tool"
+mkdir -p "$dir"
+read -r mac1 mac2 _ <<<"$QV_LAB_MACS"
+read -r ip1 ip2 _ <<<"$QV_LAB_IPS"
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+run() {  # expected-status args...
+  local want=$1; shift
+  set +e
+  "$cli" --config-dir "$dir" "$@" >"$dir/out.txt" 2>"$dir/err.txt"
+  local got=$?
+  set -e
+  cat "$dir/out.txt"
+  [ "$got" = "$want" ] || { cat "$dir/err.txt" >&2; fail "quorvane-cli $* exited $got, not $want"; }
+}
+# The address a camera answers the search from, by its MAC.
+address_of() {
+  "$cli" --config-dir "$dir" search 2>/dev/null | awk -F'\t' -v m="$1" '$4 == m { print $3 }'
+}
+
+run 0 search
+[ "$(address_of "$mac1")" = "$ip1" ] || fail "camera $mac1 not found at $ip1"
+
+run 0 modify-ip 10.77.5.1 --mac "$mac1" "$mac2"
+grep -q "\[$mac1\] 10.77.5.1 修改IP成功" "$dir/out.txt" || fail "no success line for $mac1"
+grep -q "批量修改IP完成" "$dir/err.txt" || fail "no completion message"
+[ "$(address_of "$mac1")" = 10.77.5.1 ] || fail "$mac1 did not move"
+[ "$(address_of "$mac2")" = 10.77.5.2 ] || fail "$mac2 did not move"
+
+printf '[config]\r\ndefaultip=%s\r\n' "$ip1" >"$dir/config.ini"
+run 0 restore-ip --mac "$mac1"
+grep -q "\[$mac1\] $ip1 恢复默认IP成功" "$dir/out.txt" || fail "no restore line"
+run 0 modify-ip "$ip2" --ip 10.77.5.2
+[ "$(address_of "$mac1")" = "$ip1" ] || fail "$mac1 not back at $ip1"
+[ "$(address_of "$mac2")" = "$ip2" ] || fail "$mac2 not back at $ip2"
+echo "netns IP batches: OK"
