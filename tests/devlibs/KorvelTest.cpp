@@ -312,6 +312,28 @@ INSTANTIATE_TEST_SUITE_P(Faults, KorvelFault,
                              return n;
                          });
 
+TEST(KorvelSession, SlowLinkIsNotTakenForADeadOne) {
+    // 250 kB/s: one 256 KiB piece takes about a second, longer than the 700 ms
+    // time-out, yet the link keeps moving.
+    qvtest::FleetOptions o;
+    o.count = 1;
+    o.faults = {"throttle=250000"};
+    LibraryOn lib(o);
+    ASSERT_TRUE(lib.ok()) << lib.why();
+    const auto& cam = lib.fleet().cameras().at(0);
+    auto task = Task(cam.ip);
+    const int h = Net_AddCamera(&task);
+    ASSERT_EQ(Net_ConnCamera(h, 700, 1), KORVEL_OK);
+    const auto path = TempFile(lib.fleet().dir(), "Slow.bin", 600'000);
+    tNetFileUpdate up{};
+    up.UpgradeType = NET_UPGRADE_FS;
+    wire::CopyText(up.szFilePath, sizeof(up.szFilePath), path);
+    EXPECT_EQ(Net_FileUpdate(h, &up), KORVEL_OK) << lib.fleet().log();
+    EXPECT_EQ(ReadFile(lib.fleet().filesDir(cam.mac) + "/Slow.bin"), ReadFile(path));
+    Net_DisConnCamera(h);
+    Net_DelCamera(h);
+}
+
 TEST(KorvelSession, SeveralThreadsOnTheirOwnCameras) {
     qvtest::FleetOptions o;
     o.count = 6;

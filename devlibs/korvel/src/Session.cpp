@@ -77,21 +77,37 @@ int Session::statusToCode(uint32_t status) const {
 }
 
 int Session::writeAll(const std::vector<asio::const_buffer>& buffers, Duration timeout) {
-    bool done = false;
-    asio::error_code result;
-    asio::async_write(socket_, buffers, [&](const asio::error_code& e, size_t) {
-        done = true;
-        result = e;
-    });
-    run(timeout);
-    if (!done) {
-        return fail(KORVEL_E_TIMEOUT);
-    }
-    if (result == asio::error::operation_aborted) {
-        return fail(KORVEL_E_TIMEOUT);
-    }
-    if (result) {
-        return KORVEL_E_IO;  // the caller may still read what the camera said
+    // Each write may take `timeout` to make progress, so a slow but moving link
+    // (a throttled camera) is not mistaken for a dead one.
+    std::vector<asio::const_buffer> rest(buffers);
+    size_t first = 0;
+    while (first < rest.size()) {
+        if (rest[first].size() == 0) {
+            ++first;
+            continue;
+        }
+        bool done = false;
+        asio::error_code result;
+        size_t wrote = 0;
+        socket_.async_write_some(
+            std::span<const asio::const_buffer>(rest.data() + first, rest.size() - first),
+            [&](const asio::error_code& e, size_t n) {
+                done = true;
+                result = e;
+                wrote = n;
+            });
+        run(timeout);
+        if (!done || result == asio::error::operation_aborted) {
+            return fail(KORVEL_E_TIMEOUT);
+        }
+        if (result) {
+            return KORVEL_E_IO;  // the caller may still read what the camera said
+        }
+        for (size_t i = first; i < rest.size() && wrote > 0; ++i) {
+            const size_t take = std::min(wrote, rest[i].size());
+            rest[i] += take;
+            wrote -= take;
+        }
     }
     return KORVEL_OK;
 }
