@@ -169,6 +169,21 @@ TEST_F(DialogTest, StartUpWritesTheStartLineAndSetsTheControls) {
     EXPECT_EQ(g_uninits, 1);
 }
 
+TEST_F(DialogTest, EnableControlsTouchesTheWindowAndTheCommandControlsOnly) {
+    Open();
+    view_.enabled.clear();
+    dlg_->EnableControls(false);
+    EXPECT_FALSE(view_.windowEnabled);
+    const std::map<app::ControlId, bool> expected{
+        {app::IDC_SEARCH, false},    {app::IDC_SELECT_ALL, false}, {app::IDC_UPGRADE_LOG, false},
+        {app::IDC_BROWSE, false},    {app::IDC_MODIFY_IP, false},  {app::IDC_RESTORE_IP, false},
+        {app::IDC_SYNC_TIME, false}, {app::IDC_UPGRADE, false}};
+    EXPECT_EQ(view_.enabled, expected);
+    dlg_->EnableControls(true);
+    EXPECT_TRUE(view_.windowEnabled);
+    EXPECT_TRUE(view_.enabled.at(app::IDC_UPGRADE));
+}
+
 TEST_F(DialogTest, LogButtonOpensTheDayFileOrSaysThereIsNone) {
     Open(false);
     dlg_->OnBnClickedUpgradeLog();

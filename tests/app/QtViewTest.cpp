@@ -1,6 +1,7 @@
 // The Qt view offscreen, on the dialog logic with a scripted camera library.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QHeaderView>
@@ -8,6 +9,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -189,6 +192,24 @@ TEST_F(QtViewTest, RefusalsShowTheirMessage) {
     QTest::mouseClick(Get<QPushButton>(app::IDC_MODIFY_IP), Qt::LeftButton);
     EXPECT_EQ(messages_, (std::vector<std::string>{"请先搜索设备", "起始IP不能为空"}));
     EXPECT_TRUE(window_->WindowEnabled());
+}
+
+// Without a display the program must say so and fail, not end silently.
+TEST(QuorvaneWithoutDisplay, SaysSoOnStderrAndExitsNonZero) {
+    const std::string cmd = std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '") +
+                            QV_GUI_PATH + "' 2>&1";
+    std::FILE* p = ::popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[512];
+    std::size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof(buf), p)) > 0) {
+        out.append(buf, n);
+    }
+    const int status = ::pclose(p);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_NE(WEXITSTATUS(status), 0);
+    EXPECT_NE(out.find("cannot create the main window: no display"), std::string::npos) << out;
 }
 
 }  // namespace
