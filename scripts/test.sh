@@ -18,3 +18,9 @@ for preset in dev asan; do
   echo "== $preset: tests"
   ctest --preset "$preset" -j "$jobs"
 done
+
+# The engine is where threads meet: its tests also run under ThreadSanitizer.
+echo "== tsan: engine tests"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs" --target engine_tests engine_fleet_tests
+ctest --preset tsan -L engine -j "$jobs"
