@@ -1,11 +1,13 @@
 #include "camsim/Simulator.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -246,7 +248,7 @@ std::string ReceiveCheck::PackProblem() const {
 class Simulator::Session : public std::enable_shared_from_this<Simulator::Session> {
   public:
     Session(Simulator& sim, Camera& cam, tcp::socket socket, std::uint64_t id)
-        : sim_(sim), cam_(cam), socket_(std::move(socket)), id_(id), buf_(256 * 1024) {
+        : sim_(sim), cam_(cam), socket_(std::move(socket)), id_(id), buf_(1024 * 1024) {
         throttleStart_ = Clock::now();
     }
     ~Session() { AbortUpdate(); }
@@ -423,14 +425,13 @@ class Simulator::Session : public std::enable_shared_from_this<Simulator::Sessio
         u->size = req->size;
         u->finalPath = (fs::path(cam_.dir) / name).string();
         u->partPath = (fs::path(cam_.dir) / (".part-" + std::to_string(id_) + "-" + name)).string();
-        u->file = std::fopen(u->partPath.c_str(), "wb");
-        if (u->file == nullptr) {
+        u->fd = ::open(u->partPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (u->fd < 0) {
             sim_.log_.Line("%s update refused: cannot create %s", Who().c_str(),
                            u->partPath.c_str());
             ready(wire::Status::Internal);
             return;
         }
-        std::setvbuf(u->file, nullptr, _IOFBF, 1 << 20);
         cam_.updating = true;
         update_ = std::move(u);
         sim_.log_.Line("%s update begins: '%s', %llu bytes, type %u", Who().c_str(), name.c_str(),
@@ -458,8 +459,14 @@ class Simulator::Session : public std::enable_shared_from_this<Simulator::Sessio
             }
         }
         u.check.Feed(payload.data(), take);
-        if (u.file != nullptr && std::fwrite(payload.data(), 1, take, u.file) != take) {
-            u.writeFailed = true;
+        // Straight from the frame to the file: pieces are large, a stdio buffer only copies.
+        for (std::size_t done = 0; done < take && !u.writeFailed;) {
+            const ssize_t w = ::write(u.fd, payload.data() + done, take - done);
+            if (w > 0) {
+                done += static_cast<std::size_t>(w);
+            } else if (w < 0 && errno != EINTR) {
+                u.writeFailed = true;
+            }
         }
         if (drop) {
             Close("link dropped on purpose");
@@ -474,8 +481,8 @@ class Simulator::Session : public std::enable_shared_from_this<Simulator::Sessio
         }
         std::unique_ptr<Update> u = std::move(update_);
         cam_.updating = false;
-        const bool closedOk = std::fclose(u->file) == 0;
-        u->file = nullptr;
+        const bool closedOk = ::close(u->fd) == 0;
+        u->fd = -1;
         wire::UpdateResult res{};
         res.received = u->check.Received();
         const wire::Digest md5 = u->check.Md5();
@@ -599,8 +606,8 @@ class Simulator::Session : public std::enable_shared_from_this<Simulator::Sessio
         if (!update_) {
             return;
         }
-        if (update_->file != nullptr) {
-            std::fclose(update_->file);
+        if (update_->fd >= 0) {
+            ::close(update_->fd);
         }
         std::error_code ec;
         fs::remove(update_->partPath, ec);
@@ -632,7 +639,7 @@ class Simulator::Session : public std::enable_shared_from_this<Simulator::Sessio
         std::uint64_t size = 0;
         std::string partPath;
         std::string finalPath;
-        std::FILE* file = nullptr;
+        int fd = -1;
         bool writeFailed = false;
         ReceiveCheck check;
     };
