@@ -23,7 +23,8 @@ NetConfig LoopbackDefaults() {
     c.discoveryProbes = 3;
     c.discoveryProbeIntervalMs = 100;
     c.discoverySpreadMs = 100;
-    c.discoveryQuietMs = 300;
+    // Long enough that a loaded two-core test machine does not cut a search short.
+    c.discoveryQuietMs = 700;
     c.discoveryDeadlineMs = 2500;
     c.ipsetTimeoutMs = 500;
     c.ipsetAttempts = 4;
