@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -99,6 +100,28 @@ bool RunIp(const std::vector<std::string>& args, std::string& error) {
         return false;
     }
     return true;
+}
+
+// True when this process sits in a network namespace of its own, not the host's:
+// re-addressing an interface is only ever done there. A namespace made with
+// "ip netns add" is bind-mounted under /run/netns (as "ip netns identify" finds it);
+// otherwise it must differ from init's, where that can be read.
+bool InOwnNetworkNamespace() {
+    struct stat self {};
+    if (::stat("/proc/self/ns/net", &self) != 0) {
+        return false;
+    }
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator("/run/netns", ec)) {
+        struct stat named {};
+        if (::stat(e.path().c_str(), &named) == 0 && named.st_dev == self.st_dev &&
+            named.st_ino == self.st_ino) {
+            return true;
+        }
+    }
+    struct stat init {};
+    return ::stat("/proc/1/ns/net", &init) == 0 &&
+           (init.st_dev != self.st_dev || init.st_ino != self.st_ino);
 }
 
 // Camera clock fields for a moment of local time.
@@ -793,6 +816,11 @@ bool Simulator::Start(std::string& error) {
     } else {
         if (cams_.size() != 1) {
             error = "--iface plays exactly one camera (one per network namespace)";
+            return false;
+        }
+        if (!InOwnNetworkNamespace()) {
+            error = "--iface re-addresses " + config_.iface +
+                    ": only inside a network namespace (see lab/netns-lab.sh)";
             return false;
         }
         ifindex_ = static_cast<int>(if_nametoindex(config_.iface.c_str()));

@@ -82,6 +82,8 @@ TEST(Fleet, ConfEnvIsPutBackAndTheFleetIsGoneAfterwards) {
         port = f.controlPort();
         camsimtest::TcpClient c;
         EXPECT_EQ(c.connect(ip, port), 0);
+        f.stop();
+        EXPECT_EQ(f.exitCode(), 0) << "camsim did not shut down cleanly: " << f.log();
     }
     ::unsetenv("QUORVANE_NET_CONF");
     EXPECT_FALSE(std::filesystem::exists(dir));

@@ -196,6 +196,24 @@ TEST_F(SimTest, EveryCameraAnswersAProbeFromItsOwnAddressWithItsRecord) {
     EXPECT_EQ(sources.size(), 3u);
 }
 
+TEST_F(SimTest, AThousandCamerasAnswerOneProbeEachFromItsOwnAddress) {
+    CameraSpec templ = Camera(0);
+    auto fleet = MakeUniformFleet(1000, templ.ip, templ.mac, templ);
+    Start(fleet.cameras);
+    UdpClient udp;
+    ASSERT_TRUE(udp.sendTo("127.255.255.255", sim_->DiscoveryPort(), Probe(99, 1000)));
+    std::set<std::string> sources;
+    for (const auto& d : udp.collect(1500ms, 30000ms)) {
+        auto f = wire::DecodeDatagram(d.bytes);
+        ASSERT_TRUE(f);
+        auto rec = wire::ParsePayload<tNetDeviceInfo>(f->payload);
+        ASSERT_TRUE(rec);
+        EXPECT_EQ(wire::FormatIpv4(rec->ucIp), d.from);
+        sources.insert(d.from);
+    }
+    EXPECT_EQ(sources.size(), 1000u);
+}
+
 struct DiscoveryFault {
     const char* fault;
     std::size_t replies;  // datagrams from the faulty camera

@@ -271,8 +271,13 @@ void Fleet::stop() {
     ::kill(pid_, SIGTERM);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     for (;;) {
-        const pid_t r = ::waitpid(pid_, nullptr, WNOHANG);
-        if (r == pid_ || (r < 0 && errno != EINTR)) {
+        int status = 0;
+        const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+        if (r == pid_) {
+            exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            break;
+        }
+        if (r < 0 && errno != EINTR) {
             break;
         }
         if (std::chrono::steady_clock::now() > deadline) {

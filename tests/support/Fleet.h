@@ -91,6 +91,8 @@ class Fleet {
 
     // Stops camsim (SIGTERM, then SIGKILL after a grace period); the destructor does it too.
     void stop();
+    // After stop(): camsim's exit code (0 after a clean shutdown), -1 when it was killed.
+    int exitCode() const { return exitCode_; }
 
     // The camsim executable: $QUORVANE_CAMSIM, else the one this build made.
     static std::string camsimPath();
@@ -107,6 +109,7 @@ class Fleet {
     std::uint16_t ipsetPort_ = 0;
     wire::NetConfig config_;
     std::vector<FleetCamera> cameras_;
+    int exitCode_ = -1;
 };
 
 }  // namespace qvtest
