@@ -312,6 +312,36 @@ INSTANTIATE_TEST_SUITE_P(Faults, KorvelFault,
                              return n;
                          });
 
+TEST(KorvelSession, SameFileTwiceThenRewrittenInPlace) {
+    // A batch sends one file to camera after camera; a file rewritten between two
+    // sends must go with the digest of its new content.
+    qvtest::FleetOptions o;
+    o.count = 1;
+    LibraryOn lib(o);
+    ASSERT_TRUE(lib.ok()) << lib.why();
+    const auto& cam = lib.fleet().cameras().at(0);
+    auto task = Task(cam.ip);
+    const int h = Net_AddCamera(&task);
+    ASSERT_EQ(Net_ConnCamera(h, 5000, 1), KORVEL_OK);
+    const std::string path = lib.fleet().dir() + "/Same.bin";
+    tNetFileUpdate up{};
+    wire::CopyText(up.szFilePath, sizeof(up.szFilePath), path);
+    const std::string received = lib.fleet().filesDir(cam.mac) + "/Same.bin";
+    auto write = [&](char fill) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << std::string(300000, fill);
+    };
+    write('a');
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(Net_FileUpdate(h, &up), KORVEL_OK) << round << "\n" << lib.fleet().log();
+        EXPECT_EQ(ReadFile(received), std::string(300000, 'a'));
+    }
+    write('b');  // same size, same name
+    EXPECT_EQ(Net_FileUpdate(h, &up), KORVEL_OK) << lib.fleet().log();
+    EXPECT_EQ(ReadFile(received), std::string(300000, 'b'));
+    Net_DisConnCamera(h);
+    Net_DelCamera(h);
+}
+
 TEST(KorvelSession, SlowLinkIsNotTakenForADeadOne) {
     // 250 kB/s: one 256 KiB piece takes about a second, longer than the 700 ms
     // time-out, yet the link keeps moving.

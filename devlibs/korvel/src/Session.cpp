@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <optional>
 
 #include "Log.h"
 #include "wire/Addr.h"
@@ -17,6 +19,52 @@ namespace {
 // Pieces of the file per UPDATE_DATA frame: large enough that the header and the
 // system calls cost nothing, small enough to keep memory low.
 constexpr size_t kPiece = 256 * 1024;
+
+// Digests of files sent before, keyed by what changes whenever a file's content
+// does. A batch sends one file to many cameras in turn; only the first transfer
+// pays for the digest. A stale entry could only make a camera reject the file,
+// never accept a wrong one: the camera checks its own digest of what it received.
+struct FileKey {
+    dev_t dev;
+    ino_t ino;
+    off_t size;
+    long mtimeSec, mtimeNsec, ctimeSec, ctimeNsec;
+    bool operator==(const FileKey&) const = default;
+};
+
+class DigestCache {
+  public:
+    std::optional<wire::Digest> find(const FileKey& key) {
+        std::lock_guard lock(mutex_);
+        for (const auto& [k, d] : entries_) {
+            if (k == key) {
+                return d;
+            }
+        }
+        return std::nullopt;
+    }
+    void put(const FileKey& key, const wire::Digest& digest) {
+        std::lock_guard lock(mutex_);
+        if (entries_.size() >= 16) {
+            entries_.erase(entries_.begin());
+        }
+        entries_.emplace_back(key, digest);
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<std::pair<FileKey, wire::Digest>> entries_;
+};
+
+DigestCache& Digests() {
+    static DigestCache* cache = new DigestCache;  // outlives every session
+    return *cache;
+}
+
+FileKey KeyOf(const struct stat& st) {
+    return {st.st_dev,          st.st_ino,         st.st_size,        st.st_mtim.tv_sec,
+            st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+}
 
 struct FileCloser {
     void operator()(std::FILE* f) const {
@@ -329,6 +377,8 @@ int Session::fileUpdate(uint16_t upgradeType, const std::string& path, Duration 
     }
 
     // Streams without waiting for any answer; the digest is computed as the bytes pass.
+    const FileKey key = KeyOf(st);
+    const std::optional<wire::Digest> known = Digests().find(key);
     wire::Md5 md5;
     std::vector<uint8_t> piece(static_cast<size_t>(std::min<uint64_t>(kPiece, size ? size : 1)));
     uint64_t sent = 0;
@@ -341,7 +391,7 @@ int Session::fileUpdate(uint16_t upgradeType, const std::string& path, Duration 
             return fail(KORVEL_E_PROTOCOL);
         }
         const auto p = decoder_.payload();
-        const int rc = updateResult({p.begin(), p.end()}, md5.finish(), size);
+        const int rc = updateResult({p.begin(), p.end()}, known ? *known : md5.finish(), size);
         fail(rc);
         return rc == KORVEL_OK ? KORVEL_E_PROTOCOL : rc;
     };
@@ -353,7 +403,9 @@ int Session::fileUpdate(uint16_t upgradeType, const std::string& path, Duration 
                  static_cast<unsigned long long>(sent), static_cast<unsigned long long>(size));
             return fail(KORVEL_E_IO);
         }
-        md5.update({piece.data(), got});
+        if (!known) {
+            md5.update({piece.data(), got});
+        }
         const auto head =
             wire::EncodeHeader(wire::MsgType::UpdateData, tx, static_cast<uint32_t>(got));
         const int rc = writeAll({asio::buffer(head), asio::buffer(piece.data(), got)}, timeout);
@@ -375,7 +427,10 @@ int Session::fileUpdate(uint16_t upgradeType, const std::string& path, Duration 
     }
     file.reset();
 
-    const wire::Digest digest = md5.finish();
+    const wire::Digest digest = known ? *known : md5.finish();
+    if (!known) {
+        Digests().put(key, digest);
+    }
     wire::UpdateEnd end{};
     std::copy(digest.begin(), digest.end(), end.md5);
     const auto endFrame = wire::EncodeFrame(wire::MsgType::UpdateEnd, tx, end);
