@@ -104,7 +104,10 @@ _Static_assert(sizeof(tNetFileUpdate) == 258, "tNetFileUpdate is 258 bytes");
  * record is valid only during the call. Calls never overlap. */
 typedef void (*NetFindDeviceCallback)(const tNetDeviceInfo* info, void* user);
 
-/* Reads the network configuration and prepares the library. Idempotent. */
+/* Reads the network configuration (QUORVANE_NET_CONF, else quorvane-net.conf beside
+ * the executable, else built-in defaults) and prepares the library. May be called
+ * again to re-read it; handles stay valid. KORVEL_E_PARAM when QUORVANE_NET_CONF
+ * names a file that cannot be read. */
 KORVEL_API int Net_Init(void);
 /* Closes every session and releases every handle. */
 KORVEL_API int Net_UNinit(void);
@@ -120,9 +123,11 @@ KORVEL_API int Net_FindDevice(NetFindDeviceCallback callback, void* user);
  * packet is sent. */
 KORVEL_API int Net_AddCamera(const void* camera);
 
-/* Opens the control session: up to `attempts` tries (at least 1), each waiting
- * at most `timeout_ms` milliseconds for the connection and the camera's hello.
- * Later calls on this handle wait at most `timeout_ms` for each reply. */
+/* Opens the control session: up to `attempts` tries (at least 1, at most 100),
+ * each waiting at most `timeout_ms` milliseconds (1 .. 600000) for the connection
+ * and the camera's hello. Later calls on this handle wait at most `timeout_ms` for
+ * each reply. KORVEL_E_CONNECT (refused), KORVEL_E_TIMEOUT (no answer),
+ * KORVEL_E_PROTOCOL (garbage) or KORVEL_E_REFUSED after the last attempt. */
 KORVEL_API int Net_ConnCamera(int handle, int timeout_ms, int attempts);
 
 /* Reads the camera clock into *time. */
@@ -131,7 +136,10 @@ KORVEL_API int Net_QueryTimeSetup(int handle, tNetTimeSetup* time);
 KORVEL_API int Net_TimeSetup(int handle, const tNetTimeSetup* time);
 
 /* Sends the file named in update->szFilePath with its type, name, size and MD5,
- * streams it, and returns the camera's verdict after it has checked what it got. */
+ * streams it, and returns the camera's verdict after it has checked what it got:
+ * KORVEL_E_VERIFY (wrong size or MD5), KORVEL_E_REFUSED, KORVEL_E_IO (the file
+ * cannot be read, or the link broke), KORVEL_E_TIMEOUT (no progress within the
+ * connection's time-out, or no verdict within update_result_timeout_ms). */
 KORVEL_API int Net_FileUpdate(int handle, const tNetFileUpdate* update);
 
 /* Closes the control session; the handle stays valid until Net_DelCamera. */
