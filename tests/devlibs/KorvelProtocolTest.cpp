@@ -1,0 +1,412 @@
+// Korvel against a scripted camera: hostile, broken and slow answers.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <set>
+
+#include "FakeCamera.h"
+#include "korvel.h"
+#include "wire/Addr.h"
+#include "wire/Md5.h"
+
+namespace {
+
+using qvtest::Bytes;
+using qvtest::FakeCamera;
+using qvtest::FakeConn;
+using wire::MsgType;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+long ElapsedMs(Clock::time_point since) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+// The library started against one fake camera.
+class OnFake {
+  public:
+    explicit OnFake(FakeCamera::TcpScript tcp, FakeCamera::UdpScript udp = {})
+        : cam(std::move(tcp), std::move(udp)) {
+        ::setenv(wire::kNetConfEnv, cam.confPath().c_str(), 1);
+        initRc = Net_Init();
+    }
+    ~OnFake() {
+        Net_UNinit();
+        ::unsetenv(wire::kNetConfEnv);
+    }
+    int add() {
+        char task[320] = "127.0.0.1";
+        return Net_AddCamera(task);
+    }
+    FakeCamera cam;
+    int initRc = -1;
+};
+
+Bytes Status(MsgType type, uint32_t tx, wire::Status s) {
+    wire::StatusRep r{static_cast<uint32_t>(s)};
+    return wire::EncodeFrame(type, tx, r);
+}
+
+Bytes HelloRep(uint32_t tx, wire::Status s = wire::Status::Ok) {
+    wire::HelloRep r{};
+    r.status = static_cast<uint32_t>(s);
+    r.info = qvtest::MakeRecord(1);
+    return wire::EncodeFrame(MsgType::HelloRep, tx, r);
+}
+
+// Answers the hello; false when the tool did not say it.
+bool Hello(FakeConn& c) {
+    const auto f = c.read();
+    if (!f || f->type() != MsgType::HelloReq) {
+        return false;
+    }
+    c.send(HelloRep(f->header.txid));
+    return true;
+}
+
+struct ConnectCase {
+    const char* what;
+    void (*script)(FakeConn&);
+    int expected;
+    int connections;  // of 3 attempts
+};
+
+const ConnectCase kConnectCases[] = {
+    {"answers byte by byte",
+     [](FakeConn& c) {
+         const auto f = c.read();
+         c.sendBytewise(HelloRep(f ? f->header.txid : 0));
+         c.awaitClose();
+     },
+     KORVEL_OK, 1},
+    {"refuses the session",
+     [](FakeConn& c) {
+         const auto f = c.read();
+         c.send(HelloRep(f ? f->header.txid : 0, wire::Status::Refused));
+     },
+     KORVEL_E_REFUSED, 1},
+    {"announces a 4 GiB reply",
+     [](FakeConn& c) {
+         const auto f = c.read();
+         const auto h = wire::EncodeHeader(MsgType::HelloRep, f ? f->header.txid : 0, 0xFFFFFFFFu);
+         c.send(Bytes(h.begin(), h.end()));
+         c.awaitClose();
+     },
+     KORVEL_E_PROTOCOL, 3},
+    {"sends garbage",
+     [](FakeConn& c) {
+         c.read();
+         c.send(Bytes(100, 0xAB));
+         c.awaitClose();
+     },
+     KORVEL_E_PROTOCOL, 3},
+    {"answers another transaction",
+     [](FakeConn& c) {
+         const auto f = c.read();
+         c.send(HelloRep(f ? f->header.txid + 7 : 0));
+         c.awaitClose();
+     },
+     KORVEL_E_PROTOCOL, 3},
+    {"answers with another message",
+     [](FakeConn& c) {
+         const auto f = c.read();
+         c.send(Status(MsgType::TimeSetRep, f ? f->header.txid : 0, wire::Status::Ok));
+         c.awaitClose();
+     },
+     KORVEL_E_PROTOCOL, 3},
+    {"hangs up at once", [](FakeConn&) {}, KORVEL_E_CONNECT, 3},
+    {"never answers", [](FakeConn& c) { c.awaitClose(); }, KORVEL_E_TIMEOUT, 3},
+};
+
+class KorvelConnect : public ::testing::TestWithParam<ConnectCase> {};
+
+TEST_P(KorvelConnect, GivesItsCodeAfterItsAttempts) {
+    const ConnectCase& cc = GetParam();
+    OnFake lib(cc.script);
+    ASSERT_TRUE(lib.cam.ok());
+    ASSERT_EQ(lib.initRc, KORVEL_OK);
+    const int h = lib.add();
+    ASSERT_GE(h, 0);
+    const auto started = Clock::now();
+    EXPECT_EQ(Net_ConnCamera(h, 400, 3), cc.expected) << cc.what;
+    // Three attempts of 400 ms and two pauses, with room for a loaded machine.
+    EXPECT_LT(ElapsedMs(started), 4000) << cc.what;
+    Net_DisConnCamera(h);
+    Net_DelCamera(h);
+    EXPECT_EQ(lib.cam.connections(), cc.connections) << cc.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(Hello, KorvelConnect, ::testing::ValuesIn(kConnectCases),
+                         [](const auto& p) {
+                             std::string n = p.param.what;
+                             for (char& ch : n) {
+                                 ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+                             }
+                             return n;
+                         });
+
+// What a scripted camera saw of one update.
+struct Seen {
+    std::mutex mutex;
+    uint16_t type = 0;
+    uint64_t size = 0;
+    std::string name;
+    Bytes data;
+    wire::Digest endMd5{};
+};
+
+std::string WriteFile(const std::string& dir, const std::string& name, size_t size) {
+    const std::string path = dir + "/" + name;
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>(i * 31 + 5);
+    }
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}
+
+// Answers the hello and then reads one update up to its end; `verdict` decides the answer.
+void ServeUpdate(FakeConn& c, Seen& seen,
+                 const std::function<Bytes(uint32_t tx, const Seen&)>& verdict) {
+    if (!Hello(c)) {
+        return;
+    }
+    const auto begin = c.read();
+    if (!begin || begin->type() != MsgType::UpdateBegin) {
+        return;
+    }
+    const auto b = wire::ParsePayload<wire::UpdateBegin>(begin->payload);
+    {
+        std::lock_guard lock(seen.mutex);
+        seen.type = b->upgradeType;
+        seen.size = b->size;
+        seen.name = wire::TextField(b->name, sizeof(b->name));
+    }
+    const uint32_t tx = begin->header.txid;
+    c.send(Status(MsgType::UpdateReady, tx, wire::Status::Ok));
+    for (;;) {
+        const auto f = c.read();
+        if (!f || f->header.txid != tx) {
+            return;
+        }
+        std::lock_guard lock(seen.mutex);
+        if (f->type() == MsgType::UpdateData) {
+            seen.data.insert(seen.data.end(), f->payload.begin(), f->payload.end());
+            continue;
+        }
+        if (f->type() == MsgType::UpdateEnd) {
+            std::memcpy(seen.endMd5.data(), f->payload.data(), 16);
+            break;
+        }
+        return;
+    }
+    const Bytes reply = verdict(tx, seen);
+    if (!reply.empty()) {
+        c.send(reply);
+    }
+    c.awaitClose();
+}
+
+Bytes Verdict(uint32_t tx, wire::Status s, uint64_t received, const wire::Digest& md5) {
+    wire::UpdateResult r{};
+    r.status = static_cast<uint32_t>(s);
+    r.received = received;
+    std::copy(md5.begin(), md5.end(), r.md5);
+    return wire::EncodeFrame(MsgType::UpdateResult, tx, r);
+}
+
+int Update(OnFake& lib, const std::string& path, uint16_t type = NET_UPGRADE_APP) {
+    const int h = lib.add();
+    if (Net_ConnCamera(h, 2000, 1) != KORVEL_OK) {
+        return -100;
+    }
+    tNetFileUpdate up{};
+    up.UpgradeType = type;
+    wire::CopyText(up.szFilePath, sizeof(up.szFilePath), path);
+    const int rc = Net_FileUpdate(h, &up);
+    Net_DisConnCamera(h);
+    Net_DelCamera(h);
+    return rc;
+}
+
+TEST(KorvelUpdate, CameraSeesTypeBaseNameSizeBytesAndDigest) {
+    Seen seen;
+    OnFake lib([&](FakeConn& c) {
+        ServeUpdate(c, seen, [](uint32_t tx, const Seen& s) {
+            return Verdict(tx, wire::Status::Ok, s.data.size(), wire::Md5Of(s.data));
+        });
+    });
+    ASSERT_TRUE(lib.cam.ok());
+    const auto path = WriteFile(lib.cam.dir(), "uImage", 700001);
+    EXPECT_EQ(Update(lib, path, NET_UPGRADE_KERNEL), KORVEL_OK);
+    std::lock_guard lock(seen.mutex);
+    EXPECT_EQ(seen.type, NET_UPGRADE_KERNEL);
+    EXPECT_EQ(seen.name, "uImage");  // never the folder
+    EXPECT_EQ(seen.size, 700001u);
+    std::ifstream in(path, std::ios::binary);
+    const Bytes file{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_EQ(seen.data, file);
+    EXPECT_EQ(seen.endMd5, wire::Md5Of(file));
+}
+
+TEST(KorvelUpdate, VerdictsAndTheirCodes) {
+    struct Case {
+        const char* what;
+        std::function<Bytes(uint32_t, const Seen&)> verdict;
+        int expected;
+    };
+    const Case cases[] = {
+        {"rejected",
+         [](uint32_t tx, const Seen& s) {
+             return Verdict(tx, wire::Status::VerifyFailed, s.data.size(), wire::Md5Of(s.data));
+         },
+         KORVEL_E_VERIFY},
+        {"accepted with another digest",
+         [](uint32_t tx, const Seen& s) {
+             return Verdict(tx, wire::Status::Ok, s.data.size(), wire::Digest{});
+         },
+         KORVEL_E_VERIFY},
+        {"accepted with fewer bytes",
+         [](uint32_t tx, const Seen& s) {
+             return Verdict(tx, wire::Status::Ok, s.data.size() - 1, wire::Md5Of(s.data));
+         },
+         KORVEL_E_VERIFY},
+        {"flash failed",
+         [](uint32_t tx, const Seen& s) {
+             return Verdict(tx, wire::Status::Internal, s.data.size(), wire::Md5Of(s.data));
+         },
+         KORVEL_E_IO},
+        {"verdict for another transaction",
+         [](uint32_t tx, const Seen& s) {
+             return Verdict(tx + 1, wire::Status::Ok, s.data.size(), wire::Md5Of(s.data));
+         },
+         KORVEL_E_PROTOCOL},
+        {"no verdict at all", [](uint32_t, const Seen&) { return Bytes{}; }, KORVEL_E_TIMEOUT},
+    };
+    for (const auto& c : cases) {
+        Seen seen;
+        OnFake lib([&](FakeConn& conn) { ServeUpdate(conn, seen, c.verdict); });
+        ASSERT_TRUE(lib.cam.ok());
+        const auto path = WriteFile(lib.cam.dir(), "App.bin", 300000);
+        const auto started = Clock::now();
+        EXPECT_EQ(Update(lib, path), c.expected) << c.what;
+        EXPECT_LT(ElapsedMs(started), 4000) << c.what;
+    }
+}
+
+TEST(KorvelUpdate, EarlyVerdictStopsTheStream) {
+    OnFake lib([](FakeConn& c) {
+        if (!Hello(c)) {
+            return;
+        }
+        const auto begin = c.read();
+        if (!begin) {
+            return;
+        }
+        c.send(Status(MsgType::UpdateReady, begin->header.txid, wire::Status::Ok));
+        c.read();  // the first piece, then the camera's storage is "full"
+        c.send(Verdict(begin->header.txid, wire::Status::VerifyFailed, 1, wire::Digest{}));
+    });
+    ASSERT_TRUE(lib.cam.ok());
+    // Larger than every socket buffer on the way, so the stream cannot finish first.
+    const auto path = WriteFile(lib.cam.dir(), "Big.bin", 40'000'000);
+    const auto started = Clock::now();
+    EXPECT_EQ(Update(lib, path), KORVEL_E_VERIFY);
+    EXPECT_LT(ElapsedMs(started), 5000);
+}
+
+TEST(KorvelUpdate, RefusalBeforeTheStreamKeepsTheSession) {
+    OnFake lib([](FakeConn& c) {
+        if (!Hello(c)) {
+            return;
+        }
+        for (;;) {
+            const auto f = c.read();
+            if (!f) {
+                return;
+            }
+            if (f->type() == MsgType::UpdateBegin) {
+                c.send(Status(MsgType::UpdateReady, f->header.txid, wire::Status::Busy));
+            } else if (f->type() == MsgType::TimeGetReq) {
+                wire::TimeGetRep r{};
+                r.time = {2030, 1, 2, 3, 4, 5, {9, 8, 7, 6, 5}};
+                c.send(wire::EncodeFrame(MsgType::TimeGetRep, f->header.txid, r));
+            } else {
+                wire::Nak nak{};
+                nak.status = static_cast<uint32_t>(wire::Status::BadRequest);
+                nak.rejectedType = f->header.type;
+                c.send(wire::EncodeFrame(MsgType::Nak, f->header.txid, nak));
+            }
+        }
+    });
+    ASSERT_TRUE(lib.cam.ok());
+    const int h = lib.add();
+    ASSERT_EQ(Net_ConnCamera(h, 2000, 1), KORVEL_OK);
+    tNetFileUpdate up{};
+    wire::CopyText(up.szFilePath, sizeof(up.szFilePath), WriteFile(lib.cam.dir(), "App.bin", 1000));
+    EXPECT_EQ(Net_FileUpdate(h, &up), KORVEL_E_REFUSED);
+    tNetTimeSetup t{};
+    EXPECT_EQ(Net_QueryTimeSetup(h, &t), KORVEL_OK);
+    EXPECT_EQ(t.usYear, 2030);
+    EXPECT_EQ(t.ucReserved[0], 9);
+    // A request the camera does not know: NAK with BAD_REQUEST.
+    t.ucMonth = 6;
+    EXPECT_EQ(Net_TimeSetup(h, &t), KORVEL_E_PROTOCOL);
+    Net_DisConnCamera(h);
+    Net_DelCamera(h);
+}
+
+TEST(KorvelDiscoveryHostile, OnlyWellFormedAnswersOfThisSearchCount) {
+    OnFake lib(
+        [](FakeConn&) {},
+        [](uint32_t tx) {
+            std::vector<Bytes> out;
+            const auto good = qvtest::MakeRecord(1);
+            out.push_back(wire::EncodeFrame(MsgType::DiscoverRep, tx, good));
+            out.push_back(wire::EncodeFrame(MsgType::DiscoverRep, tx, good));  // again
+            auto v2 = qvtest::MakeRecord(2);
+            v2.uiRecordVersion = 2;
+            out.push_back(wire::EncodeFrame(MsgType::DiscoverRep, tx, v2));
+            out.push_back(wire::EncodeFrame(MsgType::DiscoverRep, tx + 1, qvtest::MakeRecord(3)));
+            auto longer = wire::EncodeFrame(MsgType::DiscoverRep, tx, qvtest::MakeRecord(4));
+            longer.push_back(0);
+            out.push_back(longer);
+            auto shorter = wire::EncodeFrame(MsgType::DiscoverRep, tx, qvtest::MakeRecord(5));
+            shorter.pop_back();
+            out.push_back(shorter);
+            out.push_back(Bytes(452, 0x51));
+            // Every text field filled to the brim, no terminator anywhere.
+            auto full = qvtest::MakeRecord(6);
+            std::memset(full.szDevType, 'T', sizeof(full.szDevType));
+            std::memset(full.szSoftVersion, 'S', sizeof(full.szSoftVersion));
+            std::memset(full.szHardVersion, 'H', sizeof(full.szHardVersion));
+            out.push_back(wire::EncodeFrame(MsgType::DiscoverRep, tx, full));
+            return out;
+        });
+    ASSERT_TRUE(lib.cam.ok());
+    ASSERT_EQ(lib.initRc, KORVEL_OK);
+    struct Got {
+        std::vector<tNetDeviceInfo> records;
+    } got;
+    EXPECT_EQ(Net_FindDevice([](const tNetDeviceInfo* info,
+                                void* user) { static_cast<Got*>(user)->records.push_back(*info); },
+                             &got),
+              KORVEL_OK);
+    std::set<int> macs;
+    for (const auto& r : got.records) {
+        macs.insert(r.ucMac[5]);
+        EXPECT_LT(std::strlen(r.szDevType), sizeof(r.szDevType));
+        EXPECT_LT(std::strlen(r.szSoftVersion), sizeof(r.szSoftVersion));
+        EXPECT_LT(std::strlen(r.szHardVersion), sizeof(r.szHardVersion));
+    }
+    EXPECT_EQ(macs, (std::set<int>{1, 6}));
+    EXPECT_EQ(got.records.size(), 2u);
+}
+
+}  // namespace
