@@ -3,8 +3,10 @@
 // reads (loopback), or beside the line rate of a shaped link (--lan, in the
 // namespace lab).
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -192,26 +194,36 @@ int main(int argc, char** argv) {
     if (Net_Init() != 0) {
         return 1;
     }
-    std::vector<double> lib, ref;
+    // Cold: the file was just written, so the library hashes it while sending.
+    // Warm: the same file again, as for the next camera of a batch; the library
+    // may reuse the digest it computed, the camera still hashes what it receives.
+    std::vector<double> cold, warm, ref;
     for (int r = 0; r < rounds; ++r) {
-        const double s = UpdateOnce(fleet.cameras()[0].ip, file);
+        ::utimensat(AT_FDCWD, file.c_str(), nullptr, 0);
+        const double c = UpdateOnce(fleet.cameras()[0].ip, file);
+        const double w = UpdateOnce(fleet.cameras()[0].ip, file);
         const double p = PlainCopy(file);
-        if (s < 0 || p < 0) {
+        if (c < 0 || w < 0 || p < 0) {
             Net_UNinit();
             return 1;
         }
-        lib.push_back(s);
+        cold.push_back(c);
+        warm.push_back(w);
         ref.push_back(p);
-        std::fprintf(stderr,
-                     "  round %d: update %.3f s (%.0f Mbit/s), plain copy %.3f s (%.0f Mbit/s)\n",
-                     r + 1, s, Mbps(s), p, Mbps(p));
+        std::fprintf(stderr, "  round %d: update %.3f s cold, %.3f s warm; plain copy %.3f s\n",
+                     r + 1, c, w, p);
     }
     Net_UNinit();
-    const double ratio = qvbench::Median(ref) / qvbench::Median(lib);
-    char figure[200];
-    std::snprintf(figure, sizeof figure, "%.0f MB/s beside plain copy %.0f MB/s: %.2fx (median)",
-                  kFileSize / qvbench::Median(lib) / 1e6, kFileSize / qvbench::Median(ref) / 1e6,
-                  ratio);
-    qvbench::Report("update, loopback", figure, ">= 0.8x the plain copy", ratio >= 0.8);
+    const double mbRef = kFileSize / qvbench::Median(ref) / 1e6;
+    const std::pair<const char*, std::vector<double>*> kinds[] = {
+        {"update, loopback, cold", &cold}, {"update, loopback, warm", &warm}};
+    for (const auto& [name, t] : kinds) {
+        const double ratio = qvbench::Median(ref) / qvbench::Median(*t);
+        char figure[200];
+        std::snprintf(figure, sizeof figure,
+                      "%.0f MB/s beside plain copy %.0f MB/s: %.2fx (median of %d)",
+                      kFileSize / qvbench::Median(*t) / 1e6, mbRef, ratio, rounds);
+        qvbench::Report(name, figure, ">= 0.8x the plain copy", ratio >= 0.8);
+    }
     return 0;
 }

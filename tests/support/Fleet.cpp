@@ -82,8 +82,9 @@ Fleet::ConfEnv::~ConfEnv() {
 }
 
 Fleet::Fleet(FleetOptions options) {
-    char pattern[] = "/tmp/qv-fleet-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) {
+    std::error_code tec;
+    std::string pattern = (fs::temp_directory_path(tec) / "qv-fleet-XXXXXX").string();
+    if (tec || ::mkdtemp(pattern.data()) == nullptr) {
         error_ = std::string("mkdtemp: ") + std::strerror(errno);
         return;
     }
