@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 
@@ -182,6 +183,25 @@ TEST_F(QtViewTest, WorkerReportsAreQueuedOntoTheUiThread) {
     EXPECT_EQ(window_->CellText(0, 2), "10.0.0.99");
     EXPECT_EQ(window_->CellText(0, 6), "修改IP成功");
     EXPECT_EQ(messages_, std::vector<std::string>{"批量修改IP完成"});
+}
+
+TEST_F(QtViewTest, ABatchRunsOnTheWorkersAndEndsWithItsMessage) {
+    dlg_->OnBnClickedSearch();
+    window_->SetChecked(app::IDC_SELECT_ALL, true);
+    dlg_->OnBnClickedSelectAll();
+    window_->SetStartIp({10, 0, 1, 1});
+    QTest::mouseClick(Get<QPushButton>(app::IDC_MODIFY_IP), Qt::LeftButton);
+    EXPECT_FALSE(window_->WindowEnabled());
+    EXPECT_FALSE(window_->close());  // not while the batch runs
+    // No search helper here: every camera fails, and the batch still ends.
+    QTRY_VERIFY_WITH_TIMEOUT(!messages_.empty(), 60000);
+    EXPECT_EQ(messages_, std::vector<std::string>{"批量修改IP完成"});
+    EXPECT_TRUE(window_->WindowEnabled());
+    EXPECT_EQ(window_->CellText(0, 6), "修改IP失败");
+    EXPECT_EQ(window_->CellText(1, 6), "修改IP失败");
+    const auto* bar = Get<QProgressBar>(app::IDC_PROGRESS);
+    EXPECT_EQ(bar->maximum(), 2);
+    EXPECT_EQ(bar->value(), 2);
 }
 
 TEST_F(QtViewTest, RefusalsShowTheirMessage) {
