@@ -114,6 +114,34 @@ TEST(WireDecoder, EveryMessageSplitAtEveryByte) {
     }
 }
 
+TEST(WireDecoder, BorrowingGivesTheSameMessagesWithoutCopies) {
+    Bytes stream;
+    const auto samples = SampleFrames();
+    for (const auto& [type, tx, payload] : samples) {
+        const auto f = wire::EncodeFrame(type, tx, payload);
+        stream.insert(stream.end(), f.begin(), f.end());
+    }
+    for (size_t cut = 0; cut <= stream.size(); cut += 97) {
+        Decoder d;
+        d.setBorrow(true);
+        const auto c = Feed(d, stream, {cut});
+        EXPECT_EQ(c.errors, 0);
+        ASSERT_EQ(c.messages.size(), samples.size()) << cut;
+        for (size_t i = 0; i < samples.size(); ++i) {
+            EXPECT_EQ(c.messages[i], samples[i]) << cut;
+        }
+    }
+    // A payload that arrived whole points into the caller's bytes.
+    const Bytes frame = wire::EncodeFrame(MsgType::UpdateData, 1, Pattern(1000, 4));
+    Decoder d;
+    d.setBorrow(true);
+    ASSERT_EQ(d.put(frame).result, Decoder::Result::Message);
+    EXPECT_EQ(d.payload().data(), frame.data() + wire::kHeaderSize);
+    EXPECT_EQ(d.payload().size(), 1000u);
+    d.reset();
+    EXPECT_TRUE(d.payload().empty());
+}
+
 TEST(WireDecoder, ByteByByteStreamOfAllMessages) {
     Bytes stream;
     const auto samples = SampleFrames();

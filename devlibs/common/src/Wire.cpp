@@ -165,6 +165,7 @@ std::optional<FrameView> DecodeDatagram(std::span<const uint8_t> datagram) {
 }
 
 void Decoder::reset() {
+    borrowed_ = {};
     headerHave_ = 0;
     header_ = {};
     inPayload_ = false;
@@ -184,6 +185,7 @@ Decoder::Step Decoder::fail(size_t consumed, std::string why) {
 }
 
 Decoder::Step Decoder::put(std::span<const uint8_t> bytes) {
+    borrowed_ = {};
     if (delivered_) {
         delivered_ = false;
         header_ = {};
@@ -222,6 +224,12 @@ Decoder::Step Decoder::put(std::span<const uint8_t> bytes) {
             }
             payloadLen_ = header_.length;
             payloadHave_ = 0;
+            if (borrow_ && payloadLen_ > 0 && bytes.size() - used >= payloadLen_) {
+                borrowed_ = bytes.subspan(used, payloadLen_);
+                used += payloadLen_;
+                delivered_ = true;
+                return {Result::Message, used};
+            }
             if (payload_.size() < payloadLen_) {
                 payload_.resize(payloadLen_);
             }

@@ -230,10 +230,19 @@ class Decoder {
     const FrameHeader& header() const { return header_; }
     MsgType type() const { return static_cast<MsgType>(header_.type); }
     uint32_t txid() const { return header_.txid; }
-    std::span<const uint8_t> payload() const { return {payload_.data(), payloadLen_}; }
+    std::span<const uint8_t> payload() const {
+        return borrowed_.data() != nullptr ? borrowed_
+                                           : std::span<const uint8_t>(payload_.data(), payloadLen_);
+    }
     const std::string& error() const { return error_; }
     // True while a frame has been started but not finished.
     bool midFrame() const { return headerHave_ > 0 || inPayload_; }
+
+    // With borrowing on, a payload that arrives whole inside one put() is not
+    // copied: payload() then points into the bytes given to put(), which the
+    // caller must leave untouched until it has used the message. Saves a copy of
+    // every byte of a file stream. Off by default.
+    void setBorrow(bool on) { borrow_ = on; }
 
   private:
     Step fail(size_t consumed, std::string why);
@@ -246,6 +255,8 @@ class Decoder {
     std::vector<uint8_t> payload_;
     size_t payloadLen_ = 0;
     size_t payloadHave_ = 0;
+    bool borrow_ = false;
+    std::span<const uint8_t> borrowed_;
     std::string error_;
 };
 
