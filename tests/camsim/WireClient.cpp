@@ -181,19 +181,17 @@ bool UdpClient::sendTo(const std::string& ip, std::uint16_t port,
                     sizeof a) == static_cast<ssize_t>(bytes.size());
 }
 
-std::vector<UdpClient::Datagram> UdpClient::collect(std::chrono::milliseconds quiet,
-                                                    std::chrono::milliseconds max) {
-    std::vector<Datagram> out;
-    const auto end = std::chrono::steady_clock::now() + max;
+std::optional<UdpClient::Datagram> UdpClient::receiveOne(std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             end - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
-            break;
+            return std::nullopt;
         }
         pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, Ms(std::min(quiet, left))) <= 0) {
-            break;
+        if (::poll(&p, 1, Ms(left)) <= 0) {
+            return std::nullopt;
         }
         std::uint8_t buf[4096];
         sockaddr_in from{};
@@ -205,8 +203,45 @@ std::vector<UdpClient::Datagram> UdpClient::collect(std::chrono::milliseconds qu
         }
         char text[INET_ADDRSTRLEN] = {};
         ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
-        out.push_back({text, std::vector<std::uint8_t>(buf, buf + n)});
+        return Datagram{text, std::vector<std::uint8_t>(buf, buf + n)};
     }
+}
+
+std::vector<UdpClient::Datagram> UdpClient::collect(std::chrono::milliseconds quiet,
+                                                    std::chrono::milliseconds max) {
+    std::vector<Datagram> out;
+    const auto end = std::chrono::steady_clock::now() + max;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            break;
+        }
+        auto d = receiveOne(std::min(quiet, left));
+        if (!d) {
+            break;
+        }
+        out.push_back(std::move(*d));
+    }
+    return out;
+}
+
+std::vector<UdpClient::Datagram> UdpClient::collectAtLeast(std::size_t count,
+                                                           std::chrono::milliseconds max,
+                                                           std::chrono::milliseconds extra) {
+    std::vector<Datagram> out;
+    const auto end = std::chrono::steady_clock::now() + max;
+    while (out.size() < count) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        auto d = left.count() > 0 ? receiveOne(left) : std::nullopt;
+        if (!d) {
+            return out;
+        }
+        out.push_back(std::move(*d));
+    }
+    auto tail = collect(extra, extra);
+    out.insert(out.end(), tail.begin(), tail.end());
     return out;
 }
 

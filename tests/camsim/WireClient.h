@@ -66,8 +66,13 @@ class UdpClient {
     // Everything that arrives until `quiet` passes without a datagram (or `max` passes).
     std::vector<Datagram> collect(std::chrono::milliseconds quiet,
                                   std::chrono::milliseconds max = 10000ms);
+    // Waits up to `max` for `count` datagrams, then a short `extra` for any more
+    // (so that a duplicate is still seen), without a long quiet wait on a slow machine.
+    std::vector<Datagram> collectAtLeast(std::size_t count, std::chrono::milliseconds max = 10000ms,
+                                         std::chrono::milliseconds extra = 200ms);
 
   private:
+    std::optional<Datagram> receiveOne(std::chrono::milliseconds timeout);
     int fd_ = -1;
 };
 
