@@ -273,6 +273,9 @@ class Simulator::Session : public std::enable_shared_from_this<Simulator::Sessio
     Session(Simulator& sim, Camera& cam, tcp::socket socket, std::uint64_t id)
         : sim_(sim), cam_(cam), socket_(std::move(socket)), id_(id), buf_(1024 * 1024) {
         throttleStart_ = Clock::now();
+        // Frames that arrive whole are used in place: buf_ stays untouched until
+        // every frame of a read has been handled.
+        decoder_.setBorrow(true);
     }
     ~Session() { AbortUpdate(); }
 
