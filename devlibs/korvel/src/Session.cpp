@@ -3,10 +3,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <system_error>
+#include <thread>
 
 #include "Log.h"
 #include "wire/Addr.h"
@@ -65,6 +68,96 @@ FileKey KeyOf(const struct stat& st) {
     return {st.st_dev,          st.st_ino,         st.st_size,        st.st_mtim.tv_sec,
             st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
 }
+
+// Hashes the pieces of a file on a thread of its own while the caller sends them,
+// so the digest costs no time on the wire when a core is free. Pieces live in a
+// small ring of buffers; a buffer is refilled only after it has been hashed.
+class PipelinedMd5 {
+  public:
+    // With `threaded` off everything happens on the caller's thread.
+    PipelinedMd5(size_t slots, size_t pieceSize, bool threaded)
+        : bufs_(slots, std::vector<uint8_t>(pieceSize)) {
+        lens_.resize(slots);
+        if (!threaded) {
+            inline_ = true;
+            return;
+        }
+        try {
+            worker_ = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+            inline_ = true;  // no thread to be had: hash on the caller's thread
+        }
+    }
+    ~PipelinedMd5() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        cv_.notify_all();
+        if (worker_.joinable()) {
+            worker_.join();
+        }
+    }
+    PipelinedMd5(const PipelinedMd5&) = delete;
+    PipelinedMd5& operator=(const PipelinedMd5&) = delete;
+
+    // The buffer to fill next.
+    std::span<uint8_t> next() {
+        std::unique_lock lock(mutex_);
+        cv_.wait(lock, [&] { return produced_ - consumed_ < bufs_.size(); });
+        return bufs_[produced_ % bufs_.size()];
+    }
+    // Hands the first `n` bytes of the buffer from next() over for hashing.
+    void submit(size_t n) {
+        if (inline_) {
+            md5_.update({bufs_[produced_ % bufs_.size()].data(), n});
+            ++produced_;
+            ++consumed_;
+            return;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            lens_[produced_ % bufs_.size()] = n;
+            ++produced_;
+        }
+        cv_.notify_all();
+    }
+    // The digest of everything submitted.
+    wire::Digest finish() {
+        std::unique_lock lock(mutex_);
+        cv_.wait(lock, [&] { return consumed_ == produced_; });
+        return md5_.finish();
+    }
+
+  private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            cv_.wait(lock, [&] { return stop_ || consumed_ < produced_; });
+            if (consumed_ == produced_) {
+                return;  // stopped with nothing left
+            }
+            const size_t slot = consumed_ % bufs_.size();
+            const size_t n = lens_[slot];
+            lock.unlock();
+            md5_.update({bufs_[slot].data(), n});
+            lock.lock();
+            ++consumed_;
+            cv_.notify_all();
+        }
+    }
+
+    std::vector<std::vector<uint8_t>> bufs_;
+    std::vector<size_t> lens_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    size_t produced_ = 0;
+    size_t consumed_ = 0;
+    bool stop_ = false;
+    bool inline_ = false;
+    wire::Md5 md5_;
+    std::thread worker_;
+};
 
 struct FileCloser {
     void operator()(std::FILE* f) const {
@@ -379,8 +472,9 @@ int Session::fileUpdate(uint16_t upgradeType, const std::string& path, Duration 
     // Streams without waiting for any answer; the digest is computed as the bytes pass.
     const FileKey key = KeyOf(st);
     const std::optional<wire::Digest> known = Digests().find(key);
-    wire::Md5 md5;
-    std::vector<uint8_t> piece(static_cast<size_t>(std::min<uint64_t>(kPiece, size ? size : 1)));
+    const size_t pieceSize = static_cast<size_t>(std::min<uint64_t>(kPiece, size ? size : 1));
+    // An unchanged file needs no digest and so no second thread.
+    PipelinedMd5 md5(known ? 1 : 4, pieceSize, !known);
     uint64_t sent = 0;
     auto earlyVerdict = [&](Duration wait) -> int {
         // The camera may stop the stream with a verdict of its own.
@@ -396,6 +490,7 @@ int Session::fileUpdate(uint16_t upgradeType, const std::string& path, Duration 
         return rc == KORVEL_OK ? KORVEL_E_PROTOCOL : rc;
     };
     while (sent < size) {
+        const std::span<uint8_t> piece = md5.next();
         const size_t want = static_cast<size_t>(std::min<uint64_t>(piece.size(), size - sent));
         const size_t got = std::fread(piece.data(), 1, want, file.get());
         if (got == 0) {
@@ -404,7 +499,7 @@ int Session::fileUpdate(uint16_t upgradeType, const std::string& path, Duration 
             return fail(KORVEL_E_IO);
         }
         if (!known) {
-            md5.update({piece.data(), got});
+            md5.submit(got);
         }
         const auto head =
             wire::EncodeHeader(wire::MsgType::UpdateData, tx, static_cast<uint32_t>(got));
