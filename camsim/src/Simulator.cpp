@@ -784,8 +784,19 @@ bool Simulator::OpenAcceptor(Camera& cam, const Ipv4& ip, std::string& error) {
 void Simulator::Accept(Camera& cam) {
     tcp::acceptor* acc = cam.acceptor.get();
     acc->async_accept([this, &cam, acc](const asio::error_code& ec, tcp::socket socket) {
-        if (ec) {
+        if (ec == asio::error::operation_aborted || cam.acceptor.get() != acc) {
             return;  // closed: the camera moved or the simulator stops
+        }
+        if (ec) {
+            // Out of descriptors or the like: try again shortly rather than go deaf.
+            log_.Line("%s accept failed: %s", FormatIpv4(cam.ip).c_str(), ec.message().c_str());
+            auto timer = std::make_shared<asio::steady_timer>(io_, std::chrono::milliseconds(100));
+            timer->async_wait([this, &cam, acc, timer](const asio::error_code& tec) {
+                if (!tec && cam.acceptor.get() == acc) {
+                    Accept(cam);
+                }
+            });
+            return;
         }
         asio::error_code ignored;
         socket.set_option(tcp::no_delay(true), ignored);
