@@ -128,7 +128,7 @@ FakeCamera::FakeCamera(TcpScript tcp, UdpScript udp) : tcp_(std::move(tcp)), udp
     c.ipsetPort = udpPort;
     c.discoveryProbes = 1;
     c.discoverySpreadMs = 0;
-    c.discoveryQuietMs = 300;
+    c.discoveryQuietMs = 1000;  // the fake answers at once, unless the machine is busy
     c.discoveryDeadlineMs = 3000;
     c.updateResultTimeoutMs = 500;
     c.logFile = "korvel.log";
