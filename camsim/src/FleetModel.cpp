@@ -128,13 +128,13 @@ FleetSpec MakeUniformFleet(int count, const Ipv4& base, const Mac& macBase,
     return fleet;
 }
 
-bool ApplyFault(Faults& f, const std::string& spec, std::string& error) {
-    std::string name = spec;
+bool ApplyFault(Faults& f, const std::string& faultText, std::string& error) {
+    std::string name = faultText;
     std::string value;
     bool hasValue = false;
-    if (auto eq = spec.find('='); eq != std::string::npos) {
-        name = spec.substr(0, eq);
-        value = spec.substr(eq + 1);
+    if (auto eq = faultText.find('='); eq != std::string::npos) {
+        name = faultText.substr(0, eq);
+        value = faultText.substr(eq + 1);
         hasValue = true;
     }
     for (char& c : name) {
@@ -304,16 +304,16 @@ bool ReadCamera(const json& o, CameraSpec& c, std::string& error) {
             return false;
         }
         for (const auto& [key, value] : f.items()) {
-            std::string spec = key;
+            std::string faultText = key;
             if (value.is_boolean()) {
-                spec += value.get<bool>() ? "=true" : "=false";
+                faultText += value.get<bool>() ? "=true" : "=false";
             } else if (value.is_number_unsigned()) {
-                spec += "=" + std::to_string(value.get<std::uint64_t>());
+                faultText += "=" + std::to_string(value.get<std::uint64_t>());
             } else {
                 error = "fault \"" + key + "\" must be true/false or a whole number";
                 return false;
             }
-            if (!ApplyFault(c.faults, spec, error)) {
+            if (!ApplyFault(c.faults, faultText, error)) {
                 return false;
             }
         }

@@ -71,7 +71,7 @@ std::optional<FleetSpec> ParseFleetJson(const std::string& text, const CameraSpe
                                         std::string& error);
 
 // Applies one fault written as NAME or NAME=VALUE ("drop-after=4096", "hang").
-bool ApplyFault(Faults& faults, const std::string& spec, std::string& error);
+bool ApplyFault(Faults& faults, const std::string& faultText, std::string& error);
 
 // Checks what the wire and the camera need: printable texts that fit their
 // fields, distinct MACs and addresses. Fills `error` with the first problem.
