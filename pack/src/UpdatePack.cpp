@@ -10,13 +10,13 @@
 #include <utility>
 #include <vector>
 
-#include "Md5.h"
 #include "PackIo.h"
 #include "pack/PackLog.h"
+#include "platform/Md5.h"
 
 using pack_detail::Fd;
 using pack_detail::kPiece;
-using pack_detail::Md5;
+using platform::Md5;
 
 namespace {
 
@@ -56,11 +56,11 @@ std::unique_ptr<tPackFileInfo[]> VerifyPack(int fd, tPackHead* pHead) {
         return nullptr;
     }
     Md5 md5;
-    if (!md5.Ok()) {
+    if (!md5.ok()) {
         PackLog("%s malloc filed!!!\n", kName);
         return nullptr;
     }
-    md5.Update(pHead, kHeadLen);
+    md5.update(pHead, kHeadLen);
     const unsigned fileNum = pHead->uifileNum;
     if (fileNum == 0 || fileNum > PACK_MAX_FILES) {
         PackLog("%s tPackHead.uifileNum = %d\n", kName, static_cast<int>(fileNum));
@@ -78,7 +78,7 @@ std::unique_ptr<tPackFileInfo[]> VerifyPack(int fd, tPackHead* pHead) {
         PackLog("%s fread filed read %d,need %d!!!\n", kName, AsLogInt(gotTable), AsLogInt(need));
         return nullptr;
     }
-    md5.Update(table.get(), need);
+    md5.update(table.get(), need);
     // uiDataLen is only a claim: the data is streamed, so a short file ends the
     // loop instead of growing any allocation.
     const std::uint64_t dataLen = pHead->uiDataLen;
@@ -92,15 +92,15 @@ std::unique_ptr<tPackFileInfo[]> VerifyPack(int fd, tPackHead* pHead) {
                     AsLogInt(dataLen));
             return nullptr;
         }
-        md5.Update(piece.get(), n);
+        md5.update(piece.get(), n);
         done += n;
     }
     std::uint8_t stored[PACK_DIGEST_LEN];
     if (pack_detail::ReadFull(fd, stored, sizeof stored) < sizeof stored) {
         return nullptr;
     }
-    const pack_detail::Digest digest = md5.Final();
-    if (!md5.Ok() || std::memcmp(digest.data(), stored, sizeof stored) != 0) {
+    const platform::Digest digest = md5.finish();
+    if (!md5.ok() || std::memcmp(digest.data(), stored, sizeof stored) != 0) {
         return nullptr;
     }
     return table;
@@ -120,7 +120,7 @@ std::uint64_t CopyBytes(int in, int out, std::uint64_t len, std::uint8_t* piece,
             break;
         }
         if (md5 != nullptr) {
-            md5->Update(piece, n);
+            md5->update(piece, n);
         }
         if (!pack_detail::WriteAll(out, piece, n)) {
             *writeFailed = true;
@@ -246,7 +246,7 @@ int UpdatePack(PackPathSlot* paths, const char* packPath, tPackHead* pHead, int 
         }
     }
     Md5 md5;
-    if (!md5.Ok()) {
+    if (!md5.ok()) {
         PackLog("%s malloc filed!!!\n", kName);
         return 3;
     }
@@ -260,8 +260,8 @@ int UpdatePack(PackPathSlot* paths, const char* packPath, tPackHead* pHead, int 
         return 8;
     };
 
-    md5.Update(pHead, kHeadLen);
-    md5.Update(table.get(), kEntryLen * n);
+    md5.update(pHead, kHeadLen);
+    md5.update(table.get(), kEntryLen * n);
     if (!out.Write(pHead, kHeadLen) || !out.Write(table.get(), kEntryLen * n)) {
         return writeFailed();
     }
@@ -292,7 +292,7 @@ int UpdatePack(PackPathSlot* paths, const char* packPath, tPackHead* pHead, int 
         }
     }
 
-    const pack_detail::Digest digest = md5.Final();
+    const platform::Digest digest = md5.finish();
     if (!out.Write(digest.data(), digest.size()) || !out.Finish()) {
         return writeFailed();
     }
@@ -462,7 +462,7 @@ int BinUpdateAppFileType(const char* srcPack, const char* outDir, const char* ou
         return 5;
     }
     Md5 md5;
-    if (!md5.Ok()) {
+    if (!md5.ok()) {
         return 3;
     }
     pack_detail::OutFile out(pack_detail::CreateForWriting(outPath, true));
@@ -481,7 +481,7 @@ int BinUpdateAppFileType(const char* srcPack, const char* outDir, const char* ou
     if (!out.Write(&head, kHeadLen)) {
         return writeFailed();
     }
-    md5.Update(&head, kHeadLen);
+    md5.update(&head, kHeadLen);
 
     int result = 0;
     for (unsigned i = 0; i < head.uifileNum; ++i) {
@@ -496,7 +496,7 @@ int BinUpdateAppFileType(const char* srcPack, const char* outDir, const char* ou
         if (!out.Write(&entry, kEntryLen)) {
             return writeFailed();
         }
-        md5.Update(&entry, kEntryLen);
+        md5.update(&entry, kEntryLen);
     }
     if (result == 0) {
         bool wfail = false;
@@ -510,7 +510,7 @@ int BinUpdateAppFileType(const char* srcPack, const char* outDir, const char* ou
             result = 8;
         }
     }
-    const pack_detail::Digest digest = md5.Final();
+    const platform::Digest digest = md5.finish();
     if (!out.Write(digest.data(), digest.size()) || !out.Finish()) {
         return writeFailed();
     }

@@ -1,33 +1,29 @@
 #pragma once
-// MD5 (RFC 1321) computed as the bytes pass, from libcrypto.
+// The protocol's MD5: the shared digest, refusing to start without libcrypto's MD5
+// (a FIPS-only system), since a wrong digest would make every camera reject files.
 
-#include <array>
-#include <cstdint>
-#include <memory>
-#include <span>
-#include <string>
+#include <stdexcept>
+
+#include "platform/Md5.h"
 
 namespace wire {
 
-using Digest = std::array<uint8_t, 16>;
+using platform::Digest;
+using platform::DigestHex;
 
-class Md5 {
+class Md5 : public platform::Md5 {
   public:
-    Md5();
-    ~Md5();
-    Md5(const Md5&) = delete;
-    Md5& operator=(const Md5&) = delete;
-
-    void update(std::span<const uint8_t> bytes);
-    // The digest of everything so far; the object starts again afterwards.
-    Digest finish();
-
-  private:
-    struct Ctx;
-    std::unique_ptr<Ctx> ctx_;
+    Md5() {
+        if (!ok()) {
+            throw std::runtime_error("MD5 is not available");
+        }
+    }
 };
 
-Digest Md5Of(std::span<const uint8_t> bytes);
-std::string DigestHex(const Digest& d);
+inline Digest Md5Of(std::span<const std::uint8_t> bytes) {
+    Md5 m;
+    m.update(bytes);
+    return m.finish();
+}
 
 }  // namespace wire
