@@ -33,7 +33,7 @@ using Clock = std::chrono::steady_clock;
 
 struct Simulator::Camera {
     std::size_t index = 0;
-    CameraSpec spec;
+    CameraSpec model;
     Ipv4 ip{};
     Ipv4 mask{};
     Ipv4 gateway{};
@@ -284,13 +284,13 @@ class Simulator::Session : public std::enable_shared_from_this<Simulator::Sessio
         auto peer = socket_.remote_endpoint(ec);
         sim_.log_.Line("%s session %llu from %s:%u%s", Who().c_str(),
                        static_cast<unsigned long long>(id_), peer.address().to_string().c_str(),
-                       peer.port(), cam_.spec.faults.hang ? " (hangs)" : "");
+                       peer.port(), cam_.model.faults.hang ? " (hangs)" : "");
         Read();
     }
 
   private:
-    std::string Who() const { return FormatMac(cam_.spec.mac) + " " + FormatIpv4(cam_.ip); }
-    const Faults& F() const { return cam_.spec.faults; }
+    std::string Who() const { return FormatMac(cam_.model.mac) + " " + FormatIpv4(cam_.ip); }
+    const Faults& F() const { return cam_.model.faults; }
 
     void Read() {
         if (closed_) {
@@ -369,7 +369,7 @@ class Simulator::Session : public std::enable_shared_from_this<Simulator::Sessio
                 } else {
                     rep.status = static_cast<std::uint32_t>(wire::Status::Ok);
                     rep.time =
-                        ClockRecord(std::time(nullptr) + cam_.spec.clockOffset, cam_.clockExtra);
+                        ClockRecord(std::time(nullptr) + cam_.model.clockOffset, cam_.clockExtra);
                 }
                 Reply(wire::EncodeFrame(wire::MsgType::TimeGetRep, txid, rep));
                 return;
@@ -379,7 +379,7 @@ class Simulator::Session : public std::enable_shared_from_this<Simulator::Sessio
                 wire::StatusRep rep{static_cast<std::uint32_t>(wire::Status::BadRequest)};
                 if (req) {
                     if (auto off = OffsetOf(*req)) {
-                        cam_.spec.clockOffset = *off;
+                        cam_.model.clockOffset = *off;
                         std::copy(req->ucReserved, req->ucReserved + 5, cam_.clockExtra.begin());
                         rep.status = static_cast<std::uint32_t>(wire::Status::Ok);
                         sim_.log_.Line("%s clock set to %04u-%02u-%02u %02u:%02u:%02u",
@@ -550,11 +550,11 @@ class Simulator::Session : public std::enable_shared_from_this<Simulator::Sessio
             sim_.log_.Line("%s update accepted: %s (%llu bytes, MD5 %s); flashing %u ms",
                            Who().c_str(), u->finalPath.c_str(),
                            static_cast<unsigned long long>(res.received),
-                           wire::DigestHex(md5).c_str(), cam_.spec.flashMs);
+                           wire::DigestHex(md5).c_str(), cam_.model.flashMs);
         }
         res.status = static_cast<std::uint32_t>(status);
         auto frame = wire::EncodeFrame(wire::MsgType::UpdateResult, txid, res);
-        const std::uint32_t flash = status == wire::Status::Ok ? cam_.spec.flashMs : 0;
+        const std::uint32_t flash = status == wire::Status::Ok ? cam_.model.flashMs : 0;
         if (flash == 0) {
             Reply(std::move(frame));
             return;
@@ -695,11 +695,11 @@ Simulator::Simulator(FleetSpec fleet, SimConfig config, Log& log)
     for (std::size_t i = 0; i < fleet.cameras.size(); ++i) {
         auto cam = std::make_unique<Camera>();
         cam->index = i;
-        cam->spec = fleet.cameras[i];
-        cam->ip = cam->spec.ip;
-        cam->mask = cam->spec.mask;
-        cam->gateway = cam->spec.gateway;
-        cam->dir = (fs::path(config_.filesDir) / MacDirName(cam->spec.mac)).string();
+        cam->model = fleet.cameras[i];
+        cam->ip = cam->model.ip;
+        cam->mask = cam->model.mask;
+        cam->gateway = cam->model.gateway;
+        cam->dir = (fs::path(config_.filesDir) / MacDirName(cam->model.mac)).string();
         cams_.push_back(std::move(cam));
     }
 }
@@ -740,10 +740,10 @@ std::uint32_t Simulator::Random(std::uint32_t below) {
 tNetDeviceInfo Simulator::Record(const Camera& cam) const {
     tNetDeviceInfo r{};
     r.uiRecordVersion = 1;
-    std::copy(cam.spec.mac.begin(), cam.spec.mac.end(), r.ucMac);
-    wire::CopyText(r.szDevType, sizeof r.szDevType, cam.spec.type);
-    wire::CopyText(r.szSoftVersion, sizeof r.szSoftVersion, cam.spec.sw);
-    wire::CopyText(r.szHardVersion, sizeof r.szHardVersion, cam.spec.hw);
+    std::copy(cam.model.mac.begin(), cam.model.mac.end(), r.ucMac);
+    wire::CopyText(r.szDevType, sizeof r.szDevType, cam.model.type);
+    wire::CopyText(r.szSoftVersion, sizeof r.szSoftVersion, cam.model.sw);
+    wire::CopyText(r.szHardVersion, sizeof r.szHardVersion, cam.model.hw);
     std::copy(cam.ip.begin(), cam.ip.end(), r.ucIp);
     std::copy(cam.mask.begin(), cam.mask.end(), r.ucMask);
     std::copy(cam.gateway.begin(), cam.gateway.end(), r.ucGateway);
@@ -887,7 +887,7 @@ bool Simulator::Start(std::string& error) {
 
     controlPort_ = config_.controlPort;
     for (auto& cam : cams_) {
-        if (!cam->spec.faults.refuseConnect && !OpenAcceptor(*cam, cam->ip, error)) {
+        if (!cam->model.faults.refuseConnect && !OpenAcceptor(*cam, cam->ip, error)) {
             return false;
         }
     }
@@ -952,7 +952,7 @@ void Simulator::ReceiveIpset() {
 
 void Simulator::OnDiscover(const udp::endpoint& from, std::uint32_t txid, std::uint16_t spreadMs) {
     for (auto& cam : cams_) {
-        const Faults& f = cam->spec.faults;
+        const Faults& f = cam->model.faults;
         if (f.silent) {
             continue;
         }
@@ -975,8 +975,8 @@ void Simulator::OnIpset(const udp::endpoint& from, std::uint32_t txid,
     }
     Mac mac{};
     std::copy(req->mac, req->mac + 6, mac.begin());
-    auto it =
-        std::find_if(cams_.begin(), cams_.end(), [&](const auto& c) { return c->spec.mac == mac; });
+    auto it = std::find_if(cams_.begin(), cams_.end(),
+                           [&](const auto& c) { return c->model.mac == mac; });
     if (it == cams_.end()) {
         return;  // another camera's request
     }
@@ -990,7 +990,7 @@ void Simulator::OnIpset(const udp::endpoint& from, std::uint32_t txid,
     wire::Status status = wire::Status::Ok;
     std::string why;
     const std::uint32_t host = ToU32(ip) & ~ToU32(mask);
-    if (cam.spec.faults.refuseIpChange) {
+    if (cam.model.faults.refuseIpChange) {
         status = wire::Status::Refused;
         why = "refuses IP changes on purpose";
     } else if (ip == cam.ip && mask == cam.mask) {
@@ -1011,7 +1011,7 @@ void Simulator::OnIpset(const udp::endpoint& from, std::uint32_t txid,
         }
         if (!config_.iface.empty() && !Readdress(ip, mask, gateway, why)) {
             status = wire::Status::Internal;
-        } else if (!cam.spec.faults.refuseConnect && !OpenAcceptor(cam, ip, why)) {
+        } else if (!cam.model.faults.refuseConnect && !OpenAcceptor(cam, ip, why)) {
             status = wire::Status::Refused;
         } else {
             std::lock_guard lock(ipMutex_);
@@ -1033,10 +1033,10 @@ void Simulator::OnIpset(const udp::endpoint& from, std::uint32_t txid,
     std::copy(cam.ip.begin(), cam.ip.end(), rep.ip);
     std::copy(cam.mask.begin(), cam.mask.end(), rep.mask);
     auto frame = wire::EncodeFrame(wire::MsgType::IpSetRep, txid, rep);
-    if (cam.spec.faults.malformed) {
+    if (cam.model.faults.malformed) {
         Spoil(frame);
     }
-    SendUdp(cam.index, std::move(frame), from, cam.spec.faults.replyDelayMs);
+    SendUdp(cam.index, std::move(frame), from, cam.model.faults.replyDelayMs);
 }
 
 void Simulator::SendUdp(std::size_t cam, std::vector<std::uint8_t> frame, const udp::endpoint& to,

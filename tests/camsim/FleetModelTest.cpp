@@ -92,10 +92,10 @@ TEST(FleetModel, BadJsonSaysWhatIsWrong) {
 TEST(FleetModel, FaultOptions) {
     Faults f;
     std::string error;
-    for (const char* spec : {"refuse-connect", "hang", "fail-verify", "refuse-clock",
+    for (const char* faultText : {"refuse-connect", "hang", "fail-verify", "refuse-clock",
                              "refuse_ip_change", "discovery-twice", "silent", "malformed",
                              "drop-after=10", "throttle=12500000", "reply-delay=1"}) {
-        EXPECT_TRUE(ApplyFault(f, spec, error)) << spec << ": " << error;
+        EXPECT_TRUE(ApplyFault(f, faultText, error)) << faultText << ": " << error;
     }
     EXPECT_TRUE(f.refuseConnect && f.hang && f.failVerify && f.refuseClock && f.refuseIpChange &&
                 f.discoveryTwice && f.silent && f.malformed);
@@ -104,9 +104,9 @@ TEST(FleetModel, FaultOptions) {
     EXPECT_EQ(f.replyDelayMs, 1u);
     EXPECT_TRUE(ApplyFault(f, "hang=false", error));
     EXPECT_FALSE(f.hang);
-    for (const char* spec : {"drop-after", "drop-after=-1", "reply-delay=600001", "hang=maybe",
+    for (const char* faultText : {"drop-after", "drop-after=-1", "reply-delay=600001", "hang=maybe",
                              "nonsense", "throttle=1e6"}) {
-        EXPECT_FALSE(ApplyFault(f, spec, error)) << spec;
+        EXPECT_FALSE(ApplyFault(f, faultText, error)) << faultText;
     }
 }
 

@@ -32,20 +32,20 @@ bool Verifies(const std::string& path) {
 
 TEST(CheckFileMD5, ReadsAnIndependentlyBuiltPack) {
     TempDir dir;
-    PackSpec spec = Sample();
-    spec.magic = 0x01234567u;
-    spec.packType = 0;
-    WriteFile(dir / "p", BuildPack(spec));
+    PackSpec layout = Sample();
+    layout.magic = 0x01234567u;
+    layout.packType = 0;
+    WriteFile(dir / "p", BuildPack(layout));
     tPackHead head{};
     auto table = CheckFileMD5((dir / "p").c_str(), &head);
     ASSERT_TRUE(table);
     EXPECT_EQ(head.uiPackMagic, 0x01234567u);
     EXPECT_EQ(head.uifileNum, 4);
     EXPECT_EQ(head.uiDataLen, 967u);
-    for (std::size_t i = 0; i < spec.entries.size(); ++i) {
-        EXPECT_EQ(PackEntryName(table[i]), spec.entries[i].name);
-        EXPECT_EQ(table[i].ucFileType, spec.entries[i].type);
-        EXPECT_EQ(table[i].uiFileSize, spec.entries[i].data.size());
+    for (std::size_t i = 0; i < layout.entries.size(); ++i) {
+        EXPECT_EQ(PackEntryName(table[i]), layout.entries[i].name);
+        EXPECT_EQ(table[i].ucFileType, layout.entries[i].type);
+        EXPECT_EQ(table[i].uiFileSize, layout.entries[i].data.size());
     }
 }
 
@@ -169,8 +169,8 @@ class DecUpdatePackTest : public ::testing::Test {
   protected:
     void SetUp() override { fs::create_directory(dir.path() / "out"); }
     std::string Out() const { return dir / "out"; }
-    int Unpack(const PackSpec& spec) {
-        WriteFile(dir / "p", BuildPack(spec));
+    int Unpack(const PackSpec& layout) {
+        WriteFile(dir / "p", BuildPack(layout));
         return DecUpdatePack((dir / "p").c_str(), Out().c_str());
     }
     TempDir dir;
@@ -178,10 +178,10 @@ class DecUpdatePackTest : public ::testing::Test {
 
 TEST_F(DecUpdatePackTest, WritesEveryFileAndLogsEach) {
     LogRecorder log;
-    const PackSpec spec = Sample();
+    const PackSpec layout = Sample();
     WriteFile(dir / "out/notes", "old content is overwritten");
-    ASSERT_EQ(Unpack(spec), 0);
-    for (const Entry& e : spec.entries) {
+    ASSERT_EQ(Unpack(layout), 0);
+    for (const Entry& e : layout.entries) {
         EXPECT_EQ(ReadFile(dir / ("out/" + e.name)), e.data) << e.name;
     }
     EXPECT_TRUE(log.Has("DecUpdatePack DecUpdatePack name:uImage,file size 250\n")) << log.All();
@@ -224,12 +224,12 @@ TEST_F(DecUpdatePackTest, HostileOrUnknownEntriesStopWithResult4) {
     for (const auto& [name, type, line] : cases) {
         fs::remove_all(Out());
         fs::create_directory(Out());
-        PackSpec spec;
-        spec.entries = {{"first", 4, "1", ""},
+        PackSpec layout;
+        layout.entries = {{"first", 4, "1", ""},
                         {name, static_cast<std::uint8_t>(type), "evil", ""},
                         {"after", 4, "3", ""}};
         LogRecorder log;
-        EXPECT_EQ(Unpack(spec), 4) << name;
+        EXPECT_EQ(Unpack(layout), 4) << name;
         EXPECT_TRUE(log.Has(line)) << log.All();
         EXPECT_EQ(DirNames(Out()), std::vector<std::string>{"first"}) << name;
         EXPECT_EQ(DirNames(dir.path()), (std::vector<std::string>{"out", "p"})) << name;
@@ -238,17 +238,17 @@ TEST_F(DecUpdatePackTest, HostileOrUnknownEntriesStopWithResult4) {
 }
 
 TEST_F(DecUpdatePackTest, PathTypeEntryNeedsAPath) {
-    PackSpec spec;
-    spec.entries = {{"cfg", 5, "x", "/etc/cam"}};
-    EXPECT_EQ(Unpack(spec), 0);
-    spec.entries = {{"cfg", 5, "x", ""}};
-    EXPECT_EQ(Unpack(spec), 4);
+    PackSpec layout;
+    layout.entries = {{"cfg", 5, "x", "/etc/cam"}};
+    EXPECT_EQ(Unpack(layout), 0);
+    layout.entries = {{"cfg", 5, "x", ""}};
+    EXPECT_EQ(Unpack(layout), 4);
 }
 
 TEST_F(DecUpdatePackTest, OutputProblemsGiveResult5) {
-    PackSpec spec;
-    spec.entries = {{std::string(128, 'n'), 4, "data", ""}};
-    WriteFile(dir / "p", BuildPack(spec));
+    PackSpec layout;
+    layout.entries = {{std::string(128, 'n'), 4, "data", ""}};
+    WriteFile(dir / "p", BuildPack(layout));
     // A directory name that puts the joined path just past the limit.
     const std::string base = Out();
     std::string deep = base + "/" + std::string(254 - 128 - 1 - base.size() - 1, 'd');
@@ -265,16 +265,16 @@ TEST_F(DecUpdatePackTest, OutputProblemsGiveResult5) {
 TEST_F(DecUpdatePackTest, DoesNotFollowALinkPlantedInTheOutputDirectory) {
     WriteFile(dir / "victim", "keep me");
     fs::create_symlink(dir.path() / "victim", dir.path() / "out" / "uImage");
-    PackSpec spec;
-    spec.entries = {{"uImage", 2, "kernel", ""}};
-    EXPECT_EQ(Unpack(spec), 5);
+    PackSpec layout;
+    layout.entries = {{"uImage", 2, "kernel", ""}};
+    EXPECT_EQ(Unpack(layout), 5);
     EXPECT_EQ(ReadFile(dir / "victim"), "keep me");
 }
 
 TEST_F(DecUpdatePackTest, AnEntryNamedLikeThePackDoesNotDestroyIt) {
-    PackSpec spec;
-    spec.entries = {{"p", 4, "inner", ""}};
-    const std::string pack = BuildPack(spec);
+    PackSpec layout;
+    layout.entries = {{"p", 4, "inner", ""}};
+    const std::string pack = BuildPack(layout);
     WriteFile(dir / "out/p", pack);
     LogRecorder log;
     EXPECT_EQ(DecUpdatePack((dir / "out/p").c_str(), Out().c_str()), 5);
@@ -292,28 +292,28 @@ class BinUpdateAppFileTypeTest : public ::testing::TestWithParam<int> {};
 // The copy equals the source but for the re-typed codes and the digest.
 TEST_P(BinUpdateAppFileTypeTest, RetypesApplicationEntriesAndRedigests) {
     TempDir dir;
-    PackSpec spec;
+    PackSpec layout;
     switch (GetParam()) {
         case 0:
-            spec = Sample();
+            layout = Sample();
             break;
         case 1:  // no application entry
-            spec.entries = {{"uImage", 2, Bytes(99, 5), ""}, {"x", 4, Bytes(1, 6), ""}};
+            layout.entries = {{"uImage", 2, Bytes(99, 5), ""}, {"x", 4, Bytes(1, 6), ""}};
             break;
         case 2:  // no data at all
-            spec.entries = {{"a.jffs2", 1, "", ""}, {"b", 4, "", ""}};
+            layout.entries = {{"a.jffs2", 1, "", ""}, {"b", 4, "", ""}};
             break;
         default:  // two code-1 entries from another writer
-            spec.entries = {{"a.jffs2", 1, "A", ""}, {"b.yaffs2", 1, "B", ""}};
+            layout.entries = {{"a.jffs2", 1, "A", ""}, {"b.yaffs2", 1, "B", ""}};
             break;
     }
-    const std::string src = BuildPack(spec);
+    const std::string src = BuildPack(layout);
     WriteFile(dir / "src", src);
     LogRecorder log;
     ASSERT_EQ(BinUpdateAppFileType((dir / "src").c_str(), dir.path().c_str(), "out.bin"), 0);
-    std::string expectBody = BuildBody(spec);
-    for (std::size_t i = 0; i < spec.entries.size(); ++i) {
-        if (spec.entries[i].type == 1) {
+    std::string expectBody = BuildBody(layout);
+    for (std::size_t i = 0; i < layout.entries.size(); ++i) {
+        if (layout.entries[i].type == 1) {
             expectBody[64 + 200 * i + 4] = 6;
         }
     }
@@ -358,9 +358,9 @@ TEST(BinUpdateAppFileType, RetypedJffs2WithoutBinIsRefusedByDecUpdatePack) {
 // A digest only proves the bytes were not changed; a writer may still have
 // put a table in that disagrees with its data.
 TEST_F(DecUpdatePackTest, TableClaimingMoreThanTheDataEndsWithResult6) {
-    PackSpec spec;
-    spec.entries = {{"a", 4, "aaaa", ""}, {"b", 4, "bb", ""}};
-    std::string body = BuildBody(spec);
+    PackSpec layout;
+    layout.entries = {{"a", 4, "aaaa", ""}, {"b", 4, "bb", ""}};
+    std::string body = BuildBody(layout);
     Put32(body, 64 + 200, 0xFFFFFF00u);  // "b" claims almost 4 GiB
     WriteFile(dir / "p", body + Md5Of(body) + "tail");
     LogRecorder log;

@@ -115,16 +115,16 @@ struct PackSpec {
 };
 
 // Header, table, data and digest, laid out as the format describes it.
-inline std::string BuildBody(const PackSpec& spec) {
-    std::string s(64 + 200 * spec.entries.size(), '\0');
-    Put32(s, 0, spec.magic);
-    const auto n = spec.fileNum >= 0 ? static_cast<std::uint16_t>(spec.fileNum)
-                                     : static_cast<std::uint16_t>(spec.entries.size());
+inline std::string BuildBody(const PackSpec& layout) {
+    std::string s(64 + 200 * layout.entries.size(), '\0');
+    Put32(s, 0, layout.magic);
+    const auto n = layout.fileNum >= 0 ? static_cast<std::uint16_t>(layout.fileNum)
+                                     : static_cast<std::uint16_t>(layout.entries.size());
     Put16(s, 4, n);
-    s[6] = static_cast<char>(spec.packType);
+    s[6] = static_cast<char>(layout.packType);
     std::uint64_t total = 0;
-    for (std::size_t i = 0; i < spec.entries.size(); ++i) {
-        const Entry& e = spec.entries[i];
+    for (std::size_t i = 0; i < layout.entries.size(); ++i) {
+        const Entry& e = layout.entries[i];
         const std::size_t at = 64 + 200 * i;
         Put32(s, at, static_cast<std::uint32_t>(e.data.size()));
         s[at + 4] = static_cast<char>(e.type);
@@ -133,16 +133,16 @@ inline std::string BuildBody(const PackSpec& spec) {
         total += e.data.size();
     }
     Put32(s, 44,
-          spec.dataLen >= 0 ? static_cast<std::uint32_t>(spec.dataLen)
+          layout.dataLen >= 0 ? static_cast<std::uint32_t>(layout.dataLen)
                             : static_cast<std::uint32_t>(total));
-    for (const Entry& e : spec.entries) {
+    for (const Entry& e : layout.entries) {
         s += e.data;
     }
     return s;
 }
 
-inline std::string BuildPack(const PackSpec& spec) {
-    std::string body = BuildBody(spec);
+inline std::string BuildPack(const PackSpec& layout) {
+    std::string body = BuildBody(layout);
     return body + Md5Of(body);
 }
 

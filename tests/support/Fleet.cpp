@@ -122,7 +122,7 @@ bool Fleet::launch(const FleetOptions& options, const std::string& ipBase,
     camsim::CameraSpec templ;
     templ.ip = *camsim::ParseIpv4(ipBase);
     templ.mac = *camsim::ParseMac(macBase);
-    camsim::FleetSpec spec;
+    camsim::FleetSpec model;
     std::vector<std::string> args{camsimPath()};
     if (!options.fleetJson.empty()) {
         std::string why;
@@ -131,7 +131,7 @@ bool Fleet::launch(const FleetOptions& options, const std::string& ipBase,
             error_ = "fleet JSON: " + why;
             return false;
         }
-        spec = *parsed;
+        model = *parsed;
         const std::string fleetFile = dir_ + "/fleet.json";
         if (!WriteAll(fleetFile, options.fleetJson)) {
             error_ = "cannot write " + fleetFile;
@@ -139,11 +139,11 @@ bool Fleet::launch(const FleetOptions& options, const std::string& ipBase,
         }
         args.insert(args.end(), {"--fleet", fleetFile});
     } else {
-        spec = camsim::MakeUniformFleet(options.count, templ.ip, templ.mac, templ);
+        model = camsim::MakeUniformFleet(options.count, templ.ip, templ.mac, templ);
         args.insert(args.end(), {"--count", std::to_string(options.count)});
     }
     cameras_.clear();
-    for (const auto& c : spec.cameras) {
+    for (const auto& c : model.cameras) {
         cameras_.push_back({camsim::FormatIpv4(c.ip), camsim::FormatMac(c.mac)});
     }
 

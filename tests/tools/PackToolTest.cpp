@@ -161,9 +161,9 @@ TEST_F(PackToolTest, FitGivesEachVerdict) {
 
 // Names in a pack are bytes; they must not break the JSON writer.
 TEST_F(PackToolTest, ListSurvivesNamesThatAreNotUtf8) {
-    PackSpec spec;
-    spec.entries = {{"bad\xFF\xFEname", 4, "x", ""}};
-    WriteFile(dir / "p.bin", BuildPack(spec));
+    PackSpec layout;
+    layout.entries = {{"bad\xFF\xFEname", 4, "x", ""}};
+    WriteFile(dir / "p.bin", BuildPack(layout));
     const ToolRun r = Tool({"list", dir / "p.bin", "--json"});
     ASSERT_EQ(r.exit, 0) << r.err;
     const auto j = nlohmann::json::parse(r.out, nullptr, false);
