@@ -93,8 +93,8 @@ TEST(FleetModel, FaultOptions) {
     Faults f;
     std::string error;
     for (const char* faultText : {"refuse-connect", "hang", "fail-verify", "refuse-clock",
-                             "refuse_ip_change", "discovery-twice", "silent", "malformed",
-                             "drop-after=10", "throttle=12500000", "reply-delay=1"}) {
+                                  "refuse_ip_change", "discovery-twice", "silent", "malformed",
+                                  "drop-after=10", "throttle=12500000", "reply-delay=1"}) {
         EXPECT_TRUE(ApplyFault(f, faultText, error)) << faultText << ": " << error;
     }
     EXPECT_TRUE(f.refuseConnect && f.hang && f.failVerify && f.refuseClock && f.refuseIpChange &&
@@ -105,7 +105,7 @@ TEST(FleetModel, FaultOptions) {
     EXPECT_TRUE(ApplyFault(f, "hang=false", error));
     EXPECT_FALSE(f.hang);
     for (const char* faultText : {"drop-after", "drop-after=-1", "reply-delay=600001", "hang=maybe",
-                             "nonsense", "throttle=1e6"}) {
+                                  "nonsense", "throttle=1e6"}) {
         EXPECT_FALSE(ApplyFault(f, faultText, error)) << faultText;
     }
 }

@@ -226,8 +226,8 @@ TEST_F(DecUpdatePackTest, HostileOrUnknownEntriesStopWithResult4) {
         fs::create_directory(Out());
         PackSpec layout;
         layout.entries = {{"first", 4, "1", ""},
-                        {name, static_cast<std::uint8_t>(type), "evil", ""},
-                        {"after", 4, "3", ""}};
+                          {name, static_cast<std::uint8_t>(type), "evil", ""},
+                          {"after", 4, "3", ""}};
         LogRecorder log;
         EXPECT_EQ(Unpack(layout), 4) << name;
         EXPECT_TRUE(log.Has(line)) << log.All();

@@ -119,7 +119,7 @@ inline std::string BuildBody(const PackSpec& layout) {
     std::string s(64 + 200 * layout.entries.size(), '\0');
     Put32(s, 0, layout.magic);
     const auto n = layout.fileNum >= 0 ? static_cast<std::uint16_t>(layout.fileNum)
-                                     : static_cast<std::uint16_t>(layout.entries.size());
+                                       : static_cast<std::uint16_t>(layout.entries.size());
     Put16(s, 4, n);
     s[6] = static_cast<char>(layout.packType);
     std::uint64_t total = 0;
@@ -134,7 +134,7 @@ inline std::string BuildBody(const PackSpec& layout) {
     }
     Put32(s, 44,
           layout.dataLen >= 0 ? static_cast<std::uint32_t>(layout.dataLen)
-                            : static_cast<std::uint32_t>(total));
+                              : static_cast<std::uint32_t>(total));
     for (const Entry& e : layout.entries) {
         s += e.data;
     }
