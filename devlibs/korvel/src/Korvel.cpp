@@ -249,8 +249,7 @@ KORVEL_API int Net_QueryTimeSetup(int handle, tNetTimeSetup* time) {
         return KORVEL_E_PROTOCOL;
     }
     if (rep->status != 0) {
-        return rep->status == static_cast<uint32_t>(wire::Status::BadRequest) ? KORVEL_E_PROTOCOL
-                                                                              : KORVEL_E_REFUSED;
+        return korvel::Session::statusToCode(rep->status);
     }
     *time = rep->time;
     return KORVEL_OK;
@@ -277,8 +276,7 @@ KORVEL_API int Net_TimeSetup(int handle, const tNetTimeSetup* time) {
         return KORVEL_E_PROTOCOL;
     }
     if (rep->status != 0) {
-        return rep->status == static_cast<uint32_t>(wire::Status::BadRequest) ? KORVEL_E_PROTOCOL
-                                                                              : KORVEL_E_REFUSED;
+        return korvel::Session::statusToCode(rep->status);
     }
     return KORVEL_OK;
 }

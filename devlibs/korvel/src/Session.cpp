@@ -200,7 +200,7 @@ void Session::close() {
     fail(KORVEL_OK);
 }
 
-int Session::statusToCode(uint32_t status) const {
+int Session::statusToCode(uint32_t status) {
     switch (static_cast<wire::Status>(status)) {
         case wire::Status::Ok:
             return KORVEL_OK;

@@ -36,6 +36,9 @@ class Session {
     int fileUpdate(uint16_t upgradeType, const std::string& path, Duration timeout,
                    Duration verdictTimeout);
 
+    // The KORVEL_* code of a camera's status word, as the protocol's table gives it.
+    static int statusToCode(uint32_t status);
+
     const tNetDeviceInfo& helloInfo() const { return hello_; }
     const std::string& peer() const { return peer_; }
 
@@ -47,7 +50,6 @@ class Session {
     // up; at time-up the socket is closed, which ends the operation.
     void run(Duration timeout);
     int fail(int code);  // closes the socket and returns `code`
-    int statusToCode(uint32_t status) const;
     int updateResult(const std::vector<uint8_t>& payload, const wire::Digest& sent, uint64_t size);
 
     asio::io_context io_;
