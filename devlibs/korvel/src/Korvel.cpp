@@ -76,6 +76,32 @@ bool ValidTime(const tNetTimeSetup& t) {
            t.ucMinute <= 59 && t.ucSecond <= 59;
 }
 
+// One request and its status-bearing reply on a camera's session: KORVEL_OK with
+// the reply in *out, or the code of whatever went wrong.
+template <class Rep>
+int Exchange(int handle, wire::MsgType type, std::span<const uint8_t> payload,
+             wire::MsgType replyType, Rep* out) {
+    const auto cam = Find(handle);
+    if (!cam) {
+        return KORVEL_E_HANDLE;
+    }
+    std::lock_guard lock(cam->mutex);
+    std::vector<uint8_t> reply;
+    const int rc = cam->session.request(type, payload, replyType, cam->timeout, &reply);
+    if (rc != KORVEL_OK) {
+        return rc;
+    }
+    const auto rep = wire::ParsePayload<Rep>(reply);
+    if (!rep) {
+        return KORVEL_E_PROTOCOL;
+    }
+    if (rep->status != 0) {
+        return korvel::Session::statusToCode(rep->status);
+    }
+    *out = *rep;
+    return KORVEL_OK;
+}
+
 }  // namespace
 
 extern "C" {
@@ -233,52 +259,22 @@ KORVEL_API int Net_QueryTimeSetup(int handle, tNetTimeSetup* time) {
     if (time == nullptr) {
         return KORVEL_E_PARAM;
     }
-    const auto cam = Find(handle);
-    if (!cam) {
-        return KORVEL_E_HANDLE;
+    wire::TimeGetRep rep{};
+    const int rc = Exchange(handle, wire::MsgType::TimeGetReq, {}, wire::MsgType::TimeGetRep, &rep);
+    if (rc == KORVEL_OK) {
+        *time = rep.time;
     }
-    std::lock_guard lock(cam->mutex);
-    std::vector<uint8_t> reply;
-    int rc = cam->session.request(wire::MsgType::TimeGetReq, {}, wire::MsgType::TimeGetRep,
-                                  cam->timeout, &reply);
-    if (rc != KORVEL_OK) {
-        return rc;
-    }
-    const auto rep = wire::ParsePayload<wire::TimeGetRep>(reply);
-    if (!rep) {
-        return KORVEL_E_PROTOCOL;
-    }
-    if (rep->status != 0) {
-        return korvel::Session::statusToCode(rep->status);
-    }
-    *time = rep->time;
-    return KORVEL_OK;
+    return rc;
 }
 
 KORVEL_API int Net_TimeSetup(int handle, const tNetTimeSetup* time) {
     if (time == nullptr || !ValidTime(*time)) {
         return KORVEL_E_PARAM;
     }
-    const auto cam = Find(handle);
-    if (!cam) {
-        return KORVEL_E_HANDLE;
-    }
-    std::lock_guard lock(cam->mutex);
-    std::vector<uint8_t> reply;
     const auto* bytes = reinterpret_cast<const uint8_t*>(time);
-    int rc = cam->session.request(wire::MsgType::TimeSetReq, {bytes, sizeof(*time)},
-                                  wire::MsgType::TimeSetRep, cam->timeout, &reply);
-    if (rc != KORVEL_OK) {
-        return rc;
-    }
-    const auto rep = wire::ParsePayload<wire::StatusRep>(reply);
-    if (!rep) {
-        return KORVEL_E_PROTOCOL;
-    }
-    if (rep->status != 0) {
-        return korvel::Session::statusToCode(rep->status);
-    }
-    return KORVEL_OK;
+    wire::StatusRep rep{};
+    return Exchange(handle, wire::MsgType::TimeSetReq, {bytes, sizeof(*time)},
+                    wire::MsgType::TimeSetRep, &rep);
 }
 
 KORVEL_API int Net_FileUpdate(int handle, const tNetFileUpdate* update) {
