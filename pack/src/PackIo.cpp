@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <random>
 
 namespace pack_detail {
 
@@ -75,6 +78,41 @@ Fd CreateForWriting(const std::string& path, bool noFollow) {
         return Fd();
     }
     return fd;
+}
+
+Fd CreateTempBeside(const std::string& finalPath, std::string* tempPath) {
+    static std::atomic<std::uint64_t> counter{std::random_device{}()};
+    const std::size_t slash = finalPath.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : finalPath.substr(0, slash);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[64];
+        std::snprintf(name, sizeof name, "/.qv-part-%d-%016llx", static_cast<int>(::getpid()),
+                      static_cast<unsigned long long>(counter.fetch_add(0x9E3779B97F4A7C15ull)));
+        const std::string path = dir + name;
+        Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+                     0666));
+        if (fd.Ok()) {
+            *tempPath = path;
+            return fd;
+        }
+        if (errno != EEXIST) {
+            return Fd();
+        }
+    }
+    return Fd();
+}
+
+Commit CommitTemp(const std::string& tempPath, const std::string& finalPath) {
+    struct stat st {};
+    if (::lstat(finalPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        (void)::unlink(tempPath.c_str());
+        return Commit::Refused;
+    }
+    if (::rename(tempPath.c_str(), finalPath.c_str()) != 0) {
+        (void)::unlink(tempPath.c_str());
+        return Commit::Failed;
+    }
+    return Commit::Done;
 }
 
 OutFile::~OutFile() {

@@ -47,6 +47,20 @@ Fd OpenRegularForReading(const std::string& path);
 // than followed. Anything but a regular file (a FIFO, a device) is refused.
 Fd CreateForWriting(const std::string& path, bool noFollow);
 
+// Creates a new, empty regular file with a fresh name beside `finalPath` (in
+// the same folder, so that a rename can put it in place) and stores that name
+// in *tempPath. The name begins with a dot, which folder listings skip. Never
+// opens an existing file, so nothing planted in the folder is written through.
+Fd CreateTempBeside(const std::string& finalPath, std::string* tempPath);
+
+// How an existing finalPath is treated by CommitTemp.
+enum class Commit { Done, Refused, Failed };
+// Renames tempPath to finalPath. An existing regular file of that name is
+// replaced (its other hard links keep their old content); anything else there
+// (a symbolic link, a folder, a device) is refused and the temporary file
+// removed, as it is when the rename fails.
+Commit CommitTemp(const std::string& tempPath, const std::string& finalPath);
+
 // A file being written from its start. It keeps count of the bytes written
 // and, however it is left, is cut to that length so that no stale tail of an
 // older file survives.

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <optional>
+#include <set>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -79,6 +81,17 @@ std::unique_ptr<tPackFileInfo[]> VerifyPack(int fd, tPackHead* pHead) {
         return nullptr;
     }
     md5.update(table.get(), need);
+    // A table that disagrees with the data would cut the files at the wrong
+    // places, and the digest cannot tell: it covers whatever was written.
+    std::uint64_t sum = 0;
+    for (unsigned i = 0; i < fileNum; ++i) {
+        sum += table[i].uiFileSize;
+    }
+    if (sum != pHead->uiDataLen) {
+        PackLog("%s file sizes add up to %llu, uiDataLen = %u\n", kName,
+                static_cast<unsigned long long>(sum), static_cast<unsigned>(pHead->uiDataLen));
+        return nullptr;
+    }
     // uiDataLen is only a claim: the data is streamed, so a short file ends the
     // loop instead of growing any allocation.
     const std::uint64_t dataLen = pHead->uiDataLen;
@@ -131,6 +144,51 @@ std::uint64_t CopyBytes(int in, int out, std::uint64_t len, std::uint8_t* piece,
     return done;
 }
 
+// An output written under a temporary name beside its final one, so that a
+// killed or failed write never leaves a torn file under the real name and a
+// file planted there (a hard link into a foreign folder) is replaced, never
+// written through. Whatever is not committed is removed.
+class TempOut {
+  public:
+    explicit TempOut(const std::string& finalPath) : final_(finalPath) {
+        out_.emplace(pack_detail::CreateTempBeside(finalPath, &temp_));
+    }
+    ~TempOut() {
+        if (!done_ && out_->Ok()) {
+            out_.reset();
+            (void)::unlink(temp_.c_str());
+        }
+    }
+    TempOut(const TempOut&) = delete;
+    TempOut& operator=(const TempOut&) = delete;
+
+    bool Ok() const { return out_->Ok(); }
+    pack_detail::OutFile& File() { return *out_; }
+    // Closes the file and renames it into place; false when either failed,
+    // and then the temporary file is gone.
+    bool Commit() {
+        done_ = true;
+        if (!out_->Finish()) {
+            (void)::unlink(temp_.c_str());
+            return false;
+        }
+        return pack_detail::CommitTemp(temp_, final_) == pack_detail::Commit::Done;
+    }
+
+  private:
+    std::string final_;
+    std::string temp_;
+    std::optional<pack_detail::OutFile> out_;
+    bool done_ = false;
+};
+
+// Something other than a regular file under an output's name (a symbolic
+// link, a folder) is left alone rather than replaced.
+bool OccupiedByNonFile(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+}
+
 }  // namespace
 
 std::string PackEntryName(const tPackFileInfo& info) {
@@ -152,10 +210,16 @@ int UpdatePack(PackPathSlot* paths, const char* packPath, tPackHead* pHead, int 
                 static_cast<int>(pHead->uifileNum), count);
         return 2;
     }
+    // Every reader refuses other counts, so such a pack would only look written.
+    if (count < 1 || count > static_cast<int>(PACK_MAX_FILES)) {
+        PackLog("%s %d files cannot be read back from a pack (1 to %u)!!\n", kName, count,
+                PACK_MAX_FILES);
+        return PACK_E_FILE_COUNT;
+    }
     const auto n = static_cast<std::size_t>(count);
     std::unique_ptr<tPackFileInfo[]> table(new (std::nothrow) tPackFileInfo[n]());
     auto piece = NewPieceNoThrow();
-    if ((n > 0 && !table) || !piece) {
+    if (!table || !piece) {
         PackLog("%s malloc filed!!!\n", kName);
         return 3;
     }
@@ -165,6 +229,7 @@ int UpdatePack(PackPathSlot* paths, const char* packPath, tPackHead* pHead, int 
     std::size_t kernel = n;
     std::size_t fs = n;
     std::size_t app = n;
+    std::set<std::string> names;
     for (std::size_t i = 0; i < n; ++i) {
         const std::string path(paths[i], strnlen(paths[i], PACK_PATH_SLOT));
         struct stat& st = sources[i];
@@ -214,6 +279,10 @@ int UpdatePack(PackPathSlot* paths, const char* packPath, tPackHead* pHead, int 
             }
             entry.ucFileType = PACK_FILE_APP;
             app = i;
+        }
+        if (!names.insert(name).second) {
+            PackLog("%s already have file  %s!!\n", kName, name.c_str());
+            return PACK_E_DUPLICATE_NAME;
         }
         total += size;
         if (total > UINT32_MAX) {
@@ -382,6 +451,7 @@ int DecUpdatePack(const char* packPath, const char* outDir) {
     }
 
     int result = 0;
+    std::set<std::string> written;
     for (unsigned i = 0; i < head.uifileNum; ++i) {
         const tPackFileInfo& entry = table[i];
         const std::string name = PackEntryName(entry);
@@ -397,6 +467,12 @@ int DecUpdatePack(const char* packPath, const char* outDir) {
             result = 4;
             break;
         }
+        // A second entry of one name would silently replace the first.
+        if (!written.insert(name).second) {
+            PackLog("%s DecUpdatePack duplicate file name:\"%s\"\n", kName, name.c_str());
+            result = 4;
+            break;
+        }
         const std::string outPath = std::string(outDir) + "/" + name;
         if (outPath.size() > PACK_MAX_OUT_PATH) {
             PackLog("%s DecUpdatePack output path too long:%s\n", kName, outPath.c_str());
@@ -408,7 +484,11 @@ int DecUpdatePack(const char* packPath, const char* outDir) {
             result = 5;
             break;
         }
-        pack_detail::OutFile out(pack_detail::CreateForWriting(outPath, true));
+        if (OccupiedByNonFile(outPath)) {
+            result = 5;
+            break;
+        }
+        TempOut out(outPath);
         if (!out.Ok()) {
             result = 5;
             break;
@@ -416,10 +496,10 @@ int DecUpdatePack(const char* packPath, const char* outDir) {
         PackLog("%s DecUpdatePack name:%s,file size %d\n", kName, name.c_str(),
                 AsLogInt(entry.uiFileSize));
         bool writeFailed = false;
-        const std::uint64_t copied = pack_detail::CopyRange(pack.Get(), out.Get(), entry.uiFileSize,
-                                                            piece.get(), &writeFailed);
-        out.Wrote(copied);
-        if (writeFailed || !out.Finish()) {
+        const std::uint64_t copied = pack_detail::CopyRange(
+            pack.Get(), out.File().Get(), entry.uiFileSize, piece.get(), &writeFailed);
+        out.File().Wrote(copied);
+        if (writeFailed || !out.Commit()) {
             PackLog("%s DecUpdatePack write file %s failed\n", kName, outPath.c_str());
             result = 5;
             break;
@@ -465,10 +545,14 @@ int BinUpdateAppFileType(const char* srcPack, const char* outDir, const char* ou
     if (!md5.ok()) {
         return 3;
     }
-    pack_detail::OutFile out(pack_detail::CreateForWriting(outPath, true));
-    if (!out.Ok()) {
+    if (OccupiedByNonFile(outPath)) {
         return 5;
     }
+    TempOut temp(outPath);
+    if (!temp.Ok()) {
+        return 5;
+    }
+    pack_detail::OutFile& out = temp.File();
     auto writeFailed = [&]() {
         PackLog("%s write file %s failed\n", kName, outPath.c_str());
         return 5;
@@ -511,7 +595,9 @@ int BinUpdateAppFileType(const char* srcPack, const char* outDir, const char* ou
         }
     }
     const platform::Digest digest = md5.finish();
-    if (!out.Write(digest.data(), digest.size()) || !out.Finish()) {
+    // An output cut short by a source that changed since it was verified
+    // stays, as the caller is told by the result.
+    if (!out.Write(digest.data(), digest.size()) || !temp.Commit()) {
         return writeFailed();
     }
     return result;

@@ -110,7 +110,8 @@ void FakeConn::awaitClose(std::chrono::milliseconds timeout) {
     }
 }
 
-FakeCamera::FakeCamera(TcpScript tcp, UdpScript udp) : tcp_(std::move(tcp)), udp_(std::move(udp)) {
+FakeCamera::FakeCamera(TcpScript tcp, UdpScript udp, UdpPace pace)
+    : tcp_(std::move(tcp)), udp_(std::move(udp)), pace_(pace) {
     uint16_t tcpPort = 0;
     uint16_t udpPort = 0;
     tcpFd_ = Bound(SOCK_STREAM, &tcpPort);
@@ -196,8 +197,16 @@ void FakeCamera::udpLoop() {
         if (!probe || !udp_) {
             continue;
         }
+        int inBurst = 0;
         for (const auto& d : udp_(probe->header.txid)) {
+            if (stop_) {
+                break;
+            }
             ::sendto(udpFd_, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+            if (pace_.burst > 0 && ++inBurst == pace_.burst) {
+                inBurst = 0;
+                std::this_thread::sleep_for(pace_.gap);
+            }
         }
     }
 }

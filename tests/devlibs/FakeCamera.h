@@ -42,13 +42,22 @@ class FakeConn {
     Bytes pending_;
 };
 
+// How the answers to one probe go out: `burst` datagrams, then a pause of
+// `gap`, and so on (0: all at once). A trickle is a burst of 1 with a long gap.
+struct UdpPace {
+    int burst = 0;
+    std::chrono::microseconds gap{0};
+};
+
 class FakeCamera {
   public:
     using TcpScript = std::function<void(FakeConn&)>;
     // Datagrams to answer a probe with, given the probe's txid.
     using UdpScript = std::function<std::vector<Bytes>(uint32_t txid)>;
 
-    FakeCamera(TcpScript tcp, UdpScript udp = {});
+    using UdpPace = qvtest::UdpPace;
+
+    FakeCamera(TcpScript tcp, UdpScript udp = {}, UdpPace pace = {});
     ~FakeCamera();
     FakeCamera(const FakeCamera&) = delete;
     FakeCamera& operator=(const FakeCamera&) = delete;
@@ -65,6 +74,7 @@ class FakeCamera {
 
     TcpScript tcp_;
     UdpScript udp_;
+    UdpPace pace_;
     int tcpFd_ = -1;
     int udpFd_ = -1;
     std::string dir_;

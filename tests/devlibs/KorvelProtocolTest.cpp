@@ -8,10 +8,12 @@
 #include <fstream>
 #include <mutex>
 #include <set>
+#include <thread>
 
 #include "FakeCamera.h"
 #include "korvel.h"
 #include "wire/Addr.h"
+#include "wire/Discovery.h"
 #include "wire/Md5.h"
 
 namespace {
@@ -31,8 +33,9 @@ long ElapsedMs(Clock::time_point since) {
 // The library started against one fake camera.
 class OnFake {
   public:
-    explicit OnFake(FakeCamera::TcpScript tcp, FakeCamera::UdpScript udp = {})
-        : cam(std::move(tcp), std::move(udp)) {
+    explicit OnFake(FakeCamera::TcpScript tcp, FakeCamera::UdpScript udp = {},
+                    FakeCamera::UdpPace pace = {})
+        : cam(std::move(tcp), std::move(udp), pace) {
         ::setenv(wire::kNetConfEnv, cam.confPath().c_str(), 1);
         initRc = Net_Init();
     }
@@ -120,6 +123,31 @@ const ConnectCase kConnectCases[] = {
          c.awaitClose();
      },
      KORVEL_E_PROTOCOL, 3},
+    // Unknown types are skipped within their bounds (docs/protocol.md, section 1).
+    {"sends a message of unknown type first",
+     [](FakeConn& c) {
+         const auto f = c.read();
+         c.send(wire::EncodeFrame(static_cast<MsgType>(0x60), 1, Bytes(100, 0x60)));
+         c.send(HelloRep(f ? f->header.txid : 0));
+         c.awaitClose();
+     },
+     KORVEL_OK, 1},
+    {"sends an unknown type beyond its bounds",
+     [](FakeConn& c) {
+         c.read();
+         const auto h = wire::EncodeHeader(static_cast<MsgType>(0x60), 1, 4097);
+         c.send(Bytes(h.begin(), h.end()));
+         c.awaitClose();
+     },
+     KORVEL_E_PROTOCOL, 3},
+    {"stalls inside its answer",
+     [](FakeConn& c) {
+         const auto f = c.read();
+         const Bytes hello = HelloRep(f ? f->header.txid : 0);
+         c.send(Bytes(hello.begin(), hello.begin() + 30));
+         c.awaitClose();
+     },
+     KORVEL_E_TIMEOUT, 3},
     {"hangs up at once", [](FakeConn&) {}, KORVEL_E_CONNECT, 3},
     {"never answers", [](FakeConn& c) { c.awaitClose(); }, KORVEL_E_TIMEOUT, 3},
 };
@@ -407,6 +435,217 @@ TEST(KorvelDiscoveryHostile, OnlyWellFormedAnswersOfThisSearchCount) {
     }
     EXPECT_EQ(macs, (std::set<int>{1, 6}));
     EXPECT_EQ(got.records.size(), 2u);
+}
+
+// ------------------------------------------------------------ hostile cameras
+
+std::string ReadLog(const OnFake& lib) {
+    std::ifstream in(lib.cam.dir() + "/korvel.log", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+Bytes Unknown(uint8_t type, uint32_t tx, size_t len) {
+    return wire::EncodeFrame(static_cast<MsgType>(type), tx, Bytes(len, type));
+}
+
+// Messages of types the library does not know come before replies and in the
+// middle of a file stream; each is skipped and the work goes on.
+TEST(KorvelHostile, UnknownMessagesAreSkippedInRepliesAndDuringTheStream) {
+    OnFake lib([](FakeConn& c) {
+        if (!Hello(c)) {
+            return;
+        }
+        wire::Md5 md5;
+        uint64_t got = 0;
+        bool streamed = false;
+        for (;;) {
+            const auto f = c.read();
+            if (!f) {
+                return;
+            }
+            const uint32_t tx = f->header.txid;
+            switch (f->type()) {
+                case MsgType::TimeGetReq: {
+                    c.send(Unknown(0x60, tx, 0));
+                    c.send(Unknown(0xEE, tx, wire::kMaxUnknownPayload));
+                    wire::TimeGetRep r{};
+                    r.time = {2031, 2, 3, 4, 5, 6, {}};
+                    c.send(wire::EncodeFrame(MsgType::TimeGetRep, tx, r));
+                    break;
+                }
+                case MsgType::UpdateBegin:
+                    c.send(Unknown(0x61, tx, 12));
+                    c.send(Status(MsgType::UpdateReady, tx, wire::Status::Ok));
+                    break;
+                case MsgType::UpdateData:
+                    md5.update(f->payload);
+                    got += f->payload.size();
+                    if (!streamed) {
+                        streamed = true;
+                        c.send(Unknown(0x62, tx, 300));
+                    }
+                    break;
+                case MsgType::UpdateEnd:
+                    c.send(Verdict(tx, wire::Status::Ok, got, md5.finish()));
+                    break;
+                default:
+                    return;
+            }
+        }
+    });
+    ASSERT_TRUE(lib.cam.ok());
+    const int h = lib.add();
+    ASSERT_EQ(Net_ConnCamera(h, 2000, 1), KORVEL_OK);
+    tNetTimeSetup t{};
+    EXPECT_EQ(Net_QueryTimeSetup(h, &t), KORVEL_OK);
+    EXPECT_EQ(t.usYear, 2031);
+    tNetFileUpdate up{};
+    wire::CopyText(up.szFilePath, sizeof(up.szFilePath),
+                   WriteFile(lib.cam.dir(), "App.bin", 3'000'000));
+    const auto started = Clock::now();
+    EXPECT_EQ(Net_FileUpdate(h, &up), KORVEL_OK);
+    EXPECT_LT(ElapsedMs(started), 4000);
+    Net_DisConnCamera(h);
+    Net_DelCamera(h);
+    const std::string log = ReadLog(lib);
+    // Said once per session, not once per message.
+    const std::string line = "sent a message of unknown type 0x60; skipped";
+    const auto first = log.find(line);
+    EXPECT_NE(first, std::string::npos) << log;
+    EXPECT_EQ(log.find("of unknown type", first + line.size()), std::string::npos) << log;
+}
+
+// A camera that stops reading in the middle of a file is given up after the
+// session's time-out, not waited for.
+TEST(KorvelHostile, CameraThatStallsMidStreamTimesOut) {
+    OnFake lib([](FakeConn& c) {
+        if (!Hello(c)) {
+            return;
+        }
+        const auto begin = c.read();
+        if (!begin) {
+            return;
+        }
+        c.send(Status(MsgType::UpdateReady, begin->header.txid, wire::Status::Ok));
+        c.read();
+        std::this_thread::sleep_for(5s);  // connected, but reading nothing more
+    });
+    ASSERT_TRUE(lib.cam.ok());
+    const auto path = WriteFile(lib.cam.dir(), "Big.bin", 40'000'000);
+    const auto started = Clock::now();
+    EXPECT_EQ(Update(lib, path), KORVEL_E_TIMEOUT);
+    EXPECT_LT(ElapsedMs(started), 4500);  // the 2000 ms time-out, with room for a busy machine
+}
+
+// Control characters in a camera's texts are data: handed on byte for byte,
+// and escaped where the library writes them into its log.
+TEST(KorvelHostile, ControlCharactersInTextsStayDataAndCannotForgeLogLines) {
+    const std::string evil = "QV\x1b[2J\r\nforged\x07\x7f";
+    OnFake lib([](FakeConn&) {},
+               [&](uint32_t tx) {
+                   auto r = qvtest::MakeRecord(9);
+                   wire::CopyText(r.szDevType, sizeof(r.szDevType), evil);
+                   wire::CopyText(r.szHardVersion, sizeof(r.szHardVersion), "\t\x01");
+                   return std::vector<Bytes>{wire::EncodeFrame(MsgType::DiscoverRep, tx, r)};
+               });
+    ASSERT_TRUE(lib.cam.ok());
+    std::vector<tNetDeviceInfo> got;
+    ASSERT_EQ(Net_FindDevice(
+                  [](const tNetDeviceInfo* info, void* user) {
+                      static_cast<std::vector<tNetDeviceInfo>*>(user)->push_back(*info);
+                  },
+                  &got),
+              KORVEL_OK);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(std::string(got[0].szDevType), evil);
+    EXPECT_EQ(std::string(got[0].szHardVersion), "\t\x01");
+    Net_Log("DecUpdatePack name:%s,file size %d\n", evil.c_str(), 5);
+    const std::string log = ReadLog(lib);
+    EXPECT_NE(log.find("DecUpdatePack name:QV\\x1B[2J\\x0D\\x0Aforged\\x07\\x7F,file size 5\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("\nforged"), std::string::npos);
+}
+
+Bytes Answer(uint32_t tx, int i) {
+    auto r = qvtest::MakeRecord(static_cast<uint8_t>(i));
+    r.ucMac[4] = static_cast<uint8_t>(i >> 8);
+    return wire::EncodeFrame(MsgType::DiscoverRep, tx, r);
+}
+
+std::vector<Bytes> Answers(uint32_t tx, int count) {
+    std::vector<Bytes> out;
+    for (int i = 0; i < count; ++i) {
+        out.push_back(Answer(tx, i));
+    }
+    return out;
+}
+
+// One host posing as thousands of cameras: the search still ends within its
+// deadline and reports each camera once.
+TEST(KorvelHostile, FloodOfAnswersEndsInTimeWithEachCameraOnce) {
+    OnFake lib([](FakeConn&) {}, [](uint32_t tx) { return Answers(tx, 3000); },
+               {100, std::chrono::microseconds(1500)});
+    ASSERT_TRUE(lib.cam.ok());
+    std::vector<tNetDeviceInfo> got;
+    const auto started = Clock::now();
+    ASSERT_EQ(Net_FindDevice(
+                  [](const tNetDeviceInfo* info, void* user) {
+                      static_cast<std::vector<tNetDeviceInfo>*>(user)->push_back(*info);
+                  },
+                  &got),
+              KORVEL_OK);
+    EXPECT_LT(ElapsedMs(started), 3000 + 1500);  // the fake's deadline, with room
+    std::set<std::pair<int, int>> macs;
+    for (const auto& r : got) {
+        macs.insert({r.ucMac[4], r.ucMac[5]});
+    }
+    EXPECT_EQ(macs.size(), got.size());
+    EXPECT_GT(got.size(), 100u);
+    EXPECT_LE(got.size(), 3000u);
+}
+
+// Past the limit of one search, cameras are counted and not kept; the limit
+// is announced once.
+TEST(KorvelHostile, SearchKeepsAtMostItsLimitOfCameras) {
+    FakeCamera cam([](FakeConn&) {}, [](uint32_t tx) { return Answers(tx, 400); },
+                   {50, std::chrono::microseconds(2000)});
+    ASSERT_TRUE(cam.ok());
+    std::string error;
+    const auto loaded = wire::LoadNetConfigFile(cam.confPath(), &error);
+    ASSERT_TRUE(loaded) << error;
+    int reported = 0;
+    int limits = 0;
+    wire::DiscoveryStats stats;
+    ASSERT_TRUE(wire::Discover(
+        loaded->config, [&](const tNetDeviceInfo&) { ++reported; }, &stats, &error, 60,
+        [&] { ++limits; }));
+    EXPECT_EQ(reported, 60);
+    EXPECT_EQ(stats.cameras, 60);
+    EXPECT_EQ(limits, 1);
+    EXPECT_GT(stats.beyondLimit, 0);
+    EXPECT_EQ(wire::kMaxCamerasPerSearch, 10000);
+}
+
+// A camera that keeps answering, slowly, does not keep the search open past
+// its deadline.
+TEST(KorvelHostile, TrickleOfAnswersEndsAtTheDeadline) {
+    OnFake lib([](FakeConn&) {}, [](uint32_t tx) { return Answers(tx, 100); },
+               {1, std::chrono::microseconds(150'000)});
+    ASSERT_TRUE(lib.cam.ok());
+    std::vector<tNetDeviceInfo> got;
+    const auto started = Clock::now();
+    ASSERT_EQ(Net_FindDevice(
+                  [](const tNetDeviceInfo* info, void* user) {
+                      static_cast<std::vector<tNetDeviceInfo>*>(user)->push_back(*info);
+                  },
+                  &got),
+              KORVEL_OK);
+    const long ms = ElapsedMs(started);
+    EXPECT_GE(ms, 2900);         // the deadline, 3000 ms after the probe
+    EXPECT_LT(ms, 3000 + 1500);  // and not the 15 s the trickle would take
+    EXPECT_GT(got.size(), 5u);
+    EXPECT_LT(got.size(), 100u);
 }
 
 }  // namespace

@@ -94,6 +94,8 @@ TEST(CheckFileMD5, HeaderChecksAndTheirMessages) {
     hundred.fileNum = 100;
     PackSpec hugeData = Sample();
     hugeData.dataLen = 0xFFFFFFF0;
+    PackSpec lessData = Sample();
+    lessData.dataLen = 966;
     const std::string good = BuildPack(Sample());
     const std::vector<Case> cases = {
         {"short header", good.substr(0, 10), "CheckFileMD5 fread filed read 10,need 64!!!\n"},
@@ -105,7 +107,9 @@ TEST(CheckFileMD5, HeaderChecksAndTheirMessages) {
         {"short data", good.substr(0, 64 + 800 + 10),
          "CheckFileMD5 fread  failed ! read len 10,need len 967\n"},
         {"claims 4 GiB of data", BuildPack(hugeData),
-         "CheckFileMD5 fread  failed ! read len 983,need len -16\n"},
+         "CheckFileMD5 file sizes add up to 967, uiDataLen = 4294967280\n"},
+        {"claims a byte less than the table", BuildPack(lessData),
+         "CheckFileMD5 file sizes add up to 967, uiDataLen = 966\n"},
         {"no digest", good.substr(0, good.size() - 16), ""},
         {"wrong digest", good.substr(0, good.size() - 1) + "x", ""},
     };
@@ -356,21 +360,73 @@ TEST(BinUpdateAppFileType, RetypedJffs2WithoutBinIsRefusedByDecUpdatePack) {
 }
 
 // A digest only proves the bytes were not changed; a writer may still have
-// put a table in that disagrees with its data.
-TEST_F(DecUpdatePackTest, TableClaimingMoreThanTheDataEndsWithResult6) {
+// put a table in that disagrees with its data. Such a pack fails the check,
+// so nothing of it is written: not the digest into the last file, nor files
+// shifted against their names.
+TEST_F(DecUpdatePackTest, TableThatDisagreesWithItsDataIsRefusedBeforeWriting) {
+    const std::vector<std::tuple<const char*, std::uint32_t, std::string>> cases = {
+        {"claims almost 4 GiB", 0xFFFFFF00u,
+         "CheckFileMD5 file sizes add up to 4294967044, uiDataLen = 6\n"},
+        {"claims one byte more", 3, "CheckFileMD5 file sizes add up to 7, uiDataLen = 6\n"},
+        {"claims one byte less", 1, "CheckFileMD5 file sizes add up to 5, uiDataLen = 6\n"},
+    };
+    for (const auto& [what, sizeOfB, line] : cases) {
+        PackSpec layout;
+        layout.entries = {{"a", 4, "aaaa", ""}, {"b", 4, "bb", ""}};
+        std::string body = BuildBody(layout);
+        Put32(body, 64 + 200, sizeOfB);
+        WriteFile(dir / "p", body + Md5Of(body) + "tail");
+        LogRecorder log;
+        EXPECT_EQ(DecUpdatePack((dir / "p").c_str(), Out().c_str()), 2) << what;
+        EXPECT_EQ(log.All(), line) << what;
+        EXPECT_TRUE(DirNames(Out()).empty()) << what;
+        EXPECT_EQ(BinUpdateAppFileType((dir / "p").c_str(), Out().c_str(), "r.bin"), 2) << what;
+    }
+}
+
+// The second entry of a name would replace the first without a word.
+TEST_F(DecUpdatePackTest, SecondEntryOfANameIsRefusedWithResult4) {
     PackSpec layout;
-    layout.entries = {{"a", 4, "aaaa", ""}, {"b", 4, "bb", ""}};
-    std::string body = BuildBody(layout);
-    Put32(body, 64 + 200, 0xFFFFFF00u);  // "b" claims almost 4 GiB
-    WriteFile(dir / "p", body + Md5Of(body) + "tail");
+    layout.entries = {{"uImage", 2, "first", ""},
+                      {"x", 4, "x", ""},
+                      {"uImage", 2, "second", ""},
+                      {"after", 4, "a", ""}};
     LogRecorder log;
-    EXPECT_EQ(DecUpdatePack((dir / "p").c_str(), Out().c_str()), 6);
-    EXPECT_EQ(ReadFile(dir / "out/a"), "aaaa");
-    // what follows the data is the digest and the tail, and then the file ends
-    EXPECT_EQ(ReadFile(dir / "out/b"), "bb" + Md5Of(body) + "tail");
-    EXPECT_TRUE(
-        log.Has("DecUpdatePack DecUpdatePack fread file b failed ! read len 22,need len -256\n"))
+    EXPECT_EQ(Unpack(layout), 4);
+    EXPECT_TRUE(log.Has("DecUpdatePack DecUpdatePack duplicate file name:\"uImage\"\n"))
         << log.All();
+    EXPECT_EQ(DirNames(Out()), (std::vector<std::string>{"uImage", "x"}));
+    EXPECT_EQ(ReadFile(dir / "out/uImage"), "first");
+}
+
+// Outputs are written under a temporary name and renamed into place: a hard
+// link planted under an output's name keeps the foreign file's content, and
+// nothing temporary stays behind.
+TEST_F(DecUpdatePackTest, PlantedHardLinksAreReplacedNotWrittenThrough) {
+    WriteFile(dir / "foreign", "foreign content");
+    ASSERT_EQ(::link((dir / "foreign").c_str(), (dir / "out/uImage").c_str()), 0);
+    ASSERT_EQ(::link((dir / "foreign").c_str(), (dir / "out/r.bin").c_str()), 0);
+    PackSpec layout;
+    layout.entries = {{"uImage", 2, "kernel", ""}, {"a.jffs2", 1, "app", ""}};
+    EXPECT_EQ(Unpack(layout), 0);
+    EXPECT_EQ(ReadFile(dir / "out/uImage"), "kernel");
+    EXPECT_EQ(BinUpdateAppFileType((dir / "p").c_str(), Out().c_str(), "r.bin"), 0);
+    EXPECT_TRUE(Verifies(dir / "out/r.bin"));
+    EXPECT_EQ(ReadFile(dir / "foreign"), "foreign content");
+    EXPECT_EQ(DirNames(Out()), (std::vector<std::string>{"a.jffs2", "r.bin", "uImage"}));
+}
+
+// A failed write leaves neither a torn file under the entry's name nor a
+// temporary one.
+TEST_F(DecUpdatePackTest, OutputThatCannotBeReplacedLeavesNoTemporaryFile) {
+    fs::create_directory(dir.path() / "out" / "uImage");  // a folder of the entry's name
+    PackSpec layout;
+    layout.entries = {{"x", 4, "x", ""}, {"uImage", 2, "kernel", ""}};
+    EXPECT_EQ(Unpack(layout), 5);
+    EXPECT_EQ(DirNames(Out()), (std::vector<std::string>{"uImage", "x"}));
+    EXPECT_TRUE(fs::is_directory(dir.path() / "out" / "uImage"));
+    EXPECT_EQ(BinUpdateAppFileType((dir / "p").c_str(), Out().c_str(), "uImage"), 5);
+    EXPECT_EQ(DirNames(Out()), (std::vector<std::string>{"uImage", "x"}));
 }
 
 // Hostile tables with a correct digest: every reader must end cleanly, inside

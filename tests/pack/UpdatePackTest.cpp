@@ -111,7 +111,9 @@ TEST(UpdatePack, NameRulesAreExactAndCaseSensitive) {
 TEST(UpdatePack, DuplicateRolesFailBeforeAnyPackExists) {
     TempDir dir;
     fs::create_directory(dir.path() / "b");
-    for (const char* n : {"uImage", "rootfs.cramfs", "x.yaffs2", "y.yaffs2"}) {
+    for (const std::string& n :
+         std::vector<std::string>{"uImage", "rootfs.cramfs", "x.yaffs2", "y.yaffs2", "notes",
+                                  std::string(128, 'n') + "1", std::string(128, 'n') + "2"}) {
         WriteFile(dir / n, "1");
         WriteFile((dir.path() / "b" / n).string(), "2");
     }
@@ -127,6 +129,13 @@ TEST(UpdatePack, DuplicateRolesFailBeforeAnyPackExists) {
          7,
          "UpdatePack already have FS file  rootfs.cramfs!!\n"},
         {{dir / "x.yaffs2", dir / "y.yaffs2"}, 8, "UpdatePack already have APP file  y.yaffs2!!\n"},
+        // any other name twice: no reader could unpack both
+        {{dir / "notes", b + "/notes"},
+         PACK_E_DUPLICATE_NAME,
+         "UpdatePack already have file  notes!!\n"},
+        {{dir / (std::string(128, 'n') + "1"), b + "/" + std::string(128, 'n') + "2"},
+         PACK_E_DUPLICATE_NAME,
+         "UpdatePack already have file  " + std::string(128, 'n') + "!!\n"},
     };
     for (const Case& c : cases) {
         LogRecorder log;
@@ -216,8 +225,9 @@ TEST(UpdatePack, EmptyFileAndOtherMagicsRoundTrip) {
     }
 }
 
-// 99 entries is the readers' limit; 100 are written but never read back.
-TEST(UpdatePack, NinetyNineEntriesRoundTripAndAHundredDoNot) {
+// 99 entries is the readers' limit; a pack of 100 could never be read back,
+// so it is refused before anything is written.
+TEST(UpdatePack, NinetyNineEntriesRoundTripAndAHundredAreRefused) {
     TempDir dir;
     std::vector<std::string> paths;
     for (int i = 0; i < 100; ++i) {
@@ -234,8 +244,13 @@ TEST(UpdatePack, NinetyNineEntriesRoundTripAndAHundredDoNot) {
                   Bytes(static_cast<std::size_t>(i), static_cast<std::uint32_t>(i)));
     }
     LogRecorder log;
-    ASSERT_EQ(Pack(paths, dir / "p100"), 0);
-    tPackHead head{};
-    EXPECT_FALSE(CheckFileMD5((dir / "p100").c_str(), &head));
-    EXPECT_TRUE(log.Has("CheckFileMD5 tPackHead.uifileNum = 100\n"));
+    EXPECT_EQ(Pack(paths, dir / "p100"), PACK_E_FILE_COUNT);
+    EXPECT_EQ(log.All(), "UpdatePack 100 files cannot be read back from a pack (1 to 99)!!\n");
+    EXPECT_FALSE(fs::exists(dir / "p100"));
+    log.Clear();
+    PackPathSlot unused[1] = {};
+    tPackHead none = Head(0);
+    EXPECT_EQ(UpdatePack(unused, (dir / "p0").c_str(), &none, 0), PACK_E_FILE_COUNT);
+    EXPECT_EQ(log.All(), "UpdatePack 0 files cannot be read back from a pack (1 to 99)!!\n");
+    EXPECT_FALSE(fs::exists(dir / "p0"));
 }

@@ -108,6 +108,34 @@ TEST_F(PackToolTest, ExitCodesFollowTheRoutines) {
     EXPECT_EQ(Tool({"retype", dir / "bad.bin", dir.path().string(), "x"}).exit, 2);
 }
 
+// An unpack that cannot write says why instead of only exiting 5; a pack
+// that no reader would accept is not written.
+TEST_F(PackToolTest, RefusalsSayWhy) {
+    ASSERT_EQ(Tool({"create", dir / "p.bin", dir / "uImage"}).exit, 0);
+    const struct {
+        std::string dir;
+        std::string says;
+    } cases[] = {
+        {dir / "missing", "quorvane-pack: cannot unpack into " + (dir / "missing") +
+                              ": No such file or directory\n"},
+        {dir / "uImage",
+         "quorvane-pack: cannot unpack into " + (dir / "uImage") + ": not a folder\n"},
+    };
+    for (const auto& c : cases) {
+        const ToolRun r = Tool({"unpack", dir / "p.bin", c.dir});
+        EXPECT_EQ(r.exit, 5) << c.dir;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    }
+    std::vector<std::string> args = {"create", dir / "many.bin"};
+    for (int i = 0; i < 100; ++i) {
+        args.push_back(dir / "rootfs.cramfs");
+    }
+    const ToolRun r = Tool(args);
+    EXPECT_EQ(r.exit, 11);
+    EXPECT_EQ(r.err, "UpdatePack 100 files cannot be read back from a pack (1 to 99)!!\n");
+    EXPECT_FALSE(fs::exists(dir / "many.bin"));
+}
+
 TEST_F(PackToolTest, UsageErrorsExit64) {
     const std::vector<std::vector<std::string>> bad = {
         {},

@@ -1,6 +1,9 @@
 // quorvane-pack: the update pack routines from the command line, for firmware
 // engineers and for tests. Diagnostics go to stderr, results to stdout.
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -245,7 +248,26 @@ int Unpack(const Args& a) {
     if (a.positional.size() != 2) {
         return Usage("unpack needs PACK and DIR");
     }
-    return DecUpdatePack(a.positional[0].c_str(), a.positional[1].c_str());
+    const std::string& dir = a.positional[1];
+    const int rc = DecUpdatePack(a.positional[0].c_str(), dir.c_str());
+    if (rc == 5) {
+        // The routine does not say why an output could not be created; the
+        // usual reason is the folder itself.
+        struct stat st {};
+        if (::stat(dir.c_str(), &st) != 0) {
+            std::cerr << "quorvane-pack: cannot unpack into " << dir << ": " << std::strerror(errno)
+                      << "\n";
+        } else if (!S_ISDIR(st.st_mode)) {
+            std::cerr << "quorvane-pack: cannot unpack into " << dir << ": not a folder\n";
+        } else if (::access(dir.c_str(), W_OK | X_OK) != 0) {
+            std::cerr << "quorvane-pack: cannot unpack into " << dir << ": " << std::strerror(errno)
+                      << "\n";
+        } else {
+            std::cerr << "quorvane-pack: a file could not be written into " << dir
+                      << " (a folder or link of its name, or a full disk)\n";
+        }
+    }
+    return rc;
 }
 
 int Retype(const Args& a) {

@@ -31,7 +31,8 @@ uint32_t RandomTxid() {
 }
 
 bool Discover(const NetConfig& config, const std::function<void(const tNetDeviceInfo&)>& onDevice,
-              DiscoveryStats* stats, std::string* error) {
+              DiscoveryStats* stats, std::string* error, int maxCameras,
+              const std::function<void()>& onLimit) {
     DiscoveryStats local;
     DiscoveryStats& st = stats ? *stats : local;
     st = {};
@@ -148,6 +149,12 @@ bool Discover(const NetConfig& config, const std::function<void(const tNetDevice
         }
         Mac mac{};
         std::copy(std::begin(info->ucMac), std::end(info->ucMac), mac.begin());
+        if (st.cameras >= maxCameras && !seen.contains(mac)) {
+            if (st.beyondLimit++ == 0 && onLimit) {
+                onLimit();
+            }
+            continue;
+        }
         if (!seen.insert(mac).second) {
             ++st.duplicates;
             continue;

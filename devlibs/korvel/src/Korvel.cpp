@@ -170,7 +170,12 @@ KORVEL_API int Net_FindDevice(NetFindDeviceCallback callback, void* user) {
             }
             callback(&info, user);
         },
-        &stats, &error);
+        &stats, &error, wire::kMaxCamerasPerSearch,
+        [] {
+            korvel::Logf(
+                "Korvel: search reached its limit of %d cameras; further answers are not kept",
+                wire::kMaxCamerasPerSearch);
+        });
     if (!ok) {
         korvel::LogLine("Korvel: search failed: " + error);
         return KORVEL_E_IO;
@@ -184,9 +189,9 @@ KORVEL_API int Net_FindDevice(NetFindDeviceCallback callback, void* user) {
     }
     korvel::Logf(
         "Korvel: search found %d cameras in %ld ms (%d probes, %d answers, %d "
-        "repeated, %d dropped)",
+        "repeated, %d dropped, %d past the limit)",
         stats.cameras, stats.elapsedMs, stats.probesSent, stats.datagrams, stats.duplicates,
-        stats.dropped);
+        stats.dropped, stats.beyondLimit);
     return KORVEL_OK;
 }
 

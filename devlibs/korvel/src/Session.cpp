@@ -186,6 +186,7 @@ int Session::fail(int code) {
     socket_.close(ignored);
     decoder_.reset();
     inStart_ = inEnd_ = 0;
+    held_ = -1;
     return code;
 }
 
@@ -253,12 +254,65 @@ int Session::writeAll(const std::vector<asio::const_buffer>& buffers, Duration t
     return KORVEL_OK;
 }
 
+void Session::skipUnknown() {
+    if (!unknownLogged_) {
+        unknownLogged_ = true;
+        Logf("Korvel: camera %s sent a message of unknown type 0x%02X; skipped", peer_.c_str(),
+             decoder_.header().type);
+    }
+}
+
+bool Session::frameArrived() {
+    for (;;) {
+        if (inStart_ == inEnd_) {
+            asio::error_code ec;
+            if (socket_.available(ec) == 0 || ec) {
+                return false;
+            }
+            socket_.non_blocking(true, ec);
+            const size_t n = socket_.read_some(asio::buffer(inbuf_), ec);
+            asio::error_code ignored;
+            socket_.non_blocking(false, ignored);
+            if (ec || n == 0) {
+                return true;  // readFrame sees the closed or broken link itself
+            }
+            inStart_ = 0;
+            inEnd_ = n;
+        }
+        const auto step = decoder_.put({inbuf_.data() + inStart_, inEnd_ - inStart_});
+        inStart_ += step.consumed;
+        if (step.result == wire::Decoder::Result::Message) {
+            if (!wire::IsKnownType(decoder_.header().type)) {
+                skipUnknown();
+                continue;
+            }
+            held_ = KORVEL_OK;
+            return true;
+        }
+        if (step.result == wire::Decoder::Result::Error) {
+            Logf("Korvel: malformed data from camera %s: %s", peer_.c_str(),
+                 decoder_.error().c_str());
+            held_ = KORVEL_E_PROTOCOL;
+            return true;
+        }
+    }
+}
+
 int Session::readFrame(SteadyClock::time_point deadline) {
+    if (held_ != -1) {
+        const int rc = held_;
+        held_ = -1;
+        return rc == KORVEL_OK ? rc : fail(rc);
+    }
     for (;;) {
         if (inStart_ < inEnd_) {
             const auto step = decoder_.put({inbuf_.data() + inStart_, inEnd_ - inStart_});
             inStart_ += step.consumed;
             if (step.result == wire::Decoder::Result::Message) {
+                if (!wire::IsKnownType(decoder_.header().type)) {
+                    skipUnknown();
+                    continue;
+                }
                 return KORVEL_OK;
             }
             if (step.result == wire::Decoder::Result::Error) {
@@ -515,8 +569,7 @@ int Session::fileUpdate(uint16_t upgradeType, const std::string& path, Duration 
             return rc;
         }
         sent += got;
-        asio::error_code ec;
-        if (socket_.available(ec) > 0 || inStart_ < inEnd_) {
+        if (frameArrived()) {
             return earlyVerdict(timeout);
         }
     }

@@ -43,8 +43,14 @@ class Session {
     const std::string& peer() const { return peer_; }
 
   private:
-    // Outcome of waiting for one frame.
+    // Outcome of waiting for one frame. Frames of types this library does not
+    // know are skipped, so that a newer camera's messages need no new version.
     int readFrame(std::chrono::steady_clock::time_point deadline);
+    // Takes what has arrived during a stream without waiting: true when a
+    // frame for readFrame (or garbage) is there, false when nothing is or
+    // only frames of unknown types were, which are skipped.
+    bool frameArrived();
+    void skipUnknown();
     int writeAll(const std::vector<asio::const_buffer>& buffers, Duration timeout);
     // Runs the io_context until the pending operation has finished or the time is
     // up; at time-up the socket is closed, which ends the operation.
@@ -58,6 +64,8 @@ class Session {
     std::vector<uint8_t> inbuf_ = std::vector<uint8_t>(64 * 1024);
     size_t inStart_ = 0;
     size_t inEnd_ = 0;
+    int held_ = -1;  // outcome of a frame frameArrived() took; -1: none
+    bool unknownLogged_ = false;
     uint32_t txid_ = 0;
     tNetDeviceInfo hello_{};
     std::string peer_;

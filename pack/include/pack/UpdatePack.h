@@ -70,10 +70,18 @@ static_assert(offsetof(tPackFileInfo, szFilePath) == 136);
 
 using PackPathSlot = char[PACK_PATH_SLOT];
 
+// UpdatePack's result for a file count that no reader accepts (0, or more
+// than PACK_MAX_FILES); nothing is written.
+inline constexpr int PACK_E_FILE_COUNT = 11;
+// UpdatePack's result for a second file of one name (after the cut to 128
+// bytes) other than the kernel, file-system and application roles, which keep
+// their codes 6, 7 and 8: no reader could unpack both. Nothing is written.
+inline constexpr int PACK_E_DUPLICATE_NAME = 12;
+
 // Writes a pack at packPath from `count` source files. pHead carries the
 // caller's uiPackMagic, uifileNum (must equal count) and PackType; uiDataLen is
 // filled in here. The application image is moved to the last table entry and
-// its slot in `paths` is swapped to match. 0 on success, 1..10 on failure.
+// its slot in `paths` is swapped to match. 0 on success, 1..12 on failure.
 int UpdatePack(PackPathSlot* paths, const char* packPath, tPackHead* pHead, int count);
 
 // Reads and verifies a pack. On success fills *pHead and returns its file

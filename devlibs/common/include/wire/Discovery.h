@@ -10,12 +10,18 @@
 
 namespace wire {
 
+// Cameras one search reports at most. Every camera costs the caller a record
+// and a row; a host posing as tens of thousands of cameras must not take the
+// tool's memory. Further cameras are counted, not reported.
+inline constexpr int kMaxCamerasPerSearch = 10000;
+
 struct DiscoveryStats {
     int probesSent = 0;
     int datagrams = 0;   // everything that arrived
     int dropped = 0;     // malformed, wrong type, stale search or bad record version
     int duplicates = 0;  // answers from cameras already reported
     int cameras = 0;
+    int beyondLimit = 0;  // answers from cameras past the limit, not reported
     long elapsedMs = 0;
 };
 
@@ -23,8 +29,11 @@ struct DiscoveryStats {
 // calling thread, one call after another; every call has returned when this returns.
 // Text fields of the record are NUL-terminated before the call. Returns false and
 // fills `error` when no socket could be opened or no probe could be sent.
+// At most `maxCameras` are reported; `onLimit`, when given, is called once, at
+// the first answer past the limit.
 bool Discover(const NetConfig& config, const std::function<void(const tNetDeviceInfo&)>& onDevice,
-              DiscoveryStats* stats, std::string* error);
+              DiscoveryStats* stats, std::string* error, int maxCameras = kMaxCamerasPerSearch,
+              const std::function<void()>& onLimit = {});
 
 // Forces NUL terminators into every text field of a received record.
 void TerminateTexts(tNetDeviceInfo& info);
