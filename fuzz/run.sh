@@ -15,7 +15,13 @@ build=${2:-}
 shift $(( $# >= 2 ? 2 : 1 ))
 if [[ -z $build ]]; then
   build=$root/build/fuzz
-  (cd "$root" && cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j "$(nproc)" >/dev/null)
+  log=$(mktemp)
+  if ! (cd "$root" && cmake --preset fuzz && cmake --build --preset fuzz -j "$(nproc)") >"$log" 2>&1; then
+    cat "$log" >&2
+    rm -f "$log"
+    exit 1
+  fi
+  rm -f "$log"
 fi
 targets=("$@")
 if ((${#targets[@]} == 0)); then

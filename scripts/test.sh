@@ -19,6 +19,14 @@ for preset in dev asan; do
   ctest --preset "$preset" -j "$jobs"
 done
 
+# Every fuzz target for a short while (clang, libFuzzer, ASan + UBSan). A
+# finding fails the run and is kept in fuzz/regressions, which the ctest runs
+# above replay from then on.
+echo "== fuzz: every target for 10 s"
+fuzz_started=$(date +%s)
+bash fuzz/run.sh 10
+echo "fuzz: $(($(date +%s) - fuzz_started)) s with the build"
+
 # The engine is where threads meet: its tests also run under ThreadSanitizer.
 # This build has the GUI switched off, so building the console front end here
 # also shows that the dialog logic needs no GUI toolkit.
