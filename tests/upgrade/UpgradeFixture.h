@@ -24,8 +24,12 @@ using packtest::Entry;
 inline Entry App(const std::string& name, std::uint32_t seed = 1) {
     return {name, PACK_FILE_APP, packtest::Bytes(300 + seed, seed), ""};
 }
-inline Entry Kernel() { return {"uImage", PACK_FILE_KERNEL, packtest::Bytes(500, 7), ""}; }
-inline Entry RootFs() { return {"rootfs.cramfs", PACK_FILE_FS, packtest::Bytes(400, 8), ""}; }
+inline Entry Kernel() {
+    return {"uImage", PACK_FILE_KERNEL, packtest::Bytes(500, 7), ""};
+}
+inline Entry RootFs() {
+    return {"rootfs.cramfs", PACK_FILE_FS, packtest::Bytes(400, 8), ""};
+}
 
 class UpgradeFixture : public ::testing::Test {
   protected:
@@ -51,9 +55,7 @@ class UpgradeFixture : public ::testing::Test {
         upgrade::RequestEnv env;
         env.showMessage = [this](const std::string& text) { messages_.push_back(text); };
         env.netLog = [this](const std::string& line) { log_.push_back(line); };
-        env.clock = [this] {
-            return platform::LocalTime{2026, 12, 8, 9, 30, 5, ms_++ % 1000};
-        };
+        env.clock = [this] { return platform::LocalTime{2026, 12, 8, 9, 30, 5, ms_++ % 1000}; };
         req_ = std::make_unique<upgrade::CUpgradeRequest>(env);
     }
 

@@ -33,11 +33,10 @@ TEST(VersionKeyTest, KeysAndTheirTwoNumbers) {
         bool ok;
         int major, minor;
     };
-    for (const Parse& p : {Parse{"2.3", true, 2, 3}, Parse{" 2. 3", true, 2, 3},
-                           Parse{"-1.+2", true, -1, 2}, Parse{"2.3.4", true, 2, 3},
-                           Parse{"2 .3", false, 0, 0}, Parse{"a.1", false, 0, 0},
-                           Parse{"2", false, 0, 0}, Parse{"2.", false, 0, 0},
-                           Parse{"99999999999.1", false, 0, 0}}) {
+    for (const Parse& p :
+         {Parse{"2.3", true, 2, 3}, Parse{" 2. 3", true, 2, 3}, Parse{"-1.+2", true, -1, 2},
+          Parse{"2.3.4", true, 2, 3}, Parse{"2 .3", false, 0, 0}, Parse{"a.1", false, 0, 0},
+          Parse{"2", false, 0, 0}, Parse{"2.", false, 0, 0}, Parse{"99999999999.1", false, 0, 0}}) {
         int major = 0;
         int minor = 0;
         ASSERT_EQ(upgrade::ParseVersionKey(p.key, major, minor), p.ok) << p.key;
@@ -62,16 +61,22 @@ TEST_F(RequestTest, TheFirstCameraThatDiffersDecides) {
          GroupResult::Ok,
          {"h1", "h2"},
          nullptr},
-        {{{"T", "1.2.3_A", "h1"}, {"T", "1.3.0_A", "h1"}}, GroupResult::MixedVersions, {"h1"},
+        {{{"T", "1.2.3_A", "h1"}, {"T", "1.3.0_A", "h1"}},
+         GroupResult::MixedVersions,
+         {"h1"},
          "不能同时选择2种不同版本的相机进行升级！"},
-        {{{"T", "1.2.3_A", "h1"}, {"U", "1.3.0_A", "h1"}}, GroupResult::MixedTypes, {"h1"},
+        {{{"T", "1.2.3_A", "h1"}, {"U", "1.3.0_A", "h1"}},
+         GroupResult::MixedTypes,
+         {"h1"},
          "不能同时选择2种不同类型的相机进行升级！"},
         {{{"T", "1.2.3_A", "h1"}, {"T", "1.3.0_A", "h1"}, {"U", "1.2.3_A", "h1"}},
          GroupResult::MixedVersions,
          {"h1"},
          "不能同时选择2种不同版本的相机进行升级！"},
         // A camera without a type never restarts the group for the next one.
-        {{{"", "1.2.3_A", "h1"}, {"T", "1.2.3_A", "h1"}}, GroupResult::MixedTypes, {"h1"},
+        {{{"", "1.2.3_A", "h1"}, {"T", "1.2.3_A", "h1"}},
+         GroupResult::MixedTypes,
+         {"h1"},
          "不能同时选择2种不同类型的相机进行升级！"},
         {{{"", "1.2.3_A", "h1"}, {"", "1.2.3_A", "h1"}}, GroupResult::Ok, {"h1"}, nullptr},
         {{}, GroupResult::NoneTicked, {}, "你没有选择相机"},
@@ -171,12 +176,12 @@ TEST_F(RequestTest, SinglePackModelRulesAndTheWorkspaceOfARefusal) {
         std::string app;
         bool ok;
     };
-    for (const Case& c : {Case{"KQM-RVT3305", "x_KQM-RVT7705.jffs2", true},
-                          Case{"KQM-RVT7705", "x_KQM-RVT3305.jffs2", true},
-                          Case{"LWZ484-MOE", "x_LWZ484-SOE.jffs2", true},
-                          Case{"LWZ484-SOE", "x_LWZ484-MOE.jffs2", false},
-                          Case{"qzt12a", "x_QZTn2a.jffs2", true},
-                          Case{"kqm-rvt3305", "x_KQM-RVT3305.jffs2", false}}) {
+    for (const Case& c :
+         {Case{"KQM-RVT3305", "x_KQM-RVT7705.jffs2", true},
+          Case{"KQM-RVT7705", "x_KQM-RVT3305.jffs2", true},
+          Case{"LWZ484-MOE", "x_LWZ484-SOE.jffs2", true},
+          Case{"LWZ484-SOE", "x_LWZ484-MOE.jffs2", false}, Case{"qzt12a", "x_QZTn2a.jffs2", true},
+          Case{"kqm-rvt3305", "x_KQM-RVT3305.jffs2", false}}) {
         const std::string pack = WritePack("p.bin", {Kernel(), App(c.app), App("y_Z.jffs2", 3)});
         messages_.clear();
         log_.clear();
@@ -231,8 +236,8 @@ TEST_F(MultiTest, EachHardwareVersionGetsThePackComposedForIt) {
         const std::string* file = req_->FileFor(h);
         ASSERT_NE(file, nullptr);
         const auto names = EntryNames(*file);
-        EXPECT_EQ(names, (std::vector<std::string>{"rootfs.cramfs", "uImage",
-                                                   Image(h.substr(0, 3))}))
+        EXPECT_EQ(names,
+                  (std::vector<std::string>{"rootfs.cramfs", "uImage", Image(h.substr(0, 3))}))
             << h;
     }
     EXPECT_EQ(req_->FileIndex(), (std::vector<int>{2, 0, 1}));
@@ -260,10 +265,16 @@ TEST_F(MultiTest, RefusalsSayWhyAndLeaveNoWorkspace) {
     const char* tooFewLog = "解析BIN文件发现业务软件数量和勾选的设备数量不等，不支持升级！\n";
     const std::vector<Case> cases = {
         // Two images for 101 do not make up for the missing one of 102.
-        {{App(Image("101")), App("b" + Image("101")), App(Image("103"))}, false, "2.3.1_x",
-         tooFew, tooFewLog},
-        {{App(Image("101")), App("b" + Image("101")), App(Image("103"))}, true, "2.3.1_x",
-         tooFew, tooFewLog},
+        {{App(Image("101")), App("b" + Image("101")), App(Image("103"))},
+         false,
+         "2.3.1_x",
+         tooFew,
+         tooFewLog},
+        {{App(Image("101")), App("b" + Image("101")), App(Image("103"))},
+         true,
+         "2.3.1_x",
+         tooFew,
+         tooFewLog},
         // One image whose code fits every version is bound to the first only.
         {{App(Image("10#"))}, true, "2.3.1_x", tooFew, tooFewLog},
         {{Kernel(), RootFs()}, false, "2.3.1_x", "解析BIN文件未成功", "解析BIN文件未成功\n"},
@@ -289,7 +300,8 @@ TEST_F(MultiTest, RefusalsSayWhyAndLeaveNoWorkspace) {
 
 TEST_F(MultiTest, VersionKeyZeroTakesTheThreeAndSixTags) {
     const std::string pack = WritePack(
-        "m.bin", {App(Image("101", "2.3")), App(Image("101", "2.6"), 2), App(Image("101", "2.5"), 3)},
+        "m.bin",
+        {App(Image("101", "2.3")), App(Image("101", "2.6"), 2), App(Image("101", "2.5"), 3)},
         PACK_MAGIC_MULTI);
     Tick({"101"}, kType, "2.0.9_x");
     ASSERT_TRUE(req_->PrepareUpgradeFile(pack, false));
@@ -299,10 +311,9 @@ TEST_F(MultiTest, VersionKeyZeroTakesTheThreeAndSixTags) {
 
 TEST_F(MultiTest, AComposedPackOverTheLimitIsRefusedWithItsSize) {
     const std::size_t big = UPGRADE_FILE_SIZE_LIMIT - 300;
-    const std::string pack =
-        WritePack("m.bin", {{"uImage", PACK_FILE_KERNEL, std::string(big, 'k'), ""},
-                            App(Image("101"))},
-                  PACK_MAGIC_MULTI);
+    const std::string pack = WritePack(
+        "m.bin", {{"uImage", PACK_FILE_KERNEL, std::string(big, 'k'), ""}, App(Image("101"))},
+        PACK_MAGIC_MULTI);
     Tick({"101"});
     EXPECT_FALSE(req_->PrepareUpgradeFile(pack, false));
     EXPECT_EQ(messages_, std::vector<std::string>{"BIN文件大小不符合"});
@@ -314,8 +325,8 @@ TEST_F(MultiTest, AComposedPackOverTheLimitIsRefusedWithItsSize) {
 TEST_F(MultiTest, ABundleServesEachVersionFromItsInnerPack) {
     const std::string a = WritePack("pack_YJ101_.bin", {Kernel(), App(Image("101"), 1)});
     const std::string c = WritePack("pack_YJ103_.bin", {Kernel(), App(Image("103"), 3)});
-    const std::string multi = WritePack("pack_YJ102_.bin", {RootFs(), App(Image("102"), 2)},
-                                        PACK_MAGIC_MULTI);
+    const std::string multi =
+        WritePack("pack_YJ102_.bin", {RootFs(), App(Image("102"), 2)}, PACK_MAGIC_MULTI);
     const auto file = [](const std::string& p) {
         return Entry{fs::path(p).filename().string(), PACK_FILE_OTHER, packtest::ReadFile(p), ""};
     };
@@ -326,8 +337,8 @@ TEST_F(MultiTest, ABundleServesEachVersionFromItsInnerPack) {
     // without a file although 103x gets one later.
     Tick(hw_);
     EXPECT_FALSE(req_->PrepareUpgradeFile(bundle, false));
-    EXPECT_EQ(messages_, std::vector<std::string>{
-                             "此bin包包含的业务软件与硬件版本数量不匹配，不支持升级！"});
+    EXPECT_EQ(messages_,
+              std::vector<std::string>{"此bin包包含的业务软件与硬件版本数量不匹配，不支持升级！"});
 
     Tick({"103x", "101x"});
     messages_.clear();

@@ -51,7 +51,8 @@ bool CUpgradeRequest::ListSorted(const std::string& dir, std::vector<std::string
     }
     std::vector<std::size_t> order(n.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return n[a] < n[b]; });
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return n[a] < n[b]; });
     names.clear();
     paths.clear();
     for (std::size_t i : order) {
