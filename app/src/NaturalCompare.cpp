@@ -45,6 +45,13 @@ char32_t Decode(std::string_view s, std::size_t& pos) {
         }
         cp = (cp << 6) | (b & 0x3Fu);
     }
+    // An overlong form is malformed too: decoded, C0 B0 would be a digit that
+    // the number runs never see, and the order would go round in circles.
+    static constexpr char32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kShortest[len]) {
+        ++pos;
+        return b0;
+    }
     pos += len;
     return cp;
 }

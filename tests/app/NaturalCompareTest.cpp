@@ -39,7 +39,9 @@ INSTANTIATE_TEST_SUITE_P(
         Ordered{"_", "0"}, Ordered{"-1", "1"}, Ordered{"9", "a"}, Ordered{"Z", "中"},
         Ordered{"z", "é"}, Ordered{"中", "文"}, Ordered{".", "~"},
         // letters without regard to case
-        Ordered{"abc", "ABD"}, Ordered{"ABC", "abd"}, Ordered{"Ipc-A", "ipc-b"}));
+        Ordered{"abc", "ABD"}, Ordered{"ABC", "abd"}, Ordered{"Ipc-A", "ipc-b"},
+        // an overlong form (C0 B0 for "0") is malformed, not a digit or a letter
+        Ordered{"9", "\xC0\xB0"}, Ordered{"z", "\xC1\x81"}, Ordered{"z", "\xE0\x80\xB0"}));
 
 TEST(NaturalCompare, EqualTexts) {
     const std::vector<std::pair<std::string, std::string>> pairs{
@@ -47,6 +49,24 @@ TEST(NaturalCompare, EqualTexts) {
     for (const auto& [a, b] : pairs) {
         EXPECT_EQ(app::NaturalCompare(a, b), 0) << a << " = " << b;
         EXPECT_EQ(app::NaturalCompare(b, a), 0) << b << " = " << a;
+    }
+}
+
+// Found by fuzz/natural_compare (kept in fuzz/regressions): an overlong "0"
+// made three names sort in a circle.
+TEST(NaturalCompare, OverlongFormsKeepTheOrderTransitive) {
+    const std::string t[] = {std::string("0\x8B"
+                                         "0v",
+                                         4),
+                             std::string("\xC0\xB0T", 3), std::string("00\x8B\xC6\xBC", 5)};
+    for (const auto& a : t) {
+        for (const auto& b : t) {
+            for (const auto& c : t) {
+                if (app::NaturalCompare(a, b) < 0 && app::NaturalCompare(b, c) < 0) {
+                    EXPECT_LT(app::NaturalCompare(a, c), 0);
+                }
+            }
+        }
     }
 }
 
