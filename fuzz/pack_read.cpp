@@ -5,14 +5,16 @@
 // data get past the digest and reach the unpacking.
 // Properties: a pack that verifies has sizes that add up to uiDataLen; an
 // unpack that succeeds wrote every entry with exactly its bytes; verify and
-// unpack agree; nothing is ever created outside the output folder and no
-// temporary file stays; a re-typed copy verifies and differs only in the
+// unpack agree; unpacking again over the outputs gives the same files;
+// nothing is ever created outside the output folder and no temporary file
+// stays; a re-typed copy verifies and differs only in the
 // re-typed codes.
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <set>
 
 #include "FuzzUtil.h"
@@ -92,6 +94,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(written.empty());
     }
     FUZZ_CHECK(qvfuzz::ListDir(s.Dir()) == (std::vector<std::string>{"out", "p"}));
+    // Unpacking again replaces the old outputs (their files are reused) with
+    // the same result.
+    std::map<std::string, std::string> first;
+    for (const std::string& name : written) {
+        first[name] = ReadAll(out + "/" + name);
+    }
+    FUZZ_CHECK(DecUpdatePack(packPath.c_str(), out.c_str()) == rc);
+    FUZZ_CHECK(qvfuzz::ListDir(out) == written);
+    for (const auto& [name, bytes] : first) {
+        FUZZ_CHECK(ReadAll(out + "/" + name) == bytes);
+    }
 
     // The re-typed copy goes to a folder of its own, so that it cannot meet
     // an unpacked entry of its name.

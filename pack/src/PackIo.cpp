@@ -80,15 +80,62 @@ Fd CreateForWriting(const std::string& path, bool noFollow) {
     return fd;
 }
 
-Fd CreateTempBeside(const std::string& finalPath, std::string* tempPath) {
+namespace {
+
+std::string TempNameBeside(const std::string& finalPath) {
     static std::atomic<std::uint64_t> counter{std::random_device{}()};
     const std::size_t slash = finalPath.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : finalPath.substr(0, slash);
+    char name[64];
+    std::snprintf(name, sizeof name, "/.qv-part-%d-%016llx", static_cast<int>(::getpid()),
+                  static_cast<unsigned long long>(counter.fetch_add(0x9E3779B97F4A7C15ull)));
+    return dir + name;
+}
+
+// A file that is only ours: a regular file of this user with no other name.
+bool SoleOwnFile(const struct stat& st) {
+    return S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == ::geteuid();
+}
+
+// Moves an old output of ours out of its name and opens it for rewriting.
+// Rewriting pages that exist is much cheaper than freeing them and
+// allocating new ones, and the real name stays empty until the rename.
+// Anything else found under the name (a hard link into another folder, a
+// file of another user) is only moved aside and dropped, never written.
+Fd ReuseOldOutput(const std::string& finalPath, std::string* tempPath) {
+    struct stat before {};
+    if (::lstat(finalPath.c_str(), &before) != 0 || !SoleOwnFile(before)) {
+        return Fd();
+    }
+    const std::string temp = TempNameBeside(finalPath);
+    if (::rename(finalPath.c_str(), temp.c_str()) != 0) {
+        return Fd();
+    }
+    Fd fd(::open(temp.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    struct stat now {};
+    // Checked on the open file: the name may have been swapped since the lstat.
+    if (!fd.Ok() || ::fstat(fd.Get(), &now) != 0 || !SoleOwnFile(now) ||
+        now.st_dev != before.st_dev || now.st_ino != before.st_ino) {
+        (void)::unlink(temp.c_str());
+        return Fd();
+    }
+    const int flags = ::fcntl(fd.Get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        (void)::unlink(temp.c_str());
+        return Fd();
+    }
+    *tempPath = temp;
+    return fd;
+}
+
+}  // namespace
+
+Fd CreateTempBeside(const std::string& finalPath, std::string* tempPath) {
+    if (Fd old = ReuseOldOutput(finalPath, tempPath); old.Ok()) {
+        return old;
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
-        char name[64];
-        std::snprintf(name, sizeof name, "/.qv-part-%d-%016llx", static_cast<int>(::getpid()),
-                      static_cast<unsigned long long>(counter.fetch_add(0x9E3779B97F4A7C15ull)));
-        const std::string path = dir + name;
+        const std::string path = TempNameBeside(finalPath);
         Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
                      0666));
         if (fd.Ok()) {

@@ -47,10 +47,13 @@ Fd OpenRegularForReading(const std::string& path);
 // than followed. Anything but a regular file (a FIFO, a device) is refused.
 Fd CreateForWriting(const std::string& path, bool noFollow);
 
-// Creates a new, empty regular file with a fresh name beside `finalPath` (in
-// the same folder, so that a rename can put it in place) and stores that name
-// in *tempPath. The name begins with a dot, which folder listings skip. Never
-// opens an existing file, so nothing planted in the folder is written through.
+// Opens a file for writing under a fresh name beside `finalPath` (in the same
+// folder, so that a rename can put it in place) and stores that name in
+// *tempPath; the caller writes from the start and cuts it to length. The
+// name begins with a dot, which folder listings skip. An old output under
+// `finalPath` that is a regular file of this user with no other link is moved
+// to that name and rewritten, to reuse its pages; anything else there is
+// never written through: a new file is created instead.
 Fd CreateTempBeside(const std::string& finalPath, std::string* tempPath);
 
 // How an existing finalPath is treated by CommitTemp.

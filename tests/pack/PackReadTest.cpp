@@ -416,6 +416,20 @@ TEST_F(DecUpdatePackTest, PlantedHardLinksAreReplacedNotWrittenThrough) {
     EXPECT_EQ(DirNames(Out()), (std::vector<std::string>{"a.jffs2", "r.bin", "uImage"}));
 }
 
+// An old output of ours (one link, our own) is reused for speed: whatever
+// its length, it ends with exactly the new bytes.
+TEST_F(DecUpdatePackTest, OldOutputsAreReplacedWhateverTheirLength) {
+    WriteFile(dir / "out/uImage", std::string(5000, 'o'));
+    WriteFile(dir / "out/r.bin", "short");
+    PackSpec layout;
+    layout.entries = {{"uImage", 2, "kernel", ""}, {"a.jffs2", 1, Bytes(3000, 7), ""}};
+    EXPECT_EQ(Unpack(layout), 0);
+    EXPECT_EQ(ReadFile(dir / "out/uImage"), "kernel");
+    EXPECT_EQ(BinUpdateAppFileType((dir / "p").c_str(), Out().c_str(), "r.bin"), 0);
+    EXPECT_TRUE(Verifies(dir / "out/r.bin"));
+    EXPECT_EQ(DirNames(Out()), (std::vector<std::string>{"a.jffs2", "r.bin", "uImage"}));
+}
+
 // A failed write leaves neither a torn file under the entry's name nor a
 // temporary one.
 TEST_F(DecUpdatePackTest, OutputThatCannotBeReplacedLeavesNoTemporaryFile) {
