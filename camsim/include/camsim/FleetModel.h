@@ -37,6 +37,10 @@ struct CameraSpec {
     // Seconds between the camera's clock and the PC's local clock.
     std::int64_t clockOffset = 0;
     std::uint32_t flashMs = 0;  // time the camera takes to "flash" a file it accepted
+    // Silence after flashing: no discovery answers, no control sessions (0: none).
+    std::uint32_t rebootMs = 0;
+    // Refuses an update pack whose application entry names another hardware code.
+    bool checkHw = true;
     Faults faults;
 };
 
