@@ -380,8 +380,9 @@ void Simulator::Session::End(std::uint32_t txid, std::span<const std::uint8_t> p
     if (status != wire::Status::Ok) {
         fs::remove(u->partPath, ec);
         sim_.log_.Line("%s update rejected: %s", Who().c_str(), EscapeText(why).c_str());
-        Reply(std::move(frame));
+        // Counted before the verdict leaves: whoever reads it finds the count there.
         sim_.Verdict(cam_, false, u->name, {}, this);
+        Reply(std::move(frame));
         return;
     }
     const std::string newSw =
@@ -389,12 +390,14 @@ void Simulator::Session::End(std::uint32_t txid, std::span<const std::uint8_t> p
     sim_.log_.Line("%s update accepted: %s (%llu bytes, MD5 %s); flashing %u ms", Who().c_str(),
                    EscapeText(u->finalPath).c_str(), static_cast<unsigned long long>(res.received),
                    wire::DigestHex(md5).c_str(), cam_.model.flashMs);
-    // The verdict comes once the file is flashed; then the camera takes on its new
-    // version, after a reboot when it has a reboot time.
+    // The verdict comes once the file is flashed; the camera takes on its new
+    // version then, or at the end of its reboot when it has a reboot time.
     auto finish = [self = shared_from_this(), name = u->name, newSw,
                    frame = std::move(frame)]() mutable {
-        self->Reply(std::move(frame), self->cam_.model.rebootMs > 0 ? "camera reboots" : nullptr);
+        // The reboot (or the new version) starts before the verdict leaves, so
+        // that whoever reads the verdict finds the camera rebooting already.
         self->sim_.Verdict(self->cam_, true, name, newSw, self.get());
+        self->Reply(std::move(frame), self->cam_.model.rebootMs > 0 ? "camera reboots" : nullptr);
     };
     if (cam_.model.flashMs == 0) {
         finish();
