@@ -26,10 +26,16 @@
 
 namespace qvtest {
 
-// Cameras alike, for FleetOptions::Groups. Empty texts and unset values take the
-// fleet's (FleetOptions') own.
+// Cameras alike, for FleetOptions::Groups: FleetGroup(4, "101").noHwCheck().
+// Empty texts and unset values take the fleet's (FleetOptions') own.
 struct FleetGroup {
-    int count = 1;
+    FleetGroup(int n = 1, std::string hardware = {}) : count(n), hw(std::move(hardware)) {}
+    FleetGroup& withSw(std::string v) { return sw = std::move(v), *this; }
+    FleetGroup& withType(std::string v) { return type = std::move(v), *this; }
+    FleetGroup& withRebootMs(std::uint32_t v) { return rebootMs = v, *this; }
+    FleetGroup& noHwCheck() { return checkHw = false, *this; }
+
+    int count;
     std::string hw;
     std::string sw;
     std::string type;
