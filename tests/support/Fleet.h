@@ -47,7 +47,7 @@ struct FleetOptions {
     int count = 3;  // cameras on consecutive addresses, ignored with fleetJson
     std::string type = "QV-LPR200";
     std::string sw = "V2.1.3_20240115";
-    std::string hw = "YJ1";
+    std::string hw = "111";  // fits images named for no hardware code
     std::uint32_t flashMs = 0;
     std::uint32_t rebootMs = 0;  // camsim --reboot-ms: silence after flashing
     bool checkHw = true;         // false: camsim --no-hw-check

@@ -33,7 +33,8 @@ struct CameraSpec {
     Mac mac{};
     std::string type = "QV-LPR200";
     std::string sw = "V2.1.3_20240115";
-    std::string hw = "YJ1";
+    // "111" is the hardware code of an image named for none: such images fit.
+    std::string hw = "111";
     // Seconds between the camera's clock and the PC's local clock.
     std::int64_t clockOffset = 0;
     std::uint32_t flashMs = 0;  // time the camera takes to "flash" a file it accepted
