@@ -161,11 +161,12 @@ TEST_F(UpgradeEndToEnd, BundleForcedPackAndACameraLostMidTransfer) {
         << run.out;
     EXPECT_NE(run.out.find("[" + cams[0].mac + "] " + cams[0].ip + " 升级成功"), std::string::npos);
 
-    // Forced: a pack for another model goes as its re-typed copy.
+    // Forced: a pack for another model goes as its re-typed copy (its image is
+    // named for hardware 10#, so the cameras themselves take it).
     const std::string other =
         Pack("other.bin",
              {{"uImage", PACK_FILE_KERNEL, packtest::Bytes(20000, 5), ""},
-              {"app_OTHER.jffs2", PACK_FILE_APP, packtest::Bytes(20000, 6), ""}},
+              {"app_OTHER_YJ10#_.jffs2", PACK_FILE_APP, packtest::Bytes(20000, 6), ""}},
              PACK_MAGIC_SINGLE);
     run = Upgrade(other);
     EXPECT_EQ(run.rc, 2);
