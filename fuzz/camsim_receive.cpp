@@ -4,14 +4,15 @@
 // digest of the rest, as pack_read does; the other bits seed the cuts.
 // Properties: the verdict, the byte count and the MD5 do not depend on the
 // cuts; the MD5 is that of the whole file; a pack that the tool's own reader
-// accepts is accepted by the camera, and a pack the camera accepts has a
-// digest that holds.
+// accepts is accepted by the camera with the same file table, and a pack the
+// camera accepts has a digest that holds; judging the pack for a hardware
+// version or a new software version never reads past what arrived.
 
 #include <cstring>
 #include <fstream>
 
 #include "FuzzUtil.h"
-#include "camsim/Simulator.h"
+#include "camsim/FileReceiver.h"
 #include "pack/UpdatePack.h"
 #include "platform/Md5.h"
 
@@ -24,8 +25,7 @@ struct Verdict {
 };
 
 template <class Next>
-Verdict Receive(const std::string& file, Next next) {
-    camsim::ReceiveCheck check;
+Verdict Receive(camsim::ReceiveCheck& check, const std::string& file, Next next) {
     std::size_t at = 0;
     while (at < file.size()) {
         const std::size_t n = std::min(next(), file.size() - at);
@@ -56,8 +56,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         file += qvfuzz::Md5(file);
     }
     std::uint32_t seed = mode * 2654435761u + 7u;
-    const Verdict whole = Receive(file, [&] { return file.size(); });
-    const Verdict cut = Receive(file, [&] {
+    camsim::ReceiveCheck wholeCheck;
+    camsim::ReceiveCheck cutCheck;
+    const Verdict whole = Receive(wholeCheck, file, [&] { return file.size(); });
+    const Verdict cut = Receive(cutCheck, file, [&] {
         seed ^= seed << 13;
         seed ^= seed >> 17;
         seed ^= seed << 5;
@@ -67,6 +69,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(whole.received == file.size() && cut.received == file.size());
     FUZZ_CHECK(whole.md5 == cut.md5);
     FUZZ_CHECK(qvfuzz::Md5(file) == std::string(whole.md5.begin(), whole.md5.end()));
+    FUZZ_CHECK(wholeCheck.IsPack() == cutCheck.IsPack());
+    FUZZ_CHECK(wholeCheck.Entries().size() == cutCheck.Entries().size());
+    FUZZ_CHECK(wholeCheck.Entries().size() <= PACK_MAX_FILES);
+    // What the camera makes of the pack for its hardware and new version;
+    // hardware texts shorter than a code must not be read past their end.
+    for (const char* hw : {"1#3", "111", "1", ""}) {
+        (void)camsim::HardwareMismatch(wholeCheck, hw);
+    }
+    (void)camsim::VersionSource(wholeCheck, "file_V1.2.bin");
 
     if (!IsPackMagic(file) || file.size() < sizeof(tPackHead)) {
         FUZZ_CHECK(whole.problem.empty());
@@ -76,9 +87,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string path = s / "p";
     std::ofstream(path, std::ios::binary).write(file.data(), static_cast<long>(file.size()));
     tPackHead head{};
-    const bool toolAccepts = CheckFileMD5(path.c_str(), &head) != nullptr;
+    const auto table = CheckFileMD5(path.c_str(), &head);
+    const bool toolAccepts = table != nullptr;
     if (toolAccepts) {
         FUZZ_CHECK(whole.problem.empty());
+        // The camera keeps the table the tool reads.
+        const auto& entries = wholeCheck.Entries();
+        FUZZ_CHECK(entries.size() == head.uifileNum);
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            FUZZ_CHECK(std::memcmp(&entries[i], &table[i], sizeof(tPackFileInfo)) == 0);
+        }
     } else if (whole.problem.empty()) {
         // The camera checks the digest only; the tool also refuses a table
         // whose sizes do not add up to the data length.
