@@ -340,6 +340,9 @@ int Session::open(const std::string& ip, uint16_t port, Duration timeout) {
         return fail(rc == KORVEL_E_TIMEOUT ? rc : KORVEL_E_CONNECT);
     }
     if (int rc = readFrame(deadline); rc != KORVEL_OK) {
+        if (aborted_) {
+            return KORVEL_E_IO;
+        }
         return rc == KORVEL_E_TIMEOUT || rc == KORVEL_E_PROTOCOL ? rc : KORVEL_E_CONNECT;
     }
     if (decoder_.type() == wire::MsgType::Nak) {
