@@ -89,7 +89,8 @@ std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t 
     struct stat st {};
     if (::fstat(fd, &st) != 0 || static_cast<std::size_t>(st.st_size) > maxBytes) {
         ::close(fd);
-        Say(error, "larger than " + std::to_string(maxBytes) + " bytes");
+        Say(error, "is " + std::to_string(st.st_size) + " bytes, at most " +
+                       std::to_string(maxBytes) + " expected");
         return std::nullopt;
     }
     std::string text;
@@ -110,7 +111,7 @@ std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t 
         }
         if (text.size() + static_cast<std::size_t>(n) > maxBytes) {
             ::close(fd);
-            Say(error, "larger than " + std::to_string(maxBytes) + " bytes");
+            Say(error, "grew past " + std::to_string(maxBytes) + " bytes while being read");
             return std::nullopt;
         }
         text.append(buf, static_cast<std::size_t>(n));

@@ -2,12 +2,8 @@
 // search helper in place of the real ones.
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <csignal>
 
 #include <chrono>
 #include <cstring>
@@ -658,31 +654,6 @@ TEST_F(DialogTest, ALogThatCannotBeOpenedIsSaidOnceAndThePaneGoesOn) {
         dlg_.reset();
     }
     EXPECT_FALSE(fs::exists(dir_ / "elsewhere.log"));
-}
-
-TEST_F(DialogTest, ALineTheDiskRefusesIsSaidOnce) {
-    // In a child: RLIMIT_FSIZE applies to the whole process.
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit lim{300, 300};
-        ::setrlimit(RLIMIT_FSIZE, &lim);
-        Open();
-        for (int i = 0; i < 5; ++i) {
-            dlg_->AppendLog("%s", std::string(60, 'x').c_str());
-        }
-        const std::string said = "无法写入操作日志 ";
-        const bool once = view_.pane.find(said) != std::string::npos &&
-                          view_.pane.find(said) == view_.pane.rfind(said);
-        const std::string file = ReadAll(dir_ / "2026_01_02.log");
-        const bool whole = file.size() >= 2 && file.compare(file.size() - 2, 2, "\r\n") == 0;
-        std::_Exit(once && whole && !dlg_->LogFailure().empty() ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 char g_initError[] = "cannot read network configuration /nowhere.conf: No such file or directory";
