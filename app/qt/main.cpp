@@ -9,6 +9,7 @@
 
 #include "QuorvaneWindow.h"
 #include "app/QuorvaneDlg.h"
+#include "platform/SafeFile.h"
 
 namespace {
 
@@ -142,6 +143,7 @@ class CQuorvaneApp {
 }  // namespace
 
 int main(int argc, char** argv) {
+    platform::IgnoreFileSizeSignal();
     CQuorvaneApp theApp;
     return theApp.InitInstance(argc, argv);
 }
