@@ -59,18 +59,26 @@ char32_t Decode(std::string_view s, std::size_t& pos) {
     return cp;
 }
 
-// Rank of a character's class: symbols, digits, letters, non-ASCII.
-int ClassOf(char32_t c) {
-    if (c >= 0x80) {
-        return 3;
-    }
+// Rank of a token's class: a symbol, a run of digits, a word. A word is a run
+// of ASCII letters and non-ASCII characters; every text is cut into the same
+// tokens whatever it is compared with, which keeps the order transitive.
+int ClassAt(std::string_view s, std::size_t pos) {
+    const auto c = static_cast<unsigned char>(s[pos]);
     if (IsDigit(c)) {
         return 1;
     }
-    if ((c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z')) {
+    if (c >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
         return 2;
     }
     return 0;
+}
+
+// End of the word that starts at `pos`.
+std::size_t WordEnd(std::string_view s, std::size_t pos) {
+    while (pos < s.size() && ClassAt(s, pos) == 2) {
+        ++pos;
+    }
+    return pos;
 }
 
 char32_t Fold(char32_t c) {
@@ -104,28 +112,42 @@ UCollator* Collator() {
     return collator.get();
 }
 
-// End of the run of non-digits that starts at `pos`.
-std::size_t TextRunEnd(std::string_view s, std::size_t pos) {
-    while (pos < s.size() && !IsDigit(static_cast<unsigned char>(s[pos]))) {
-        ++pos;
+bool IsAscii(std::string_view s) {
+    for (const char c : s) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            return false;
+        }
     }
-    return pos;
+    return true;
 }
 
-// Compares the text runs at a[i] and b[j] with the collator. Only reached
-// when one of them holds non-ASCII text, so ASCII-only texts keep their order.
-int CollateRuns(std::string_view a, std::size_t i, std::size_t ea, std::string_view b,
-                std::size_t j, std::size_t eb) {
-    UCollator* c = Collator();
+// ASCII letters without regard to case, then the shorter first. For words of
+// ASCII letters this is the collator's order too.
+int CompareFolded(std::string_view a, std::string_view b) {
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        const char32_t fa = Fold(Decode(a, i));
+        const char32_t fb = Fold(Decode(b, j));
+        if (fa != fb) {
+            return Sign(static_cast<long long>(fa) - static_cast<long long>(fb));
+        }
+    }
+    return Sign(static_cast<long long>(a.size() - i) - static_cast<long long>(b.size() - j));
+}
+
+// Two words: with the collator when either holds non-ASCII text, so ASCII-only
+// texts keep their order. Without a collator, by code point for all of them.
+int CompareWords(std::string_view a, std::string_view b) {
+    UCollator* c = IsAscii(a) && IsAscii(b) ? nullptr : Collator();
     if (c == nullptr) {
-        return 0;
+        return CompareFolded(a, b);
     }
     UErrorCode status = U_ZERO_ERROR;
-    const UCollationResult r =
-        ucol_strcollUTF8(c, a.data() + i, static_cast<int32_t>(ea - i), b.data() + j,
-                         static_cast<int32_t>(eb - j), &status);
+    const UCollationResult r = ucol_strcollUTF8(c, a.data(), static_cast<int32_t>(a.size()),
+                                                b.data(), static_cast<int32_t>(b.size()), &status);
     if (U_FAILURE(status)) {
-        return 0;
+        return CompareFolded(a, b);
     }
     return r == UCOL_LESS ? -1 : (r == UCOL_GREATER ? 1 : 0);
 }
@@ -169,29 +191,27 @@ int NaturalCompare(std::string_view a, std::string_view b) {
             j = eb;
             continue;
         }
-        if (static_cast<unsigned char>(a[i]) >= 0x80 || static_cast<unsigned char>(b[j]) >= 0x80) {
-            const std::size_t ea = TextRunEnd(a, i);
-            const std::size_t eb = TextRunEnd(b, j);
-            if (const int c = CollateRuns(a, i, ea, b, j, eb); c != 0) {
+        const int ka = ClassAt(a, i);
+        const int kb = ClassAt(b, j);
+        if (ka != kb) {
+            return ka < kb ? -1 : 1;
+        }
+        if (ka == 2) {
+            const std::size_t ea = WordEnd(a, i);
+            const std::size_t eb = WordEnd(b, j);
+            if (const int c = CompareWords(a.substr(i, ea - i), b.substr(j, eb - j)); c != 0) {
                 return c;
             }
-            // Runs equal to the collator (É and é): the texts go on after them.
+            // Words equal to the collator (École and ÉCOLE): the texts go on.
             i = ea;
             j = eb;
             continue;
         }
-        const char32_t ca = Decode(a, i);
-        const char32_t cb = Decode(b, j);
-        const int ka = ClassOf(ca);
-        const int kb = ClassOf(cb);
-        if (ka != kb) {
-            return ka < kb ? -1 : 1;
+        if (a[i] != b[j]) {
+            return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]) ? -1 : 1;
         }
-        const char32_t fa = Fold(ca);
-        const char32_t fb = Fold(cb);
-        if (fa != fb) {
-            return Sign(static_cast<long long>(fa) - static_cast<long long>(fb));
-        }
+        ++i;
+        ++j;
     }
     const bool aDone = i >= a.size();
     const bool bDone = j >= b.size();
