@@ -16,6 +16,8 @@
 
 #include "app/MemoryView.h"
 #include "app/QuorvaneDlg.h"
+#include "platform/AppFolders.h"
+#include "platform/Version.h"
 
 namespace {
 
@@ -30,7 +32,8 @@ const char* const kUsage =
     "  restore-ip (--all | --mac MAC... | --ip IP...) [--sort COLUMN [--descending]]\n"
     "COLUMN is one of type, ip, mac, sw, hw, status. --config-dir DIR takes the place of\n"
     "the executable's folder for config.ini, quorvane-net.conf and the daily log.\n"
-    "Exit status: 0 every camera succeeded, 1 some failed, 2 the request was refused.\n";
+    "Exit status: 0 every camera succeeded, 1 some failed, 2 the request was refused.\n"
+    "quorvane-cli --version prints the version.\n";
 
 // The console screen: message boxes on stderr, log pane lines on a stream.
 class ConsoleView : public app::MemoryView {
@@ -130,6 +133,9 @@ bool Parse(int argc, char** argv, Args& a) {
         } else if (s == "-h" || s == "--help") {
             std::fputs(kUsage, stdout);
             std::exit(0);
+        } else if (s == "--version") {
+            std::printf("quorvane-cli %s\n", platform::kVersion);
+            std::exit(0);
         } else if (!s.empty() && s[0] == '-') {
             return Fail("unknown option " + s);
         } else if (list != nullptr) {
@@ -201,12 +207,8 @@ void PrintJson(const app::MemoryView& view) {
 }
 
 int Run(const Args& a) {
-    if (!a.configDir.empty()) {
-        const auto conf = std::filesystem::path(a.configDir) / "quorvane-net.conf";
-        if (std::filesystem::exists(conf)) {
-            ::setenv("QUORVANE_NET_CONF", conf.c_str(), 1);
-        }
-    }
+    // The device libraries follow the same folder.
+    platform::SetConfigDirOverride(a.configDir);
     // For search, stdout carries the list only; the log lines go to stderr.
     ConsoleView view(a.command == "search" ? stderr : stdout);
     app::DialogDeps deps;

@@ -9,6 +9,8 @@
 
 #include "QuorvaneWindow.h"
 #include "app/QuorvaneDlg.h"
+#include "platform/AppFolders.h"
+#include "platform/Version.h"
 
 namespace {
 
@@ -17,16 +19,19 @@ struct Options {
     std::string screenshot;
     bool search = false;
     bool selectAll = false;
+    bool help = false;
+    bool version = false;
 };
 
-void Usage() {
-    std::fprintf(stderr,
+void Usage(std::FILE* to) {
+    std::fprintf(to,
                  "usage: quorvane [--config-dir DIR] [--search] [--select-all] "
                  "[--screenshot FILE.png]\n"
                  "  --config-dir DIR   config.ini, quorvane-net.conf and the logs in DIR\n"
                  "  --search           press the search button once the window is up\n"
                  "  --select-all       then tick every row\n"
-                 "  --screenshot FILE  save the window as a PNG and quit\n");
+                 "  --screenshot FILE  save the window as a PNG and quit\n"
+                 "  --version          print the version and quit\n");
 }
 
 bool ParseOptions(int argc, char** argv, Options& opt) {
@@ -38,6 +43,10 @@ bool ParseOptions(int argc, char** argv, Options& opt) {
             opt.search = true;
         } else if (arg == "--select-all") {
             opt.selectAll = true;
+        } else if (arg == "--help" || arg == "-h") {
+            opt.help = true;
+        } else if (arg == "--version") {
+            opt.version = true;
         } else {
             return false;
         }
@@ -64,8 +73,16 @@ class CQuorvaneApp {
     int InitInstance(int argc, char** argv) {
         Options opt;
         if (!ParseOptions(argc, argv, opt)) {
-            Usage();
+            Usage(stderr);
             return 2;
+        }
+        if (opt.help || opt.version) {
+            if (opt.help) {
+                Usage(stdout);
+            } else {
+                std::printf("quorvane %s\n", platform::kVersion);
+            }
+            return 0;
         }
         // Without a display the toolkit cannot create the dialog; say so
         // instead of ending without a word.
@@ -76,12 +93,8 @@ class CQuorvaneApp {
                          "Run it in a desktop session, under xvfb-run, or use quorvane-cli.\n");
             return 1;
         }
-        if (!opt.configDir.empty()) {
-            const auto conf = std::filesystem::path(opt.configDir) / "quorvane-net.conf";
-            if (std::filesystem::exists(conf)) {
-                ::setenv("QUORVANE_NET_CONF", conf.c_str(), 1);
-            }
-        }
+        // The device libraries follow the same folder.
+        platform::SetConfigDirOverride(opt.configDir);
 
         QApplication qapp(argc, argv);
         QApplication::setApplicationName(QStringLiteral("Quorvane"));

@@ -5,18 +5,24 @@
 #include <cstdio>
 #include <cstring>
 #include <numeric>
+#include <string_view>
 #include <utility>
 
 #include "app/IpBatch.h"
 #include "app/NaturalCompare.h"
 #include "pack/PackLog.h"
+#include "platform/AppFolders.h"
 #include "platform/ExeDir.h"
 #include "platform/IniFile.h"
+#include "platform/Version.h"
 #include "platform/Workspace.h"
 
 namespace app {
 
 std::int32_t g_bSortAscending = 1;
+
+// The caption is a fixed text; it must name the version the build carries.
+static_assert(std::string_view(kTitle).find("V" QV_VERSION "(") != std::string_view::npos);
 
 namespace {
 
@@ -113,7 +119,7 @@ TaskDispatcher CQuorvaneDlg::MakeDispatcher(const DialogDeps& deps) {
     // The helper library sits beside the executable even when --config-dir
     // moves config.ini and the logs elsewhere.
     return TaskDispatcher(deps.net,
-                          deps.libDir.empty() ? platform::DirOf(platform::ExePath()) : deps.libDir);
+                          deps.libDir.empty() ? platform::CurrentFolders().libDir : deps.libDir);
 }
 
 CQuorvaneDlg::CQuorvaneDlg(DialogView& view, DialogDeps deps)
@@ -149,12 +155,20 @@ CQuorvaneDlg::~CQuorvaneDlg() {
 void CQuorvaneDlg::OnInitDialog() {
     m_view.SetCaption(m_strTitle);
     m_strExeDir = m_deps.exeDir.empty() ? platform::ExeDir() : m_deps.exeDir;
-    m_strConfigFile = m_strExeDir + "/config.ini";
+    // The folder rule says where config.ini is read and the day's log written;
+    // a folder given in the dependencies takes the place of both.
+    platform::FolderInputs where = platform::CurrentFolderInputs();
+    if (!m_deps.exeDir.empty()) {
+        where.configDirOverride = m_deps.exeDir;
+    }
+    const platform::AppFolders folders = platform::DecideFolders(where);
+    m_strConfigFile = folders.ConfigFile("config.ini");
+    platform::MakeStateDir(folders, nullptr);  // a log that cannot open is skipped
 
     const platform::LocalTime today = m_deps.clock ? m_deps.clock() : platform::Now();
     char name[32];
-    std::snprintf(name, sizeof(name), "/%04d_%02d_%02d.log", today.year, today.month, today.day);
-    m_log.Open(m_strExeDir + name);
+    std::snprintf(name, sizeof(name), "%04d_%02d_%02d.log", today.year, today.month, today.day);
+    m_log.Open(folders.StateFile(name));
 
     AppendLog("%s   已启动", m_strTitle.c_str());
     m_dispatcher.SetReportWindow(this);
