@@ -72,6 +72,10 @@ std::string PrivateLibDirFor(const std::string& exeDir) {
         .string();
 }
 
+std::string SystemConfigDir() {
+    return QV_SYSCONF_DIR;
+}
+
 AppFolders DecideFolders(const FolderInputs& in) {
     AppFolders f;
     const std::string exeDir = in.exeDir.empty() ? std::string(".") : in.exeDir;

@@ -46,6 +46,9 @@ AppFolders DecideFolders(const FolderInputs& in);
 // The private library folder of an installed tree, for an executable in `exeDir`.
 std::string PrivateLibDirFor(const std::string& exeDir);
 
+// The system-wide configuration folder: /etc/quorvane for a tool installed under /usr.
+std::string SystemConfigDir();
+
 FolderInputs CurrentFolderInputs();
 AppFolders CurrentFolders();
 
