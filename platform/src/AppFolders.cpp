@@ -14,7 +14,7 @@
 #define QV_PRIVATE_LIBDIR "lib/quorvane"
 #endif
 #ifndef QV_SYSCONF_DIR
-#define QV_SYSCONF_DIR "/etc/quorvane"
+#define QV_SYSCONF_DIR "etc/quorvane"
 #endif
 
 namespace platform {
@@ -72,8 +72,12 @@ std::string PrivateLibDirFor(const std::string& exeDir) {
         .string();
 }
 
-std::string SystemConfigDir() {
-    return QV_SYSCONF_DIR;
+std::string SystemConfigDirFor(const std::string& exeDir) {
+    const fs::path dir(QV_SYSCONF_DIR);
+    if (dir.is_absolute()) {
+        return dir.string();
+    }
+    return (fs::path(exeDir.empty() ? "." : exeDir) / ".." / dir).lexically_normal().string();
 }
 
 AppFolders DecideFolders(const FolderInputs& in) {
@@ -90,7 +94,7 @@ AppFolders DecideFolders(const FolderInputs& in) {
         if (!config.empty()) {
             f.configDirs.push_back(config + "/quorvane");
         }
-        f.configDirs.push_back(QV_SYSCONF_DIR);
+        f.configDirs.push_back(SystemConfigDirFor(exeDir));
         const std::string state = XdgDir(in.xdgStateHome, in.home, ".local/state");
         f.stateDir = state.empty() ? std::string() : state + "/quorvane";
     } else {

@@ -25,7 +25,7 @@ struct FolderCase {
     std::string libDir;
 };
 
-const std::string kEtc = platform::SystemConfigDir();
+const std::string kEtc = platform::SystemConfigDirFor("/opt/qv/bin");
 const std::string kPrivate = platform::PrivateLibDirFor("/opt/qv/bin");
 
 const FolderCase kCases[] = {
@@ -87,10 +87,13 @@ TEST_P(FolderRule, Decides) {
 INSTANTIATE_TEST_SUITE_P(AppFolders, FolderRule, ::testing::ValuesIn(kCases),
                          [](const auto& p) { return std::string(p.param.name); });
 
-TEST(AppFolders, PrivateLibrariesSitBesideBinInLib) {
-    const std::string dir = platform::PrivateLibDirFor("/usr/bin");
-    EXPECT_EQ(dir.rfind("/usr/lib/", 0), 0u) << dir;
-    EXPECT_EQ(fs::path(dir).filename(), "quorvane") << dir;
+TEST(AppFolders, InstalledTreeFoldersHangOffTheExecutablesFolder) {
+    const std::string lib = platform::PrivateLibDirFor("/usr/bin");
+    EXPECT_EQ(lib.rfind("/usr/lib/", 0), 0u) << lib;
+    EXPECT_EQ(fs::path(lib).filename(), "quorvane") << lib;
+    // Either /etc/quorvane (installed under /usr) or inside the moved tree.
+    const std::string etc = platform::SystemConfigDirFor("/opt/qv/bin");
+    EXPECT_TRUE(etc == "/etc/quorvane" || etc == "/opt/qv/etc/quorvane") << etc;
 }
 
 // A scratch tree with a user and a system configuration folder.

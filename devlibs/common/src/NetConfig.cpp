@@ -228,8 +228,9 @@ std::optional<LoadedNetConfig> LoadNetConfigFrom(const std::vector<std::string>&
     }
     for (const auto& d : dirs) {
         const std::string path = (d.empty() ? std::string(".") : d) + "/" + kNetConfFileName;
+        // A link that leads nowhere is an error to report, not a reason to go on.
         std::error_code ec;
-        if (std::filesystem::exists(path, ec)) {
+        if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
             auto loaded = LoadNetConfigFile(path, error);
             if (loaded) {
                 loaded->logDir = logDir.empty() ? "." : logDir;

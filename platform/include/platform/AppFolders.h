@@ -5,7 +5,7 @@
 //  - run from a build tree: everything beside the executable;
 //  - installed (the private library folder lib/<multiarch>/quorvane sits beside
 //    the executable's bin/): configuration from $XDG_CONFIG_HOME/quorvane, then
-//    /etc/quorvane; logs into $XDG_STATE_HOME/quorvane; the search helper
+//    /etc/quorvane (see SystemConfigDirFor); logs into $XDG_STATE_HOME/quorvane; the search helper
 //    library from the private library folder.
 
 #include <string>
@@ -46,8 +46,9 @@ AppFolders DecideFolders(const FolderInputs& in);
 // The private library folder of an installed tree, for an executable in `exeDir`.
 std::string PrivateLibDirFor(const std::string& exeDir);
 
-// The system-wide configuration folder: /etc/quorvane for a tool installed under /usr.
-std::string SystemConfigDir();
+// The system-wide configuration folder of an installed tree: /etc/quorvane for
+// a tool installed under /usr, else etc/quorvane under the tree's root.
+std::string SystemConfigDirFor(const std::string& exeDir);
 
 FolderInputs CurrentFolderInputs();
 AppFolders CurrentFolders();
