@@ -157,7 +157,8 @@ void CQuorvaneDlg::OnInitDialog() {
     m_strExeDir = m_deps.exeDir.empty() ? platform::ExeDir() : m_deps.exeDir;
     // The folder rule says where config.ini is read and the day's log written;
     // a folder given in the dependencies takes the place of both.
-    platform::FolderInputs where = platform::CurrentFolderInputs();
+    platform::FolderInputs where =
+        m_deps.folders ? *m_deps.folders : platform::CurrentFolderInputs();
     if (!m_deps.exeDir.empty()) {
         where.configDirOverride = m_deps.exeDir;
     }

@@ -116,7 +116,7 @@ class DialogTest : public ::testing::Test {
         fs::remove_all(dir_);
     }
 
-    app::CQuorvaneDlg& Open(bool init = true) {
+    app::CQuorvaneDlg& Open(bool init = true, std::optional<platform::FolderInputs> folders = {}) {
         app::DialogDeps deps;
         deps.search.Init = &FakeInit;
         deps.search.UNinit = &FakeUNinit;
@@ -124,7 +124,8 @@ class DialogTest : public ::testing::Test {
         deps.search.Log = nullptr;
         deps.net = NetApi{};
         deps.helper = HelperApi{&FakeModifyDevIp, nullptr};
-        deps.exeDir = dir_.string();
+        deps.exeDir = folders ? std::string() : dir_.string();
+        deps.folders = std::move(folders);
         deps.clock = [] { return platform::LocalTime{2026, 1, 2, 3, 4, 5, 6}; };
         dlg_ = std::make_unique<app::CQuorvaneDlg>(view_, deps);
         if (init) {
@@ -167,6 +168,26 @@ TEST_F(DialogTest, StartUpWritesTheStartLineAndSetsTheControls) {
     EXPECT_FALSE(view_.shown.at(app::IDC_FORCE_UPGRADE));
     dlg_.reset();
     EXPECT_EQ(g_uninits, 1);
+}
+
+TEST_F(DialogTest, InstalledReadsTheUsersConfigurationAndLogsIntoItsStateFolder) {
+    platform::FolderInputs in;
+    in.exeDir = (dir_ / "usr" / "bin").string();
+    in.xdgConfigHome = (dir_ / "config").string();
+    in.xdgStateHome = (dir_ / "state").string();
+    in.installed = true;
+    fs::create_directories(dir_ / "config" / "quorvane");
+    std::ofstream(dir_ / "config" / "quorvane" / "config.ini") << "[config]\ndefaultip=10.0.0.1\n";
+    Open(true, in);
+    EXPECT_EQ(dlg_->ConfigFile(), (dir_ / "config" / "quorvane" / "config.ini").string());
+    const fs::path log = dir_ / "state" / "quorvane" / "2026_01_02.log";
+    EXPECT_EQ(dlg_->LogPath(), log.string());
+    EXPECT_EQ(ReadAll(log), "[2026-01-02 03:04:05: 006]QuorvaneV1.0.0.8(Custom版)   已启动\r\n");
+    EXPECT_EQ(fs::status(log.parent_path()).permissions() & fs::perms::all, fs::perms::owner_all);
+    // The log button opens the file where it is.
+    dlg_->OnBnClickedUpgradeLog();
+    ASSERT_FALSE(view_.opened.empty());
+    EXPECT_EQ(view_.opened.back(), log.string());
 }
 
 TEST_F(DialogTest, EnableControlsTouchesTheWindowAndTheCommandControlsOnly) {

@@ -16,8 +16,10 @@
 #include <cstring>
 #include <thread>
 
+#include "AboutDialog.h"
 #include "QuorvaneWindow.h"
 #include "app/QuorvaneDlg.h"
+#include "platform/Version.h"
 
 namespace {
 
@@ -212,6 +214,17 @@ TEST_F(QtViewTest, RefusalsShowTheirMessage) {
     QTest::mouseClick(Get<QPushButton>(app::IDC_MODIFY_IP), Qt::LeftButton);
     EXPECT_EQ(messages_, (std::vector<std::string>{"请先搜索设备", "起始IP不能为空"}));
     EXPECT_TRUE(window_->WindowEnabled());
+}
+
+TEST_F(QtViewTest, AboutBoxKeepsItsTextAndShowsTheVersion) {
+    qtview::CAboutDlg about(window_.get());
+    QStringList texts;
+    for (const QLabel* label : about.findChildren<QLabel*>()) {
+        texts << label->text();
+    }
+    EXPECT_TRUE(texts.contains(QStringLiteral("Quorvane 1.0 版")));
+    EXPECT_TRUE(texts.contains(QStringLiteral("版本 ") + QString::fromLatin1(platform::kVersion)));
+    EXPECT_EQ(about.windowTitle(), QStringLiteral("关于 Quorvane"));
 }
 
 // Without a display the program must say so and fail, not end silently.

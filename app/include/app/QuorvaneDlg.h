@@ -11,6 +11,7 @@
 #include "engine/TaskDispatcher.h"
 #include "korvel.h"
 #include "pack/UpdataFileCheck.h"
+#include "platform/AppFolders.h"
 #include "platform/LocalTime.h"
 
 namespace app {
@@ -35,8 +36,10 @@ struct DialogDeps {
     // When set, replaces the search helper library (tests); otherwise it is
     // loaded from `libDir`.
     std::optional<HelperApi> helper;
-    // Folder of config.ini and the daily log; the executable's when empty.
+    // Folder of config.ini and the daily log; the folder rule decides when empty.
     std::string exeDir;
+    // What the folder rule looks at; the running process when not given (tests).
+    std::optional<platform::FolderInputs> folders;
     // Folder the search helper library is loaded from; the executable's when empty.
     std::string libDir;
     platform::Clock clock = platform::Now;
