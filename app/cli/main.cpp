@@ -30,8 +30,12 @@ const char* const kUsage =
     "  search     [--sort COLUMN [--descending]] [--json]\n"
     "  modify-ip  START (--all | --mac MAC... | --ip IP...) [--sort COLUMN [--descending]]\n"
     "  restore-ip (--all | --mac MAC... | --ip IP...) [--sort COLUMN [--descending]]\n"
+    "  upgrade    FILE (--all | --mac MAC... | --ip IP...) [--sync-time] [--force]\n"
+    "             [--sort COLUMN [--descending]]\n"
     "COLUMN is one of type, ip, mac, sw, hw, status. --config-dir DIR takes the place of\n"
-    "the executable's folder for config.ini, quorvane-net.conf and the daily log.\n"
+    "the usual folders for config.ini, quorvane-net.conf and the logs (see quorvane-cli(1)).\n"
+    "upgrade sends FILE (an image or an update pack) to the chosen cameras one after\n"
+    "another and prints a progress line per finished camera on stderr.\n"
     "Exit status: 0 every camera succeeded, 1 some failed, 2 the request was refused.\n"
     "quorvane-cli --version prints the version.\n";
 
@@ -39,6 +43,21 @@ const char* const kUsage =
 class ConsoleView : public app::MemoryView {
   public:
     explicit ConsoleView(std::FILE* out) : pane_(out) {}
+    // From now on every step of the progress bar prints the camera that
+    // finished with it (the pane's last line) on stderr.
+    void ReportProgress() {
+        progress_ = true;
+        started_ = std::chrono::steady_clock::now();
+    }
+    void SetProgressPos(int pos) override {
+        MemoryView::SetProgressPos(pos);
+        if (progress_ && pos > 0) {
+            const double s =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+            std::fprintf(stderr, "[%d/%d] %s (%.1f s)\n", pos, progressHigh, lastLine_.c_str(), s);
+            std::fflush(stderr);
+        }
+    }
     void MessageBox(const std::string& text) override {
         MemoryView::MessageBox(text);
         std::fprintf(stderr, "%s\n", text.c_str());
@@ -50,6 +69,7 @@ class ConsoleView : public app::MemoryView {
         if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) {
             line.erase(line.size() - 2, 1);
         }
+        lastLine_ = line.substr(0, line.find('\n'));
         std::fputs(line.c_str(), pane_);
         std::fflush(pane_);
     }
@@ -61,13 +81,18 @@ class ConsoleView : public app::MemoryView {
 
   private:
     std::FILE* pane_;
+    std::string lastLine_;
+    bool progress_ = false;
+    std::chrono::steady_clock::time_point started_;
 };
 
 struct Args {
     std::string configDir;
     std::string command;
-    std::string start;
+    std::string start;  // modify-ip's start address, upgrade's file
     bool all = false;
+    bool syncTime = false;
+    bool force = false;
     std::vector<std::string> macs;
     std::vector<std::string> ips;
     int sortColumn = -1;
@@ -123,6 +148,10 @@ bool Parse(int argc, char** argv, Args& a) {
             a.descending = true;
         } else if (s == "--json") {
             a.json = true;
+        } else if (s == "--sync-time") {
+            a.syncTime = true;
+        } else if (s == "--force") {
+            a.force = true;
         } else if (s == "--all") {
             a.all = true;
             list = nullptr;
@@ -142,13 +171,14 @@ bool Parse(int argc, char** argv, Args& a) {
             list->push_back(s);
         } else if (a.command.empty()) {
             a.command = s;
-        } else if (a.command == "modify-ip" && a.start.empty()) {
+        } else if ((a.command == "modify-ip" || a.command == "upgrade") && a.start.empty()) {
             a.start = s;
         } else {
             return Fail("unexpected argument " + s);
         }
     }
-    if (a.command != "search" && a.command != "modify-ip" && a.command != "restore-ip") {
+    if (a.command != "search" && a.command != "modify-ip" && a.command != "restore-ip" &&
+        a.command != "upgrade") {
         return Fail(a.command.empty() ? "no command" : "unknown command " + a.command);
     }
     if (a.command != "search") {
@@ -159,6 +189,12 @@ bool Parse(int argc, char** argv, Args& a) {
     }
     if (a.command == "modify-ip" && a.start.empty()) {
         return Fail("modify-ip needs a start address");
+    }
+    if (a.command == "upgrade" && a.start.empty()) {
+        return Fail("upgrade needs an update file");
+    }
+    if ((a.syncTime || a.force) && a.command != "upgrade") {
+        return Fail("--sync-time and --force go with upgrade");
     }
     if (a.descending && a.sortColumn < 0) {
         return Fail("--descending goes with --sort");
@@ -270,6 +306,15 @@ int Run(const Args& a) {
         }
         view.SetStartIp(start);
         dlg.OnBnClickedModifyIp();
+    } else if (a.command == "upgrade") {
+        // Relative to where the command was given, as a file dialog would give it.
+        std::error_code ec;
+        const auto file = std::filesystem::absolute(a.start, ec);
+        view.SetFileEditText(ec ? a.start : file.string());
+        view.SetChecked(app::IDC_SYNC_TIME, a.syncTime);
+        view.SetChecked(app::IDC_FORCE_UPGRADE, a.force);
+        view.ReportProgress();
+        dlg.OnBnClickedUpgrade();
     } else {
         dlg.OnBnClickedRestoreIp();
     }
@@ -281,7 +326,9 @@ int Run(const Args& a) {
         std::fprintf(stderr, "quorvane-cli: the batch did not end\n");
         return kExitSomeFailed;
     }
-    const char* ok = a.command == "modify-ip" ? "修改IP成功" : "恢复默认IP成功";
+    const char* ok = a.command == "modify-ip" ? "修改IP成功"
+                     : a.command == "upgrade" ? "升级成功"
+                                              : "恢复默认IP成功";
     bool allOk = true;
     for (int r = 0; r < view.RowCount(); ++r) {
         if (view.RowChecked(r) && view.CellText(r, 6) != ok) {

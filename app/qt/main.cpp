@@ -17,7 +17,9 @@ namespace {
 struct Options {
     std::string configDir;
     std::string screenshot;
+    std::string upgradeFile;
     bool search = false;
+    bool service = false;
     bool selectAll = false;
     bool help = false;
     bool version = false;
@@ -25,11 +27,13 @@ struct Options {
 
 void Usage(std::FILE* to) {
     std::fprintf(to,
-                 "usage: quorvane [--config-dir DIR] [--search] [--select-all] "
-                 "[--screenshot FILE.png]\n"
+                 "usage: quorvane [--config-dir DIR] [--service] [--search] [--select-all] "
+                 "[--upgrade FILE] [--screenshot FILE.png]\n"
                  "  --config-dir DIR   config.ini, quorvane-net.conf and the logs in DIR\n"
+                 "  --service          show the force-upgrade box (service technicians)\n"
                  "  --search           press the search button once the window is up\n"
                  "  --select-all       then tick every row\n"
+                 "  --upgrade FILE     then choose FILE and press the upgrade button\n"
                  "  --screenshot FILE  save the window as a PNG and quit\n"
                  "  --version          print the version and quit\n");
 }
@@ -39,6 +43,10 @@ bool ParseOptions(int argc, char** argv, Options& opt) {
         const std::string arg = argv[i];
         if ((arg == "--config-dir" || arg == "--screenshot") && i + 1 < argc) {
             (arg == "--config-dir" ? opt.configDir : opt.screenshot) = argv[++i];
+        } else if (arg == "--upgrade" && i + 1 < argc) {
+            opt.upgradeFile = argv[++i];
+        } else if (arg == "--service") {
+            opt.service = true;
         } else if (arg == "--search") {
             opt.search = true;
         } else if (arg == "--select-all") {
@@ -106,8 +114,12 @@ class CQuorvaneApp {
             app::CQuorvaneDlg dlg(window, deps);
             window.Attach(&dlg);
             dlg.OnInitDialog();
+            // The force box stays hidden unless a service technician asks for it.
+            if (opt.service) {
+                window.ShowControl(app::IDC_FORCE_UPGRADE, true);
+            }
             window.show();
-            if (opt.search || !opt.screenshot.empty()) {
+            if (opt.search || !opt.screenshot.empty() || !opt.upgradeFile.empty()) {
                 QTimer::singleShot(0, &window, [&] {
                     if (opt.search) {
                         dlg.OnBnClickedSearch();
@@ -115,6 +127,12 @@ class CQuorvaneApp {
                     if (opt.selectAll) {
                         window.SetChecked(app::IDC_SELECT_ALL, true);
                         dlg.OnBnClickedSelectAll();
+                    }
+                    if (!opt.upgradeFile.empty()) {
+                        std::error_code ec;
+                        const auto file = std::filesystem::absolute(opt.upgradeFile, ec);
+                        window.SetFileEditText(ec ? opt.upgradeFile : file.string());
+                        dlg.OnBnClickedUpgrade();
                     }
                     if (!opt.screenshot.empty()) {
                         QApplication::processEvents();

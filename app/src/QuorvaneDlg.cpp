@@ -128,9 +128,9 @@ CQuorvaneDlg::CQuorvaneDlg(DialogView& view, DialogDeps deps)
       m_alive(std::make_shared<CQuorvaneDlg*>(this)),
       m_dispatcher(MakeDispatcher(m_deps)),
       m_listDevices(view),
-      m_log(m_deps.clock) {
+      m_log(m_deps.clock),
+      m_upgrade(MakeRequestEnv()) {
     m_strTitle = kTitle;
-    std::memset(&m_upgradeInfo, 0, sizeof(m_upgradeInfo));
     if (m_deps.search.Init != nullptr) {
         m_deps.search.Init();
     }
@@ -374,7 +374,7 @@ void CQuorvaneDlg::OnBatchDone(std::int32_t kind) {
     if (const char* text = CompletionText(kind)) {
         ShowMessage("%s", text);
     }
-    RemoveTempDir(std::string(m_strWorkDir));
+    RemoveTempDir(std::string(m_upgrade.WorkDir()));
     EnableControls(true);
 }
 
@@ -404,7 +404,73 @@ void CQuorvaneDlg::OnBnClickedBrowse() {
     }
 }
 
-void CQuorvaneDlg::OnBnClickedUpgrade() {}
+upgrade::RequestEnv CQuorvaneDlg::MakeRequestEnv() {
+    upgrade::RequestEnv env;
+    env.showMessage = [this](const std::string& text) { ShowMessage("%s", text.c_str()); };
+    if (auto* log = m_deps.search.Log) {
+        env.netLog = [log](const std::string& line) { log("%s", line.c_str()); };
+    }
+    env.clock = m_deps.clock;
+    return env;
+}
+
+void CQuorvaneDlg::OnBnClickedUpgrade() {
+    EnableControls(false);
+    if (m_listDevices.RowCount() == 0) {
+        ShowMessage("请先搜索设备");
+        EnableControls(true);
+        return;
+    }
+    const std::vector<int> ticked = TickedRows();
+    std::vector<upgrade::SelectedCamera> cameras;
+    cameras.reserve(ticked.size());
+    for (int row : ticked) {
+        cameras.push_back({m_listDevices.CellText(row, kColType),
+                           m_listDevices.CellText(row, kColSoft),
+                           m_listDevices.CellText(row, kColHard)});
+    }
+    if (m_upgrade.Group(cameras) != upgrade::GroupResult::Ok) {
+        EnableControls(true);
+        return;
+    }
+
+    // Unpacking and composing a large pack takes a while.
+    m_view.SetWaitCursor(true);
+    m_strUpdateFile = m_view.FileEditText();
+    const bool prepared =
+        m_upgrade.PrepareUpgradeFile(m_strUpdateFile, m_view.IsChecked(IDC_FORCE_UPGRADE));
+    m_view.SetWaitCursor(false);
+    if (!prepared) {
+        EnableControls(true);
+        return;
+    }
+
+    // Each row's file, chosen by its hardware version read again from the list.
+    std::vector<std::string> files;
+    files.reserve(ticked.size());
+    for (int row : ticked) {
+        const std::string* file = m_upgrade.FileFor(m_listDevices.CellText(row, kColHard));
+        if (file == nullptr) {
+            ShowMessage("升级文件硬件版本不匹配");
+            m_upgrade.DiscardWorkspace();
+            EnableControls(true);
+            return;
+        }
+        files.push_back(*file);
+    }
+
+    const auto total = static_cast<std::uint32_t>(ticked.size());
+    m_dispatcher.SetSyncTime(m_view.IsChecked(IDC_SYNC_TIME));
+    m_dispatcher.SetUpgradeInfo(m_upgrade.UpgradeInfo());
+    m_dispatcher.BeginBatch(TASK_UPGRADE, total);
+    m_view.SetProgressRange(0, static_cast<int>(total));
+    m_view.SetProgressPos(0);
+    for (std::size_t k = 0; k < ticked.size(); ++k) {
+        const std::string ip = m_listDevices.CellText(ticked[k], kColIp);
+        const std::string mac = m_listDevices.CellText(ticked[k], kColMac);
+        m_dispatcher.Enqueue(ip.c_str(), mac.c_str(), files[k].c_str());
+    }
+}
 
 // ---- The two IP batches ----
 

@@ -13,6 +13,7 @@
 #include "pack/UpdataFileCheck.h"
 #include "platform/AppFolders.h"
 #include "platform/LocalTime.h"
+#include "upgrade/UpgradeRequest.h"
 
 namespace app {
 
@@ -74,7 +75,6 @@ class CQuorvaneDlg : public ReportWindow {
     void OnBnClickedBrowse();
     void OnBnClickedModifyIp();
     void OnBnClickedRestoreIp();
-    // The upgrade request is not wired up yet: the button does nothing.
     void OnBnClickedUpgrade();
 
     // Worker reports, once queued onto the UI thread.
@@ -103,11 +103,14 @@ class CQuorvaneDlg : public ReportWindow {
     const std::vector<tNetDeviceInfo>& Devices() const { return m_devices; }
     TaskDispatcher& Dispatcher() { return m_dispatcher; }
     // The workspace of the current upgrade; removed when a batch ends.
-    void SetWorkDir(const std::string& dir) { m_strWorkDir = dir; }
-    const std::string& WorkDir() const { return m_strWorkDir; }
+    void SetWorkDir(const std::string& dir) { m_upgrade.SetWorkDir(dir); }
+    const std::string& WorkDir() const { return m_upgrade.WorkDir(); }
+    // The last upgrade request's working state.
+    const upgrade::CUpgradeRequest& UpgradeRequest() const { return m_upgrade; }
 
   private:
     static TaskDispatcher MakeDispatcher(const DialogDeps& deps);
+    upgrade::RequestEnv MakeRequestEnv();
     void SortList(std::int32_t column, std::int32_t ascending);
     std::vector<int> TickedRows() const;
     bool CheckIpRequest(const std::vector<int>& ticked);
@@ -121,7 +124,6 @@ class CQuorvaneDlg : public ReportWindow {
     // The members in the order of the original dialog.
     int m_hIcon = 128;  // the program icon resource; the view shows it
     TaskDispatcher m_dispatcher;
-    tNetFileUpdate m_upgradeInfo{};
     std::string m_strExeDir;
     std::string m_strConfigFile;
     std::string m_strTitle;
@@ -129,13 +131,9 @@ class CQuorvaneDlg : public ReportWindow {
     DialogView& m_listDevices;
     OperationLog m_log;
     std::string m_strUpdateFile;
-    std::string m_strCameraType;
-    std::string m_strVersionKey;
-    std::vector<std::string> m_hwVersions;
-    std::vector<std::string> m_upgradeFiles;
-    std::vector<int> m_fileIndex;
-    std::string m_strWorkDir;
-    CUpdataFileCheck m_fileCheck;
+    // The upgrade working state (type, version key, hardware versions, files,
+    // their index, the request's record and workspace).
+    upgrade::CUpgradeRequest m_upgrade;
 };
 
 }  // namespace app
