@@ -67,6 +67,7 @@ dev=$(cd "${1:-build/dev}" && pwd)
 start=$(date +%s)
 
 bash scripts/package.sh build/package
+built=$(date +%s)
 deb=$(ls "$root"/build/package/package/quorvane_*.deb)
 version=$(sed -n 's/^project(Quorvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
@@ -93,4 +94,4 @@ unshare -rn true 2>/dev/null || {
   exit 1
 }
 unshare -rn bash "$0" --inside "$scratch" "$dev/bin/camsim" "$dev/bin/quorvane-net.conf"
-echo "package-check: done in $(($(date +%s) - start)) s"
+echo "package-check: package built in $((built - start)) s, checked in $(($(date +%s) - built)) s"
