@@ -116,8 +116,9 @@ TaskDispatcher CQuorvaneDlg::MakeDispatcher(const DialogDeps& deps) {
     if (deps.helper) {
         return TaskDispatcher(deps.net, *deps.helper);
     }
-    // The helper library sits beside the executable even when --config-dir
-    // moves config.ini and the logs elsewhere.
+    // The helper library is where the folder rule keeps it (beside the
+    // executable, or in the private library folder when installed), even when
+    // --config-dir moves config.ini and the logs elsewhere.
     return TaskDispatcher(deps.net,
                           deps.libDir.empty() ? platform::CurrentFolders().libDir : deps.libDir);
 }
