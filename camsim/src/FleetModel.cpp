@@ -241,6 +241,18 @@ bool ReadUint(const json& o, const char* key, std::uint64_t max, std::uint64_t& 
     return true;
 }
 
+bool ReadBool(const json& o, const char* key, bool& out, std::string& error) {
+    if (!o.contains(key)) {
+        return true;
+    }
+    if (!o[key].is_boolean()) {
+        error = std::string("\"") + key + "\" must be true or false";
+        return false;
+    }
+    out = o[key].get<bool>();
+    return true;
+}
+
 bool ReadCamera(const json& o, CameraSpec& c, std::string& error) {
     if (!o.is_object()) {
         error = "a camera must be an object";
@@ -295,6 +307,14 @@ bool ReadCamera(const json& o, CameraSpec& c, std::string& error) {
     if (ReadUint(o, "flash_ms", 600000, n, error)) {
         c.flashMs = static_cast<std::uint32_t>(n);
     } else if (!error.empty()) {
+        return false;
+    }
+    if (ReadUint(o, "reboot_ms", 600000, n, error)) {
+        c.rebootMs = static_cast<std::uint32_t>(n);
+    } else if (!error.empty()) {
+        return false;
+    }
+    if (!ReadBool(o, "check_hw", c.checkHw, error)) {
         return false;
     }
     if (o.contains("faults")) {

@@ -26,6 +26,10 @@ const char* const kUsage =
   --mac-base MAC         first MAC (default 02:51:56:00:00:01)
   --type T --sw S --hw H device type, software and hardware version
   --flash-ms MS          time a camera takes to flash an accepted file
+  --reboot-ms MS         silence after flashing: no discovery answers, no control
+                         sessions (default 0: none); then the new software version
+  --no-hw-check          accept update packs whose application entry is named for
+                         another hardware code (checked by default)
   --fleet FILE.json      cameras from a file (array, or {"defaults":{..},"cameras":[..]})
   --fault NAME[=VALUE]   a fault for every camera: refuse-connect, hang, drop-after=N,
                          throttle=BYTES_PER_S, fail-verify, refuse-clock, refuse-ip-change,
@@ -103,6 +107,10 @@ int main(int argc, char** argv) {
             std::cout << kUsage;
             return 0;
         }
+        if (a == "--no-hw-check") {
+            templ.checkHw = false;
+            continue;
+        }
         auto v = value();
         if (!v) {
             return Fail(a + " needs a value (or is unknown); see --help");
@@ -135,6 +143,13 @@ int main(int argc, char** argv) {
             templ.hw = *v;
         } else if (a == "--flash-ms") {
             templ.flashMs = static_cast<std::uint32_t>(std::strtoul(v->c_str(), nullptr, 10));
+        } else if (a == "--reboot-ms") {
+            char* end = nullptr;
+            const unsigned long ms = std::strtoul(v->c_str(), &end, 10);
+            if (v->empty() || *end != '\0' || ms > 600000) {
+                return Fail("--reboot-ms takes 0 to 600000");
+            }
+            templ.rebootMs = static_cast<std::uint32_t>(ms);
         } else if (a == "--fleet") {
             fleetFile = *v;
         } else if (a == "--fault") {

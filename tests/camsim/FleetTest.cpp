@@ -8,8 +8,10 @@
 
 #include "WireClient.h"
 #include "korvel.h"
+#include "pack/UpdatePack.h"
 #include "support/Fleet.h"
 #include "wire/Addr.h"
+#include "wire/Md5.h"
 
 namespace {
 
@@ -125,6 +127,91 @@ TEST(Fleet, JsonFleetWithFaultsAndAFileUpdateThroughTheLibrary) {
     std::ifstream kept(f.filesDir(f.cameras()[0].mac) + "/app_V1.2.jffs2", std::ios::binary);
     std::string got((std::istreambuf_iterator<char>(kept)), {});
     EXPECT_EQ(got, payload);
+}
+
+// One file update through the camera library; Net_FileUpdate's result.
+int SendFile(const qvtest::Fleet& fleet, const std::string& ip, const std::string& file,
+             std::uint16_t type) {
+    auto env = fleet.useConf();
+    EXPECT_EQ(Net_Init(), 0);
+    char task[320] = {};
+    wire::CopyText(task, 32, ip);
+    const int h = Net_AddCamera(task);
+    int rc = -1;
+    if (h >= 0 && Net_ConnCamera(h, 5000, 2) == 0) {
+        tNetFileUpdate up{};
+        up.UpgradeType = type;
+        wire::CopyText(up.szFilePath, sizeof up.szFilePath, file);
+        rc = Net_FileUpdate(h, &up);
+    }
+    if (h >= 0) {
+        Net_DisConnCamera(h);
+        Net_DelCamera(h);
+    }
+    Net_UNinit();
+    return rc;
+}
+
+TEST(Fleet, CamerasCheckKeepRebootAndReportTheirNewVersion) {
+    // per group: hardware version, whether it checks packs
+    qvtest::FleetOptions o = qvtest::FleetOptions::Groups(
+        {{1, "101"}, {1, "102"}, qvtest::FleetGroup(1, "102").noHwCheck()}, "2.3.1_180101");
+    o.rebootMs = 300;
+    qvtest::Fleet f(o);
+    ASSERT_TRUE(f.ok()) << f.error();
+    ASSERT_EQ(f.cameras().size(), 3u);
+    EXPECT_EQ(f.cameras()[1].hw, "102");
+
+    // a pack with a kernel and the application image for hardware code 101
+    const std::string app = f.dir() + "/qzt1a2.jffs2_V2.6_YJ101_";
+    std::ofstream(f.dir() + "/uImage", std::ios::binary) << std::string(4000, 'k');
+    std::ofstream(app, std::ios::binary) << std::string(9000, 'a');
+    PackPathSlot slots[2] = {};
+    wire::CopyText(slots[0], PACK_PATH_SLOT, f.dir() + "/uImage");
+    wire::CopyText(slots[1], PACK_PATH_SLOT, app);
+    tPackHead head{};
+    head.uiPackMagic = PACK_MAGIC_SINGLE;
+    head.uifileNum = 2;
+    head.PackType = 1;
+    const std::string pack = f.dir() + "/Pack.bin";
+    ASSERT_EQ(UpdatePack(slots, pack.c_str(), &head, 2), 0);
+    std::ifstream in(pack, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    const std::vector<std::uint8_t> raw(bytes.begin(), bytes.end());
+    std::string hex = wire::DigestHex(wire::Md5Of(raw)).substr(0, 8);
+    for (char& c : hex) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    const std::string newSw = "2.6.0_" + hex;
+
+    const bool accepts[] = {true, false, true};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(SendFile(f, f.cameras()[i].ip, pack, 0) == 0, accepts[i]) << i << f.log();
+    }
+    ASSERT_TRUE(f.waitSettled());
+    std::map<std::string, std::string> swOf;
+    {
+        auto env = f.useConf();
+        ASSERT_EQ(Net_Init(), 0);
+        Net_FindDevice(
+            [](const tNetDeviceInfo* info, void* user) {
+                (*static_cast<std::map<std::string, std::string>*>(
+                    user))[wire::FormatMac(info->ucMac)] =
+                    wire::TextField(info->szSoftVersion, 132);
+            },
+            &swOf);
+        Net_UNinit();
+    }
+    for (std::size_t i = 0; i < 3; ++i) {
+        const std::string& mac = f.cameras()[i].mac;
+        const auto st = f.state(mac);
+        const std::string sw = accepts[i] ? newSw : "2.3.1_180101";
+        EXPECT_EQ(st.sw, sw) << i;
+        EXPECT_EQ(swOf[mac], sw) << i << " on discovery";
+        EXPECT_EQ(st.accepted, accepts[i] ? 1u : 0u) << i;
+        EXPECT_EQ(st.refused, accepts[i] ? 0u : 1u) << i;
+        EXPECT_EQ(f.keptFile(mac), accepts[i] ? std::optional(bytes) : std::nullopt) << i;
+    }
 }
 
 TEST(Fleet, ReportsWhyCamsimDidNotStart) {

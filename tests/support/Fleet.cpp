@@ -18,6 +18,8 @@
 #include <sstream>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "camsim/FleetModel.h"
 
 extern char** environ;
@@ -58,6 +60,35 @@ std::uint16_t Field(const std::string& line, const std::string& key) {
 }
 
 }  // namespace
+
+FleetOptions FleetOptions::Groups(const std::vector<FleetGroup>& groups, std::string sw) {
+    FleetOptions o;
+    if (!sw.empty()) {
+        o.sw = std::move(sw);
+    }
+    nlohmann::json cams = nlohmann::json::array();
+    for (const FleetGroup& g : groups) {
+        nlohmann::json c = nlohmann::json::object();
+        const std::pair<const char*, const std::string*> texts[] = {
+            {"hw", &g.hw}, {"sw", &g.sw}, {"type", &g.type}};
+        for (const auto& [key, value] : texts) {
+            if (!value->empty()) {
+                c[key] = *value;
+            }
+        }
+        if (g.rebootMs) {
+            c["reboot_ms"] = *g.rebootMs;
+        }
+        if (g.checkHw) {
+            c["check_hw"] = *g.checkHw;
+        }
+        for (int i = 0; i < g.count; ++i) {
+            cams.push_back(c);
+        }
+    }
+    o.fleetJson = nlohmann::json{{"cameras", cams}}.dump();
+    return o;
+}
 
 std::string Fleet::camsimPath() {
     if (const char* env = std::getenv("QUORVANE_CAMSIM"); env != nullptr && *env != '\0') {
@@ -122,6 +153,9 @@ bool Fleet::launch(const FleetOptions& options, const std::string& ipBase,
     camsim::CameraSpec templ;
     templ.ip = *camsim::ParseIpv4(ipBase);
     templ.mac = *camsim::ParseMac(macBase);
+    templ.type = options.type;
+    templ.sw = options.sw;
+    templ.hw = options.hw;
     camsim::FleetSpec model;
     std::vector<std::string> args{camsimPath()};
     if (!options.fleetJson.empty()) {
@@ -144,7 +178,8 @@ bool Fleet::launch(const FleetOptions& options, const std::string& ipBase,
     }
     cameras_.clear();
     for (const auto& c : model.cameras) {
-        cameras_.push_back({camsim::FormatIpv4(c.ip), camsim::FormatMac(c.mac)});
+        cameras_.push_back(
+            {camsim::FormatIpv4(c.ip), camsim::FormatMac(c.mac), c.type, c.sw, c.hw});
     }
 
     config_ = wire::LoopbackDefaults();
@@ -169,6 +204,8 @@ bool Fleet::launch(const FleetOptions& options, const std::string& ipBase,
                              options.hw,
                              "--flash-ms",
                              std::to_string(options.flashMs),
+                             "--reboot-ms",
+                             std::to_string(options.rebootMs),
                              "--conf",
                              baseConf,
                              "--discovery-port",
@@ -183,6 +220,9 @@ bool Fleet::launch(const FleetOptions& options, const std::string& ipBase,
                              dir_ + "/camsim.log",
                              "--write-conf",
                              confPath_});
+    if (!options.checkHw) {
+        args.push_back("--no-hw-check");
+    }
     for (const auto& f : options.faults) {
         args.insert(args.end(), {"--fault", f});
     }
@@ -298,6 +338,56 @@ std::string Fleet::filesDir(const std::string& mac) const {
         c = c == ':' ? '-' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
     return dir_ + "/files/" + name;
+}
+
+FleetCameraState Fleet::state(const std::string& mac) const {
+    FleetCameraState st;
+    for (const auto& c : cameras_) {
+        if (c.mac == mac) {
+            st.sw = c.sw;
+        }
+    }
+    const auto j = nlohmann::json::parse(ReadAll(filesDir(mac) + ".json"), nullptr, false);
+    if (j.is_object()) {
+        st.sw = j.value("sw", st.sw);
+        st.accepted = j.value("accepted", std::uint64_t{0});
+        st.refused = j.value("refused", std::uint64_t{0});
+        st.lastFile = j.value("last_file", std::string());
+        st.rebooting = j.value("rebooting", false);
+    }
+    return st;
+}
+
+std::optional<std::string> Fleet::keptFile(const std::string& mac) const {
+    const FleetCameraState st = state(mac);
+    if (st.lastFile.empty()) {
+        return std::nullopt;
+    }
+    std::ifstream in(filesDir(mac) + "/" + st.lastFile, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool Fleet::waitSettled(std::chrono::milliseconds timeout) const {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        bool busy = false;
+        for (const auto& c : cameras_) {
+            busy = busy || state(c.mac).rebooting;
+        }
+        if (!busy) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        // The state files are camsim's only news: poll them.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 std::string Fleet::log() const {

@@ -13,6 +13,7 @@
 #include "PackTestUtil.h"
 #include "pack/UpdataFileCheck.h"
 #include "pack/UpdatePack.h"
+#include "platform/Md5.h"
 
 namespace fs = std::filesystem;
 using packtest::Entry;
@@ -74,16 +75,7 @@ class UpgradeEndToEnd : public ::testing::Test {
 
     // The bytes the camera with this MAC kept of its last upgrade.
     std::string Kept(const std::string& mac) const {
-        std::string bytes;
-        auto newest = fs::file_time_type::min();
-        std::error_code ec;
-        for (const auto& e : fs::directory_iterator(fleet_->filesDir(mac), ec)) {
-            if (e.is_regular_file() && e.last_write_time() >= newest) {
-                newest = e.last_write_time();
-                bytes = packtest::ReadFile(e.path().string());
-            }
-        }
-        return bytes;
+        return fleet_->keptFile(mac).value_or(std::string());
     }
 
     bool WorkspaceLeft() const {
@@ -138,6 +130,20 @@ TEST_F(UpgradeEndToEnd, AMultiApplicationPackGivesEachCameraThePackOfItsHardware
         EXPECT_TRUE(Kept(cams[i].mac) == expected[hw[i].substr(0, 3)]) << cams[i].mac;
     }
     EXPECT_FALSE(WorkspaceLeft());
+    const std::string log = qvtest::ReadWholeFile(dir_ / "korvel.log");
+    EXPECT_NE(log.find("bin file[5]:uImage\n"), std::string::npos);
+
+    // The next search shows the version each camera took from its pack.
+    const qvtest::CliRun search = qvtest::RunCli(QV_CLI_PATH, dir_, {"search"});
+    ASSERT_EQ(search.rc, 0) << search.err;
+    for (std::size_t i = 0; i < cams.size(); ++i) {
+        const platform::Digest md5 = platform::Md5Of(
+            std::span(reinterpret_cast<const std::uint8_t*>(expected[hw[i].substr(0, 3)].data()),
+                      expected[hw[i].substr(0, 3)].size()));
+        const std::string sw = "2.3.0_" + platform::DigestHex(md5).substr(0, 8);
+        EXPECT_NE(search.out.find(cams[i].mac + "\t" + sw + "\t" + hw[i]), std::string::npos)
+            << search.out;
+    }
 }
 
 TEST_F(UpgradeEndToEnd, BundleForcedPackAndACameraLostMidTransfer) {
@@ -161,11 +167,12 @@ TEST_F(UpgradeEndToEnd, BundleForcedPackAndACameraLostMidTransfer) {
         << run.out;
     EXPECT_NE(run.out.find("[" + cams[0].mac + "] " + cams[0].ip + " 升级成功"), std::string::npos);
 
-    // Forced: a pack for another model goes as its re-typed copy.
+    // Forced: a pack for another model goes as its re-typed copy (its image is
+    // named for hardware 10#, so the cameras themselves take it).
     const std::string other =
         Pack("other.bin",
              {{"uImage", PACK_FILE_KERNEL, packtest::Bytes(20000, 5), ""},
-              {"app_OTHER.jffs2", PACK_FILE_APP, packtest::Bytes(20000, 6), ""}},
+              {"app_OTHER_YJ10#_.jffs2", PACK_FILE_APP, packtest::Bytes(20000, 6), ""}},
              PACK_MAGIC_SINGLE);
     run = Upgrade(other);
     EXPECT_EQ(run.rc, 2);

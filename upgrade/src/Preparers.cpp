@@ -45,6 +45,25 @@ bool CUpgradeRequest::CoversEveryHw(const BoundImages& images) const {
     return std::find(covered.begin(), covered.end(), false) == covered.end();
 }
 
+// True, with the reason set, when the images found cannot serve the request:
+// there are none, or a ticked hardware version is left without one.
+bool CUpgradeRequest::Unusable(const BoundImages& images, bool seenApp,
+                               std::string& message) const {
+    if (images.empty()) {
+        if (!seenApp) {
+            Log("解析BIN文件未成功\n");
+            message = "解析BIN文件未成功";
+        }
+        return true;
+    }
+    if (!CoversEveryHw(images)) {
+        Log("解析BIN文件发现业务软件数量和勾选的设备数量不等，不支持升级！\n");
+        message = "此bin包包含的业务软件与硬件版本数量不匹配，不支持升级！";
+        return true;
+    }
+    return false;
+}
+
 int CUpgradeRequest::CheckSinglePack(std::string& message, const std::vector<std::string>& names,
                                      bool force, const std::string& packPath,
                                      const std::string& forcedName) {
@@ -107,16 +126,7 @@ int CUpgradeRequest::ComposeAppPacks(std::string& message, const std::vector<std
         }
         accepted.emplace_back(paths[i], static_cast<std::size_t>(j));
     }
-    if (accepted.empty()) {
-        if (!seen) {
-            Log("解析BIN文件未成功\n");
-            message = "解析BIN文件未成功";
-        }
-        return -1;
-    }
-    if (!CoversEveryHw(accepted)) {
-        Log("解析BIN文件发现业务软件数量和勾选的设备数量不等，不支持升级！\n");
-        message = "此bin包包含的业务软件与硬件版本数量不匹配，不支持升级！";
+    if (Unusable(accepted, seen, message)) {
         return -1;
     }
 
@@ -182,16 +192,7 @@ int CUpgradeRequest::SelectForcedAppFiles(std::string& message,
         }
         chosen.emplace_back(paths[i], static_cast<std::size_t>(j));
     }
-    if (chosen.empty()) {
-        if (!seenApp) {
-            Log("解析BIN文件未成功\n");
-            message = "解析BIN文件未成功";
-        }
-        return 0;
-    }
-    if (!CoversEveryHw(chosen)) {
-        Log("解析BIN文件发现业务软件数量和勾选的设备数量不等，不支持升级！\n");
-        message = "此bin包包含的业务软件与硬件版本数量不匹配，不支持升级！";
+    if (Unusable(chosen, seenApp, message)) {
         return 0;
     }
     for (std::size_t k = 0; k < chosen.size(); ++k) {

@@ -33,10 +33,15 @@ struct CameraSpec {
     Mac mac{};
     std::string type = "QV-LPR200";
     std::string sw = "V2.1.3_20240115";
-    std::string hw = "YJ1";
+    // "111" is the hardware code of an image named for none: such images fit.
+    std::string hw = "111";
     // Seconds between the camera's clock and the PC's local clock.
     std::int64_t clockOffset = 0;
     std::uint32_t flashMs = 0;  // time the camera takes to "flash" a file it accepted
+    // Silence after flashing: no discovery answers, no control sessions (0: none).
+    std::uint32_t rebootMs = 0;
+    // Refuses an update pack whose application entry names another hardware code.
+    bool checkHw = true;
     Faults faults;
 };
 

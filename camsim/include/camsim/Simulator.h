@@ -11,6 +11,7 @@
 
 #include <asio.hpp>
 
+#include "camsim/FileReceiver.h"
 #include "camsim/FleetModel.h"
 #include "camsim/Log.h"
 #include "korvel.h"
@@ -55,8 +56,22 @@ class Simulator {
     std::size_t CameraCount() const;
     // The camera's address now (IP changes move it); thread-safe snapshot.
     Ipv4 CurrentIp(std::size_t index) const;
-    // Folder where the camera keeps the files it accepted.
+    // Folder where the camera keeps the files it accepted: <filesDir>/<MAC with '-'>.
     std::string CameraDir(std::size_t index) const;
+    // Where the camera writes its state after every verdict and reboot:
+    // <filesDir>/<MAC with '-'>.json (beside its folder, so no file it receives
+    // can take its name).
+    std::string StatePath(std::size_t index) const;
+
+    // What a camera has become; thread-safe snapshot.
+    struct CameraState {
+        std::string sw;              // software version it reports now
+        std::uint64_t accepted = 0;  // files kept (verdict OK)
+        std::uint64_t refused = 0;   // files received whole and not kept
+        std::string lastFile;        // name of the last file kept, in CameraDir
+        bool rebooting = false;
+    };
+    CameraState State(std::size_t index) const;
 
     asio::io_context& Io() { return io_; }
 
@@ -79,6 +94,13 @@ class Simulator {
                     const asio::ip::udp::endpoint& to);
     bool Readdress(const Ipv4& ip, const Ipv4& mask, const Ipv4& gateway, std::string& error);
     tNetDeviceInfo Record(const Camera& cam) const;
+    // After a verdict: counts it, and for a kept file takes on the new version,
+    // rebooting first when the camera has a reboot time (`except` is the session
+    // that carries the verdict; it closes itself once the verdict is out).
+    void Verdict(Camera& cam, bool accepted, const std::string& file, const std::string& newSw,
+                 Session* except);
+    void Reboot(Camera& cam, const std::string& newSw, Session* except);
+    void SaveState(const Camera& cam);
     std::uint32_t Random(std::uint32_t below);
 
     std::vector<std::unique_ptr<Camera>> cams_;
@@ -89,7 +111,8 @@ class Simulator {
     std::uint16_t controlPort_ = 0;
     std::uint16_t ipsetPort_ = 0;
     int ifindex_ = 0;
-    mutable std::mutex ipMutex_;  // guards the addresses others read through CurrentIp
+    // Guards what others read through CurrentIp and State (addresses, version, counts).
+    mutable std::mutex stateMutex_;
 
     // Everything below refers to io_ and goes before it.
     asio::io_context io_;
@@ -101,31 +124,6 @@ class Simulator {
     asio::ip::udp::endpoint discoveryFrom_;
     asio::ip::udp::endpoint ipsetFrom_;
     std::uint64_t nextSessionId_ = 1;
-};
-
-// Bytes of an update stream: MD5 of the whole file, and for an update pack the
-// digest it carries checked against the bytes before it. Fed in order.
-class ReceiveCheck {
-  public:
-    void Feed(const std::uint8_t* data, std::size_t size);
-    wire::Digest Md5() { return md5_.finish(); }  // once, at the end
-    std::uint64_t Received() const { return offset_; }
-    // After the whole file: empty when it is no pack or a pack whose own digest
-    // holds, else why it does not.
-    std::string PackProblem() const;
-
-  private:
-    wire::Md5 md5_;
-    wire::Md5 packMd5_;
-    std::uint64_t offset_ = 0;
-    std::array<std::uint8_t, 64> head_{};
-    bool isPack_ = false;
-    bool badHeader_ = false;
-    std::uint64_t digestAt_ = 0;  // offset of the pack's digest; 0 while unknown
-    wire::Digest computed_{};
-    bool haveComputed_ = false;
-    wire::Digest stored_{};
-    std::size_t storedHave_ = 0;
 };
 
 }  // namespace camsim

@@ -98,6 +98,7 @@ class CUpgradeRequest {
     // Application images with the hardware version each is bound to.
     using BoundImages = std::vector<std::pair<std::string, std::size_t>>;
     bool CoversEveryHw(const BoundImages& images) const;
+    bool Unusable(const BoundImages& images, bool seenApp, std::string& message) const;
     int FirstMatchingHw(const std::string& name);
     bool MakeWorkspace();
     void RemoveInnerDir(const std::string& dir);
