@@ -75,7 +75,7 @@ echo "== package: file list and control data"
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./|/|' | sort >build/package/files.actual
 sed "s/@MULTIARCH@/$multiarch/" packaging/files.txt | sort | diff -u - build/package/files.actual
-[ "$(dpkg-deb -f "$deb" Version)" = "$version-1" ]
+[ "$(dpkg-deb -f "$deb" Version)" = "$version-1" ] || { echo "package version is not $version-1" >&2; exit 1; }
 dpkg-deb -f "$deb" Depends | grep -q 'libc6' || { echo "no dependencies computed" >&2; exit 1; }
 dpkg-deb -I "$deb" conffiles | sort | diff -u - <(printf '/etc/quorvane/config.ini\n/etc/quorvane/quorvane-net.conf\n')
 
