@@ -78,7 +78,7 @@ cat "$work"/*_*_*.log | tr -d '\r'
 shot="$build/demo-screenshot.png"
 say "the main window after a search, drawn under Xvfb"
 if command -v xvfb-run >/dev/null; then
-  xvfb-run -a -s "-screen 0 1280x900x24" "$bin/quorvane" --config-dir "$work" --search \
+  xvfb-run -a -s "-screen 0 1366x768x24" "$bin/quorvane" --config-dir "$work" --search \
     --screenshot "$shot" 2>/dev/null && echo "saved $shot"
 else
   echo "xvfb-run is missing; no screenshot"

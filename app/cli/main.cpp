@@ -14,9 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "app/IpBatch.h"
 #include "app/MemoryView.h"
 #include "app/QuorvaneDlg.h"
 #include "platform/AppFolders.h"
+#include "platform/SafeFile.h"
+#include "platform/TermText.h"
 #include "platform/Version.h"
 
 namespace {
@@ -24,6 +27,7 @@ namespace {
 constexpr int kExitAllOk = 0;
 constexpr int kExitSomeFailed = 1;
 constexpr int kExitRefused = 2;
+constexpr int kExitLogFailed = 3;
 
 const char* const kUsage =
     "usage: quorvane-cli [--config-dir DIR] COMMAND ...\n"
@@ -36,7 +40,13 @@ const char* const kUsage =
     "the usual folders for config.ini, quorvane-net.conf and the logs (see quorvane-cli(1)).\n"
     "upgrade sends FILE (an image or an update pack) to the chosen cameras one after\n"
     "another and prints a progress line per finished camera on stderr.\n"
-    "Exit status: 0 every camera succeeded, 1 some failed, 2 the request was refused.\n"
+    "MAC is six hexadecimal bytes joined by ':' or '-', in either case. A --mac or --ip\n"
+    "that matches no camera refuses the whole request before any camera is touched.\n"
+    "Texts from cameras are printed with control characters escaped (\\t, \\n, \\xNN).\n"
+    "Exit status: 0 every camera succeeded, 1 some failed, 2 the request was refused\n"
+    "(malformed arguments, no such camera, a bad network configuration, another batch\n"
+    "running on the same configuration folder), 3 the operation log could not be opened\n"
+    "or written (the outcome of the cameras is still printed).\n"
     "quorvane-cli --version prints the version.\n";
 
 // The console screen: message boxes on stderr, log pane lines on a stream.
@@ -60,17 +70,17 @@ class ConsoleView : public app::MemoryView {
     }
     void MessageBox(const std::string& text) override {
         MemoryView::MessageBox(text);
-        std::fprintf(stderr, "%s\n", text.c_str());
+        std::fprintf(stderr, "%s\n", platform::EscapeForTerminal(text).c_str());
         std::fflush(stderr);
     }
     void AppendToLogPane(const std::string& text) override {
         MemoryView::AppendToLogPane(text);
         std::string line = text;
         if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) {
-            line.erase(line.size() - 2, 1);
+            line.erase(line.size() - 2);
         }
-        lastLine_ = line.substr(0, line.find('\n'));
-        std::fputs(line.c_str(), pane_);
+        lastLine_ = platform::EscapeForTerminal(line);
+        std::fprintf(pane_, "%s\n", lastLine_.c_str());
         std::fflush(pane_);
     }
     void OpenInEditor(const std::string& path) override {
@@ -110,15 +120,31 @@ int ColumnByName(const std::string& name) {
     return -1;
 }
 
-std::string Upper(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return s;
+bool Fail(const std::string& why) {
+    std::fprintf(stderr, "quorvane-cli: %s\n%s", platform::EscapeForTerminal(why).c_str(), kUsage);
+    return false;
 }
 
-bool Fail(const std::string& why) {
-    std::fprintf(stderr, "quorvane-cli: %s\n%s", why.c_str(), kUsage);
-    return false;
+// "aa-bb-cc-dd-ee-ff" or "AA:BB:..." in any case, as the list shows it.
+std::optional<std::string> NormalMac(const std::string& text) {
+    if (text.size() != 17) {
+        return std::nullopt;
+    }
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (i % 3 == 2) {
+            if ((c != ':' && c != '-') || c != text[2]) {
+                return std::nullopt;
+            }
+            out += ':';
+        } else if (std::isxdigit(static_cast<unsigned char>(c)) != 0) {
+            out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        } else {
+            return std::nullopt;
+        }
+    }
+    return out;
 }
 
 bool Parse(int argc, char** argv, Args& a) {
@@ -199,21 +225,21 @@ bool Parse(int argc, char** argv, Args& a) {
     if (a.descending && a.sortColumn < 0) {
         return Fail("--descending goes with --sort");
     }
-    return true;
-}
-
-// "a.b.c.d" into four octets; "" stands for a blank control.
-bool ParseStart(const std::string& text, std::array<std::uint8_t, 4>& out) {
-    unsigned v[4] = {};
-    char tail = 0;
-    if (std::sscanf(text.c_str(), "%3u.%3u.%3u.%3u%c", &v[0], &v[1], &v[2], &v[3], &tail) != 4) {
-        return false;
-    }
-    for (std::size_t i = 0; i < 4; ++i) {
-        if (v[i] > 255) {
-            return false;
+    // Every camera argument is checked here, before the search.
+    for (std::string& m : a.macs) {
+        const auto mac = NormalMac(m);
+        if (!mac) {
+            return Fail("not a MAC address: " + m);
         }
-        out[i] = static_cast<std::uint8_t>(v[i]);
+        m = *mac;
+    }
+    for (const std::string& ip : a.ips) {
+        if (!app::ParseDottedIpv4(ip)) {
+            return Fail("not an IPv4 address: " + ip);
+        }
+    }
+    if (a.command == "modify-ip" && !app::ParseDottedIpv4(a.start)) {
+        return Fail("not an IPv4 address: " + a.start);
     }
     return true;
 }
@@ -222,7 +248,9 @@ void PrintTable(const app::MemoryView& view) {
     std::printf("序号\t设备类型\tIP地址\tMAC地址\t软件版本\t硬件版本\t状态\n");
     for (const auto& row : view.rows) {
         for (std::size_t c = 0; c < row.cells.size(); ++c) {
-            std::printf("%s%c", row.cells[c].c_str(), c + 1 < row.cells.size() ? '\t' : '\n');
+            // A TAB or a newline in a camera's text must not make a row of its own.
+            std::printf("%s%c", platform::EscapeForTerminal(row.cells[c]).c_str(),
+                        c + 1 < row.cells.size() ? '\t' : '\n');
         }
     }
 }
@@ -251,6 +279,21 @@ int Run(const Args& a) {
     deps.exeDir = a.configDir;
     app::CQuorvaneDlg dlg(view, deps);
     dlg.OnInitDialog();
+    // Said once on stderr at the end, whatever else happened.
+    struct LogFailureNote {
+        const app::CQuorvaneDlg& dlg;
+        bool paneOnStderr;
+        ~LogFailureNote() {
+            if (!dlg.LogFailure().empty() && !paneOnStderr) {
+                std::fprintf(stderr, "quorvane-cli: %s\n", dlg.LogFailure().c_str());
+            }
+        }
+    } note{dlg, a.command == "search"};
+    if (!dlg.NetInitError().empty()) {
+        std::fprintf(stderr, "quorvane-cli: %s\n",
+                     platform::EscapeForTerminal(dlg.NetInitError()).c_str());
+        return kExitRefused;
+    }
     dlg.OnBnClickedSearch();
     if (a.sortColumn > 0) {
         // Header clicks: the first sorts descending, the second ascending.
@@ -266,16 +309,10 @@ int Run(const Args& a) {
         } else {
             PrintTable(view);
         }
-        return kExitAllOk;
+        return dlg.LogFailure().empty() ? kExitAllOk : kExitLogFailed;
     }
 
-    const std::set<std::string> macs = [&] {
-        std::set<std::string> s;
-        for (const auto& m : a.macs) {
-            s.insert(Upper(m));
-        }
-        return s;
-    }();
+    const std::set<std::string> macs(a.macs.begin(), a.macs.end());
     const std::set<std::string> ips(a.ips.begin(), a.ips.end());
     std::set<std::string> seen;
     for (int r = 0; r < view.RowCount(); ++r) {
@@ -287,24 +324,29 @@ int Run(const Args& a) {
             seen.insert(macs.count(mac) != 0 ? mac : ip);
         }
     }
+    // A camera asked for but not found refuses the whole request: the others
+    // are not changed without it.
+    bool missing = false;
     for (const auto& m : macs) {
         if (seen.count(m) == 0) {
-            std::fprintf(stderr, "quorvane-cli: no camera with MAC %s\n", m.c_str());
+            std::fprintf(stderr, "quorvane-cli: no camera with MAC %s; nothing was changed\n",
+                         m.c_str());
+            missing = true;
         }
     }
     for (const auto& ip : ips) {
         if (seen.count(ip) == 0) {
-            std::fprintf(stderr, "quorvane-cli: no camera at %s\n", ip.c_str());
+            std::fprintf(stderr, "quorvane-cli: no camera at %s; nothing was changed\n",
+                         ip.c_str());
+            missing = true;
         }
+    }
+    if (missing) {
+        return kExitRefused;
     }
 
     if (a.command == "modify-ip") {
-        std::array<std::uint8_t, 4> start{};
-        if (!ParseStart(a.start, start)) {
-            std::fprintf(stderr, "quorvane-cli: not an IPv4 address: %s\n", a.start.c_str());
-            return kExitRefused;
-        }
-        view.SetStartIp(start);
+        view.SetStartIp(*app::ParseDottedIpv4(a.start));
         dlg.OnBnClickedModifyIp();
     } else if (a.command == "upgrade") {
         // Relative to where the command was given, as a file dialog would give it.
@@ -335,12 +377,16 @@ int Run(const Args& a) {
             allOk = false;
         }
     }
+    if (!dlg.LogFailure().empty()) {
+        return kExitLogFailed;
+    }
     return allOk ? kExitAllOk : kExitSomeFailed;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    platform::IgnoreFileSizeSignal();
     Args args;
     if (!Parse(argc, argv, args)) {
         return kExitRefused;

@@ -1,11 +1,33 @@
 #include "IpAddressEdit.h"
 
-#include <QIntValidator>
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+#include <QToolTip>
 #include <algorithm>
 
 namespace qtview {
+namespace {
+
+// What can stand in a field: nothing, 0, or 1..255 without a leading zero.
+class OctetValidator : public QValidator {
+  public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& /*pos*/) const override {
+        if (input.isEmpty()) {
+            return Acceptable;
+        }
+        static const QRegularExpression digits(QStringLiteral("^(0|[1-9][0-9]{0,2})$"));
+        if (!digits.match(input).hasMatch() || input.toInt() > 255) {
+            return Invalid;
+        }
+        return Acceptable;
+    }
+};
+
+}  // namespace
 
 IpAddressEdit::IpAddressEdit(QWidget* parent) : QFrame(parent) {
     setFrameShape(QFrame::StyledPanel);
@@ -17,18 +39,11 @@ IpAddressEdit::IpAddressEdit(QWidget* parent) : QFrame(parent) {
         field->setFrame(false);
         field->setMaxLength(3);
         field->setAlignment(Qt::AlignCenter);
-        field->setValidator(new QIntValidator(0, 255, field));
+        // Pasted text goes through the same rule as typed digits.
+        field->setValidator(new OctetValidator(field));
         field->setObjectName(QStringLiteral("octet%1").arg(i));
+        field->installEventFilter(this);
         fields_[i] = field;
-        // A third digit moves on to the next field, as the Windows control does.
-        if (i + 1 < fields_.size()) {
-            QObject::connect(field, &QLineEdit::textEdited, this, [this, i](const QString& text) {
-                if (text.size() == 3) {
-                    fields_[i + 1]->setFocus();
-                    fields_[i + 1]->selectAll();
-                }
-            });
-        }
     }
     for (auto& dot : dots_) {
         auto* label = new QLabel(QStringLiteral("."), this);
@@ -53,9 +68,115 @@ void IpAddressEdit::resizeEvent(QResizeEvent* event) {
     }
 }
 
+int IpAddressEdit::IndexOf(QObject* field) const {
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+        if (fields_[i] == field) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+void IpAddressEdit::MoveTo(int i, bool selectAll) {
+    if (i < 0 || i >= static_cast<int>(fields_.size())) {
+        return;
+    }
+    QLineEdit* f = fields_[static_cast<std::size_t>(i)];
+    f->setFocus(Qt::OtherFocusReason);
+    if (selectAll) {
+        f->selectAll();
+    }
+}
+
+void IpAddressEdit::Refuse(int i, const QString& typed) {
+    // The system control's own note, beside the field, and the field unchanged.
+    lastRefusal_ = QStringLiteral("%1 不是有效项。请指定一个介于 0 和 255 之间的值。").arg(typed);
+    QLineEdit* f = fields_[static_cast<std::size_t>(i)];
+    QApplication::beep();
+    QToolTip::showText(f->mapToGlobal(QPoint(0, f->height())), lastRefusal_, f);
+}
+
+bool IpAddressEdit::TypeDigit(int i, QChar digit) {
+    QLineEdit* f = fields_[static_cast<std::size_t>(i)];
+    QString text = f->text();
+    int pos = f->cursorPosition();
+    if (f->hasSelectedText()) {
+        pos = f->selectionStart();
+        text.remove(pos, f->selectedText().size());
+    }
+    text.insert(pos, digit);
+    ++pos;
+    int lead = 0;
+    while (text.size() - lead > 1 && text[lead] == QLatin1Char('0')) {
+        ++lead;
+    }
+    text = text.mid(lead);
+    pos = std::max(0, pos - lead);
+    if (text.size() > 3 || text.toInt() > 255) {
+        Refuse(i, text);
+        return false;
+    }
+    f->setText(text);
+    f->setCursorPosition(std::min(pos, static_cast<int>(text.size())));
+    if (text.size() == 3 && i + 1 < static_cast<int>(fields_.size())) {
+        MoveTo(i + 1, true);
+    }
+    return true;
+}
+
+bool IpAddressEdit::eventFilter(QObject* watched, QEvent* event) {
+    const int i = IndexOf(watched);
+    if (i < 0 || event->type() != QEvent::KeyPress) {
+        return QFrame::eventFilter(watched, event);
+    }
+    auto* key = static_cast<QKeyEvent*>(event);
+    QLineEdit* f = fields_[static_cast<std::size_t>(i)];
+    const QString text = key->text();
+    const bool keypad = (key->modifiers() & Qt::KeypadModifier) != 0;
+    if (key->key() == Qt::Key_Period || (keypad && key->key() == Qt::Key_Comma)) {
+        // As the system control: on to the next field once this one holds a number.
+        if (!f->text().isEmpty() && !f->hasSelectedText()) {
+            MoveTo(i + 1, true);
+        }
+        return true;
+    }
+    if (text.size() == 1 && text[0].isDigit() && text[0].unicode() < 0x80) {
+        TypeDigit(i, text[0]);
+        return true;
+    }
+    if (key->key() == Qt::Key_Backspace && f->cursorPosition() == 0 && !f->hasSelectedText() &&
+        i > 0) {
+        MoveTo(i - 1, false);
+        QLineEdit* prev = fields_[static_cast<std::size_t>(i - 1)];
+        prev->setCursorPosition(static_cast<int>(prev->text().size()));
+        return true;
+    }
+    if (key->key() == Qt::Key_Left && f->cursorPosition() == 0 && i > 0) {
+        MoveTo(i - 1, false);
+        QLineEdit* prev = fields_[static_cast<std::size_t>(i - 1)];
+        prev->setCursorPosition(static_cast<int>(prev->text().size()));
+        return true;
+    }
+    if (key->key() == Qt::Key_Right && f->cursorPosition() == f->text().size() && i < 3) {
+        MoveTo(i + 1, false);
+        fields_[static_cast<std::size_t>(i + 1)]->setCursorPosition(0);
+        return true;
+    }
+    // Any other printable character has no place in an address.
+    if (!text.isEmpty() && text[0].isPrint() && (key->modifiers() & Qt::ControlModifier) == 0) {
+        return true;
+    }
+    return QFrame::eventFilter(watched, event);
+}
+
 bool IpAddressEdit::IsBlank() const {
     return std::all_of(fields_.begin(), fields_.end(),
                        [](const QLineEdit* f) { return f->text().isEmpty(); });
+}
+
+bool IpAddressEdit::IsComplete() const {
+    return std::none_of(fields_.begin(), fields_.end(),
+                        [](const QLineEdit* f) { return f->text().isEmpty(); });
 }
 
 std::array<std::uint8_t, 4> IpAddressEdit::Octets() const {
@@ -63,7 +184,7 @@ std::array<std::uint8_t, 4> IpAddressEdit::Octets() const {
     for (std::size_t i = 0; i < fields_.size(); ++i) {
         bool ok = false;
         const int v = fields_[i]->text().toInt(&ok);
-        out[i] = static_cast<std::uint8_t>(ok ? std::clamp(v, 0, 255) : 0);
+        out[i] = static_cast<std::uint8_t>(ok && v >= 0 && v <= 255 ? v : 0);
     }
     return out;
 }

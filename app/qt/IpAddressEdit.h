@@ -2,29 +2,44 @@
 
 #include <QFrame>
 #include <QLineEdit>
+#include <QString>
 #include <array>
 #include <cstdint>
 
 namespace qtview {
 
 // Four fields for an IPv4 address, like the Windows IP address control: it is
-// blank when every field is empty; an empty field reads 0, a large one 255.
+// blank when every field is empty; an empty field reads 0. Each field holds
+// 0..255 without leading zeros: a digit that would make it larger is refused
+// with a visible note. "." (main keyboard or keypad) moves to the next field,
+// and so does a third digit.
 class IpAddressEdit : public QFrame {
   public:
     explicit IpAddressEdit(QWidget* parent = nullptr);
 
     bool IsBlank() const;
+    // Every field filled in.
+    bool IsComplete() const;
     std::array<std::uint8_t, 4> Octets() const;
     void SetOctets(const std::array<std::uint8_t, 4>& octets);
     void Clear();
     QLineEdit* Field(int i) const { return fields_[static_cast<std::size_t>(i)]; }
+    // The note shown for the last refused digit (empty until one is refused).
+    const QString& LastRefusal() const { return lastRefusal_; }
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    int IndexOf(QObject* field) const;
+    void MoveTo(int i, bool selectAll);
+    bool TypeDigit(int i, QChar digit);
+    void Refuse(int i, const QString& typed);
+
     std::array<QLineEdit*, 4> fields_{};
     std::array<QWidget*, 3> dots_{};
+    QString lastRefusal_;
 };
 
 }  // namespace qtview

@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QScreen>
 #include <QScrollBar>
 #include <algorithm>
 
@@ -53,11 +54,19 @@ QPushButton* Button(const char* text) {
 
 QuorvaneWindow::QuorvaneWindow(QWidget* parent) : QDialog(parent), font_(DialogFont()), du_(font_) {
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setFont(font_);
     setWindowIcon(ProgramIcon());
     Build();
-    setFixedSize(du_.X(571), du_.Y(389));
+    // Resizable, and no larger than the screen's work area when it opens, so
+    // that the newest log lines are on a laptop's screen too.
+    setMinimumSize(MinimumClientSize());
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    resize(screen != nullptr ? FitToWorkArea(TemplateSize(), MinimumClientSize(),
+                                             screen->availableGeometry().size())
+                             : TemplateSize());
+    Relayout();
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this, &QuorvaneWindow::ShowContextMenu);
     qApp->installEventFilter(this);
@@ -121,6 +130,8 @@ void QuorvaneWindow::Build() {
                       467, 260, 44, 10);
     logPane_ = Place(new QPlainTextEdit, body_, du_, app::IDC_LOG_PANE, 0, 278, 571, 108);
     logPane_->setReadOnly(true);
+    // The pane is appended to without undo: no history of the whole log is kept.
+    logPane_->setUndoRedoEnabled(false);
     logPane_->setLineWrapMode(QPlainTextEdit::NoWrap);
     logPane_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     logPane_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -136,6 +147,21 @@ void QuorvaneWindow::Build() {
                 w->setGeometry(r);
             }
         }
+    }
+
+    for (QWidget* w : body_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        const QRect r = w->geometry();
+        Anchor anchor = Anchor::Band;
+        if (w == list_) {
+            anchor = Anchor::List;
+        } else if (w == logPane_) {
+            anchor = Anchor::Pane;
+        } else if (w == progress_ || w == file_) {
+            anchor = Anchor::BandStretch;
+        } else if (r.left() >= du_.X(419)) {
+            anchor = Anchor::BandRight;
+        }
+        placed_.push_back({w, r, anchor});
     }
 
     controls_ = {{app::IDC_DEVICE_LIST, list_},      {app::IDC_SEARCH, search_},
@@ -183,6 +209,71 @@ void QuorvaneWindow::Build() {
     });
 }
 
+QSize QuorvaneWindow::TemplateSize() const {
+    return {du_.X(571), du_.Y(389)};
+}
+
+QSize QuorvaneWindow::MinimumClientSize() const {
+    // The band between list and pane stays whole; the list keeps a few rows
+    // and the pane a few lines.
+    const int band = du_.Y(389) - du_.Y(218) - du_.Y(108);
+    return {du_.X(571), band + du_.Y(60) + du_.Y(50)};
+}
+
+QSize QuorvaneWindow::FitToWorkArea(QSize templateSize, QSize minimum, QSize workArea) {
+    // Room for the title bar and the frame the window manager adds.
+    constexpr int kFrameWidth = 16;
+    constexpr int kFrameHeight = 40;
+    const int w =
+        std::max(minimum.width(), std::min(templateSize.width(), workArea.width() - kFrameWidth));
+    const int h = std::max(minimum.height(),
+                           std::min(templateSize.height(), workArea.height() - kFrameHeight));
+    return {w, h};
+}
+
+void QuorvaneWindow::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    Relayout();
+}
+
+void QuorvaneWindow::Relayout() {
+    if (body_ == nullptr) {
+        return;
+    }
+    body_->setGeometry(rect());
+    const QSize t = TemplateSize();
+    const int dx = width() - t.width();
+    const int dy = height() - t.height();
+    // The list takes two thirds of the change in height, the pane the rest.
+    const int listDy = dy * 2 / 3;
+    const int paneDy = dy - listDy;
+    for (const Placed& p : placed_) {
+        QRect r = p.base;
+        switch (p.anchor) {
+            case Anchor::List:
+                r.setWidth(r.width() + dx);
+                r.setHeight(r.height() + listDy);
+                break;
+            case Anchor::Pane:
+                r.translate(0, listDy);
+                r.setWidth(r.width() + dx);
+                r.setHeight(r.height() + paneDy);
+                break;
+            case Anchor::Band:
+                r.translate(0, listDy);
+                break;
+            case Anchor::BandRight:
+                r.translate(dx, listDy);
+                break;
+            case Anchor::BandStretch:
+                r.translate(0, listDy);
+                r.setWidth(r.width() + dx);
+                break;
+        }
+        p.widget->setGeometry(r);
+    }
+}
+
 void QuorvaneWindow::Attach(app::CQuorvaneDlg* dlg) {
     dlg_ = dlg;
 }
@@ -193,6 +284,11 @@ QWidget* QuorvaneWindow::Control(app::ControlId id) const {
 }
 
 void QuorvaneWindow::ShowContextMenu(const QPoint& pos) {
+    // A disabled window (a batch or a search running) takes no input, its
+    // menu included.
+    if (!windowEnabled_) {
+        return;
+    }
     // No window manager lets us extend its system menu; the dialog's own
     // context menu carries the About item instead.
     QMenu menu(this);
@@ -356,6 +452,10 @@ void QuorvaneWindow::SetFileEditText(const std::string& text) {
 
 bool QuorvaneWindow::StartIpBlank() const {
     return startIp_->IsBlank();
+}
+
+bool QuorvaneWindow::StartIpComplete() const {
+    return startIp_->IsComplete();
 }
 
 std::array<std::uint8_t, 4> QuorvaneWindow::StartIp() const {

@@ -37,6 +37,12 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
 
     QWidget* Control(app::ControlId id) const;
     const DialogUnits& Units() const { return du_; }
+    // The template's size in pixels, and the smallest size the window takes.
+    QSize TemplateSize() const;
+    QSize MinimumClientSize() const;
+    // The client size the window opens with: the template's, shrunk where the
+    // work area (less a frame allowance) is smaller, never below `minimum`.
+    static QSize FitToWorkArea(QSize templateSize, QSize minimum, QSize workArea);
     bool WindowEnabled() const { return windowEnabled_; }
 
     // DialogView
@@ -56,6 +62,7 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
     std::string FileEditText() const override;
     void SetFileEditText(const std::string& text) override;
     bool StartIpBlank() const override;
+    bool StartIpComplete() const override;
     std::array<std::uint8_t, 4> StartIp() const override;
     void SetStartIp(const std::array<std::uint8_t, 4>& octets) override;
     bool IsChecked(app::ControlId id) const override;
@@ -74,13 +81,26 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void reject() override;
 
   private:
     void Build();
     QTableWidgetItem* Item(int row, int column) const;
     void ShowContextMenu(const QPoint& pos);
+    // Places the controls for the current size: the list and the log pane
+    // take the room beyond the template's, the band between them keeps its
+    // place below the list, and its right-hand controls keep their distance to
+    // the right edge.
+    void Relayout();
 
+    enum class Anchor { List, Pane, Band, BandRight, BandStretch };
+    struct Placed {
+        QWidget* widget;
+        QRect base;  // pixels, at the template's size
+        Anchor anchor;
+    };
+    std::vector<Placed> placed_;
     QFont font_;
     DialogUnits du_;
     app::CQuorvaneDlg* dlg_ = nullptr;

@@ -10,6 +10,7 @@
 #include "QuorvaneWindow.h"
 #include "app/QuorvaneDlg.h"
 #include "platform/AppFolders.h"
+#include "platform/SafeFile.h"
 #include "platform/Version.h"
 
 namespace {
@@ -155,6 +156,7 @@ class CQuorvaneApp {
 }  // namespace
 
 int main(int argc, char** argv) {
+    platform::IgnoreFileSizeSignal();
     CQuorvaneApp theApp;
     return theApp.InitInstance(argc, argv);
 }

@@ -33,4 +33,40 @@ std::optional<std::vector<std::string>> ConsecutiveAddresses(
     return out;
 }
 
+std::optional<std::array<std::uint8_t, 4>> ParseDottedIpv4(std::string_view text) {
+    std::array<std::uint8_t, 4> out{};
+    std::size_t pos = 0;
+    for (std::size_t part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (pos >= text.size() || text[pos] != '.') {
+                return std::nullopt;
+            }
+            ++pos;
+        }
+        const std::size_t first = pos;
+        unsigned value = 0;
+        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && pos - first < 3) {
+            value = value * 10 + static_cast<unsigned>(text[pos] - '0');
+            ++pos;
+        }
+        const std::size_t digits = pos - first;
+        if (digits == 0 || value > 255 || (digits > 1 && text[first] == '0')) {
+            return std::nullopt;
+        }
+        out[part] = static_cast<std::uint8_t>(value);
+    }
+    if (pos != text.size()) {
+        return std::nullopt;
+    }
+    return out;
+}
+
+bool IsUnicastHost(const std::array<std::uint8_t, 4>& ip) {
+    return ip[0] != 0 && ip[0] < 224;
+}
+
+bool IsUsableHostAddress(const std::array<std::uint8_t, 4>& ip) {
+    return IsUnicastHost(ip) && ip[3] != 0 && ip[3] != 255;
+}
+
 }  // namespace app

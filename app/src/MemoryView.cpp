@@ -83,6 +83,7 @@ void MemoryView::SetProgressRange(int low, int high) {
 void MemoryView::SetStartIp(const std::array<std::uint8_t, 4>& octets) {
     startIp = octets;
     startIpBlank = false;
+    startIpPartlyBlank = false;
 }
 
 bool MemoryView::IsChecked(ControlId id) const {

@@ -1,7 +1,10 @@
 #include "app/NaturalCompare.h"
 
+#include <unicode/ucol.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace app {
 namespace {
@@ -71,6 +74,55 @@ int Sign(long long v) {
     return v < 0 ? -1 : (v > 0 ? 1 : 0);
 }
 
+struct CollatorCloser {
+    void operator()(UCollator* c) const { ucol_close(c); }
+};
+
+// The Chinese collation (pinyin for Han), case ignored and accents only a
+// tie-breaker, as a Chinese Windows compares. One per thread: a collator is
+// not meant to be shared between threads.
+UCollator* Collator() {
+    thread_local const std::unique_ptr<UCollator, CollatorCloser> collator = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        UCollator* c = ucol_open("zh", &status);
+        if (U_FAILURE(status)) {
+            return std::unique_ptr<UCollator, CollatorCloser>();
+        }
+        ucol_setStrength(c, UCOL_SECONDARY);
+        // Latin before Han, as on Windows; the Chinese tailoring puts Han first.
+        UErrorCode reorder = U_ZERO_ERROR;
+        ucol_setReorderCodes(c, nullptr, 0, &reorder);
+        return std::unique_ptr<UCollator, CollatorCloser>(c);
+    }();
+    return collator.get();
+}
+
+// End of the run of non-digits that starts at `pos`.
+std::size_t TextRunEnd(std::string_view s, std::size_t pos) {
+    while (pos < s.size() && !IsDigit(static_cast<unsigned char>(s[pos]))) {
+        ++pos;
+    }
+    return pos;
+}
+
+// Compares the text runs at a[i] and b[j] with the collator. Only reached
+// when one of them holds non-ASCII text, so ASCII-only texts keep their order.
+int CollateRuns(std::string_view a, std::size_t i, std::size_t ea, std::string_view b,
+                std::size_t j, std::size_t eb) {
+    UCollator* c = Collator();
+    if (c == nullptr) {
+        return 0;
+    }
+    UErrorCode status = U_ZERO_ERROR;
+    const UCollationResult r =
+        ucol_strcollUTF8(c, a.data() + i, static_cast<int32_t>(ea - i), b.data() + j,
+                         static_cast<int32_t>(eb - j), &status);
+    if (U_FAILURE(status)) {
+        return 0;
+    }
+    return r == UCOL_LESS ? -1 : (r == UCOL_GREATER ? 1 : 0);
+}
+
 }  // namespace
 
 int NaturalCompare(std::string_view a, std::string_view b) {
@@ -106,6 +158,17 @@ int NaturalCompare(std::string_view a, std::string_view b) {
             if (c != 0) {
                 return c < 0 ? -1 : 1;
             }
+            i = ea;
+            j = eb;
+            continue;
+        }
+        if (static_cast<unsigned char>(a[i]) >= 0x80 || static_cast<unsigned char>(b[j]) >= 0x80) {
+            const std::size_t ea = TextRunEnd(a, i);
+            const std::size_t eb = TextRunEnd(b, j);
+            if (const int c = CollateRuns(a, i, ea, b, j, eb); c != 0) {
+                return c;
+            }
+            // Runs equal to the collator (É and é): the texts go on after them.
             i = ea;
             j = eb;
             continue;

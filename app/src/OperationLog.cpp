@@ -1,6 +1,11 @@
 #include "app/OperationLog.h"
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <utility>
+
+#include "platform/SafeFile.h"
 
 namespace app {
 
@@ -15,18 +20,17 @@ OperationLog::~OperationLog() {
 }
 
 void OperationLog::Close() {
-    if (file_ != nullptr) {
-        std::fflush(file_);
-        std::fclose(file_);
-        file_ = nullptr;
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
     }
 }
 
-bool OperationLog::Open(const std::string& path) {
+bool OperationLog::Open(const std::string& path, std::string* error) {
     path_ = path;
     Close();
-    file_ = std::fopen(path.c_str(), "ab+");
-    return file_ != nullptr;
+    fd_ = platform::OpenAppendRegular(path, error);
+    return fd_ >= 0;
 }
 
 std::string OperationLog::FormatLine(const platform::LocalTime& t, const std::string& text) {
@@ -39,14 +43,16 @@ std::string OperationLog::FormatLine(const platform::LocalTime& t, const std::st
     return line;
 }
 
-void OperationLog::Write(const std::string& text) {
-    if (file_ == nullptr) {
-        return;
+bool OperationLog::Write(const std::string& text, std::string* error) {
+    if (fd_ < 0) {
+        if (error != nullptr) {
+            *error = "not open";
+        }
+        return false;
     }
     std::lock_guard guard(lock_);
     const std::string line = FormatLine(clock_(), text);
-    std::fwrite(line.data(), 1, line.size(), file_);
-    std::fflush(file_);
+    return platform::AppendWhole(fd_, line, error);
 }
 
 std::string OperationLog::GetPath() const {

@@ -14,6 +14,7 @@
 #include "platform/AppFolders.h"
 #include "platform/ExeDir.h"
 #include "platform/IniFile.h"
+#include "platform/TermText.h"
 #include "platform/Version.h"
 #include "platform/Workspace.h"
 
@@ -101,6 +102,19 @@ const char* CompletionText(std::int32_t kind) {
     }
 }
 
+const char* BatchName(std::int32_t kind) {
+    switch (kind) {
+        case TASK_MODIFY_IP:
+            return "批量修改IP";
+        case TASK_RESTORE_IP:
+            return "批量恢复默认IP";
+        case TASK_UPGRADE:
+            return "批量升级";
+        default:
+            return "批量任务";
+    }
+}
+
 }  // namespace
 
 SearchApi SearchApi::Real() {
@@ -109,6 +123,7 @@ SearchApi SearchApi::Real() {
     api.UNinit = &Net_UNinit;
     api.FindDevice = &Net_FindDevice;
     api.Log = &Net_Log;
+    api.GetInitError = &Net_GetInitError;
     return api;
 }
 
@@ -133,7 +148,15 @@ CQuorvaneDlg::CQuorvaneDlg(DialogView& view, DialogDeps deps)
       m_upgrade(MakeRequestEnv()) {
     m_strTitle = kTitle;
     if (m_deps.search.Init != nullptr) {
-        m_deps.search.Init();
+        // A library that cannot start finds no camera; the reason is said at
+        // start instead of an empty list without a word.
+        if (const int rc = m_deps.search.Init(); rc != 0) {
+            char why[512] = {};
+            if (m_deps.search.GetInitError != nullptr) {
+                m_deps.search.GetInitError(why, sizeof(why));
+            }
+            m_netInitError = why[0] != '\0' ? why : "error " + std::to_string(rc);
+        }
     }
     if (auto* log = m_deps.search.Log) {
         SetPackLogSink([log](const std::string& line) { log("%s", line.c_str()); });
@@ -147,10 +170,11 @@ CQuorvaneDlg::~CQuorvaneDlg() {
     if (m_deps.search.Log != nullptr) {
         SetPackLogSink({});
     }
-    // Reports still queued for the UI thread find the dialog gone and are
-    // dropped; the workers stop posting before they are joined.
-    m_alive.reset();
+    // Detached first: once this returns no worker is posting, so the token
+    // can go; reports still queued for the UI thread find it gone and are dropped.
     m_dispatcher.SetReportWindow(nullptr);
+    m_alive.reset();
+    m_batchLock.Release();
 }
 
 void CQuorvaneDlg::OnInitDialog() {
@@ -165,14 +189,21 @@ void CQuorvaneDlg::OnInitDialog() {
     }
     const platform::AppFolders folders = platform::DecideFolders(where);
     m_strConfigFile = folders.ConfigFile("config.ini");
-    platform::MakeStateDir(folders, nullptr);  // a log that cannot open is skipped
+    m_strStateDir = folders.stateDir.empty() ? std::string(".") : folders.stateDir;
+    platform::MakeStateDir(folders, nullptr);  // a log that cannot open says so below
 
     const platform::LocalTime today = m_deps.clock ? m_deps.clock() : platform::Now();
     char name[32];
     std::snprintf(name, sizeof(name), "%04d_%02d_%02d.log", today.year, today.month, today.day);
-    m_log.Open(folders.StateFile(name));
+    if (!m_log.Open(folders.StateFile(name), &m_logOpenError) && m_logOpenError.empty()) {
+        m_logOpenError = "cannot open";
+    }
 
     AppendLog("%s   已启动", m_strTitle.c_str());
+    if (!m_netInitError.empty()) {
+        AppendLog("网络配置无法使用，搜索不到设备：%s",
+                  platform::EscapeForTerminal(m_netInitError).c_str());
+    }
     m_dispatcher.SetReportWindow(this);
     m_view.SetStartIp({192, 168, 0, 10});
     m_view.ShowControl(IDC_FORCE_UPGRADE, false);
@@ -199,9 +230,27 @@ void CQuorvaneDlg::AppendLog(const char* format, ...) {
     va_start(args, format);
     std::string text = VFormat(format, args);
     va_end(args);
-    m_log.Write(text);
+    std::string why;
+    const bool written = m_log.Write(text, &why);
     text += "\r\n";
     m_view.AppendToLogPane(text);
+    if (!written) {
+        if (!m_log.IsOpen()) {
+            SayLogFailure("无法打开操作日志", m_logOpenError);
+        } else {
+            SayLogFailure("无法写入操作日志", why);
+        }
+    }
+}
+
+void CQuorvaneDlg::SayLogFailure(const char* what, const std::string& why) {
+    // Once per run, in the pane only: the file is what failed.
+    if (!m_logFailure.empty()) {
+        return;
+    }
+    m_logFailure = std::string(what) + " " + platform::EscapeForTerminal(m_log.GetPath()) + "：" +
+                   platform::EscapeForTerminal(why);
+    m_view.AppendToLogPane(m_logFailure + "\r\n");
 }
 
 // ---- Search and the device list ----
@@ -376,7 +425,30 @@ void CQuorvaneDlg::OnBatchDone(std::int32_t kind) {
         ShowMessage("%s", text);
     }
     RemoveTempDir(std::string(m_upgrade.WorkDir()));
+    m_batchLock.Release();
     EnableControls(true);
+}
+
+bool CQuorvaneDlg::StartBatch(TaskKind kind, std::uint32_t total, const std::string& request) {
+    const std::string lockPath = BatchLockPath();
+    std::string why;
+    switch (m_batchLock.TryLock(lockPath, &why)) {
+        case platform::FileLock::Result::Locked:
+            break;
+        case platform::FileLock::Result::Busy:
+            ShowMessage("另一个Quorvane正在执行批量任务，请等它完成后再试");
+            return false;
+        case platform::FileLock::Result::Error:
+            ShowMessage("无法锁定批量任务：%s：%s", platform::EscapeForTerminal(lockPath).c_str(),
+                        why.c_str());
+            return false;
+    }
+    AppendLog("开始%s：%u台设备，%s", BatchName(kind), total,
+              platform::EscapeForTerminal(request).c_str());
+    m_dispatcher.BeginBatch(kind, total);
+    m_view.SetProgressRange(0, static_cast<int>(total));
+    m_view.SetProgressPos(0);
+    return true;
 }
 
 void CQuorvaneDlg::RemoveTempDir(const std::string& path) {
@@ -505,7 +577,8 @@ void CQuorvaneDlg::OnBnClickedModifyIp() {
         EnableControls(true);
         return;
     }
-    if (m_view.StartIpBlank()) {
+    // A partly blank address is as unusable as a blank one.
+    if (m_view.StartIpBlank() || !m_view.StartIpComplete()) {
         ShowMessage("起始IP不能为空");
         EnableControls(true);
         return;
@@ -521,6 +594,12 @@ void CQuorvaneDlg::OnBnClickedModifyIp() {
         EnableControls(true);
         return;
     }
+    if (!IsUnicastHost(start)) {
+        ShowMessage("起始IP %d.%d.%d.%d 不是可用的主机地址", start[0], start[1], start[2],
+                    start[3]);
+        EnableControls(true);
+        return;
+    }
     const auto addresses = ConsecutiveAddresses(start, ticked.size());
     if (!addresses) {
         ShowMessage("可用IP地址不足");
@@ -529,9 +608,10 @@ void CQuorvaneDlg::OnBnClickedModifyIp() {
     }
 
     const auto total = static_cast<std::uint32_t>(ticked.size());
-    m_dispatcher.BeginBatch(TASK_MODIFY_IP, total);
-    m_view.SetProgressRange(0, static_cast<int>(total));
-    m_view.SetProgressPos(0);
+    if (!StartBatch(TASK_MODIFY_IP, total, "起始IP " + (*addresses)[0])) {
+        EnableControls(true);
+        return;
+    }
     for (std::size_t k = 0; k < ticked.size(); ++k) {
         const std::string mac = m_listDevices.CellText(ticked[k], kColMac);
         m_dispatcher.Enqueue((*addresses)[k].c_str(), mac.c_str(), "");
@@ -546,13 +626,24 @@ void CQuorvaneDlg::OnBnClickedRestoreIp() {
         return;
     }
 
+    // Read at every press, so an edit of the file takes effect at once; an
+    // address no camera could be reached at refuses the request.
+    const std::string defaultIp =
+        platform::GetPrivateProfileString("config", "defaultip", kDefaultIp, m_strConfigFile);
+    const auto parsed = ParseDottedIpv4(defaultIp);
+    if (!parsed || !IsUsableHostAddress(*parsed)) {
+        ShowMessage("config.ini 中的默认IP“%s”不是可用的主机地址",
+                    platform::EscapeForTerminal(defaultIp).c_str());
+        EnableControls(true);
+        return;
+    }
+
     const auto total = static_cast<std::uint32_t>(ticked.size());
-    m_dispatcher.BeginBatch(TASK_RESTORE_IP, total);
-    // Read at every press, so an edit of the file takes effect at once.
-    m_dispatcher.SetDefaultIp(
-        platform::GetPrivateProfileString("config", "defaultip", kDefaultIp, m_strConfigFile));
-    m_view.SetProgressRange(0, static_cast<int>(total));
-    m_view.SetProgressPos(0);
+    if (!StartBatch(TASK_RESTORE_IP, total, "默认IP " + defaultIp)) {
+        EnableControls(true);
+        return;
+    }
+    m_dispatcher.SetDefaultIp(defaultIp);
     for (int row : ticked) {
         const std::string ip = m_listDevices.CellText(row, kColIp);
         const std::string mac = m_listDevices.CellText(row, kColMac);

@@ -368,6 +368,13 @@ std::optional<FleetSpec> ParseFleetJson(const std::string& text, const CameraSpe
         return std::nullopt;
     }
     FleetSpec fleet;
+    if (doc.is_object() && doc.contains("hostile_texts")) {
+        if (!doc["hostile_texts"].is_boolean()) {
+            error = "\"hostile_texts\" must be true or false";
+            return std::nullopt;
+        }
+        fleet.hostileTexts = doc["hostile_texts"].get<bool>();
+    }
     Ipv4 nextIp = base.ip;
     Mac nextMac = base.mac;
     std::size_t index = 0;
@@ -404,7 +411,7 @@ bool ValidateFleet(const FleetSpec& fleet, std::string& error) {
                     std::to_string(kMaxHw) + ")";
             return false;
         }
-        if (!Printable(c.type) || !Printable(c.sw) || !Printable(c.hw)) {
+        if (!fleet.hostileTexts && (!Printable(c.type) || !Printable(c.sw) || !Printable(c.hw))) {
             error = who + ": control characters in type, sw or hw";
             return false;
         }

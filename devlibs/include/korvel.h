@@ -109,7 +109,11 @@ typedef void (*NetFindDeviceCallback)(const tNetDeviceInfo* info, void* user);
  * again to re-read it; handles stay valid. KORVEL_E_PARAM when QUORVANE_NET_CONF
  * names a file that cannot be read. */
 KORVEL_API int Net_Init(void);
-/* Closes every session and releases every handle. */
+/* Why the last Net_Init failed, as a NUL-terminated text cut to `size` bytes;
+ * empty after a Net_Init that succeeded. Returns the text's full length. */
+KORVEL_API int Net_GetInitError(char* text, int size);
+/* Closes every session and releases every handle. Calls in progress on other
+ * threads end at once with KORVEL_E_IO. */
 KORVEL_API int Net_UNinit(void);
 
 /* Broadcasts a discovery probe (repeated against loss) and calls `callback` once

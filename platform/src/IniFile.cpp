@@ -1,16 +1,16 @@
 #include "platform/IniFile.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string_view>
+
+#include "platform/SafeFile.h"
 
 namespace platform {
 namespace {
 
 // A config file is a few lines; anything this large is not one.
-constexpr std::streamoff kMaxIniBytes = 4 * 1024 * 1024;
+constexpr std::size_t kMaxIniBytes = 4 * 1024 * 1024;
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
@@ -110,7 +110,57 @@ std::optional<std::string> Lookup(std::string_view text, std::string_view sectio
     return found;
 }
 
+void AppendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
 }  // namespace
+
+std::string IniTextToUtf8(const std::string& bytes) {
+    const bool le = bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE';
+    const bool be = bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF';
+    if (!le && !be) {
+        return bytes;
+    }
+    auto unit = [&](std::size_t i) {
+        const auto a = static_cast<unsigned char>(bytes[i]);
+        const auto b = static_cast<unsigned char>(bytes[i + 1]);
+        return static_cast<char32_t>(le ? (a | (b << 8)) : ((a << 8) | b));
+    };
+    std::string out;
+    out.reserve(bytes.size());
+    // A lone surrogate becomes U+FFFD; an odd last byte is dropped.
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        char32_t c = unit(i);
+        if (c >= 0xD800 && c <= 0xDBFF && i + 3 < bytes.size()) {
+            const char32_t lo = unit(i + 2);
+            if (lo >= 0xDC00 && lo <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00);
+                i += 2;
+            } else {
+                c = 0xFFFD;
+            }
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        AppendUtf8(out, c);
+    }
+    return out;
+}
 
 std::string GetProfileStringFromText(const std::string& section, const std::string& key,
                                      const std::string& defaultValue, const std::string& text) {
@@ -123,17 +173,10 @@ std::string GetProfileStringFromText(const std::string& section, const std::stri
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue, const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::string text;
-    if (in) {
-        in.seekg(0, std::ios::end);
-        const std::streamoff size = in.tellg();
-        in.seekg(0, std::ios::beg);
-        if (size > 0 && size <= kMaxIniBytes) {
-            text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        }
-    }
-    return GetProfileStringFromText(section, key, defaultValue, text);
+    // A link, a FIFO or a device counts as a missing file: nothing to wait for.
+    const auto bytes = ReadRegularFile(path, kMaxIniBytes, nullptr);
+    return GetProfileStringFromText(section, key, defaultValue,
+                                    bytes ? IniTextToUtf8(*bytes) : std::string());
 }
 
 }  // namespace platform

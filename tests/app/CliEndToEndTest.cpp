@@ -4,7 +4,13 @@
 #include <unistd.h>
 #include <nlohmann/json.hpp>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -12,6 +18,7 @@
 #include <vector>
 
 #include "Fleet.h"
+#include "platform/FileLock.h"
 
 namespace fs = std::filesystem;
 
@@ -53,8 +60,10 @@ class CliEndToEnd : public ::testing::Test {
                       fs::copy_options::overwrite_existing);
     }
 
-    CliRun Cli(const std::vector<std::string>& args) {
-        std::string cmd = Quote(QV_CLI_PATH) + " --config-dir " + Quote(dir_.string());
+    // `prefix` goes before the command: environment settings, a ulimit.
+    CliRun Cli(const std::vector<std::string>& args, const std::string& prefix = "") {
+        std::string cmd =
+            prefix + " " + Quote(QV_CLI_PATH) + " --config-dir " + Quote(dir_.string());
         for (const auto& a : args) {
             cmd += " " + Quote(a);
         }
@@ -71,6 +80,7 @@ class CliEndToEnd : public ::testing::Test {
             run.out.append(buf, n);
         }
         const int status = ::pclose(p);
+        // A shell reports a signal as 128 + its number.
         run.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         run.err = ReadAll(errFile);
         return run;
@@ -197,8 +207,9 @@ TEST_F(CliEndToEnd, RefusedRequestsExitWithTwoAndTheirMessage) {
     const std::vector<Case> cases{
         {{"modify-ip", Block(220, 255), "--all"}, "IP地址最后一位不能255"},
         {{"modify-ip", Block(220, 0), "--all"}, "IP地址最后一位不能0"},
-        {{"modify-ip", Block(220, 5), "--mac", "00:00:00:00:00:00"}, "你没有选择设备"},
-        {{"restore-ip", "--ip", "127.255.255.1"}, "你没有选择设备"},
+        {{"modify-ip", Block(220, 5), "--mac", "00:00:00:00:00:00"},
+         "no camera with MAC 00:00:00:00:00:00"},
+        {{"restore-ip", "--ip", "127.255.255.1"}, "no camera at 127.255.255.1"},
     };
     for (const Case& c : cases) {
         const CliRun run = Cli(c.args);
@@ -210,6 +221,134 @@ TEST_F(CliEndToEnd, RefusedRequestsExitWithTwoAndTheirMessage) {
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0]["ip"], fleet_->cameras()[0].ip);
     EXPECT_EQ(Cli({"bogus"}).rc, 2);
+}
+
+// ---- safe at the edges ----
+
+std::string TodaysLogName() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    ::localtime_r(&now, &tm);
+    char name[32];
+    std::snprintf(name, sizeof(name), "%04d_%02d_%02d.log", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday);
+    return name;
+}
+
+TEST_F(CliEndToEnd, CameraTextsCannotForgeRowsOrDriveTheTerminal) {
+    StartFleet(
+        FromJson(R"({"hostile_texts":true,"cameras":[{"type":"QV\tfake\nrow\u001b]0;owned\u0007",)"
+                 R"("sw":"V1\r\u009b2J"}]})"));
+    const CliRun run = Cli({"search"});
+    ASSERT_EQ(run.rc, 0) << run.err;
+    const auto lines = std::count(run.out.begin(), run.out.end(), '\n');
+    EXPECT_EQ(lines, 2) << run.out;  // the heading and one row
+    EXPECT_NE(run.out.find("QV\\tfake\\nrow\\x1b]0;owned\\x07"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("V1\\r\\u009b2J"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(run.out.find('\r'), std::string::npos);
+    // JSON keeps the text as it came.
+    const nlohmann::json rows = Search();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0]["type"], "QV\tfake\nrow\x1b]0;owned\x07");
+}
+
+TEST_F(CliEndToEnd, ACameraAskedForButNotFoundRefusesTheWholeRequest) {
+    StartFleet(Count(2));
+    const auto& cams = fleet_->cameras();
+    const CliRun run =
+        Cli({"modify-ip", Block(230, 1), "--mac", cams[0].mac, "--mac", "02:00:00:00:00:99"});
+    EXPECT_EQ(run.rc, 2);
+    EXPECT_NE(run.err.find("no camera with MAC 02:00:00:00:00:99"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out.find("修改IP"), std::string::npos) << run.out;
+    nlohmann::json rows = Search();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0]["ip"], cams[0].ip);  // untouched
+
+    // Dashes and lower case name the same camera.
+    std::string mac = cams[1].mac;
+    std::replace(mac.begin(), mac.end(), ':', '-');
+    std::transform(mac.begin(), mac.end(), mac.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const CliRun ok = Cli({"modify-ip", Block(231, 9), "--mac", mac});
+    EXPECT_EQ(ok.rc, 0) << ok.err;
+    rows = Search({"--sort", "mac"});
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1]["ip"], Block(231, 9));
+}
+
+TEST_F(CliEndToEnd, MalformedArgumentsAreRefusedBeforeTheSearch) {
+    StartFleet(Count(1));
+    const std::vector<std::vector<std::string>> cases{{"modify-ip", "127.0.999.1", "--all"},
+                                                      {"modify-ip", "127.0.01.1", "--all"},
+                                                      {"modify-ip", "127.0.0", "--all"},
+                                                      {"restore-ip", "--mac", "02:00:00:00:00"},
+                                                      {"restore-ip", "--mac", "zz:00:00:00:00:01"},
+                                                      {"restore-ip", "--mac", "02:00-00:00:00:01"},
+                                                      {"restore-ip", "--ip", "1.2.3.4.5"}};
+    for (const auto& args : cases) {
+        const auto started = std::chrono::steady_clock::now();
+        const CliRun run = Cli(args);
+        EXPECT_EQ(run.rc, 2) << args[1];
+        EXPECT_NE(run.err.find("quorvane-cli: not "), std::string::npos) << run.err;
+        // No search ran: it takes the quiet period, and the log is not even opened.
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(900));
+    }
+    EXPECT_FALSE(fs::exists(dir_ / TodaysLogName()));
+}
+
+TEST_F(CliEndToEnd, ANetworkConfigurationThatCannotBeReadIsSaidAndRefused) {
+    StartFleet(Count(1));
+    fs::remove(dir_ / "quorvane-net.conf");
+    ASSERT_EQ(::mkfifo((dir_ / "fifo.conf").c_str(), 0600), 0);
+    for (const fs::path& conf : {dir_ / "missing.conf", dir_ / "fifo.conf", dir_}) {
+        const CliRun run = Cli({"search"}, "QUORVANE_NET_CONF=" + Quote(conf.string()));
+        EXPECT_EQ(run.rc, 2) << conf;
+        EXPECT_NE(
+            run.err.find("网络配置无法使用，搜索不到设备：cannot read network configuration " +
+                         conf.string()),
+            std::string::npos)
+            << run.err;
+        EXPECT_EQ(run.out, "") << conf;
+    }
+}
+
+TEST_F(CliEndToEnd, ALogThatCannotBeWrittenHasAnExitStatusOfItsOwn) {
+    StartFleet(Count(1));
+    const fs::path log = dir_ / TodaysLogName();
+    ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);
+    const CliRun search = Cli({"search"});
+    EXPECT_EQ(search.rc, 3) << search.err;
+    EXPECT_NE(search.err.find("无法打开操作日志 " + log.string() + "：not a regular file"),
+              std::string::npos)
+        << search.err;
+    EXPECT_NE(search.out.find(fleet_->cameras()[0].mac), std::string::npos);  // still listed
+
+    // A file size limit: the line is refused whole, the tool is not killed.
+    fs::remove(log);
+    std::ofstream(log) << std::string(4096, 'x') << "\r\n";
+    const CliRun limited = Cli({"modify-ip", Block(240, 5), "--all"}, "ulimit -f 2;");
+    EXPECT_EQ(limited.rc, 3) << limited.err;
+    EXPECT_NE(limited.err.find("无法写入操作日志"), std::string::npos) << limited.err;
+    EXPECT_NE(limited.out.find("修改IP成功"), std::string::npos) << limited.out;
+    EXPECT_EQ(fs::file_size(log), 4098u);
+}
+
+TEST_F(CliEndToEnd, OneBatchAtATimeOnAConfigurationFolder) {
+    StartFleet(Count(1));
+    platform::FileLock other;
+    ASSERT_EQ(other.TryLock((dir_ / "quorvane.lock").string(), nullptr),
+              platform::FileLock::Result::Locked);
+    const CliRun run = Cli({"modify-ip", Block(241, 5), "--all"});
+    EXPECT_EQ(run.rc, 2);
+    EXPECT_NE(run.err.find("另一个Quorvane正在执行批量任务，请等它完成后再试"), std::string::npos)
+        << run.err;
+    other.Release();
+    const nlohmann::json rows = Search();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0]["ip"], fleet_->cameras()[0].ip);
+    const std::string file = ReadAll(dir_ / TodaysLogName());
+    EXPECT_EQ(file.find("开始批量修改IP"), std::string::npos);
 }
 
 }  // namespace

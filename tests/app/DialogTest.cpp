@@ -2,6 +2,7 @@
 // search helper in place of the real ones.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,6 +17,7 @@
 
 #include "app/MemoryView.h"
 #include "app/QuorvaneDlg.h"
+#include "platform/FileLock.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -116,7 +118,8 @@ class DialogTest : public ::testing::Test {
         fs::remove_all(dir_);
     }
 
-    app::CQuorvaneDlg& Open(bool init = true, std::optional<platform::FolderInputs> folders = {}) {
+    app::CQuorvaneDlg& Open(bool init = true,
+                            const std::function<void(app::DialogDeps&)>& tweak = {}) {
         app::DialogDeps deps;
         deps.search.Init = &FakeInit;
         deps.search.UNinit = &FakeUNinit;
@@ -124,9 +127,11 @@ class DialogTest : public ::testing::Test {
         deps.search.Log = nullptr;
         deps.net = NetApi{};
         deps.helper = HelperApi{&FakeModifyDevIp, nullptr};
-        deps.exeDir = folders ? std::string() : dir_.string();
-        deps.folders = std::move(folders);
+        deps.exeDir = dir_.string();
         deps.clock = [] { return platform::LocalTime{2026, 1, 2, 3, 4, 5, 6}; };
+        if (tweak) {
+            tweak(deps);
+        }
         dlg_ = std::make_unique<app::CQuorvaneDlg>(view_, deps);
         if (init) {
             dlg_->OnInitDialog();
@@ -178,12 +183,16 @@ TEST_F(DialogTest, InstalledReadsTheUsersConfigurationAndLogsIntoItsStateFolder)
     in.installed = true;
     fs::create_directories(dir_ / "config" / "quorvane");
     std::ofstream(dir_ / "config" / "quorvane" / "config.ini") << "[config]\ndefaultip=10.0.0.1\n";
-    Open(true, in);
+    Open(true, [&](app::DialogDeps& deps) {
+        deps.exeDir.clear();
+        deps.folders = in;
+    });
     EXPECT_EQ(dlg_->ConfigFile(), (dir_ / "config" / "quorvane" / "config.ini").string());
     const fs::path log = dir_ / "state" / "quorvane" / "2026_01_02.log";
     EXPECT_EQ(dlg_->LogPath(), log.string());
     EXPECT_EQ(ReadAll(log), "[2026-01-02 03:04:05: 006]QuorvaneV1.0.0.8(Custom版)   已启动\r\n");
     EXPECT_EQ(fs::status(log.parent_path()).permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_EQ(dlg_->BatchLockPath(), (log.parent_path() / "quorvane.lock").string());
     // The log button opens the file where it is.
     dlg_->OnBnClickedUpgradeLog();
     ASSERT_FALSE(view_.opened.empty());
@@ -428,6 +437,7 @@ struct Refusal {
     int rows;  // cameras found
     bool tick;
     bool blank;
+    bool partlyBlank;
     std::array<std::uint8_t, 4> start;
     const char* message;
 };
@@ -443,6 +453,7 @@ TEST_P(IpRefusal, ShowsOneMessageQueuesNothingAndEnablesAgain) {
     dlg_->OnBnClickedSelectAll();
     view_.startIp = c.start;
     view_.startIpBlank = c.blank;
+    view_.startIpPartlyBlank = c.partlyBlank;
     view_.events.clear();
     dlg_->OnBnClickedModifyIp();
     EXPECT_EQ(view_.events,
@@ -455,12 +466,34 @@ TEST_P(IpRefusal, ShowsOneMessageQueuesNothingAndEnablesAgain) {
 INSTANTIATE_TEST_SUITE_P(
     Checks, IpRefusal,
     ::testing::Values(
-        Refusal{"empty_list_first", 0, false, true, {0, 0, 0, 0}, "请先搜索设备"},
-        Refusal{"nothing_ticked", 2, false, true, {0, 0, 0, 0}, "你没有选择设备"},
-        Refusal{"blank_start", 2, true, true, {0, 0, 0, 0}, "起始IP不能为空"},
-        Refusal{"ends_in_0", 2, true, false, {10, 0, 0, 0}, "IP地址最后一位不能0"},
-        Refusal{"ends_in_255", 2, true, false, {10, 0, 0, 255}, "IP地址最后一位不能255"},
-        Refusal{"no_addresses_left", 3, true, false, {10, 0, 255, 253}, "可用IP地址不足"}),
+        Refusal{"empty_list_first", 0, false, true, false, {0, 0, 0, 0}, "请先搜索设备"},
+        Refusal{"nothing_ticked", 2, false, true, false, {0, 0, 0, 0}, "你没有选择设备"},
+        Refusal{"blank_start", 2, true, true, false, {0, 0, 0, 0}, "起始IP不能为空"},
+        Refusal{"partly_blank_start", 2, true, false, true, {10, 0, 0, 5}, "起始IP不能为空"},
+        Refusal{"ends_in_0", 2, true, false, false, {10, 0, 0, 0}, "IP地址最后一位不能0"},
+        Refusal{"ends_in_255", 2, true, false, false, {10, 0, 0, 255}, "IP地址最后一位不能255"},
+        Refusal{"first_octet_0",
+                2,
+                true,
+                false,
+                false,
+                {0, 1, 2, 3},
+                "起始IP 0.1.2.3 不是可用的主机地址"},
+        Refusal{"multicast",
+                2,
+                true,
+                false,
+                false,
+                {224, 0, 0, 5},
+                "起始IP 224.0.0.5 不是可用的主机地址"},
+        Refusal{"reserved",
+                2,
+                true,
+                false,
+                false,
+                {250, 1, 1, 1},
+                "起始IP 250.1.1.1 不是可用的主机地址"},
+        Refusal{"no_addresses_left", 3, true, false, false, {10, 0, 255, 253}, "可用IP地址不足"}),
     [](const ::testing::TestParamInfo<Refusal>& p) { return std::string(p.param.name); });
 
 TEST_F(DialogTest, RestoreChecksTheListThenTheTicks) {
@@ -543,6 +576,131 @@ TEST_F(DialogTest, RestoreReadsTheConfigurationAtEveryPress) {
     EXPECT_EQ(g_ipCalls[0].ip, "192.168.0.10");
     EXPECT_EQ(g_ipCalls[1].ip, "127.0.0.77");
     EXPECT_EQ(g_ipCalls[2].ip, "127.0.0.78");
+}
+
+// ---- safe at the edges: default address, request line, lock, log failures ----
+
+TEST_F(DialogTest, RestoreRefusesADefaultNoCameraCouldBeReachedAt) {
+    const char* const bad[] = {
+        "192.168.1",    "192.168.1.0", "192.168.1.255", "0.1.2.3",   "224.0.0.1", "255.255.255.255",
+        "192.168.01.5", "abc",         "192.168.1.5 x", "1.2.3.4.5", ""};
+    Open();
+    dlg_->OnBnClickedSearch();
+    view_.SetRowChecked(0, true);
+    for (const char* value : bad) {
+        std::ofstream(dir_ / "config.ini") << "[config]\ndefaultip=" << value << "\n";
+        view_.messages.clear();
+        dlg_->OnBnClickedRestoreIp();
+        EXPECT_EQ(view_.messages, std::vector<std::string>{std::string("config.ini 中的默认IP“") +
+                                                           value + "”不是可用的主机地址"});
+        EXPECT_TRUE(view_.windowEnabled) << value;
+    }
+    view_.RunUntil([] { return false; }, 200ms);
+    std::lock_guard lock(g_ipMutex);
+    EXPECT_TRUE(g_ipCalls.empty());
+    EXPECT_EQ(ReadAll(dir_ / "2026_01_02.log").find("开始"), std::string::npos);
+}
+
+TEST_F(DialogTest, ABatchRecordsItsRequestBeforeAnyCameraIsTouched) {
+    Open();
+    dlg_->OnBnClickedSearch();
+    view_.SetRowChecked(0, true);
+    view_.SetRowChecked(2, true);
+    view_.SetStartIp({192, 168, 1, 100});
+    dlg_->OnBnClickedModifyIp();
+    ASSERT_TRUE(RunBatch());
+    std::ofstream(dir_ / "config.ini") << "[config]\ndefaultip=127.0.0.9\n";
+    dlg_->OnBnClickedRestoreIp();
+    ASSERT_TRUE(RunBatch());
+    const std::string file = ReadAll(dir_ / "2026_01_02.log");
+    const auto modify = file.find("]开始批量修改IP：2台设备，起始IP 192.168.1.100\r\n");
+    const auto restore = file.find("]开始批量恢复默认IP：2台设备，默认IP 127.0.0.9\r\n");
+    ASSERT_NE(modify, std::string::npos) << file;
+    ASSERT_NE(restore, std::string::npos) << file;
+    EXPECT_LT(modify, file.find("修改IP成功"));
+    EXPECT_LT(restore, file.find("恢复默认IP成功"));
+    EXPECT_NE(view_.pane.find("开始批量修改IP：2台设备，起始IP 192.168.1.100\r\n"),
+              std::string::npos);
+}
+
+TEST_F(DialogTest, OneBatchAtATimePerConfigurationFolder) {
+    Open();
+    dlg_->OnBnClickedSearch();
+    view_.SetRowChecked(0, true);
+    view_.SetStartIp({192, 168, 1, 100});
+    {
+        // Another instance on the same folder holds the lock.
+        platform::FileLock other;
+        ASSERT_EQ(other.TryLock(dlg_->BatchLockPath(), nullptr),
+                  platform::FileLock::Result::Locked);
+        for (auto press :
+             {&app::CQuorvaneDlg::OnBnClickedModifyIp, &app::CQuorvaneDlg::OnBnClickedRestoreIp}) {
+            view_.messages.clear();
+            ((*dlg_).*press)();
+            EXPECT_EQ(view_.messages,
+                      std::vector<std::string>{"另一个Quorvane正在执行批量任务，请等它完成后再试"});
+            EXPECT_TRUE(view_.windowEnabled);
+        }
+        std::lock_guard lock(g_ipMutex);
+        EXPECT_TRUE(g_ipCalls.empty());
+    }
+    // Held for the batch, released when it has ended.
+    g_refuse.clear();
+    dlg_->OnBnClickedModifyIp();
+    platform::FileLock probe;
+    EXPECT_EQ(probe.TryLock(dlg_->BatchLockPath(), nullptr), platform::FileLock::Result::Busy);
+    ASSERT_TRUE(RunBatch());
+    EXPECT_EQ(probe.TryLock(dlg_->BatchLockPath(), nullptr), platform::FileLock::Result::Locked);
+}
+
+TEST_F(DialogTest, ALogThatCannotBeOpenedIsSaidOnceAndThePaneGoesOn) {
+    const fs::path log = dir_ / "2026_01_02.log";
+    const std::vector<std::function<void()>> makeUnusable{
+        [&] { ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0); },
+        [&] { fs::create_symlink(dir_ / "elsewhere.log", log); },
+        [&] { fs::create_directories(log); },
+    };
+    for (const auto& make : makeUnusable) {
+        fs::remove_all(log);
+        make();
+        view_.pane.clear();
+        Open();
+        dlg_->OnBnClickedSearch();
+        view_.SetRowChecked(0, true);
+        view_.SetStartIp({192, 168, 1, 100});
+        dlg_->OnBnClickedModifyIp();
+        ASSERT_TRUE(RunBatch());
+        const std::string said = "无法打开操作日志 " + log.string() + "：";
+        EXPECT_EQ(view_.pane.find(said), view_.pane.rfind(said)) << view_.pane;
+        EXPECT_NE(view_.pane.find(said), std::string::npos) << view_.pane;
+        EXPECT_NE(view_.pane.find("修改IP成功"), std::string::npos);
+        EXPECT_EQ(dlg_->LogFailure().rfind("无法打开操作日志", 0), 0u);
+        dlg_.reset();
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "elsewhere.log"));
+}
+
+char g_initError[] = "cannot read network configuration /nowhere.conf: No such file or directory";
+int FailingInit() {
+    return 3;
+}
+int InitError(char* text, int size) {
+    std::snprintf(text, static_cast<std::size_t>(size), "%s", g_initError);
+    return static_cast<int>(std::strlen(g_initError));
+}
+
+TEST_F(DialogTest, ANetworkConfigurationThatCannotBeReadIsSaidAtStart) {
+    Open(true, [](app::DialogDeps& deps) {
+        deps.search.Init = &FailingInit;
+        deps.search.GetInitError = &InitError;
+    });
+    EXPECT_EQ(dlg_->NetInitError(), g_initError);
+    EXPECT_EQ(view_.pane, std::string("QuorvaneV1.0.0.8(Custom版)   已启动\r\n"
+                                      "网络配置无法使用，搜索不到设备：") +
+                              g_initError + "\r\n");
+    dlg_.reset();
+    Open(true, [](app::DialogDeps& deps) { deps.search.Init = &FailingInit; });
+    EXPECT_EQ(dlg_->NetInitError(), "error 3");
 }
 
 }  // namespace

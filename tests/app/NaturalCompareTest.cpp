@@ -35,15 +35,49 @@ INSTANTIATE_TEST_SUITE_P(
         Ordered{"a007b", "a7c"}, Ordered{"a1", "a02"},
         // a prefix comes first, the empty text is the smallest
         Ordered{"", "a"}, Ordered{"", "0"}, Ordered{"abc", "abcd"}, Ordered{"1.2", "1.2.3"},
-        // symbols < digits < letters < non-ASCII
+        // symbols < digits < letters < Han
         Ordered{"_", "0"}, Ordered{"-1", "1"}, Ordered{"9", "a"}, Ordered{"Z", "中"},
-        Ordered{"z", "é"}, Ordered{"中", "文"}, Ordered{".", "~"},
+        Ordered{".", "~"},
+        // non-ASCII text as a Chinese Windows PC orders it: case and accents
+        // only after the letters, Han in pinyin order
+        Ordered{"z", "中"}, Ordered{"é", "F"}, Ordered{"é", "f"}, Ordered{"Ä", "b"},
+        Ordered{"文", "中"}, Ordered{"升级成功", "修改IP成功"}, Ordered{"等待", "正常"},
+        Ordered{"阿", "吧"}, Ordered{"等待升级", "升级失败"}, Ordered{"相机2", "相机10"},
+        Ordered{"IPC-é9", "IPC-É10"}, Ordered{"α", "Ω"}, Ordered{"Ωa", "ωb"},
         // letters without regard to case
         Ordered{"abc", "ABD"}, Ordered{"ABC", "abd"}, Ordered{"Ipc-A", "ipc-b"}));
 
+// The order of ASCII-only texts: symbols, then digits, then letters without
+// case, each class by character code (case folded), one character at a time.
+int AsciiRank(char c) {
+    if (c >= '0' && c <= '9') {
+        return 1000 + c;
+    }
+    if (c >= 'A' && c <= 'Z') {
+        return 2000 + (c - 'A' + 'a');
+    }
+    if (c >= 'a' && c <= 'z') {
+        return 2000 + c;
+    }
+    return c;
+}
+
+TEST(NaturalCompare, AsciiOrderIsUnchangedForEveryPairOfCharacters) {
+    for (char a = 0x20; a < 0x7F; ++a) {
+        for (char b = 0x20; b < 0x7F; ++b) {
+            const std::string x{'x', a};
+            const std::string y{'x', b};
+            const int want = AsciiRank(a) < AsciiRank(b) ? -1 : (AsciiRank(a) > AsciiRank(b));
+            const int got = app::NaturalCompare(x, y);
+            EXPECT_EQ(got < 0 ? -1 : (got > 0), want) << x << " vs " << y;
+        }
+    }
+}
+
 TEST(NaturalCompare, EqualTexts) {
     const std::vector<std::pair<std::string, std::string>> pairs{
-        {"abc", "ABC"}, {"", ""}, {"v01.2", "V1.02"}, {"192.168.0.10", "192.168.0.10"}};
+        {"abc", "ABC"}, {"", ""},   {"v01.2", "V1.02"}, {"192.168.0.10", "192.168.0.10"},
+        {"é", "É"},     {"Ä", "ä"}, {"Ω", "ω"},         {"École 7", "ÉCOLE 07"}};
     for (const auto& [a, b] : pairs) {
         EXPECT_EQ(app::NaturalCompare(a, b), 0) << a << " = " << b;
         EXPECT_EQ(app::NaturalCompare(b, a), 0) << b << " = " << a;

@@ -6,14 +6,17 @@
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <thread>
 
 #include "AboutDialog.h"
@@ -40,6 +43,10 @@ int FindTwo(NetFindDeviceCallback cb, void* user) {
 
 int Nothing() {
     return 0;
+}
+
+QSize FitToLaptop(QSize tmpl, QSize min) {
+    return qtview::QuorvaneWindow::FitToWorkArea(tmpl, min, QSize(1366, 728));
 }
 
 class QtViewTest : public ::testing::Test {
@@ -79,6 +86,9 @@ class QtViewTest : public ::testing::Test {
 TEST_F(QtViewTest, TemplateControlsWithTheirTextsAndPlaces) {
     EXPECT_EQ(window_->windowTitle(), QStringLiteral("QuorvaneV1.0.0.8(Custom版)"));
     const auto& du = window_->Units();
+    // At the template's size every control stands where the template puts it.
+    window_->resize(window_->TemplateSize());
+    QApplication::processEvents();
     EXPECT_EQ(window_->size(), QSize(du.X(571), du.Y(389)));
     struct Spec {
         app::ControlId id;
@@ -225,6 +235,153 @@ TEST_F(QtViewTest, AboutBoxKeepsItsTextAndShowsTheVersion) {
     EXPECT_TRUE(texts.contains(QStringLiteral("Quorvane 1.0 版")));
     EXPECT_TRUE(texts.contains(QStringLiteral("版本 ") + QString::fromLatin1(platform::kVersion)));
     EXPECT_EQ(about.windowTitle(), QStringLiteral("关于 Quorvane"));
+}
+
+// ---- the start-IP box, typed key by key ----
+
+struct Typed {
+    const char* name;
+    const char* keys;  // '|' stands for the keypad's decimal point
+    const char* fields;
+    bool refused;
+};
+
+class IpBoxKeys : public QtViewTest, public ::testing::WithParamInterface<Typed> {
+  protected:
+    qtview::IpAddressEdit* Box() {
+        return dynamic_cast<qtview::IpAddressEdit*>(window_->Control(app::IDC_START_IP));
+    }
+    void Type(const char* keys) {
+        for (const char* k = keys; *k != '\0'; ++k) {
+            QWidget* target = window_->focusWidget();
+            ASSERT_NE(target, nullptr);
+            if (*k == '|') {
+                QTest::keyClick(target, Qt::Key_Period, Qt::KeypadModifier);
+            } else {
+                QTest::keyClick(target, *k);
+            }
+        }
+    }
+    std::string Fields() {
+        QStringList parts;
+        for (int i = 0; i < 4; ++i) {
+            parts << Box()->Field(i)->text();
+        }
+        return parts.join(QLatin1Char('.')).toStdString();
+    }
+};
+
+TEST_P(IpBoxKeys, HoldOctetsOnly) {
+    const Typed& c = GetParam();
+    Box()->Clear();
+    Box()->Field(0)->setFocus();
+    Type(c.keys);
+    EXPECT_EQ(Fields(), c.fields) << c.keys;
+    EXPECT_EQ(!Box()->LastRefusal().isEmpty(), c.refused) << Box()->LastRefusal().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, IpBoxKeys,
+    ::testing::Values(Typed{"natural", "127.0.50.1", "127.0.50.1", false},
+                      Typed{"keypad_dot", "10|20|30|40", "10.20.30.40", false},
+                      Typed{"third_digit_moves_on", "1921680.10", "192.168.0.10", false},
+                      Typed{"too_large_refused", "127.0.999.9", "127.0.99.9", true},
+                      Typed{"256_refused", "256", "25...", true},
+                      Typed{"leading_zeros_dropped", "010.007.0.01", "10.7.0.1", false},
+                      Typed{"dot_in_empty_field_ignored", "..5", "5...", false},
+                      Typed{"letters_ignored", "1a2b.x3", "12.3..", false},
+                      Typed{"partly_blank", "10.0.0", "10.0.0.", false}),
+    [](const ::testing::TestParamInfo<Typed>& p) { return std::string(p.param.name); });
+
+TEST_F(IpBoxKeys, WhatIsTypedIsWhatTheBatchGets) {
+    dlg_->OnBnClickedSearch();
+    window_->SetRowChecked(0, true);
+    Box()->Clear();
+    Box()->Field(0)->setFocus();
+    Type("10.0.0");  // partly blank
+    QTest::mouseClick(Get<QPushButton>(app::IDC_MODIFY_IP), Qt::LeftButton);
+    EXPECT_EQ(messages_, std::vector<std::string>{"起始IP不能为空"});
+    EXPECT_FALSE(window_->StartIpComplete());
+    Box()->Field(0)->setFocus();
+    Box()->Field(0)->selectAll();
+    Type("127.0.50.1");
+    EXPECT_TRUE(window_->StartIpComplete());
+    EXPECT_EQ(window_->StartIp(), (std::array<std::uint8_t, 4>{127, 0, 50, 1}));
+}
+
+// ---- the window on a laptop, its menu and its pane ----
+
+TEST_F(QtViewTest, FitsALaptopScreenAndGivesTheExtraRoomToListAndPane) {
+    const QSize tmpl = window_->TemplateSize();
+    const QSize min = window_->MinimumClientSize();
+    EXPECT_LT(window_->minimumHeight(), window_->maximumHeight());  // resizable
+    // 1366x768 at 96 dpi, less a task bar: the window opens inside it.
+    for (QSize work : {QSize(1366, 768), QSize(1366, 728), QSize(1280, 720)}) {
+        const QSize fit = qtview::QuorvaneWindow::FitToWorkArea(tmpl, min, work);
+        EXPECT_LE(fit.width() + 16, work.width());
+        EXPECT_LE(fit.height() + 40, work.height());
+        EXPECT_GE(fit.height(), min.height());
+    }
+    EXPECT_EQ(qtview::QuorvaneWindow::FitToWorkArea(tmpl, min, QSize(2560, 1440)), tmpl);
+
+    window_->resize(tmpl);
+    QApplication::processEvents();
+    std::map<int, QRect> before;
+    for (int id : {app::IDC_DEVICE_LIST, app::IDC_SEARCH, app::IDC_UPGRADE, app::IDC_START_IP,
+                   app::IDC_PROGRESS, app::IDC_BROWSE, app::IDC_LOG_PANE, app::IDC_FILE_EDIT}) {
+        before[id] = window_->Control(static_cast<app::ControlId>(id))->geometry();
+    }
+    for (QSize size : {tmpl + QSize(300, 240), FitToLaptop(tmpl, min)}) {
+        window_->resize(size);
+        QApplication::processEvents();
+        auto at = [&](int id) {
+            return window_->Control(static_cast<app::ControlId>(id))->geometry();
+        };
+        const QRect list = at(app::IDC_DEVICE_LIST);
+        const QRect pane = at(app::IDC_LOG_PANE);
+        const int dy = list.bottom() - before[app::IDC_DEVICE_LIST].bottom();
+        const int dx = size.width() - tmpl.width();
+        EXPECT_EQ(list.width(), before[app::IDC_DEVICE_LIST].width() + dx);
+        // The band keeps its place under the list: left controls by the left
+        // edge, the right-hand buttons by the right edge.
+        EXPECT_EQ(at(app::IDC_START_IP), before[app::IDC_START_IP].translated(0, dy));
+        EXPECT_EQ(at(app::IDC_SEARCH), before[app::IDC_SEARCH].translated(dx, dy));
+        EXPECT_EQ(at(app::IDC_UPGRADE), before[app::IDC_UPGRADE].translated(dx, dy));
+        EXPECT_EQ(at(app::IDC_BROWSE), before[app::IDC_BROWSE].translated(dx, dy));
+        EXPECT_EQ(at(app::IDC_PROGRESS).width(), before[app::IDC_PROGRESS].width() + dx);
+        EXPECT_EQ(pane.top() - list.bottom(),
+                  before[app::IDC_LOG_PANE].top() - before[app::IDC_DEVICE_LIST].bottom());
+        EXPECT_EQ(size.height() - pane.bottom(),
+                  tmpl.height() - before[app::IDC_LOG_PANE].bottom());
+        EXPECT_GT(pane.height(), 3 * window_->Control(app::IDC_LOG_PANE)->fontMetrics().height());
+    }
+}
+
+TEST_F(QtViewTest, NoMenuWhileDisabledAndNoUndoHistoryInThePane) {
+    // The menu is modal: a timer notes whether one opened and closes it.
+    auto menuOpens = [this] {
+        bool opened = false;
+        QTimer::singleShot(300, [&opened] {
+            if (QWidget* popup = QApplication::activePopupWidget()) {
+                opened = true;
+                popup->close();
+            }
+        });
+        emit window_->customContextMenuRequested(QPoint(10, 10));
+        QTest::qWait(500);
+        return opened;
+    };
+    dlg_->EnableControls(false);
+    EXPECT_FALSE(menuOpens());
+    dlg_->EnableControls(true);
+    EXPECT_TRUE(menuOpens());
+
+    auto* pane = Get<QPlainTextEdit>(app::IDC_LOG_PANE);
+    for (int i = 0; i < 50; ++i) {
+        dlg_->AppendLog("line %d", i);
+    }
+    EXPECT_FALSE(pane->isUndoRedoEnabled());
+    EXPECT_EQ(pane->document()->availableUndoSteps(), 0);
 }
 
 // Without a display the program must say so and fail, not end silently.

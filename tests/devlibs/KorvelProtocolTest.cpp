@@ -3,11 +3,16 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <sys/stat.h>
+
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <mutex>
 #include <set>
+#include <thread>
 
 #include "FakeCamera.h"
 #include "korvel.h"
@@ -407,6 +412,102 @@ TEST(KorvelDiscoveryHostile, OnlyWellFormedAnswersOfThisSearchCount) {
     }
     EXPECT_EQ(macs, (std::set<int>{1, 6}));
     EXPECT_EQ(got.records.size(), 2u);
+}
+
+// ---- closing the library while a camera keeps it waiting ----
+
+struct Stalled {
+    const char* where;
+    void (*script)(FakeConn&);
+    // The call that waits: connect, clock query or file update.
+    int (*call)(int handle, const std::string& file);
+};
+
+int ConnectOnly(int handle, const std::string&) {
+    return Net_ConnCamera(handle, 30000, 5);
+}
+int QueryClock(int handle, const std::string&) {
+    if (int rc = Net_ConnCamera(handle, 30000, 1); rc != KORVEL_OK) {
+        return -rc;
+    }
+    tNetTimeSetup t{};
+    return Net_QueryTimeSetup(handle, &t);
+}
+int SendFile(int handle, const std::string& file) {
+    if (int rc = Net_ConnCamera(handle, 30000, 1); rc != KORVEL_OK) {
+        return -rc;
+    }
+    tNetFileUpdate u{};
+    std::snprintf(u.szFilePath, sizeof(u.szFilePath), "%s", file.c_str());
+    return Net_FileUpdate(handle, &u);
+}
+
+const Stalled kStalled[] = {
+    {"hello", [](FakeConn& c) { c.awaitClose(std::chrono::seconds(40)); }, &ConnectOnly},
+    {"clock",
+     [](FakeConn& c) {
+         Hello(c);
+         c.awaitClose(std::chrono::seconds(40));
+     },
+     &QueryClock},
+    {"update",
+     [](FakeConn& c) {
+         Hello(c);
+         c.awaitClose(std::chrono::seconds(40));
+     },
+     &SendFile},
+};
+
+class KorvelTeardown : public ::testing::TestWithParam<Stalled> {};
+
+TEST_P(KorvelTeardown, UNinitEndsACallInProgressAtOnce) {
+    const Stalled& st = GetParam();
+    OnFake lib(st.script);
+    ASSERT_EQ(lib.initRc, KORVEL_OK);
+    const std::string file = lib.cam.dir() + "/fw.bin";
+    std::ofstream(file) << std::string(1000, 'f');
+    const int h = lib.add();
+    std::atomic<int> rc{1000};
+    std::thread caller([&] { rc = st.call(h, file); });
+    std::this_thread::sleep_for(400ms);
+    EXPECT_EQ(rc.load(), 1000) << "the call should still be waiting";
+    const auto closing = Clock::now();
+    Net_UNinit();
+    caller.join();
+    EXPECT_LT(ElapsedMs(closing), 3000);
+    EXPECT_EQ(rc.load(), KORVEL_E_IO) << st.where;
+    EXPECT_EQ(Net_DelCamera(h), KORVEL_E_HANDLE);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stages, KorvelTeardown, ::testing::ValuesIn(kStalled),
+                         [](const ::testing::TestParamInfo<Stalled>& p) {
+                             return std::string(p.param.where);
+                         });
+
+TEST(KorvelStart, SaysWhyItsConfigurationCannotBeReadAndNeverWaitsOnAFifo) {
+    FakeCamera cam([](FakeConn&) {});
+    ASSERT_TRUE(cam.ok());
+    const std::string missing = cam.dir() + "/missing.conf";
+    ::setenv(wire::kNetConfEnv, missing.c_str(), 1);
+    EXPECT_EQ(Net_Init(), KORVEL_E_PARAM);
+    char why[256] = {};
+    EXPECT_GT(Net_GetInitError(why, sizeof(why)), 0);
+    EXPECT_EQ(std::string(why).rfind("cannot read network configuration " + missing, 0), 0u) << why;
+    char tiny[8] = {};
+    Net_GetInitError(tiny, sizeof(tiny));
+    EXPECT_EQ(std::strlen(tiny), 7u);
+
+    // A FIFO in place of korvel.log neither stops the start nor a log line.
+    ASSERT_EQ(::mkfifo((cam.dir() + "/korvel.log").c_str(), 0600), 0);
+    ::setenv(wire::kNetConfEnv, cam.confPath().c_str(), 1);
+    const auto started = Clock::now();
+    EXPECT_EQ(Net_Init(), KORVEL_OK);
+    EXPECT_EQ(Net_Log("a line for %s", "nobody"), KORVEL_OK);
+    EXPECT_LT(ElapsedMs(started), 2000);
+    EXPECT_EQ(Net_GetInitError(why, sizeof(why)), 0);
+    EXPECT_STREQ(why, "");
+    Net_UNinit();
+    ::unsetenv(wire::kNetConfEnv);
 }
 
 }  // namespace

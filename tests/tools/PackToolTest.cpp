@@ -171,4 +171,24 @@ TEST_F(PackToolTest, ListSurvivesNamesThatAreNotUtf8) {
     EXPECT_EQ(j["files"][0]["size"], 1);
 }
 
+// A name made to forge a row or drive the terminal is printed escaped; the
+// diagnostics of a failing unpack name it escaped too.
+TEST_F(PackToolTest, EntryNamesAreEscapedInTextOutput) {
+    PackSpec layout;
+    layout.entries = {{"app\tfake\n   9    9  forged\x1b]0;owned\x07", 4, "x", ""}};
+    WriteFile(dir / "p.bin", BuildPack(layout));
+    const ToolRun r = Tool({"list", dir / "p.bin"});
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_NE(r.out.find("app\\tfake\\n   9    9  forged\\x1b]0;owned\\x07\n"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(r.out.find("\n   9    9  forged"), std::string::npos);
+    const auto j = nlohmann::json::parse(Tool({"list", dir / "p.bin", "--json"}).out);
+    EXPECT_EQ(j["files"][0]["name"], "app\tfake\n   9    9  forged\x1b]0;owned\x07");
+
+    const ToolRun inspect = Tool({"inspect", dir / "a\x1b[2Jb.bin"});
+    EXPECT_EQ(inspect.out.find('\x1b'), std::string::npos) << inspect.out;
+    EXPECT_NE(inspect.out.find("a\\x1b[2Jb.bin: class"), std::string::npos) << inspect.out;
+}
+
 }  // namespace

@@ -16,6 +16,7 @@
 #include "pack/PackLog.h"
 #include "pack/UpdataFileCheck.h"
 #include "pack/UpdatePack.h"
+#include "platform/TermText.h"
 #include "platform/Version.h"
 
 namespace {
@@ -35,7 +36,7 @@ constexpr const char* kUsage =
 
 int Usage(const std::string& why) {
     if (!why.empty()) {
-        std::cerr << "quorvane-pack: " << why << "\n";
+        std::cerr << "quorvane-pack: " << platform::EscapeForTerminal(why) << "\n";
     }
     std::cerr << kUsage;
     return kUsageExit;
@@ -195,10 +196,11 @@ int Verify(const Args& a) {
     }
     tPackHead head{};
     if (!CheckFileMD5(a.positional[0].c_str(), &head)) {
-        std::cerr << "quorvane-pack: " << a.positional[0] << ": not a valid update pack\n";
+        std::cerr << "quorvane-pack: " << platform::EscapeForTerminal(a.positional[0])
+                  << ": not a valid update pack\n";
         return 1;
     }
-    std::cout << a.positional[0] << ": OK\n";
+    std::cout << platform::EscapeForTerminal(a.positional[0]) << ": OK\n";
     return 0;
 }
 
@@ -209,7 +211,8 @@ int List(const Args& a) {
     tPackHead head{};
     const auto table = CheckFileMD5(a.positional[0].c_str(), &head);
     if (!table) {
-        std::cerr << "quorvane-pack: " << a.positional[0] << ": not a valid update pack\n";
+        std::cerr << "quorvane-pack: " << platform::EscapeForTerminal(a.positional[0])
+                  << ": not a valid update pack\n";
         return 1;
     }
     if (a.json) {
@@ -238,7 +241,8 @@ int List(const Args& a) {
     std::printf("%4s %4s %10s  %s\n", "#", "type", "size", "name");
     for (unsigned i = 0; i < head.uifileNum; ++i) {
         std::printf("%4u %4u %10u  %s\n", i, static_cast<unsigned>(table[i].ucFileType),
-                    static_cast<unsigned>(table[i].uiFileSize), PackEntryName(table[i]).c_str());
+                    static_cast<unsigned>(table[i].uiFileSize),
+                    platform::EscapeForTerminal(PackEntryName(table[i])).c_str());
     }
     return 0;
 }
@@ -271,7 +275,8 @@ int Inspect(const Args& a) {
         if (a.json) {
             all.push_back({{"file", path}, {"class", cls}, {"kind", kind}, {"size_check", size}});
         } else {
-            std::printf("%s: class %d, kind %d, size check %d\n", path.c_str(), cls, kind, size);
+            std::printf("%s: class %d, kind %d, size check %d\n",
+                        platform::EscapeForTerminal(path).c_str(), cls, kind, size);
         }
     }
     if (a.json) {
@@ -325,10 +330,11 @@ int Fit(const Args& a) {
     std::printf("app file of dev type  %s\n", yn(app));
     std::printf("series code           %s\n", yn(series));
     if (version) {
-        std::printf("version tag %-9s %s\n", a.versionKey->c_str(), yn(*version));
+        std::printf("version tag %-9s %s\n", platform::EscapeForTerminal(*a.versionKey).c_str(),
+                    yn(*version));
     }
     for (const auto& [h, ok] : hw) {
-        std::printf("hardware %-12s %s\n", h.c_str(), yn(ok));
+        std::printf("hardware %-12s %s\n", platform::EscapeForTerminal(h).c_str(), yn(ok));
     }
     return 0;
 }
@@ -336,8 +342,17 @@ int Fit(const Args& a) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    SetPackLogSink(
-        [](const std::string& line) { std::fwrite(line.data(), 1, line.size(), stderr); });
+    // Diagnostics name pack entries: escaped, so that a name cannot forge lines
+    // or drive the terminal.
+    SetPackLogSink([](const std::string& line) {
+        std::string text = line;
+        const bool newline = !text.empty() && text.back() == '\n';
+        if (newline) {
+            text.pop_back();
+        }
+        std::fprintf(stderr, "%s%s", platform::EscapeForTerminal(text).c_str(),
+                     newline ? "\n" : "");
+    });
     if (argc < 2) {
         return Usage("");
     }

@@ -58,6 +58,8 @@ class DialogView {
 
     // The start-IP control: blank, or four octets (blank fields read 0).
     virtual bool StartIpBlank() const = 0;
+    // Every one of the four fields filled in (a partly blank address is not).
+    virtual bool StartIpComplete() const { return !StartIpBlank(); }
     virtual std::array<std::uint8_t, 4> StartIp() const = 0;
     virtual void SetStartIp(const std::array<std::uint8_t, 4>& octets) = 0;
 

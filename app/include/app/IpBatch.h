@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace app {
@@ -14,5 +15,17 @@ namespace app {
 // 255. Nothing when they would pass a.b.255.254 (or d is 0 or 255).
 std::optional<std::vector<std::string>> ConsecutiveAddresses(
     const std::array<std::uint8_t, 4>& start, std::size_t count);
+
+// Strict dotted decimal: four parts of one to three digits, each at most 255,
+// without leading zeros (which some readers take as octal) or anything else.
+std::optional<std::array<std::uint8_t, 4>> ParseDottedIpv4(std::string_view text);
+
+// An address a camera can be given and still be reached: a unicast host, not
+// 0.x.x.x and not multicast, reserved or broadcast (224 and above).
+bool IsUnicastHost(const std::array<std::uint8_t, 4>& ip);
+
+// A unicast host that is also neither the network (.0) nor the broadcast
+// (.255) address under the mask 255.255.255.0 the IP jobs send.
+bool IsUsableHostAddress(const std::array<std::uint8_t, 4>& ip);
 
 }  // namespace app

@@ -43,6 +43,7 @@ class MemoryView : public DialogView {
     void SetFileEditText(const std::string& text) override { fileText = text; }
 
     bool StartIpBlank() const override { return startIpBlank; }
+    bool StartIpComplete() const override { return !startIpBlank && !startIpPartlyBlank; }
     std::array<std::uint8_t, 4> StartIp() const override { return startIp; }
     void SetStartIp(const std::array<std::uint8_t, 4>& octets) override;
 
@@ -73,6 +74,7 @@ class MemoryView : public DialogView {
     int progressPos = 0;
     std::string fileText;
     bool startIpBlank = true;
+    bool startIpPartlyBlank = false;
     std::array<std::uint8_t, 4> startIp{};
     std::map<ControlId, bool> checks;
     std::map<ControlId, bool> shown;

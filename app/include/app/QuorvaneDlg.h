@@ -12,6 +12,7 @@
 #include "korvel.h"
 #include "pack/UpdataFileCheck.h"
 #include "platform/AppFolders.h"
+#include "platform/FileLock.h"
 #include "platform/LocalTime.h"
 #include "upgrade/UpgradeRequest.h"
 
@@ -26,6 +27,8 @@ struct SearchApi {
     int (*UNinit)() = nullptr;
     int (*FindDevice)(NetFindDeviceCallback callback, void* user) = nullptr;
     int (*Log)(const char* format, ...) = nullptr;  // where pack diagnostics go
+    // Why Init failed (Net_GetInitError); without it a failed Init is named by its code.
+    int (*GetInitError)(char* text, int size) = nullptr;
 
     static SearchApi Real();  // the Korvel functions
 };
@@ -107,6 +110,15 @@ class CQuorvaneDlg : public ReportWindow {
     const std::string& WorkDir() const { return m_upgrade.WorkDir(); }
     // The last upgrade request's working state.
     const upgrade::CUpgradeRequest& UpgradeRequest() const { return m_upgrade; }
+    // Why the camera library could not start (its network configuration), or
+    // empty; said in the log pane at start.
+    const std::string& NetInitError() const { return m_netInitError; }
+    // The line said when the operation log could not be opened or written, or
+    // empty while every line has reached the file.
+    const std::string& LogFailure() const { return m_logFailure; }
+    // The lock file that allows one batch at a time per configuration folder:
+    // beside the logs, the one folder of a run that is surely writable.
+    std::string BatchLockPath() const { return m_strStateDir + "/quorvane.lock"; }
 
   private:
     static TaskDispatcher MakeDispatcher(const DialogDeps& deps);
@@ -114,6 +126,25 @@ class CQuorvaneDlg : public ReportWindow {
     void SortList(std::int32_t column, std::int32_t ascending);
     std::vector<int> TickedRows() const;
     bool CheckIpRequest(const std::vector<int>& ticked);
+    void SayLogFailure(const char* what, const std::string& why);
+
+    // Every batch handler calls this once its checks have passed, before it
+    // queues anything. It takes the batch lock of the configuration folder
+    // (BatchLockPath; another instance holding it refuses the request with a
+    // message), writes the request line to the operation log, sets up the
+    // batch on the dispatcher and the progress bar at 0 of `total`. False
+    // after a refusal: the handler enables the controls again and returns.
+    //
+    // The request line, one per batch, so that a run killed half way still
+    // records what was asked:
+    //   "开始<kind>：<total>台设备，<request>"
+    // <kind> is 批量修改IP, 批量恢复默认IP or 批量升级; <request> says what the
+    // cameras get, escaped so that it stays one line:
+    //   modify IP       "起始IP 192.168.1.100"
+    //   restore default "默认IP 192.168.0.10"
+    //   upgrade         "升级文件 /path/to/file.bin"
+    // The lock is released in OnBatchDone and in the destructor.
+    bool StartBatch(TaskKind kind, std::uint32_t total, const std::string& request);
 
     // Stand-ins for the window itself: the screen, the libraries, and a token
     // that queued reports check so that none runs after the dialog is gone.
@@ -125,6 +156,7 @@ class CQuorvaneDlg : public ReportWindow {
     int m_hIcon = 128;  // the program icon resource; the view shows it
     TaskDispatcher m_dispatcher;
     std::string m_strExeDir;
+    std::string m_strStateDir;  // the daily log's folder (the folder rule)
     std::string m_strConfigFile;
     std::string m_strTitle;
     std::vector<tNetDeviceInfo> m_devices;
@@ -134,6 +166,11 @@ class CQuorvaneDlg : public ReportWindow {
     // The upgrade working state (type, version key, hardware versions, files,
     // their index, the request's record and workspace).
     upgrade::CUpgradeRequest m_upgrade;
+
+    std::string m_netInitError;
+    std::string m_logOpenError;  // why Open failed, said with the first line
+    std::string m_logFailure;
+    platform::FileLock m_batchLock;
 };
 
 }  // namespace app

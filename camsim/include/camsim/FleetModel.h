@@ -47,6 +47,9 @@ struct CameraSpec {
 
 struct FleetSpec {
     std::vector<CameraSpec> cameras;
+    // "hostile_texts": true lets type, sw and hw hold control characters, to
+    // play a camera that tries to forge the tool's output.
+    bool hostileTexts = false;
 };
 
 // Texts and numbers as the simulator's options and JSON files write them.

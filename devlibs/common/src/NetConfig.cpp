@@ -3,9 +3,9 @@
 #include <charconv>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
+#include "platform/SafeFile.h"
 #include "wire/Addr.h"
 
 namespace wire {
@@ -185,33 +185,17 @@ std::string FormatNetConfig(const NetConfig& c) {
 }
 
 std::optional<LoadedNetConfig> LoadNetConfigFile(const std::string& path, std::string* error) {
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
-    if (ec) {
+    // A regular file only: a FIFO would stop the start, a link may point anywhere.
+    std::string why;
+    const auto text = platform::ReadRegularFile(path, kMaxNetConfBytes, &why);
+    if (!text) {
         if (error) {
-            *error = "cannot read network configuration " + path + ": " + ec.message();
+            *error = "cannot read network configuration " + path + ": " + why;
         }
         return std::nullopt;
     }
-    if (size > kMaxNetConfBytes) {
-        if (error) {
-            *error = "network configuration " + path + " is " + std::to_string(size) +
-                     " bytes, at most " + std::to_string(kMaxNetConfBytes) + " expected";
-        }
-        return std::nullopt;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (error) {
-            *error = "cannot open network configuration " + path;
-        }
-        return std::nullopt;
-    }
-    std::string text(static_cast<size_t>(size), '\0');
-    in.read(text.data(), static_cast<std::streamsize>(size));
-    text.resize(static_cast<size_t>(in.gcount()));
     LoadedNetConfig out;
-    out.config = ParseNetConfig(text, BuiltInDefaults(), &out.warnings);
+    out.config = ParseNetConfig(*text, BuiltInDefaults(), &out.warnings);
     out.path = path;
     out.dir = std::filesystem::path(path).parent_path().string();
     if (out.dir.empty()) {

@@ -1,7 +1,9 @@
 // The C entry points of the camera network library.
 
+#include <algorithm>
 #include <climits>
 #include <cstdarg>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -40,6 +42,7 @@ struct State {
     int nextHandle = 0;
     // Control ports the last searches reported, by IP text.
     std::map<std::string, uint16_t> ports;
+    std::string initError;  // why the last Net_Init failed
 };
 
 State& S() {
@@ -115,6 +118,9 @@ KORVEL_API int Net_Init(void) {
     const auto loaded = wire::LoadNetConfigFrom(folders.configDirs, folders.stateDir, &error);
     if (!loaded) {
         korvel::LogLine("Korvel: " + error);
+        State& s = S();
+        std::lock_guard lock(s.mutex);
+        s.initError = error;
         return KORVEL_E_PARAM;
     }
     korvel::SetLogPath(LogPathFor(*loaded));
@@ -123,6 +129,7 @@ KORVEL_API int Net_Init(void) {
         std::lock_guard lock(s.mutex);
         s.config = loaded->config;
         s.initialised = true;
+        s.initError.clear();
     }
     for (const auto& w : loaded->warnings) {
         korvel::LogLine("Korvel: " + loaded->path + " " + w);
@@ -132,6 +139,17 @@ KORVEL_API int Net_Init(void) {
                  loaded->config.discoveryAddress.c_str(), loaded->config.discoveryPort,
                  loaded->config.controlPort);
     return KORVEL_OK;
+}
+
+KORVEL_API int Net_GetInitError(char* text, int size) {
+    State& s = S();
+    std::lock_guard lock(s.mutex);
+    if (text != nullptr && size > 0) {
+        const size_t n = std::min(s.initError.size(), static_cast<size_t>(size) - 1);
+        std::memcpy(text, s.initError.data(), n);
+        text[n] = '\0';
+    }
+    return static_cast<int>(std::min<size_t>(s.initError.size(), INT_MAX));
 }
 
 KORVEL_API int Net_UNinit(void) {
@@ -146,9 +164,16 @@ KORVEL_API int Net_UNinit(void) {
         cameras.swap(s.cameras);
         s.ports.clear();
     }
+    // Calls in progress end at once with an I/O error, so that closing the
+    // tool never waits out a camera's time-outs; idle sessions are closed here.
     for (auto& [handle, cam] : cameras) {
-        std::lock_guard lock(cam->mutex);  // a running call ends within its time-out
-        cam->session.close();
+        cam->session.abort();
+    }
+    for (auto& [handle, cam] : cameras) {
+        std::unique_lock lock(cam->mutex, std::try_to_lock);
+        if (lock.owns_lock()) {
+            cam->session.close();
+        }
     }
     korvel::Logf("Korvel: stopped");
     korvel::CloseLog();
@@ -248,7 +273,8 @@ KORVEL_API int Net_ConnCamera(int handle, int timeout_ms, int attempts) {
                 std::chrono::milliseconds(std::min(kRetryPauseMs, timeout_ms)));
         }
         rc = cam->session.open(cam->ip, port, cam->timeout);
-        if (rc == KORVEL_OK || rc == KORVEL_E_REFUSED || rc == KORVEL_E_PARAM) {
+        if (rc == KORVEL_OK || rc == KORVEL_E_REFUSED || rc == KORVEL_E_PARAM ||
+            cam->session.aborted()) {
             break;
         }
     }

@@ -1,5 +1,7 @@
 #include "Log.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -7,6 +9,7 @@
 #include <vector>
 
 #include "platform/LocalTime.h"
+#include "platform/SafeFile.h"
 
 namespace korvel {
 namespace {
@@ -16,12 +19,29 @@ constexpr size_t kMaxLine = 64 * 1024;
 
 std::mutex g_mutex;
 std::string g_path;
-std::FILE* g_file = nullptr;
+int g_fd = -1;
 bool g_openFailed = false;
+bool g_failureSaid = false;  // a log that cannot be written is said once, on stderr
 
 bool StderrWanted() {
     const char* v = std::getenv("QUORVANE_LOG_STDERR");
     return v != nullptr && std::strcmp(v, "1") == 0;
+}
+
+void CloseFile() {
+    if (g_fd >= 0) {
+        ::close(g_fd);
+        g_fd = -1;
+    }
+}
+
+void SayFailure(const std::string& what, const std::string& why) {
+    if (g_failureSaid) {
+        return;
+    }
+    g_failureSaid = true;
+    std::fprintf(stderr, "Korvel: cannot %s the log %s: %s\n", what.c_str(), g_path.c_str(),
+                 why.c_str());
 }
 
 }  // namespace
@@ -31,20 +51,15 @@ void SetLogPath(const std::string& path) {
     if (path == g_path) {
         return;
     }
-    if (g_file) {
-        std::fclose(g_file);
-        g_file = nullptr;
-    }
+    CloseFile();
     g_path = path;
     g_openFailed = false;
+    g_failureSaid = false;
 }
 
 void CloseLog() {
     std::lock_guard lock(g_mutex);
-    if (g_file) {
-        std::fclose(g_file);
-        g_file = nullptr;
-    }
+    CloseFile();
     g_openFailed = false;
 }
 
@@ -58,13 +73,19 @@ void LogLine(const std::string& text) {
         line += '\n';
     }
     std::lock_guard lock(g_mutex);
-    if (!g_file && !g_openFailed && !g_path.empty()) {
-        g_file = std::fopen(g_path.c_str(), "ab");
-        g_openFailed = g_file == nullptr;
+    if (g_fd < 0 && !g_openFailed && !g_path.empty()) {
+        std::string why;
+        g_fd = platform::OpenAppendRegular(g_path, &why);
+        g_openFailed = g_fd < 0;
+        if (g_openFailed) {
+            SayFailure("open", why);
+        }
     }
-    if (g_file) {
-        std::fwrite(line.data(), 1, line.size(), g_file);
-        std::fflush(g_file);
+    if (g_fd >= 0) {
+        std::string why;
+        if (!platform::AppendWhole(g_fd, line, &why)) {
+            SayFailure("write", why);
+        }
     }
     if (StderrWanted()) {
         std::fwrite(line.data(), 1, line.size(), stderr);

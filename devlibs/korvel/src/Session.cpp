@@ -181,7 +181,20 @@ void Session::run(Duration timeout) {
     }
 }
 
+void Session::abort() {
+    aborted_ = true;
+    // The socket belongs to the thread running the io_context: the close is
+    // handed to it, and ends whatever it is waiting for.
+    asio::post(io_, [this] {
+        asio::error_code ignored;
+        socket_.close(ignored);
+    });
+}
+
 int Session::fail(int code) {
+    if (aborted_ && code != KORVEL_OK) {
+        code = KORVEL_E_IO;
+    }
     asio::error_code ignored;
     socket_.close(ignored);
     decoder_.reset();
@@ -294,6 +307,9 @@ int Session::readFrame(SteadyClock::time_point deadline) {
 
 int Session::open(const std::string& ip, uint16_t port, Duration timeout) {
     close();
+    if (aborted_) {
+        return KORVEL_E_IO;
+    }
     const auto deadline = SteadyClock::now() + timeout;
     asio::error_code ec;
     const auto addr = asio::ip::make_address_v4(ip, ec);
@@ -324,6 +340,9 @@ int Session::open(const std::string& ip, uint16_t port, Duration timeout) {
         return fail(rc == KORVEL_E_TIMEOUT ? rc : KORVEL_E_CONNECT);
     }
     if (int rc = readFrame(deadline); rc != KORVEL_OK) {
+        if (aborted_) {
+            return KORVEL_E_IO;
+        }
         return rc == KORVEL_E_TIMEOUT || rc == KORVEL_E_PROTOCOL ? rc : KORVEL_E_CONNECT;
     }
     if (decoder_.type() == wire::MsgType::Nak) {

@@ -2,6 +2,7 @@
 // One TCP control session with a camera. Every blocking step has a time-out.
 
 #include <asio.hpp>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -27,6 +28,10 @@ class Session {
     bool isOpen() const { return socket_.is_open(); }
     // Sends BYE when the session is still usable, then closes.
     void close();
+    // Callable from any thread: the call in progress, and every later one,
+    // ends at once with KORVEL_E_IO instead of waiting out its time-out.
+    void abort();
+    bool aborted() const { return aborted_; }
 
     // One request and its reply. On success `reply` holds the reply payload.
     int request(wire::MsgType type, std::span<const uint8_t> payload, wire::MsgType replyType,
@@ -61,6 +66,7 @@ class Session {
     uint32_t txid_ = 0;
     tNetDeviceInfo hello_{};
     std::string peer_;
+    std::atomic<bool> aborted_{false};
 };
 
 }  // namespace korvel

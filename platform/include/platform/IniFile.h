@@ -19,4 +19,8 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
 std::string GetProfileStringFromText(const std::string& section, const std::string& key,
                                      const std::string& defaultValue, const std::string& text);
 
+// File bytes as UTF-8: UTF-16 LE or BE after a byte-order mark is converted,
+// anything else is returned unchanged.
+std::string IniTextToUtf8(const std::string& bytes);
+
 }  // namespace platform
