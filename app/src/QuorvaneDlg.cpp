@@ -535,9 +535,11 @@ void CQuorvaneDlg::OnBnClickedUpgrade() {
     const auto total = static_cast<std::uint32_t>(ticked.size());
     m_dispatcher.SetSyncTime(m_view.IsChecked(IDC_SYNC_TIME));
     m_dispatcher.SetUpgradeInfo(m_upgrade.UpgradeInfo());
-    m_dispatcher.BeginBatch(TASK_UPGRADE, total);
-    m_view.SetProgressRange(0, static_cast<int>(total));
-    m_view.SetProgressPos(0);
+    if (!StartBatch(TASK_UPGRADE, total, "升级文件 " + m_strUpdateFile)) {
+        m_upgrade.DiscardWorkspace();
+        EnableControls(true);
+        return;
+    }
     for (std::size_t k = 0; k < ticked.size(); ++k) {
         const std::string ip = m_listDevices.CellText(ticked[k], kColIp);
         const std::string mac = m_listDevices.CellText(ticked[k], kColMac);

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <thread>
 
@@ -214,6 +215,24 @@ TEST_F(QtViewTest, ABatchRunsOnTheWorkersAndEndsWithItsMessage) {
     const auto* bar = Get<QProgressBar>(app::IDC_PROGRESS);
     EXPECT_EQ(bar->maximum(), 2);
     EXPECT_EQ(bar->value(), 2);
+}
+
+TEST_F(QtViewTest, TheUpgradeButtonRunsABatchAndTheForceBoxStaysHidden) {
+    EXPECT_TRUE(Get<QCheckBox>(app::IDC_FORCE_UPGRADE)->isHidden());
+    const std::string kernel = ::testing::TempDir() + "uImage";
+    std::ofstream(kernel) << "kernel";
+    dlg_->OnBnClickedSearch();
+    window_->SetChecked(app::IDC_SELECT_ALL, true);
+    dlg_->OnBnClickedSelectAll();
+    window_->SetFileEditText(kernel);
+    QTest::mouseClick(Get<QPushButton>(app::IDC_UPGRADE), Qt::LeftButton);
+    EXPECT_FALSE(window_->WindowEnabled());
+    // No camera library here: every camera fails, and the batch still ends.
+    QTRY_VERIFY_WITH_TIMEOUT(!messages_.empty(), 60000);
+    EXPECT_EQ(messages_, std::vector<std::string>{"批量升级完成"});
+    EXPECT_EQ(window_->CellText(0, 6), "升级失败");
+    EXPECT_EQ(Get<QProgressBar>(app::IDC_PROGRESS)->value(), 2);
+    EXPECT_TRUE(window_->WindowEnabled());
 }
 
 TEST_F(QtViewTest, RefusalsShowTheirMessage) {
