@@ -12,6 +12,7 @@ PACKAGES=(
   qt6-qpa-plugins libxkbcommon-x11-0
   xvfb xauth x11-apps imagemagick fonts-noto-cjk xdg-utils
   iproute2 iputils-ping procps psmisc python3
+  dpkg-dev file lintian
 )
 
 missing=()

@@ -34,3 +34,8 @@ echo "== tsan: engine tests (GUI off)"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs" --target engine_tests engine_fleet_tests quorvane-cli
 ctest --preset tsan -L engine -j "$jobs"
+
+# The Debian package, unpacked into a scratch root and run against a loopback
+# fleet (camsim from the dev build), in a network namespace of its own.
+echo "== package: build, lint, unpack and run"
+bash scripts/package-check.sh build/dev

@@ -17,8 +17,10 @@
 #include "app/IpBatch.h"
 #include "app/MemoryView.h"
 #include "app/QuorvaneDlg.h"
+#include "platform/AppFolders.h"
 #include "platform/SafeFile.h"
 #include "platform/TermText.h"
+#include "platform/Version.h"
 
 namespace {
 
@@ -35,7 +37,7 @@ const char* const kUsage =
     "  upgrade    FILE (--all | --mac MAC... | --ip IP...) [--sync-time] [--force]\n"
     "             [--sort COLUMN [--descending]]\n"
     "COLUMN is one of type, ip, mac, sw, hw, status. --config-dir DIR takes the place of\n"
-    "the executable's folder for config.ini, quorvane-net.conf and the daily log.\n"
+    "the usual folders for config.ini, quorvane-net.conf and the logs (see quorvane-cli(1)).\n"
     "upgrade sends FILE (an image or an update pack) to the chosen cameras one after\n"
     "another and prints a progress line per finished camera on stderr.\n"
     "MAC is six hexadecimal bytes joined by ':' or '-', in either case. A --mac or --ip\n"
@@ -44,7 +46,8 @@ const char* const kUsage =
     "Exit status: 0 every camera succeeded, 1 some failed, 2 the request was refused\n"
     "(malformed arguments, no such camera, a bad network configuration, another batch\n"
     "running on the same configuration folder), 3 the operation log could not be opened\n"
-    "or written (the outcome of the cameras is still printed).\n";
+    "or written (the outcome of the cameras is still printed).\n"
+    "quorvane-cli --version prints the version.\n";
 
 // The console screen: message boxes on stderr, log pane lines on a stream.
 class ConsoleView : public app::MemoryView {
@@ -185,6 +188,9 @@ bool Parse(int argc, char** argv, Args& a) {
         } else if (s == "-h" || s == "--help") {
             std::fputs(kUsage, stdout);
             std::exit(0);
+        } else if (s == "--version") {
+            std::printf("quorvane-cli %s\n", platform::kVersion);
+            std::exit(0);
         } else if (!s.empty() && s[0] == '-') {
             return Fail("unknown option " + s);
         } else if (list != nullptr) {
@@ -265,12 +271,8 @@ void PrintJson(const app::MemoryView& view) {
 }
 
 int Run(const Args& a) {
-    if (!a.configDir.empty()) {
-        const auto conf = std::filesystem::path(a.configDir) / "quorvane-net.conf";
-        if (std::filesystem::exists(conf)) {
-            ::setenv("QUORVANE_NET_CONF", conf.c_str(), 1);
-        }
-    }
+    // The device libraries follow the same folder.
+    platform::SetConfigDirOverride(a.configDir);
     // For search, stdout carries the list only; the log lines go to stderr.
     ConsoleView view(a.command == "search" ? stderr : stdout);
     app::DialogDeps deps;

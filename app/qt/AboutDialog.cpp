@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "DialogUnits.h"
+#include "platform/Version.h"
 
 // Resources linked from a static library must be registered by hand.
 static void InitQuorvaneResources() {
@@ -36,6 +37,11 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     icon->setPixmap(ProgramIcon().pixmap(icon->size()));
     auto* text = new QLabel(QStringLiteral("Quorvane 1.0 版"), this);
     text->setGeometry(du.Rect(42, 14, 114, 8));
+    // The full number, the same that --version prints.
+    auto* version =
+        new QLabel(QStringLiteral("版本 %1").arg(QString::fromLatin1(platform::kVersion)), this);
+    version->setObjectName(QStringLiteral("version"));
+    version->setGeometry(du.Rect(42, 26, 114, 8));
     auto* ok = new QPushButton(QStringLiteral("确定"), this);
     ok->setObjectName(QStringLiteral("1"));
     ok->setGeometry(du.Rect(178, 34, 50, 14));

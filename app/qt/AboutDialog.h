@@ -4,7 +4,7 @@
 
 namespace qtview {
 
-// The About box: the icon, "Quorvane 1.0 版" and an OK button.
+// The About box: the icon, "Quorvane 1.0 版", the full version and an OK button.
 class CAboutDlg : public QDialog {
   public:
     explicit CAboutDlg(QWidget* parent = nullptr);

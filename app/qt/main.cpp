@@ -9,7 +9,9 @@
 
 #include "QuorvaneWindow.h"
 #include "app/QuorvaneDlg.h"
+#include "platform/AppFolders.h"
 #include "platform/SafeFile.h"
+#include "platform/Version.h"
 
 namespace {
 
@@ -20,10 +22,12 @@ struct Options {
     bool search = false;
     bool service = false;
     bool selectAll = false;
+    bool help = false;
+    bool version = false;
 };
 
-void Usage() {
-    std::fprintf(stderr,
+void Usage(std::FILE* to) {
+    std::fprintf(to,
                  "usage: quorvane [--config-dir DIR] [--service] [--search] [--select-all] "
                  "[--upgrade FILE] [--screenshot FILE.png]\n"
                  "  --config-dir DIR   config.ini, quorvane-net.conf and the logs in DIR\n"
@@ -31,7 +35,8 @@ void Usage() {
                  "  --search           press the search button once the window is up\n"
                  "  --select-all       then tick every row\n"
                  "  --upgrade FILE     then choose FILE and press the upgrade button\n"
-                 "  --screenshot FILE  save the window as a PNG and quit\n");
+                 "  --screenshot FILE  save the window as a PNG and quit\n"
+                 "  --version          print the version and quit\n");
 }
 
 bool ParseOptions(int argc, char** argv, Options& opt) {
@@ -47,6 +52,10 @@ bool ParseOptions(int argc, char** argv, Options& opt) {
             opt.search = true;
         } else if (arg == "--select-all") {
             opt.selectAll = true;
+        } else if (arg == "--help" || arg == "-h") {
+            opt.help = true;
+        } else if (arg == "--version") {
+            opt.version = true;
         } else {
             return false;
         }
@@ -73,8 +82,16 @@ class CQuorvaneApp {
     int InitInstance(int argc, char** argv) {
         Options opt;
         if (!ParseOptions(argc, argv, opt)) {
-            Usage();
+            Usage(stderr);
             return 2;
+        }
+        if (opt.help || opt.version) {
+            if (opt.help) {
+                Usage(stdout);
+            } else {
+                std::printf("quorvane %s\n", platform::kVersion);
+            }
+            return 0;
         }
         // Without a display the toolkit cannot create the dialog; say so
         // instead of ending without a word.
@@ -85,12 +102,8 @@ class CQuorvaneApp {
                          "Run it in a desktop session, under xvfb-run, or use quorvane-cli.\n");
             return 1;
         }
-        if (!opt.configDir.empty()) {
-            const auto conf = std::filesystem::path(opt.configDir) / "quorvane-net.conf";
-            if (std::filesystem::exists(conf)) {
-                ::setenv("QUORVANE_NET_CONF", conf.c_str(), 1);
-            }
-        }
+        // The device libraries follow the same folder.
+        platform::SetConfigDirOverride(opt.configDir);
 
         QApplication qapp(argc, argv);
         QApplication::setApplicationName(QStringLiteral("Quorvane"));

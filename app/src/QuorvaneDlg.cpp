@@ -5,19 +5,25 @@
 #include <cstdio>
 #include <cstring>
 #include <numeric>
+#include <string_view>
 #include <utility>
 
 #include "app/IpBatch.h"
 #include "app/NaturalCompare.h"
 #include "pack/PackLog.h"
+#include "platform/AppFolders.h"
 #include "platform/ExeDir.h"
 #include "platform/IniFile.h"
 #include "platform/TermText.h"
+#include "platform/Version.h"
 #include "platform/Workspace.h"
 
 namespace app {
 
 std::int32_t g_bSortAscending = 1;
+
+// The caption is a fixed text; it must name the version the build carries.
+static_assert(std::string_view(kTitle).find("V" QV_VERSION "(") != std::string_view::npos);
 
 namespace {
 
@@ -125,10 +131,11 @@ TaskDispatcher CQuorvaneDlg::MakeDispatcher(const DialogDeps& deps) {
     if (deps.helper) {
         return TaskDispatcher(deps.net, *deps.helper);
     }
-    // The helper library sits beside the executable even when --config-dir
-    // moves config.ini and the logs elsewhere.
+    // The helper library is where the folder rule keeps it (beside the
+    // executable, or in the private library folder when installed), even when
+    // --config-dir moves config.ini and the logs elsewhere.
     return TaskDispatcher(deps.net,
-                          deps.libDir.empty() ? platform::DirOf(platform::ExePath()) : deps.libDir);
+                          deps.libDir.empty() ? platform::CurrentFolders().libDir : deps.libDir);
 }
 
 CQuorvaneDlg::CQuorvaneDlg(DialogView& view, DialogDeps deps)
@@ -173,12 +180,22 @@ CQuorvaneDlg::~CQuorvaneDlg() {
 void CQuorvaneDlg::OnInitDialog() {
     m_view.SetCaption(m_strTitle);
     m_strExeDir = m_deps.exeDir.empty() ? platform::ExeDir() : m_deps.exeDir;
-    m_strConfigFile = m_strExeDir + "/config.ini";
+    // The folder rule says where config.ini is read and the day's log written;
+    // a folder given in the dependencies takes the place of both.
+    platform::FolderInputs where =
+        m_deps.folders ? *m_deps.folders : platform::CurrentFolderInputs();
+    if (!m_deps.exeDir.empty()) {
+        where.configDirOverride = m_deps.exeDir;
+    }
+    const platform::AppFolders folders = platform::DecideFolders(where);
+    m_strConfigFile = folders.ConfigFile("config.ini");
+    m_strStateDir = folders.stateDir.empty() ? std::string(".") : folders.stateDir;
+    platform::MakeStateDir(folders, nullptr);  // a log that cannot open says so below
 
     const platform::LocalTime today = m_deps.clock ? m_deps.clock() : platform::Now();
     char name[32];
-    std::snprintf(name, sizeof(name), "/%04d_%02d_%02d.log", today.year, today.month, today.day);
-    if (!m_log.Open(m_strExeDir + name, &m_logOpenError) && m_logOpenError.empty()) {
+    std::snprintf(name, sizeof(name), "%04d_%02d_%02d.log", today.year, today.month, today.day);
+    if (!m_log.Open(folders.StateFile(name), &m_logOpenError) && m_logOpenError.empty()) {
         m_logOpenError = "cannot open";
     }
 
@@ -518,9 +535,11 @@ void CQuorvaneDlg::OnBnClickedUpgrade() {
     const auto total = static_cast<std::uint32_t>(ticked.size());
     m_dispatcher.SetSyncTime(m_view.IsChecked(IDC_SYNC_TIME));
     m_dispatcher.SetUpgradeInfo(m_upgrade.UpgradeInfo());
-    m_dispatcher.BeginBatch(TASK_UPGRADE, total);
-    m_view.SetProgressRange(0, static_cast<int>(total));
-    m_view.SetProgressPos(0);
+    if (!StartBatch(TASK_UPGRADE, total, "升级文件 " + m_strUpdateFile)) {
+        m_upgrade.DiscardWorkspace();
+        EnableControls(true);
+        return;
+    }
     for (std::size_t k = 0; k < ticked.size(); ++k) {
         const std::string ip = m_listDevices.CellText(ticked[k], kColIp);
         const std::string mac = m_listDevices.CellText(ticked[k], kColMac);

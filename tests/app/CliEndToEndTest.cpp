@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "CliRunner.h"
 #include "Fleet.h"
 #include "platform/FileLock.h"
 
@@ -24,23 +25,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct CliRun {
-    int rc = -1;
-    std::string out;
-    std::string err;
-};
+using qvtest::CliRun;
 
 std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) {
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return q + "'";
+    return qvtest::ShellQuote(s);
 }
 
 std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return qvtest::ReadWholeFile(p);
 }
 
 class CliEndToEnd : public ::testing::Test {
@@ -62,28 +54,7 @@ class CliEndToEnd : public ::testing::Test {
 
     // `prefix` goes before the command: environment settings, a ulimit.
     CliRun Cli(const std::vector<std::string>& args, const std::string& prefix = "") {
-        std::string cmd =
-            prefix + " " + Quote(QV_CLI_PATH) + " --config-dir " + Quote(dir_.string());
-        for (const auto& a : args) {
-            cmd += " " + Quote(a);
-        }
-        const fs::path errFile = dir_ / "stderr.txt";
-        cmd += " 2>" + Quote(errFile.string());
-        CliRun run;
-        std::FILE* p = ::popen(cmd.c_str(), "r");
-        if (p == nullptr) {
-            return run;
-        }
-        char buf[4096];
-        std::size_t n = 0;
-        while ((n = std::fread(buf, 1, sizeof(buf), p)) > 0) {
-            run.out.append(buf, n);
-        }
-        const int status = ::pclose(p);
-        // A shell reports a signal as 128 + its number.
-        run.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.err = ReadAll(errFile);
-        return run;
+        return qvtest::RunCli(QV_CLI_PATH, dir_, args, prefix);
     }
 
     nlohmann::json Search(const std::vector<std::string>& extra = {}) {

@@ -175,6 +175,30 @@ TEST_F(DialogTest, StartUpWritesTheStartLineAndSetsTheControls) {
     EXPECT_EQ(g_uninits, 1);
 }
 
+TEST_F(DialogTest, InstalledReadsTheUsersConfigurationAndLogsIntoItsStateFolder) {
+    platform::FolderInputs in;
+    in.exeDir = (dir_ / "usr" / "bin").string();
+    in.xdgConfigHome = (dir_ / "config").string();
+    in.xdgStateHome = (dir_ / "state").string();
+    in.installed = true;
+    fs::create_directories(dir_ / "config" / "quorvane");
+    std::ofstream(dir_ / "config" / "quorvane" / "config.ini") << "[config]\ndefaultip=10.0.0.1\n";
+    Open(true, [&](app::DialogDeps& deps) {
+        deps.exeDir.clear();
+        deps.folders = in;
+    });
+    EXPECT_EQ(dlg_->ConfigFile(), (dir_ / "config" / "quorvane" / "config.ini").string());
+    const fs::path log = dir_ / "state" / "quorvane" / "2026_01_02.log";
+    EXPECT_EQ(dlg_->LogPath(), log.string());
+    EXPECT_EQ(ReadAll(log), "[2026-01-02 03:04:05: 006]QuorvaneV1.0.0.8(Custom版)   已启动\r\n");
+    EXPECT_EQ(fs::status(log.parent_path()).permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_EQ(dlg_->BatchLockPath(), (log.parent_path() / "quorvane.lock").string());
+    // The log button opens the file where it is.
+    dlg_->OnBnClickedUpgradeLog();
+    ASSERT_FALSE(view_.opened.empty());
+    EXPECT_EQ(view_.opened.back(), log.string());
+}
+
 TEST_F(DialogTest, EnableControlsTouchesTheWindowAndTheCommandControlsOnly) {
     Open();
     view_.enabled.clear();

@@ -16,11 +16,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <thread>
 
+#include "AboutDialog.h"
 #include "QuorvaneWindow.h"
 #include "app/QuorvaneDlg.h"
+#include "platform/Version.h"
 
 namespace {
 
@@ -214,6 +217,24 @@ TEST_F(QtViewTest, ABatchRunsOnTheWorkersAndEndsWithItsMessage) {
     EXPECT_EQ(bar->value(), 2);
 }
 
+TEST_F(QtViewTest, TheUpgradeButtonRunsABatchAndTheForceBoxStaysHidden) {
+    EXPECT_TRUE(Get<QCheckBox>(app::IDC_FORCE_UPGRADE)->isHidden());
+    const std::string kernel = ::testing::TempDir() + "uImage";
+    std::ofstream(kernel) << "kernel";
+    dlg_->OnBnClickedSearch();
+    window_->SetChecked(app::IDC_SELECT_ALL, true);
+    dlg_->OnBnClickedSelectAll();
+    window_->SetFileEditText(kernel);
+    QTest::mouseClick(Get<QPushButton>(app::IDC_UPGRADE), Qt::LeftButton);
+    EXPECT_FALSE(window_->WindowEnabled());
+    // No camera library here: every camera fails, and the batch still ends.
+    QTRY_VERIFY_WITH_TIMEOUT(!messages_.empty(), 60000);
+    EXPECT_EQ(messages_, std::vector<std::string>{"批量升级完成"});
+    EXPECT_EQ(window_->CellText(0, 6), "升级失败");
+    EXPECT_EQ(Get<QProgressBar>(app::IDC_PROGRESS)->value(), 2);
+    EXPECT_TRUE(window_->WindowEnabled());
+}
+
 TEST_F(QtViewTest, RefusalsShowTheirMessage) {
     QTest::mouseClick(Get<QPushButton>(app::IDC_MODIFY_IP), Qt::LeftButton);
     dlg_->OnBnClickedSearch();
@@ -222,6 +243,17 @@ TEST_F(QtViewTest, RefusalsShowTheirMessage) {
     QTest::mouseClick(Get<QPushButton>(app::IDC_MODIFY_IP), Qt::LeftButton);
     EXPECT_EQ(messages_, (std::vector<std::string>{"请先搜索设备", "起始IP不能为空"}));
     EXPECT_TRUE(window_->WindowEnabled());
+}
+
+TEST_F(QtViewTest, AboutBoxKeepsItsTextAndShowsTheVersion) {
+    qtview::CAboutDlg about(window_.get());
+    QStringList texts;
+    for (const QLabel* label : about.findChildren<QLabel*>()) {
+        texts << label->text();
+    }
+    EXPECT_TRUE(texts.contains(QStringLiteral("Quorvane 1.0 版")));
+    EXPECT_TRUE(texts.contains(QStringLiteral("版本 ") + QString::fromLatin1(platform::kVersion)));
+    EXPECT_EQ(about.windowTitle(), QStringLiteral("关于 Quorvane"));
 }
 
 // ---- the start-IP box, typed key by key ----

@@ -167,6 +167,34 @@ TEST(NetConfig, NoFileGivesTheBuiltInDefaults) {
     EXPECT_EQ(loaded->dir, exe.path().string());
 }
 
+TEST(NetConfig, FirstFolderHoldingAFileWinsAndLogsGoToTheStateFolder) {
+    TempDir user, system, state;
+    EnvGuard env(nullptr);
+    system.write(wire::kNetConfFileName, "discovery_port = 2001\n");
+    const std::vector<std::string> dirs{user.path().string(), system.path().string()};
+    std::string error;
+    auto loaded = wire::LoadNetConfigFrom(dirs, state.path().string(), &error);
+    ASSERT_TRUE(loaded) << error;
+    EXPECT_EQ(loaded->config.discoveryPort, 2001);
+    EXPECT_EQ(loaded->logDir, state.path().string());
+
+    user.write(wire::kNetConfFileName, "discovery_port = 3001\n");
+    loaded = wire::LoadNetConfigFrom(dirs, state.path().string(), &error);
+    ASSERT_TRUE(loaded) << error;
+    EXPECT_EQ(loaded->config.discoveryPort, 3001);
+    EXPECT_EQ(loaded->path, (user.path() / wire::kNetConfFileName).string());
+}
+
+// The file installed in /etc/quorvane states exactly the LAN defaults.
+TEST(NetConfig, InstalledFileHoldsTheLanDefaults) {
+    std::string error;
+    const auto loaded =
+        wire::LoadNetConfigFile(QV_SOURCE_DIR "/packaging/quorvane-net.conf", &error);
+    ASSERT_TRUE(loaded) << error;
+    EXPECT_TRUE(loaded->warnings.empty()) << loaded->warnings.front();
+    EXPECT_EQ(loaded->config, wire::LanDefaults());
+}
+
 TEST(NetConfig, OversizedFileIsRefused) {
     TempDir dir;
     const auto f = dir.write("big.conf", std::string(wire::kMaxNetConfBytes + 1, '#'));

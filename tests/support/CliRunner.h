@@ -36,6 +36,13 @@ inline std::string ReadWholeFile(const std::filesystem::path& p) {
 // file in configDir.
 inline CliRun RunCli(const std::string& program, const std::filesystem::path& configDir,
                      const std::vector<std::string>& args, const std::string& env = {}) {
+    CliRun run;
+    // A fixture whose set-up failed has no folder yet: never litter the
+    // working directory with its files.
+    if (configDir.empty()) {
+        run.err = "no configuration folder";
+        return run;
+    }
     std::string cmd = env + (env.empty() ? "" : " ") + ShellQuote(program) + " --config-dir " +
                       ShellQuote(configDir.string());
     for (const auto& a : args) {
@@ -43,7 +50,6 @@ inline CliRun RunCli(const std::string& program, const std::filesystem::path& co
     }
     const std::filesystem::path errFile = configDir / "stderr.txt";
     cmd += " 2>" + ShellQuote(errFile.string());
-    CliRun run;
     std::FILE* p = ::popen(cmd.c_str(), "r");
     if (p == nullptr) {
         return run;

@@ -143,6 +143,9 @@ TEST_F(UpgradeDialogTest, EachTickedRowGetsTheImageOfItsHardwareVersion) {
     EXPECT_EQ(FakeNet::LastFileUpdate().UpgradeType, 0u);
     EXPECT_EQ(Workspaces(), 0u);  // gone with the batch
     EXPECT_NE(view_.pane.find("[02:00:00:00:00:05] 127.0.1.5 升级成功"), std::string::npos);
+    // The request was recorded before the first camera was contacted.
+    EXPECT_EQ(view_.pane.find("开始批量升级：5台设备，升级文件 " + view_.fileText),
+              view_.pane.find("\r\n") + 2);
 }
 
 }  // namespace

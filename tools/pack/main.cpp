@@ -20,6 +20,7 @@
 #include "pack/UpdataFileCheck.h"
 #include "pack/UpdatePack.h"
 #include "platform/TermText.h"
+#include "platform/Version.h"
 
 namespace {
 
@@ -33,7 +34,8 @@ constexpr const char* kUsage =
     "       quorvane-pack retype PACK DIR NAME\n"
     "       quorvane-pack inspect FILE... [--json]\n"
     "       quorvane-pack fit NAME --type TYPE [--version-key MAJOR.MINOR] [--hw HW]... "
-    "[--json]\n";
+    "[--json]\n"
+    "       quorvane-pack --version\n";
 
 int Usage(const std::string& why) {
     if (!why.empty()) {
@@ -379,6 +381,10 @@ int main(int argc, char** argv) {
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
         std::cout << kUsage;
+        return 0;
+    }
+    if (command == "--version") {
+        std::cout << "quorvane-pack " << platform::kVersion << "\n";
         return 0;
     }
     std::string error;

@@ -11,6 +11,7 @@
 #include "engine/TaskDispatcher.h"
 #include "korvel.h"
 #include "pack/UpdataFileCheck.h"
+#include "platform/AppFolders.h"
 #include "platform/FileLock.h"
 #include "platform/LocalTime.h"
 #include "upgrade/UpgradeRequest.h"
@@ -39,8 +40,10 @@ struct DialogDeps {
     // When set, replaces the search helper library (tests); otherwise it is
     // loaded from `libDir`.
     std::optional<HelperApi> helper;
-    // Folder of config.ini and the daily log; the executable's when empty.
+    // Folder of config.ini and the daily log; the folder rule decides when empty.
     std::string exeDir;
+    // What the folder rule looks at; the running process when not given (tests).
+    std::optional<platform::FolderInputs> folders;
     // Folder the search helper library is loaded from; the executable's when empty.
     std::string libDir;
     platform::Clock clock = platform::Now;
@@ -113,8 +116,9 @@ class CQuorvaneDlg : public ReportWindow {
     // The line said when the operation log could not be opened or written, or
     // empty while every line has reached the file.
     const std::string& LogFailure() const { return m_logFailure; }
-    // The lock file that allows one batch at a time per configuration folder.
-    std::string BatchLockPath() const { return m_strExeDir + "/quorvane.lock"; }
+    // The lock file that allows one batch at a time per configuration folder:
+    // beside the logs, the one folder of a run that is surely writable.
+    std::string BatchLockPath() const { return m_strStateDir + "/quorvane.lock"; }
 
   private:
     static TaskDispatcher MakeDispatcher(const DialogDeps& deps);
@@ -152,6 +156,7 @@ class CQuorvaneDlg : public ReportWindow {
     int m_hIcon = 128;  // the program icon resource; the view shows it
     TaskDispatcher m_dispatcher;
     std::string m_strExeDir;
+    std::string m_strStateDir;  // the daily log's folder (the folder rule)
     std::string m_strConfigFile;
     std::string m_strTitle;
     std::vector<tNetDeviceInfo> m_devices;

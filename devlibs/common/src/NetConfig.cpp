@@ -201,23 +201,37 @@ std::optional<LoadedNetConfig> LoadNetConfigFile(const std::string& path, std::s
     if (out.dir.empty()) {
         out.dir = ".";
     }
+    out.logDir = out.dir;
+    return out;
+}
+
+std::optional<LoadedNetConfig> LoadNetConfigFrom(const std::vector<std::string>& dirs,
+                                                 const std::string& logDir, std::string* error) {
+    if (const char* env = std::getenv(kNetConfEnv); env != nullptr && *env != '\0') {
+        return LoadNetConfigFile(env, error);
+    }
+    for (const auto& d : dirs) {
+        const std::string path = (d.empty() ? std::string(".") : d) + "/" + kNetConfFileName;
+        // A link that leads nowhere is an error to report, not a reason to go on.
+        std::error_code ec;
+        if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
+            auto loaded = LoadNetConfigFile(path, error);
+            if (loaded) {
+                loaded->logDir = logDir.empty() ? "." : logDir;
+            }
+            return loaded;
+        }
+    }
+    LoadedNetConfig out;
+    out.config = BuiltInDefaults();
+    out.dir = dirs.empty() || dirs.front().empty() ? "." : dirs.front();
+    out.logDir = logDir.empty() ? "." : logDir;
     return out;
 }
 
 std::optional<LoadedNetConfig> LoadNetConfig(const std::string& exeDir, std::string* error) {
-    if (const char* env = std::getenv(kNetConfEnv); env != nullptr && *env != '\0') {
-        return LoadNetConfigFile(env, error);
-    }
-    const std::string beside =
-        (exeDir.empty() ? std::string(".") : exeDir) + "/" + kNetConfFileName;
-    std::error_code ec;
-    if (std::filesystem::exists(beside, ec)) {
-        return LoadNetConfigFile(beside, error);
-    }
-    LoadedNetConfig out;
-    out.config = BuiltInDefaults();
-    out.dir = exeDir.empty() ? "." : exeDir;
-    return out;
+    const std::string dir = exeDir.empty() ? "." : exeDir;
+    return LoadNetConfigFrom({dir}, dir, error);
 }
 
 }  // namespace wire

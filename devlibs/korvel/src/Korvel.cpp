@@ -14,7 +14,7 @@
 #include "Log.h"
 #include "Session.h"
 #include "korvel.h"
-#include "platform/ExeDir.h"
+#include "platform/AppFolders.h"
 #include "wire/Addr.h"
 #include "wire/Discovery.h"
 #include "wire/NetConfig.h"
@@ -69,7 +69,7 @@ bool Initialised(wire::NetConfig* config = nullptr) {
 std::string LogPathFor(const wire::LoadedNetConfig& loaded) {
     std::filesystem::path p(loaded.config.logFile);
     if (p.is_relative()) {
-        p = std::filesystem::path(loaded.dir) / p;
+        p = std::filesystem::path(loaded.logDir) / p;
     }
     return p.string();
 }
@@ -111,7 +111,11 @@ extern "C" {
 
 KORVEL_API int Net_Init(void) {
     std::string error;
-    const auto loaded = wire::LoadNetConfig(platform::ExeDir(), &error);
+    const platform::AppFolders folders = platform::CurrentFolders();
+    if (!platform::MakeStateDir(folders, &error)) {
+        korvel::LogLine("Korvel: " + error);
+    }
+    const auto loaded = wire::LoadNetConfigFrom(folders.configDirs, folders.stateDir, &error);
     if (!loaded) {
         korvel::LogLine("Korvel: " + error);
         State& s = S();

@@ -11,7 +11,7 @@
 #include <type_traits>
 
 #include "nimbrel.h"
-#include "platform/ExeDir.h"
+#include "platform/AppFolders.h"
 #include "wire/Addr.h"
 #include "wire/Discovery.h"
 #include "wire/NetConfig.h"
@@ -33,7 +33,8 @@ void Say(const std::string& text) {
 // Read on every call, so that a test may point the library at a new lab.
 std::optional<wire::NetConfig> Config() {
     std::string error;
-    const auto loaded = wire::LoadNetConfig(platform::ExeDir(), &error);
+    const platform::AppFolders folders = platform::CurrentFolders();
+    const auto loaded = wire::LoadNetConfigFrom(folders.configDirs, folders.stateDir, &error);
     if (!loaded) {
         Say(error);
         return std::nullopt;

@@ -52,8 +52,9 @@ std::string FormatNetConfig(const NetConfig& config);
 
 struct LoadedNetConfig {
     NetConfig config;
-    std::string path;  // the file read; empty when the built-in defaults apply
-    std::string dir;   // its folder, or the executable's folder without a file
+    std::string path;    // the file read; empty when the built-in defaults apply
+    std::string dir;     // its folder, or the executable's folder without a file
+    std::string logDir;  // where a relative log_file goes
     std::vector<std::string> warnings;
 };
 
@@ -61,6 +62,12 @@ struct LoadedNetConfig {
 // quorvane-net.conf in `exeDir` when it exists, else the built-in defaults.
 // Returns nothing and fills `error` on failure.
 std::optional<LoadedNetConfig> LoadNetConfig(const std::string& exeDir, std::string* error);
+
+// QUORVANE_NET_CONF when set (its log then goes beside it, as in the labs), else
+// quorvane-net.conf in the first of `dirs` that has one, else the built-in
+// defaults. A relative log_file goes into `logDir`.
+std::optional<LoadedNetConfig> LoadNetConfigFrom(const std::vector<std::string>& dirs,
+                                                 const std::string& logDir, std::string* error);
 
 // Reads one file over the built-in defaults.
 std::optional<LoadedNetConfig> LoadNetConfigFile(const std::string& path, std::string* error);
