@@ -38,12 +38,7 @@ std::string ReadAll(const fs::path& p) {
 class CliEndToEnd : public ::testing::Test {
   protected:
     void StartFleet(qvtest::FleetOptions options) {
-        // A loaded machine may answer late; a longer quiet period keeps every
-        // camera in each search.
-        options.tune = [](wire::NetConfig& c) {
-            c.discoveryQuietMs = 1000;
-            c.discoveryDeadlineMs = 8000;
-        };
+        options.patientSearch();
         fleet_ = std::make_unique<qvtest::Fleet>(std::move(options));
         ASSERT_TRUE(fleet_->ok()) << fleet_->error();
         dir_ = fs::path(fleet_->dir()) / "tool";

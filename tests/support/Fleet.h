@@ -58,6 +58,15 @@ struct FleetOptions {
     std::vector<std::string> extraArgs;  // anything else for camsim
     // Adjusts the tool side's configuration (time-outs, probes) before it is written.
     std::function<void(wire::NetConfig&)> tune;
+    // A loaded machine may answer late: a longer quiet period and deadline keep
+    // every camera in each search of the tool under test.
+    FleetOptions& patientSearch() {
+        tune = [](wire::NetConfig& c) {
+            c.discoveryQuietMs = 1000;
+            c.discoveryDeadlineMs = 8000;
+        };
+        return *this;
+    }
     std::chrono::milliseconds readyTimeout{60000};
 
     // Shorthands (designated initializers would trip -Wmissing-field-initializers).

@@ -35,10 +35,7 @@ class UpgradeEndToEnd : public ::testing::Test {
                 "}";
         }
         qvtest::FleetOptions options = qvtest::FleetOptions::Json(json + "]}");
-        options.tune = [](wire::NetConfig& c) {
-            c.discoveryQuietMs = 1000;
-            c.discoveryDeadlineMs = 8000;
-        };
+        options.patientSearch();
         fleet_ = std::make_unique<qvtest::Fleet>(std::move(options));
         ASSERT_TRUE(fleet_->ok()) << fleet_->error();
         dir_ = fs::path(fleet_->dir()) / "tool";
