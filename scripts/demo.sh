@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job, on a simulated fleet: sets up, builds, starts cameras on
 # loopback (lab/loopback-lab.sh) and opens the main window on them. Without a
-# display it takes the console tour instead (search, modify IP, restore IP) and
+# display it takes the console tour instead (search, upgrade, modify IP,
+# restore IP) and
 # saves a screenshot of the window drawn under Xvfb.
 # Nothing sent leaves 127.0.0.0/8.
 #
@@ -17,19 +18,19 @@ if [ "${1:-}" != "--inside" ]; then
   mode=${1:-auto}
   bash scripts/setup.sh
   [ -n "${QV_DEMO_BUILD:-}" ] || cmake --preset dev >/dev/null
-  cmake --build "$build" --target quorvane quorvane-cli camsim Korvel Nimbrel
+  cmake --build "$build" --target quorvane quorvane-cli quorvane-pack camsim Korvel Nimbrel
   fleet=$(mktemp -d "${TMPDIR:-/tmp}/quorvane-demo.XXXXXX")
   trap 'rm -rf "$fleet"' EXIT
   # A varied fleet, so that sorting by version and type shows something.
   cat >"$fleet/fleet.json" <<'JSON'
-{"defaults": {"type": "QV-LPR200", "sw": "V2.1.3_20240115", "hw": "YJ1"},
+{"defaults": {"type": "QV-LPR200", "sw": "V2.1.3_20240115", "hw": "111A"},
  "cameras": [
    {},
    {"sw": "V2.1.10_20240301"},
-   {"type": "QV-LPR300", "hw": "YJ2"},
-   {"sw": "V2.1.9_20231201", "hw": "YJ2"},
+   {"type": "QV-LPR300", "hw": "112B"},
+   {"sw": "V2.1.9_20231201", "hw": "112B"},
    {"faults": {"refuse-ip-change": true}},
-   {"type": "QV-LPR300", "sw": "V3.0.1_20240520", "hw": "YJ3"}
+   {"type": "QV-LPR300", "sw": "V3.0.1_20240520", "hw": "113C"}
  ]}
 JSON
   exec bash lab/loopback-lab.sh --build "$build" --fleet "$fleet/fleet.json" -- \
@@ -63,6 +64,18 @@ say "search: every camera, sorted by IP address"
 cli search
 say "search sorted by software version, as after two clicks on its header"
 cli search --sort sw
+say "upgrade the four QV-LPR200 cameras with a single update pack (kernel, file system, application)"
+head -c 300000 /dev/urandom >"$work/uImage"
+head -c 500000 /dev/urandom >"$work/rootfs.cramfs"
+# _YJ11#_: the application fits hardware versions 110 to 119.
+head -c 400000 /dev/urandom >"$work/app_V2.1_YJ11#_QV-LPR200.jffs2"
+"$bin/quorvane-pack" create "$work/fw.bin" "$work/uImage" "$work/rootfs.cramfs" \
+  "$work/app_V2.1_YJ11#_QV-LPR200.jffs2" >/dev/null
+cli upgrade "$work/fw.bin" --ip 127.0.1.1 127.0.1.2 127.0.1.4 127.0.1.5 --sync-time
+say "a refused upgrade: two camera types ticked together"
+cli upgrade "$work/fw.bin" --all
+say "search again: the upgraded cameras report their new software version"
+cli search
 say "modify IP: the ticked cameras get consecutive addresses from 127.0.20.253 (one refuses)"
 cli modify-ip 127.0.20.253 --all
 say "search again: the cameras answer from their new addresses"
