@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "SimFixture.h"
 #include "WireClient.h"
 #include "camsim/Simulator.h"
 #include "pack/UpdatePack.h"
@@ -175,24 +176,8 @@ TEST(CameraRules, PackFitsTheHardwareByItsApplicationEntry) {
 
 // ------------------------------------------------------ cameras on loopback
 
-class CameraUpgrade : public ::testing::Test {
+class CameraUpgrade : public SimFixture {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/qv-camsim-upgrade-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        log_.Open((dir_ / "camsim.log").string());
-    }
-    void TearDown() override {
-        if (sim_) {
-            sim_->Stop();
-            thread_.join();
-            sim_.reset();
-        }
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-
     // Camera i: hardware version hw, software version 2.3.1_180101.
     static CameraSpec Camera(int i, const char* hw, bool checkHw = true,
                              std::uint32_t rebootMs = 0) {
@@ -207,20 +192,7 @@ class CameraUpgrade : public ::testing::Test {
         return c;
     }
 
-    void Start(std::vector<CameraSpec> cams) {
-        SimConfig cfg;
-        cfg.discoveryPort = 0;
-        cfg.controlPort = 0;
-        cfg.ipsetPort = 0;
-        cfg.filesDir = (dir_ / "files").string();
-        cfg.seed = 3;
-        sim_ = std::make_unique<Simulator>(FleetSpec{std::move(cams)}, cfg, log_);
-        std::string error;
-        ASSERT_TRUE(sim_->Start(error)) << error;
-        thread_ = std::thread([this] { sim_->Run(); });
-    }
-
-    std::string Ip(std::size_t i) const { return FormatIpv4(sim_->CurrentIp(i)); }
+    void Start(std::vector<CameraSpec> cams) { SimFixture::Start(std::move(cams), Config(3)); }
 
     // One whole update on a fresh session; the verdict's status (0xFFFFFFFF: none).
     std::uint32_t Send(std::size_t i, const std::string& name, const std::string& bytes,
@@ -265,11 +237,6 @@ class CameraUpgrade : public ::testing::Test {
         }
         return seen;
     }
-
-    fs::path dir_;
-    Log log_;
-    std::unique_ptr<Simulator> sim_;
-    std::thread thread_;
 };
 
 TEST_F(CameraUpgrade, PackForAnotherHardwareIsRefusedUnlessTheCheckIsOff) {

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "SimFixture.h"
 #include "WireClient.h"
 #include "camsim/Simulator.h"
 #include "wire/Addr.h"
@@ -27,24 +28,12 @@ std::uint32_t St(Status s) {
     return static_cast<std::uint32_t>(s);
 }
 
-class SimTest : public ::testing::Test {
+class SimTest : public SimFixture {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/qv-camsim-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        SimFixture::SetUp();
         // An address block per test process: ctest runs them side by side.
         base_ = {127, 200, static_cast<std::uint8_t>(::getpid() % 250), 1};
-        log_.Open((dir_ / "camsim.log").string());
-    }
-    void TearDown() override {
-        if (sim_) {
-            sim_->Stop();
-            thread_.join();
-            sim_.reset();
-        }
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
     }
 
     CameraSpec Camera(int i) const {
@@ -62,22 +51,11 @@ class SimTest : public ::testing::Test {
     }
 
     void Start(std::vector<CameraSpec> cams, std::uint64_t maxFile = 64ull << 20) {
-        SimConfig cfg;
+        SimConfig cfg = Config(7);
         cfg.discoveryAddress = {127, 255, 255, 255};
-        cfg.discoveryPort = 0;
-        cfg.controlPort = 0;
-        cfg.ipsetPort = 0;
-        cfg.filesDir = (dir_ / "files").string();
         cfg.maxFileSize = maxFile;
-        cfg.seed = 7;
-        FleetSpec fleet{std::move(cams)};
-        sim_ = std::make_unique<Simulator>(fleet, cfg, log_);
-        std::string error;
-        ASSERT_TRUE(sim_->Start(error)) << error;
-        thread_ = std::thread([this] { sim_->Run(); });
+        SimFixture::Start(std::move(cams), cfg);
     }
-
-    std::string Ip(std::size_t i) const { return FormatIpv4(sim_->CurrentIp(i)); }
 
     // Connects to camera i and says hello.
     void Open(TcpClient& c, std::size_t i) {
@@ -157,11 +135,7 @@ class SimTest : public ::testing::Test {
         return v;
     }
 
-    fs::path dir_;
     Ipv4 base_{};
-    Log log_;
-    std::unique_ptr<Simulator> sim_;
-    std::thread thread_;
 };
 
 // ------------------------------------------------------------------ discovery

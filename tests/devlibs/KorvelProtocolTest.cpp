@@ -203,6 +203,20 @@ std::string WriteFile(const std::string& dir, const std::string& name, size_t si
     return path;
 }
 
+// Answers the hello, takes an update's start and says it is ready; the
+// update's transaction, or nothing when the link ended first.
+std::optional<uint32_t> ReadyForUpdate(FakeConn& c) {
+    if (!Hello(c)) {
+        return std::nullopt;
+    }
+    const auto begin = c.read();
+    if (!begin) {
+        return std::nullopt;
+    }
+    c.send(Status(MsgType::UpdateReady, begin->header.txid, wire::Status::Ok));
+    return begin->header.txid;
+}
+
 // Answers the hello and then reads one update up to its end; `verdict` decides the answer.
 void ServeUpdate(FakeConn& c, Seen& seen,
                  const std::function<Bytes(uint32_t tx, const Seen&)>& verdict) {
@@ -334,16 +348,12 @@ TEST(KorvelUpdate, VerdictsAndTheirCodes) {
 
 TEST(KorvelUpdate, EarlyVerdictStopsTheStream) {
     OnFake lib([](FakeConn& c) {
-        if (!Hello(c)) {
+        const auto tx = ReadyForUpdate(c);
+        if (!tx) {
             return;
         }
-        const auto begin = c.read();
-        if (!begin) {
-            return;
-        }
-        c.send(Status(MsgType::UpdateReady, begin->header.txid, wire::Status::Ok));
         c.read();  // the first piece, then the camera's storage is "full"
-        c.send(Verdict(begin->header.txid, wire::Status::VerifyFailed, 1, wire::Digest{}));
+        c.send(Verdict(*tx, wire::Status::VerifyFailed, 1, wire::Digest{}));
     });
     ASSERT_TRUE(lib.cam.ok());
     // Larger than every socket buffer on the way, so the stream cannot finish first.
@@ -523,14 +533,9 @@ TEST(KorvelHostile, UnknownMessagesAreSkippedInRepliesAndDuringTheStream) {
 // session's time-out, not waited for.
 TEST(KorvelHostile, CameraThatStallsMidStreamTimesOut) {
     OnFake lib([](FakeConn& c) {
-        if (!Hello(c)) {
+        if (!ReadyForUpdate(c)) {
             return;
         }
-        const auto begin = c.read();
-        if (!begin) {
-            return;
-        }
-        c.send(Status(MsgType::UpdateReady, begin->header.txid, wire::Status::Ok));
         c.read();
         std::this_thread::sleep_for(5s);  // connected, but reading nothing more
     });

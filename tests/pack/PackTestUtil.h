@@ -146,6 +146,14 @@ inline std::string BuildPack(const PackSpec& layout) {
     return body + Md5Of(body);
 }
 
+// A well-formed pack of these entries under this magic, written to path.
+inline void WritePack(const std::string& path, std::uint32_t magic, std::vector<Entry> entries) {
+    PackSpec layout;
+    layout.magic = magic;
+    layout.entries = std::move(entries);
+    WriteFile(path, BuildPack(layout));
+}
+
 // Collects the pack layer's diagnostics for the life of the object.
 class LogRecorder {
   public:

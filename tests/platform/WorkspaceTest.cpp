@@ -5,8 +5,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 
+#include "ScopedEnv.h"
 #include "platform/Workspace.h"
 
 namespace fs = std::filesystem;
@@ -17,21 +19,14 @@ namespace {
 class WorkspaceTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        const char* old = std::getenv("TMPDIR");
-        oldTmp_ = old != nullptr ? old : "";
-        hadTmp_ = old != nullptr;
         base_ = fs::temp_directory_path() / ("qv_ws_" + std::to_string(::getpid()));
         fs::remove_all(base_);
         root_ = base_ / "root";
         fs::create_directories(root_);
-        ::setenv("TMPDIR", root_.c_str(), 1);
+        tmpEnv_ = std::make_unique<qvtest::ScopedEnv>("TMPDIR", root_.string());
     }
     void TearDown() override {
-        if (hadTmp_) {
-            ::setenv("TMPDIR", oldTmp_.c_str(), 1);
-        } else {
-            ::unsetenv("TMPDIR");
-        }
+        tmpEnv_.reset();
         fs::remove_all(base_);
     }
     fs::path MakeTree(const fs::path& dir) {
@@ -43,8 +38,7 @@ class WorkspaceTest : public ::testing::Test {
 
     fs::path base_;
     fs::path root_;
-    std::string oldTmp_;
-    bool hadTmp_ = false;
+    std::unique_ptr<qvtest::ScopedEnv> tmpEnv_;
 };
 
 TEST_F(WorkspaceTest, NameFollowsTheTimeStamp) {

@@ -97,20 +97,7 @@ std::string Fleet::camsimPath() {
     return QV_CAMSIM_PATH;
 }
 
-Fleet::ConfEnv::ConfEnv(const std::string& path) {
-    if (const char* old = std::getenv(wire::kNetConfEnv); old != nullptr) {
-        previous_ = old;
-    }
-    ::setenv(wire::kNetConfEnv, path.c_str(), 1);
-}
-
-Fleet::ConfEnv::~ConfEnv() {
-    if (previous_) {
-        ::setenv(wire::kNetConfEnv, previous_->c_str(), 1);
-    } else {
-        ::unsetenv(wire::kNetConfEnv);
-    }
-}
+Fleet::ConfEnv::ConfEnv(const std::string& path) : ScopedEnv(wire::kNetConfEnv, path) {}
 
 Fleet::Fleet(FleetOptions options) {
     std::error_code tec;

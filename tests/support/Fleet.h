@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "ScopedEnv.h"
 #include "wire/NetConfig.h"
 
 namespace qvtest {
@@ -138,15 +139,9 @@ class Fleet {
     std::string log() const;
 
     // Sets QUORVANE_NET_CONF to confPath() for its lifetime, then puts back what was there.
-    class ConfEnv {
+    class ConfEnv : public ScopedEnv {
       public:
         explicit ConfEnv(const std::string& path);
-        ~ConfEnv();
-        ConfEnv(const ConfEnv&) = delete;
-        ConfEnv& operator=(const ConfEnv&) = delete;
-
-      private:
-        std::optional<std::string> previous_;
     };
     [[nodiscard]] ConfEnv useConf() const { return ConfEnv(confPath_); }
 

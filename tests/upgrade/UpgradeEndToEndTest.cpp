@@ -62,11 +62,8 @@ class UpgradeEndToEnd : public ::testing::Test {
         return d.string();
     }
     std::string Pack(const std::string& name, std::vector<Entry> entries, std::uint32_t magic) {
-        packtest::PackSpec spec;
-        spec.magic = magic;
-        spec.entries = std::move(entries);
         const std::string path = (fs::path(fleet_->dir()) / name).string();
-        packtest::WriteFile(path, packtest::BuildPack(spec));
+        packtest::WritePack(path, magic, std::move(entries));
         return path;
     }
 

@@ -5,13 +5,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "PackTestUtil.h"
+#include "ScopedEnv.h"
 #include "pack/UpdatePack.h"
 #include "upgrade/UpgradeRequest.h"
 
@@ -34,21 +34,14 @@ inline Entry RootFs() {
 class UpgradeFixture : public ::testing::Test {
   protected:
     void SetUp() override {
-        const char* old = std::getenv("TMPDIR");
-        oldTmp_ = old != nullptr ? old : "";
-        hadTmp_ = old != nullptr;
         wsRoot_ = tmp_.path() / "root";
         fs::create_directories(wsRoot_);
-        ::setenv("TMPDIR", wsRoot_.c_str(), 1);
+        tmpEnv_ = std::make_unique<qvtest::ScopedEnv>("TMPDIR", wsRoot_.string());
         NewRequest();
     }
     void TearDown() override {
         req_.reset();
-        if (hadTmp_) {
-            ::setenv("TMPDIR", oldTmp_.c_str(), 1);
-        } else {
-            ::unsetenv("TMPDIR");
-        }
+        tmpEnv_.reset();
     }
 
     void NewRequest() {
@@ -71,11 +64,8 @@ class UpgradeFixture : public ::testing::Test {
 
     std::string WritePack(const std::string& name, std::vector<Entry> entries,
                           std::uint32_t magic = PACK_MAGIC_SINGLE) {
-        packtest::PackSpec spec;
-        spec.magic = magic;
-        spec.entries = std::move(entries);
         const std::string path = tmp_ / name;
-        packtest::WriteFile(path, packtest::BuildPack(spec));
+        packtest::WritePack(path, magic, std::move(entries));
         return path;
     }
 
@@ -104,8 +94,7 @@ class UpgradeFixture : public ::testing::Test {
 
     packtest::TempDir tmp_;
     fs::path wsRoot_;
-    std::string oldTmp_;
-    bool hadTmp_ = false;
+    std::unique_ptr<qvtest::ScopedEnv> tmpEnv_;  // the workspace root
     int ms_ = 0;
     std::vector<std::string> messages_;
     std::vector<std::string> log_;
