@@ -276,7 +276,7 @@ int Run(const Args& a) {
     // For search, stdout carries the list only; the log lines go to stderr.
     ConsoleView view(a.command == "search" ? stderr : stdout);
     app::DialogDeps deps;
-    deps.exeDir = a.configDir;
+    deps.configDir = a.configDir;
     app::CQuorvaneDlg dlg(view, deps);
     dlg.OnInitDialog();
     // Said once on stderr at the end, whatever else happened.
