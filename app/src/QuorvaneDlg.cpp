@@ -10,6 +10,7 @@
 
 #include "app/IpBatch.h"
 #include "app/NaturalCompare.h"
+#include "app/OutcomeText.h"
 #include "pack/PackLog.h"
 #include "platform/AppFolders.h"
 #include "platform/ExeDir.h"
@@ -35,6 +36,7 @@ constexpr int kColMac = 3;
 constexpr int kColSoft = 4;
 constexpr int kColHard = 5;
 constexpr int kColStatus = 6;
+constexpr int kColDetail = 7;  // ours, beside the seven: why, or what the check found
 
 __attribute__((format(printf, 1, 0))) std::string VFormat(const char* format, va_list args) {
     if (format == nullptr) {
@@ -124,6 +126,7 @@ SearchApi SearchApi::Real() {
     api.FindDevice = &Net_FindDevice;
     api.Log = &Net_Log;
     api.GetInitError = &Net_GetInitError;
+    api.GetVerifyTimeout = &Net_GetVerifyTimeout;
     return api;
 }
 
@@ -390,20 +393,48 @@ void CQuorvaneDlg::PostBatchDone(std::int32_t kind) {
     });
 }
 
+void CQuorvaneDlg::PostLiveState(const LiveState& state) {
+    std::weak_ptr<CQuorvaneDlg*> alive = m_alive;
+    m_view.PostToUi([alive, state] {
+        if (auto dlg = alive.lock()) {
+            (*dlg)->OnLiveState(state);
+        }
+    });
+}
+
+int CQuorvaneDlg::FindRowByMac(const std::string& mac) const {
+    const int rows = m_listDevices.RowCount();
+    for (int i = 0; i < rows; ++i) {
+        if (m_listDevices.CellText(i, kColMac) == mac) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+void CQuorvaneDlg::OnLiveState(const LiveState& state) {
+    const int row = FindRowByMac(state.mac);
+    if (row < 0) {
+        return;
+    }
+    CameraRowUpdate update;
+    update.row = row;
+    update.kind = m_dispatcher.Kind();
+    update.mac = state.mac;
+    update.ip = state.ip;
+    update.live = &state;
+    update.status = LiveText(state);
+    m_listDevices.SetCellText(row, kColStatus, update.status);
+    m_view.CameraChanged(update);
+}
+
 void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
     if (!result) {
         return;
     }
     const std::string aux = FieldText(result->aux);
     const std::string ip = FieldText(result->ip);
-    const int rows = m_listDevices.RowCount();
-    int row = -1;
-    for (int i = 0; i < rows; ++i) {
-        if (m_listDevices.CellText(i, kColMac) == aux) {
-            row = i;
-            break;
-        }
-    }
+    const int row = FindRowByMac(aux);
     if (row < 0) {
         return;
     }
@@ -414,6 +445,23 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
     }
     m_listDevices.SetCellText(row, kColStatus, status);
     AppendLog("[%s] %s %s", aux.c_str(), ip.c_str(), status);
+
+    // What is known beyond the specified line goes beside it, never into it.
+    const std::string detail = DetailText(result->outcome);
+    m_listDevices.SetCellText(row, kColDetail, detail);
+    if (!detail.empty()) {
+        AppendLog("[%s] %s %s", aux.c_str(), ip.c_str(), detail.c_str());
+    }
+    CameraRowUpdate update;
+    update.row = row;
+    update.kind = result->kind;
+    update.mac = aux;
+    update.ip = ip;
+    update.outcome = &result->outcome;
+    update.result = result->result;
+    update.status = status;
+    update.detail = detail;
+    m_view.CameraChanged(update);
 }
 
 void CQuorvaneDlg::OnTaskProgress(std::uint32_t finished) {
@@ -535,10 +583,25 @@ void CQuorvaneDlg::OnBnClickedUpgrade() {
     const auto total = static_cast<std::uint32_t>(ticked.size());
     m_dispatcher.SetSyncTime(m_view.IsChecked(IDC_SYNC_TIME));
     m_dispatcher.SetUpgradeInfo(m_upgrade.UpgradeInfo());
+    int verifyMs = 0;
+    if (m_verifyOverride) {
+        verifyMs = *m_verifyOverride;
+    } else if (m_deps.search.GetVerifyTimeout != nullptr) {
+        verifyMs = m_deps.search.GetVerifyTimeout();
+    }
+    m_dispatcher.SetVerifyTimeout(verifyMs);
     if (!StartBatch(TASK_UPGRADE, total, "升级文件 " + m_strUpdateFile)) {
         m_upgrade.DiscardWorkspace();
         EnableControls(true);
         return;
+    }
+    // Every camera of the batch says it waits for its turn until a worker takes it.
+    for (int row : ticked) {
+        LiveState queued;
+        queued.ip = m_listDevices.CellText(row, kColIp);
+        queued.mac = m_listDevices.CellText(row, kColMac);
+        m_listDevices.SetCellText(row, kColDetail, "");
+        OnLiveState(queued);
     }
     for (std::size_t k = 0; k < ticked.size(); ++k) {
         const std::string ip = m_listDevices.CellText(ticked[k], kColIp);

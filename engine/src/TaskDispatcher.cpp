@@ -48,6 +48,8 @@ struct TaskDispatcher::Impl {
     int32_t kind = TASK_NONE;
     tNetFileUpdate upgradeInfo{};
     bool syncTime = false;
+    int verifyTimeoutMs = 0;
+    engine::VerifyTiming verifyTiming;
     ReportWindow* window = nullptr;
     int nextWorker = 0;
     uint32_t batchTotal = 0;
@@ -68,10 +70,18 @@ struct TaskDispatcher::Impl {
     void RunTask(DeviceTask& task);
     // Counts the task as finished and posts its result, the progress and, after
     // the batch's last task, batch-done. Caller holds `mutex`.
-    void FinishLocked(const DeviceTask& task, int32_t taskKind, int result);
-    void Finish(const DeviceTask& task, int32_t taskKind, int result) {
+    void FinishLocked(const DeviceTask& task, int32_t taskKind, int result,
+                      CameraOutcome outcome = {});
+    void Finish(const DeviceTask& task, int32_t taskKind, int result, CameraOutcome outcome = {}) {
         std::lock_guard lock(mutex);
-        FinishLocked(task, taskKind, result);
+        FinishLocked(task, taskKind, result, std::move(outcome));
+    }
+    // A worker's live state of its camera, to the window while one is attached.
+    void TellLive(const LiveState& state) {
+        std::lock_guard lock(mutex);
+        if (window != nullptr) {
+            window->PostLiveState(state);
+        }
     }
 };
 
@@ -154,6 +164,7 @@ void TaskDispatcher::Impl::WorkerLoop(Worker& worker) {
 
 void TaskDispatcher::Impl::RunTask(DeviceTask& task) {
     engine::BatchFields batch;
+    engine::VerifyTiming verify;
     platform::Clock pcClock;
     {
         std::lock_guard lock(mutex);
@@ -161,23 +172,31 @@ void TaskDispatcher::Impl::RunTask(DeviceTask& task) {
         batch.upgrade = upgradeInfo;
         batch.syncTime = syncTime;
         batch.defaultIp = defaultIp;
+        batch.verifyTimeoutMs = verifyTimeoutMs;
+        verify = verifyTiming;
         pcClock = clock;
     }
     int result = 0;
+    CameraOutcome outcome;
+    const engine::LiveFn live = [this](const LiveState& state) { TellLive(state); };
     try {
         switch (batch.kind) {
             case TASK_MODIFY_IP:
-                result = engine::RunModifyIpJob(helper, task);
+                result = engine::RunModifyIpJob(helper, task, outcome);
                 break;
             case TASK_RESTORE_IP:
-                result = engine::RunRestoreIpJob(helper, batch.defaultIp, task);
+                result = engine::RunRestoreIpJob(helper, batch.defaultIp, task, outcome);
                 break;
             case TASK_UPGRADE: {
-                std::lock_guard upgrade(upgradeMutex);
-                // An upgrade still waiting for its turn when Stop began is not started.
-                if (running) {
-                    result = engine::RunUpgradeJob(net, batch, pcClock, task);
+                {
+                    std::lock_guard upgrade(upgradeMutex);
+                    // An upgrade still waiting for its turn when Stop began is not started.
+                    if (running) {
+                        result = engine::RunUpgradeJob(net, batch, pcClock, task, outcome, live);
+                    }
                 }
+                // The proof after reboot leaves the upgrade slot to the next camera.
+                engine::VerifyAfterReboot(net, batch, task, outcome, live, running, verify);
                 break;
             }
             default:
@@ -187,13 +206,14 @@ void TaskDispatcher::Impl::RunTask(DeviceTask& task) {
         result = 0;
     }
     try {
-        Finish(task, batch.kind, result);
+        Finish(task, batch.kind, result, std::move(outcome));
     } catch (const std::exception&) {
         // A receiver that cannot take the report loses it; the worker goes on.
     }
 }
 
-void TaskDispatcher::Impl::FinishLocked(const DeviceTask& task, int32_t taskKind, int result) {
+void TaskDispatcher::Impl::FinishLocked(const DeviceTask& task, int32_t taskKind, int result,
+                                        CameraOutcome outcome) {
     ++finished;
     if (window == nullptr) {
         return;
@@ -204,6 +224,7 @@ void TaskDispatcher::Impl::FinishLocked(const DeviceTask& task, int32_t taskKind
     report->kind = taskKind;
     report->result = result;
     report->reserved = -1;
+    report->outcome = std::move(outcome);
     window->PostTaskResult(std::move(report));
     window->PostTaskProgress(finished);
     if (finished == batchTotal) {
@@ -270,6 +291,22 @@ void TaskDispatcher::SetUpgradeInfo(const tNetFileUpdate& info) {
 void TaskDispatcher::SetSyncTime(bool sync) {
     std::lock_guard lock(impl_->mutex);
     impl_->syncTime = sync;
+}
+
+void TaskDispatcher::SetVerifyTimeout(int ms) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->verifyTimeoutMs = ms < 0 ? 0 : ms;
+}
+
+int TaskDispatcher::VerifyTimeout() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->verifyTimeoutMs;
+}
+
+void TaskDispatcher::SetVerifyTiming(int probeTimeoutMs, int pauseMs, int searchEveryRounds,
+                                     int unchangedGraceMs) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->verifyTiming = {probeTimeoutMs, pauseMs, searchEveryRounds, unchangedGraceMs};
 }
 
 void TaskDispatcher::SetDefaultIp(const std::string& ip) {
