@@ -32,7 +32,7 @@ int RunUpgradeJob(const NetApi& net, const BatchFields& batch, const platform::C
 
 // How the proof after reboot looks for the camera. The pauses are short in tests.
 struct VerifyTiming {
-    int probeTimeoutMs = 1000;  // wait for the answer to one directed probe
+    int probeTimeoutMs = 500;   // wait for the answer to one directed probe
     int pauseMs = 1000;         // between rounds
     int searchEveryRounds = 2;  // a search instead of a probe every n-th round
     // An answer with the old version before the camera was ever seen gone may
