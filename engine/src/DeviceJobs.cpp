@@ -220,7 +220,47 @@ void SendFailure(int code, const tNetCallDetail& detail, const ProgressContext& 
     }
 }
 
+// A camera that does not take a TCP connection within the probe is not worth
+// the specified attempts; one that takes it and then says nothing still gets them.
+int Probe(const NetApi& net, const BatchFields& batch, int handle) {
+    if (batch.probeMs <= 0 || net.ProbeCamera == nullptr) {
+        return 0;
+    }
+    return net.ProbeCamera(handle, batch.probeMs);
+}
+
 }  // namespace
+
+bool RunningSessions::Add(int handle) {
+    std::lock_guard lock(mutex_);
+    if (abandoned_) {
+        return false;
+    }
+    handles_.insert(handle);
+    return true;
+}
+
+void RunningSessions::Remove(int handle) {
+    std::lock_guard lock(mutex_);
+    handles_.erase(handle);
+}
+
+void RunningSessions::Abandon(const NetApi& net) {
+    std::lock_guard lock(mutex_);
+    abandoned_ = true;
+    if (net.AbortCamera == nullptr) {
+        return;
+    }
+    for (const int handle : handles_) {
+        (void)net.AbortCamera(handle);
+    }
+}
+
+void RunningSessions::Reset() {
+    std::lock_guard lock(mutex_);
+    abandoned_ = false;
+    handles_.clear();
+}
 
 std::string VersionTag(const std::string& name) {
     auto number = [&](size_t& at, unsigned long& value) {
@@ -280,7 +320,8 @@ std::string NamedVersion(const std::string& path) {
 }
 
 int RunUpgradeJob(const NetApi& net, const BatchFields& batch, const platform::Clock& clock,
-                  DeviceTask& task, CameraOutcome& out, const LiveFn& live) {
+                  DeviceTask& task, CameraOutcome& out, const LiveFn& live,
+                  RunningSessions* sessions) {
     const auto started = SteadyClock::now();
     out.file = FieldText(task.path);
     LiveTeller teller(live, task);
@@ -318,7 +359,10 @@ int RunUpgradeJob(const NetApi& net, const BatchFields& batch, const platform::C
     int result = 1;
     teller.Tell(LiveStage::Connecting, 1, TaskDispatcher::kConnectAttempts);
     const auto connectStart = SteadyClock::now();
-    const int connected = net.ConnCamera != nullptr
+    const bool going = sessions == nullptr || sessions->Add(handle);
+    const int probed = going ? Probe(net, batch, handle) : kFailedCall;
+    const int connected = !going || probed != 0 ? kFailedCall
+                          : net.ConnCamera != nullptr
                               ? net.ConnCamera(handle, TaskDispatcher::kConnectTimeoutMs,
                                                TaskDispatcher::kConnectAttempts)
                               : kFailedCall;
@@ -328,8 +372,12 @@ int RunUpgradeJob(const NetApi& net, const BatchFields& batch, const platform::C
     out.versionBefore = FieldText(d.szSoftVersion);
     if (connected != 0) {
         result = 0;
-        if (net.ConnCamera == nullptr) {
-            out.result = OutcomeResult::Failed;
+        out.result = OutcomeResult::Failed;
+        if (!going) {
+            out.reason = ReasonCode::None;  // given up by a stop before it began
+        } else if (probed != 0) {
+            out.reason = ReasonCode::NoConnect;  // not even a bare connection
+        } else if (net.ConnCamera == nullptr) {
             out.reason = ReasonCode::NoLibrary;
         } else {
             ConnectFailure(connected, d, out);
@@ -359,6 +407,9 @@ int RunUpgradeJob(const NetApi& net, const BatchFields& batch, const platform::C
                 SendFailure(sent, d, progress, out);
             }
         }
+    }
+    if (sessions != nullptr) {
+        sessions->Remove(handle);
     }
     if (net.SetProgressCallback != nullptr) {
         (void)net.SetProgressCallback(handle, nullptr, nullptr);

@@ -2,10 +2,12 @@
 
 // The three device jobs. Each makes one attempt and answers 1 for success and
 // 0 for failure, and fills the camera's outcome; the caller reports both. They
-// take no lock: the dispatcher serialises the upgrade job.
+// take no lock of the dispatcher's.
 
 #include <atomic>
 #include <functional>
+#include <mutex>
+#include <set>
 #include <string>
 
 #include "engine/TaskDispatcher.h"
@@ -21,14 +23,33 @@ struct BatchFields {
     std::string defaultIp;
     // The wait for an upgraded camera to come back; 0: no check.
     int verifyTimeoutMs = 0;
+    int probeMs = 0;  // bare connect before the specified one; 0: none
 };
 
 // Where a job tells the live state of its camera; may be empty.
 using LiveFn = std::function<void(const LiveState&)>;
 
-// Add, connect, optionally set the clock, send the file, disconnect, delete.
+// The camera sessions of the upgrades in progress, so that a stop can cut them.
+class RunningSessions {
+  public:
+    // False once Abandon has been called for this batch: the job gives up.
+    bool Add(int handle);
+    void Remove(int handle);
+    // Cuts every session in progress and refuses those still to come.
+    void Abandon(const NetApi& net);
+    void Reset();  // a new batch
+
+  private:
+    std::mutex mutex_;  // also held while a session is cut, so its handle stays valid
+    std::set<int> handles_;
+    bool abandoned_ = false;
+};
+
+// Add, (probe,) connect, optionally set the clock, send the file, disconnect,
+// delete. `sessions` may be null.
 int RunUpgradeJob(const NetApi& net, const BatchFields& batch, const platform::Clock& clock,
-                  DeviceTask& task, CameraOutcome& outcome, const LiveFn& live = {});
+                  DeviceTask& task, CameraOutcome& outcome, const LiveFn& live = {},
+                  RunningSessions* sessions = nullptr);
 
 // How the proof after reboot looks for the camera. The pauses are short in tests.
 struct VerifyTiming {
