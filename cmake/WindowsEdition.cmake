@@ -17,6 +17,8 @@ include_directories(SYSTEM ${QV_HOST_HEADERS})
 set(THREADS_PREFER_PTHREAD_FLAG ON)
 find_package(Threads REQUIRED)
 add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
+# The tests' digests come from the platform layer here (CNG).
+add_library(OpenSSL::Crypto INTERFACE IMPORTED)
 if(EXISTS ${QV_HOST_HEADERS}/CLI/CLI.hpp)
   add_library(CLI11::CLI11 INTERFACE IMPORTED)
 endif()

@@ -35,6 +35,10 @@ cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs" --target engine_tests engine_fleet_tests quorvane-cli
 ctest --preset tsan -L engine -j "$jobs"
 
+# The Windows edition: cross-built, its tests under Wine, its console programs
+# against the Linux simulator (needs build/dev's camsim).
+bash scripts/windows-test.sh build/dev
+
 # The Debian package, unpacked into a scratch root and run against a loopback
 # fleet (camsim from the dev build), in a network namespace of its own.
 echo "== package: build, lint, unpack and run"

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/FileIo.h"
+#include "platform/FileText.h"
 #include "platform/SafeFile.h"
 
 namespace app {
@@ -50,7 +51,7 @@ bool OperationLog::Write(const std::string& text, std::string* error) {
         return false;
     }
     std::lock_guard guard(lock_);
-    const std::string line = FormatLine(clock_(), text);
+    const std::string line = platform::ToLogFileText(FormatLine(clock_(), text));
     return platform::AppendWhole(fd_, line, error);
 }
 

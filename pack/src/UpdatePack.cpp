@@ -249,7 +249,7 @@ int UpdatePack(PackPathSlot* paths, const char* packPath, tPackHead* pHead, int 
         tPackFileInfo& entry = table[i];
         entry.uiFileSize = static_cast<std::uint32_t>(size);
         entry.ucFileType = PACK_FILE_OTHER;
-        const std::size_t slash = path.rfind('/');
+        const std::size_t slash = path.find_last_of(platform::kPathSeparators);
         const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
         std::memcpy(entry.szFileName, base.data(), std::min(base.size(), sizeof entry.szFileName));
         const std::string name = PackEntryName(entry);

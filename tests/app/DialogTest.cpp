@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "ScopedEnv.h"
 #include "app/MemoryView.h"
 #include "app/QuorvaneDlg.h"
 #include "platform/FileLock.h"
@@ -387,9 +388,9 @@ TEST_F(DialogTest, AResultFindsOnlyTheFirstRowWithItsMac) {
 }
 
 TEST_F(DialogTest, BatchDoneShowsTheMessageThenRemovesTheWorkspaceThenEnables) {
-    const char* oldTmp = std::getenv("TMPDIR");
-    const std::string saved = oldTmp != nullptr ? oldTmp : "";
-    ::setenv("TMPDIR", dir_.c_str(), 1);
+    // The temporary folder of either system.
+    const qvtest::ScopedEnv tmpdir("TMPDIR", dir_.string());
+    const qvtest::ScopedEnv tmp("TMP", dir_.string());
     const fs::path ws = dir_ / "UpdatePacket_20260102030405006";
     fs::create_directories(ws / "bin");
     Open();
@@ -414,11 +415,6 @@ TEST_F(DialogTest, BatchDoneShowsTheMessageThenRemovesTheWorkspaceThenEnables) {
     dlg_->OnBatchDone(9);
     EXPECT_EQ(view_.messages,
               (std::vector<std::string>{"批量升级完成", "批量修改IP完成", "批量恢复默认IP完成"}));
-    if (oldTmp != nullptr) {
-        ::setenv("TMPDIR", saved.c_str(), 1);
-    } else {
-        ::unsetenv("TMPDIR");
-    }
 }
 
 TEST_F(DialogTest, RemoveTempDirLeavesForeignFoldersAlone) {
@@ -656,7 +652,9 @@ TEST_F(DialogTest, OneBatchAtATimePerConfigurationFolder) {
 TEST_F(DialogTest, ALogThatCannotBeOpenedIsSaidOnceAndThePaneGoesOn) {
     const fs::path log = dir_ / "2026_01_02.log";
     const std::vector<std::function<void()>> makeUnusable{
+#ifndef _WIN32
         [&] { ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0); },
+#endif
         [&] { fs::create_symlink(dir_ / "elsewhere.log", log); },
         [&] { fs::create_directories(log); },
     };

@@ -4,7 +4,11 @@
 // byte strings, a log recorder and a pack builder that knows the format from
 // its own reading, independent of the code under test.
 
+#ifdef _WIN32
+#include "platform/Md5.h"  // CNG: still not the pack code's own reading
+#else
 #include <openssl/evp.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +19,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -28,11 +33,18 @@ namespace fs = std::filesystem;
 class TempDir {
   public:
     TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "qvpack-XXXXXX").string();
-        if (::mkdtemp(tmpl.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            const fs::path candidate =
+                fs::temp_directory_path() / ("qvpack-" + std::to_string(random()));
+            std::error_code ec;
+            if (fs::create_directory(candidate, ec)) {
+                path_ = candidate;
+            }
         }
-        path_ = tmpl;
+        if (path_.empty()) {
+            throw std::runtime_error("no temporary folder");
+        }
     }
     ~TempDir() {
         std::error_code ec;
@@ -75,10 +87,17 @@ inline std::string Bytes(std::size_t n, std::uint32_t seed) {
 }
 
 inline std::string Md5Of(const std::string& bytes) {
+#ifdef _WIN32
+    platform::Md5 md5;
+    md5.update(bytes.data(), bytes.size());
+    const platform::Digest d = md5.finish();
+    return std::string(reinterpret_cast<const char*>(d.data()), d.size());
+#else
     unsigned char out[EVP_MAX_MD_SIZE];
     unsigned int len = 0;
     EVP_Digest(bytes.data(), bytes.size(), out, &len, EVP_md5(), nullptr);
     return std::string(reinterpret_cast<const char*>(out), len);
+#endif
 }
 
 inline void Put32(std::string& s, std::size_t at, std::uint32_t v) {

@@ -180,13 +180,15 @@ TEST(UpdatePack, RefusesToOverwriteOneOfItsSources) {
 // Sparse files give the sizes without using the disk.
 TEST(UpdatePack, SizesBeyondThe32BitFieldsAreRefusedBeforeWriting) {
     TempDir dir;
-    auto sparse = [&](const std::string& name, off_t size) {
+    auto sparse = [&](const std::string& name, std::uintmax_t size) {
         WriteFile(dir / name, "");
-        ASSERT_EQ(::truncate((dir / name).c_str(), size), 0);
+        std::error_code ec;
+        std::filesystem::resize_file(dir / name, size, ec);
+        ASSERT_FALSE(ec) << ec.message();
     };
-    sparse("big", off_t{0x100000000});
-    sparse("half1", off_t{0x80000000});
-    sparse("half2", off_t{0x80000000});
+    sparse("big", std::uintmax_t{0x100000000});
+    sparse("half1", std::uintmax_t{0x80000000});
+    sparse("half2", std::uintmax_t{0x80000000});
     LogRecorder log;
     EXPECT_EQ(Pack({dir / "big"}, dir / "p"), 4);
     EXPECT_NE(log.All().find("too large"), std::string::npos) << log.All();

@@ -7,19 +7,35 @@
 
 namespace qvtest {
 
+#ifdef _WIN32
+inline void SetEnv(const std::string& name, const std::string& value) {
+    ::_putenv_s(name.c_str(), value.c_str());
+}
+inline void UnsetEnv(const std::string& name) {
+    ::_putenv_s(name.c_str(), "");
+}
+#else
+inline void SetEnv(const std::string& name, const std::string& value) {
+    ::setenv(name.c_str(), value.c_str(), 1);
+}
+inline void UnsetEnv(const std::string& name) {
+    ::unsetenv(name.c_str());
+}
+#endif
+
 class ScopedEnv {
   public:
     ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
         if (const char* old = std::getenv(name_.c_str()); old != nullptr) {
             previous_ = old;
         }
-        ::setenv(name_.c_str(), value.c_str(), 1);
+        SetEnv(name_, value);
     }
     ~ScopedEnv() {
         if (previous_) {
-            ::setenv(name_.c_str(), previous_->c_str(), 1);
+            SetEnv(name_, *previous_);
         } else {
-            ::unsetenv(name_.c_str());
+            UnsetEnv(name_);
         }
     }
     ScopedEnv(const ScopedEnv&) = delete;

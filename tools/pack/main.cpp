@@ -15,6 +15,7 @@
 #include "pack/PackLog.h"
 #include "pack/UpdataFileCheck.h"
 #include "pack/UpdatePack.h"
+#include "platform/Args.h"
 #include "platform/FileIo.h"
 #include "platform/TermText.h"
 #include "platform/Version.h"
@@ -354,6 +355,14 @@ int Fit(const Args& a) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // UTF-8 arguments on every system (Windows hands argv over in its ANSI code page).
+    std::vector<std::string> utf8 = platform::Utf8Args(argc, argv);
+    std::vector<char*> args8;
+    for (auto& a : utf8) {
+        args8.push_back(a.data());
+    }
+    args8.push_back(nullptr);
+    argv = args8.data();
     // Diagnostics name pack entries: escaped, so that a name cannot forge lines
     // or drive the terminal.
     SetPackLogSink([](const std::string& line) {

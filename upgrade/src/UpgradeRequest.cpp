@@ -224,7 +224,7 @@ bool CUpgradeRequest::PrepareUpgradeFile(const std::string& updateFile, bool for
         Show("升级文件路径过长");
         return false;
     }
-    const std::size_t slash = m_strUpdateFile.rfind('/');
+    const std::size_t slash = m_strUpdateFile.find_last_of(platform::kPathSeparators);
     const std::string name =
         slash == std::string::npos ? m_strUpdateFile : m_strUpdateFile.substr(slash + 1);
 

@@ -104,6 +104,10 @@ bool WriteAll(int fd, const void* buf, std::size_t len);
 // True if `path` names the same file as the open descriptor `fd`.
 bool SameFile(const std::string& path, int fd);
 
+// The characters that end a folder name in a path: '/' on Linux, where a
+// backslash is part of a name, and both '/' and '\\' on Windows.
+extern const char* const kPathSeparators;
+
 // Moves the position of `fd` to `offset` from the start; false on failure.
 bool SeekTo(int fd, std::uint64_t offset);
 // Length of the open file, or -1.

@@ -277,6 +277,8 @@ bool SameFile(const std::string& path, int fd) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+const char* const kPathSeparators = "/";
+
 bool SeekTo(int fd, std::uint64_t offset) {
     const auto want = static_cast<off_t>(offset);
     return want >= 0 && ::lseek(fd, want, SEEK_SET) == want;

@@ -32,9 +32,18 @@ std::string Join(const std::string& dir, const std::string& name) {
     return (last == '\\' || last == '/') ? dir + name : dir + "\\" + name;
 }
 
+// The process's own environment, in UTF-16: the C runtime's copy of it can
+// lag behind a change made by the program and holds ANSI texts.
 std::string Env(const char* name) {
-    const wchar_t* v = ::_wgetenv(Wide(name).c_str());
-    return v != nullptr ? Utf8(v) : std::string();
+    const std::wstring wname = Wide(name);
+    const DWORD n = ::GetEnvironmentVariableW(wname.c_str(), nullptr, 0);
+    if (n == 0) {
+        return {};
+    }
+    std::wstring value(n, L'\0');
+    const DWORD got = ::GetEnvironmentVariableW(wname.c_str(), value.data(), n);
+    value.resize(got < n ? got : 0);
+    return Utf8(value);
 }
 
 }  // namespace

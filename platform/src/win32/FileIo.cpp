@@ -277,6 +277,8 @@ bool SameFile(const std::string& path, int fd) {
     return InfoOf(path, true).SameFileAs(InfoOf(fd));
 }
 
+const char* const kPathSeparators = "/\\";
+
 bool SeekTo(int fd, std::uint64_t offset) {
     const auto want = static_cast<long long>(offset);
     return want >= 0 && ::_lseeki64(fd, want, SEEK_SET) == want;

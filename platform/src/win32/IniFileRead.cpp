@@ -1,4 +1,6 @@
 #include <windows.h>
+// Our function has the name the Windows header makes a macro of.
+#undef GetPrivateProfileString
 
 #include "platform/FileIo.h"
 #include "platform/IniFile.h"

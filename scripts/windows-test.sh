@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# The Windows edition in CI: cross build with mingw-w64, the unit tests as .exe
+# under Wine, then the console programs under Wine against the Linux camera
+# simulator on loopback (scripts/windows-e2e.sh; needs build/dev's camsim).
+#
+#   scripts/windows-test.sh [LINUX_BUILD]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+linux=${1:-build/dev}
+started=$(date +%s)
+echo "== windows: configure and build (mingw-w64)"
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j "$(nproc)"
+
+# Known to fail under Wine 8, not on Linux, each for a reason the note of
+# issue 17 gives: Wine's StrCmpLogicalW orders some symbol pairs and the ASCII
+# table differently from Windows; the workspace root and log tests set TMPDIR
+# and make POSIX links; the helper-library tests load .so-style names; the
+# installed-folder test expects the XDG rule.
+known='WorkspaceTest\.|ListDirFilesSkipsDotNamesAndDirectories|HelperLibraryTest\.|EachTickedRowGetsTheImageOfItsHardwareVersion|SinglePackModelRulesAndTheWorkspaceOfARefusal|NaturalCompare\.AsciiOrderIsUnchanged|NaturalOrder\.SmallerComesFirstBothWays|InstalledReadsTheUsersConfiguration|ALogThatCannotBeOpenedIsSaidOnce'
+echo "== windows: unit tests under Wine (known Wine gaps left out: $known)"
+ctest --preset windows -j "$(nproc)" -E "$known"
+
+echo "== windows: console programs under Wine against camsim on loopback"
+bash scripts/windows-e2e.sh "$linux" build/windows
+echo "windows: $(($(date +%s) - started)) s"
