@@ -3,12 +3,14 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
 #include <functional>
 #include <map>
+#include <memory>
 
 #include "DialogUnits.h"
 #include "IpAddressEdit.h"
@@ -19,6 +21,10 @@ class CQuorvaneDlg;
 }
 
 namespace qtview {
+
+// Loads Qt's own Chinese texts (file dialog, context menus, buttons) into the
+// application; false when the translation files are not installed.
+bool InstallQtTranslations();
 
 // The main dialog's window: the template's controls laid out in dialog units,
 // implementing the DialogView the dialog logic works through.
@@ -34,6 +40,12 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
     void SetMessageBoxHook(std::function<void(const std::string&)> hook) {
         messageHook_ = std::move(hook);
     }
+
+    // The message box as MessageBox shows it, not yet shown (tests look at it).
+    std::unique_ptr<QMessageBox> MakeMessageBox(const std::string& text);
+    // Where 浏览 opens: the folder of the file already in the file box, when
+    // it exists; empty (the dialog's own choice) otherwise.
+    QString BrowseStartFolder() const;
 
     QWidget* Control(app::ControlId id) const;
     const DialogUnits& Units() const { return du_; }

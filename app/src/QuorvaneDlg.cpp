@@ -429,12 +429,15 @@ void CQuorvaneDlg::OnBatchDone(std::int32_t kind) {
     EnableControls(true);
 }
 
-bool CQuorvaneDlg::StartBatch(TaskKind kind, std::uint32_t total, const std::string& request) {
+bool CQuorvaneDlg::TakeBatchLock() {
+    if (m_batchLock.Held()) {
+        return true;
+    }
     const std::string lockPath = BatchLockPath();
     std::string why;
     switch (m_batchLock.TryLock(lockPath, &why)) {
         case platform::FileLock::Result::Locked:
-            break;
+            return true;
         case platform::FileLock::Result::Busy:
             ShowMessage("另一个Quorvane正在执行批量任务，请等它完成后再试");
             return false;
@@ -442,6 +445,13 @@ bool CQuorvaneDlg::StartBatch(TaskKind kind, std::uint32_t total, const std::str
             ShowMessage("无法锁定批量任务：%s：%s", platform::EscapeForTerminal(lockPath).c_str(),
                         why.c_str());
             return false;
+    }
+    return false;
+}
+
+bool CQuorvaneDlg::StartBatch(TaskKind kind, std::uint32_t total, const std::string& request) {
+    if (!TakeBatchLock()) {
+        return false;
     }
     AppendLog("开始%s：%u台设备，%s", BatchName(kind), total,
               platform::EscapeForTerminal(request).c_str());
@@ -506,17 +516,28 @@ void CQuorvaneDlg::OnBnClickedUpgrade() {
         EnableControls(true);
         return;
     }
+    // Before any unpacking: a batch that will be refused must not cost one.
+    if (!TakeBatchLock()) {
+        EnableControls(true);
+        return;
+    }
+    auto refuse = [this] {
+        m_batchLock.Release();
+        EnableControls(true);
+    };
 
     // Unpacking and composing a large pack takes a while.
     m_view.SetWaitCursor(true);
     m_strUpdateFile = m_view.FileEditText();
-    const bool prepared =
-        m_upgrade.PrepareUpgradeFile(m_strUpdateFile, m_view.IsChecked(IDC_FORCE_UPGRADE));
+    const bool force = m_view.IsChecked(IDC_FORCE_UPGRADE);
+    const bool prepared = m_upgrade.PrepareUpgradeFile(m_strUpdateFile, force);
     m_view.SetWaitCursor(false);
     if (!prepared) {
-        EnableControls(true);
+        refuse();
         return;
     }
+    // The request may have dropped blanks pasted after the path.
+    m_strUpdateFile = m_upgrade.UpdateFile();
 
     // Each row's file, chosen by its hardware version read again from the list.
     std::vector<std::string> files;
@@ -526,7 +547,7 @@ void CQuorvaneDlg::OnBnClickedUpgrade() {
         if (file == nullptr) {
             ShowMessage("升级文件硬件版本不匹配");
             m_upgrade.DiscardWorkspace();
-            EnableControls(true);
+            refuse();
             return;
         }
         files.push_back(*file);
@@ -535,11 +556,14 @@ void CQuorvaneDlg::OnBnClickedUpgrade() {
     const auto total = static_cast<std::uint32_t>(ticked.size());
     m_dispatcher.SetSyncTime(m_view.IsChecked(IDC_SYNC_TIME));
     m_dispatcher.SetUpgradeInfo(m_upgrade.UpgradeInfo());
-    if (!StartBatch(TASK_UPGRADE, total, "升级文件 " + m_strUpdateFile)) {
+    if (!StartBatch(TASK_UPGRADE, total,
+                    (force ? "强制升级文件 " : "升级文件 ") + m_strUpdateFile)) {
         m_upgrade.DiscardWorkspace();
-        EnableControls(true);
+        refuse();
         return;
     }
+    // Forcing is a choice for one batch, never a setting that stays.
+    m_view.SetChecked(IDC_FORCE_UPGRADE, false);
     for (std::size_t k = 0; k < ticked.size(); ++k) {
         const std::string ip = m_listDevices.CellText(ticked[k], kColIp);
         const std::string mac = m_listDevices.CellText(ticked[k], kColMac);

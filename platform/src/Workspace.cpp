@@ -1,6 +1,12 @@
 #include "platform/Workspace.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -25,13 +31,48 @@ bool IsWorkspaceName(const std::string& name) {
 }
 }  // namespace
 
-std::string WorkspaceRoot() {
-    std::error_code ec;
-    fs::path root = fs::temp_directory_path(ec);
-    if (ec || root.empty()) {
-        root = "/tmp";
+TempDirectory SystemTempDirectory() {
+    TempDirectory dir{"/tmp", false};
+    for (const char* name : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"}) {
+        if (const char* value = std::getenv(name); value != nullptr && value[0] != '\0') {
+            dir.path = value;
+            break;
+        }
     }
-    return root.lexically_normal().string();
+    std::error_code ec;
+    dir.exists = fs::is_directory(dir.path, ec);
+    dir.path = fs::path(dir.path).lexically_normal().string();
+    if (dir.path.size() > 1 && dir.path.back() == '/') {
+        dir.path.pop_back();
+    }
+    return dir;
+}
+
+std::string WorkspaceRoot() {
+    return (fs::path(SystemTempDirectory().path) / ("quorvane-" + std::to_string(::geteuid())))
+        .string();
+}
+
+RootState PrepareWorkspaceRoot() {
+    if (!SystemTempDirectory().exists) {
+        return RootState::NoTempDirectory;
+    }
+    const std::string root = WorkspaceRoot();
+    if (::mkdir(root.c_str(), 0700) != 0 && errno != EEXIST) {
+        return RootState::CannotCreate;
+    }
+    // Opened without following a link, then judged on what was opened, so a
+    // name swapped in between cannot pass.
+    const int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return errno == ELOOP || errno == ENOTDIR ? RootState::NotPrivate : RootState::CannotCreate;
+    }
+    struct stat st {};
+    const bool ours = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+    // Ours but opened up (an old umask, a hand-made folder): close it again.
+    const bool closed = ours && ((st.st_mode & 077) == 0 || ::fchmod(fd, 0700) == 0);
+    ::close(fd);
+    return closed ? RootState::Ready : RootState::NotPrivate;
 }
 
 std::string WorkspacePathFor(const LocalTime& t) {

@@ -142,9 +142,12 @@ class CQuorvaneDlg : public ReportWindow {
     // cameras get, escaped so that it stays one line:
     //   modify IP       "起始IP 192.168.1.100"
     //   restore default "默认IP 192.168.0.10"
-    //   upgrade         "升级文件 /path/to/file.bin"
+    //   upgrade         "升级文件 /path/to/file.bin" ("强制升级文件 …" when forced)
     // The lock is released in OnBatchDone and in the destructor.
     bool StartBatch(TaskKind kind, std::uint32_t total, const std::string& request);
+    // The batch lock alone, taken before a request's costly checks (or kept
+    // when already held); false after its refusal has been shown.
+    bool TakeBatchLock();
 
     // Stand-ins for the window itself: the screen, the libraries, and a token
     // that queued reports check so that none runs after the dialog is gone.
