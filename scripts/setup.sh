@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   clang-format clang-tidy clang libclang-rt-14-dev
-  libssl-dev libasio-dev nlohmann-json3-dev libicu-dev
+  libssl-dev libasio-dev nlohmann-json3-dev libcli11-dev libicu-dev
   googletest libgtest-dev libgmock-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   qt6-qpa-plugins libxkbcommon-x11-0 qt6-translations-l10n

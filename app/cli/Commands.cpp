@@ -1,0 +1,162 @@
+#include "Commands.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <set>
+#include <string>
+
+#include "ConsoleView.h"
+#include "app/IpBatch.h"
+#include "app/QuorvaneDlg.h"
+#include "platform/AppFolders.h"
+#include "platform/TermText.h"
+
+namespace cli {
+namespace {
+
+void PrintTable(const app::MemoryView& view) {
+    std::printf("序号\t设备类型\tIP地址\tMAC地址\t软件版本\t硬件版本\t状态\n");
+    for (const auto& row : view.rows) {
+        for (std::size_t c = 0; c < row.cells.size(); ++c) {
+            // A TAB or a newline in a camera's text must not make a row of its own.
+            std::printf("%s%c", platform::EscapeForTerminal(row.cells[c]).c_str(),
+                        c + 1 < row.cells.size() ? '\t' : '\n');
+        }
+    }
+}
+
+void PrintJson(const app::MemoryView& view) {
+    nlohmann::json rows = nlohmann::json::array();
+    for (const auto& row : view.rows) {
+        rows.push_back({{"number", row.cells[0]},
+                        {"type", row.cells[1]},
+                        {"ip", row.cells[2]},
+                        {"mac", row.cells[3]},
+                        {"sw", row.cells[4]},
+                        {"hw", row.cells[5]},
+                        {"status", row.cells[6]}});
+    }
+    // Texts from cameras may hold bytes that are not UTF-8; replace, never throw.
+    std::cout << rows.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+}
+
+}  // namespace
+
+int Run(const Args& a) {
+    // The device libraries follow the same folder.
+    platform::SetConfigDirOverride(a.configDir);
+    // For search, stdout carries the list only; the log lines go to stderr.
+    ConsoleView view(a.command == "search" ? stderr : stdout);
+    app::DialogDeps deps;
+    deps.exeDir = a.configDir;
+    app::CQuorvaneDlg dlg(view, deps);
+    dlg.OnInitDialog();
+    // Said once on stderr at the end, whatever else happened.
+    struct LogFailureNote {
+        const app::CQuorvaneDlg& dlg;
+        bool paneOnStderr;
+        ~LogFailureNote() {
+            if (!dlg.LogFailure().empty() && !paneOnStderr) {
+                std::fprintf(stderr, "quorvane-cli: %s\n", dlg.LogFailure().c_str());
+            }
+        }
+    } note{dlg, a.command == "search"};
+    if (!dlg.NetInitError().empty()) {
+        std::fprintf(stderr, "quorvane-cli: %s\n",
+                     platform::EscapeForTerminal(dlg.NetInitError()).c_str());
+        return kExitRefused;
+    }
+    dlg.OnBnClickedSearch();
+    if (a.sortColumn > 0) {
+        // Header clicks: the first sorts descending, the second ascending.
+        dlg.OnLvnColumnclickDeviceList(a.sortColumn);
+        if (!a.descending) {
+            dlg.OnLvnColumnclickDeviceList(a.sortColumn);
+        }
+    }
+
+    if (a.command == "search") {
+        if (a.json) {
+            PrintJson(view);
+        } else {
+            PrintTable(view);
+        }
+        return dlg.LogFailure().empty() ? kExitAllOk : kExitLogFailed;
+    }
+
+    const std::set<std::string> macs(a.macs.begin(), a.macs.end());
+    const std::set<std::string> ips(a.ips.begin(), a.ips.end());
+    std::set<std::string> seen;
+    for (int r = 0; r < view.RowCount(); ++r) {
+        const std::string ip = view.CellText(r, 2);
+        const std::string mac = view.CellText(r, 3);
+        const bool pick = a.all || macs.count(mac) != 0 || ips.count(ip) != 0;
+        view.SetRowChecked(r, pick);
+        if (pick) {
+            seen.insert(macs.count(mac) != 0 ? mac : ip);
+        }
+    }
+    // A camera asked for but not found refuses the whole request: the others
+    // are not changed without it.
+    bool missing = false;
+    for (const auto& m : macs) {
+        if (seen.count(m) == 0) {
+            std::fprintf(stderr, "quorvane-cli: no camera with MAC %s; nothing was changed\n",
+                         m.c_str());
+            missing = true;
+        }
+    }
+    for (const auto& ip : ips) {
+        if (seen.count(ip) == 0) {
+            std::fprintf(stderr, "quorvane-cli: no camera at %s; nothing was changed\n",
+                         ip.c_str());
+            missing = true;
+        }
+    }
+    if (missing) {
+        return kExitRefused;
+    }
+
+    if (a.command == "modify-ip") {
+        view.SetStartIp(*app::ParseDottedIpv4(a.start));
+        dlg.OnBnClickedModifyIp();
+    } else if (a.command == "upgrade") {
+        // Relative to where the command was given, as a file dialog would give it.
+        std::error_code ec;
+        const auto file = std::filesystem::absolute(a.file, ec);
+        view.SetFileEditText(ec ? a.file : file.string());
+        view.SetChecked(app::IDC_SYNC_TIME, a.syncTime);
+        view.SetChecked(app::IDC_FORCE_UPGRADE, a.force);
+        view.ReportProgress();
+        dlg.OnBnClickedUpgrade();
+    } else {
+        dlg.OnBnClickedRestoreIp();
+    }
+    if (view.windowEnabled) {
+        return kExitRefused;  // refused: the message is on stderr
+    }
+    // The window is enabled again once the completion message has been shown.
+    if (!view.RunUntil([&] { return view.windowEnabled; }, std::chrono::hours(1))) {
+        std::fprintf(stderr, "quorvane-cli: the batch did not end\n");
+        return kExitSomeFailed;
+    }
+    const char* ok = a.command == "modify-ip" ? "修改IP成功"
+                     : a.command == "upgrade" ? "升级成功"
+                                              : "恢复默认IP成功";
+    bool allOk = true;
+    for (int r = 0; r < view.RowCount(); ++r) {
+        if (view.RowChecked(r) && view.CellText(r, 6) != ok) {
+            allOk = false;
+        }
+    }
+    if (!dlg.LogFailure().empty()) {
+        return kExitLogFailed;
+    }
+    return allOk ? kExitAllOk : kExitSomeFailed;
+}
+
+}  // namespace cli

@@ -1,0 +1,168 @@
+#include "Options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cctype>
+#include <cstdio>
+#include <map>
+
+#include "app/IpBatch.h"
+#include "platform/TermText.h"
+#include "platform/Version.h"
+
+namespace cli {
+namespace {
+
+const char* const kFooter =
+    "COLUMN is one of type, ip, mac, sw, hw, status. --config-dir DIR takes the place of\n"
+    "the usual folders for config.ini, quorvane-net.conf and the logs (see quorvane-cli(1)).\n"
+    "MAC is six hexadecimal bytes joined by ':' or '-', in either case. A --mac or --ip\n"
+    "that matches no camera refuses the whole request before any camera is touched.\n"
+    "Texts from cameras are printed with control characters escaped (\\t, \\n, \\xNN).\n"
+    "Exit status: 0 every camera succeeded, 1 some failed, 2 the request was refused\n"
+    "(malformed arguments, no such camera, a bad network configuration, another batch\n"
+    "running on the same configuration folder), 3 the operation log could not be opened\n"
+    "or written (the outcome of the cameras is still printed).";
+
+const std::map<std::string, int> kColumns{{"type", 1}, {"ip", 2}, {"mac", 3},
+                                          {"sw", 4},   {"hw", 5}, {"status", 6}};
+
+class Refused : public std::exception {
+  public:
+    explicit Refused(std::string why) : why_(std::move(why)) {}
+    const char* what() const noexcept override { return why_.c_str(); }
+
+  private:
+    std::string why_;
+};
+
+// The options a command shares with others, declared once.
+struct Declare {
+    Args& a;
+    std::string sortName;
+
+    void Sort(CLI::App& cmd) {
+        auto* sort = cmd.add_option("--sort", sortName, "order the list by COLUMN (ascending)")
+                         ->type_name("COLUMN")
+                         ->check(CLI::IsMember(kColumns));
+        cmd.add_flag("--descending", a.descending, "with --sort: descending")->needs(sort);
+    }
+    void Cameras(CLI::App& cmd) {
+        auto* all = cmd.add_flag("--all", a.all, "every camera found");
+        auto* mac = cmd.add_option("--mac", a.macs, "the cameras with these MAC addresses")
+                        ->type_name("MAC...");
+        auto* ip =
+            cmd.add_option("--ip", a.ips, "the cameras at these addresses")->type_name("IP...");
+        all->excludes(mac)->excludes(ip);
+        mac->excludes(ip);
+    }
+};
+
+void Check(Args& a) {
+    if (a.command != "search" && !a.all && a.macs.empty() && a.ips.empty()) {
+        throw Refused("choose the cameras with one of --all, --mac or --ip");
+    }
+    // Every camera argument is checked here, before the search.
+    for (std::string& m : a.macs) {
+        const auto mac = NormalMac(m);
+        if (!mac) {
+            throw Refused("not a MAC address: " + m);
+        }
+        m = *mac;
+    }
+    for (const std::string& ip : a.ips) {
+        if (!app::ParseDottedIpv4(ip)) {
+            throw Refused("not an IPv4 address: " + ip);
+        }
+    }
+    if (a.command == "modify-ip" && !app::ParseDottedIpv4(a.start)) {
+        throw Refused("not an IPv4 address: " + a.start);
+    }
+}
+
+}  // namespace
+
+std::optional<std::string> NormalMac(const std::string& text) {
+    if (text.size() != 17) {
+        return std::nullopt;
+    }
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (i % 3 == 2) {
+            if ((c != ':' && c != '-') || c != text[2]) {
+                return std::nullopt;
+            }
+            out += ':';
+        } else if (std::isxdigit(static_cast<unsigned char>(c)) != 0) {
+            out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        } else {
+            return std::nullopt;
+        }
+    }
+    return out;
+}
+
+std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
+    CLI::App cli{"Find, upgrade and re-address car-park lane cameras from a console.",
+                 "quorvane-cli"};
+    cli.footer(kFooter);
+    cli.set_version_flag("--version", std::string("quorvane-cli ") + platform::kVersion);
+    cli.add_option("--config-dir", a.configDir, "folder of config.ini, quorvane-net.conf, logs")
+        ->type_name("DIR");
+    cli.require_subcommand(1);
+    // Options of the whole program may follow the command too.
+    cli.fallthrough();
+    Declare declare{a, {}};
+
+    auto* search = cli.add_subcommand("search", "list the cameras on the LAN");
+    declare.Sort(*search);
+    search->add_flag("--json", a.json, "print the list as JSON");
+
+    auto* modify = cli.add_subcommand("modify-ip", "give cameras consecutive addresses from START");
+    modify->add_option("START", a.start, "the first address")->required();
+    declare.Cameras(*modify);
+    declare.Sort(*modify);
+
+    auto* restore = cli.add_subcommand("restore-ip", "give cameras the default IP of config.ini");
+    declare.Cameras(*restore);
+    declare.Sort(*restore);
+
+    auto* upgrade = cli.add_subcommand(
+        "upgrade", "send FILE (an image or an update pack) to the chosen cameras");
+    upgrade->footer(
+        "The cameras are upgraded one after another; a progress line per finished camera\n"
+        "goes to stderr.\n" +
+        std::string(kFooter));
+    upgrade->add_option("FILE", a.file, "the update file")->required();
+    declare.Cameras(*upgrade);
+    upgrade->add_flag("--sync-time", a.syncTime, "set each camera's clock to this PC's");
+    upgrade->add_flag("--force", a.force, "skip the device-type checks");
+    declare.Sort(*upgrade);
+
+    try {
+        cli.parse(argc, argv);
+        a.command = cli.get_subcommands().front()->get_name();
+        if (!declare.sortName.empty()) {
+            a.sortColumn = kColumns.at(declare.sortName);
+        }
+        Check(a);
+    } catch (const CLI::CallForHelp& e) {
+        return cli.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return cli.exit(e);
+    } catch (const CLI::Success& e) {
+        return cli.exit(e);  // --version
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(stderr, "quorvane-cli: %s\nRun with --help for more information.\n",
+                     platform::EscapeForTerminal(e.what()).c_str());
+        return kExitRefused;
+    } catch (const Refused& e) {
+        std::fprintf(stderr, "quorvane-cli: %s\nRun with --help for more information.\n",
+                     platform::EscapeForTerminal(e.what()).c_str());
+        return kExitRefused;
+    }
+    return std::nullopt;
+}
+
+}  // namespace cli

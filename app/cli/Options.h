@@ -1,0 +1,42 @@
+#pragma once
+
+// quorvane-cli's command line: every command and option is declared once, in
+// Options.cpp, which also writes --help.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+enum ExitStatus : int {
+    kExitAllOk = 0,
+    kExitSomeFailed = 1,
+    kExitRefused = 2,
+    kExitLogFailed = 3,
+};
+
+struct Args {
+    std::string configDir;
+    std::string command;  // search, modify-ip, restore-ip, upgrade
+    std::string start;    // modify-ip's start address
+    std::string file;     // upgrade's update file
+    bool all = false;
+    std::vector<std::string> macs;  // as the list shows them: upper case, ':'
+    std::vector<std::string> ips;
+    int sortColumn = -1;  // list column, or -1 for the search's own order
+    bool descending = false;
+    bool json = false;
+    bool syncTime = false;
+    bool force = false;
+};
+
+// Parses and checks the whole command line before anything is searched or
+// sent. Returns an exit status when the program ends here (help, version, a
+// malformed request, said on stdout or stderr), nothing when it goes on.
+std::optional<int> ParseArgs(int argc, char** argv, Args& args);
+
+// "aa-bb-cc-dd-ee-ff" or "AA:BB:..." in any case, as the list shows it.
+std::optional<std::string> NormalMac(const std::string& text);
+
+}  // namespace cli
