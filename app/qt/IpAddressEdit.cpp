@@ -159,15 +159,21 @@ bool IpAddressEdit::WholeAddressKey(int i, QKeyEvent* key) {
         return true;
     }
     if (key->matches(QKeySequence::Paste)) {
-        if (auto octets = DottedAddress(QApplication::clipboard()->text())) {
+        const QString pasted = QApplication::clipboard()->text();
+        if (auto octets = DottedAddress(pasted)) {
             SetOctets(*octets);
             wholeSelected_ = false;
             MoveTo(3, false);
             return true;
         }
-        return false;  // a lone number goes into the field, through its validator
+        // A lone number goes into the field, through its validator; anything
+        // else is no part of an address.
+        static const QRegularExpression number(QStringLiteral("^[0-9]{1,3}$"));
+        return !number.match(pasted).hasMatch();
     }
-    if (!wholeSelected_) {
+    const int k = key->key();
+    if (!wholeSelected_ || k == Qt::Key_Control || k == Qt::Key_Shift || k == Qt::Key_Alt ||
+        k == Qt::Key_Meta) {
         return false;
     }
     wholeSelected_ = false;
@@ -191,9 +197,9 @@ bool IpAddressEdit::WholeAddressKey(int i, QKeyEvent* key) {
         return true;
     }
     // Anything else ends the whole selection; the field keeps its own.
-    for (std::size_t k = 0; k < fields_.size(); ++k) {
-        if (static_cast<int>(k) != i) {
-            fields_[k]->deselect();
+    for (std::size_t other = 0; other < fields_.size(); ++other) {
+        if (static_cast<int>(other) != i) {
+            fields_[other]->deselect();
         }
     }
     return false;

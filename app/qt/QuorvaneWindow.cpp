@@ -564,8 +564,8 @@ void QuorvaneWindow::SetWaitCursor(bool wait) {
     }
 }
 
-void QuorvaneWindow::OpenInEditor(const std::string& path) {
-    platform::OpenInEditor(path);
+bool QuorvaneWindow::OpenInEditor(const std::string& path) {
+    return platform::OpenInEditor(path);
 }
 
 QString QuorvaneWindow::BrowseStartFolder() const {

@@ -85,7 +85,7 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
     void MessageBox(const std::string& text) override;
     void AppendToLogPane(const std::string& text) override;
     void SetWaitCursor(bool wait) override;
-    void OpenInEditor(const std::string& path) override;
+    bool OpenInEditor(const std::string& path) override;
     std::optional<std::string> BrowseForFile() override;
     void PostToUi(std::function<void()> fn) override;
 

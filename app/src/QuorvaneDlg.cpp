@@ -477,7 +477,11 @@ void CQuorvaneDlg::OnBnClickedUpgradeLog() {
         ShowMessage("无操作记录");
         return;
     }
-    m_view.OpenInEditor(path);
+    if (!m_view.OpenInEditor(path)) {
+        // In the pane only, where the technician looks after the click.
+        m_view.AppendToLogPane("无法打开升级日志，请手动打开：" +
+                               platform::EscapeForTerminal(path) + "\r\n");
+    }
 }
 
 void CQuorvaneDlg::OnBnClickedBrowse() {

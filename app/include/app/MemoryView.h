@@ -57,7 +57,10 @@ class MemoryView : public DialogView {
     void MessageBox(const std::string& text) override { messages.push_back(text); }
     void AppendToLogPane(const std::string& text) override { pane += text; }
     void SetWaitCursor(bool wait) override { waitCursor = wait; }
-    void OpenInEditor(const std::string& path) override { opened.push_back(path); }
+    bool OpenInEditor(const std::string& path) override {
+        opened.push_back(path);
+        return openWorks;
+    }
     std::optional<std::string> BrowseForFile() override { return nextBrowse; }
 
     void PostToUi(std::function<void()> fn) override;
@@ -84,6 +87,7 @@ class MemoryView : public DialogView {
     std::vector<std::string> messages;
     std::string pane;
     std::vector<std::string> opened;
+    bool openWorks = true;  // what OpenInEditor answers
     std::optional<std::string> nextBrowse;
 
   private:
