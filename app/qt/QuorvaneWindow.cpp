@@ -136,6 +136,12 @@ void QuorvaneWindow::Build() {
     browse_ = Place(Button("浏览"), body_, du_, app::IDC_BROWSE, 419, 257, 44, 15);
     syncTime_ = Place(new QCheckBox(QStringLiteral("同步时间")), body_, du_, app::IDC_SYNC_TIME,
                       467, 260, 44, 10);
+    Place(new QLabel(QStringLiteral("同时升级")), body_, du_, 0, 300, 243, 36, 8);
+    parallel_ = Place(new QSpinBox, body_, du_, app::IDC_PARALLEL, 338, 240, 40, 15);
+    parallel_->setRange(1, 30);
+    parallel_->setValue(1);
+    parallel_->setSuffix(QStringLiteral("台"));
+    parallel_->setToolTip(QStringLiteral("同时升级的设备数（1到30台）"));
     logPane_ = Place(new QPlainTextEdit, body_, du_, app::IDC_LOG_PANE, 0, 278, 571, 108);
     logPane_->setReadOnly(true);
     // The pane is appended to without undo: no history of the whole log is kept.
@@ -172,13 +178,25 @@ void QuorvaneWindow::Build() {
         placed_.push_back({w, r, anchor});
     }
 
+    stop_ = Place(Button("停止"), this, du_, app::IDC_STOP, 419, 240, 44, 15);
+    stop_->setToolTip(QStringLiteral("停止批量任务（Esc）"));
+    stop_->setEnabled(false);
+    stop_->raise();
+    placed_.push_back({stop_, stop_->geometry(), Anchor::BandRight});
+    connect(stop_, &QPushButton::clicked, this, [this] {
+        if (dlg_ != nullptr) {
+            dlg_->OnBnClickedStop();
+        }
+    });
+
     controls_ = {{app::IDC_DEVICE_LIST, list_},      {app::IDC_SEARCH, search_},
                  {app::IDC_FILE_EDIT, file_},        {app::IDC_UPGRADE, upgrade_},
                  {app::IDC_BROWSE, browse_},         {app::IDC_LOG_PANE, logPane_},
                  {app::IDC_UPGRADE_LOG, logButton_}, {app::IDC_SELECT_ALL, selectAll_},
                  {app::IDC_PROGRESS, progress_},     {app::IDC_SYNC_TIME, syncTime_},
                  {app::IDC_START_IP, startIp_},      {app::IDC_MODIFY_IP, modifyIp_},
-                 {app::IDC_RESTORE_IP, restoreIp_},  {app::IDC_FORCE_UPGRADE, forceUpgrade_}};
+                 {app::IDC_RESTORE_IP, restoreIp_},  {app::IDC_FORCE_UPGRADE, forceUpgrade_},
+                 {app::IDC_PARALLEL, parallel_},     {app::IDC_STOP, stop_}};
 
     connect(search_, &QPushButton::clicked, this, [this] {
         if (dlg_ != nullptr) {
@@ -300,10 +318,15 @@ void QuorvaneWindow::ShowContextMenu(const QPoint& pos) {
     // No window manager lets us extend its system menu; the dialog's own
     // context menu carries the About item instead.
     QMenu menu(this);
+    QAction* retry = menu.addAction(QStringLiteral("只勾选失败和未升级的设备"));
+    menu.addSeparator();
     QAction* about = menu.addAction(QStringLiteral("关于 Quorvane(&A)..."));
-    if (menu.exec(mapToGlobal(pos)) == about) {
+    QAction* chosen = menu.exec(mapToGlobal(pos));
+    if (chosen == about) {
         CAboutDlg box(this);
         box.exec();
+    } else if (chosen == retry && dlg_ != nullptr) {
+        dlg_->TickRowsToRetry();
     }
 }
 
@@ -317,6 +340,11 @@ bool QuorvaneWindow::eventFilter(QObject* watched, QEvent* event) {
         if (widget != nullptr && widget->window() == this) {
             const int key = static_cast<QKeyEvent*>(event)->key();
             if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) {
+                // While a batch runs, Escape is the stop control's key.
+                if (key == Qt::Key_Escape && event->type() == QEvent::KeyPress &&
+                    stop_->isEnabled()) {
+                    stop_->click();
+                }
                 event->accept();
                 return true;
             }
@@ -544,6 +572,31 @@ bool InstallQtTranslations() {
         return false;
     }
     return QCoreApplication::installTranslator(translator);
+}
+
+bool QuorvaneWindow::Confirm(const std::string& text) {
+    if (confirmHook_) {
+        return confirmHook_(text);
+    }
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("提示"), Q(text),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setFont(font_);
+    box.setDefaultButton(QMessageBox::No);
+    if (auto* yes = box.button(QMessageBox::Yes)) {
+        yes->setText(QStringLiteral("是"));
+    }
+    if (auto* no = box.button(QMessageBox::No)) {
+        no->setText(QStringLiteral("否"));
+    }
+    return box.exec() == QMessageBox::Yes;
+}
+
+int QuorvaneWindow::UpgradeParallel() const {
+    return parallel_->value();
+}
+
+void QuorvaneWindow::SetUpgradeParallel(int count) {
+    parallel_->setValue(count);
 }
 
 void QuorvaneWindow::AppendToLogPane(const std::string& text) {

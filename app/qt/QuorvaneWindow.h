@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <functional>
 #include <map>
@@ -39,6 +40,10 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
     // Replaces the modal message box (tests).
     void SetMessageBoxHook(std::function<void(const std::string&)> hook) {
         messageHook_ = std::move(hook);
+    }
+    // Replaces the modal question (tests).
+    void SetConfirmHook(std::function<bool(const std::string&)> hook) {
+        confirmHook_ = std::move(hook);
     }
 
     // The message box as MessageBox shows it, not yet shown (tests look at it).
@@ -83,6 +88,9 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
     void EnableWindow(bool enable) override;
     void EnableControl(app::ControlId id, bool enable) override;
     void MessageBox(const std::string& text) override;
+    bool Confirm(const std::string& text) override;
+    int UpgradeParallel() const override;
+    void SetUpgradeParallel(int count) override;
     void AppendToLogPane(const std::string& text) override;
     void SetWaitCursor(bool wait) override;
     bool OpenInEditor(const std::string& path) override;
@@ -119,6 +127,7 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
     bool windowEnabled_ = true;
     int waitDepth_ = 0;
     std::function<void(const std::string&)> messageHook_;
+    std::function<bool(const std::string&)> confirmHook_;
 
     QWidget* body_ = nullptr;
     QTableWidget* list_ = nullptr;
@@ -134,6 +143,9 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
     QLineEdit* file_ = nullptr;
     QPushButton* browse_ = nullptr;
     QCheckBox* syncTime_ = nullptr;
+    QSpinBox* parallel_ = nullptr;
+    // On the window itself, not the body: it stays usable while a batch runs.
+    QPushButton* stop_ = nullptr;
     QPlainTextEdit* logPane_ = nullptr;
     std::map<int, QWidget*> controls_;
 };

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <numeric>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -88,6 +89,33 @@ const char* StatusText(std::int32_t kind, std::int32_t result) {
             return "";
     }
 }
+
+// A camera of a stopped batch that was never started.
+const char* SkippedText(std::int32_t kind, std::int32_t why) {
+    const bool upgrade = kind == TASK_UPGRADE;
+    if (why == SKIP_HELD) {
+        return upgrade ? "未升级（已暂缓）" : "未修改（已暂缓）";
+    }
+    return upgrade ? "未升级（已停止）" : "未修改（已停止）";
+}
+
+// A whole number in [low, high] written in config.ini, digits only.
+std::optional<long> ConfigNumber(const std::string& text, long low, long high) {
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    const long v = std::stol(text);
+    if (v < low || v > high) {
+        return std::nullopt;
+    }
+    return v;
+}
+
+constexpr const char* kKeyParallel = "upgrade_parallel";
+constexpr const char* kKeyMaxFailures = "upgrade_max_failures";
+constexpr const char* kKeyProbeMs = "upgrade_probe_ms";
+constexpr long kMaxFailuresLimit = 100000;
 
 const char* CompletionText(std::int32_t kind) {
     switch (kind) {
@@ -207,6 +235,17 @@ void CQuorvaneDlg::OnInitDialog() {
     m_dispatcher.SetReportWindow(this);
     m_view.SetStartIp({192, 168, 0, 10});
     m_view.ShowControl(IDC_FORCE_UPGRADE, false);
+    m_view.EnableControl(IDC_STOP, false);
+    const std::string parallel =
+        platform::GetPrivateProfileString("config", kKeyParallel, "", m_strConfigFile);
+    if (!parallel.empty()) {
+        if (const auto n = ConfigNumber(parallel, 1, TaskDispatcher::kMaxParallel)) {
+            m_view.SetUpgradeParallel(static_cast<int>(*n));
+        } else {
+            AppendLog("config.ini 中的%s“%s”不可用，应为1到%d之间的整数；同时升级1台", kKeyParallel,
+                      platform::EscapeForTerminal(parallel).c_str(), TaskDispatcher::kMaxParallel);
+        }
+    }
 }
 
 void CQuorvaneDlg::EnableControls(bool enable) {
@@ -396,6 +435,14 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
     }
     const std::string aux = FieldText(result->aux);
     const std::string ip = FieldText(result->ip);
+    m_skipped += result->skipped != SKIP_NONE ? 1u : 0u;
+    if (result->kind == TASK_UPGRADE) {
+        if (result->result == 1) {
+            m_toRetry.erase(aux);
+        } else {
+            m_toRetry.insert(aux);
+        }
+    }
     const int rows = m_listDevices.RowCount();
     int row = -1;
     for (int i = 0; i < rows; ++i) {
@@ -407,7 +454,8 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
     if (row < 0) {
         return;
     }
-    const char* status = StatusText(result->kind, result->result);
+    const char* status = result->skipped != SKIP_NONE ? SkippedText(result->kind, result->skipped)
+                                                      : StatusText(result->kind, result->result);
     if ((result->kind == TASK_MODIFY_IP || result->kind == TASK_RESTORE_IP) &&
         result->result == 1) {
         m_listDevices.SetCellText(row, kColIp, ip);
@@ -421,6 +469,13 @@ void CQuorvaneDlg::OnTaskProgress(std::uint32_t finished) {
 }
 
 void CQuorvaneDlg::OnBatchDone(std::int32_t kind) {
+    m_batchRunning = false;
+    m_view.EnableControl(IDC_STOP, false);
+    if (m_dispatcher.BatchHeld()) {
+        AppendLog("失败设备已达%u台，其余%u台暂缓，未开始", m_dispatcher.MaxFailures(), m_skipped);
+    } else if (m_dispatcher.BatchStopped()) {
+        AppendLog("批量任务已停止：%u台设备未开始", m_skipped);
+    }
     if (const char* text = CompletionText(kind)) {
         ShowMessage("%s", text);
     }
@@ -458,7 +513,47 @@ bool CQuorvaneDlg::StartBatch(TaskKind kind, std::uint32_t total, const std::str
     m_dispatcher.BeginBatch(kind, total);
     m_view.SetProgressRange(0, static_cast<int>(total));
     m_view.SetProgressPos(0);
+    m_batchRunning = true;
+    m_batchKind = kind;
+    m_stopPresses = 0;
+    m_skipped = 0;
+    m_view.EnableControl(IDC_STOP, true);
     return true;
+}
+
+void CQuorvaneDlg::OnBnClickedStop() {
+    if (!m_batchRunning) {
+        return;
+    }
+    if (m_stopPresses == 0) {
+        m_stopPresses = 1;
+        AppendLog("正在停止：未开始的设备不再处理，进行中的设备完成后结束");
+        m_dispatcher.StopBatch(false);
+        return;
+    }
+    if (m_stopPresses == 1 && m_batchKind == TASK_UPGRADE) {
+        if (!m_view.Confirm("放弃正在进行的传输吗？设备会丢弃未传完的文件")) {
+            return;
+        }
+        m_stopPresses = 2;
+        AppendLog("已放弃正在进行的传输");
+        m_view.EnableControl(IDC_STOP, false);
+        m_dispatcher.StopBatch(true);
+    }
+}
+
+int CQuorvaneDlg::TickRowsToRetry() {
+    int ticked = 0;
+    const int rows = m_listDevices.RowCount();
+    for (int i = 0; i < rows; ++i) {
+        const bool retry = m_toRetry.count(m_listDevices.CellText(i, kColMac)) != 0;
+        m_listDevices.SetRowChecked(i, retry);
+        ticked += retry ? 1 : 0;
+    }
+    if (ticked == 0) {
+        ShowMessage("没有失败或未升级的设备");
+    }
+    return ticked;
 }
 
 void CQuorvaneDlg::RemoveTempDir(const std::string& path) {
@@ -501,12 +596,48 @@ upgrade::RequestEnv CQuorvaneDlg::MakeRequestEnv() {
     return env;
 }
 
-void CQuorvaneDlg::OnBnClickedUpgrade() {
+bool CQuorvaneDlg::ReadUpgradeSettings(std::uint32_t* maxFailures, int* probeMs) {
+    struct Key {
+        const char* name;
+        long low, high, fallback;
+        std::optional<long> given;
+        long value = 0;
+    };
+    Key keys[] = {
+        {kKeyMaxFailures, 0, kMaxFailuresLimit, 0,
+         m_overrides.maxFailures ? std::optional<long>(*m_overrides.maxFailures) : std::nullopt},
+        {kKeyProbeMs, 0, TaskDispatcher::kMaxProbeMs, TaskDispatcher::kDefaultProbeMs,
+         m_overrides.probeMs ? std::optional<long>(*m_overrides.probeMs) : std::nullopt},
+    };
+    for (Key& key : keys) {
+        if (key.given) {
+            key.value = *key.given;
+            continue;
+        }
+        // Read at every press, like the default IP; a value that cannot be
+        // used refuses the request rather than be replaced by a guess.
+        const std::string text =
+            platform::GetPrivateProfileString("config", key.name, "", m_strConfigFile);
+        const auto n = text.empty() ? std::optional<long>(key.fallback)
+                                    : ConfigNumber(text, key.low, key.high);
+        if (!n) {
+            ShowMessage("config.ini 中的%s“%s”不可用，应为%ld到%ld之间的整数", key.name,
+                        platform::EscapeForTerminal(text).c_str(), key.low, key.high);
+            return false;
+        }
+        key.value = *n;
+    }
+    *maxFailures = static_cast<std::uint32_t>(keys[0].value);
+    *probeMs = static_cast<int>(keys[1].value);
+    return true;
+}
+
+bool CQuorvaneDlg::PrepareUpgrade(std::vector<PlannedUpgrade>* plan, bool forBatch) {
     EnableControls(false);
     if (m_listDevices.RowCount() == 0) {
         ShowMessage("请先搜索设备");
         EnableControls(true);
-        return;
+        return false;
     }
     const std::vector<int> ticked = TickedRows();
     std::vector<upgrade::SelectedCamera> cameras;
@@ -518,60 +649,108 @@ void CQuorvaneDlg::OnBnClickedUpgrade() {
     }
     if (m_upgrade.Group(cameras) != upgrade::GroupResult::Ok) {
         EnableControls(true);
-        return;
+        return false;
     }
     // Before any unpacking: a batch that will be refused must not cost one.
-    if (!TakeBatchLock()) {
+    if (forBatch && !TakeBatchLock()) {
         EnableControls(true);
-        return;
+        return false;
     }
-    auto refuse = [this] {
-        m_batchLock.Release();
+    auto refuse = [this, forBatch] {
+        if (forBatch) {
+            m_batchLock.Release();
+        }
         EnableControls(true);
+        return false;
     };
 
     // Unpacking and composing a large pack takes a while.
     m_view.SetWaitCursor(true);
     m_strUpdateFile = m_view.FileEditText();
-    const bool force = m_view.IsChecked(IDC_FORCE_UPGRADE);
-    const bool prepared = m_upgrade.PrepareUpgradeFile(m_strUpdateFile, force);
+    const bool prepared =
+        m_upgrade.PrepareUpgradeFile(m_strUpdateFile, m_view.IsChecked(IDC_FORCE_UPGRADE));
     m_view.SetWaitCursor(false);
     if (!prepared) {
-        refuse();
-        return;
+        return refuse();
     }
     // The request may have dropped blanks pasted after the path.
     m_strUpdateFile = m_upgrade.UpdateFile();
 
     // Each row's file, chosen by its hardware version read again from the list.
-    std::vector<std::string> files;
-    files.reserve(ticked.size());
+    plan->clear();
+    plan->reserve(ticked.size());
     for (int row : ticked) {
         const std::string* file = m_upgrade.FileFor(m_listDevices.CellText(row, kColHard));
         if (file == nullptr) {
             ShowMessage("升级文件硬件版本不匹配");
             m_upgrade.DiscardWorkspace();
-            refuse();
-            return;
+            return refuse();
         }
-        files.push_back(*file);
+        plan->push_back(
+            {m_listDevices.CellText(row, kColIp), m_listDevices.CellText(row, kColMac), *file});
     }
+    return true;
+}
 
-    const auto total = static_cast<std::uint32_t>(ticked.size());
+bool CQuorvaneDlg::PlanUpgrade(
+    const std::function<void(const std::vector<PlannedUpgrade>&)>& show) {
+    std::vector<PlannedUpgrade> plan;
+    if (!PrepareUpgrade(&plan, false)) {
+        return false;
+    }
+    std::uint32_t maxFailures = 0;
+    int probeMs = 0;
+    const bool settings = ReadUpgradeSettings(&maxFailures, &probeMs);
+    if (settings && show) {
+        show(plan);
+    }
+    m_upgrade.DiscardWorkspace();
+    EnableControls(true);
+    return settings;
+}
+
+void CQuorvaneDlg::OnBnClickedUpgrade() {
+    std::vector<PlannedUpgrade> plan;
+    if (!PrepareUpgrade(&plan, true)) {
+        return;
+    }
+    auto refuse = [this] {
+        m_upgrade.DiscardWorkspace();
+        m_batchLock.Release();
+        EnableControls(true);
+    };
+    std::uint32_t maxFailures = 0;
+    int probeMs = 0;
+    if (!ReadUpgradeSettings(&maxFailures, &probeMs)) {
+        refuse();
+        return;
+    }
+    const int parallel = std::clamp(m_overrides.parallel.value_or(m_view.UpgradeParallel()), 1,
+                                    TaskDispatcher::kMaxParallel);
+
+    const auto total = static_cast<std::uint32_t>(plan.size());
     m_dispatcher.SetSyncTime(m_view.IsChecked(IDC_SYNC_TIME));
     m_dispatcher.SetUpgradeInfo(m_upgrade.UpgradeInfo());
-    if (!StartBatch(TASK_UPGRADE, total,
-                    (force ? "强制升级文件 " : "升级文件 ") + m_strUpdateFile)) {
-        m_upgrade.DiscardWorkspace();
+    m_dispatcher.SetParallel(parallel);
+    m_dispatcher.SetMaxFailures(maxFailures);
+    m_dispatcher.SetProbeTimeout(probeMs);
+    const bool forced = m_view.IsChecked(IDC_FORCE_UPGRADE);
+    std::string request = (forced ? "强制升级文件 " : "升级文件 ") + m_strUpdateFile;
+    if (parallel > 1) {
+        request += "，同时升级" + std::to_string(parallel) + "台";
+    }
+    if (maxFailures > 0) {
+        request += "，失败" + std::to_string(maxFailures) + "台后暂缓其余";
+    }
+    if (!StartBatch(TASK_UPGRADE, total, request)) {
         refuse();
         return;
     }
     // Forcing is a choice for one batch, never a setting that stays.
     m_view.SetChecked(IDC_FORCE_UPGRADE, false);
-    for (std::size_t k = 0; k < ticked.size(); ++k) {
-        const std::string ip = m_listDevices.CellText(ticked[k], kColIp);
-        const std::string mac = m_listDevices.CellText(ticked[k], kColMac);
-        m_dispatcher.Enqueue(ip.c_str(), mac.c_str(), files[k].c_str());
+    m_toRetry.clear();
+    for (const PlannedUpgrade& p : plan) {
+        m_dispatcher.Enqueue(p.ip.c_str(), p.mac.c_str(), p.file.c_str());
     }
 }
 

@@ -134,6 +134,18 @@ KORVEL_API int Net_AddCamera(const void* camera);
  * KORVEL_E_PROTOCOL (garbage) or KORVEL_E_REFUSED after the last attempt. */
 KORVEL_API int Net_ConnCamera(int handle, int timeout_ms, int attempts);
 
+/* Quorvane's own: a bare TCP connect to the camera's control port, closed at
+ * once without a word, waiting at most `timeout_ms` (1 .. 600000). It tells a
+ * camera that is off or unreachable (KORVEL_E_TIMEOUT, KORVEL_E_CONNECT) from
+ * one that listens, without the attempts of Net_ConnCamera. */
+KORVEL_API int Net_ProbeCamera(int handle, int timeout_ms);
+
+/* Quorvane's own: callable from any thread. The handle's call in progress
+ * (a transfer included) and every later one end at once with KORVEL_E_IO; the
+ * camera drops what it received of an unfinished file. The handle stays valid
+ * until Net_DelCamera. */
+KORVEL_API int Net_AbortCamera(int handle);
+
 /* Reads the camera clock into *time. */
 KORVEL_API int Net_QueryTimeSetup(int handle, tNetTimeSetup* time);
 /* Sets the camera clock from *time. */

@@ -34,10 +34,50 @@ void SyncClock(const NetApi& net, const platform::Clock& clock, int handle) {
     }
 }
 
+// A camera that does not take a TCP connection within the probe is not worth
+// the specified attempts; one that takes it and then says nothing still gets them.
+int Probe(const NetApi& net, const BatchFields& batch, int handle) {
+    if (batch.probeMs <= 0 || net.ProbeCamera == nullptr) {
+        return 0;
+    }
+    return net.ProbeCamera(handle, batch.probeMs);
+}
+
 }  // namespace
 
+bool RunningSessions::Add(int handle) {
+    std::lock_guard lock(mutex_);
+    if (abandoned_) {
+        return false;
+    }
+    handles_.insert(handle);
+    return true;
+}
+
+void RunningSessions::Remove(int handle) {
+    std::lock_guard lock(mutex_);
+    handles_.erase(handle);
+}
+
+void RunningSessions::Abandon(const NetApi& net) {
+    std::lock_guard lock(mutex_);
+    abandoned_ = true;
+    if (net.AbortCamera == nullptr) {
+        return;
+    }
+    for (const int handle : handles_) {
+        (void)net.AbortCamera(handle);
+    }
+}
+
+void RunningSessions::Reset() {
+    std::lock_guard lock(mutex_);
+    abandoned_ = false;
+    handles_.clear();
+}
+
 int RunUpgradeJob(const NetApi& net, const BatchFields& batch, const platform::Clock& clock,
-                  DeviceTask& task) {
+                  DeviceTask& task, RunningSessions* sessions) {
     if (batch.upgrade.UpgradeType == NET_UPGRADE_UNKNOWN) {
         return 0;
     }
@@ -46,7 +86,10 @@ int RunUpgradeJob(const NetApi& net, const BatchFields& batch, const platform::C
         return 0;
     }
     int result = 1;
-    const int connected = net.ConnCamera != nullptr
+    const bool going = sessions == nullptr || sessions->Add(handle);
+    const int connected = !going                           ? kFailedCall
+                          : Probe(net, batch, handle) != 0 ? kFailedCall
+                          : net.ConnCamera != nullptr
                               ? net.ConnCamera(handle, TaskDispatcher::kConnectTimeoutMs,
                                                TaskDispatcher::kConnectAttempts)
                               : kFailedCall;
@@ -64,6 +107,9 @@ int RunUpgradeJob(const NetApi& net, const BatchFields& batch, const platform::C
         if (sent != 0) {
             result = 0;
         }
+    }
+    if (sessions != nullptr) {
+        sessions->Remove(handle);
     }
     if (net.DisConnCamera != nullptr) {
         (void)net.DisConnCamera(handle);

@@ -4,6 +4,8 @@ NetApi NetApi::Real() {
     NetApi api;
     api.AddCamera = Net_AddCamera;
     api.ConnCamera = Net_ConnCamera;
+    api.ProbeCamera = Net_ProbeCamera;
+    api.AbortCamera = Net_AbortCamera;
     api.QueryTimeSetup = Net_QueryTimeSetup;
     api.TimeSetup = Net_TimeSetup;
     api.FileUpdate = Net_FileUpdate;

@@ -1,5 +1,6 @@
 #include "engine/TaskDispatcher.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -41,8 +42,10 @@ struct TaskDispatcher::Impl {
     std::string exeFolder;  // ends with a separator
     NetApi net;
 
-    // Guards the batch fields, the report window, next worker, finished and
-    // the posting of reports. Never held while a camera is being talked to.
+    // Guards the batch fields, the report window, next worker, finished, the
+    // upgrades waiting for a slot and the slots in use, and the posting of
+    // reports. Never held while a camera is being talked to, so upgrades in
+    // different slots never wait for each other.
     mutable std::mutex mutex;
     std::string defaultIp = kDefaultIp;
     int32_t kind = TASK_NONE;
@@ -54,9 +57,24 @@ struct TaskDispatcher::Impl {
     uint32_t finished = 0;
     platform::Clock clock = platform::Now;
 
-    // Held for the whole of an upgrade job, so upgrades run one camera at a time
-    // without holding up Enqueue or the reports of other jobs.
-    std::mutex upgradeMutex;
+    // Upgrades run in slots. Enqueue puts an upgrade here, in the order the
+    // dialog queued it, and hands its worker a turn (an empty message); a
+    // worker whose turn comes while a slot is free takes a slot and runs the
+    // upgrades at the front until none is left. So no more than `parallel`
+    // upgrades run at once, they start in the order queued, and a camera that
+    // takes long holds up only its own slot.
+    std::deque<std::unique_ptr<DeviceTask>> upgrades;
+    int parallel = 1;
+    int slotsInUse = 0;
+    std::condition_variable slotFreed;
+
+    // Stopping a batch, by hand or by its failure limit.
+    uint32_t maxFailures = 0;
+    uint32_t failures = 0;
+    bool batchStopped = false;
+    bool batchHeld = false;
+    int probeMs = kDefaultProbeMs;
+    engine::RunningSessions sessions;
 
     std::atomic<bool> running{false};
     std::atomic<bool> stopped{false};
@@ -66,13 +84,20 @@ struct TaskDispatcher::Impl {
     void StopAll();
     void WorkerLoop(Worker& worker);
     void RunTask(DeviceTask& task);
+    // A turn for an upgrade: takes a slot when one is free and runs upgrades
+    // from the front until none is waiting.
+    void RunUpgradeSlot();
+    engine::BatchFields BatchLocked(platform::Clock* pcClock) const;
     // Counts the task as finished and posts its result, the progress and, after
     // the batch's last task, batch-done. Caller holds `mutex`.
-    void FinishLocked(const DeviceTask& task, int32_t taskKind, int result);
+    void FinishLocked(const DeviceTask& task, int32_t taskKind, int result,
+                      TaskSkip skipped = SKIP_NONE);
     void Finish(const DeviceTask& task, int32_t taskKind, int result) {
         std::lock_guard lock(mutex);
         FinishLocked(task, taskKind, result);
     }
+    // Finishes every task not yet started as never run. Caller holds `mutex`.
+    void SkipWaitingLocked(TaskSkip why);
 };
 
 void TaskDispatcher::Impl::Start() {
@@ -101,7 +126,12 @@ void TaskDispatcher::Impl::StopAll() {
         std::lock_guard lock(mutex);
         window = nullptr;
     }
-    running = false;
+    {
+        // Under the lock, so that a worker waiting for a slot cannot miss it.
+        std::lock_guard lock(mutex);
+        running = false;
+    }
+    slotFreed.notify_all();
     for (auto& worker : workers) {
         {
             std::lock_guard lock(worker.mutex);
@@ -119,15 +149,22 @@ void TaskDispatcher::Impl::StopAll() {
         std::lock_guard lock(mutex);
         currentKind = kind;
     }
+    std::deque<std::unique_ptr<DeviceTask>> left;
+    {
+        std::lock_guard lock(mutex);
+        left.swap(upgrades);
+    }
     for (auto& worker : workers) {
-        std::deque<std::unique_ptr<DeviceTask>> left;
-        {
-            std::lock_guard lock(worker.mutex);
-            left.swap(worker.queue);
+        std::lock_guard lock(worker.mutex);
+        for (auto& task : worker.queue) {
+            if (task) {
+                left.push_back(std::move(task));
+            }
         }
-        for (const auto& task : left) {
-            Finish(*task, currentKind, 0);
-        }
+        worker.queue.clear();
+    }
+    for (const auto& task : left) {
+        Finish(*task, currentKind, 0);
     }
     helperLib.Unload();
     helper = {};
@@ -145,11 +182,26 @@ void TaskDispatcher::Impl::WorkerLoop(Worker& worker) {
             task = std::move(worker.queue.front());
             worker.queue.pop_front();
         }
-        RunTask(*task);
-        task.reset();
+        if (task) {
+            RunTask(*task);
+            task.reset();
+        } else {
+            RunUpgradeSlot();
+        }
         std::unique_lock lock(worker.mutex);
         worker.wake.wait_for(lock, kPauseAfterTask, [&] { return !worker.running; });
     }
+}
+
+engine::BatchFields TaskDispatcher::Impl::BatchLocked(platform::Clock* pcClock) const {
+    engine::BatchFields batch;
+    batch.kind = kind;
+    batch.upgrade = upgradeInfo;
+    batch.syncTime = syncTime;
+    batch.defaultIp = defaultIp;
+    batch.probeMs = probeMs;
+    *pcClock = clock;
+    return batch;
 }
 
 void TaskDispatcher::Impl::RunTask(DeviceTask& task) {
@@ -157,11 +209,7 @@ void TaskDispatcher::Impl::RunTask(DeviceTask& task) {
     platform::Clock pcClock;
     {
         std::lock_guard lock(mutex);
-        batch.kind = kind;
-        batch.upgrade = upgradeInfo;
-        batch.syncTime = syncTime;
-        batch.defaultIp = defaultIp;
-        pcClock = clock;
+        batch = BatchLocked(&pcClock);
     }
     int result = 0;
     try {
@@ -172,14 +220,10 @@ void TaskDispatcher::Impl::RunTask(DeviceTask& task) {
             case TASK_RESTORE_IP:
                 result = engine::RunRestoreIpJob(helper, batch.defaultIp, task);
                 break;
-            case TASK_UPGRADE: {
-                std::lock_guard upgrade(upgradeMutex);
-                // An upgrade still waiting for its turn when Stop began is not started.
-                if (running) {
-                    result = engine::RunUpgradeJob(net, batch, pcClock, task);
-                }
+            case TASK_UPGRADE:
+                // Queued before the batch became an upgrade batch: it still takes a slot.
+                result = running ? engine::RunUpgradeJob(net, batch, pcClock, task, &sessions) : 0;
                 break;
-            }
             default:
                 break;  // no job for this kind; reported as a failure
         }
@@ -193,21 +237,85 @@ void TaskDispatcher::Impl::RunTask(DeviceTask& task) {
     }
 }
 
-void TaskDispatcher::Impl::FinishLocked(const DeviceTask& task, int32_t taskKind, int result) {
-    ++finished;
-    if (window == nullptr) {
-        return;
+void TaskDispatcher::Impl::RunUpgradeSlot() {
+    std::unique_lock lock(mutex);
+    slotFreed.wait(lock, [&] { return !running || upgrades.empty() || slotsInUse < parallel; });
+    if (!running || upgrades.empty()) {
+        return;  // another slot ran this turn's upgrade, or the batch was stopped
     }
-    auto report = std::make_unique<TaskResult>();
-    engine::CopyFixedText(report->ip, task.ip);
-    engine::CopyFixedText(report->aux, task.aux);
-    report->kind = taskKind;
-    report->result = result;
-    report->reserved = -1;
-    window->PostTaskResult(std::move(report));
-    window->PostTaskProgress(finished);
-    if (finished == batchTotal) {
-        window->PostBatchDone(kind);
+    ++slotsInUse;
+    while (running && !upgrades.empty() && slotsInUse <= parallel) {
+        std::unique_ptr<DeviceTask> task = std::move(upgrades.front());
+        upgrades.pop_front();
+        if (upgrades.empty()) {
+            slotFreed.notify_all();  // the turns still waiting have nothing to run
+        }
+        platform::Clock pcClock;
+        engine::BatchFields batch = BatchLocked(&pcClock);
+        lock.unlock();
+        int result = 0;
+        try {
+            result = engine::RunUpgradeJob(net, batch, pcClock, *task, &sessions);
+        } catch (const std::exception&) {
+            result = 0;
+        }
+        lock.lock();
+        try {
+            FinishLocked(*task, batch.kind, result);
+        } catch (const std::exception&) {
+            // A receiver that cannot take the report loses it; the slot goes on.
+        }
+    }
+    --slotsInUse;
+    slotFreed.notify_all();
+}
+
+void TaskDispatcher::Impl::SkipWaitingLocked(TaskSkip why) {
+    std::deque<std::unique_ptr<DeviceTask>> left;
+    left.swap(upgrades);
+    // IP jobs wait in their workers' queues.
+    for (auto& worker : workers) {
+        std::lock_guard workerLock(worker.mutex);
+        for (auto it = worker.queue.begin(); it != worker.queue.end();) {
+            if (*it) {
+                left.push_back(std::move(*it));
+                it = worker.queue.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    slotFreed.notify_all();
+    for (const auto& task : left) {
+        FinishLocked(*task, kind, 0, why);
+    }
+}
+
+void TaskDispatcher::Impl::FinishLocked(const DeviceTask& task, int32_t taskKind, int result,
+                                        TaskSkip skipped) {
+    ++finished;
+    const bool failed = result == 0 && skipped == SKIP_NONE;
+    failures += failed ? 1 : 0;
+    const bool limitReached =
+        failed && maxFailures > 0 && failures >= maxFailures && !batchHeld && !batchStopped;
+    if (window != nullptr) {
+        auto report = std::make_unique<TaskResult>();
+        engine::CopyFixedText(report->ip, task.ip);
+        engine::CopyFixedText(report->aux, task.aux);
+        report->kind = taskKind;
+        report->result = result;
+        report->reserved = -1;
+        report->skipped = skipped;
+        window->PostTaskResult(std::move(report));
+        window->PostTaskProgress(finished);
+        if (finished == batchTotal) {
+            window->PostBatchDone(kind);
+        }
+    }
+    if (limitReached) {
+        // After this camera's own reports, so that the held ones follow it.
+        batchHeld = true;
+        SkipWaitingLocked(SKIP_HELD);
     }
 }
 
@@ -260,6 +368,67 @@ void TaskDispatcher::BeginBatch(TaskKind kind, uint32_t total) {
     impl_->kind = kind;
     impl_->batchTotal = total;
     impl_->finished = 0;
+    impl_->failures = 0;
+    impl_->batchStopped = false;
+    impl_->batchHeld = false;
+    impl_->sessions.Reset();
+}
+
+void TaskDispatcher::SetParallel(int count) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->parallel = std::clamp(count, 1, kMaxParallel);
+    impl_->slotFreed.notify_all();
+}
+
+int TaskDispatcher::Parallel() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->parallel;
+}
+
+void TaskDispatcher::SetMaxFailures(uint32_t count) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->maxFailures = count;
+}
+
+uint32_t TaskDispatcher::MaxFailures() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->maxFailures;
+}
+
+void TaskDispatcher::SetProbeTimeout(int ms) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->probeMs = std::clamp(ms, 0, kMaxProbeMs);
+}
+
+int TaskDispatcher::ProbeTimeout() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->probeMs;
+}
+
+void TaskDispatcher::StopBatch(bool abandon) {
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->batchStopped = true;
+        impl_->SkipWaitingLocked(SKIP_STOPPED);
+    }
+    if (abandon) {
+        impl_->sessions.Abandon(impl_->net);
+    }
+}
+
+bool TaskDispatcher::BatchStopped() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->batchStopped;
+}
+
+bool TaskDispatcher::BatchHeld() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->batchHeld;
+}
+
+uint32_t TaskDispatcher::Failures() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->failures;
 }
 
 void TaskDispatcher::SetUpgradeInfo(const tNetFileUpdate& info) {
@@ -291,12 +460,28 @@ void TaskDispatcher::Enqueue(const char* ip, const char* aux, const char* path) 
     std::lock_guard lock(impl_->mutex);
     Worker& worker = impl_->workers[static_cast<size_t>(impl_->nextWorker)];
     impl_->nextWorker = (impl_->nextWorker + 1) % kWorkerCount;
+    if (impl_->batchStopped || impl_->batchHeld) {
+        // Queued after the stop: its turn never comes.
+        impl_->FinishLocked(local, impl_->kind, 0, impl_->batchHeld ? SKIP_HELD : SKIP_STOPPED);
+        return;
+    }
+    const bool upgrade = impl_->kind == TASK_UPGRADE;
     bool handed = false;
     try {
         auto task = std::make_unique<DeviceTask>(local);
         std::lock_guard workerLock(worker.mutex);
         if (worker.running) {
-            worker.queue.push_back(std::move(task));
+            if (upgrade) {
+                impl_->upgrades.push_back(std::move(task));
+                try {
+                    worker.queue.push_back(nullptr);  // the upgrade's turn
+                } catch (const std::bad_alloc&) {
+                    impl_->upgrades.pop_back();
+                    throw;
+                }
+            } else {
+                worker.queue.push_back(std::move(task));
+            }
             handed = true;
         }
     } catch (const std::bad_alloc&) {

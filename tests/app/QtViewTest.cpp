@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 
@@ -26,6 +27,7 @@
 #include <thread>
 
 #include "AboutDialog.h"
+#include "FakeDeviceLibs.h"
 #include "QuorvaneWindow.h"
 #include "app/QuorvaneDlg.h"
 #include "platform/Version.h"
@@ -106,7 +108,8 @@ TEST_F(QtViewTest, TemplateControlsWithTheirTextsAndPlaces) {
                           Spec{app::IDC_MODIFY_IP, "批量修改IP", 142, 240, 68, 15},
                           Spec{app::IDC_RESTORE_IP, "批量恢复默认IP", 212, 240, 68, 15},
                           Spec{app::IDC_UPGRADE, "升级", 523, 249, 48, 28},
-                          Spec{app::IDC_BROWSE, "浏览", 419, 257, 44, 15}}) {
+                          Spec{app::IDC_BROWSE, "浏览", 419, 257, 44, 15},
+                          Spec{app::IDC_STOP, "停止", 419, 240, 44, 15}}) {
         auto* b = Get<QPushButton>(s.id);
         ASSERT_NE(b, nullptr) << s.id;
         EXPECT_EQ(b->text(), QString::fromUtf8(s.text));
@@ -238,6 +241,70 @@ TEST_F(QtViewTest, TheUpgradeButtonRunsABatchAndTheForceBoxStaysHidden) {
     EXPECT_EQ(window_->CellText(0, 6), "升级失败");
     EXPECT_EQ(Get<QProgressBar>(app::IDC_PROGRESS)->value(), 2);
     EXPECT_TRUE(window_->WindowEnabled());
+}
+
+TEST_F(QtViewTest, TheStopControlAndEscapeWorkWhileABatchRuns) {
+    enginetest::NetScript script;
+    script.holdEveryFile = true;
+    enginetest::FakeNet::Reset(script);
+    window_->Attach(nullptr);
+    dlg_.reset();
+    app::DialogDeps deps;
+    deps.search = app::SearchApi{&Nothing, &Nothing, &FindTwo, nullptr};
+    deps.net = enginetest::FakeNet::Api();
+    deps.helper = HelperApi{};
+    deps.exeDir = ::testing::TempDir();
+    dlg_ = std::make_unique<app::CQuorvaneDlg>(*window_, deps);
+    window_->Attach(dlg_.get());
+    dlg_->OnInitDialog();
+    auto* stop = Get<QPushButton>(app::IDC_STOP);
+    EXPECT_FALSE(stop->isEnabled());
+    auto* parallel = Get<QSpinBox>(app::IDC_PARALLEL);
+    ASSERT_NE(parallel, nullptr);
+    EXPECT_EQ(parallel->value(), 1);
+    EXPECT_EQ(parallel->maximum(), 30);
+
+    const std::string kernel = ::testing::TempDir() + "uImage";
+    std::ofstream(kernel) << "kernel";
+    QTest::mouseClick(Get<QPushButton>(app::IDC_SEARCH), Qt::LeftButton);
+    window_->SetChecked(app::IDC_SELECT_ALL, true);
+    dlg_->OnBnClickedSelectAll();
+    window_->SetFileEditText(kernel);
+    QTest::mouseClick(Get<QPushButton>(app::IDC_UPGRADE), Qt::LeftButton);
+    ASSERT_TRUE(enginetest::FakeNet::WaitUntilHeld(std::chrono::seconds(30)));
+    EXPECT_FALSE(window_->WindowEnabled());
+    EXPECT_FALSE(window_->close());
+    EXPECT_FALSE(parallel->isEnabled()) << "the count is fixed while a batch runs";
+    ASSERT_TRUE(stop->isEnabled());
+
+    // Escape is the first stop: the camera not yet started is not touched.
+    QTest::keyClick(window_.get(), Qt::Key_Escape);
+    const auto pane = [&] { return Get<QPlainTextEdit>(app::IDC_LOG_PANE)->toPlainText(); };
+    EXPECT_TRUE(pane().contains(QStringLiteral("正在停止")));
+    QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(window_->CellText(1, 6)),
+                              QStringLiteral("未升级（已停止）"), 10000);
+    // The second asks first; "no" leaves the transfer running.
+    int asked = 0;
+    window_->SetConfirmHook([&](const std::string&) { return ++asked > 1; });
+    QTest::mouseClick(stop, Qt::LeftButton);
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(messages_.empty());
+    QTest::mouseClick(stop, Qt::LeftButton);
+    EXPECT_EQ(asked, 2);
+    QTRY_VERIFY_WITH_TIMEOUT(!messages_.empty(), 30000);
+    EXPECT_EQ(messages_, std::vector<std::string>{"批量升级完成"});
+    EXPECT_EQ(window_->CellText(0, 6), "升级失败");
+    EXPECT_TRUE(pane().contains(QStringLiteral("批量任务已停止：1台设备未开始")));
+    EXPECT_TRUE(window_->WindowEnabled());
+    EXPECT_FALSE(stop->isEnabled());
+    EXPECT_EQ(enginetest::FakeNet::Count("Add"), 1);
+
+    // Both are offered again to the next press.
+    messages_.clear();
+    EXPECT_EQ(dlg_->TickRowsToRetry(), 2);
+    EXPECT_TRUE(window_->RowChecked(0));
+    EXPECT_TRUE(window_->RowChecked(1));
+    enginetest::FakeNet::ReleaseFileUpdate();
 }
 
 TEST_F(QtViewTest, RefusalsShowTheirMessage) {

@@ -326,6 +326,80 @@ INSTANTIATE_TEST_SUITE_P(Faults, KorvelFault,
                              return n;
                          });
 
+struct ProbeCase {
+    const char* fault;
+    int expected;
+};
+
+class KorvelProbe : public ::testing::TestWithParam<ProbeCase> {};
+
+// The probe answers at once for a camera that listens, even one that then
+// says nothing, and for one that refuses; it never opens a session.
+TEST_P(KorvelProbe, TellsAListeningCameraFromAnAbsentOne) {
+    const ProbeCase& pc = GetParam();
+    qvtest::FleetOptions o;
+    o.count = 1;
+    if (pc.fault[0] != '\0') {
+        o.faults = {pc.fault};
+    }
+    LibraryOn lib(o);
+    ASSERT_TRUE(lib.ok()) << lib.why();
+    auto task = Task(lib.fleet().cameras().at(0).ip);
+    const int h = Net_AddCamera(&task);
+    ASSERT_GE(h, 0);
+    const auto started = Clock::now();
+    EXPECT_EQ(Net_ProbeCamera(h, 3000), pc.expected) << lib.fleet().log();
+    EXPECT_LT(ElapsedMs(started), 2000);
+    tNetTimeSetup t{};
+    EXPECT_EQ(Net_QueryTimeSetup(h, &t), KORVEL_E_NOT_CONNECTED) << "the probe left a session";
+    EXPECT_EQ(Net_ProbeCamera(h, 0), KORVEL_E_PARAM);
+    EXPECT_EQ(Net_ProbeCamera(h + 1000, 100), KORVEL_E_HANDLE);
+    Net_DelCamera(h);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cameras, KorvelProbe,
+                         ::testing::Values(ProbeCase{"", KORVEL_OK}, ProbeCase{"hang", KORVEL_OK},
+                                           ProbeCase{"refuse-connect", KORVEL_E_CONNECT}),
+                         [](const auto& p) {
+                             std::string n = p.param.fault[0] != '\0' ? p.param.fault : "listening";
+                             for (char& c : n) {
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) {
+                                     c = '_';
+                                 }
+                             }
+                             return n;
+                         });
+
+TEST(KorvelSession, AbortCutsATransferAndTheCameraKeepsNothing) {
+    qvtest::FleetOptions o;
+    o.count = 1;
+    o.faults = {"throttle=250000"};  // 2 MB take eight seconds
+    LibraryOn lib(o);
+    ASSERT_TRUE(lib.ok()) << lib.why();
+    const auto& cam = lib.fleet().cameras().at(0);
+    auto task = Task(cam.ip);
+    const int h = Net_AddCamera(&task);
+    ASSERT_EQ(Net_ConnCamera(h, 5000, 1), KORVEL_OK);
+    const auto path = TempFile(lib.fleet().dir(), "Abandoned.bin", 2'000'000);
+    tNetFileUpdate up{};
+    up.UpgradeType = NET_UPGRADE_FS;
+    wire::CopyText(up.szFilePath, sizeof(up.szFilePath), path);
+    std::thread stopper([h] {
+        std::this_thread::sleep_for(milliseconds(500));
+        EXPECT_EQ(Net_AbortCamera(h), KORVEL_OK);
+    });
+    const auto started = Clock::now();
+    EXPECT_EQ(Net_FileUpdate(h, &up), KORVEL_E_IO);
+    EXPECT_LT(ElapsedMs(started), 4000);
+    stopper.join();
+    EXPECT_EQ(Net_ConnCamera(h, 1000, 1), KORVEL_E_IO) << "an abandoned handle stays cut";
+    std::this_thread::sleep_for(milliseconds(300));
+    EXPECT_FALSE(fs::exists(lib.fleet().filesDir(cam.mac) + "/Abandoned.bin"));
+    EXPECT_EQ(Net_AbortCamera(-1), KORVEL_E_HANDLE);
+    Net_DisConnCamera(h);
+    Net_DelCamera(h);
+}
+
 TEST(KorvelSession, SameFileTwiceThenRewrittenInPlace) {
     // A batch sends one file to camera after camera; a file rewritten between two
     // sends must go with the digest of its new content.

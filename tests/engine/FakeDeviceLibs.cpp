@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 
 namespace enginetest {
 namespace {
@@ -17,8 +18,9 @@ struct NetState {
     int nextHandle = 100;
     int open = 0;
     int maxOpen = 0;
-    bool held = false;
+    int held = 0;
     bool released = false;
+    std::set<int> aborted;
     tNetTimeSetup lastTimeSet{};
     tNetFileUpdate lastFile{};
 };
@@ -55,6 +57,24 @@ int Conn(int handle, int timeoutMs, int attempts) {
     return s.script.refuseConnect.count(s.cameras[handle]) != 0 ? KORVEL_E_CONNECT : 0;
 }
 
+int Probe(int handle, int timeoutMs) {
+    auto& s = Net();
+    std::lock_guard lock(s.mutex);
+    Record(s, "Probe", handle, timeoutMs);
+    return s.script.deadProbe.count(s.cameras[handle]) != 0 ? KORVEL_E_TIMEOUT : 0;
+}
+
+int Abort(int handle) {
+    auto& s = Net();
+    {
+        std::lock_guard lock(s.mutex);
+        Record(s, "Abort", handle);
+        s.aborted.insert(handle);
+    }
+    s.changed.notify_all();
+    return 0;
+}
+
 int Query(int handle, tNetTimeSetup* time) {
     auto& s = Net();
     std::lock_guard lock(s.mutex);
@@ -77,10 +97,13 @@ int File(int handle, const tNetFileUpdate* update) {
     Record(s, "File", handle, update->UpgradeType, 0, update->szFilePath);
     s.lastFile = *update;
     const std::string ip = s.cameras[handle];
-    if (!s.script.holdFileOf.empty() && ip == s.script.holdFileOf) {
-        s.held = true;
+    if (s.script.holdEveryFile || (!s.script.holdFileOf.empty() && ip == s.script.holdFileOf)) {
+        ++s.held;
         s.changed.notify_all();
-        s.changed.wait(lock, [&] { return s.released; });
+        s.changed.wait(lock, [&] { return s.released || s.aborted.count(handle) != 0; });
+    }
+    if (s.aborted.count(handle) != 0) {
+        return KORVEL_E_IO;
     }
     const auto fileTime = s.script.fileTime;
     const bool fail = s.script.failFile.count(ip) != 0;
@@ -147,8 +170,9 @@ void FakeNet::Reset(NetScript script) {
     s.nextHandle = 100;
     s.open = 0;
     s.maxOpen = 0;
-    s.held = false;
+    s.held = 0;
     s.released = false;
+    s.aborted.clear();
     s.lastTimeSet = {};
     s.lastFile = {};
 }
@@ -157,6 +181,8 @@ NetApi FakeNet::Api() {
     NetApi api;
     api.AddCamera = Add;
     api.ConnCamera = Conn;
+    api.ProbeCamera = Probe;
+    api.AbortCamera = Abort;
     api.QueryTimeSetup = Query;
     api.TimeSetup = TimeSet;
     api.FileUpdate = File;
@@ -203,10 +229,10 @@ int FakeNet::MaxOpenSessions() {
     return s.maxOpen;
 }
 
-bool FakeNet::WaitUntilHeld(std::chrono::milliseconds patience) {
+bool FakeNet::WaitUntilHeld(std::chrono::milliseconds patience, int count) {
     auto& s = Net();
     std::unique_lock lock(s.mutex);
-    return s.changed.wait_for(lock, patience, [&] { return s.held; });
+    return s.changed.wait_for(lock, patience, [&] { return s.held >= count; });
 }
 
 void FakeNet::ReleaseFileUpdate() {

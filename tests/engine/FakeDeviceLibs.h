@@ -16,7 +16,8 @@
 namespace enginetest {
 
 struct NetCall {
-    std::string fn;  // "Add", "Conn", "Query", "TimeSet", "File", "DisConn", "Del"
+    // "Add", "Probe", "Conn", "Query", "TimeSet", "File", "Abort", "DisConn", "Del"
+    std::string fn;
     int handle = -1;
     int arg1 = 0;
     int arg2 = 0;
@@ -27,12 +28,15 @@ struct NetScript {
     std::set<std::string> refuseAdd;      // addresses whose Add answers -1
     std::set<std::string> refuseConnect;  // addresses whose connect fails
     std::set<std::string> failFile;       // addresses whose file update fails
+    std::set<std::string> deadProbe;      // addresses whose probe times out
     int queryAnswer = 0;
     tNetTimeSetup cameraClock{2000, 1, 1, 0, 0, 0, {11, 22, 33, 44, 55}};
     // Time each file update takes, so overlapping upgrades would be seen.
     std::chrono::milliseconds fileTime{0};
     // When set, the update of this address waits until ReleaseFileUpdate().
     std::string holdFileOf;
+    // When set, every update waits until ReleaseFileUpdate() or its abort.
+    bool holdEveryFile = false;
 };
 
 class FakeNet {
@@ -46,7 +50,7 @@ class FakeNet {
     static tNetFileUpdate LastFileUpdate();
     // Most camera sessions (Add to Del) open at one time.
     static int MaxOpenSessions();
-    static bool WaitUntilHeld(std::chrono::milliseconds patience);
+    static bool WaitUntilHeld(std::chrono::milliseconds patience, int count = 1);
     static void ReleaseFileUpdate();
 };
 

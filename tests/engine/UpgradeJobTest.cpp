@@ -23,6 +23,7 @@ struct UpgradeCase {
     bool syncTime;
     int result;
     std::vector<std::string> calls;
+    int probeMs = TaskDispatcher::kDefaultProbeMs;
 };
 
 void PrintTo(const UpgradeCase& c, std::ostream* os) {
@@ -55,6 +56,7 @@ TEST_P(UpgradeJobTest, CallsTheCameraLibraryInOrderAndReportsTheOutcome) {
     d.BeginBatch(TASK_UPGRADE, 1);
     d.SetUpgradeInfo(UpgradeRecord(c.upgradeType));
     d.SetSyncTime(c.syncTime);
+    d.SetProbeTimeout(c.probeMs);
     d.Enqueue(kCamera, "00:11:22:33:44:55", "/work/Pack1.bin");
     ASSERT_TRUE(window_.WaitForBatchDone());
 
@@ -76,6 +78,9 @@ TEST_P(UpgradeJobTest, CallsTheCameraLibraryInOrderAndReportsTheOutcome) {
             EXPECT_EQ(call.arg1, 30000);
             EXPECT_EQ(call.arg2, 5);
         }
+        if (call.fn == "Probe") {
+            EXPECT_EQ(call.arg1, c.probeMs);
+        }
         if (call.fn == "File") {
             EXPECT_EQ(call.arg1, c.upgradeType);
             EXPECT_EQ(call.text, "/work/Pack1.bin");
@@ -86,40 +91,65 @@ TEST_P(UpgradeJobTest, CallsTheCameraLibraryInOrderAndReportsTheOutcome) {
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, UpgradeJobTest,
     ::testing::Values(
-        UpgradeCase{
-            "AllGood", {}, NET_UPGRADE_APP, false, 1, {"Add", "Conn", "File", "DisConn", "Del"}},
+        UpgradeCase{"AllGood",
+                    {},
+                    NET_UPGRADE_APP,
+                    false,
+                    1,
+                    {"Add", "Probe", "Conn", "File", "DisConn", "Del"}},
         UpgradeCase{"ForcedType",
                     {},
                     NET_UPGRADE_FORCED,
                     false,
                     1,
-                    {"Add", "Conn", "File", "DisConn", "Del"}},
+                    {"Add", "Probe", "Conn", "File", "DisConn", "Del"}},
         UpgradeCase{"NotAdded", Refusing(&NetScript::refuseAdd), NET_UPGRADE_APP, true, 0, {"Add"}},
         UpgradeCase{"NotConnected",
                     Refusing(&NetScript::refuseConnect),
                     NET_UPGRADE_APP,
                     true,
                     0,
-                    {"Add", "Conn", "DisConn", "Del"}},
+                    {"Add", "Probe", "Conn", "DisConn", "Del"}},
         UpgradeCase{"FileRejected",
                     Refusing(&NetScript::failFile),
                     NET_UPGRADE_FS,
                     false,
                     0,
-                    {"Add", "Conn", "File", "DisConn", "Del"}},
+                    {"Add", "Probe", "Conn", "File", "DisConn", "Del"}},
         UpgradeCase{"ClockSet",
                     {},
                     NET_UPGRADE_APP,
                     true,
                     1,
-                    {"Add", "Conn", "Query", "TimeSet", "File", "DisConn", "Del"}},
+                    {"Add", "Probe", "Conn", "Query", "TimeSet", "File", "DisConn", "Del"}},
         UpgradeCase{"ClockQueryFails",
                     QueryFails(),
                     NET_UPGRADE_APP,
                     true,
                     1,
-                    {"Add", "Conn", "Query", "File", "DisConn", "Del"}},
-        UpgradeCase{"UnknownType", {}, NET_UPGRADE_UNKNOWN, true, 0, {}}),
+                    {"Add", "Probe", "Conn", "Query", "File", "DisConn", "Del"}},
+        UpgradeCase{"UnknownType", {}, NET_UPGRADE_UNKNOWN, true, 0, {}},
+        // Off or unreachable: failed at the probe, without the specified attempts.
+        UpgradeCase{"DeadCamera",
+                    Refusing(&NetScript::deadProbe),
+                    NET_UPGRADE_APP,
+                    true,
+                    0,
+                    {"Add", "Probe", "DisConn", "Del"}},
+        UpgradeCase{"ProbeOff",
+                    Refusing(&NetScript::deadProbe),
+                    NET_UPGRADE_APP,
+                    false,
+                    1,
+                    {"Add", "Conn", "File", "DisConn", "Del"},
+                    0},
+        UpgradeCase{"ShortProbe",
+                    {},
+                    NET_UPGRADE_APP,
+                    false,
+                    1,
+                    {"Add", "Probe", "Conn", "File", "DisConn", "Del"},
+                    250}),
     [](const ::testing::TestParamInfo<UpgradeCase>& p) { return p.param.name; });
 
 TEST(UpgradeClockTest, CameraGetsThePcDateAndTimeAndKeepsItsOwnBytes) {

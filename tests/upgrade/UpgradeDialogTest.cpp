@@ -6,7 +6,9 @@
 #include <array>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <map>
+#include <ostream>
 #include <set>
 
 #include "FakeDeviceLibs.h"
@@ -84,6 +86,24 @@ class UpgradeDialogTest : public UpgradeFixture {
         return sent;
     }
 
+    // A new dialog on the same folder, after config.ini has changed.
+    void Reopen(const std::string& configIni, const app::UpgradeSettings& overrides = {}) {
+        dlg_.reset();
+        std::ofstream(tmp_ / "config.ini") << "[config]\n" << configIni;
+        view_.pane.clear();
+        view_.messages.clear();
+        view_.questions.clear();
+        view_.parallel = 1;
+        app::DialogDeps deps;
+        deps.search.FindDevice = &Find;
+        deps.net = FakeNet::Api();
+        deps.helper = HelperApi{};
+        deps.exeDir = tmp_.path().string();
+        dlg_ = std::make_unique<app::CQuorvaneDlg>(view_, deps);
+        dlg_->OnInitDialog();
+        dlg_->SetUpgradeOverrides(overrides);
+    }
+
     app::MemoryView view_;
     std::unique_ptr<app::CQuorvaneDlg> dlg_;
 };
@@ -146,6 +166,339 @@ TEST_F(UpgradeDialogTest, EachTickedRowGetsTheImageOfItsHardwareVersion) {
     // The request was recorded before the first camera was contacted.
     EXPECT_EQ(view_.pane.find("开始批量升级：5台设备，升级文件 " + view_.fileText),
               view_.pane.find("\r\n") + 2);
+}
+
+// The batch controls beside the specified upgrade: upgrades at once, the
+// failure limit, the probe, stop and retry. Cameras 0..n-1 of one hardware
+// version get one kernel image; every transfer is held until the row's
+// action (stop, release) is done.
+struct ControlCase {
+    const char* name;
+    const char* configIni;
+    app::UpgradeSettings overrides;
+    int cameras;
+    std::set<int> failing;  // their file is rejected
+    int heldAtOnce;         // 0: nothing is held
+    int stops;              // presses of the stop control while held
+    bool confirm;           // the answer to the question of the second press
+    std::vector<std::string> messages;
+    std::vector<std::string> statuses;  // per row
+    std::vector<std::string> paneHas;
+    int probeMs;  // what the probe was given; -1 none
+    int retry;    // rows that the retry menu ticks afterwards
+};
+
+void PrintTo(const ControlCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class BatchControlTest : public UpgradeDialogTest,
+                         public ::testing::WithParamInterface<ControlCase> {};
+
+TEST_P(BatchControlTest, SettingsStopAndRetry) {
+    const ControlCase& c = GetParam();
+    enginetest::NetScript script;
+    for (int i : c.failing) {
+        script.failFile.insert("127.0.1." + std::to_string(i + 1));
+    }
+    script.holdEveryFile = c.heldAtOnce > 0;
+    FakeNet::Reset(script);
+    Reopen(c.configIni, c.overrides);
+    g_devices.clear();
+    for (int i = 0; i < c.cameras; ++i) {
+        g_devices.push_back(Device(static_cast<std::uint8_t>(i + 1), "101A"));
+    }
+    dlg_->OnBnClickedSearch();
+    for (int r = 0; r < view_.RowCount(); ++r) {
+        view_.SetRowChecked(r, true);
+    }
+    std::ofstream(tmp_ / "uImage") << "kernel";
+    view_.fileText = tmp_ / "uImage";
+    view_.confirmAnswer = c.confirm;
+
+    dlg_->OnBnClickedUpgrade();
+    if (c.heldAtOnce > 0) {
+        ASSERT_TRUE(FakeNet::WaitUntilHeld(30s, c.heldAtOnce));
+        EXPECT_TRUE(view_.enabled[app::IDC_STOP]) << "the stop control is usable while it runs";
+        for (int k = 0; k < c.stops; ++k) {
+            dlg_->OnBnClickedStop();
+        }
+        FakeNet::ReleaseFileUpdate();
+    }
+    if (!view_.windowEnabled) {
+        ASSERT_TRUE(view_.RunUntil([&] { return view_.windowEnabled; }, 60s));
+    }
+    EXPECT_EQ(view_.messages, c.messages);
+    EXPECT_FALSE(view_.enabled[app::IDC_STOP]);
+    EXPECT_LE(FakeNet::MaxOpenSessions(), std::max(1, c.heldAtOnce));
+    if (c.heldAtOnce > 0) {
+        EXPECT_EQ(FakeNet::MaxOpenSessions(), c.heldAtOnce);
+    }
+    std::vector<std::string> statuses;
+    for (int r = 0; r < view_.RowCount(); ++r) {
+        statuses.push_back(view_.CellText(r, 6));
+    }
+    EXPECT_EQ(statuses, c.statuses);
+    for (const std::string& text : c.paneHas) {
+        EXPECT_NE(view_.pane.find(text), std::string::npos) << text << "\n" << view_.pane;
+    }
+    int probe = -1;
+    for (const auto& call : FakeNet::Calls()) {
+        if (call.fn == "Probe") {
+            probe = call.arg1;
+        }
+    }
+    EXPECT_EQ(probe, c.probeMs);
+    EXPECT_EQ(Workspaces(), 0u);
+    EXPECT_EQ(view_.questions.size(), c.stops >= 2 ? 1u : 0u);
+
+    view_.messages.clear();
+    EXPECT_EQ(dlg_->TickRowsToRetry(), c.retry);
+    int ticked = 0;
+    for (int r = 0; r < view_.RowCount(); ++r) {
+        const bool done = view_.CellText(r, 6) == "升级成功";
+        EXPECT_EQ(view_.RowChecked(r), !done && c.retry > 0) << "row " << r;
+        ticked += view_.RowChecked(r) ? 1 : 0;
+    }
+    EXPECT_EQ(ticked, c.retry);
+    if (c.retry == 0) {
+        EXPECT_EQ(view_.messages, std::vector<std::string>{"没有失败或未升级的设备"});
+    }
+}
+
+const std::string kOk = "升级成功";
+const std::string kFailed = "升级失败";
+const std::string kStopped = "未升级（已停止）";
+const std::string kHeld = "未升级（已暂缓）";
+const std::string kDone = "批量升级完成";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BatchControlTest,
+    ::testing::Values(
+        ControlCase{"Defaults",
+                    "",
+                    {},
+                    3,
+                    {},
+                    1,
+                    0,
+                    true,
+                    {kDone},
+                    {kOk, kOk, kOk},
+                    {"开始批量升级：3台设备，升级文件 "},
+                    3000,
+                    0},
+        ControlCase{"ParallelFromConfig",
+                    "upgrade_parallel=3\n",
+                    {},
+                    4,
+                    {},
+                    3,
+                    0,
+                    true,
+                    {kDone},
+                    {kOk, kOk, kOk, kOk},
+                    {"，同时升级3台"},
+                    3000,
+                    0},
+        ControlCase{"ParallelGivenBeatsConfig",
+                    "upgrade_parallel=3\n",
+                    {2, {}, {}},
+                    4,
+                    {},
+                    2,
+                    0,
+                    true,
+                    {kDone},
+                    {kOk, kOk, kOk, kOk},
+                    {"，同时升级2台"},
+                    3000,
+                    0},
+        ControlCase{"UnusableParallelIsSaidAtStart",
+                    "upgrade_parallel=31\n",
+                    {},
+                    2,
+                    {},
+                    1,
+                    0,
+                    true,
+                    {kDone},
+                    {kOk, kOk},
+                    {"config.ini 中的upgrade_parallel“31”不可用，应为1到30之间的整数；同时升级1台"},
+                    3000,
+                    0},
+        ControlCase{"StopLetsTheRunningOneFinish",
+                    "",
+                    {},
+                    4,
+                    {},
+                    1,
+                    1,
+                    true,
+                    {kDone},
+                    {kOk, kStopped, kStopped, kStopped},
+                    {"正在停止：", "[02:00:00:00:00:02] 127.0.1.2 未升级（已停止）",
+                     "批量任务已停止：3台设备未开始"},
+                    3000,
+                    3},
+        ControlCase{"StopTwoAtOnce",
+                    "upgrade_parallel=2\n",
+                    {},
+                    5,
+                    {},
+                    2,
+                    1,
+                    true,
+                    {kDone},
+                    {kOk, kOk, kStopped, kStopped, kStopped},
+                    {"批量任务已停止：3台设备未开始"},
+                    3000,
+                    3},
+        ControlCase{"SecondStopAbandonsOnceConfirmed",
+                    "",
+                    {},
+                    3,
+                    {},
+                    1,
+                    2,
+                    true,
+                    {kDone},
+                    {kFailed, kStopped, kStopped},
+                    {"已放弃正在进行的传输"},
+                    3000,
+                    3},
+        ControlCase{"SecondStopDeclined",
+                    "",
+                    {},
+                    3,
+                    {},
+                    1,
+                    2,
+                    false,
+                    {kDone},
+                    {kOk, kStopped, kStopped},
+                    {"批量任务已停止：2台设备未开始"},
+                    3000,
+                    2},
+        ControlCase{"FailureLimitHoldsTheRest",
+                    "upgrade_max_failures=1\n",
+                    {},
+                    3,
+                    {0},
+                    0,
+                    0,
+                    true,
+                    {kDone},
+                    {kFailed, kHeld, kHeld},
+                    {"，失败1台后暂缓其余", "失败设备已达1台，其余2台暂缓，未开始"},
+                    3000,
+                    3},
+        ControlCase{"FailureLimitGivenBeatsConfig",
+                    "upgrade_max_failures=1\n",
+                    {{}, 0, {}},
+                    3,
+                    {0},
+                    0,
+                    0,
+                    true,
+                    {kDone},
+                    {kFailed, kOk, kOk},
+                    {},
+                    3000,
+                    1},
+        ControlCase{"UnusableFailureLimitRefuses",
+                    "upgrade_max_failures=abc\n",
+                    {},
+                    2,
+                    {},
+                    0,
+                    0,
+                    true,
+                    {"config.ini 中的upgrade_max_failures“abc”不可用，应为0到100000之间的整数"},
+                    {"等待升级", "等待升级"},
+                    {},
+                    -1,
+                    0},
+        ControlCase{"UnusableProbeRefuses",
+                    "upgrade_probe_ms=30001\n",
+                    {},
+                    1,
+                    {},
+                    0,
+                    0,
+                    true,
+                    {"config.ini 中的upgrade_probe_ms“30001”不可用，应为0到30000之间的整数"},
+                    {"等待升级"},
+                    {},
+                    -1,
+                    0},
+        ControlCase{"ProbeFromConfig",
+                    "upgrade_probe_ms=500\n",
+                    {},
+                    1,
+                    {},
+                    0,
+                    0,
+                    true,
+                    {kDone},
+                    {kOk},
+                    {},
+                    500,
+                    0},
+        ControlCase{
+            "ProbeOff", "upgrade_probe_ms=0\n", {}, 1, {}, 0, 0, true, {kDone}, {kOk}, {}, -1, 0},
+        ControlCase{"ProbeGivenBeatsConfig",
+                    "upgrade_probe_ms=0\n",
+                    {{}, {}, 250},
+                    1,
+                    {},
+                    0,
+                    0,
+                    true,
+                    {kDone},
+                    {kOk},
+                    {},
+                    250,
+                    0}),
+    [](const ::testing::TestParamInfo<ControlCase>& p) { return p.param.name; });
+
+TEST_F(UpgradeDialogTest, PlanPreparesLikeAPressAndSendsNothing) {
+    g_devices = {Device(2, "102A"), Device(1, "101A")};
+    dlg_->OnBnClickedSearch();
+    view_.SetRowChecked(0, true);
+    view_.SetRowChecked(1, true);
+    const auto image = [](const char* code) {
+        return Entry{std::string("app_V2.3_YJ") + code + "_KQM-RVT3305.jffs2", PACK_FILE_APP,
+                     packtest::Bytes(100, static_cast<std::uint32_t>(code[2])), ""};
+    };
+    view_.fileText =
+        WritePack("multi.bin", {image("101"), Kernel(), image("102")}, PACK_MAGIC_MULTI);
+    std::vector<app::PlannedUpgrade> seen;
+    bool existed = false;
+    std::string workDir;
+    ASSERT_TRUE(dlg_->PlanUpgrade([&](const std::vector<app::PlannedUpgrade>& plan) {
+        seen = plan;
+        existed = !plan.empty() && fs::exists(plan[0].file);
+        workDir = dlg_->WorkDir();
+    }));
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].ip, "127.0.1.1");
+    EXPECT_EQ(seen[0].mac, "02:00:00:00:00:01");
+    EXPECT_EQ(seen[0].file, workDir + "/Pack0.bin");
+    EXPECT_EQ(seen[1].file, workDir + "/Pack1.bin");
+    EXPECT_TRUE(existed) << "the plan is shown while the workspace is there";
+    EXPECT_EQ(Workspaces(), 0u);
+    EXPECT_TRUE(view_.windowEnabled);
+    EXPECT_TRUE(view_.messages.empty());
+    EXPECT_TRUE(FakeNet::Calls().empty());
+
+    // A refusal is the press's own message, and nothing is shown.
+    view_.SetRowChecked(1, false);
+    view_.SetRowChecked(0, false);
+    seen.clear();
+    EXPECT_FALSE(dlg_->PlanUpgrade([&](const auto& plan) { seen = plan; }));
+    EXPECT_EQ(view_.messages, std::vector<std::string>{"你没有选择相机"});
+    EXPECT_TRUE(seen.empty());
 }
 
 }  // namespace

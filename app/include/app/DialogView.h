@@ -25,6 +25,9 @@ enum ControlId : int {
     IDC_MODIFY_IP = 1020,
     IDC_RESTORE_IP = 1021,
     IDC_FORCE_UPGRADE = 1022,
+    // Ours, beside the template's: upgrades at once, and the stop of a batch.
+    IDC_PARALLEL = 1030,
+    IDC_STOP = 1031,
 };
 
 // Everything the dialog logic does on the screen. The Qt window, the console
@@ -73,6 +76,12 @@ class DialogView {
 
     // A modal box with the caption "提示" and an OK button; returns when closed.
     virtual void MessageBox(const std::string& text) = 0;
+    // A modal question with the caption "提示": true for yes.
+    virtual bool Confirm(const std::string& text) = 0;
+
+    // The control beside the upgrade button: how many cameras are upgraded at once.
+    virtual int UpgradeParallel() const = 0;
+    virtual void SetUpgradeParallel(int count) = 0;
     // Appends `text` (already ending in "\r\n") to the log pane, showing the end.
     virtual void AppendToLogPane(const std::string& text) = 0;
     virtual void SetWaitCursor(bool wait) = 0;

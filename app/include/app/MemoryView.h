@@ -55,6 +55,12 @@ class MemoryView : public DialogView {
     void EnableControl(ControlId id, bool enable) override { enabled[id] = enable; }
 
     void MessageBox(const std::string& text) override { messages.push_back(text); }
+    bool Confirm(const std::string& text) override {
+        questions.push_back(text);
+        return confirmAnswer;
+    }
+    int UpgradeParallel() const override { return parallel; }
+    void SetUpgradeParallel(int count) override { parallel = count; }
     void AppendToLogPane(const std::string& text) override { pane += text; }
     void SetWaitCursor(bool wait) override { waitCursor = wait; }
     bool OpenInEditor(const std::string& path) override {
@@ -85,6 +91,9 @@ class MemoryView : public DialogView {
     bool windowEnabled = true;
     bool waitCursor = false;
     std::vector<std::string> messages;
+    std::vector<std::string> questions;
+    bool confirmAnswer = true;
+    int parallel = 1;
     std::string pane;
     std::vector<std::string> opened;
     bool openWorks = true;  // what OpenInEditor answers

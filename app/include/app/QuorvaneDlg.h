@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -49,6 +51,21 @@ struct DialogDeps {
     platform::Clock clock = platform::Now;
 };
 
+// Upgrade settings given on the command line; each one given takes the place
+// of its config.ini key (the window's control, for the upgrades at once).
+struct UpgradeSettings {
+    std::optional<int> parallel;
+    std::optional<std::uint32_t> maxFailures;
+    std::optional<int> probeMs;
+};
+
+// One camera of a prepared upgrade and the file it would get.
+struct PlannedUpgrade {
+    std::string ip;
+    std::string mac;
+    std::string file;
+};
+
 // Handed to the list's sort together with CompareListItems.
 struct SortInfo {
     DialogView* list = nullptr;
@@ -79,6 +96,23 @@ class CQuorvaneDlg : public ReportWindow {
     void OnBnClickedModifyIp();
     void OnBnClickedRestoreIp();
     void OnBnClickedUpgrade();
+    // The stop control (and Esc) while a batch runs: the first press finishes
+    // every camera not yet started as not done and never touches it; a second,
+    // once confirmed, abandons the transfers in progress.
+    void OnBnClickedStop();
+    // Ticks exactly the rows of the last upgrade batch that did not succeed
+    // (failed or never started), so that the next upgrade retries them.
+    // Returns how many; says so when there are none.
+    int TickRowsToRetry();
+    // The upgrade press up to the queueing, with every check and message of a
+    // real press; `show` sees each camera's file while the workspace is still
+    // there, then the workspace goes. False when the request was refused.
+    bool PlanUpgrade(const std::function<void(const std::vector<PlannedUpgrade>&)>& show);
+    void SetUpgradeOverrides(const UpgradeSettings& settings) { m_overrides = settings; }
+    // How the last batch ended: stopped by hand, held at its failure limit.
+    bool BatchStopped() const { return m_dispatcher.BatchStopped(); }
+    bool BatchHeld() const { return m_dispatcher.BatchHeld(); }
+    bool BatchRunning() const { return m_batchRunning; }
 
     // Worker reports, once queued onto the UI thread.
     void OnTaskResult(std::unique_ptr<TaskResult> result);
@@ -122,6 +156,13 @@ class CQuorvaneDlg : public ReportWindow {
 
   private:
     static TaskDispatcher MakeDispatcher(const DialogDeps& deps);
+    // Checks and prepares an upgrade press; on refusal the message is shown
+    // and the controls are enabled again.
+    // A batch (forBatch) takes the batch lock first, before anything is
+    // unpacked, and holds it when this succeeds; a plan needs no lock.
+    bool PrepareUpgrade(std::vector<PlannedUpgrade>* plan, bool forBatch);
+    // The failure limit and probe time of config.ini, or a refusal.
+    bool ReadUpgradeSettings(std::uint32_t* maxFailures, int* probeMs);
     upgrade::RequestEnv MakeRequestEnv();
     void SortList(std::int32_t column, std::int32_t ascending);
     std::vector<int> TickedRows() const;
@@ -174,6 +215,14 @@ class CQuorvaneDlg : public ReportWindow {
     std::string m_logOpenError;  // why Open failed, said with the first line
     std::string m_logFailure;
     platform::FileLock m_batchLock;
+
+    UpgradeSettings m_overrides;
+    bool m_batchRunning = false;
+    int m_stopPresses = 0;
+    std::int32_t m_batchKind = TASK_NONE;
+    std::uint32_t m_skipped = 0;  // cameras of the batch never started
+    // MAC texts of the last upgrade batch's cameras that did not succeed.
+    std::set<std::string> m_toRetry;
 };
 
 }  // namespace app

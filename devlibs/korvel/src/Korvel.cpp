@@ -74,6 +74,14 @@ std::string LogPathFor(const wire::LoadedNetConfig& loaded) {
     return p.string();
 }
 
+// The control port the last search reported for this address, else the configured one.
+uint16_t PortOf(const std::string& ip, uint16_t configured) {
+    State& s = S();
+    std::lock_guard lock(s.mutex);
+    const auto it = s.ports.find(ip);
+    return it != s.ports.end() ? it->second : configured;
+}
+
 bool ValidTime(const tNetTimeSetup& t) {
     return t.ucMonth >= 1 && t.ucMonth <= 12 && t.ucDay >= 1 && t.ucDay <= 31 && t.ucHour <= 23 &&
            t.ucMinute <= 59 && t.ucSecond <= 59;
@@ -261,14 +269,7 @@ KORVEL_API int Net_ConnCamera(int handle, int timeout_ms, int attempts) {
         return KORVEL_E_PARAM;
     }
     attempts = attempts < 1 ? 1 : attempts;
-    uint16_t port = config.controlPort;
-    {
-        State& s = S();
-        std::lock_guard lock(s.mutex);
-        if (const auto it = s.ports.find(cam->ip); it != s.ports.end()) {
-            port = it->second;
-        }
-    }
+    const uint16_t port = PortOf(cam->ip, config.controlPort);
     std::lock_guard lock(cam->mutex);
     cam->timeout = std::chrono::milliseconds(timeout_ms);
     int rc = KORVEL_E_CONNECT;
@@ -288,6 +289,39 @@ KORVEL_API int Net_ConnCamera(int handle, int timeout_ms, int attempts) {
                      cam->ip.c_str(), port, attempts, timeout_ms, rc);
     }
     return rc;
+}
+
+KORVEL_API int Net_ProbeCamera(int handle, int timeout_ms) {
+    wire::NetConfig config;
+    if (!Initialised(&config)) {
+        return KORVEL_E_NOT_INIT;
+    }
+    const auto cam = Find(handle);
+    if (!cam) {
+        return KORVEL_E_HANDLE;
+    }
+    if (timeout_ms <= 0 || timeout_ms > kMaxTimeoutMs) {
+        return KORVEL_E_PARAM;
+    }
+    const uint16_t port = PortOf(cam->ip, config.controlPort);
+    std::lock_guard lock(cam->mutex);
+    const int rc = cam->session.probe(cam->ip, port, std::chrono::milliseconds(timeout_ms));
+    if (rc != KORVEL_OK) {
+        korvel::Logf("Korvel: camera %s:%u does not take a connection within %d ms: error %d",
+                     cam->ip.c_str(), port, timeout_ms, rc);
+    }
+    return rc;
+}
+
+KORVEL_API int Net_AbortCamera(int handle) {
+    const auto cam = Find(handle);
+    if (!cam) {
+        return KORVEL_E_HANDLE;
+    }
+    // Not under the camera's lock: the call to be cut holds it.
+    cam->session.abort();
+    korvel::Logf("Korvel: session with camera %s abandoned", cam->ip.c_str());
+    return KORVEL_OK;
 }
 
 KORVEL_API int Net_QueryTimeSetup(int handle, tNetTimeSetup* time) {

@@ -421,6 +421,30 @@ int Session::open(const std::string& ip, uint16_t port, Duration timeout) {
     return KORVEL_OK;
 }
 
+int Session::probe(const std::string& ip, uint16_t port, Duration timeout) {
+    close();
+    if (aborted_) {
+        return KORVEL_E_IO;
+    }
+    asio::error_code ec;
+    const auto addr = asio::ip::make_address_v4(ip, ec);
+    if (ec) {
+        return KORVEL_E_PARAM;
+    }
+    bool done = false;
+    asio::error_code result;
+    socket_.async_connect(asio::ip::tcp::endpoint(addr, port), [&](const asio::error_code& e) {
+        done = true;
+        result = e;
+    });
+    run(timeout);
+    const int rc = !done || result == asio::error::operation_aborted ? KORVEL_E_TIMEOUT
+                   : result                                          ? KORVEL_E_CONNECT
+                                                                     : KORVEL_OK;
+    fail(KORVEL_OK);  // closes without a BYE: no session was opened
+    return aborted_ ? KORVEL_E_IO : rc;
+}
+
 int Session::request(wire::MsgType type, std::span<const uint8_t> payload, wire::MsgType replyType,
                      Duration timeout, std::vector<uint8_t>* reply) {
     if (!socket_.is_open()) {

@@ -25,6 +25,8 @@ class Session {
 
     // Connects and exchanges the hello, all within `timeout`. KORVEL_* code.
     int open(const std::string& ip, uint16_t port, Duration timeout);
+    // Connects and closes at once, without a word, all within `timeout`.
+    int probe(const std::string& ip, uint16_t port, Duration timeout);
     bool isOpen() const { return socket_.is_open(); }
     // Sends BYE when the session is still usable, then closes.
     void close();

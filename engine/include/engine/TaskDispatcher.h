@@ -39,12 +39,20 @@ static_assert(offsetof(DeviceTask, ip) == 0);
 static_assert(offsetof(DeviceTask, aux) == 32);
 static_assert(offsetof(DeviceTask, path) == 64);
 
+// Why a task of a stopped batch was never run; it is reported with result 0.
+enum TaskSkip : int32_t {
+    SKIP_NONE = 0,
+    SKIP_STOPPED = 1,  // the batch was stopped before the task's turn
+    SKIP_HELD = 2,     // the batch reached its failure limit before the task's turn
+};
+
 struct TaskResult {
     char ip[32] = {};
     char aux[32] = {};
     int32_t kind = TASK_NONE;
     int32_t result = 0;  // 1 success, 0 failure
     int32_t reserved = -1;
+    int32_t skipped = SKIP_NONE;  // the camera was never touched, and why
 };
 
 // Where workers post their reports. Called on worker threads (and on the
@@ -69,6 +77,10 @@ class ReportWindow {
 struct NetApi {
     int (*AddCamera)(const void* camera) = nullptr;
     int (*ConnCamera)(int handle, int timeout_ms, int attempts) = nullptr;
+    // A bare TCP connect within `timeout_ms`; null: no probe is made.
+    int (*ProbeCamera)(int handle, int timeout_ms) = nullptr;
+    // Cuts the handle's session, from any thread; null: a stop cannot abandon transfers.
+    int (*AbortCamera)(int handle) = nullptr;
     int (*QueryTimeSetup)(int handle, tNetTimeSetup* time) = nullptr;
     int (*TimeSetup)(int handle, const tNetTimeSetup* time) = nullptr;
     int (*FileUpdate)(int handle, const tNetFileUpdate* update) = nullptr;
@@ -92,6 +104,10 @@ class TaskDispatcher {
     // What Net_ConnCamera is given: the wait per attempt and the attempts.
     static constexpr int kConnectTimeoutMs = 30000;
     static constexpr int kConnectAttempts = 5;
+    // Upgrades at once: 1 (one camera at a time) up to one per worker.
+    static constexpr int kMaxParallel = kWorkerCount;
+    static constexpr int kDefaultProbeMs = 3000;
+    static constexpr int kMaxProbeMs = kConnectTimeoutMs;
 
     // Starts at once: loads the search helper library from `exeDir` (the
     // executable's folder when empty) and starts the workers.
@@ -113,8 +129,32 @@ class TaskDispatcher {
     void SetReportWindow(ReportWindow* window);
 
     // Batch set-up, on the dialog thread before the batch's first Enqueue:
-    // kind, batch total and finished = 0.
+    // kind, batch total and finished = 0; the batch is no longer stopped.
     void BeginBatch(TaskKind kind, uint32_t total);
+    // Upgrades of a batch that run at once, clamped to 1..kMaxParallel. The
+    // rest wait in the order they were queued; 1 keeps them one after another.
+    void SetParallel(int count);
+    int Parallel() const;
+    // After this many failed cameras no further task of the batch is started;
+    // the rest are finished as held (SKIP_HELD). 0: no limit.
+    void SetMaxFailures(uint32_t count);
+    uint32_t MaxFailures() const;
+    // Before the specified connect, an upgrade first tries a bare TCP connect
+    // for this long and fails the camera at once when it does not succeed.
+    // 0: no probe. Clamped to 0..kMaxProbeMs.
+    void SetProbeTimeout(int ms);
+    int ProbeTimeout() const;
+
+    // Stops the running batch: every task not yet started is finished at once
+    // with result 0 and SKIP_STOPPED, and is never run. Jobs in progress go on,
+    // unless `abandon`: then their camera sessions are cut (the camera drops a
+    // partial file) and they end as failed. May be called again with abandon.
+    void StopBatch(bool abandon);
+    // Whether the batch was stopped by hand or by its failure limit.
+    bool BatchStopped() const;
+    bool BatchHeld() const;
+    // Cameras of the batch that ran and failed.
+    uint32_t Failures() const;
     void SetUpgradeInfo(const tNetFileUpdate& info);
     void SetSyncTime(bool sync);
     void SetDefaultIp(const std::string& ip);
