@@ -484,8 +484,8 @@ TEST_F(UpgradeDialogTest, PlanPreparesLikeAPressAndSendsNothing) {
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].ip, "127.0.1.1");
     EXPECT_EQ(seen[0].mac, "02:00:00:00:00:01");
-    EXPECT_EQ(seen[0].file, workDir + "/Pack0.bin");
-    EXPECT_EQ(seen[1].file, workDir + "/Pack1.bin");
+    EXPECT_EQ(seen[0].file, workDir + "/.send/Pack0.bin");
+    EXPECT_EQ(seen[1].file, workDir + "/.send/Pack1.bin");
     EXPECT_TRUE(existed) << "the plan is shown while the workspace is there";
     EXPECT_EQ(Workspaces(), 0u);
     EXPECT_TRUE(view_.windowEnabled);
