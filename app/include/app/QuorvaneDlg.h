@@ -153,6 +153,11 @@ class CQuorvaneDlg : public ReportWindow {
     // The lock file that allows one batch at a time per configuration folder:
     // beside the logs, the one folder of a run that is surely writable.
     std::string BatchLockPath() const { return m_strStateDir + "/quorvane.lock"; }
+    // The batch lock alone, taken before a request's costly checks (or kept
+    // when already held); false after its refusal has been shown. A batch
+    // handler keeps a lock taken this way; the console takes it before it
+    // searches.
+    bool TakeBatchLock();
 
   private:
     static TaskDispatcher MakeDispatcher(const DialogDeps& deps);
@@ -186,9 +191,6 @@ class CQuorvaneDlg : public ReportWindow {
     //   upgrade         "升级文件 /path/to/file.bin" ("强制升级文件 …" when forced)
     // The lock is released in OnBatchDone and in the destructor.
     bool StartBatch(TaskKind kind, std::uint32_t total, const std::string& request);
-    // The batch lock alone, taken before a request's costly checks (or kept
-    // when already held); false after its refusal has been shown.
-    bool TakeBatchLock();
 
     // Stand-ins for the window itself: the screen, the libraries, and a token
     // that queued reports check so that none runs after the dialog is gone.
