@@ -11,6 +11,8 @@
 // workspace, the chosen file is unchanged, and the workspace is gone once the
 // request is refused or discarded.
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
