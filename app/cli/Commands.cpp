@@ -2,17 +2,21 @@
 
 #include <nlohmann/json.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <set>
 #include <string>
 
 #include "ConsoleView.h"
+#include "Plan.h"
 #include "app/IpBatch.h"
 #include "app/QuorvaneDlg.h"
 #include "platform/AppFolders.h"
+#include "platform/StopRequests.h"
 #include "platform/TermText.h"
 
 namespace cli {
@@ -49,8 +53,9 @@ void PrintJson(const app::MemoryView& view) {
 int Run(const Args& a) {
     // The device libraries follow the same folder.
     platform::SetConfigDirOverride(a.configDir);
-    // For search, stdout carries the list only; the log lines go to stderr.
-    ConsoleView view(a.command == "search" ? stderr : stdout);
+    // For search and a plan, stdout carries the list only; the log lines go to stderr.
+    const bool listOnStdout = a.command == "search" || a.plan;
+    ConsoleView view(listOnStdout ? stderr : stdout);
     app::DialogDeps deps;
     deps.exeDir = a.configDir;
     app::CQuorvaneDlg dlg(view, deps);
@@ -64,7 +69,21 @@ int Run(const Args& a) {
                 std::fprintf(stderr, "quorvane-cli: %s\n", dlg.LogFailure().c_str());
             }
         }
-    } note{dlg, a.command == "search"};
+    } note{dlg, listOnStdout};
+
+    // Ctrl-C and termination requests are the window's stop control: the
+    // first starts no further camera, the second abandons the transfers.
+    std::atomic<int> stops{0};
+    std::optional<platform::StopRequests> stopRequests;
+    if (a.command != "search" && !a.plan) {
+        stopRequests.emplace([&](int count) {
+            stops = count;
+            if (count == 1) {
+                std::fprintf(stderr, "quorvane-cli: 再按一次Ctrl-C将放弃正在进行的传输\n");
+            }
+            view.PostToUi([&dlg] { dlg.OnBnClickedStop(); });
+        });
+    }
     if (!dlg.NetInitError().empty()) {
         std::fprintf(stderr, "quorvane-cli: %s\n",
                      platform::EscapeForTerminal(dlg.NetInitError()).c_str());
@@ -128,6 +147,10 @@ int Run(const Args& a) {
         return kExitRefused;
     }
 
+    if (stops > 0) {
+        std::fprintf(stderr, "quorvane-cli: 已停止，没有设备被改动\n");
+        return kExitStopped;
+    }
     if (a.command == "modify-ip") {
         view.SetStartIp(*app::ParseDottedIpv4(a.start));
         dlg.OnBnClickedModifyIp();
@@ -138,6 +161,20 @@ int Run(const Args& a) {
         view.SetFileEditText(ec ? a.file : file.string());
         view.SetChecked(app::IDC_SYNC_TIME, a.syncTime);
         view.SetChecked(app::IDC_FORCE_UPGRADE, a.force);
+        dlg.SetUpgradeOverrides(a.settings);
+        if (a.plan) {
+            std::vector<PlanLine> lines;
+            const bool planned = dlg.PlanUpgrade([&](const auto& plan) {
+                for (const app::PlannedUpgrade& camera : plan) {
+                    lines.push_back(DescribePlanned(camera));
+                }
+            });
+            if (!planned) {
+                return kExitRefused;
+            }
+            PrintPlan(lines, a.json);
+            return dlg.LogFailure().empty() ? kExitAllOk : kExitLogFailed;
+        }
         view.ReportProgress();
         dlg.OnBnClickedUpgrade();
     } else {
@@ -147,7 +184,8 @@ int Run(const Args& a) {
         return kExitRefused;  // refused: the message is on stderr
     }
     // The window is enabled again once the completion message has been shown.
-    if (!view.RunUntil([&] { return view.windowEnabled; }, std::chrono::hours(1))) {
+    // A site of hundreds of cameras one after another takes hours.
+    if (!view.RunUntil([&] { return view.windowEnabled; }, std::chrono::hours(24 * 7))) {
         std::fprintf(stderr, "quorvane-cli: the batch did not end\n");
         return kExitSomeFailed;
     }
@@ -162,6 +200,12 @@ int Run(const Args& a) {
     }
     if (!dlg.LogFailure().empty()) {
         return kExitLogFailed;
+    }
+    if (dlg.BatchStopped()) {
+        return kExitStopped;
+    }
+    if (dlg.BatchHeld()) {
+        return kExitHeld;
     }
     return allOk ? kExitAllOk : kExitSomeFailed;
 }

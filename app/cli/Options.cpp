@@ -22,7 +22,9 @@ const char* const kFooter =
     "Exit status: 0 every camera succeeded, 1 some failed, 2 the request was refused\n"
     "(malformed arguments, no such camera, a bad network configuration, another batch\n"
     "running on the same configuration folder), 3 the operation log could not be opened\n"
-    "or written (the outcome of the cameras is still printed).";
+    "or written (the outcome of the cameras is still printed), 4 the batch was stopped\n"
+    "(Ctrl-C or a request to terminate), 5 the failure limit held the cameras not yet\n"
+    "started.";
 
 const std::map<std::string, int> kColumns{{"type", 1}, {"ip", 2}, {"mac", 3},
                                           {"sw", 4},   {"hw", 5}, {"status", 6}};
@@ -131,13 +133,38 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
     auto* upgrade = cli.add_subcommand(
         "upgrade", "send FILE (an image or an update pack) to the chosen cameras");
     upgrade->footer(
-        "The cameras are upgraded one after another; a progress line per finished camera\n"
-        "goes to stderr.\n" +
+        "The cameras are upgraded one after another (--parallel: that many at once); a\n"
+        "progress line per finished camera goes to stderr. The first Ctrl-C starts no\n"
+        "further camera and lets the transfers in progress finish; a second one abandons\n"
+        "them (a camera drops a partial file).\n" +
         std::string(kFooter));
     upgrade->add_option("FILE", a.file, "the update file")->required();
     declare.Cameras(*upgrade);
     upgrade->add_flag("--sync-time", a.syncTime, "set each camera's clock to this PC's");
     upgrade->add_flag("--force", a.force, "skip the device-type checks");
+    upgrade
+        ->add_option("--parallel", a.settings.parallel,
+                     "cameras upgraded at once, 1 to 30 (config.ini upgrade_parallel, else 1)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 30));
+    upgrade
+        ->add_option("--max-failures", a.settings.maxFailures,
+                     "after N failed cameras start no other (config.ini upgrade_max_failures; "
+                     "0, the default: no limit)")
+        ->type_name("N")
+        ->check(CLI::Range(0, 100000));
+    upgrade
+        ->add_option("--probe-ms", a.settings.probeMs,
+                     "a camera that takes no connection within MS fails at once (config.ini "
+                     "upgrade_probe_ms, else 3000; 0: no probe)")
+        ->type_name("MS")
+        ->check(CLI::Range(0, 30000));
+    auto* plan =
+        upgrade->add_flag("--plan", a.plan,
+                          "check and prepare as a real run, print which file goes where, send "
+                          "nothing");
+    upgrade->add_flag("--json", a.json, "with --plan: print the plan as JSON")->needs(plan);
+
     declare.Sort(*upgrade);
 
     try {

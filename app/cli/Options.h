@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/QuorvaneDlg.h"
+
 namespace cli {
 
 enum ExitStatus : int {
@@ -14,6 +16,8 @@ enum ExitStatus : int {
     kExitSomeFailed = 1,
     kExitRefused = 2,
     kExitLogFailed = 3,
+    kExitStopped = 4,  // stopped by Ctrl-C or a request to terminate
+    kExitHeld = 5,     // the failure limit held the cameras not yet started
 };
 
 struct Args {
@@ -29,6 +33,8 @@ struct Args {
     bool json = false;
     bool syncTime = false;
     bool force = false;
+    app::UpgradeSettings settings;  // --parallel, --max-failures, --probe-ms
+    bool plan = false;
 };
 
 // Parses and checks the whole command line before anything is searched or

@@ -1,13 +1,19 @@
 // quorvane-cli upgrade against a camsim fleet on loopback: what each camera
 // keeps is compared byte for byte with the pack meant for it.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
 #include "CliRunner.h"
 #include "Fleet.h"
 #include "PackTestUtil.h"
@@ -26,13 +32,20 @@ class UpgradeEndToEnd : public ::testing::Test {
   protected:
     // Cameras of kType with these hardware versions, in this order.
     void StartFleet(const std::vector<std::string>& hw, const std::string& faultyCamera = {}) {
+        std::vector<std::string> cameras;
+        for (std::size_t i = 0; i < hw.size(); ++i) {
+            cameras.push_back(
+                R"("hw": ")" + hw[i] + "\"" +
+                (std::to_string(i) == faultyCamera ? R"(, "faults": {"drop-after": 5000})" : ""));
+        }
+        StartFleetOf(cameras);
+    }
+    // Cameras of kType, each given by the inside of its fleet-file object.
+    void StartFleetOf(const std::vector<std::string>& cameras) {
         std::string json =
             R"({"defaults": {"type": ")" + kType + R"(", "sw": "2.3.1_180101"}, "cameras": [)";
-        for (std::size_t i = 0; i < hw.size(); ++i) {
-            json +=
-                std::string(i ? "," : "") + R"({"hw": ")" + hw[i] + "\"" +
-                (std::to_string(i) == faultyCamera ? R"(, "faults": {"drop-after": 5000})" : "") +
-                "}";
+        for (std::size_t i = 0; i < cameras.size(); ++i) {
+            json += std::string(i ? "," : "") + "{" + cameras[i] + "}";
         }
         qvtest::FleetOptions options = qvtest::FleetOptions::Json(json + "]}");
         options.patientSearch();
@@ -176,6 +189,169 @@ TEST_F(UpgradeEndToEnd, BundleForcedPackAndACameraLostMidTransfer) {
     EXPECT_EQ(run.rc, 1) << run.out << run.err;
     EXPECT_TRUE(Kept(cams[1].mac) == packtest::ReadFile(fleet_->dir() + "/retyped.bin"));
     EXPECT_FALSE(WorkspaceLeft());
+}
+
+// A batch stopped by Ctrl-C (once, twice) or held at its failure limit,
+// through the console against camsim: the exit status says so, the pane says
+// what happened to every camera, the cameras not started keep nothing and
+// the workspace goes. The run is started and signalled like a technician's.
+struct StopCase {
+    const char* name;
+    std::vector<std::string> cameras;  // fleet-file objects
+    std::vector<std::string> extra;    // options after --all
+    int interrupts;                    // SIGINTs once the batch has begun
+    int rc;
+    std::vector<std::string> statuses;
+};
+
+void PrintTo(const StopCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class BatchStopEndToEnd : public UpgradeEndToEnd, public ::testing::WithParamInterface<StopCase> {
+  protected:
+    // Runs quorvane-cli in the background and interrupts it once the pane
+    // shows the batch's request line (and the transfers have begun).
+    qvtest::CliRun RunInterrupted(const std::vector<std::string>& args, int interrupts) {
+        const fs::path out = dir_ / "stdout.txt";
+        const fs::path err = dir_ / "stderr.txt";
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            std::freopen(out.c_str(), "w", stdout);
+            std::freopen(err.c_str(), "w", stderr);
+            ::setenv("TMPDIR", tmp_.c_str(), 1);
+            std::vector<std::string> all{QV_CLI_PATH, "--config-dir", dir_.string()};
+            all.insert(all.end(), args.begin(), args.end());
+            std::vector<char*> argv;
+            for (auto& a : all) {
+                argv.push_back(a.data());
+            }
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        qvtest::CliRun run;
+        if (pid < 0) {
+            return run;
+        }
+        if (interrupts > 0) {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (qvtest::ReadWholeFile(out).find("开始批量升级") == std::string::npos &&
+                   std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            for (int k = 0; k < interrupts; ++k) {
+                ::kill(pid, SIGINT);
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            }
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        run.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.out = qvtest::ReadWholeFile(out);
+        run.err = qvtest::ReadWholeFile(err);
+        return run;
+    }
+};
+
+TEST_P(BatchStopEndToEnd, EveryCameraIsAccountedFor) {
+    const StopCase& c = GetParam();
+    StartFleetOf(c.cameras);
+    const std::string image = (fs::path(fleet_->dir()) / "uImage").string();
+    const std::string bytes = packtest::Bytes(400000, 9);
+    packtest::WriteFile(image, bytes);
+    std::vector<std::string> args{"upgrade", image, "--all"};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const qvtest::CliRun run = RunInterrupted(args, c.interrupts);
+    EXPECT_EQ(run.rc, c.rc) << run.out << run.err << fleet_->log();
+    const auto& cams = fleet_->cameras();
+    ASSERT_EQ(cams.size(), c.statuses.size());
+    for (std::size_t i = 0; i < cams.size(); ++i) {
+        EXPECT_NE(run.out.find("[" + cams[i].mac + "] " + cams[i].ip + " " + c.statuses[i]),
+                  std::string::npos)
+            << i << "\n"
+            << run.out;
+        EXPECT_EQ(Kept(cams[i].mac) == bytes, c.statuses[i] == "升级成功") << i;
+    }
+    EXPECT_NE(run.err.find("批量升级完成"), std::string::npos) << run.err;
+    EXPECT_FALSE(WorkspaceLeft());
+    // The daily log has every camera's line too.
+    std::string log;
+    for (const auto& e : fs::directory_iterator(dir_)) {
+        if (e.path().extension() == ".log" && e.path().filename() != "korvel.log") {
+            log += qvtest::ReadWholeFile(e.path());
+        }
+    }
+    for (std::size_t i = 0; i < cams.size(); ++i) {
+        EXPECT_NE(log.find("[" + cams[i].mac + "] " + cams[i].ip + " " + c.statuses[i]),
+                  std::string::npos)
+            << log;
+    }
+}
+
+const char* const kFlash = R"("hw": "101A", "flash_ms": 1500)";
+const char* const kSlow = R"("hw": "101A", "faults": {"throttle": 100000})";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BatchStopEndToEnd,
+    ::testing::Values(StopCase{"FirstCtrlCLetsTheRunningOneFinish",
+                               {kFlash, kFlash, kFlash, kFlash},
+                               {},
+                               1,
+                               4,
+                               {"升级成功", "未升级（已停止）", "未升级（已停止）",
+                                "未升级（已停止）"}},
+                      StopCase{"SecondCtrlCAbandonsTheTransfers",
+                               {kSlow, kSlow, kSlow},
+                               {"--parallel", "2"},
+                               2,
+                               4,
+                               {"升级失败", "升级失败", "未升级（已停止）"}},
+                      StopCase{"FailureLimitHoldsTheRest",
+                               {R"("hw": "101A", "faults": {"fail-verify": true})",
+                                R"("hw": "101A")", R"("hw": "101A")"},
+                               {"--max-failures", "1"},
+                               0,
+                               5,
+                               {"升级失败", "未升级（已暂缓）", "未升级（已暂缓）"}},
+                      StopCase{"SeveralAtOnceAllSucceed",
+                               {kFlash, kFlash, kFlash, kFlash},
+                               {"--parallel", "4", "--probe-ms", "1000"},
+                               0,
+                               0,
+                               {"升级成功", "升级成功", "升级成功", "升级成功"}}),
+    [](const ::testing::TestParamInfo<StopCase>& p) { return p.param.name; });
+
+TEST_F(UpgradeEndToEnd, APlanPreparesAsARunAndSendsNothing) {
+    StartFleet({"102A", "101A"});
+    const std::vector<Entry> entries = {App("101", 11),
+                                        {"uImage", PACK_FILE_KERNEL, packtest::Bytes(30000, 3), ""},
+                                        App("102", 12)};
+    const std::string pack = Pack("multi.bin", entries, PACK_MAGIC_MULTI);
+    qvtest::CliRun run = Upgrade(pack, {"--plan", "--json"});
+    ASSERT_EQ(run.rc, 0) << run.out << run.err;
+    const auto plan = nlohmann::json::parse(run.out);
+    ASSERT_EQ(plan.size(), 2u);
+    const auto& cams = fleet_->cameras();
+    for (const auto& line : plan) {
+        const bool first = line["mac"] == cams[0].mac;
+        EXPECT_EQ(line["name"], first ? "Pack1.bin" : "Pack0.bin") << line.dump();
+        EXPECT_EQ(line["version"], "2.3");
+        EXPECT_EQ(line["md5"].get<std::string>().size(), 32u);
+        EXPECT_GT(line["size"].get<long long>(), 40000);
+    }
+    for (const auto& cam : cams) {
+        EXPECT_FALSE(fleet_->keptFile(cam.mac)) << "a plan sent a file";
+    }
+    EXPECT_FALSE(WorkspaceLeft());
+    // Text, and a refusal is the run's own.
+    run = Upgrade(pack, {"--plan"});
+    EXPECT_EQ(run.rc, 0);
+    EXPECT_NE(run.out.find("MAC地址\tIP地址\t文件\t大小\tMD5\t版本\n"), std::string::npos);
+    run = Upgrade(Pack("other.bin", {App("109", 1)}, PACK_MAGIC_MULTI), {"--plan"});
+    EXPECT_EQ(run.rc, 2) << run.out << run.err;
+    EXPECT_TRUE(run.out.empty()) << run.out;
 }
 
 }  // namespace

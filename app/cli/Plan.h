@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/QuorvaneDlg.h"
+
+namespace cli {
+
+// One camera of a plan with what its file is: read from the file itself.
+struct PlanLine {
+    app::PlannedUpgrade camera;
+    std::string name;  // the file's name as the camera receives it
+    long long size = -1;
+    std::string md5;      // lower-case hex; empty when the file cannot be read
+    std::string version;  // "<major>.<minor>" the file names; empty when none
+};
+
+PlanLine DescribePlanned(const app::PlannedUpgrade& camera);
+// "2.6" from the first "_V2.6" of a name; empty when there is none.
+std::string VersionNamed(const std::string& name);
+// The table on stdout, or JSON (the machine interface).
+void PrintPlan(const std::vector<PlanLine>& lines, bool json);
+
+}  // namespace cli
