@@ -114,7 +114,7 @@ class CQuorvaneApp {
         }
         qtview::QuorvaneWindow window;
         app::DialogDeps deps;
-        deps.exeDir = opt.configDir;
+        deps.configDir = opt.configDir;
         int rc = 0;
         {
             app::CQuorvaneDlg dlg(window, deps);

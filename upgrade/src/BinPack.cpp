@@ -1,9 +1,6 @@
 // The pack route: a fresh workspace, the pack unpacked into it, and the
 // unpacked files handed to the preparer for the pack's kind.
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +8,7 @@
 #include <thread>
 
 #include "pack/UpdatePack.h"
+#include "platform/FileIo.h"
 #include "platform/Workspace.h"
 #include "upgrade/UpgradeRequest.h"
 
@@ -40,16 +38,18 @@ bool CUpgradeRequest::MakeWorkspace(std::string& trouble) {
     for (int attempt = 0; attempt < kWorkspaceAttempts; ++attempt) {
         const platform::LocalTime now = m_env.clock ? m_env.clock() : platform::Now();
         m_strWorkDir = platform::WorkspacePathFor(now);
-        if (::mkdir(m_strWorkDir.c_str(), 0700) == 0) {
+        // Private, and new: unpacking into a folder somebody else made
+        // would let them plant or read files.
+        const platform::MakeDirResult made = platform::MakePrivateDir(m_strWorkDir);
+        if (made == platform::MakeDirResult::Made) {
             m_ownWorkspace = true;
             // Made before anything is unpacked, so no entry can take its name.
-            std::error_code ec;
-            if (std::filesystem::create_directory(SendDir(), ec)) {
+            if (platform::MakePrivateDir(SendDir()) == platform::MakeDirResult::Made) {
                 return true;
             }
             break;
         }
-        if (errno != EEXIST) {
+        if (made != platform::MakeDirResult::Exists) {
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -128,8 +128,7 @@ bool CUpgradeRequest::ListSorted(const std::string& dir, std::vector<std::string
 void CUpgradeRequest::RemoveInnerDir(const std::string& dir) {
     // Removed before the walk goes on, so the next inner pack never loses
     // files to a removal still running.
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
+    (void)platform::RemoveTree(dir);
 }
 
 int CUpgradeRequest::PrepareBinPack(const std::string& packPath, bool force) {
@@ -212,8 +211,7 @@ int CUpgradeRequest::WalkBundle(const std::vector<std::string>& names,
         // Every inner pack is judged on its own files only, never on what an
         // earlier one left behind.
         RemoveInnerDir(inner);
-        std::error_code ec;
-        std::filesystem::create_directory(inner, ec);
+        (void)platform::MakePrivateDir(inner);
         if (const int c = DecUpdatePack(paths[i].c_str(), inner.c_str()); c != 0) {
             Log("[%d]解压BIN文件未成功\n", c);
             message = UnpackTrouble(paths[i], inner, c);

@@ -19,6 +19,8 @@ TempDirectory SystemTempDirectory();
 // of drive C:: this user's private folder inside the temporary directory, so
 // that other users can neither plant names in it nor read what is unpacked.
 std::string WorkspaceRoot();
+// The name of that folder: "quorvane-<uid>" here, one name per user.
+std::string PrivateFolderName();
 
 enum class RootState {
     Ready,
