@@ -156,7 +156,7 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
     upgrade
         ->add_option("--probe-ms", a.settings.probeMs,
                      "a camera that takes no connection within MS fails at once (config.ini "
-                     "upgrade_probe_ms, else 3000; 0: no probe)")
+                     "upgrade_probe_ms, else 2000; 0: no probe)")
         ->type_name("MS")
         ->check(CLI::Range(0, 30000));
     auto* plan =

@@ -106,7 +106,9 @@ class TaskDispatcher {
     static constexpr int kConnectAttempts = 5;
     // Upgrades at once: 1 (one camera at a time) up to one per worker.
     static constexpr int kMaxParallel = kWorkerCount;
-    static constexpr int kDefaultProbeMs = 3000;
+    // A LAN answers a connect within milliseconds; two seconds also cover one
+    // lost SYN, which is sent again after a second.
+    static constexpr int kDefaultProbeMs = 2000;
     static constexpr int kMaxProbeMs = kConnectTimeoutMs;
 
     // Starts at once: loads the search helper library from `exeDir` (the
