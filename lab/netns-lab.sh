@@ -18,9 +18,9 @@
 #   --keep             keep the run folder (lab/run/netns-PID)
 # The command runs in the PC namespace with QUORVANE_NET_CONF set, and with
 # QV_LAB_DIR (run folder), QV_LAB_IPS and QV_LAB_MACS (space-separated) exported,
-# and QV_LAB_OFF: a command that switches camera i off for TCP while it still
-# answers discovery (`$QV_LAB_OFF i`: every connection attempt to it is dropped
-# unanswered, as to a camera that lost power after the search).
+# and QV_LAB_OFF: a command that switches camera i off while it still answers
+# the search (`$QV_LAB_OFF i`: the PC's packets to it go unanswered, as to a
+# camera that lost power after the search).
 # Exit status: the command's; 77 when this machine cannot make namespaces (not root).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -164,14 +164,13 @@ for i in $(seq 1 "$cameras"); do
   [ -f "$run/c$i/ready" ] || { echo "camera $i did not start:" >&2; cat "$run/c$i/camsim.log" >&2 || true; exit 1; }
 done
 echo "netns lab: $cameras camera(s) on bridge br0 in $lan${rate:+, camera links shaped to $rate}${pcrate:+, PC link shaped to $pcrate}${delay:+, reply delay ${delay} ms}" >&2
-# Switching a camera off for TCP: its ingress drops every packet to the control port.
-cat > "$run/off.sh" <<OFF
+# Switching a camera off after the search, run in the PC's namespace: the PC's
+# frames to it go to a MAC nobody has, so a connection attempt goes unanswered
+# (no refusal), while the camera's own discovery answers still arrive.
+cat > "$run/off.sh" <<'OFF'
 #!/usr/bin/env bash
 set -e
-ns="${id}c\$1"
-ip netns exec "\$ns" tc qdisc add dev eth0 ingress
-ip netns exec "\$ns" tc filter add dev eth0 parent ffff: protocol ip u32 \\
-  match ip protocol 6 0xff match ip dport 48621 0xffff action drop
+ip neigh replace "10.77.1.$1" lladdr 02:77:de:ad:00:00 dev eth0 nud permanent
 OFF
 chmod +x "$run/off.sh"
 
