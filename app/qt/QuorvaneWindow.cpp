@@ -24,9 +24,12 @@ struct ColumnSpec {
     const char* heading;
     int width;  // pixels
 };
-constexpr ColumnSpec kColumns[7] = {{"序号", 50},     {"设备类型", 120}, {"IP地址", 120},
-                                    {"MAC地址", 120}, {"软件版本", 250}, {"硬件版本", 60},
-                                    {"状态", 110}};
+// The seven columns of the list, then ours: why a camera failed, or what the
+// check after its reboot found.
+constexpr int kColumnCount = 8;
+constexpr ColumnSpec kColumns[kColumnCount] = {
+    {"序号", 50},      {"设备类型", 120}, {"IP地址", 120}, {"MAC地址", 120},
+    {"软件版本", 250}, {"硬件版本", 60},  {"状态", 110},   {"详情", 220}};
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
@@ -84,7 +87,8 @@ void QuorvaneWindow::Build() {
     body_->setGeometry(0, 0, du_.X(571), du_.Y(389));
     body_->setContextMenuPolicy(Qt::NoContextMenu);  // the dialog's own menu shows through
 
-    list_ = Place(new QTableWidget(0, 7), body_, du_, app::IDC_DEVICE_LIST, 1, 1, 570, 218);
+    list_ =
+        Place(new QTableWidget(0, kColumnCount), body_, du_, app::IDC_DEVICE_LIST, 1, 1, 570, 218);
     list_->setShowGrid(true);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -97,7 +101,7 @@ void QuorvaneWindow::Build() {
     list_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     list_->horizontalHeader()->setStretchLastSection(false);
     list_->setSortingEnabled(false);
-    for (int c = 0; c < 7; ++c) {
+    for (int c = 0; c < kColumnCount; ++c) {
         list_->setHorizontalHeaderItem(
             c, new QTableWidgetItem(QString::fromUtf8(kColumns[c].heading)));
         list_->setColumnWidth(c, kColumns[c].width);
@@ -377,7 +381,7 @@ void QuorvaneWindow::SetCaption(const std::string& text) {
 }
 
 QTableWidgetItem* QuorvaneWindow::Item(int row, int column) const {
-    if (row < 0 || row >= list_->rowCount() || column < 0 || column >= 7) {
+    if (row < 0 || row >= list_->rowCount() || column < 0 || column >= kColumnCount) {
         return nullptr;
     }
     return list_->item(row, column);
@@ -394,7 +398,7 @@ void QuorvaneWindow::DeleteAllRows() {
 int QuorvaneWindow::InsertRow() {
     const int row = list_->rowCount();
     list_->insertRow(row);
-    for (int c = 0; c < 7; ++c) {
+    for (int c = 0; c < kColumnCount; ++c) {
         auto* item = new QTableWidgetItem;
         Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
         if (c == 0) {
@@ -448,13 +452,13 @@ void QuorvaneWindow::ReorderRows(const std::vector<int>& order) {
     }
     std::vector<std::vector<QTableWidgetItem*>> taken(static_cast<std::size_t>(rows));
     for (int r = 0; r < rows; ++r) {
-        for (int c = 0; c < 7; ++c) {
+        for (int c = 0; c < kColumnCount; ++c) {
             taken[static_cast<std::size_t>(r)].push_back(list_->takeItem(r, c));
         }
     }
     for (int r = 0; r < rows; ++r) {
         const int from = order[static_cast<std::size_t>(r)];
-        for (int c = 0; c < 7; ++c) {
+        for (int c = 0; c < kColumnCount; ++c) {
             list_->setItem(r, c,
                            taken[static_cast<std::size_t>(from)][static_cast<std::size_t>(c)]);
         }
@@ -590,6 +594,16 @@ std::optional<std::string> QuorvaneWindow::BrowseForFile() {
         return std::nullopt;
     }
     return chosen.toStdString();
+}
+
+void QuorvaneWindow::CameraChanged(const app::CameraRowUpdate& update) {
+    // The cells hold the texts; a long reason is read whole from the tooltip.
+    if (update.row < 0 || update.row >= list_->rowCount()) {
+        return;
+    }
+    if (QTableWidgetItem* item = list_->item(update.row, kColumnCount - 1)) {
+        item->setToolTip(Q(update.detail));
+    }
 }
 
 void QuorvaneWindow::PostToUi(std::function<void()> fn) {

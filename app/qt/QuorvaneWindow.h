@@ -83,6 +83,7 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
     void SetWaitCursor(bool wait) override;
     void OpenInEditor(const std::string& path) override;
     std::optional<std::string> BrowseForFile() override;
+    void CameraChanged(const app::CameraRowUpdate& update) override;
     void PostToUi(std::function<void()> fn) override;
 
   protected:

@@ -18,20 +18,33 @@ const MemoryView::Row* MemoryView::At(int row) const {
     return &rows[static_cast<std::size_t>(row)];
 }
 
+void MemoryView::CameraChanged(const CameraRowUpdate& update) {
+    CameraRecord record{update, {}, {}};
+    if (update.live != nullptr) {
+        record.live = *update.live;
+    }
+    if (update.outcome != nullptr) {
+        record.outcome = *update.outcome;
+    }
+    record.update.live = nullptr;
+    record.update.outcome = nullptr;
+    cameras.push_back(std::move(record));
+}
+
 int MemoryView::InsertRow() {
     rows.emplace_back();
     return RowCount() - 1;
 }
 
 void MemoryView::SetCellText(int row, int column, const std::string& text) {
-    if (Row* r = At(row); r != nullptr && column >= 0 && column < 7) {
+    if (Row* r = At(row); r != nullptr && column >= 0 && column < kColumnCount) {
         r->cells[static_cast<std::size_t>(column)] = text;
     }
 }
 
 std::string MemoryView::CellText(int row, int column) const {
     const Row* r = At(row);
-    if (r == nullptr || column < 0 || column >= 7) {
+    if (r == nullptr || column < 0 || column >= kColumnCount) {
         return {};
     }
     return r->cells[static_cast<std::size_t>(column)];

@@ -11,6 +11,7 @@
 
 #include "app/IpBatch.h"
 #include "app/NaturalCompare.h"
+#include "app/OutcomeText.h"
 #include "pack/PackLog.h"
 #include "platform/AppFolders.h"
 #include "platform/ExeDir.h"
@@ -36,6 +37,7 @@ constexpr int kColMac = 3;
 constexpr int kColSoft = 4;
 constexpr int kColHard = 5;
 constexpr int kColStatus = 6;
+constexpr int kColDetail = 7;  // ours, beside the seven: why, or what the check found
 
 __attribute__((format(printf, 1, 0))) std::string VFormat(const char* format, va_list args) {
     if (format == nullptr) {
@@ -152,6 +154,7 @@ SearchApi SearchApi::Real() {
     api.FindDevice = &Net_FindDevice;
     api.Log = &Net_Log;
     api.GetInitError = &Net_GetInitError;
+    api.GetVerifyTimeout = &Net_GetVerifyTimeout;
     return api;
 }
 
@@ -429,6 +432,41 @@ void CQuorvaneDlg::PostBatchDone(std::int32_t kind) {
     });
 }
 
+void CQuorvaneDlg::PostLiveState(const LiveState& state) {
+    std::weak_ptr<CQuorvaneDlg*> alive = m_alive;
+    m_view.PostToUi([alive, state] {
+        if (auto dlg = alive.lock()) {
+            (*dlg)->OnLiveState(state);
+        }
+    });
+}
+
+int CQuorvaneDlg::FindRowByMac(const std::string& mac) const {
+    const int rows = m_listDevices.RowCount();
+    for (int i = 0; i < rows; ++i) {
+        if (m_listDevices.CellText(i, kColMac) == mac) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+void CQuorvaneDlg::OnLiveState(const LiveState& state) {
+    const int row = FindRowByMac(state.mac);
+    if (row < 0) {
+        return;
+    }
+    CameraRowUpdate update;
+    update.row = row;
+    update.kind = m_dispatcher.Kind();
+    update.mac = state.mac;
+    update.ip = state.ip;
+    update.live = &state;
+    update.status = LiveText(state);
+    m_listDevices.SetCellText(row, kColStatus, update.status);
+    m_view.CameraChanged(update);
+}
+
 void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
     if (!result) {
         return;
@@ -437,20 +475,18 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
     const std::string ip = FieldText(result->ip);
     m_skipped += result->skipped != SKIP_NONE ? 1u : 0u;
     if (result->kind == TASK_UPGRADE) {
-        if (result->result == 1) {
+        // A camera that took the file but did not come back as it should is
+        // worth another try as much as one that failed.
+        const VerifyResult v = result->outcome.verify;
+        const bool proven = v == VerifyResult::NotChecked || v == VerifyResult::NewVersion ||
+                            v == VerifyResult::NamedVersion;
+        if (result->result == 1 && proven) {
             m_toRetry.erase(aux);
         } else {
             m_toRetry.insert(aux);
         }
     }
-    const int rows = m_listDevices.RowCount();
-    int row = -1;
-    for (int i = 0; i < rows; ++i) {
-        if (m_listDevices.CellText(i, kColMac) == aux) {
-            row = i;
-            break;
-        }
-    }
+    const int row = FindRowByMac(aux);
     if (row < 0) {
         return;
     }
@@ -462,6 +498,23 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
     }
     m_listDevices.SetCellText(row, kColStatus, status);
     AppendLog("[%s] %s %s", aux.c_str(), ip.c_str(), status);
+
+    // What is known beyond the specified line goes beside it, never into it.
+    const std::string detail = DetailText(result->outcome);
+    m_listDevices.SetCellText(row, kColDetail, detail);
+    if (!detail.empty()) {
+        AppendLog("[%s] %s %s", aux.c_str(), ip.c_str(), detail.c_str());
+    }
+    CameraRowUpdate update;
+    update.row = row;
+    update.kind = result->kind;
+    update.mac = aux;
+    update.ip = ip;
+    update.outcome = &result->outcome;
+    update.result = result->result;
+    update.status = status;
+    update.detail = detail;
+    m_view.CameraChanged(update);
 }
 
 void CQuorvaneDlg::OnTaskProgress(std::uint32_t finished) {
@@ -704,6 +757,13 @@ void CQuorvaneDlg::OnBnClickedUpgrade() {
     m_dispatcher.SetParallel(parallel);
     m_dispatcher.SetMaxFailures(maxFailures);
     m_dispatcher.SetProbeTimeout(probeMs);
+    int verifyMs = 0;
+    if (m_verifyOverride) {
+        verifyMs = *m_verifyOverride;
+    } else if (m_deps.search.GetVerifyTimeout != nullptr) {
+        verifyMs = m_deps.search.GetVerifyTimeout();
+    }
+    m_dispatcher.SetVerifyTimeout(verifyMs);
     std::string request = "升级文件 " + m_strUpdateFile;
     if (parallel > 1) {
         request += "，同时升级" + std::to_string(parallel) + "台";
@@ -717,6 +777,16 @@ void CQuorvaneDlg::OnBnClickedUpgrade() {
         return;
     }
     m_toRetry.clear();
+    // Every camera of the batch says it waits for its turn until a worker takes it.
+    for (const PlannedUpgrade& p : plan) {
+        LiveState queued;
+        queued.ip = p.ip;
+        queued.mac = p.mac;
+        if (const int row = FindRowByMac(p.mac); row >= 0) {
+            m_listDevices.SetCellText(row, kColDetail, "");
+        }
+        OnLiveState(queued);
+    }
     for (const PlannedUpgrade& p : plan) {
         m_dispatcher.Enqueue(p.ip.c_str(), p.mac.c_str(), p.file.c_str());
     }

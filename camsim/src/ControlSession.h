@@ -54,6 +54,9 @@ class Simulator::Session : public std::enable_shared_from_this<Simulator::Sessio
     void End(std::uint32_t txid, std::span<const std::uint8_t> payload);
     // An early result with a failure, then the session ends.
     void Fail(std::uint32_t txid, wire::Status status, const char* why);
+    // Says why, just before the refusal it explains (UPDATE_REASON).
+    void Explain(std::uint32_t txid, wire::Status status, wire::UpdateReasonCode code,
+                 const std::string& why);
     void AbortUpdate();
 
     struct Update {

@@ -247,6 +247,8 @@ void Simulator::Session::Begin(std::uint32_t txid, std::span<const std::uint8_t>
                                 wire::StatusRep{static_cast<std::uint32_t>(s)}));
     };
     if (!req || update_) {
+        Explain(txid, wire::Status::BadRequest, wire::UpdateReasonCode::Busy,
+                "an update is in progress on this session");
         ready(wire::Status::BadRequest);
         return;
     }
@@ -255,6 +257,8 @@ void Simulator::Session::Begin(std::uint32_t txid, std::span<const std::uint8_t>
     if (name.empty()) {
         sim_.log_.Line("%s update refused: unusable file name '%s'", Who().c_str(),
                        EscapeText(raw).c_str());
+        Explain(txid, wire::Status::BadRequest, wire::UpdateReasonCode::BadName,
+                "unusable file name");
         ready(wire::Status::BadRequest);
         return;
     }
@@ -262,10 +266,15 @@ void Simulator::Session::Begin(std::uint32_t txid, std::span<const std::uint8_t>
         sim_.log_.Line("%s update refused: %llu bytes, capacity %llu", Who().c_str(),
                        static_cast<unsigned long long>(req->size),
                        static_cast<unsigned long long>(sim_.config_.maxFileSize));
+        Explain(txid, wire::Status::Refused, wire::UpdateReasonCode::TooLarge,
+                std::to_string(req->size) + " bytes, capacity " +
+                    std::to_string(sim_.config_.maxFileSize));
         ready(wire::Status::Refused);
         return;
     }
     if (cam_.updating) {
+        Explain(txid, wire::Status::Busy, wire::UpdateReasonCode::Busy,
+                "another update is in progress");
         ready(wire::Status::Busy);
         return;
     }
@@ -282,6 +291,8 @@ void Simulator::Session::Begin(std::uint32_t txid, std::span<const std::uint8_t>
     if (u->fd < 0) {
         sim_.log_.Line("%s update refused: cannot create %s", Who().c_str(),
                        EscapeText(u->partPath).c_str());
+        Explain(txid, wire::Status::Internal, wire::UpdateReasonCode::Write,
+                "cannot create the file");
         ready(wire::Status::Internal);
         return;
     }
@@ -345,26 +356,33 @@ void Simulator::Session::End(std::uint32_t txid, std::span<const std::uint8_t> p
     std::copy(req->md5, req->md5 + 16, theirs.begin());
     std::string why;
     wire::Status status = wire::Status::Ok;
+    wire::UpdateReasonCode code = wire::UpdateReasonCode::None;
     if (u->writeFailed || !closedOk) {
         status = wire::Status::Internal;
+        code = wire::UpdateReasonCode::Write;
         why = "cannot write " + u->partPath;
     } else if (res.received != u->size) {
         status = wire::Status::VerifyFailed;
+        code = wire::UpdateReasonCode::SizeMismatch;
         why = "size mismatch: expected " + std::to_string(u->size) + ", got " +
               std::to_string(res.received);
     } else if (md5 != theirs) {
         status = wire::Status::VerifyFailed;
+        code = wire::UpdateReasonCode::DigestMismatch;
         why = "MD5 mismatch: expected " + wire::DigestHex(theirs) + ", got " + wire::DigestHex(md5);
     } else if (auto p = u->check.PackProblem(); !p.empty()) {
         status = wire::Status::VerifyFailed;
+        code = wire::UpdateReasonCode::BadPack;
         why = p;
     } else if (auto hw =
                    cam_.model.checkHw ? HardwareMismatch(u->check, cam_.model.hw) : std::string();
                !hw.empty()) {
         status = wire::Status::VerifyFailed;
+        code = wire::UpdateReasonCode::Hardware;
         why = hw;
     } else if (F().failVerify) {
         status = wire::Status::VerifyFailed;
+        code = wire::UpdateReasonCode::Rejected;
         why = "verification fails on purpose";
     }
     std::error_code ec;
@@ -372,6 +390,7 @@ void Simulator::Session::End(std::uint32_t txid, std::span<const std::uint8_t> p
         fs::rename(u->partPath, u->finalPath, ec);
         if (ec) {
             status = wire::Status::Internal;
+            code = wire::UpdateReasonCode::Write;
             why = "cannot keep " + u->finalPath + ": " + ec.message();
         }
     }
@@ -382,11 +401,14 @@ void Simulator::Session::End(std::uint32_t txid, std::span<const std::uint8_t> p
         sim_.log_.Line("%s update rejected: %s", Who().c_str(), EscapeText(why).c_str());
         // Counted before the verdict leaves: whoever reads it finds the count there.
         sim_.Verdict(cam_, false, u->name, {}, this);
+        Explain(txid, status, code, why);
         Reply(std::move(frame));
         return;
     }
+    // A camera whose flash did not take comes back as it was.
     const std::string newSw =
-        NewSoftwareVersion(cam_.model.sw, VersionSource(u->check, u->name), md5);
+        F().keepVersion ? cam_.model.sw
+                        : NewSoftwareVersion(cam_.model.sw, VersionSource(u->check, u->name), md5);
     sim_.log_.Line("%s update accepted: %s (%llu bytes, MD5 %s); flashing %u ms", Who().c_str(),
                    EscapeText(u->finalPath).c_str(), static_cast<unsigned long long>(res.received),
                    wire::DigestHex(md5).c_str(), cam_.model.flashMs);
@@ -421,6 +443,18 @@ void Simulator::Session::Fail(std::uint32_t txid, wire::Status status, const cha
     }
     AbortUpdate();
     Reply(wire::EncodeFrame(wire::MsgType::UpdateResult, txid, res), "after failure");
+}
+
+void Simulator::Session::Explain(std::uint32_t txid, wire::Status status,
+                                 wire::UpdateReasonCode code, const std::string& why) {
+    if (F().noReasons) {
+        return;  // plays a camera that predates the reason message
+    }
+    wire::UpdateReason r{};
+    r.status = static_cast<std::uint32_t>(status);
+    r.reason = static_cast<std::uint32_t>(code);
+    wire::CopyText(r.text, sizeof r.text, why);
+    Reply(wire::EncodeFrame(wire::MsgType::UpdateReason, txid, r));
 }
 
 void Simulator::Session::AbortUpdate() {

@@ -187,6 +187,12 @@ bool ApplyFault(Faults& f, const std::string& faultText, std::string& error) {
     if (name == "malformed") {
         return flag(f.malformed);
     }
+    if (name == "no-reasons") {
+        return flag(f.noReasons);
+    }
+    if (name == "keep-version") {
+        return flag(f.keepVersion);
+    }
     if (name == "drop-after") {
         if (!number(std::uint64_t{1} << 40)) {
             return false;

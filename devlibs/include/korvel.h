@@ -79,6 +79,40 @@ typedef struct tNetFileUpdate {
     char szFilePath[256]; /* 2: local path of the file, NUL-terminated */
 } tNetFileUpdate;
 
+/* Where a call on a handle is, told to a progress callback while it runs. */
+enum {
+    NET_STAGE_NONE = 0,
+    NET_STAGE_CONNECTING = 1, /* attempt uiAttempt of uiAttempts */
+    NET_STAGE_HELLO = 2,      /* connected, waiting for the camera's hello */
+    NET_STAGE_SENDING = 3,    /* ullDone of ullTotal bytes of the file are out */
+    NET_STAGE_VERDICT = 4,    /* every byte is out; the camera checks and flashes */
+    NET_STAGE_DONE = 5
+};
+
+/* 32 bytes. */
+typedef struct tNetProgress {
+    uint32_t uiStage;    /*  0: NET_STAGE_* */
+    uint32_t uiAttempt;  /*  4: 1-based, while connecting */
+    uint32_t uiAttempts; /*  8 */
+    uint32_t uiReserved; /* 12 */
+    uint64_t ullDone;    /* 16: bytes sent, while sending */
+    uint64_t ullTotal;   /* 24: file size */
+} tNetProgress;
+
+/* What the last call on a handle found out beyond its return code. 300 bytes. */
+typedef struct tNetCallDetail {
+    int32_t iLastError;       /*   0: KORVEL_* of the last call that failed, 0 none */
+    uint32_t uiStage;         /*   4: NET_STAGE_* it was in when it ended */
+    uint32_t uiAttempts;      /*   8: connection attempts made by Net_ConnCamera */
+    uint32_t uiCameraStatus;  /*  12: the camera's status word, 0 when it sent none */
+    uint32_t uiCameraReason;  /*  16: the camera's reason code (docs/protocol.md), 0 none */
+    uint32_t uiReserved;      /*  20 */
+    uint64_t ullSent;         /*  24: bytes of the file that went out */
+    uint64_t ullSize;         /*  32: size of the file */
+    char szCameraReason[128]; /*  40: the camera's own words, NUL-terminated */
+    char szSoftVersion[132];  /* 168: software version from the camera's hello */
+} tNetCallDetail;
+
 #pragma pack(pop)
 
 #ifdef __cplusplus
@@ -94,10 +128,18 @@ static_assert(offsetof(tNetTimeSetup, ucSecond) == 6, "second at 6");
 static_assert(offsetof(tNetTimeSetup, ucReserved) == 7, "camera bytes at 7");
 static_assert(sizeof(tNetFileUpdate) == 258, "tNetFileUpdate is 258 bytes");
 static_assert(offsetof(tNetFileUpdate, szFilePath) == 2, "path at 2");
+static_assert(sizeof(tNetProgress) == 32, "tNetProgress is 32 bytes");
+static_assert(offsetof(tNetProgress, ullDone) == 16, "done at 16");
+static_assert(sizeof(tNetCallDetail) == 300, "tNetCallDetail is 300 bytes");
+static_assert(offsetof(tNetCallDetail, ullSent) == 24, "sent at 24");
+static_assert(offsetof(tNetCallDetail, szCameraReason) == 40, "reason at 40");
+static_assert(offsetof(tNetCallDetail, szSoftVersion) == 168, "version at 168");
 #else
 _Static_assert(sizeof(tNetDeviceInfo) == 452, "tNetDeviceInfo is 452 bytes");
 _Static_assert(sizeof(tNetTimeSetup) == 12, "tNetTimeSetup is 12 bytes");
 _Static_assert(sizeof(tNetFileUpdate) == 258, "tNetFileUpdate is 258 bytes");
+_Static_assert(sizeof(tNetProgress) == 32, "tNetProgress is 32 bytes");
+_Static_assert(sizeof(tNetCallDetail) == 300, "tNetCallDetail is 300 bytes");
 #endif
 
 /* Called once per camera found, on the thread that called Net_FindDevice. The
@@ -162,6 +204,25 @@ KORVEL_API int Net_FileUpdate(int handle, const tNetFileUpdate* update);
 KORVEL_API int Net_DisConnCamera(int handle);
 /* Releases the handle. */
 KORVEL_API int Net_DelCamera(int handle);
+
+/* ---- Beyond the camera library's specified calls ---- */
+
+/* Called on the thread of the call in progress (Net_ConnCamera, Net_FileUpdate)
+ * whenever its stage changes and as the file goes out; it must return quickly. */
+typedef void (*NetProgressCallback)(int handle, const tNetProgress* progress, void* user);
+/* Sets (or, with a null callback, clears) the progress callback of a handle. */
+KORVEL_API int Net_SetProgressCallback(int handle, NetProgressCallback callback, void* user);
+/* Fills *detail with what the handle's calls found out: the stage the last
+ * failing call ended in, the camera's status and reason, the bytes sent, the
+ * software version the camera's hello gave. */
+KORVEL_API int Net_GetCallDetail(int handle, tNetCallDetail* detail);
+/* Sends one discovery probe to `ip` alone and waits up to `timeout_ms` (1 ..
+ * 60000) for its answer: 0 with *info filled, KORVEL_E_TIMEOUT when nothing
+ * answered. */
+KORVEL_API int Net_ProbeDevice(const char* ip, int timeout_ms, tNetDeviceInfo* info);
+/* The configured wait for a camera to come back after an upgrade, in
+ * milliseconds (verify_timeout_ms; 0: no check). */
+KORVEL_API int Net_GetVerifyTimeout(void);
 
 /* printf-style diagnostics, one time-stamped line per call in the library's log
  * file, and on stderr when QUORVANE_LOG_STDERR=1. */

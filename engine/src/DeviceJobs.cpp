@@ -1,6 +1,12 @@
 #include "DeviceJobs.h"
 
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <memory>
+#include <thread>
 
 #include "FixedText.h"
 
@@ -31,6 +37,186 @@ void SyncClock(const NetApi& net, const platform::Clock& clock, int handle) {
     CopyPcTime(clock ? clock() : platform::Now(), time);
     if (net.TimeSetup != nullptr) {
         (void)net.TimeSetup(handle, &time);  // a failed clock set never fails the upgrade
+    }
+}
+
+using SteadyClock = std::chrono::steady_clock;
+
+int64_t MsSince(SteadyClock::time_point from) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - from).count();
+}
+
+template <size_t N>
+std::string FieldText(const char (&field)[N]) {
+    return std::string(field, strnlen(field, N));
+}
+
+std::string MacText(const uint8_t (&mac)[6]) {
+    char text[18];
+    std::snprintf(text, sizeof(text), "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2],
+                  mac[3], mac[4], mac[5]);
+    return text;
+}
+
+// Tells the live state, the sending percentage no more than a few times a second.
+class LiveTeller {
+  public:
+    LiveTeller(const LiveFn& live, const DeviceTask& task) : live_(live) {
+        state_.ip = FieldText(task.ip);
+        state_.mac = FieldText(task.aux);
+    }
+    void Tell(LiveStage stage, int attempt = 0, int attempts = 0, int percent = -1) {
+        if (!live_) {
+            return;
+        }
+        const auto now = SteadyClock::now();
+        if (stage == state_.stage && attempt == state_.attempt && percent == state_.percent) {
+            return;
+        }
+        if (stage == LiveStage::Sending && state_.stage == LiveStage::Sending &&
+            now - last_ < std::chrono::milliseconds(250) && percent < 100) {
+            return;
+        }
+        state_.stage = stage;
+        state_.attempt = attempt;
+        state_.attempts = attempts;
+        state_.percent = percent;
+        last_ = now;
+        live_(state_);
+    }
+
+  private:
+    const LiveFn& live_;
+    LiveState state_;
+    SteadyClock::time_point last_{};
+};
+
+struct ProgressContext {
+    LiveTeller* teller = nullptr;
+    uint64_t sent = 0;
+    uint64_t total = 0;
+    uint32_t stage = NET_STAGE_NONE;
+    int attempt = 0;
+};
+
+void OnProgress(int /*handle*/, const tNetProgress* p, void* user) {
+    if (p == nullptr || user == nullptr) {
+        return;
+    }
+    auto& ctx = *static_cast<ProgressContext*>(user);
+    ctx.stage = p->uiStage;
+    switch (p->uiStage) {
+        case NET_STAGE_CONNECTING:
+        case NET_STAGE_HELLO:
+            ctx.attempt = static_cast<int>(p->uiAttempt);
+            ctx.teller->Tell(LiveStage::Connecting, static_cast<int>(p->uiAttempt),
+                             static_cast<int>(p->uiAttempts));
+            break;
+        case NET_STAGE_SENDING: {
+            ctx.sent = p->ullDone;
+            ctx.total = p->ullTotal;
+            const int percent =
+                p->ullTotal == 0 ? 100 : static_cast<int>(p->ullDone * 100 / p->ullTotal);
+            ctx.teller->Tell(LiveStage::Sending, 0, 0, percent);
+            break;
+        }
+        case NET_STAGE_VERDICT:
+            ctx.sent = p->ullDone;
+            ctx.total = p->ullTotal;
+            ctx.teller->Tell(LiveStage::AwaitingVerdict);
+            break;
+        default:
+            break;
+    }
+}
+
+// The camera's reason codes (docs/protocol.md, UPDATE_REASON) to ours.
+ReasonCode FromCameraReason(uint32_t reason) {
+    switch (reason) {
+        case 1:
+            return ReasonCode::RefusedSize;
+        case 2:
+            return ReasonCode::RefusedDigest;
+        case 3:
+            return ReasonCode::RefusedFile;
+        case 4:
+            return ReasonCode::RefusedHardware;
+        case 5:
+            return ReasonCode::RefusedWrite;
+        case 6:
+            return ReasonCode::RefusedBusy;
+        case 7:
+            return ReasonCode::RefusedSize;
+        case 8:
+            return ReasonCode::RefusedFile;
+        default:
+            return ReasonCode::Refused;
+    }
+}
+
+int Percent(uint64_t done, uint64_t total) {
+    if (total == 0) {
+        return 0;
+    }
+    return static_cast<int>(std::min<uint64_t>(done, total) * 100 / total);
+}
+
+// Why the connection failed, from the library's code.
+void ConnectFailure(int code, const tNetCallDetail& detail, CameraOutcome& out) {
+    out.result = OutcomeResult::Failed;
+    switch (code) {
+        case KORVEL_E_REFUSED:
+            out.result = OutcomeResult::Refused;
+            out.reason = ReasonCode::RefusedBusy;
+            break;
+        case KORVEL_E_PROTOCOL:
+            out.reason = ReasonCode::Protocol;
+            break;
+        default:
+            // A link that opened but brought no hello is another fault than silence.
+            out.reason =
+                detail.uiStage == NET_STAGE_HELLO ? ReasonCode::NoHello : ReasonCode::NoConnect;
+            break;
+    }
+}
+
+// Why the transfer failed, from the library's code and what it saw.
+void SendFailure(int code, const tNetCallDetail& detail, const ProgressContext& ctx,
+                 CameraOutcome& out) {
+    out.percent = Percent(out.bytesSent, out.fileBytes);
+    if (detail.uiCameraStatus != 0 || code == KORVEL_E_VERIFY || code == KORVEL_E_REFUSED) {
+        out.result = OutcomeResult::Refused;
+        out.reason = detail.uiCameraReason != 0   ? FromCameraReason(detail.uiCameraReason)
+                     : code == KORVEL_E_VERIFY    ? ReasonCode::RefusedFile
+                     : detail.uiCameraStatus == 5 ? ReasonCode::RefusedWrite
+                     : detail.uiCameraStatus == 4 ? ReasonCode::RefusedBusy
+                                                  : ReasonCode::Refused;
+        out.reasonText = FieldText(detail.szCameraReason);
+        return;
+    }
+    out.result = OutcomeResult::Failed;
+    switch (code) {
+        case KORVEL_E_IO:
+            // Nothing went out and the link was never used: the file is at fault here.
+            out.reason = detail.uiStage == NET_STAGE_NONE && out.bytesSent == 0 &&
+                                 ctx.stage == NET_STAGE_NONE
+                             ? ReasonCode::LocalFile
+                             : ReasonCode::LinkDropped;
+            break;
+        case KORVEL_E_PARAM:
+            out.reason = ReasonCode::LocalFile;
+            break;
+        case KORVEL_E_TIMEOUT:
+            out.reason = detail.uiStage == NET_STAGE_VERDICT || ctx.stage == NET_STAGE_VERDICT
+                             ? ReasonCode::Timeout
+                             : ReasonCode::LinkDropped;
+            break;
+        case KORVEL_E_PROTOCOL:
+            out.reason = ReasonCode::Protocol;
+            break;
+        default:
+            out.reason = ReasonCode::LinkDropped;
+            break;
     }
 }
 
@@ -76,25 +262,126 @@ void RunningSessions::Reset() {
     handles_.clear();
 }
 
+std::string VersionTag(const std::string& name) {
+    auto number = [&](size_t& at, unsigned long& value) {
+        size_t n = 0;
+        value = 0;
+        while (at < name.size() && n < 10 && std::isdigit(static_cast<unsigned char>(name[at]))) {
+            value = value * 10 + static_cast<unsigned>(name[at] - '0');
+            ++at;
+            ++n;
+        }
+        return n >= 1 && n <= 9;
+    };
+    for (size_t at = name.find("_V"); at != std::string::npos; at = name.find("_V", at + 1)) {
+        size_t p = at + 2;
+        unsigned long major = 0;
+        unsigned long minor = 0;
+        if (number(p, major) && p < name.size() && name[p] == '.' && number(++p, minor)) {
+            return std::to_string(major) + "." + std::to_string(minor);
+        }
+    }
+    return {};
+}
+
+std::string NamedVersion(const std::string& path) {
+    struct Closer {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    const auto slash = path.find_last_of("/\\");
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        return VersionTag(base);
+    }
+    // A pack names its first application entry; its header and table are bounded.
+    uint8_t head[64];
+    if (std::fread(head, 1, sizeof(head), file.get()) != sizeof(head)) {
+        return VersionTag(base);
+    }
+    const uint32_t magic = static_cast<uint32_t>(head[0]) | static_cast<uint32_t>(head[1]) << 8 |
+                           static_cast<uint32_t>(head[2]) << 16 |
+                           static_cast<uint32_t>(head[3]) << 24;
+    if (magic != 0x89ABCDEFu && magic != 0x01234567u) {
+        return magic == 0x88888888u ? std::string() : VersionTag(base);
+    }
+    const unsigned count = static_cast<unsigned>(head[4]) | static_cast<unsigned>(head[5]) << 8;
+    for (unsigned i = 0; i < count && i < 99; ++i) {
+        uint8_t entry[200];
+        if (std::fread(entry, 1, sizeof(entry), file.get()) != sizeof(entry)) {
+            return {};
+        }
+        if (entry[4] == 1 || entry[4] == 6) {
+            return VersionTag(std::string(reinterpret_cast<const char*>(entry + 8),
+                                          strnlen(reinterpret_cast<const char*>(entry + 8), 128)));
+        }
+    }
+    return {};
+}
+
 int RunUpgradeJob(const NetApi& net, const BatchFields& batch, const platform::Clock& clock,
-                  DeviceTask& task, RunningSessions* sessions) {
+                  DeviceTask& task, CameraOutcome& out, const LiveFn& live,
+                  RunningSessions* sessions) {
+    const auto started = SteadyClock::now();
+    out.file = FieldText(task.path);
+    LiveTeller teller(live, task);
+    ProgressContext progress;
+    progress.teller = &teller;
+    auto finish = [&](int result) {
+        out.totalMs = MsSince(started);
+        if (result == 1) {
+            out.result = OutcomeResult::Succeeded;
+            out.reason = ReasonCode::None;
+        }
+        return result;
+    };
     if (batch.upgrade.UpgradeType == NET_UPGRADE_UNKNOWN) {
-        return 0;
+        out.result = OutcomeResult::Failed;
+        out.reason = ReasonCode::UnknownFileType;
+        return finish(0);
     }
     const int handle = net.AddCamera != nullptr ? net.AddCamera(&task) : kFailedCall;
     if (handle == -1) {
-        return 0;
+        out.result = OutcomeResult::Failed;
+        out.reason = net.AddCamera != nullptr ? ReasonCode::BadAddress : ReasonCode::NoLibrary;
+        return finish(0);
     }
+    if (net.SetProgressCallback != nullptr) {
+        (void)net.SetProgressCallback(handle, &OnProgress, &progress);
+    }
+    auto detail = [&] {
+        tNetCallDetail d{};
+        if (net.GetCallDetail != nullptr) {
+            (void)net.GetCallDetail(handle, &d);
+        }
+        return d;
+    };
     int result = 1;
+    teller.Tell(LiveStage::Connecting, 1, TaskDispatcher::kConnectAttempts);
+    const auto connectStart = SteadyClock::now();
     const bool going = sessions == nullptr || sessions->Add(handle);
-    const int connected = !going                           ? kFailedCall
-                          : Probe(net, batch, handle) != 0 ? kFailedCall
+    const int probed = going ? Probe(net, batch, handle) : kFailedCall;
+    const int connected = !going || probed != 0 ? kFailedCall
                           : net.ConnCamera != nullptr
                               ? net.ConnCamera(handle, TaskDispatcher::kConnectTimeoutMs,
                                                TaskDispatcher::kConnectAttempts)
                               : kFailedCall;
+    out.connectMs = MsSince(connectStart);
+    tNetCallDetail d = detail();
+    out.attempts = static_cast<int>(d.uiAttempts);
+    out.versionBefore = FieldText(d.szSoftVersion);
     if (connected != 0) {
         result = 0;
+        out.result = OutcomeResult::Failed;
+        if (!going) {
+            out.reason = ReasonCode::None;  // given up by a stop before it began
+        } else if (probed != 0) {
+            out.reason = ReasonCode::NoConnect;  // not even a bare connection
+        } else if (net.ConnCamera == nullptr) {
+            out.reason = ReasonCode::NoLibrary;
+        } else {
+            ConnectFailure(connected, d, out);
+        }
     } else {
         if (batch.syncTime) {
             SyncClock(net, clock, handle);
@@ -103,13 +390,29 @@ int RunUpgradeJob(const NetApi& net, const BatchFields& batch, const platform::C
         static_assert(sizeof(update.szFilePath) == sizeof(task.path));
         std::memcpy(update.szFilePath, task.path, sizeof(update.szFilePath));
         update.szFilePath[sizeof(update.szFilePath) - 1] = '\0';
+        teller.Tell(LiveStage::Sending, 0, 0, 0);
+        progress.stage = NET_STAGE_NONE;  // what the transfer reaches, not the connection
+        const auto sendStart = SteadyClock::now();
         const int sent = net.FileUpdate != nullptr ? net.FileUpdate(handle, &update) : kFailedCall;
+        out.sendMs = MsSince(sendStart);
+        d = detail();
+        out.fileBytes = d.ullSize != 0 ? d.ullSize : progress.total;
+        out.bytesSent = std::max<uint64_t>(d.ullSent, progress.sent);
         if (sent != 0) {
             result = 0;
+            if (net.FileUpdate == nullptr) {
+                out.result = OutcomeResult::Failed;
+                out.reason = ReasonCode::NoLibrary;
+            } else {
+                SendFailure(sent, d, progress, out);
+            }
         }
     }
     if (sessions != nullptr) {
         sessions->Remove(handle);
+    }
+    if (net.SetProgressCallback != nullptr) {
+        (void)net.SetProgressCallback(handle, nullptr, nullptr);
     }
     if (net.DisConnCamera != nullptr) {
         (void)net.DisConnCamera(handle);
@@ -117,24 +420,137 @@ int RunUpgradeJob(const NetApi& net, const BatchFields& batch, const platform::C
     if (net.DelCamera != nullptr) {
         (void)net.DelCamera(handle);
     }
-    return result;
+    return finish(result);
 }
 
-int RunModifyIpJob(const HelperApi& helper, DeviceTask& task) {
+namespace {
+
+struct SearchHit {
+    std::string mac;
+    bool found = false;
+    tNetDeviceInfo info{};
+};
+
+void OnSearchHit(const tNetDeviceInfo* info, void* user) {
+    auto& hit = *static_cast<SearchHit*>(user);
+    if (info != nullptr && !hit.found && MacText(info->ucMac) == hit.mac) {
+        hit.info = *info;
+        hit.found = true;
+    }
+}
+
+}  // namespace
+
+void VerifyAfterReboot(const NetApi& net, const BatchFields& batch, const DeviceTask& task,
+                       CameraOutcome& out, const LiveFn& live, const std::atomic<bool>& running,
+                       const VerifyTiming& timing) {
+    if (out.result != OutcomeResult::Succeeded || batch.verifyTimeoutMs <= 0 ||
+        (net.ProbeDevice == nullptr && net.FindDevice == nullptr)) {
+        return;
+    }
+    const auto started = SteadyClock::now();
+    const auto deadline = started + std::chrono::milliseconds(batch.verifyTimeoutMs);
+    const std::string ip = FieldText(task.ip);
+    const std::string mac = FieldText(task.aux);
+    out.versionNamed = NamedVersion(FieldText(task.path));
+    LiveTeller teller(live, task);
+    bool seenGone = false;
+    std::string lastOther;
+    auto settle = [&](VerifyResult v) {
+        out.verify = v;
+        out.verifyMs = MsSince(started);
+        out.totalMs += out.verifyMs;
+    };
+    for (int round = 0; running; ++round) {
+        const bool search = net.ProbeDevice == nullptr ||
+                            (net.FindDevice != nullptr && round > 0 &&
+                             timing.searchEveryRounds > 0 && round % timing.searchEveryRounds == 0);
+        teller.Tell(seenGone || round > 0 ? LiveStage::Rebooting : LiveStage::Checking);
+        tNetDeviceInfo info{};
+        bool answered = false;
+        if (search) {
+            SearchHit hit;
+            hit.mac = mac;
+            (void)net.FindDevice(&OnSearchHit, &hit);
+            answered = hit.found;
+            info = hit.info;
+        } else {
+            answered = net.ProbeDevice(ip.c_str(), timing.probeTimeoutMs, &info) == 0;
+        }
+        if (answered && MacText(info.ucMac) != mac) {
+            lastOther = MacText(info.ucMac);  // someone else holds the address now
+            answered = false;
+        } else if (!answered) {
+            seenGone = true;
+        }
+        if (answered) {
+            teller.Tell(LiveStage::Checking);
+            const std::string now = FieldText(info.szSoftVersion);
+            out.versionAfter = now;
+            if (now != out.versionBefore || out.versionBefore.empty()) {
+                if (out.versionNamed.empty()) {
+                    settle(VerifyResult::NewVersion);
+                } else {
+                    // The version key of the new version is what the tag names.
+                    std::string key = now.substr(0, now.find('_'));
+                    key = key.substr(0, key.find_last_of('.'));
+                    while (!key.empty() && std::isalpha(static_cast<unsigned char>(key[0]))) {
+                        key.erase(0, 1);
+                    }
+                    settle(key == out.versionNamed ? VerifyResult::NamedVersion
+                                                   : VerifyResult::OtherVersion);
+                }
+                return;
+            }
+            if (seenGone || SteadyClock::now() - started >=
+                                std::chrono::milliseconds(timing.unchangedGraceMs)) {
+                settle(VerifyResult::Unchanged);
+                return;
+            }
+        }
+        if (SteadyClock::now() >= deadline) {
+            break;
+        }
+        const auto pauseEnd =
+            std::min(deadline, SteadyClock::now() + std::chrono::milliseconds(timing.pauseMs));
+        while (running && SteadyClock::now() < pauseEnd) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    if (!lastOther.empty()) {
+        out.otherMac = lastOther;
+        settle(VerifyResult::OtherDevice);
+        return;
+    }
+    settle(VerifyResult::NotBack);
+}
+
+int RunModifyIpJob(const HelperApi& helper, DeviceTask& task, CameraOutcome& out) {
     if (helper.ModifyDevIp == nullptr) {
+        out.result = OutcomeResult::Failed;
+        out.reason = ReasonCode::NoLibrary;
         return 0;
     }
-    return helper.ModifyDevIp(task.aux, task.ip, TaskDispatcher::kSubnetMask) != 0 ? 1 : 0;
+    const bool ok = helper.ModifyDevIp(task.aux, task.ip, TaskDispatcher::kSubnetMask) != 0;
+    out.result = ok ? OutcomeResult::Succeeded : OutcomeResult::Failed;
+    out.reason = ok ? ReasonCode::None : ReasonCode::NotTaken;
+    return ok ? 1 : 0;
 }
 
-int RunRestoreIpJob(const HelperApi& helper, const std::string& defaultIp, DeviceTask& task) {
+int RunRestoreIpJob(const HelperApi& helper, const std::string& defaultIp, DeviceTask& task,
+                    CameraOutcome& out) {
     if (helper.ModifyDevIp == nullptr) {
+        out.result = OutcomeResult::Failed;
+        out.reason = ReasonCode::NoLibrary;
         return 0;
     }
     if (helper.ModifyDevIp(task.aux, defaultIp.c_str(), TaskDispatcher::kSubnetMask) == 0) {
+        out.result = OutcomeResult::Failed;
+        out.reason = ReasonCode::NotTaken;
         return 0;  // the result keeps the address the camera still has
     }
     CopyFixedText(task.ip, defaultIp.c_str());
+    out.result = OutcomeResult::Succeeded;
     return 1;
 }
 

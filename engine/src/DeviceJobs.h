@@ -1,8 +1,11 @@
 #pragma once
 
 // The three device jobs. Each makes one attempt and answers 1 for success and
-// 0 for failure; the caller reports it. They take no lock of the dispatcher's.
+// 0 for failure, and fills the camera's outcome; the caller reports both. They
+// take no lock of the dispatcher's.
 
+#include <atomic>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
@@ -18,8 +21,13 @@ struct BatchFields {
     tNetFileUpdate upgrade{};
     bool syncTime = false;
     std::string defaultIp;
+    // The wait for an upgraded camera to come back; 0: no check.
+    int verifyTimeoutMs = 0;
     int probeMs = 0;  // bare connect before the specified one; 0: none
 };
+
+// Where a job tells the live state of its camera; may be empty.
+using LiveFn = std::function<void(const LiveState&)>;
 
 // The camera sessions of the upgrades in progress, so that a stop can cut them.
 class RunningSessions {
@@ -40,12 +48,37 @@ class RunningSessions {
 // Add, (probe,) connect, optionally set the clock, send the file, disconnect,
 // delete. `sessions` may be null.
 int RunUpgradeJob(const NetApi& net, const BatchFields& batch, const platform::Clock& clock,
-                  DeviceTask& task, RunningSessions* sessions = nullptr);
+                  DeviceTask& task, CameraOutcome& outcome, const LiveFn& live = {},
+                  RunningSessions* sessions = nullptr);
+
+// How the proof after reboot looks for the camera. The pauses are short in tests.
+struct VerifyTiming {
+    int probeTimeoutMs = 500;   // wait for the answer to one directed probe
+    int pauseMs = 1000;         // between rounds
+    int searchEveryRounds = 2;  // a search instead of a probe every n-th round
+    // An answer with the old version before the camera was ever seen gone may
+    // come from a camera that has not begun to reboot yet: believed only after this.
+    int unchangedGraceMs = 20000;
+};
+
+// After an upgrade the camera took: waits for it to answer again (by MAC, at
+// its address, then by a search) and records what version it came back with.
+// Holds no lock; `running` false ends the wait early (counted as not back).
+void VerifyAfterReboot(const NetApi& net, const BatchFields& batch, const DeviceTask& task,
+                       CameraOutcome& outcome, const LiveFn& live, const std::atomic<bool>& running,
+                       const VerifyTiming& timing = {});
+
+// "<major>.<minor>" of the first "_V<major>.<minor>" in `name`, or empty.
+std::string VersionTag(const std::string& name);
+// The version tag of what the file will make of the camera: the tag of a
+// pack's first application entry, or of a plain image's own name.
+std::string NamedVersion(const std::string& path);
 
 // The camera named by task.aux takes task.ip.
-int RunModifyIpJob(const HelperApi& helper, DeviceTask& task);
+int RunModifyIpJob(const HelperApi& helper, DeviceTask& task, CameraOutcome& outcome);
 
 // The camera named by task.aux takes the default IP; on success task.ip says so.
-int RunRestoreIpJob(const HelperApi& helper, const std::string& defaultIp, DeviceTask& task);
+int RunRestoreIpJob(const HelperApi& helper, const std::string& defaultIp, DeviceTask& task,
+                    CameraOutcome& outcome);
 
 }  // namespace engine

@@ -11,5 +11,9 @@ NetApi NetApi::Real() {
     api.FileUpdate = Net_FileUpdate;
     api.DisConnCamera = Net_DisConnCamera;
     api.DelCamera = Net_DelCamera;
+    api.SetProgressCallback = Net_SetProgressCallback;
+    api.GetCallDetail = Net_GetCallDetail;
+    api.ProbeDevice = Net_ProbeDevice;
+    api.FindDevice = Net_FindDevice;
     return api;
 }

@@ -51,6 +51,8 @@ struct TaskDispatcher::Impl {
     int32_t kind = TASK_NONE;
     tNetFileUpdate upgradeInfo{};
     bool syncTime = false;
+    int verifyTimeoutMs = 0;
+    engine::VerifyTiming verifyTiming;
     ReportWindow* window = nullptr;
     int nextWorker = 0;
     uint32_t batchTotal = 0;
@@ -91,11 +93,21 @@ struct TaskDispatcher::Impl {
     // Counts the task as finished and posts its result, the progress and, after
     // the batch's last task, batch-done. Caller holds `mutex`.
     void FinishLocked(const DeviceTask& task, int32_t taskKind, int result,
-                      TaskSkip skipped = SKIP_NONE);
-    void Finish(const DeviceTask& task, int32_t taskKind, int result) {
+                      TaskSkip skipped = SKIP_NONE, CameraOutcome outcome = {});
+    void Finish(const DeviceTask& task, int32_t taskKind, int result, CameraOutcome outcome = {}) {
         std::lock_guard lock(mutex);
-        FinishLocked(task, taskKind, result);
+        FinishLocked(task, taskKind, result, SKIP_NONE, std::move(outcome));
     }
+    // A worker's live state of its camera, to the window while one is attached.
+    void TellLive(const LiveState& state) {
+        std::lock_guard lock(mutex);
+        if (window != nullptr) {
+            window->PostLiveState(state);
+        }
+    }
+    // One upgrade from the job to the check after reboot. Called without `mutex`.
+    int RunUpgrade(const engine::BatchFields& batch, const platform::Clock& pcClock,
+                   DeviceTask& task, CameraOutcome& outcome, bool& verifyNext);
     // Finishes every task not yet started as never run. Caller holds `mutex`.
     void SkipWaitingLocked(TaskSkip why);
 };
@@ -200,6 +212,7 @@ engine::BatchFields TaskDispatcher::Impl::BatchLocked(platform::Clock* pcClock) 
     batch.syncTime = syncTime;
     batch.defaultIp = defaultIp;
     batch.probeMs = probeMs;
+    batch.verifyTimeoutMs = verifyTimeoutMs;
     *pcClock = clock;
     return batch;
 }
@@ -212,17 +225,31 @@ void TaskDispatcher::Impl::RunTask(DeviceTask& task) {
         batch = BatchLocked(&pcClock);
     }
     int result = 0;
+    CameraOutcome outcome;
     try {
         switch (batch.kind) {
             case TASK_MODIFY_IP:
-                result = engine::RunModifyIpJob(helper, task);
+                result = engine::RunModifyIpJob(helper, task, outcome);
                 break;
             case TASK_RESTORE_IP:
-                result = engine::RunRestoreIpJob(helper, batch.defaultIp, task);
+                result = engine::RunRestoreIpJob(helper, batch.defaultIp, task, outcome);
                 break;
             case TASK_UPGRADE:
                 // Queued before the batch became an upgrade batch: it still takes a slot.
-                result = running ? engine::RunUpgradeJob(net, batch, pcClock, task, &sessions) : 0;
+                if (running) {
+                    bool verify = false;
+                    result = RunUpgrade(batch, pcClock, task, outcome, verify);
+                    if (verify) {
+                        engine::VerifyTiming timing;
+                        {
+                            std::lock_guard lock(mutex);
+                            timing = verifyTiming;
+                        }
+                        engine::VerifyAfterReboot(
+                            net, batch, task, outcome, [this](const LiveState& s) { TellLive(s); },
+                            running, timing);
+                    }
+                }
                 break;
             default:
                 break;  // no job for this kind; reported as a failure
@@ -231,10 +258,25 @@ void TaskDispatcher::Impl::RunTask(DeviceTask& task) {
         result = 0;
     }
     try {
-        Finish(task, batch.kind, result);
+        Finish(task, batch.kind, result, std::move(outcome));
     } catch (const std::exception&) {
         // A receiver that cannot take the report loses it; the worker goes on.
     }
+}
+
+int TaskDispatcher::Impl::RunUpgrade(const engine::BatchFields& batch,
+                                     const platform::Clock& pcClock, DeviceTask& task,
+                                     CameraOutcome& outcome, bool& verifyNext) {
+    int result = 0;
+    try {
+        result = engine::RunUpgradeJob(
+            net, batch, pcClock, task, outcome, [this](const LiveState& s) { TellLive(s); },
+            &sessions);
+    } catch (const std::exception&) {
+        result = 0;
+    }
+    verifyNext = result == 1 && batch.verifyTimeoutMs > 0;
+    return result;
 }
 
 void TaskDispatcher::Impl::RunUpgradeSlot() {
@@ -252,18 +294,37 @@ void TaskDispatcher::Impl::RunUpgradeSlot() {
         }
         platform::Clock pcClock;
         engine::BatchFields batch = BatchLocked(&pcClock);
+        const engine::VerifyTiming timing = verifyTiming;
         lock.unlock();
-        int result = 0;
-        try {
-            result = engine::RunUpgradeJob(net, batch, pcClock, *task, &sessions);
-        } catch (const std::exception&) {
-            result = 0;
-        }
+        CameraOutcome outcome;
+        bool verify = false;
+        const int result = RunUpgrade(batch, pcClock, *task, outcome, verify);
         lock.lock();
+        if (verify) {
+            // The check after reboot gives the slot to the next camera: its
+            // transfer goes on while this one reboots. The result, and so the
+            // batch's end, waits for the check.
+            --slotsInUse;
+            slotFreed.notify_all();
+            lock.unlock();
+            engine::VerifyAfterReboot(
+                net, batch, *task, outcome, [this](const LiveState& s) { TellLive(s); }, running,
+                timing);
+            lock.lock();
+        }
         try {
-            FinishLocked(*task, batch.kind, result);
+            FinishLocked(*task, batch.kind, result, SKIP_NONE, std::move(outcome));
         } catch (const std::exception&) {
             // A receiver that cannot take the report loses it; the slot goes on.
+        }
+        if (verify) {
+            // Back for another upgrade only when a slot is free again.
+            slotFreed.wait(lock,
+                           [&] { return !running || upgrades.empty() || slotsInUse < parallel; });
+            if (!running || upgrades.empty()) {
+                return;
+            }
+            ++slotsInUse;
         }
     }
     --slotsInUse;
@@ -292,7 +353,7 @@ void TaskDispatcher::Impl::SkipWaitingLocked(TaskSkip why) {
 }
 
 void TaskDispatcher::Impl::FinishLocked(const DeviceTask& task, int32_t taskKind, int result,
-                                        TaskSkip skipped) {
+                                        TaskSkip skipped, CameraOutcome outcome) {
     ++finished;
     const bool failed = result == 0 && skipped == SKIP_NONE;
     failures += failed ? 1 : 0;
@@ -306,6 +367,7 @@ void TaskDispatcher::Impl::FinishLocked(const DeviceTask& task, int32_t taskKind
         report->result = result;
         report->reserved = -1;
         report->skipped = skipped;
+        report->outcome = std::move(outcome);
         window->PostTaskResult(std::move(report));
         window->PostTaskProgress(finished);
         if (finished == batchTotal) {
@@ -439,6 +501,22 @@ void TaskDispatcher::SetUpgradeInfo(const tNetFileUpdate& info) {
 void TaskDispatcher::SetSyncTime(bool sync) {
     std::lock_guard lock(impl_->mutex);
     impl_->syncTime = sync;
+}
+
+void TaskDispatcher::SetVerifyTimeout(int ms) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->verifyTimeoutMs = ms < 0 ? 0 : ms;
+}
+
+int TaskDispatcher::VerifyTimeout() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->verifyTimeoutMs;
+}
+
+void TaskDispatcher::SetVerifyTiming(int probeTimeoutMs, int pauseMs, int searchEveryRounds,
+                                     int unchangedGraceMs) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->verifyTiming = {probeTimeoutMs, pauseMs, searchEveryRounds, unchangedGraceMs};
 }
 
 void TaskDispatcher::SetDefaultIp(const std::string& ip) {

@@ -103,6 +103,10 @@ std::optional<Frame> TcpClient::read(std::chrono::milliseconds timeout) {
                 Frame f;
                 f.header = decoder_.header();
                 f.payload.assign(decoder_.payload().begin(), decoder_.payload().end());
+                if (f.type() == wire::MsgType::UpdateReason) {
+                    reasons_.push_back(f);  // explains the refusal that comes next
+                    continue;
+                }
                 return f;
             }
             if (step.result == wire::Decoder::Result::Error) {

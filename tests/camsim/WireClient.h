@@ -43,10 +43,13 @@ class TcpClient {
     std::optional<Frame> call(const std::vector<std::uint8_t>& request,
                               std::chrono::milliseconds timeout = 5000ms);
     void close();
+    // The UPDATE_REASON frames read() has passed over, oldest first.
+    const std::vector<Frame>& reasons() const { return reasons_; }
 
   private:
     int fd_ = -1;
     wire::Decoder decoder_;
+    std::vector<Frame> reasons_;
     std::vector<std::uint8_t> pending_;
 };
 

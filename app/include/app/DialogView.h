@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/CameraOutcome.h"
+
 namespace app {
 
 // Control ids of the main dialog's template.
@@ -28,6 +30,21 @@ enum ControlId : int {
     // Ours, beside the template's: upgrades at once, and the stop of a batch.
     IDC_PARALLEL = 1030,
     IDC_STOP = 1031,
+};
+
+// One camera's row, just written by the dialog: while a worker is on it, its
+// live state; once finished, its outcome. The texts are those the dialog put
+// into the status and detail cells.
+struct CameraRowUpdate {
+    int row = -1;
+    std::int32_t kind = 0;  // TaskKind of the batch
+    std::string mac;
+    std::string ip;
+    const LiveState* live = nullptr;         // set while in progress
+    const CameraOutcome* outcome = nullptr;  // set when finished
+    std::int32_t result = 0;                 // when finished: 1 success, 0 failure
+    std::string status;
+    std::string detail;
 };
 
 // Everything the dialog logic does on the screen. The Qt window, the console
@@ -88,6 +105,10 @@ class DialogView {
     virtual void OpenInEditor(const std::string& path) = 0;
     // The open-file dialog: the chosen full path, or nothing when cancelled.
     virtual std::optional<std::string> BrowseForFile() = 0;
+
+    // A camera's row has changed (above). Views that show or print more than
+    // the cells (the console's progress lines, its JSON) take it from here.
+    virtual void CameraChanged(const CameraRowUpdate& update) = 0;
 
     // Runs `fn` on the UI thread later, in posting order. Callable from any thread.
     virtual void PostToUi(std::function<void()> fn) = 0;

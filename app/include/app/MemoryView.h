@@ -17,8 +17,9 @@ namespace app {
 // from it and the tests read it. Queued calls run when the owner pumps them.
 class MemoryView : public DialogView {
   public:
+    static constexpr int kColumnCount = 8;  // the seven of the list and "详情"
     struct Row {
-        std::vector<std::string> cells = std::vector<std::string>(7);
+        std::vector<std::string> cells = std::vector<std::string>(8);
         bool checked = false;
         std::intptr_t data = 0;
     };
@@ -66,6 +67,14 @@ class MemoryView : public DialogView {
     void OpenInEditor(const std::string& path) override { opened.push_back(path); }
     std::optional<std::string> BrowseForFile() override { return nextBrowse; }
 
+    // Keeps every update, the live state and outcome copied.
+    struct CameraRecord {
+        CameraRowUpdate update;
+        std::optional<LiveState> live;
+        std::optional<CameraOutcome> outcome;
+    };
+    void CameraChanged(const CameraRowUpdate& update) override;
+
     void PostToUi(std::function<void()> fn) override;
     // Runs the calls queued so far, in order; returns how many ran.
     std::size_t RunPending();
@@ -94,6 +103,7 @@ class MemoryView : public DialogView {
     std::string pane;
     std::vector<std::string> opened;
     std::optional<std::string> nextBrowse;
+    std::vector<CameraRecord> cameras;
 
   private:
     Row* At(int row);

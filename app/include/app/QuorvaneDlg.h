@@ -31,6 +31,8 @@ struct SearchApi {
     int (*Log)(const char* format, ...) = nullptr;  // where pack diagnostics go
     // Why Init failed (Net_GetInitError); without it a failed Init is named by its code.
     int (*GetInitError)(char* text, int size) = nullptr;
+    // The configured wait for a camera to come back after an upgrade (ms, 0 off).
+    int (*GetVerifyTimeout)() = nullptr;
 
     static SearchApi Real();  // the Korvel functions
 };
@@ -118,11 +120,13 @@ class CQuorvaneDlg : public ReportWindow {
     void OnTaskResult(std::unique_ptr<TaskResult> result);
     void OnTaskProgress(std::uint32_t finished);
     void OnBatchDone(std::int32_t kind);
+    void OnLiveState(const LiveState& state);
 
     // ReportWindow: called on worker threads; each queues the handler above.
     void PostTaskResult(std::unique_ptr<TaskResult> result) override;
     void PostTaskProgress(std::uint32_t finished) override;
     void PostBatchDone(std::int32_t kind) override;
+    void PostLiveState(const LiveState& state) override;
 
     static void OnDeviceFound(const tNetDeviceInfo* info, void* user);
     static int CompareListItems(std::intptr_t item1, std::intptr_t item2, const SortInfo& info);
@@ -131,6 +135,10 @@ class CQuorvaneDlg : public ReportWindow {
     void ShowMessage(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void AppendLog(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void RemoveTempDir(const std::string& path);
+
+    // The wait for upgraded cameras to come back, in place of the configured
+    // one (console options); nothing: the configuration decides; 0: no check.
+    void SetVerifyTimeoutOverride(std::optional<int> ms) { m_verifyOverride = ms; }
 
     // Read-only views for front ends and tests.
     const std::string& ExeDir() const { return m_strExeDir; }
@@ -164,6 +172,7 @@ class CQuorvaneDlg : public ReportWindow {
     upgrade::RequestEnv MakeRequestEnv();
     void SortList(std::int32_t column, std::int32_t ascending);
     std::vector<int> TickedRows() const;
+    int FindRowByMac(const std::string& mac) const;
     bool CheckIpRequest(const std::vector<int>& ticked);
     void SayLogFailure(const char* what, const std::string& why);
 
@@ -210,6 +219,7 @@ class CQuorvaneDlg : public ReportWindow {
     std::string m_logOpenError;  // why Open failed, said with the first line
     std::string m_logFailure;
     platform::FileLock m_batchLock;
+    std::optional<int> m_verifyOverride;
 
     UpgradeSettings m_overrides;
     bool m_batchRunning = false;

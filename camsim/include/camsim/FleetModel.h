@@ -24,6 +24,8 @@ struct Faults {
     bool silent = false;             // ignores discovery probes
     bool malformed = false;          // every reply is malformed
     std::uint32_t replyDelayMs = 0;  // waits this long before each reply
+    bool noReasons = false;          // refuses without UPDATE_REASON, as older cameras do
+    bool keepVersion = false;        // takes a file but comes back with its old version
 };
 
 struct CameraSpec {

@@ -175,4 +175,78 @@ bool Discover(const NetConfig& config, const std::function<void(const tNetDevice
     return true;
 }
 
+int ProbeOne(const NetConfig& config, const std::string& ip, int timeoutMs, tNetDeviceInfo* info,
+             std::string* error) {
+    asio::io_context io;
+    asio::ip::udp::socket sock(io);
+    asio::error_code ec;
+    const auto bindAddr = asio::ip::make_address_v4(config.bindAddress, ec);
+    const auto target = ec ? asio::ip::address_v4() : asio::ip::make_address_v4(ip, ec);
+    if (ec) {
+        if (error) {
+            *error = "bad address " + ip;
+        }
+        return -1;
+    }
+    sock.open(asio::ip::udp::v4(), ec);
+    if (!ec) {
+        sock.bind(asio::ip::udp::endpoint(bindAddr, 0), ec);
+    }
+    const uint32_t txid = RandomTxid();
+    const auto probe = EncodeFrame(MsgType::DiscoverReq, txid, DiscoverReq{});
+    if (!ec) {
+        sock.send_to(asio::buffer(probe), asio::ip::udp::endpoint(target, config.discoveryPort), 0,
+                     ec);
+    }
+    if (ec) {
+        if (error) {
+            *error = ec.message();
+        }
+        return -1;
+    }
+    const auto want = target.to_bytes();
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
+    std::array<uint8_t, 4096> buf{};
+    asio::ip::udp::endpoint from;
+    for (;;) {
+        const auto now = SteadyClock::now();
+        if (now >= deadline) {
+            return 0;
+        }
+        bool arrived = false;
+        size_t size = 0;
+        asio::error_code recvEc;
+        sock.async_receive_from(asio::buffer(buf), from, [&](const asio::error_code& e, size_t n) {
+            arrived = true;
+            recvEc = e;
+            size = n;
+        });
+        io.restart();
+        io.run_for(deadline - now);
+        if (!arrived) {
+            asio::error_code ignored;
+            sock.cancel(ignored);
+            io.restart();
+            io.run();
+            return 0;
+        }
+        if (recvEc) {
+            continue;
+        }
+        const auto frame = DecodeDatagram({buf.data(), size});
+        if (!frame || frame->type() != MsgType::DiscoverRep || frame->header.txid != txid) {
+            continue;
+        }
+        auto rec = ParsePayload<tNetDeviceInfo>(frame->payload);
+        // Where one socket answers for several cameras, only the one asked counts.
+        if (!rec || rec->uiRecordVersion != 1 ||
+            !std::equal(std::begin(rec->ucIp), std::end(rec->ucIp), want.begin())) {
+            continue;
+        }
+        TerminateTexts(*rec);
+        *info = *rec;
+        return 1;
+    }
+}
+
 }  // namespace wire

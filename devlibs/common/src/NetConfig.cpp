@@ -82,6 +82,7 @@ constexpr IntKey kIntKeys[] = {
     {"ipset_timeout_ms", 10, 60000, &NetConfig::ipsetTimeoutMs},
     {"ipset_attempts", 1, 20, &NetConfig::ipsetAttempts},
     {"update_result_timeout_ms", 100, 3600000, &NetConfig::updateResultTimeoutMs},
+    {"verify_timeout_ms", 0, 3600000, &NetConfig::verifyTimeoutMs},
 };
 
 constexpr PortKey kPortKeys[] = {

@@ -31,6 +31,8 @@ PayloadBounds BoundsFor(uint8_t type) {
             return {sizeof(UpdateEnd), sizeof(UpdateEnd)};
         case MsgType::UpdateResult:
             return {sizeof(UpdateResult), sizeof(UpdateResult)};
+        case MsgType::UpdateReason:
+            return {sizeof(UpdateReason), sizeof(UpdateReason)};
         case MsgType::IpSetReq:
             return {sizeof(IpSetReq), sizeof(IpSetReq)};
         case MsgType::IpSetRep:
@@ -73,6 +75,8 @@ const char* TypeName(uint8_t type) {
             return "UPDATE_END";
         case MsgType::UpdateResult:
             return "UPDATE_RESULT";
+        case MsgType::UpdateReason:
+            return "UPDATE_REASON";
         case MsgType::Bye:
             return "BYE";
         case MsgType::IpSetReq:

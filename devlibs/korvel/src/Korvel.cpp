@@ -32,7 +32,19 @@ struct Camera {
     std::string ip;
     korvel::Session session;
     std::chrono::milliseconds timeout{30000};
+    NetProgressCallback progress = nullptr;
+    void* progressUser = nullptr;
 };
+
+// Hands the session's progress to the handle's callback, when it has one.
+void WireProgress(int handle, Camera& cam) {
+    if (cam.progress == nullptr) {
+        cam.session.setProgress({});
+        return;
+    }
+    cam.session.setProgress([handle, fn = cam.progress, user = cam.progressUser](
+                                const tNetProgress& p) { fn(handle, &p, user); });
+}
 
 struct State {
     std::mutex mutex;
@@ -272,12 +284,17 @@ KORVEL_API int Net_ConnCamera(int handle, int timeout_ms, int attempts) {
     const uint16_t port = PortOf(cam->ip, config.controlPort);
     std::lock_guard lock(cam->mutex);
     cam->timeout = std::chrono::milliseconds(timeout_ms);
+    WireProgress(handle, *cam);
+    cam->session.detail() = {};
     int rc = KORVEL_E_CONNECT;
     for (int i = 0; i < attempts; ++i) {
         if (i > 0) {
             std::this_thread::sleep_for(
                 std::chrono::milliseconds(std::min(kRetryPauseMs, timeout_ms)));
         }
+        cam->session.detail().attempts = static_cast<uint32_t>(i + 1);
+        cam->session.tell(NET_STAGE_CONNECTING, static_cast<uint32_t>(i + 1),
+                          static_cast<uint32_t>(attempts));
         rc = cam->session.open(cam->ip, port, cam->timeout);
         if (rc == KORVEL_OK || rc == KORVEL_E_REFUSED || rc == KORVEL_E_PARAM ||
             cam->session.aborted()) {
@@ -361,6 +378,7 @@ KORVEL_API int Net_FileUpdate(int handle, const tNetFileUpdate* update) {
         return KORVEL_E_HANDLE;
     }
     std::lock_guard lock(cam->mutex);
+    WireProgress(handle, *cam);
     const auto started = std::chrono::steady_clock::now();
     const int rc = cam->session.fileUpdate(update->UpgradeType, path, cam->timeout,
                                            std::chrono::milliseconds(config.updateResultTimeoutMs));
@@ -398,6 +416,70 @@ KORVEL_API int Net_DelCamera(int handle) {
     std::lock_guard lock(cam->mutex);
     cam->session.close();
     return KORVEL_OK;
+}
+
+KORVEL_API int Net_SetProgressCallback(int handle, NetProgressCallback callback, void* user) {
+    const auto cam = Find(handle);
+    if (!cam) {
+        return KORVEL_E_HANDLE;
+    }
+    std::lock_guard lock(cam->mutex);
+    cam->progress = callback;
+    cam->progressUser = callback != nullptr ? user : nullptr;
+    WireProgress(handle, *cam);
+    return KORVEL_OK;
+}
+
+KORVEL_API int Net_GetCallDetail(int handle, tNetCallDetail* detail) {
+    if (detail == nullptr) {
+        return KORVEL_E_PARAM;
+    }
+    const auto cam = Find(handle);
+    if (!cam) {
+        return KORVEL_E_HANDLE;
+    }
+    std::lock_guard lock(cam->mutex);
+    const korvel::Session::Detail& d = cam->session.detail();
+    *detail = {};
+    detail->uiStage = d.stage;
+    detail->uiAttempts = d.attempts;
+    detail->uiCameraStatus = d.cameraStatus;
+    detail->uiCameraReason = d.cameraReason;
+    detail->ullSent = d.sent;
+    detail->ullSize = d.size;
+    const size_t n = std::min(d.reasonText.size(), sizeof(detail->szCameraReason) - 1);
+    std::memcpy(detail->szCameraReason, d.reasonText.data(), n);
+    std::memcpy(detail->szSoftVersion, cam->session.helloInfo().szSoftVersion,
+                sizeof(detail->szSoftVersion));
+    detail->szSoftVersion[sizeof(detail->szSoftVersion) - 1] = '\0';
+    return KORVEL_OK;
+}
+
+KORVEL_API int Net_ProbeDevice(const char* ip, int timeout_ms, tNetDeviceInfo* info) {
+    if (ip == nullptr || info == nullptr || timeout_ms < 1 || timeout_ms > 60000) {
+        return KORVEL_E_PARAM;
+    }
+    wire::NetConfig config;
+    if (!Initialised(&config)) {
+        return KORVEL_E_NOT_INIT;
+    }
+    const std::string address = wire::TextField(ip, 32);
+    if (!wire::ParseIpv4(address)) {
+        return KORVEL_E_PARAM;
+    }
+    std::string error;
+    const int rc = wire::ProbeOne(config, address, timeout_ms, info, &error);
+    if (rc < 0) {
+        korvel::LogLine("Korvel: probe of " + address + " failed: " + error);
+        return KORVEL_E_IO;
+    }
+    return rc == 1 ? KORVEL_OK : KORVEL_E_TIMEOUT;
+}
+
+KORVEL_API int Net_GetVerifyTimeout(void) {
+    wire::NetConfig config;
+    Initialised(&config);
+    return config.verifyTimeoutMs;
 }
 
 KORVEL_API int Net_Log(const char* format, ...) {

@@ -267,6 +267,40 @@ int Session::writeAll(const std::vector<asio::const_buffer>& buffers, Duration t
     return KORVEL_OK;
 }
 
+void Session::tell(uint32_t stage, uint32_t attempt, uint32_t attempts) {
+    detail_.stage = stage;
+    if (progress_) {
+        tNetProgress p{};
+        p.uiStage = stage;
+        p.uiAttempt = attempt;
+        p.uiAttempts = attempts;
+        p.ullDone = detail_.sent;
+        p.ullTotal = detail_.size;
+        progress_(p);
+    }
+}
+
+bool Session::takeReason() {
+    if (decoder_.type() != wire::MsgType::UpdateReason) {
+        return false;
+    }
+    if (const auto why = wire::ParsePayload<wire::UpdateReason>(decoder_.payload())) {
+        detail_.cameraReason = why->reason;
+        detail_.reasonText = wire::TextField(why->text, sizeof(why->text));
+        Logf("Korvel: camera %s explains its refusal: reason %u, \"%s\"", peer_.c_str(),
+             why->reason, detail_.reasonText.c_str());
+    }
+    return true;
+}
+
+void Session::cameraSaid(uint32_t status) {
+    detail_.cameraStatus = status;
+    if (status == 0) {
+        detail_.cameraReason = 0;
+        detail_.reasonText.clear();
+    }
+}
+
 void Session::skipUnknown() {
     if (!unknownLogged_) {
         unknownLogged_ = true;
@@ -299,6 +333,9 @@ bool Session::frameArrived() {
                 skipUnknown();
                 continue;
             }
+            if (takeReason()) {
+                continue;
+            }
             held_ = KORVEL_OK;
             return true;
         }
@@ -324,6 +361,9 @@ int Session::readFrame(SteadyClock::time_point deadline) {
             if (step.result == wire::Decoder::Result::Message) {
                 if (!wire::IsKnownType(decoder_.header().type)) {
                     skipUnknown();
+                    continue;
+                }
+                if (takeReason()) {
                     continue;
                 }
                 return KORVEL_OK;
@@ -386,6 +426,7 @@ int Session::open(const std::string& ip, uint16_t port, Duration timeout) {
         return KORVEL_E_CONNECT;
     }
     socket_.set_option(asio::ip::tcp::no_delay(true), ec);
+    tell(NET_STAGE_HELLO);
 
     const uint32_t tx = ++txid_;
     const auto hello = wire::EncodeFrame(wire::MsgType::HelloReq, tx);
@@ -401,6 +442,9 @@ int Session::open(const std::string& ip, uint16_t port, Duration timeout) {
     }
     if (decoder_.type() == wire::MsgType::Nak) {
         const auto nak = wire::ParsePayload<wire::Nak>(decoder_.payload());
+        if (nak) {
+            cameraSaid(nak->status);
+        }
         return fail(nak ? statusToCode(nak->status) : KORVEL_E_PROTOCOL);
     }
     if (decoder_.type() != wire::MsgType::HelloRep || decoder_.txid() != tx) {
@@ -415,6 +459,7 @@ int Session::open(const std::string& ip, uint16_t port, Duration timeout) {
     if (rep->status != 0) {
         Logf("Korvel: camera %s refused the session: %s", peer_.c_str(),
              wire::StatusName(rep->status));
+        cameraSaid(rep->status);
         return fail(statusToCode(rep->status));
     }
     hello_ = rep->info;
@@ -490,6 +535,7 @@ int Session::updateResult(const std::vector<uint8_t>& payload, const wire::Diges
     }
     wire::Digest got{};
     std::copy(std::begin(res->md5), std::end(res->md5), got.begin());
+    cameraSaid(res->status);
     if (res->status == 0 && (res->received != size || got != sent)) {
         Logf(
             "Korvel: camera %s accepted a file it did not receive whole: expected %llu bytes "
@@ -511,6 +557,12 @@ int Session::updateResult(const std::vector<uint8_t>& payload, const wire::Diges
 
 int Session::fileUpdate(uint16_t upgradeType, const std::string& path, Duration timeout,
                         Duration verdictTimeout) {
+    detail_.cameraStatus = 0;
+    detail_.cameraReason = 0;
+    detail_.reasonText.clear();
+    detail_.sent = 0;
+    detail_.size = 0;
+    detail_.stage = NET_STAGE_NONE;
     if (!socket_.is_open()) {
         return KORVEL_E_NOT_CONNECTED;
     }
@@ -521,6 +573,7 @@ int Session::fileUpdate(uint16_t upgradeType, const std::string& path, Duration 
         return KORVEL_E_IO;
     }
     const uint64_t size = static_cast<uint64_t>(st.st_size);
+    detail_.size = size;
     const auto slash = path.find_last_of("/\\");
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     if (name.empty() || name == "." || name == ".." || name.size() > 255) {
@@ -549,6 +602,9 @@ int Session::fileUpdate(uint16_t upgradeType, const std::string& path, Duration 
         }
         if (decoder_.type() == wire::MsgType::Nak) {
             const auto nak = wire::ParsePayload<wire::Nak>(decoder_.payload());
+            if (nak) {
+                cameraSaid(nak->status);
+            }
             return nak ? statusToCode(nak->status) : fail(KORVEL_E_PROTOCOL);
         }
         if (decoder_.type() != wire::MsgType::UpdateReady) {
@@ -558,6 +614,7 @@ int Session::fileUpdate(uint16_t upgradeType, const std::string& path, Duration 
         if (!ready) {
             return fail(KORVEL_E_PROTOCOL);
         }
+        cameraSaid(ready->status);
         if (ready->status != 0) {
             Logf("Korvel: camera %s will not take \"%s\" (%llu bytes): %s", peer_.c_str(),
                  name.c_str(), static_cast<unsigned long long>(size),
@@ -573,6 +630,7 @@ int Session::fileUpdate(uint16_t upgradeType, const std::string& path, Duration 
     // An unchanged file needs no digest and so no second thread.
     PipelinedMd5 md5(known ? 1 : 4, pieceSize, !known);
     uint64_t sent = 0;
+    tell(NET_STAGE_SENDING);
     auto earlyVerdict = [&](Duration wait) -> int {
         // The camera may stop the stream with a verdict of its own.
         if (int rc = readFrame(SteadyClock::now() + wait); rc != KORVEL_OK) {
@@ -612,6 +670,8 @@ int Session::fileUpdate(uint16_t upgradeType, const std::string& path, Duration 
             return rc;
         }
         sent += got;
+        detail_.sent = sent;
+        tell(NET_STAGE_SENDING);
         if (frameArrived()) {
             return earlyVerdict(timeout);
         }
@@ -628,6 +688,7 @@ int Session::fileUpdate(uint16_t upgradeType, const std::string& path, Duration 
     if (int rc = writeAll({asio::buffer(endFrame)}, timeout); rc != KORVEL_OK) {
         return rc == KORVEL_E_IO ? earlyVerdict(std::chrono::seconds(2)) : rc;
     }
+    tell(NET_STAGE_VERDICT);
     if (int rc = readFrame(SteadyClock::now() + verdictTimeout); rc != KORVEL_OK) {
         Logf("Korvel: no verdict from camera %s on \"%s\"", peer_.c_str(), name.c_str());
         return rc;

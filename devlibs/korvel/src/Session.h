@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,23 @@ class Session {
     // The KORVEL_* code of a camera's status word, as the protocol's table gives it.
     static int statusToCode(uint32_t status);
 
+    // What the calls found out beyond their codes (Net_GetCallDetail).
+    struct Detail {
+        uint32_t stage = NET_STAGE_NONE;
+        uint32_t attempts = 0;
+        uint32_t cameraStatus = 0;
+        uint32_t cameraReason = 0;
+        std::string reasonText;
+        uint64_t sent = 0;
+        uint64_t size = 0;
+    };
+    Detail& detail() { return detail_; }
+    const Detail& detail() const { return detail_; }
+    // Told of every change of stage and of the bytes sent.
+    void setProgress(std::function<void(const tNetProgress&)> fn) { progress_ = std::move(fn); }
+    // Records the stage and tells it.
+    void tell(uint32_t stage, uint32_t attempt = 0, uint32_t attempts = 0);
+
     const tNetDeviceInfo& helloInfo() const { return hello_; }
     const std::string& peer() const { return peer_; }
 
@@ -64,6 +82,10 @@ class Session {
     void run(Duration timeout);
     int fail(int code);  // closes the socket and returns `code`
     int updateResult(const std::vector<uint8_t>& payload, const wire::Digest& sent, uint64_t size);
+    // A frame that explains a refusal to come; kept, not returned.
+    bool takeReason();
+    // The camera's status word of a refusal.
+    void cameraSaid(uint32_t status);
 
     asio::io_context io_;
     asio::ip::tcp::socket socket_;
@@ -77,6 +99,8 @@ class Session {
     tNetDeviceInfo hello_{};
     std::string peer_;
     std::atomic<bool> aborted_{false};
+    Detail detail_;
+    std::function<void(const tNetProgress&)> progress_;
 };
 
 }  // namespace korvel

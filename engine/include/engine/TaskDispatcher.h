@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/CameraOutcome.h"
 #include "korvel.h"
 #include "platform/LocalTime.h"
 
@@ -53,6 +54,8 @@ struct TaskResult {
     int32_t result = 0;  // 1 success, 0 failure
     int32_t reserved = -1;
     int32_t skipped = SKIP_NONE;  // the camera was never touched, and why
+    // Beyond the fields above: why, what was sent, versions, times.
+    CameraOutcome outcome;
 };
 
 // Where workers post their reports. Called on worker threads (and on the
@@ -70,6 +73,10 @@ class ReportWindow {
     virtual void PostTaskProgress(uint32_t finished) = 0;
     // WM_BATCH_DONE: the batch's kind; posted once, after the last result.
     virtual void PostBatchDone(int32_t kind) = 0;
+    // Where a worker is with a camera, a few times a second at most, before
+    // the camera's result. Posted from worker threads while other cameras are
+    // being talked to, under the same rules. A window without it drops them.
+    virtual void PostLiveState(const LiveState& state) { (void)state; }
 };
 
 // The camera library entry points the upgrade job uses; tests replace them.
@@ -86,6 +93,12 @@ struct NetApi {
     int (*FileUpdate)(int handle, const tNetFileUpdate* update) = nullptr;
     int (*DisConnCamera)(int handle) = nullptr;
     int (*DelCamera)(int handle) = nullptr;
+    // Ours beyond the specified calls; a null entry means the job goes without
+    // (no live progress, a coarser reason, no proof after reboot).
+    int (*SetProgressCallback)(int handle, NetProgressCallback callback, void* user) = nullptr;
+    int (*GetCallDetail)(int handle, tNetCallDetail* detail) = nullptr;
+    int (*ProbeDevice)(const char* ip, int timeout_ms, tNetDeviceInfo* info) = nullptr;
+    int (*FindDevice)(NetFindDeviceCallback callback, void* user) = nullptr;
 
     static NetApi Real();  // the Korvel functions
 };
@@ -159,6 +172,13 @@ class TaskDispatcher {
     uint32_t Failures() const;
     void SetUpgradeInfo(const tNetFileUpdate& info);
     void SetSyncTime(bool sync);
+    // How long an upgraded camera is waited for to come back with its new
+    // version before the task is reported; 0 (the default): not checked.
+    void SetVerifyTimeout(int ms);
+    int VerifyTimeout() const;
+    // The pace of that wait (tests shorten it).
+    void SetVerifyTiming(int probeTimeoutMs, int pauseMs, int searchEveryRounds,
+                         int unchangedGraceMs);
     void SetDefaultIp(const std::string& ip);
     std::string DefaultIp() const;
 

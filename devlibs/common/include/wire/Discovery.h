@@ -35,6 +35,12 @@ bool Discover(const NetConfig& config, const std::function<void(const tNetDevice
               DiscoveryStats* stats, std::string* error, int maxCameras = kMaxCamerasPerSearch,
               const std::function<void()>& onLimit = {});
 
+// Sends one probe to `ip` alone (no spread) and waits up to `timeoutMs` for an
+// answer whose record carries that address: 1 with *info filled, 0 when none
+// came, -1 with *error when the probe could not be sent.
+int ProbeOne(const NetConfig& config, const std::string& ip, int timeoutMs, tNetDeviceInfo* info,
+             std::string* error);
+
 // Forces NUL terminators into every text field of a received record.
 void TerminateTexts(tNetDeviceInfo& info);
 

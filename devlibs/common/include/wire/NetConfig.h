@@ -29,6 +29,8 @@ struct NetConfig {
     int ipsetTimeoutMs = 1500;
     int ipsetAttempts = 3;
     int updateResultTimeoutMs = 120000;
+    // How long an upgraded camera is waited for to come back; 0: not checked.
+    int verifyTimeoutMs = 300000;
     std::string logFile = "korvel.log";
 
     bool operator==(const NetConfig&) const = default;

@@ -40,10 +40,24 @@ enum class MsgType : uint8_t {
     UpdateData = 0x32,
     UpdateEnd = 0x33,
     UpdateResult = 0x34,
+    UpdateReason = 0x35,
     Bye = 0x40,
     IpSetReq = 0x50,
     IpSetRep = 0x51,
     Nak = 0x7F,
+};
+
+enum class UpdateReasonCode : uint32_t {
+    None = 0,
+    SizeMismatch = 1,    // fewer or more bytes arrived than announced
+    DigestMismatch = 2,  // the MD5 of what arrived is not the tool's
+    BadPack = 3,         // an update pack that is damaged (header, table, its own digest)
+    Hardware = 4,        // the file is for another hardware version
+    Write = 5,           // the camera could not store it
+    Busy = 6,            // another update is in progress
+    TooLarge = 7,        // the announced size is above the camera's capacity
+    BadName = 8,         // the file name cannot be used
+    Rejected = 9,        // the camera's own judgement (firmware rules, a fault)
 };
 
 enum class Status : uint32_t {
@@ -107,6 +121,14 @@ struct UpdateResult {
     uint8_t md5[16];  // what the camera computed
 };
 
+// Why the camera refuses, sent just before the UPDATE_READY or UPDATE_RESULT
+// that carries the refusal. Peers that do not know it skip it.
+struct UpdateReason {
+    uint32_t status;  // the status of the refusal it explains
+    uint32_t reason;  // UpdateReasonCode
+    char text[120];   // the camera's own words
+};
+
 struct IpSetReq {
     uint8_t mac[6];
     uint16_t reserved;
@@ -159,6 +181,9 @@ static_assert(offsetof(IpSetRep, status) == 8);
 static_assert(offsetof(IpSetRep, ip) == 12);
 static_assert(offsetof(IpSetRep, mask) == 16);
 static_assert(sizeof(Nak) == 8);
+static_assert(sizeof(UpdateReason) == 128);
+static_assert(offsetof(UpdateReason, reason) == 4);
+static_assert(offsetof(UpdateReason, text) == 8);
 
 // Smallest and largest payload a frame of this type may carry. Unknown types get
 // 0..kMaxUnknownPayload so that a newer peer's request can be answered with NAK.
