@@ -61,8 +61,12 @@ struct Declare {
 };
 
 void Check(Args& a) {
-    if (a.command != "search" && !a.all && a.macs.empty() && a.ips.empty()) {
-        throw Refused("choose the cameras with one of --all, --mac or --ip");
+    const int ways = (a.all ? 1 : 0) + (a.macs.empty() ? 0 : 1) + (a.ips.empty() ? 0 : 1) +
+                     (a.retryFrom.empty() ? 0 : 1);
+    if (a.command != "search" && ways != 1) {
+        throw Refused(a.command == "upgrade"
+                          ? "choose the cameras with one of --all, --mac, --ip or --retry-from"
+                          : "choose the cameras with one of --all, --mac or --ip");
     }
     // Every camera argument is checked here, before the search.
     for (std::string& m : a.macs) {
@@ -164,6 +168,11 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
                           "check and prepare as a real run, print which file goes where, send "
                           "nothing");
     upgrade->add_flag("--json", a.json, "with --plan: print the plan as JSON")->needs(plan);
+    upgrade
+        ->add_option("--retry-from", a.retryFrom,
+                     "the cameras a batch report says did not succeed (instead of --all, --mac "
+                     "or --ip)")
+        ->type_name("REPORT");
 
     declare.Sort(*upgrade);
 

@@ -35,6 +35,7 @@ struct Args {
     bool force = false;
     app::UpgradeSettings settings;  // --parallel, --max-failures, --probe-ms
     bool plan = false;
+    std::string retryFrom;  // a batch report: its cameras that did not succeed
 };
 
 // Parses and checks the whole command line before anything is searched or
