@@ -64,23 +64,23 @@ awk -v n="$n" -v s="$size" -v cam="$cam" -v pcl="$pcl" -v fl="$flash" -v par="$p
   printf "%d cameras x %d bytes, camera links %d Mbit/s, PC link %d Mbit/s, flash %d s\n", n, s, cam, pcl, fl
   printf "  --parallel 1: %.1f s   --parallel %d: %.1f s\n", t1, par, tn
   r = t1 / tn
-  printf "  speed-up %-34s %6.1fx   (goal >= 8x)   %s\n", "", r, r >= 8 ? "ok" : "BELOW GOAL"; bad += (r < 8)
+  printf "  speed-up %-34s %6.1fx   (goal >= 8x)   %s\n", "", r, (r >= 8 ? "ok" : "BELOW GOAL"); bad += (r < 8)
   allow = pcl < par * cam ? pcl : par * cam
   thr = n * s * 8 / tn / 1e6
   share = thr / allow
   printf "  whole-batch throughput %.0f Mbit/s of the %d the links allow: %5.0f%%  (goal >= 85%%) %s\n",
-    thr, allow, share * 100, share >= 0.85 ? "ok" : "BELOW GOAL"; bad += (share < 0.85)
+    thr, allow, share * 100, (share >= 0.85 ? "ok" : "BELOW GOAL"); bad += (share < 0.85)
   # Links idle while the cameras flash: the best a batch can do with them.
   rounds = int((n + par - 1) / par)
   ideal = rounds * (s * 8 / (allow / par) / 1e6 + fl)
   printf "  the same beside the best time with the flash (%.1f s):          %5.0f%%  (for reference)\n",
-    ideal, ideal / tn * 100
+    ideal, (ideal / tn * 100)
   d1 = t1off - t1live
   dn = tnoff - tnlive
-  printf "  2 cameras off, --parallel 1: %.1f s, without them %.1f s: +%.1f s (goal <= 5 s) %s\n",
-    t1off, t1live, d1, d1 <= 5 ? "ok" : "ABOVE GOAL"; bad += (d1 > 5)
-  printf "  2 cameras off, --parallel %d: %.1f s, without them %.1f s: +%.1f s (goal <= 5 s) %s\n",
-    par, tnoff, tnlive, dn, dn <= 5 ? "ok" : "ABOVE GOAL"; bad += (dn > 5)
+  printf "  2 cameras off, --parallel 1: %.1f s, without them %.1f s: %+.1f s (goal <= 5 s) %s\n",
+    t1off, t1live, d1, (d1 <= 5 ? "ok" : "ABOVE GOAL"); bad += (d1 > 5)
+  printf "  2 cameras off, --parallel %d: %.1f s, without them %.1f s: %+.1f s (goal <= 5 s) %s\n",
+    par, tnoff, tnlive, dn, (dn <= 5 ? "ok" : "ABOVE GOAL"); bad += (dn > 5)
   if (tdead != "") {
     printf "  one camera off alone: %.1f s with the probe, %.1f s without (the five attempts)\n", tdeadnow, tdead
   } else {

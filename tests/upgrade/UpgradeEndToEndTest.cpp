@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -215,6 +216,8 @@ class BatchStopEndToEnd : public UpgradeEndToEnd, public ::testing::WithParamInt
     qvtest::CliRun RunInterrupted(const std::vector<std::string>& args, int interrupts) {
         const fs::path out = dir_ / "stdout.txt";
         const fs::path err = dir_ / "stderr.txt";
+        std::fflush(stdout);  // the child must not write the parent's buffered lines again
+        std::fflush(stderr);
         const pid_t pid = ::fork();
         if (pid == 0) {
             std::freopen(out.c_str(), "w", stdout);
