@@ -75,7 +75,7 @@ int Run(const Args& given) {
     const bool listOnStdout = a.command == "search" || a.plan;
     ConsoleView view(listOnStdout ? stderr : stdout);
     app::DialogDeps deps;
-    deps.exeDir = a.configDir;
+    deps.configDir = a.configDir;
     app::CQuorvaneDlg dlg(view, deps);
     dlg.OnInitDialog();
     // Said once on stderr at the end, whatever else happened.

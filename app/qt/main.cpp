@@ -109,7 +109,7 @@ class CQuorvaneApp {
         QApplication::setApplicationName(QStringLiteral("Quorvane"));
         qtview::QuorvaneWindow window;
         app::DialogDeps deps;
-        deps.exeDir = opt.configDir;
+        deps.configDir = opt.configDir;
         int rc = 0;
         {
             app::CQuorvaneDlg dlg(window, deps);

@@ -1,10 +1,9 @@
 #include "app/OperationLog.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <utility>
 
+#include "platform/FileIo.h"
 #include "platform/SafeFile.h"
 
 namespace app {
@@ -21,7 +20,7 @@ OperationLog::~OperationLog() {
 
 void OperationLog::Close() {
     if (fd_ >= 0) {
-        ::close(fd_);
+        platform::CloseFd(fd_);
         fd_ = -1;
     }
 }

@@ -210,13 +210,13 @@ CQuorvaneDlg::~CQuorvaneDlg() {
 
 void CQuorvaneDlg::OnInitDialog() {
     m_view.SetCaption(m_strTitle);
-    m_strExeDir = m_deps.exeDir.empty() ? platform::ExeDir() : m_deps.exeDir;
+    m_strExeDir = m_deps.configDir.empty() ? platform::ExeDir() : m_deps.configDir;
     // The folder rule says where config.ini is read and the day's log written;
     // a folder given in the dependencies takes the place of both.
     platform::FolderInputs where =
         m_deps.folders ? *m_deps.folders : platform::CurrentFolderInputs();
-    if (!m_deps.exeDir.empty()) {
-        where.configDirOverride = m_deps.exeDir;
+    if (!m_deps.configDir.empty()) {
+        where.configDirOverride = m_deps.configDir;
     }
     const platform::AppFolders folders = platform::DecideFolders(where);
     m_strConfigFile = folders.ConfigFile("config.ini");

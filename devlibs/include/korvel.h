@@ -14,7 +14,15 @@
 extern "C" {
 #endif
 
-#if defined(__GNUC__)
+#if defined(_WIN32)
+/* Korvel.dll: exported when the library is built, imported by its users. */
+#ifdef KORVEL_BUILDING
+#define KORVEL_API __declspec(dllexport)
+#else
+#define KORVEL_API __declspec(dllimport)
+#endif
+#define KORVEL_PRINTF(f, a) __attribute__((format(gnu_printf, f, a)))
+#elif defined(__GNUC__)
 #define KORVEL_API __attribute__((visibility("default")))
 #define KORVEL_PRINTF(f, a) __attribute__((format(printf, f, a)))
 #else

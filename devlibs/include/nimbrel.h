@@ -9,7 +9,11 @@
 extern "C" {
 #endif
 
+#ifdef _WIN32
+#define NIMBREL_LIBRARY_NAME "Nimbrel.dll"
+#else
 #define NIMBREL_LIBRARY_NAME "libNimbrel.so"
+#endif
 #define NIMBREL_MODIFY_DEV_IP "ModifyDevIp"
 #define NIMBREL_GET_DEV_LIST "GetDevList"
 

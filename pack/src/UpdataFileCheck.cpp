@@ -1,16 +1,12 @@
 #include "pack/UpdataFileCheck.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <new>
 #include <string_view>
-#include <system_error>
 
-#include "PackIo.h"
 #include "pack/UpdatePack.h"
+#include "platform/FileIo.h"
 
 namespace {
 
@@ -108,12 +104,12 @@ bool CUpdataFileCheck::MatchSeriesCode(std::string fileName, std::string devType
 
 int CUpdataFileCheck::GetPackKind(std::string filePath) {
     // Read access is all that is needed: a read-only firmware file is valid.
-    pack_detail::Fd fd = pack_detail::OpenRegularForReading(filePath);
+    platform::Fd fd = platform::OpenRegularForReading(filePath);
     if (!fd.Ok()) {
         return PACK_KIND_UNREADABLE;
     }
     std::uint8_t bytes[4] = {0, 0, 0, 0};
-    const std::size_t got = pack_detail::ReadFull(fd.Get(), bytes, sizeof bytes);
+    const std::size_t got = platform::ReadFull(fd.Get(), bytes, sizeof bytes);
     if (got < sizeof bytes) {
         return PACK_KIND_UNKNOWN;
     }
@@ -133,28 +129,18 @@ int CUpdataFileCheck::GetPackKind(std::string filePath) {
 
 bool CUpdataFileCheck::ListDirFiles(std::string dirPath, std::vector<std::string>& names,
                                     std::vector<std::string>& paths) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::directory_iterator it(dirPath, ec);
-    if (ec) {
+    std::vector<platform::DirEntry> entries;
+    if (!platform::ListFolder(dirPath, entries)) {
         return false;
     }
     const std::string prefix =
         (!dirPath.empty() && dirPath.back() == '/') ? dirPath : dirPath + "/";
-    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
-        if (ec) {
-            break;
-        }
-        const std::string name = it->path().filename().string();
-        if (name.empty() || name[0] == '.') {
+    for (const auto& entry : entries) {
+        if (entry.name.empty() || entry.name[0] == '.' || entry.directory) {
             continue;
         }
-        std::error_code typeEc;
-        if (it->is_directory(typeEc)) {
-            continue;
-        }
-        names.push_back(name);
-        paths.push_back(prefix + name);
+        names.push_back(entry.name);
+        paths.push_back(prefix + entry.name);
     }
     return true;
 }
@@ -200,11 +186,11 @@ int CUpdataFileCheck::ComposePack(std::string dir, std::string packName,
 }
 
 int CUpdataFileCheck::CheckFileSize(std::string filePath) {
-    pack_detail::Fd fd = pack_detail::OpenRegularForReading(filePath);
+    platform::Fd fd = platform::OpenRegularForReading(filePath);
     if (!fd.Ok()) {
         return -1;
     }
-    const off_t len = ::lseek(fd.Get(), 0, SEEK_END);
+    const std::int64_t len = platform::SizeOf(fd.Get());
     if (len < 0) {
         return -1;
     }

@@ -1,8 +1,5 @@
 #include "pack/UpdatePack.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -12,12 +9,12 @@
 #include <utility>
 #include <vector>
 
-#include "PackIo.h"
 #include "pack/PackLog.h"
+#include "platform/FileIo.h"
 #include "platform/Md5.h"
 
-using pack_detail::Fd;
-using pack_detail::kPiece;
+using platform::Fd;
+using platform::kPiece;
 using platform::Md5;
 
 namespace {
@@ -47,7 +44,7 @@ bool IsSafeEntryName(const std::string& name) {
 // CheckFileMD5, shared with the readers that go on to use the same descriptor.
 std::unique_ptr<tPackFileInfo[]> VerifyPack(int fd, tPackHead* pHead) {
     static const char* const kName = "CheckFileMD5";
-    const std::size_t gotHead = pack_detail::ReadFull(fd, pHead, kHeadLen);
+    const std::size_t gotHead = platform::ReadFull(fd, pHead, kHeadLen);
     if (gotHead < kHeadLen) {
         PackLog("%s fread filed read %d,need %d!!!\n", kName, AsLogInt(gotHead),
                 AsLogInt(kHeadLen));
@@ -75,7 +72,7 @@ std::unique_ptr<tPackFileInfo[]> VerifyPack(int fd, tPackHead* pHead) {
         return nullptr;
     }
     const std::size_t need = kEntryLen * fileNum;
-    const std::size_t gotTable = pack_detail::ReadFull(fd, table.get(), need);
+    const std::size_t gotTable = platform::ReadFull(fd, table.get(), need);
     if (gotTable < need) {
         PackLog("%s fread filed read %d,need %d!!!\n", kName, AsLogInt(gotTable), AsLogInt(need));
         return nullptr;
@@ -99,7 +96,7 @@ std::unique_ptr<tPackFileInfo[]> VerifyPack(int fd, tPackHead* pHead) {
     while (done < dataLen) {
         const std::size_t want =
             static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, dataLen - done));
-        const std::size_t n = pack_detail::ReadSome(fd, piece.get(), want);
+        const std::size_t n = platform::ReadSome(fd, piece.get(), want);
         if (n == 0) {
             PackLog("%s fread  failed ! read len %d,need len %d\n", kName, AsLogInt(done),
                     AsLogInt(dataLen));
@@ -109,7 +106,7 @@ std::unique_ptr<tPackFileInfo[]> VerifyPack(int fd, tPackHead* pHead) {
         done += n;
     }
     std::uint8_t stored[PACK_DIGEST_LEN];
-    if (pack_detail::ReadFull(fd, stored, sizeof stored) < sizeof stored) {
+    if (platform::ReadFull(fd, stored, sizeof stored) < sizeof stored) {
         return nullptr;
     }
     const platform::Digest digest = md5.finish();
@@ -128,14 +125,14 @@ std::uint64_t CopyBytes(int in, int out, std::uint64_t len, std::uint8_t* piece,
     while (done < len) {
         const std::size_t want =
             static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, len - done));
-        const std::size_t n = pack_detail::ReadSome(in, piece, want);
+        const std::size_t n = platform::ReadSome(in, piece, want);
         if (n == 0) {
             break;
         }
         if (md5 != nullptr) {
             md5->update(piece, n);
         }
-        if (!pack_detail::WriteAll(out, piece, n)) {
+        if (!platform::WriteAll(out, piece, n)) {
             *writeFailed = true;
             break;
         }
@@ -151,42 +148,42 @@ std::uint64_t CopyBytes(int in, int out, std::uint64_t len, std::uint8_t* piece,
 class TempOut {
   public:
     explicit TempOut(const std::string& finalPath) : final_(finalPath) {
-        out_.emplace(pack_detail::CreateTempBeside(finalPath, &temp_));
+        out_.emplace(platform::CreateTempBeside(finalPath, &temp_));
     }
     ~TempOut() {
         if (!done_ && out_->Ok()) {
             out_.reset();
-            (void)::unlink(temp_.c_str());
+            (void)platform::RemoveFile(temp_);
         }
     }
     TempOut(const TempOut&) = delete;
     TempOut& operator=(const TempOut&) = delete;
 
     bool Ok() const { return out_->Ok(); }
-    pack_detail::OutFile& File() { return *out_; }
+    platform::OutFile& File() { return *out_; }
     // Closes the file and renames it into place; false when either failed,
     // and then the temporary file is gone.
     bool Commit() {
         done_ = true;
         if (!out_->Finish()) {
-            (void)::unlink(temp_.c_str());
+            (void)platform::RemoveFile(temp_);
             return false;
         }
-        return pack_detail::CommitTemp(temp_, final_) == pack_detail::Commit::Done;
+        return platform::CommitTemp(temp_, final_) == platform::Commit::Done;
     }
 
   private:
     std::string final_;
     std::string temp_;
-    std::optional<pack_detail::OutFile> out_;
+    std::optional<platform::OutFile> out_;
     bool done_ = false;
 };
 
 // Something other than a regular file under an output's name (a symbolic
 // link, a folder) is left alone rather than replaced.
 bool OccupiedByNonFile(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+    const platform::FileInfo info = platform::InfoOf(path, false);
+    return info.Exists() && !info.Regular();
 }
 
 }  // namespace
@@ -224,7 +221,7 @@ int UpdatePack(PackPathSlot* paths, const char* packPath, tPackHead* pHead, int 
         return 3;
     }
 
-    std::vector<struct stat> sources(n);
+    std::vector<platform::FileInfo> sources(n);
     std::uint64_t total = 0;
     std::size_t kernel = n;
     std::size_t fs = n;
@@ -232,17 +229,18 @@ int UpdatePack(PackPathSlot* paths, const char* packPath, tPackHead* pHead, int 
     std::set<std::string> names;
     for (std::size_t i = 0; i < n; ++i) {
         const std::string path(paths[i], strnlen(paths[i], PACK_PATH_SLOT));
-        struct stat& st = sources[i];
-        if (::stat(path.c_str(), &st) != 0) {
+        platform::FileInfo& st = sources[i];
+        st = platform::InfoOf(path, true);
+        if (!st.Exists()) {
             PackLog("%s open file %s failed!!\n", kName, path.c_str());
             return 4;
         }
-        if (!S_ISREG(st.st_mode)) {
+        if (!st.Regular()) {
             PackLog("%s %s is not file!!\n", kName, path.c_str());
             return 5;
         }
         // Sizes and their sum must fit the 32-bit fields of the format.
-        const auto size = static_cast<std::uint64_t>(st.st_size);
+        const std::uint64_t size = st.size;
         if (size > UINT32_MAX) {
             PackLog("%s file %s is too large for a pack (%llu bytes)!!\n", kName, path.c_str(),
                     static_cast<unsigned long long>(size));
@@ -305,10 +303,10 @@ int UpdatePack(PackPathSlot* paths, const char* packPath, tPackHead* pHead, int 
     pHead->uiDataLen = static_cast<std::uint32_t>(total);
 
     // Truncating a source that is also the pack would destroy it.
-    struct stat target {};
-    if (::stat(packPath, &target) == 0) {
-        for (const struct stat& st : sources) {
-            if (st.st_dev == target.st_dev && st.st_ino == target.st_ino) {
+    const platform::FileInfo target = platform::InfoOf(packPath, true);
+    if (target.Exists()) {
+        for (const platform::FileInfo& st : sources) {
+            if (st.SameFileAs(target)) {
                 PackLog("%s pack file %s is also a source file!!\n", kName, packPath);
                 return 8;
             }
@@ -319,7 +317,7 @@ int UpdatePack(PackPathSlot* paths, const char* packPath, tPackHead* pHead, int 
         PackLog("%s malloc filed!!!\n", kName);
         return 3;
     }
-    pack_detail::OutFile out(pack_detail::CreateForWriting(packPath, false));
+    platform::OutFile out(platform::CreateForWriting(packPath, false));
     if (!out.Ok()) {
         PackLog("%s fopen file %s fail 1\n", kName, packPath);
         return 8;
@@ -338,7 +336,7 @@ int UpdatePack(PackPathSlot* paths, const char* packPath, tPackHead* pHead, int 
     int result = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const std::string path(paths[i], strnlen(paths[i], PACK_PATH_SLOT));
-        Fd in = pack_detail::OpenRegularForReading(path);
+        Fd in = platform::OpenRegularForReading(path);
         if (!in.Ok()) {
             PackLog("%s fopen file %s failed 2\n", kName, path.c_str());
             result = 9;
@@ -373,7 +371,7 @@ std::unique_ptr<tPackFileInfo[]> CheckFileMD5(const char* packPath, tPackHead* p
         PackLog("%s invaild param\n", "CheckFileMD5");
         return nullptr;
     }
-    Fd fd = pack_detail::OpenRegularForReading(packPath);
+    Fd fd = platform::OpenRegularForReading(packPath);
     if (!fd.Ok()) {
         return nullptr;
     }
@@ -435,7 +433,7 @@ int DecUpdatePack(const char* packPath, const char* outDir) {
     }
     // One descriptor serves the check and the unpacking, so the bytes written
     // are the bytes that were verified even if the path is swapped meanwhile.
-    Fd pack = pack_detail::OpenRegularForReading(packPath);
+    Fd pack = platform::OpenRegularForReading(packPath);
     if (!pack.Ok()) {
         return 2;
     }
@@ -445,8 +443,8 @@ int DecUpdatePack(const char* packPath, const char* outDir) {
         return 2;
     }
     auto piece = NewPieceNoThrow();
-    const auto dataStart = static_cast<off_t>(kHeadLen + kEntryLen * head.uifileNum);
-    if (!piece || ::lseek(pack.Get(), dataStart, SEEK_SET) != dataStart) {
+    const auto dataStart = static_cast<std::uint64_t>(kHeadLen + kEntryLen * head.uifileNum);
+    if (!piece || !platform::SeekTo(pack.Get(), dataStart)) {
         return 3;
     }
 
@@ -479,7 +477,7 @@ int DecUpdatePack(const char* packPath, const char* outDir) {
             result = 5;
             break;
         }
-        if (pack_detail::SameFile(outPath, pack.Get())) {
+        if (platform::SameFile(outPath, pack.Get())) {
             PackLog("%s DecUpdatePack file %s would overwrite the pack\n", kName, outPath.c_str());
             result = 5;
             break;
@@ -496,7 +494,7 @@ int DecUpdatePack(const char* packPath, const char* outDir) {
         PackLog("%s DecUpdatePack name:%s,file size %d\n", kName, name.c_str(),
                 AsLogInt(entry.uiFileSize));
         bool writeFailed = false;
-        const std::uint64_t copied = pack_detail::CopyRange(
+        const std::uint64_t copied = platform::CopyRange(
             pack.Get(), out.File().Get(), entry.uiFileSize, piece.get(), &writeFailed);
         out.File().Wrote(copied);
         if (writeFailed || !out.Commit()) {
@@ -519,7 +517,7 @@ int BinUpdateAppFileType(const char* srcPack, const char* outDir, const char* ou
         PackLog("%s DecUpdatePack invaild param\n", kName);
         return 1;
     }
-    Fd src = pack_detail::OpenRegularForReading(srcPack);
+    Fd src = platform::OpenRegularForReading(srcPack);
     if (!src.Ok()) {
         return 2;
     }
@@ -528,7 +526,7 @@ int BinUpdateAppFileType(const char* srcPack, const char* outDir, const char* ou
         return 2;
     }
     auto piece = NewPieceNoThrow();
-    if (!piece || ::lseek(src.Get(), 0, SEEK_SET) != 0) {
+    if (!piece || !platform::SeekTo(src.Get(), 0)) {
         return 3;
     }
     const std::string outPath = std::string(outDir) + "/" + outName;
@@ -537,7 +535,7 @@ int BinUpdateAppFileType(const char* srcPack, const char* outDir, const char* ou
         return 5;
     }
     // Truncating the source while reading it would lose the pack.
-    if (pack_detail::SameFile(outPath, src.Get())) {
+    if (platform::SameFile(outPath, src.Get())) {
         PackLog("%s output %s is the source pack\n", kName, outPath.c_str());
         return 5;
     }
@@ -552,14 +550,14 @@ int BinUpdateAppFileType(const char* srcPack, const char* outDir, const char* ou
     if (!temp.Ok()) {
         return 5;
     }
-    pack_detail::OutFile& out = temp.File();
+    platform::OutFile& out = temp.File();
     auto writeFailed = [&]() {
         PackLog("%s write file %s failed\n", kName, outPath.c_str());
         return 5;
     };
 
     tPackHead head{};
-    if (pack_detail::ReadFull(src.Get(), &head, kHeadLen) < kHeadLen) {
+    if (platform::ReadFull(src.Get(), &head, kHeadLen) < kHeadLen) {
         return 6;
     }
     if (!out.Write(&head, kHeadLen)) {
@@ -570,7 +568,7 @@ int BinUpdateAppFileType(const char* srcPack, const char* outDir, const char* ou
     int result = 0;
     for (unsigned i = 0; i < head.uifileNum; ++i) {
         tPackFileInfo entry{};
-        if (pack_detail::ReadFull(src.Get(), &entry, kEntryLen) < kEntryLen) {
+        if (platform::ReadFull(src.Get(), &entry, kEntryLen) < kEntryLen) {
             result = 7;
             break;
         }

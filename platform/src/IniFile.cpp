@@ -4,13 +4,8 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/SafeFile.h"
-
 namespace platform {
 namespace {
-
-// A config file is a few lines; anything this large is not one.
-constexpr std::size_t kMaxIniBytes = 4 * 1024 * 1024;
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
@@ -169,14 +164,6 @@ std::string GetProfileStringFromText(const std::string& section, const std::stri
         return defaultValue.substr(0, std::min(defaultValue.size(), kProfileValueMax));
     }
     return *value;
-}
-
-std::string GetPrivateProfileString(const std::string& section, const std::string& key,
-                                    const std::string& defaultValue, const std::string& path) {
-    // A link, a FIFO or a device counts as a missing file: nothing to wait for.
-    const auto bytes = ReadRegularFile(path, kMaxIniBytes, nullptr);
-    return GetProfileStringFromText(section, key, defaultValue,
-                                    bytes ? IniTextToUtf8(*bytes) : std::string());
 }
 
 }  // namespace platform

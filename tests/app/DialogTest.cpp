@@ -127,7 +127,7 @@ class DialogTest : public ::testing::Test {
         deps.search.Log = nullptr;
         deps.net = NetApi{};
         deps.helper = HelperApi{&FakeModifyDevIp, nullptr};
-        deps.exeDir = dir_.string();
+        deps.configDir = dir_.string();
         deps.clock = [] { return platform::LocalTime{2026, 1, 2, 3, 4, 5, 6}; };
         if (tweak) {
             tweak(deps);
@@ -184,7 +184,7 @@ TEST_F(DialogTest, InstalledReadsTheUsersConfigurationAndLogsIntoItsStateFolder)
     fs::create_directories(dir_ / "config" / "quorvane");
     std::ofstream(dir_ / "config" / "quorvane" / "config.ini") << "[config]\ndefaultip=10.0.0.1\n";
     Open(true, [&](app::DialogDeps& deps) {
-        deps.exeDir.clear();
+        deps.configDir.clear();
         deps.folders = in;
     });
     EXPECT_EQ(dlg_->ConfigFile(), (dir_ / "config" / "quorvane" / "config.ini").string());

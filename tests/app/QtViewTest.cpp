@@ -60,7 +60,7 @@ class QtViewTest : public ::testing::Test {
         deps.search = app::SearchApi{&Nothing, &Nothing, &FindTwo, nullptr};
         deps.net = NetApi{};
         deps.helper = HelperApi{};
-        deps.exeDir = ::testing::TempDir();
+        deps.configDir = ::testing::TempDir();
         deps.clock = [] { return platform::LocalTime{2026, 1, 2, 3, 4, 5, 6}; };
         window_ = std::make_unique<qtview::QuorvaneWindow>();
         window_->SetMessageBoxHook([this](const std::string& t) { messages_.push_back(t); });
@@ -248,7 +248,7 @@ TEST_F(QtViewTest, TheStopControlAndEscapeWorkWhileABatchRuns) {
     deps.search = app::SearchApi{&Nothing, &Nothing, &FindTwo, nullptr};
     deps.net = enginetest::FakeNet::Api();
     deps.helper = HelperApi{};
-    deps.exeDir = ::testing::TempDir();
+    deps.configDir = ::testing::TempDir();
     dlg_ = std::make_unique<app::CQuorvaneDlg>(*window_, deps);
     window_->Attach(dlg_.get());
     dlg_->OnInitDialog();

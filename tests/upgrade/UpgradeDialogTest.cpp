@@ -53,7 +53,7 @@ class UpgradeDialogTest : public UpgradeFixture {
         deps.search.FindDevice = &Find;
         deps.net = FakeNet::Api();
         deps.helper = HelperApi{};
-        deps.exeDir = tmp_.path().string();
+        deps.configDir = tmp_.path().string();
         dlg_ = std::make_unique<app::CQuorvaneDlg>(view_, deps);
         dlg_->OnInitDialog();
     }
@@ -98,7 +98,7 @@ class UpgradeDialogTest : public UpgradeFixture {
         deps.search.FindDevice = &Find;
         deps.net = FakeNet::Api();
         deps.helper = HelperApi{};
-        deps.exeDir = tmp_.path().string();
+        deps.configDir = tmp_.path().string();
         dlg_ = std::make_unique<app::CQuorvaneDlg>(view_, deps);
         dlg_->OnInitDialog();
         dlg_->SetUpgradeOverrides(overrides);

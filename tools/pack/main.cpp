@@ -1,10 +1,6 @@
 // quorvane-pack: the update pack routines from the command line, for firmware
 // engineers and for tests. Diagnostics go to stderr, results to stdout.
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +15,7 @@
 #include "pack/PackLog.h"
 #include "pack/UpdataFileCheck.h"
 #include "pack/UpdatePack.h"
+#include "platform/FileIo.h"
 #include "platform/TermText.h"
 #include "platform/Version.h"
 
@@ -259,15 +256,8 @@ int Unpack(const Args& a) {
     if (rc == 5) {
         // The routine does not say why an output could not be created; the
         // usual reason is the folder itself.
-        struct stat st {};
-        if (::stat(dir.c_str(), &st) != 0) {
-            std::cerr << "quorvane-pack: cannot unpack into " << dir << ": " << std::strerror(errno)
-                      << "\n";
-        } else if (!S_ISDIR(st.st_mode)) {
-            std::cerr << "quorvane-pack: cannot unpack into " << dir << ": not a folder\n";
-        } else if (::access(dir.c_str(), W_OK | X_OK) != 0) {
-            std::cerr << "quorvane-pack: cannot unpack into " << dir << ": " << std::strerror(errno)
-                      << "\n";
+        if (const std::string problem = platform::FolderProblem(dir); !problem.empty()) {
+            std::cerr << "quorvane-pack: cannot unpack into " << dir << ": " << problem << "\n";
         } else {
             std::cerr << "quorvane-pack: a file could not be written into " << dir
                       << " (a folder or link of its name, or a full disk)\n";

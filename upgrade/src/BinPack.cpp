@@ -1,15 +1,12 @@
 // The pack route: a fresh workspace, the pack unpacked into it, and the
 // unpacked files handed to the preparer for the pack's kind.
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <filesystem>
 #include <numeric>
 #include <thread>
 
 #include "pack/UpdatePack.h"
+#include "platform/FileIo.h"
 #include "platform/Workspace.h"
 #include "upgrade/UpgradeRequest.h"
 
@@ -27,11 +24,12 @@ bool CUpgradeRequest::MakeWorkspace() {
         m_strWorkDir = platform::WorkspacePathFor(now);
         // Private, and new: unpacking into a folder somebody else made under
         // the shared temporary directory would let them plant or read files.
-        if (::mkdir(m_strWorkDir.c_str(), 0700) == 0) {
+        const platform::MakeDirResult made = platform::MakePrivateDir(m_strWorkDir);
+        if (made == platform::MakeDirResult::Made) {
             m_ownWorkspace = true;
             return true;
         }
-        if (errno != EEXIST) {
+        if (made != platform::MakeDirResult::Exists) {
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -65,8 +63,7 @@ bool CUpgradeRequest::ListSorted(const std::string& dir, std::vector<std::string
 void CUpgradeRequest::RemoveInnerDir(const std::string& dir) {
     // Removed before the walk goes on, so the next inner pack never loses
     // files to a removal still running.
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
+    (void)platform::RemoveTree(dir);
 }
 
 int CUpgradeRequest::PrepareBinPack(const std::string& packPath, bool force) {
@@ -139,7 +136,7 @@ int CUpgradeRequest::WalkBundle(const std::vector<std::string>& names,
             message = "升级文件硬件版本不匹配";
             continue;
         }
-        ::mkdir(inner.c_str(), 0700);
+        (void)platform::MakePrivateDir(inner);
         if (const int c = DecUpdatePack(paths[i].c_str(), inner.c_str()); c != 0) {
             Log("[%d]解压BIN文件未成功\n", c);
             message = "解压BIN文件未成功";

@@ -1,12 +1,11 @@
 // The three preparers of an unpacked pack: the check of a single update pack
 // (with its forced copy), the composition of one pack per application image of
 // a multi-application pack, and the forced choice of images from one.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <utility>
 
 #include "pack/UpdatePack.h"
+#include "platform/FileIo.h"
 #include "upgrade/UpgradeRequest.h"
 
 namespace upgrade {
@@ -24,8 +23,7 @@ bool SiblingModel(const std::string& cameraType, const std::string& appName) {
 }
 
 bool Exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
+    return platform::InfoOf(path, false).Exists();
 }
 
 }  // namespace

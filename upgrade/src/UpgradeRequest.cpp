@@ -1,7 +1,5 @@
 #include "upgrade/UpgradeRequest.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -10,8 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 
+#include "platform/FileIo.h"
 #include "platform/Workspace.h"
 
 namespace upgrade {
@@ -67,12 +65,7 @@ bool ReadInt(const std::string& s, std::size_t& pos, int& out) {
 }
 
 bool IsReadableRegularFile(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    return in.good();
+    return platform::OpenRegularForReading(path).Ok();
 }
 
 }  // namespace

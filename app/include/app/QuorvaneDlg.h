@@ -45,7 +45,7 @@ struct DialogDeps {
     // loaded from `libDir`.
     std::optional<HelperApi> helper;
     // Folder of config.ini and the daily log; the folder rule decides when empty.
-    std::string exeDir;
+    std::string configDir;
     // What the folder rule looks at; the running process when not given (tests).
     std::optional<platform::FolderInputs> folders;
     // Folder the search helper library is loaded from; the executable's when empty.

@@ -1,13 +1,12 @@
 #include "Log.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <vector>
 
+#include "platform/FileIo.h"
 #include "platform/LocalTime.h"
 #include "platform/SafeFile.h"
 
@@ -30,7 +29,7 @@ bool StderrWanted() {
 
 void CloseFile() {
     if (g_fd >= 0) {
-        ::close(g_fd);
+        platform::CloseFd(g_fd);
         g_fd = -1;
     }
 }

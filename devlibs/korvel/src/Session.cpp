@@ -1,7 +1,5 @@
 #include "Session.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
@@ -12,6 +10,7 @@
 #include <thread>
 
 #include "Log.h"
+#include "platform/FileIo.h"
 #include "wire/Addr.h"
 
 namespace korvel {
@@ -28,10 +27,8 @@ constexpr size_t kPiece = 256 * 1024;
 // pays for the digest. A stale entry could only make a camera reject the file,
 // never accept a wrong one: the camera checks its own digest of what it received.
 struct FileKey {
-    dev_t dev;
-    ino_t ino;
-    off_t size;
-    long mtimeSec, mtimeNsec, ctimeSec, ctimeNsec;
+    std::uint64_t device, index, size;
+    std::int64_t modifiedNs, changedNs;
     bool operator==(const FileKey&) const = default;
 };
 
@@ -64,9 +61,8 @@ DigestCache& Digests() {
     return *cache;
 }
 
-FileKey KeyOf(const struct stat& st) {
-    return {st.st_dev,          st.st_ino,         st.st_size,        st.st_mtim.tv_sec,
-            st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+FileKey KeyOf(const platform::FileInfo& st) {
+    return {st.device, st.index, st.size, st.modifiedNs, st.changedNs};
 }
 
 // Hashes the pieces of a file on a thread of its own while the caller sends them,
@@ -566,13 +562,13 @@ int Session::fileUpdate(uint16_t upgradeType, const std::string& path, Duration 
     if (!socket_.is_open()) {
         return KORVEL_E_NOT_CONNECTED;
     }
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    struct stat st {};
-    if (!file || ::fstat(::fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode)) {
+    std::unique_ptr<std::FILE, FileCloser> file(platform::OpenStream(path, "rb"));
+    const platform::FileInfo st = platform::InfoOf(file.get());
+    if (!file || !st.Regular()) {
         Logf("Korvel: cannot read the update file \"%s\"", path.c_str());
         return KORVEL_E_IO;
     }
-    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    const uint64_t size = st.size;
     detail_.size = size;
     const auto slash = path.find_last_of("/\\");
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);

@@ -17,7 +17,11 @@
 #include "wire/NetConfig.h"
 #include "wire/Wire.h"
 
+#ifdef _WIN32
+#define NIMBREL_API extern "C" __declspec(dllexport)
+#else
 #define NIMBREL_API extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 

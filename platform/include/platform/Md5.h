@@ -1,14 +1,13 @@
 #pragma once
-// MD5 (RFC 1321) computed as the bytes pass, from libcrypto. The one digest
-// implementation of the tool, its libraries and the simulator.
+// MD5 (RFC 1321) computed as the bytes pass, from the system's cryptography
+// (libcrypto; CNG on Windows). The one digest implementation of the tool, its
+// libraries and the simulator.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
-
-struct evp_md_ctx_st;
 
 namespace platform {
 
@@ -21,7 +20,7 @@ class Md5 {
     Md5(const Md5&) = delete;
     Md5& operator=(const Md5&) = delete;
 
-    // False once libcrypto has failed to set up or to take a piece; the digest
+    // False once the library has failed to set up or to take a piece; the digest
     // is then worthless and callers must not trust it. Never throws.
     bool ok() const { return ok_; }
     void update(std::span<const std::uint8_t> bytes);
@@ -30,7 +29,8 @@ class Md5 {
     Digest finish();
 
   private:
-    evp_md_ctx_st* ctx_ = nullptr;
+    struct Context;
+    Context* ctx_ = nullptr;
     bool ok_ = false;
 };
 

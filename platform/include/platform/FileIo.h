@@ -1,14 +1,17 @@
 #pragma once
-
-#include <sys/types.h>
+// Files by descriptor: the streaming reads and writes of the pack routines,
+// outputs written under a temporary name and renamed into place, and what the
+// tool asks about a file (kind, size, identity). Paths are UTF-8.
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
-namespace pack_detail {
+namespace platform {
 
 // Size of the pieces in which files stream through the digest. Large pieces
 // keep the number of system calls low; the format does not see them.
@@ -101,4 +104,64 @@ bool WriteAll(int fd, const void* buf, std::size_t len);
 // True if `path` names the same file as the open descriptor `fd`.
 bool SameFile(const std::string& path, int fd);
 
-}  // namespace pack_detail
+// Moves the position of `fd` to `offset` from the start; false on failure.
+bool SeekTo(int fd, std::uint64_t offset);
+// Length of the open file, or -1.
+std::int64_t SizeOf(int fd);
+// Closes a descriptor from OpenAppendRegular or an Fd released by hand.
+void CloseFd(int fd);
+
+// What the tool asks about a file.
+struct FileInfo {
+    enum class Kind { Missing, Regular, Directory, Link, Other };
+    Kind kind = Kind::Missing;
+    std::uint64_t size = 0;
+    // Together they name the file, whatever name it is reached by.
+    std::uint64_t device = 0;
+    std::uint64_t index = 0;
+    // Change marks: a file whose content changed has other values here.
+    std::int64_t modifiedNs = 0;
+    std::int64_t changedNs = 0;
+    std::uint32_t links = 0;
+    bool ownedByUser = false;
+
+    bool Exists() const { return kind != Kind::Missing; }
+    bool Regular() const { return kind == Kind::Regular; }
+    bool SameFileAs(const FileInfo& o) const {
+        return Exists() && o.Exists() && device == o.device && index == o.index;
+    }
+};
+
+// `path` itself (a link is reported as one) or, with followLinks, what it
+// leads to. Kind::Missing when it cannot be looked at.
+FileInfo InfoOf(const std::string& path, bool followLinks);
+FileInfo InfoOf(int fd);
+FileInfo InfoOf(std::FILE* file);
+
+// fopen for a UTF-8 path.
+std::FILE* OpenStream(const std::string& path, const char* mode);
+
+// Removes a file (not a folder); false when it could not.
+bool RemoveFile(const std::string& path);
+
+// Removes `path` and, for a folder, everything in it; links inside are removed,
+// never followed. False when something could not be removed.
+bool RemoveTree(const std::string& path);
+
+enum class MakeDirResult { Made, Exists, Failed };
+// Creates one folder that only this user can enter.
+MakeDirResult MakePrivateDir(const std::string& path);
+
+// Empty when `dir` is a folder this user can write into, else why not.
+std::string FolderProblem(const std::string& dir);
+
+// One entry of a folder listing; "." and ".." are never listed.
+struct DirEntry {
+    std::string name;
+    bool directory = false;
+};
+// The entries of `dir`, in the order the system gives them; false when the
+// folder cannot be read.
+bool ListFolder(const std::string& dir, std::vector<DirEntry>& entries);
+
+}  // namespace platform

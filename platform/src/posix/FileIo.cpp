@@ -1,5 +1,6 @@
-#include "PackIo.h"
+#include "platform/FileIo.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,9 +9,11 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <random>
 
-namespace pack_detail {
+namespace platform {
 
 std::unique_ptr<std::uint8_t[]> NewPiece() {
     return std::make_unique_for_overwrite<std::uint8_t[]>(kPiece);
@@ -274,4 +277,114 @@ bool SameFile(const std::string& path, int fd) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-}  // namespace pack_detail
+bool SeekTo(int fd, std::uint64_t offset) {
+    const auto want = static_cast<off_t>(offset);
+    return want >= 0 && ::lseek(fd, want, SEEK_SET) == want;
+}
+
+std::int64_t SizeOf(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
+}
+
+void CloseFd(int fd) {
+    if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+namespace {
+
+FileInfo InfoFrom(const struct stat& st) {
+    FileInfo info;
+    info.kind = S_ISREG(st.st_mode)   ? FileInfo::Kind::Regular
+                : S_ISDIR(st.st_mode) ? FileInfo::Kind::Directory
+                : S_ISLNK(st.st_mode) ? FileInfo::Kind::Link
+                                      : FileInfo::Kind::Other;
+    info.size = static_cast<std::uint64_t>(st.st_size);
+    info.device = static_cast<std::uint64_t>(st.st_dev);
+    info.index = static_cast<std::uint64_t>(st.st_ino);
+    info.modifiedNs =
+        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    info.changedNs = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    info.links = static_cast<std::uint32_t>(st.st_nlink);
+    info.ownedByUser = st.st_uid == ::geteuid();
+    return info;
+}
+
+}  // namespace
+
+FileInfo InfoOf(const std::string& path, bool followLinks) {
+    struct stat st {};
+    const int rc = followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+    return rc == 0 ? InfoFrom(st) : FileInfo{};
+}
+
+FileInfo InfoOf(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 ? InfoFrom(st) : FileInfo{};
+}
+
+FileInfo InfoOf(std::FILE* file) {
+    return file != nullptr ? InfoOf(::fileno(file)) : FileInfo{};
+}
+
+std::FILE* OpenStream(const std::string& path, const char* mode) {
+    return std::fopen(path.c_str(), mode);
+}
+
+bool RemoveFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
+
+bool RemoveTree(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+    return !ec;
+}
+
+MakeDirResult MakePrivateDir(const std::string& path) {
+    if (::mkdir(path.c_str(), 0700) == 0) {
+        return MakeDirResult::Made;
+    }
+    return errno == EEXIST ? MakeDirResult::Exists : MakeDirResult::Failed;
+}
+
+std::string FolderProblem(const std::string& dir) {
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0) {
+        return std::strerror(errno);
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        return "not a folder";
+    }
+    if (::access(dir.c_str(), W_OK | X_OK) != 0) {
+        return std::strerror(errno);
+    }
+    return {};
+}
+
+bool ListFolder(const std::string& dir, std::vector<DirEntry>& entries) {
+    DIR* d = ::opendir(dir.c_str());
+    if (d == nullptr) {
+        return false;
+    }
+    const std::string prefix = (!dir.empty() && dir.back() == '/') ? dir : dir + "/";
+    while (const dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        bool directory = e->d_type == DT_DIR;
+        // A link counts as what it leads to, as a folder listing shows it.
+        if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
+            struct stat st {};
+            directory = ::stat((prefix + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        }
+        entries.push_back({name, directory});
+    }
+    ::closedir(d);
+    return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,26 @@
+#include <windows.h>
+
+#include "platform/FileIo.h"
+#include "platform/IniFile.h"
+#include "platform/WideText.h"
+
+namespace platform {
+
+std::string GetPrivateProfileString(const std::string& section, const std::string& key,
+                                    const std::string& defaultValue, const std::string& path) {
+    // The system call follows links and would wait on a device: anything but
+    // a regular file counts as a missing one, as on Linux.
+    const FileInfo info = InfoOf(path, false);
+    const std::string fallback = defaultValue.substr(0, kProfileValueMax);
+    if (!info.Regular()) {
+        return fallback;
+    }
+    // The wide call, so that a folder named in Chinese is found.
+    wchar_t value[kProfileValueMax + 1] = {};
+    const DWORD n = ::GetPrivateProfileStringW(
+        Wide(section).c_str(), Wide(key).c_str(), Wide(fallback).c_str(), value,
+        static_cast<DWORD>(kProfileValueMax + 1), Wide(path).c_str());
+    return Utf8(std::wstring_view(value, n));
+}
+
+}  // namespace platform
