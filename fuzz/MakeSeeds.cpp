@@ -76,6 +76,69 @@ std::string MakePack(const fs::path& work, const std::vector<std::pair<std::stri
     return ReadAll(pack);
 }
 
+// A pack of files with the given contents.
+std::string MakePackOf(const fs::path& work,
+                       const std::vector<std::pair<std::string, std::string>>& files,
+                       std::uint32_t magic) {
+    fs::remove_all(work);
+    fs::create_directories(work);
+    std::vector<PackPathSlot> slots(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const fs::path p = work / files[i].first;
+        std::ofstream(p, std::ios::binary) << files[i].second;
+        std::memset(slots[i], 0, PACK_PATH_SLOT);
+        const std::string s = p.string();
+        std::memcpy(slots[i], s.data(), s.size());
+    }
+    tPackHead head{};
+    head.uiPackMagic = magic;
+    head.uifileNum = static_cast<std::uint16_t>(files.size());
+    head.PackType = 1;
+    const fs::path pack = work / ".pack.bin";
+    if (UpdatePack(slots.data(), pack.c_str(), &head, static_cast<int>(files.size())) != 0) {
+        return {};
+    }
+    return ReadAll(pack);
+}
+
+// upgrade_request: mode, cameras, then the file (see the target).
+void UpgradeSeeds(const fs::path& work) {
+    const std::string type = "KQM-RVT3305";
+    const std::string single =
+        MakePackOf(work, {{"app_" + type + ".jffs2", Filler(300, 1)}, {"uImage", Filler(200, 2)}},
+                   PACK_MAGIC_SINGLE);
+    const std::string img1 = "app_V2.3_YJ101_" + type + ".jffs2";
+    const std::string img2 = "app_V2.3_YJ102_" + type + ".jffs2";
+    const std::string multi = MakePackOf(
+        work, {{img1, Filler(120, 3)}, {img2, Filler(130, 4)}, {"uImage", Filler(90, 5)}},
+        PACK_MAGIC_MULTI);
+    const std::string inner1 =
+        MakePackOf(work, {{img1, Filler(100, 6)}, {"uImage", Filler(60, 7)}}, PACK_MAGIC_SINGLE);
+    const std::string inner2 =
+        MakePackOf(work, {{img2, Filler(110, 8)}, {"uImage", Filler(70, 9)}}, PACK_MAGIC_SINGLE);
+    const std::string bundle =
+        MakePackOf(work, {{"p_YJ101_.bin", inner1}, {"p_YJ102_.bin", inner2}}, PACK_MAGIC_BUNDLE);
+    // One camera of hardware 101A, or two: 101A and 102B.
+    const char one = 0x00;
+    const char two = 0x21;
+    const auto cut = [](const std::string& pack) {
+        return pack.substr(0, pack.size() - PACK_DIGEST_LEN);
+    };
+    for (const char force : {'\0', '\1'}) {
+        const std::string f = force != 0 ? "-forced" : "";
+        Put("upgrade_request", "single" + f, std::string{force, one} + single);
+        Put("upgrade_request", "single-redigest" + f,
+            std::string{static_cast<char>(force | 2), two} + cut(single));
+        Put("upgrade_request", "multi" + f,
+            std::string{static_cast<char>(force | 2), two} + cut(multi));
+        Put("upgrade_request", "bundle" + f,
+            std::string{static_cast<char>(force | 2), two} + cut(bundle));
+    }
+    // The same pack under a single image's names.
+    Put("upgrade_request", "tgz", std::string{0x04, one} + single);
+    Put("upgrade_request", "kernel", std::string{0x08, one} + single);
+}
+
 void PackSeeds(const fs::path& work) {
     const std::string single = MakePack(
         work,
@@ -225,6 +288,7 @@ int main(int argc, char** argv) {
     g_out = argv[1];
     const fs::path work = fs::temp_directory_path() / ("qv-seeds-" + std::to_string(::getpid()));
     PackSeeds(work);
+    UpgradeSeeds(work);
     WireSeeds();
     TextSeeds();
     fs::remove_all(work);

@@ -9,7 +9,7 @@ PACKAGES=(
   libssl-dev libasio-dev nlohmann-json3-dev libcli11-dev libicu-dev
   googletest libgtest-dev libgmock-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  qt6-qpa-plugins libxkbcommon-x11-0
+  qt6-qpa-plugins libxkbcommon-x11-0 qt6-translations-l10n
   xvfb xauth x11-apps imagemagick fonts-noto-cjk xdg-utils
   iproute2 iputils-ping procps psmisc python3 time
   dpkg-dev file lintian

@@ -107,6 +107,13 @@ int Run(const Args& given) {
                      platform::EscapeForTerminal(dlg.NetInitError()).c_str());
         return kExitRefused;
     }
+    // A batch takes its folder's lock before it searches: a second one is
+    // refused before it costs a search, an unpacking or a composition.
+    const bool batch =
+        a.command == "upgrade" || a.command == "modify-ip" || a.command == "restore-ip";
+    if (batch && !dlg.TakeBatchLock()) {
+        return kExitRefused;
+    }
     dlg.OnBnClickedSearch();
     if (a.sortColumn > 0) {
         // Header clicks: the first sorts descending, the second ascending.

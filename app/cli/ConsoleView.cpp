@@ -36,9 +36,10 @@ void ConsoleView::AppendToLogPane(const std::string& text) {
     std::fflush(pane_);
 }
 
-void ConsoleView::OpenInEditor(const std::string& path) {
+bool ConsoleView::OpenInEditor(const std::string& path) {
     MemoryView::OpenInEditor(path);
     std::fprintf(stderr, "%s\n", path.c_str());
+    return true;  // the path is said; there is nothing to open on a console
 }
 
 }  // namespace cli

@@ -21,7 +21,7 @@ class ConsoleView : public app::MemoryView {
     void SetProgressPos(int pos) override;
     void MessageBox(const std::string& text) override;
     void AppendToLogPane(const std::string& text) override;
-    void OpenInEditor(const std::string& path) override;
+    bool OpenInEditor(const std::string& path) override;
     std::optional<std::string> BrowseForFile() override { return std::nullopt; }
 
   private:

@@ -1,17 +1,20 @@
 #include "IpAddressEdit.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QToolTip>
 #include <algorithm>
+#include <optional>
 
 namespace qtview {
 namespace {
 
-// What can stand in a field: nothing, 0, or 1..255 without a leading zero.
+// What can stand in a field: nothing, or up to three digits worth 0..255.
+// Leading zeros stay while the field is being typed in and go when it is left.
 class OctetValidator : public QValidator {
   public:
     using QValidator::QValidator;
@@ -19,13 +22,30 @@ class OctetValidator : public QValidator {
         if (input.isEmpty()) {
             return Acceptable;
         }
-        static const QRegularExpression digits(QStringLiteral("^(0|[1-9][0-9]{0,2})$"));
+        static const QRegularExpression digits(QStringLiteral("^[0-9]{1,3}$"));
         if (!digits.match(input).hasMatch() || input.toInt() > 255) {
             return Invalid;
         }
         return Acceptable;
     }
 };
+
+// "10.20.30.40" (blanks around it allowed) as four octets.
+std::optional<std::array<std::uint8_t, 4>> DottedAddress(const QString& text) {
+    const QStringList parts = text.trimmed().split(QLatin1Char('.'));
+    if (parts.size() != 4) {
+        return std::nullopt;
+    }
+    std::array<std::uint8_t, 4> octets{};
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,3}$"));
+    for (int i = 0; i < 4; ++i) {
+        if (!digits.match(parts[i]).hasMatch() || parts[i].toInt() > 255) {
+            return std::nullopt;
+        }
+        octets[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(parts[i].toInt());
+    }
+    return octets;
+}
 
 }  // namespace
 
@@ -106,12 +126,8 @@ bool IpAddressEdit::TypeDigit(int i, QChar digit) {
     }
     text.insert(pos, digit);
     ++pos;
-    int lead = 0;
-    while (text.size() - lead > 1 && text[lead] == QLatin1Char('0')) {
-        ++lead;
-    }
-    text = text.mid(lead);
-    pos = std::max(0, pos - lead);
+    // As the system control: "001" stays as typed, so that its third digit
+    // moves on; the zeros go when the field is left.
     if (text.size() > 3 || text.toInt() > 255) {
         Refuse(i, text);
         return false;
@@ -124,12 +140,83 @@ bool IpAddressEdit::TypeDigit(int i, QChar digit) {
     return true;
 }
 
+void IpAddressEdit::DropLeadingZeros(int i) {
+    QLineEdit* f = fields_[static_cast<std::size_t>(i)];
+    if (!f->text().isEmpty()) {
+        const QString plain = QString::number(f->text().toInt());
+        if (plain != f->text()) {
+            f->setText(plain);
+        }
+    }
+}
+
+bool IpAddressEdit::WholeAddressKey(int i, QKeyEvent* key) {
+    if (key->matches(QKeySequence::SelectAll)) {
+        wholeSelected_ = true;
+        for (auto* f : fields_) {
+            f->selectAll();
+        }
+        return true;
+    }
+    if (key->matches(QKeySequence::Paste)) {
+        const QString pasted = QApplication::clipboard()->text();
+        if (auto octets = DottedAddress(pasted)) {
+            SetOctets(*octets);
+            wholeSelected_ = false;
+            MoveTo(3, false);
+            return true;
+        }
+        // A lone number goes into the field, through its validator; anything
+        // else is no part of an address.
+        static const QRegularExpression number(QStringLiteral("^[0-9]{1,3}$"));
+        return !number.match(pasted).hasMatch();
+    }
+    const int k = key->key();
+    if (!wholeSelected_ || k == Qt::Key_Control || k == Qt::Key_Shift || k == Qt::Key_Alt ||
+        k == Qt::Key_Meta) {
+        return false;
+    }
+    wholeSelected_ = false;
+    if (key->matches(QKeySequence::Copy)) {
+        QStringList parts;
+        for (auto* f : fields_) {
+            parts << QString::number(f->text().toInt());
+        }
+        QApplication::clipboard()->setText(IsBlank() ? QString() : parts.join(QLatin1Char('.')));
+        wholeSelected_ = true;
+        return true;
+    }
+    const QString text = key->text();
+    const bool digit = text.size() == 1 && text[0].isDigit() && text[0].unicode() < 0x80;
+    if (digit || key->key() == Qt::Key_Backspace || key->key() == Qt::Key_Delete) {
+        Clear();
+        MoveTo(0, false);
+        if (digit) {
+            TypeDigit(0, text[0]);
+        }
+        return true;
+    }
+    // Anything else ends the whole selection; the field keeps its own.
+    for (std::size_t other = 0; other < fields_.size(); ++other) {
+        if (static_cast<int>(other) != i) {
+            fields_[other]->deselect();
+        }
+    }
+    return false;
+}
+
 bool IpAddressEdit::eventFilter(QObject* watched, QEvent* event) {
     const int i = IndexOf(watched);
+    if (i >= 0 && event->type() == QEvent::FocusOut) {
+        DropLeadingZeros(i);
+    }
     if (i < 0 || event->type() != QEvent::KeyPress) {
         return QFrame::eventFilter(watched, event);
     }
     auto* key = static_cast<QKeyEvent*>(event);
+    if (WholeAddressKey(i, key)) {
+        return true;
+    }
     QLineEdit* f = fields_[static_cast<std::size_t>(i)];
     const QString text = key->text();
     const bool keypad = (key->modifiers() & Qt::KeypadModifier) != 0;

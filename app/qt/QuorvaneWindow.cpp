@@ -3,14 +3,20 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSpacerItem>
+#include <QTranslator>
 #include <algorithm>
 
 #include "AboutDialog.h"
@@ -93,6 +99,8 @@ void QuorvaneWindow::Build() {
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab and Shift+Tab leave the list like any other control; arrows move in it.
+    list_->setTabKeyNavigation(false);
     list_->setWordWrap(false);
     list_->verticalHeader()->setVisible(false);
     list_->verticalHeader()->setDefaultSectionSize(QFontMetrics(font_).height() + 4);
@@ -533,12 +541,41 @@ void QuorvaneWindow::MessageBox(const std::string& text) {
         messageHook_(text);
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("提示"), Q(text), QMessageBox::Ok, this);
-    box.setFont(font_);
-    if (auto* ok = box.button(QMessageBox::Ok)) {
+    MakeMessageBox(text)->exec();
+}
+
+std::unique_ptr<QMessageBox> QuorvaneWindow::MakeMessageBox(const std::string& text) {
+    const QString title = QStringLiteral("提示");
+    auto box =
+        std::make_unique<QMessageBox>(QMessageBox::NoIcon, title, Q(text), QMessageBox::Ok, this);
+    box->setFont(font_);
+    // A message box: a title and a close button, nothing to minimise or maximise.
+    box->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                        Qt::WindowCloseButtonHint);
+    if (auto* ok = box->button(QMessageBox::Ok)) {
         ok->setText(QStringLiteral("确定"));
     }
-    box.exec();
+    // A short message would make the box narrower than its own title bar
+    // needs for the title, the window icon and the close button.
+    const QFontMetrics fm(font_);
+    const int width =
+        std::max(fm.horizontalAdvance(title) + 3 * fm.height() + 120, fm.averageCharWidth() * 32);
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout())) {
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    }
+    return box;
+}
+
+bool InstallQtTranslations() {
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                          QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
 }
 
 bool QuorvaneWindow::Confirm(const std::string& text) {
@@ -584,12 +621,22 @@ void QuorvaneWindow::SetWaitCursor(bool wait) {
     }
 }
 
-void QuorvaneWindow::OpenInEditor(const std::string& path) {
-    platform::OpenInEditor(path);
+bool QuorvaneWindow::OpenInEditor(const std::string& path) {
+    return platform::OpenInEditor(path);
+}
+
+QString QuorvaneWindow::BrowseStartFolder() const {
+    const QString current = Q(FileEditText()).trimmed();
+    if (current.isEmpty()) {
+        return {};
+    }
+    const QFileInfo file(current);
+    const QFileInfo folder(file.isDir() ? file.absoluteFilePath() : file.absolutePath());
+    return folder.isDir() ? folder.absoluteFilePath() : QString();
 }
 
 std::optional<std::string> QuorvaneWindow::BrowseForFile() {
-    const QString chosen = QFileDialog::getOpenFileName(this);
+    const QString chosen = QFileDialog::getOpenFileName(this, QString(), BrowseStartFolder());
     if (chosen.isEmpty()) {
         return std::nullopt;
     }

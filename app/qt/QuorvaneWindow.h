@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -10,6 +11,7 @@
 #include <QTableWidget>
 #include <functional>
 #include <map>
+#include <memory>
 
 #include "DialogUnits.h"
 #include "IpAddressEdit.h"
@@ -20,6 +22,10 @@ class CQuorvaneDlg;
 }
 
 namespace qtview {
+
+// Loads Qt's own Chinese texts (file dialog, context menus, buttons) into the
+// application; false when the translation files are not installed.
+bool InstallQtTranslations();
 
 // The main dialog's window: the template's controls laid out in dialog units,
 // implementing the DialogView the dialog logic works through.
@@ -39,6 +45,12 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
     void SetConfirmHook(std::function<bool(const std::string&)> hook) {
         confirmHook_ = std::move(hook);
     }
+
+    // The message box as MessageBox shows it, not yet shown (tests look at it).
+    std::unique_ptr<QMessageBox> MakeMessageBox(const std::string& text);
+    // Where 浏览 opens: the folder of the file already in the file box, when
+    // it exists; empty (the dialog's own choice) otherwise.
+    QString BrowseStartFolder() const;
 
     QWidget* Control(app::ControlId id) const;
     const DialogUnits& Units() const { return du_; }
@@ -81,7 +93,7 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
     void SetUpgradeParallel(int count) override;
     void AppendToLogPane(const std::string& text) override;
     void SetWaitCursor(bool wait) override;
-    void OpenInEditor(const std::string& path) override;
+    bool OpenInEditor(const std::string& path) override;
     std::optional<std::string> BrowseForFile() override;
     void CameraChanged(const app::CameraRowUpdate& update) override;
     void PostToUi(std::function<void()> fn) override;

@@ -107,6 +107,11 @@ class CQuorvaneApp {
 
         QApplication qapp(argc, argv);
         QApplication::setApplicationName(QStringLiteral("Quorvane"));
+        if (!qtview::InstallQtTranslations()) {
+            std::fprintf(stderr,
+                         "quorvane: Qt's Chinese translations are not installed "
+                         "(qt6-translations-l10n); Qt's own texts stay English.\n");
+        }
         qtview::QuorvaneWindow window;
         app::DialogDeps deps;
         deps.configDir = opt.configDir;

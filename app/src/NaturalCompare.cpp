@@ -93,22 +93,36 @@ struct CollatorCloser {
     void operator()(UCollator* c) const { ucol_close(c); }
 };
 
-// The Chinese collation (pinyin for Han), case ignored and accents only a
-// tie-breaker, as a Chinese Windows compares. One per thread: a collator is
-// not meant to be shared between threads.
-UCollator* Collator() {
-    thread_local const std::unique_ptr<UCollator, CollatorCloser> collator = [] {
-        UErrorCode status = U_ZERO_ERROR;
-        UCollator* c = ucol_open("zh", &status);
-        if (U_FAILURE(status)) {
-            return std::unique_ptr<UCollator, CollatorCloser>();
-        }
-        ucol_setStrength(c, UCOL_SECONDARY);
+using CollatorPtr = std::unique_ptr<UCollator, CollatorCloser>;
+
+CollatorPtr OpenCollator(const char* locale, UColAttributeValue strength, bool latinFirst) {
+    UErrorCode status = U_ZERO_ERROR;
+    UCollator* c = ucol_open(locale, &status);
+    if (U_FAILURE(status)) {
+        return CollatorPtr();
+    }
+    ucol_setStrength(c, strength);
+    if (latinFirst) {
         // Latin before Han, as on Windows; the Chinese tailoring puts Han first.
         UErrorCode reorder = U_ZERO_ERROR;
         ucol_setReorderCodes(c, nullptr, 0, &reorder);
-        return std::unique_ptr<UCollator, CollatorCloser>(c);
-    }();
+    }
+    return CollatorPtr(c);
+}
+
+// The Chinese collation (pinyin for Han) on base letters only, case and
+// accents ignored. One per thread: a collator is not meant to be shared
+// between threads.
+UCollator* Collator() {
+    thread_local const CollatorPtr collator = OpenCollator("zh", UCOL_PRIMARY, true);
+    return collator.get();
+}
+
+// Accents alone, as Windows and ICU's root order break ties: the unaccented
+// letter first (e before é). The Chinese tailoring orders pinyin tone marks
+// before the plain letter, which is no tie-break a technician expects.
+UCollator* AccentCollator() {
+    thread_local const CollatorPtr collator = OpenCollator("", UCOL_SECONDARY, false);
     return collator.get();
 }
 
@@ -143,13 +157,21 @@ int CompareWords(std::string_view a, std::string_view b) {
     if (c == nullptr) {
         return CompareFolded(a, b);
     }
-    UErrorCode status = U_ZERO_ERROR;
-    const UCollationResult r = ucol_strcollUTF8(c, a.data(), static_cast<int32_t>(a.size()),
-                                                b.data(), static_cast<int32_t>(b.size()), &status);
-    if (U_FAILURE(status)) {
-        return CompareFolded(a, b);
+    const auto compare = [&](UCollator* with) {
+        UErrorCode status = U_ZERO_ERROR;
+        const UCollationResult r =
+            ucol_strcollUTF8(with, a.data(), static_cast<int32_t>(a.size()), b.data(),
+                             static_cast<int32_t>(b.size()), &status);
+        if (U_FAILURE(status)) {
+            return CompareFolded(a, b);
+        }
+        return r == UCOL_LESS ? -1 : (r == UCOL_GREATER ? 1 : 0);
+    };
+    if (const int base = compare(c); base != 0) {
+        return base;
     }
-    return r == UCOL_LESS ? -1 : (r == UCOL_GREATER ? 1 : 0);
+    UCollator* accents = AccentCollator();
+    return accents == nullptr ? 0 : compare(accents);
 }
 
 }  // namespace

@@ -539,12 +539,15 @@ void CQuorvaneDlg::OnBatchDone(std::int32_t kind) {
     EnableControls(true);
 }
 
-bool CQuorvaneDlg::StartBatch(TaskKind kind, std::uint32_t total, const std::string& request) {
+bool CQuorvaneDlg::TakeBatchLock() {
+    if (m_batchLock.Held()) {
+        return true;
+    }
     const std::string lockPath = BatchLockPath();
     std::string why;
     switch (m_batchLock.TryLock(lockPath, &why)) {
         case platform::FileLock::Result::Locked:
-            break;
+            return true;
         case platform::FileLock::Result::Busy:
             ShowMessage("另一个Quorvane正在执行批量任务，请等它完成后再试");
             return false;
@@ -552,6 +555,13 @@ bool CQuorvaneDlg::StartBatch(TaskKind kind, std::uint32_t total, const std::str
             ShowMessage("无法锁定批量任务：%s：%s", platform::EscapeForTerminal(lockPath).c_str(),
                         why.c_str());
             return false;
+    }
+    return false;
+}
+
+bool CQuorvaneDlg::StartBatch(TaskKind kind, std::uint32_t total, const std::string& request) {
+    if (!TakeBatchLock()) {
+        return false;
     }
     AppendLog("开始%s：%u台设备，%s", BatchName(kind), total,
               platform::EscapeForTerminal(request).c_str());
@@ -617,7 +627,11 @@ void CQuorvaneDlg::OnBnClickedUpgradeLog() {
         ShowMessage("无操作记录");
         return;
     }
-    m_view.OpenInEditor(path);
+    if (!m_view.OpenInEditor(path)) {
+        // In the pane only, where the technician looks after the click.
+        m_view.AppendToLogPane("无法打开升级日志，请手动打开：" +
+                               platform::EscapeForTerminal(path) + "\r\n");
+    }
 }
 
 void CQuorvaneDlg::OnBnClickedBrowse() {
@@ -673,7 +687,7 @@ bool CQuorvaneDlg::ReadUpgradeSettings(std::uint32_t* maxFailures, int* probeMs)
     return true;
 }
 
-bool CQuorvaneDlg::PrepareUpgrade(std::vector<PlannedUpgrade>* plan) {
+bool CQuorvaneDlg::PrepareUpgrade(std::vector<PlannedUpgrade>* plan, bool forBatch) {
     EnableControls(false);
     if (m_listDevices.RowCount() == 0) {
         ShowMessage("请先搜索设备");
@@ -692,6 +706,18 @@ bool CQuorvaneDlg::PrepareUpgrade(std::vector<PlannedUpgrade>* plan) {
         EnableControls(true);
         return false;
     }
+    // Before any unpacking: a batch that will be refused must not cost one.
+    if (forBatch && !TakeBatchLock()) {
+        EnableControls(true);
+        return false;
+    }
+    auto refuse = [this, forBatch] {
+        if (forBatch) {
+            m_batchLock.Release();
+        }
+        EnableControls(true);
+        return false;
+    };
 
     // Unpacking and composing a large pack takes a while.
     m_view.SetWaitCursor(true);
@@ -700,9 +726,10 @@ bool CQuorvaneDlg::PrepareUpgrade(std::vector<PlannedUpgrade>* plan) {
         m_upgrade.PrepareUpgradeFile(m_strUpdateFile, m_view.IsChecked(IDC_FORCE_UPGRADE));
     m_view.SetWaitCursor(false);
     if (!prepared) {
-        EnableControls(true);
-        return false;
+        return refuse();
     }
+    // The request may have dropped blanks pasted after the path.
+    m_strUpdateFile = m_upgrade.UpdateFile();
 
     // Each row's file, chosen by its hardware version read again from the list.
     plan->clear();
@@ -712,8 +739,7 @@ bool CQuorvaneDlg::PrepareUpgrade(std::vector<PlannedUpgrade>* plan) {
         if (file == nullptr) {
             ShowMessage("升级文件硬件版本不匹配");
             m_upgrade.DiscardWorkspace();
-            EnableControls(true);
-            return false;
+            return refuse();
         }
         plan->push_back(
             {m_listDevices.CellText(row, kColIp), m_listDevices.CellText(row, kColMac), *file});
@@ -724,7 +750,7 @@ bool CQuorvaneDlg::PrepareUpgrade(std::vector<PlannedUpgrade>* plan) {
 bool CQuorvaneDlg::PlanUpgrade(
     const std::function<void(const std::vector<PlannedUpgrade>&)>& show) {
     std::vector<PlannedUpgrade> plan;
-    if (!PrepareUpgrade(&plan)) {
+    if (!PrepareUpgrade(&plan, false)) {
         return false;
     }
     std::uint32_t maxFailures = 0;
@@ -740,14 +766,18 @@ bool CQuorvaneDlg::PlanUpgrade(
 
 void CQuorvaneDlg::OnBnClickedUpgrade() {
     std::vector<PlannedUpgrade> plan;
-    if (!PrepareUpgrade(&plan)) {
+    if (!PrepareUpgrade(&plan, true)) {
         return;
     }
+    auto refuse = [this] {
+        m_upgrade.DiscardWorkspace();
+        m_batchLock.Release();
+        EnableControls(true);
+    };
     std::uint32_t maxFailures = 0;
     int probeMs = 0;
     if (!ReadUpgradeSettings(&maxFailures, &probeMs)) {
-        m_upgrade.DiscardWorkspace();
-        EnableControls(true);
+        refuse();
         return;
     }
     const int parallel = std::clamp(m_overrides.parallel.value_or(m_view.UpgradeParallel()), 1,
@@ -766,7 +796,8 @@ void CQuorvaneDlg::OnBnClickedUpgrade() {
         verifyMs = m_deps.search.GetVerifyTimeout();
     }
     m_dispatcher.SetVerifyTimeout(verifyMs);
-    std::string request = "升级文件 " + m_strUpdateFile;
+    const bool forced = m_view.IsChecked(IDC_FORCE_UPGRADE);
+    std::string request = (forced ? "强制升级文件 " : "升级文件 ") + m_strUpdateFile;
     if (parallel > 1) {
         request += "，同时升级" + std::to_string(parallel) + "台";
     }
@@ -774,10 +805,11 @@ void CQuorvaneDlg::OnBnClickedUpgrade() {
         request += "，失败" + std::to_string(maxFailures) + "台后暂缓其余";
     }
     if (!StartBatch(TASK_UPGRADE, total, request)) {
-        m_upgrade.DiscardWorkspace();
-        EnableControls(true);
+        refuse();
         return;
     }
+    // Forcing is a choice for one batch, never a setting that stays.
+    m_view.SetChecked(IDC_FORCE_UPGRADE, false);
     m_toRetry.clear();
     // Every camera of the batch says it waits for its turn until a worker takes it.
     for (const PlannedUpgrade& p : plan) {

@@ -172,11 +172,12 @@ std::string HardwareMismatch(const ReceiveCheck& check, const std::string& hw) {
     if (!check.IsPack() || check.PackMagic() != PACK_MAGIC_SINGLE || !check.PackProblem().empty()) {
         return {};
     }
-    // The tool's own rule, so that the camera and the tool agree on every name.
+    // The tool's own rule, so that the camera and the tool agree on every name;
+    // an image named for no hardware code is made for every hardware version.
     CUpdataFileCheck rule;
     for (const tPackFileInfo& e : check.Entries()) {
         const std::string name = PackEntryName(e);
-        if (IsAppEntry(e) && !rule.MatchHardVersion(name, hw)) {
+        if (IsAppEntry(e) && !rule.HardwareCode(name).empty() && !rule.MatchHardVersion(name, hw)) {
             return "application entry '" + EscapeText(name) + "' (type " +
                    std::to_string(e.ucFileType) + ") is for another hardware code than '" +
                    EscapeText(hw) + "'";

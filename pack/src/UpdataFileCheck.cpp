@@ -197,7 +197,7 @@ int CUpdataFileCheck::CheckFileSize(std::string filePath) {
     return static_cast<std::uint64_t>(len) > UPGRADE_FILE_SIZE_LIMIT ? 0 : 1;
 }
 
-bool CUpdataFileCheck::MatchHardVersion(std::string fileName, std::string hwVersion) {
+std::string CUpdataFileCheck::HardwareCode(std::string fileName) {
     std::string code;
     std::size_t pos = 0;
     for (;;) {
@@ -215,7 +215,12 @@ bool CUpdataFileCheck::MatchHardVersion(std::string fileName, std::string hwVers
         }
         pos = at + 3;
     }
-    if (code.size() != 3) {
+    return code.size() == 3 ? code : std::string();
+}
+
+bool CUpdataFileCheck::MatchHardVersion(std::string fileName, std::string hwVersion) {
+    std::string code = HardwareCode(std::move(fileName));
+    if (code.empty()) {
         code = "111";
     }
     // A hardware version shorter than the code cannot match it.

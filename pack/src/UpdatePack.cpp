@@ -317,8 +317,11 @@ int UpdatePack(PackPathSlot* paths, const char* packPath, tPackHead* pHead, int 
         PackLog("%s malloc filed!!!\n", kName);
         return 3;
     }
-    platform::OutFile out(platform::CreateForWriting(packPath, false));
-    if (!out.Ok()) {
+    // Written beside its name and renamed into place, so that a kill or a
+    // failure never leaves a torn pack under the name a caller would send.
+    TempOut temp(packPath);
+    platform::OutFile& out = temp.File();
+    if (!temp.Ok()) {
         PackLog("%s fopen file %s fail 1\n", kName, packPath);
         return 8;
     }
@@ -359,8 +362,11 @@ int UpdatePack(PackPathSlot* paths, const char* packPath, tPackHead* pHead, int 
         }
     }
 
+    if (result != 0) {
+        return result;
+    }
     const platform::Digest digest = md5.finish();
-    if (!out.Write(digest.data(), digest.size()) || !out.Finish()) {
+    if (!out.Write(digest.data(), digest.size()) || !temp.Commit()) {
         return writeFailed();
     }
     return result;

@@ -1,6 +1,7 @@
 #include "platform/Workspace.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -25,13 +26,25 @@ bool IsWorkspaceName(const std::string& name) {
 }
 }  // namespace
 
-std::string WorkspaceRoot() {
-    std::error_code ec;
-    fs::path root = fs::temp_directory_path(ec);
-    if (ec || root.empty()) {
-        root = "/tmp";
+TempDirectory SystemTempDirectory() {
+    TempDirectory dir{"/tmp", false};
+    for (const char* name : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"}) {
+        if (const char* value = std::getenv(name); value != nullptr && value[0] != '\0') {
+            dir.path = value;
+            break;
+        }
     }
-    return root.lexically_normal().string();
+    std::error_code ec;
+    dir.exists = fs::is_directory(dir.path, ec);
+    dir.path = fs::path(dir.path).lexically_normal().string();
+    if (dir.path.size() > 1 && dir.path.back() == '/') {
+        dir.path.pop_back();
+    }
+    return dir;
+}
+
+std::string WorkspaceRoot() {
+    return (fs::path(SystemTempDirectory().path) / PrivateFolderName()).string();
 }
 
 std::string WorkspacePathFor(const LocalTime& t) {

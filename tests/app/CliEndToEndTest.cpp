@@ -309,6 +309,11 @@ TEST_F(CliEndToEnd, OneBatchAtATimeOnAConfigurationFolder) {
     EXPECT_EQ(run.rc, 2);
     EXPECT_NE(run.err.find("另一个Quorvane正在执行批量任务，请等它完成后再试"), std::string::npos)
         << run.err;
+    // The lock comes before the file is even looked at.
+    const CliRun upgrade = Cli({"upgrade", (dir_ / "missing.bin").string(), "--all"});
+    EXPECT_EQ(upgrade.rc, 2);
+    EXPECT_NE(upgrade.err.find("另一个Quorvane正在执行批量任务"), std::string::npos) << upgrade.err;
+    EXPECT_EQ(upgrade.err.find("升级文件无法打开"), std::string::npos) << upgrade.err;
     other.Release();
     const nlohmann::json rows = Search();
     ASSERT_EQ(rows.size(), 1u);

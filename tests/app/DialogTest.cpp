@@ -18,6 +18,7 @@
 #include "app/MemoryView.h"
 #include "app/QuorvaneDlg.h"
 #include "platform/FileLock.h"
+#include "platform/Workspace.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -221,7 +222,13 @@ TEST_F(DialogTest, LogButtonOpensTheDayFileOrSaysThereIsNone) {
     EXPECT_TRUE(view_.opened.empty());
     dlg_->OnInitDialog();
     dlg_->OnBnClickedUpgradeLog();
-    EXPECT_EQ(view_.opened, std::vector<std::string>{(dir_ / "2026_01_02.log").string()});
+    const std::string log = (dir_ / "2026_01_02.log").string();
+    EXPECT_EQ(view_.opened, std::vector<std::string>{log});
+    // No program for the file: said in the pane, with the path.
+    view_.openWorks = false;
+    dlg_->OnBnClickedUpgradeLog();
+    EXPECT_NE(view_.pane.find("无法打开升级日志，请手动打开：" + log + "\r\n"), std::string::npos);
+    EXPECT_EQ(view_.messages, std::vector<std::string>{"无操作记录"});
 }
 
 TEST_F(DialogTest, BrowseKeepsTheOldFileWhenCancelled) {
@@ -390,7 +397,8 @@ TEST_F(DialogTest, BatchDoneShowsTheMessageThenRemovesTheWorkspaceThenEnables) {
     const char* oldTmp = std::getenv("TMPDIR");
     const std::string saved = oldTmp != nullptr ? oldTmp : "";
     ::setenv("TMPDIR", dir_.c_str(), 1);
-    const fs::path ws = dir_ / "UpdatePacket_20260102030405006";
+    ASSERT_EQ(platform::PrepareWorkspaceRoot(), platform::RootState::Ready);
+    const fs::path ws = fs::path(platform::WorkspaceRoot()) / "UpdatePacket_20260102030405006";
     fs::create_directories(ws / "bin");
     Open();
     dlg_->SetWorkDir(ws.string());

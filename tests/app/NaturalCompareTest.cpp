@@ -44,6 +44,10 @@ INSTANTIATE_TEST_SUITE_P(
         Ordered{"文", "中"}, Ordered{"升级成功", "修改IP成功"}, Ordered{"等待", "正常"},
         Ordered{"阿", "吧"}, Ordered{"等待升级", "升级失败"}, Ordered{"相机2", "相机10"},
         Ordered{"IPC-é9", "IPC-É10"}, Ordered{"α", "Ω"}, Ordered{"Ωa", "ωb"},
+        // accents only break ties, the unaccented letter first (pinyin tone
+        // marks included)
+        Ordered{"e", "é"}, Ordered{"E", "é"}, Ordered{"cafe 2", "café 1"}, Ordered{"a", "ā"},
+        Ordered{"ǎ", "b"},
         // letters without regard to case
         Ordered{"abc", "ABD"}, Ordered{"ABC", "abd"}, Ordered{"Ipc-A", "ipc-b"},
         // an overlong form (C0 B0 for "0") is malformed, not a digit or a letter

@@ -4,9 +4,13 @@
 #include <sys/wait.h>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QDir>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -19,6 +23,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "AboutDialog.h"
@@ -348,6 +353,11 @@ class IpBoxKeys : public QtViewTest, public ::testing::WithParamInterface<Typed>
             }
         }
     }
+    // Focus goes on to the next control, as a click elsewhere would take it.
+    void Leave() {
+        Get<QPushButton>(app::IDC_MODIFY_IP)->setFocus(Qt::OtherFocusReason);
+        QApplication::processEvents();
+    }
     std::string Fields() {
         QStringList parts;
         for (int i = 0; i < 4; ++i) {
@@ -362,6 +372,7 @@ TEST_P(IpBoxKeys, HoldOctetsOnly) {
     Box()->Clear();
     Box()->Field(0)->setFocus();
     Type(c.keys);
+    Leave();
     EXPECT_EQ(Fields(), c.fields) << c.keys;
     EXPECT_EQ(!Box()->LastRefusal().isEmpty(), c.refused) << Box()->LastRefusal().toStdString();
 }
@@ -374,10 +385,41 @@ INSTANTIATE_TEST_SUITE_P(
                       Typed{"too_large_refused", "127.0.999.9", "127.0.99.9", true},
                       Typed{"256_refused", "256", "25...", true},
                       Typed{"leading_zeros_dropped", "010.007.0.01", "10.7.0.1", false},
+                      Typed{"twelve_digits_fill_four_fields", "192168001010", "192.168.1.10",
+                            false},
+                      Typed{"zeros_count_as_digits", "000|0|00|7", "0.0.0.7", false},
+                      Typed{"zero_led_three_digits_move_on", "0255", "25.5..", false},
                       Typed{"dot_in_empty_field_ignored", "..5", "5...", false},
                       Typed{"letters_ignored", "1a2b.x3", "12.3..", false},
                       Typed{"partly_blank", "10.0.0", "10.0.0.", false}),
     [](const ::testing::TestParamInfo<Typed>& p) { return std::string(p.param.name); });
+
+// Pasting an address, and Ctrl+A on the whole of it.
+TEST_F(IpBoxKeys, APastedAddressFillsTheFourFields) {
+    Box()->Clear();
+    QLineEdit* third = Box()->Field(2);
+    third->setFocus();
+    QApplication::clipboard()->setText(QStringLiteral(" 10.20.30.40\n"));
+    QTest::keyClick(third, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(Fields(), "10.20.30.40");
+    // Not an address: nothing of it lands in the field.
+    QApplication::clipboard()->setText(QStringLiteral("10.20.300.40"));
+    Box()->Field(0)->setFocus();
+    QTest::keyClick(Box()->Field(0), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(Fields(), "10.20.30.40");
+
+    QTest::keyClick(Box()->Field(1), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(window_->focusWidget(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "10.20.30.40");
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_TRUE(Box()->Field(i)->hasSelectedText()) << i;
+    }
+    Type("172.16.0.1");  // the first digit replaces the whole address
+    EXPECT_EQ(Fields(), "172.16.0.1");
+    QTest::keyClick(window_->focusWidget(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(window_->focusWidget(), Qt::Key_Backspace);
+    EXPECT_TRUE(window_->StartIpBlank());
+}
 
 TEST_F(IpBoxKeys, WhatIsTypedIsWhatTheBatchGets) {
     dlg_->OnBnClickedSearch();
@@ -486,6 +528,68 @@ TEST(QuorvaneWithoutDisplay, SaysSoOnStderrAndExitsNonZero) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_NE(WEXITSTATUS(status), 0);
     EXPECT_NE(out.find("cannot create the main window: no display"), std::string::npos) << out;
+}
+
+// ---- the keyboard, Qt's own texts, the message box and 浏览 ----
+
+TEST_F(QtViewTest, TabLeavesTheListAndReachesEveryButton) {
+    dlg_->OnBnClickedSearch();
+    window_->activateWindow();
+    List()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(List(), Qt::Key_Tab);
+    EXPECT_NE(window_->focusWidget(), List());
+    QTest::keyClick(window_->focusWidget(), Qt::Key_Backtab);
+    EXPECT_EQ(window_->focusWidget(), List());
+
+    std::set<QWidget*> reached;
+    for (int i = 0; i < 60; ++i) {
+        reached.insert(window_->focusWidget());
+        QTest::keyClick(window_->focusWidget(), Qt::Key_Tab);
+    }
+    for (QPushButton* button : window_->findChildren<QPushButton*>()) {
+        if (button->isVisible() && button->isEnabled()) {
+            EXPECT_TRUE(reached.count(button)) << button->text().toStdString();
+        }
+    }
+}
+
+TEST_F(QtViewTest, QtsOwnTextsAreChinese) {
+    ASSERT_TRUE(qtview::InstallQtTranslations());
+    for (const auto& [context, text] :
+         std::vector<std::pair<const char*, const char*>>{{"QLineEdit", "&Copy"},
+                                                          {"QLineEdit", "Select All"},
+                                                          {"QFileDialog", "Look in:"},
+                                                          {"QPlatformTheme", "Cancel"},
+                                                          {"QPlatformTheme", "Open"}}) {
+        const QString shown = QCoreApplication::translate(context, text);
+        EXPECT_NE(shown, QString::fromLatin1(text)) << context << " " << text;
+    }
+}
+
+TEST_F(QtViewTest, AMessageBoxShowsItsTitleAndHasNoMinimiseOrMaximise) {
+    auto box = window_->MakeMessageBox("好");
+    box->show();
+    QApplication::processEvents();
+    const QFontMetrics fm(box->font());
+    EXPECT_GE(box->width(), fm.horizontalAdvance(QStringLiteral("提示")) + 3 * fm.height() + 100);
+    EXPECT_FALSE(box->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(box->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(box->windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_EQ(box->windowTitle(), QStringLiteral("提示"));
+}
+
+TEST_F(QtViewTest, BrowseOpensInTheFolderOfTheChosenFile) {
+    const QString dir = QDir(QString::fromStdString(::testing::TempDir())).absolutePath();
+    struct Case {
+        QString box;
+        QString folder;
+    };
+    for (const Case& c :
+         {Case{dir + QStringLiteral("/fw.bin"), dir}, Case{dir, dir},
+          Case{dir + QStringLiteral("/no-such/fw.bin"), QString()}, Case{QString(), QString()}}) {
+        window_->SetFileEditText(c.box.toStdString());
+        EXPECT_EQ(window_->BrowseStartFolder(), c.folder) << c.box.toStdString();
+    }
 }
 
 }  // namespace

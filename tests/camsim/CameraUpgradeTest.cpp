@@ -150,8 +150,11 @@ TEST(CameraRules, PackFitsTheHardwareByItsApplicationEntry) {
         {"cam.jffs2_V2.3_YJ101_", true, PACK_MAGIC_SINGLE, "101", true},   // forced copy
         {"cam.jffs2_V2.3_YJ101_", true, PACK_MAGIC_SINGLE, "102", false},  // checked the same
         {"cam.jffs2_V2.3_YJ1#1_", false, PACK_MAGIC_SINGLE, "1x1", true},  // wildcard
-        {"cam.jffs2", false, PACK_MAGIC_SINGLE, "111", true},              // no code: 111
-        {"cam.jffs2", true, PACK_MAGIC_SINGLE, "101", false},
+        {"cam.jffs2", false, PACK_MAGIC_SINGLE, "111", true},              // no code: fits all
+        {"cam.jffs2", false, PACK_MAGIC_SINGLE, "201", true},
+        {"cam.jffs2", true, PACK_MAGIC_SINGLE, "101", true},
+        {"cam.jffs2_YJ10_", false, PACK_MAGIC_SINGLE, "201", true},  // two characters: none
+        {"cam.jffs2_YJ20#_", false, PACK_MAGIC_SINGLE, "101", false},
         {"", false, PACK_MAGIC_SINGLE, "102", true},                      // kernel only
         {"cam.jffs2_V2.3_YJ101_", false, PACK_MAGIC_MULTI, "102", true},  // not judged
     };

@@ -569,10 +569,13 @@ TEST(KorvelHostile, ControlCharactersInTextsStayDataAndCannotForgeLogLines) {
     EXPECT_EQ(std::string(got[0].szDevType), evil);
     EXPECT_EQ(std::string(got[0].szHardVersion), "\t\x01");
     Net_Log("DecUpdatePack name:%s,file size %d\n", evil.c_str(), 5);
+    // Entry names from a pack: bytes that are no UTF-8 are escaped, Chinese is kept.
+    Net_Log("bin file[%d]:%s\n", 1, "\xC3(\xFF_\xE5\x8D\x87\xE7\xBA\xA7.jffs2");
     const std::string log = ReadLog(lib);
-    EXPECT_NE(log.find("DecUpdatePack name:QV\\x1B[2J\\x0D\\x0Aforged\\x07\\x7F,file size 5\n"),
+    EXPECT_NE(log.find("DecUpdatePack name:QV\\x1b[2J\\r\\nforged\\x07\\x7f,file size 5\n"),
               std::string::npos)
         << log;
+    EXPECT_NE(log.find("bin file[1]:\\xc3(\\xff_升级.jffs2\n"), std::string::npos) << log;
     EXPECT_EQ(log.find("\nforged"), std::string::npos);
 }
 

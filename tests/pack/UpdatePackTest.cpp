@@ -166,6 +166,11 @@ TEST(UpdatePack, ArgumentAndSourceFailures) {
 
     EXPECT_EQ(Pack({dir / "a"}, dir / "no/such/dir/p"), 8);
     EXPECT_TRUE(log.Has("UpdatePack fopen file " + (dir / "no/such/dir/p") + " fail 1\n"));
+
+    // A source that grows while it is packed (its size said 0): no torn pack
+    // is left under the name, nor beside it.
+    EXPECT_EQ(Pack({dir / "a", "/proc/self/status"}, dir / "p"), 10);
+    EXPECT_EQ(DirNames(dir.path()), std::vector<std::string>{"a"});
 }
 
 TEST(UpdatePack, RefusesToOverwriteOneOfItsSources) {

@@ -39,6 +39,11 @@ TEST(OpenInEditor, StartsTheConfiguredEditorWithThePath) {
     std::ifstream in(out);
     std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(got, path);
+    // A launcher that finds no program for the file fails at once: said.
+    ::setenv("QUORVANE_EDITOR", "false", 1);
+    EXPECT_FALSE(platform::OpenInEditor(path));
+    ::setenv("QUORVANE_EDITOR", (dir / "no-such-editor").c_str(), 1);
+    EXPECT_FALSE(platform::OpenInEditor(path));
     ::unsetenv("QUORVANE_EDITOR");
     fs::remove_all(dir);
 }

@@ -5,8 +5,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ScopedEnv.h"
 #include "platform/Workspace.h"
@@ -15,15 +17,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Points the workspace root (the temporary directory) at a fresh folder.
+// Points the temporary directory at a fresh folder.
 class WorkspaceTest : public ::testing::Test {
   protected:
     void SetUp() override {
         base_ = fs::temp_directory_path() / ("qv_ws_" + std::to_string(::getpid()));
         fs::remove_all(base_);
-        root_ = base_ / "root";
-        fs::create_directories(root_);
-        tmpEnv_ = std::make_unique<qvtest::ScopedEnv>("TMPDIR", root_.string());
+        tmp_ = base_ / "tmp";
+        fs::create_directories(tmp_);
+        tmpEnv_ = std::make_unique<qvtest::ScopedEnv>("TMPDIR", tmp_.string());
+        ASSERT_EQ(platform::PrepareWorkspaceRoot(), platform::RootState::Ready);
+        root_ = platform::WorkspaceRoot();
     }
     void TearDown() override {
         tmpEnv_.reset();
@@ -37,7 +41,8 @@ class WorkspaceTest : public ::testing::Test {
     }
 
     fs::path base_;
-    fs::path root_;
+    fs::path tmp_;   // the temporary directory
+    fs::path root_;  // this user's private folder in it
     std::unique_ptr<qvtest::ScopedEnv> tmpEnv_;
 };
 

@@ -157,7 +157,7 @@ TEST_F(UpgradeDialogTest, EachTickedRowGetsTheImageOfItsHardwareVersion) {
         cameras.insert(camera);
         ASSERT_EQ(hwOf.count(camera), 1u) << camera;
         const std::size_t k = static_cast<std::size_t>(hwOf.at(camera)[2] - '1');
-        EXPECT_EQ(path, dlg_->WorkDir() + "/Pack" + std::to_string(k) + ".bin") << camera;
+        EXPECT_EQ(path, dlg_->WorkDir() + "/.send/Pack" + std::to_string(k) + ".bin") << camera;
     }
     EXPECT_EQ(cameras.size(), 5u);
     EXPECT_EQ(FakeNet::LastFileUpdate().UpgradeType, 0u);
@@ -484,8 +484,8 @@ TEST_F(UpgradeDialogTest, PlanPreparesLikeAPressAndSendsNothing) {
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].ip, "127.0.1.1");
     EXPECT_EQ(seen[0].mac, "02:00:00:00:00:01");
-    EXPECT_EQ(seen[0].file, workDir + "/Pack0.bin");
-    EXPECT_EQ(seen[1].file, workDir + "/Pack1.bin");
+    EXPECT_EQ(seen[0].file, workDir + "/.send/Pack0.bin");
+    EXPECT_EQ(seen[1].file, workDir + "/.send/Pack1.bin");
     EXPECT_TRUE(existed) << "the plan is shown while the workspace is there";
     EXPECT_EQ(Workspaces(), 0u);
     EXPECT_TRUE(view_.windowEnabled);
@@ -502,3 +502,34 @@ TEST_F(UpgradeDialogTest, PlanPreparesLikeAPressAndSendsNothing) {
 }
 
 }  // namespace
+
+// A second batch on a locked folder is refused before anything is unpacked; a
+// forced batch says so in its start line and leaves the box unticked.
+TEST_F(UpgradeDialogTest, TheLockComesFirstAndForcingLastsOneBatch) {
+    g_devices = {Device(1, "101A"), Device(2, "101A")};
+    dlg_->OnBnClickedSearch();
+    view_.SetRowChecked(0, true);
+    view_.SetRowChecked(1, true);
+    view_.fileText = WritePack("fw.bin", {Kernel(), App("app_OTHER.jffs2")});
+
+    platform::FileLock other;
+    ASSERT_EQ(other.TryLock(dlg_->BatchLockPath(), nullptr), platform::FileLock::Result::Locked);
+    log_.clear();
+    EXPECT_FALSE(Press());
+    EXPECT_EQ(view_.messages,
+              std::vector<std::string>{"另一个Quorvane正在执行批量任务，请等它完成后再试"});
+    EXPECT_EQ(Workspaces(), 0u);
+    EXPECT_EQ(dlg_->WorkDir(), "");  // no workspace was even named
+    other.Release();
+
+    view_.SetChecked(app::IDC_FORCE_UPGRADE, true);
+    ASSERT_TRUE(Press());
+    EXPECT_FALSE(view_.IsChecked(app::IDC_FORCE_UPGRADE));
+    EXPECT_NE(view_.pane.find("开始批量升级：2台设备，强制升级文件 " + view_.fileText),
+              std::string::npos);
+    EXPECT_EQ(FakeNet::Count("File"), 2);
+    // Unforced, the same pack is refused and the lock is free again at once.
+    EXPECT_FALSE(Press());
+    EXPECT_EQ(view_.messages, std::vector<std::string>{"设备类型不匹配"});
+    EXPECT_EQ(other.TryLock(dlg_->BatchLockPath(), nullptr), platform::FileLock::Result::Locked);
+}

@@ -1,6 +1,6 @@
 #pragma once
 
-// A scratch folder that is also the workspace root, packs built in the test,
+// A scratch folder that is also the temporary directory, packs built in the test,
 // and a request whose messages and library log lines are recorded.
 
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 #include "PackTestUtil.h"
 #include "ScopedEnv.h"
 #include "pack/UpdatePack.h"
+#include "platform/Workspace.h"
 #include "upgrade/UpgradeRequest.h"
 
 namespace upgradetest {
@@ -82,7 +83,8 @@ class UpgradeFixture : public ::testing::Test {
 
     std::size_t Workspaces() const {
         std::size_t n = 0;
-        for (const auto& e : fs::directory_iterator(wsRoot_)) {
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(platform::WorkspaceRoot(), ec)) {
             n += e.path().filename().string().rfind("UpdatePacket_", 0) == 0 ? 1u : 0u;
         }
         return n;

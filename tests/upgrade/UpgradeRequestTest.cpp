@@ -165,7 +165,7 @@ TEST_F(RequestTest, ASinglePackIsSentAsItIsOrAsItsForcedCopy) {
 
     Tick({"102", "101"}, "OTHER");
     ASSERT_TRUE(req_->PrepareUpgradeFile(pack, true));
-    const std::string copy = req_->WorkDir() + "/Pack.bin";
+    const std::string copy = req_->WorkDir() + "/.send/Pack.bin";
     EXPECT_EQ(req_->UpgradeFiles(), std::vector<std::string>{copy});
     tPackHead head{};
     auto table = CheckFileMD5(copy.c_str(), &head);
@@ -186,7 +186,10 @@ TEST_F(RequestTest, SinglePackModelRulesAndTheWorkspaceOfARefusal) {
           Case{"LWZ484-MOE", "x_LWZ484-SOE.jffs2", true},
           Case{"LWZ484-SOE", "x_LWZ484-MOE.jffs2", false}, Case{"qzt12a", "x_QZTn2a.jffs2", true},
           Case{"kqm-rvt3305", "x_KQM-RVT3305.jffs2", false}}) {
-        const std::string pack = WritePack("p.bin", {Kernel(), App(c.app), App("y_Z.jffs2", 3)});
+        // y_Z.jffs2 is no application entry (type 4): the camera never flashes it.
+        const std::string pack = WritePack(
+            "p.bin",
+            {Kernel(), App(c.app), {"y_Z.jffs2", PACK_FILE_OTHER, packtest::Bytes(30, 3), ""}});
         messages_.clear();
         log_.clear();
         Tick({"101"}, c.camera);
@@ -245,7 +248,7 @@ TEST_F(MultiTest, EachHardwareVersionGetsThePackComposedForIt) {
             << h;
     }
     EXPECT_EQ(req_->FileIndex(), (std::vector<int>{2, 0, 1}));
-    EXPECT_EQ(req_->UpgradeFiles()[0], req_->WorkDir() + "/Pack0.bin");
+    EXPECT_EQ(req_->UpgradeFiles()[0], req_->WorkDir() + "/.send/Pack0.bin");
 }
 
 TEST_F(MultiTest, ForcedSelectionSendsTheImagesThemselves) {
@@ -305,12 +308,13 @@ TEST_F(MultiTest, RefusalsSayWhyAndLeaveNoWorkspace) {
 TEST_F(MultiTest, VersionKeyZeroTakesTheThreeAndSixTags) {
     const std::string pack = WritePack(
         "m.bin",
-        {App(Image("101", "2.3")), App(Image("101", "2.6"), 2), App(Image("101", "2.5"), 3)},
+        {App(Image("101", "2.3")), App(Image("102", "2.5"), 3), App(Image("102", "2.6"), 2)},
         PACK_MAGIC_MULTI);
-    Tick({"101"}, kType, "2.0.9_x");
+    Tick({"101", "102"}, kType, "2.0.9_x");
     ASSERT_TRUE(req_->PrepareUpgradeFile(pack, false));
     EXPECT_EQ(req_->UpgradeFiles().size(), 2u);
-    EXPECT_EQ(req_->FileIndex(), std::vector<int>{0});
+    EXPECT_EQ(EntryNames(*req_->FileFor("102")).back(), Image("102", "2.6"));
+    EXPECT_EQ(req_->FileIndex(), (std::vector<int>{0, 1}));
 }
 
 TEST_F(MultiTest, AComposedPackOverTheLimitIsRefusedWithItsSize) {
@@ -356,13 +360,13 @@ TEST_F(MultiTest, ABundleServesEachVersionFromItsInnerPack) {
 
     Tick({"103x", "101x"});
     ASSERT_TRUE(req_->PrepareUpgradeFile(two, true));
-    EXPECT_EQ(*req_->FileFor("103x"), req_->WorkDir() + "/Pack1.bin");
+    EXPECT_EQ(*req_->FileFor("103x"), req_->WorkDir() + "/.send/Pack1.bin");
     req_->DiscardWorkspace();
 
     // The walk ends on an inner pack composed for 102x.
     Tick({"102x"});
     ASSERT_TRUE(req_->PrepareUpgradeFile(two, false));
-    EXPECT_EQ(req_->UpgradeFiles(), std::vector<std::string>{req_->WorkDir() + "/Pack0.bin"});
+    EXPECT_EQ(req_->UpgradeFiles(), std::vector<std::string>{req_->WorkDir() + "/.send/Pack0.bin"});
     req_->DiscardWorkspace();
 
     for (const std::string& h : {std::string("102x"), std::string("201x")}) {

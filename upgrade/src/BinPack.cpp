@@ -2,6 +2,8 @@
 // unpacked files handed to the preparer for the pack's kind.
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <numeric>
 #include <thread>
 
@@ -18,24 +20,87 @@ namespace {
 constexpr int kWorkspaceAttempts = 50;
 }  // namespace
 
-bool CUpgradeRequest::MakeWorkspace() {
+bool CUpgradeRequest::MakeWorkspace(std::string& trouble) {
+    const std::string tmp = platform::SystemTempDirectory().path;
+    switch (platform::PrepareWorkspaceRoot()) {
+        case platform::RootState::Ready:
+            break;
+        case platform::RootState::NoTempDirectory:
+            trouble = "临时目录不存在：" + tmp;
+            return false;
+        case platform::RootState::NotPrivate:
+            trouble = "临时目录不安全：" + platform::WorkspaceRoot();
+            return false;
+        case platform::RootState::CannotCreate:
+            trouble = WorkspaceTrouble(0);
+            return false;
+    }
     for (int attempt = 0; attempt < kWorkspaceAttempts; ++attempt) {
         const platform::LocalTime now = m_env.clock ? m_env.clock() : platform::Now();
         m_strWorkDir = platform::WorkspacePathFor(now);
-        // Private, and new: unpacking into a folder somebody else made under
-        // the shared temporary directory would let them plant or read files.
+        // Private, and new: unpacking into a folder somebody else made
+        // would let them plant or read files.
         const platform::MakeDirResult made = platform::MakePrivateDir(m_strWorkDir);
         if (made == platform::MakeDirResult::Made) {
             m_ownWorkspace = true;
-            return true;
+            // Made before anything is unpacked, so no entry can take its name.
+            if (platform::MakePrivateDir(SendDir()) == platform::MakeDirResult::Made) {
+                return true;
+            }
+            break;
         }
         if (made != platform::MakeDirResult::Exists) {
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    m_ownWorkspace = false;
+    trouble = WorkspaceTrouble(0);
     return false;
+}
+
+std::string CUpgradeRequest::WorkspaceTrouble(std::uint64_t needed) const {
+    const platform::TempDirectory tmp = platform::SystemTempDirectory();
+    if (!tmp.exists) {
+        return "临时目录不存在：" + tmp.path;
+    }
+    const std::string where = m_ownWorkspace ? m_strWorkDir : tmp.path;
+    std::error_code ec;
+    const std::filesystem::space_info space = std::filesystem::space(where, ec);
+    // Some room is always left for names and tables besides the data.
+    constexpr std::uint64_t kSlack = 64 * 1024;
+    if (!ec && space.available < needed + kSlack) {
+        return "临时目录已满：" + tmp.path;
+    }
+    if (!m_ownWorkspace) {
+        return "临时目录无法写入：" + tmp.path;
+    }
+    // Tried only inside our own private workspace: a fixed name in a shared
+    // folder could be a planted link.
+    const std::string probe = where + "/.qv-probe";
+    bool written = false;
+    {
+        std::ofstream out(probe, std::ios::binary | std::ios::trunc);
+        written = static_cast<bool>(out << 'x') && static_cast<bool>(out.flush());
+    }
+    std::filesystem::remove(probe, ec);
+    return written ? std::string() : "临时目录无法写入：" + tmp.path;
+}
+
+std::string CUpgradeRequest::UnpackTrouble(const std::string& packPath, const std::string& dir,
+                                           int code) const {
+    if (code != 5) {
+        return {};
+    }
+    tPackHead head{};
+    const auto table = CheckFileMD5(packPath.c_str(), &head);
+    for (unsigned i = 0; table && i < head.uifileNum; ++i) {
+        if (dir.size() + 1 + PackEntryName(table[i]).size() > PACK_MAX_OUT_PATH) {
+            return "升级文件路径过长";
+        }
+    }
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(packPath, ec);
+    return WorkspaceTrouble(ec ? 0 : size);
 }
 
 // Names in byte order, as a Windows folder lists them, so that every run
@@ -68,13 +133,18 @@ void CUpgradeRequest::RemoveInnerDir(const std::string& dir) {
 
 int CUpgradeRequest::PrepareBinPack(const std::string& packPath, bool force) {
     const int kind = m_fileCheck.GetPackKind(packPath);
+    if (kind == PACK_KIND_UNREADABLE) {
+        Show("升级文件无法打开");  // missing or unreadable, as for a single image
+        return 0;
+    }
     if (kind <= 0) {
         Show("升级文件格式已损坏!");
         return 0;
     }
-    if (!MakeWorkspace()) {
+    if (std::string trouble; !MakeWorkspace(trouble)) {
         Log("创建临时目录未成功\n");
-        Show("创建临时目录未成功");
+        Show(trouble.empty() ? std::string("创建临时目录未成功") : trouble);
+        DiscardWorkspace();
         m_strWorkDir.clear();
         return 0;
     }
@@ -85,7 +155,9 @@ int CUpgradeRequest::PrepareBinPack(const std::string& packPath, bool force) {
     std::vector<std::string> paths;
     if (const int c = DecUpdatePack(packPath.c_str(), m_strWorkDir.c_str()); c != 0) {
         Log("[%d]解压BIN文件未成功\n", c);
-        Show("[" + std::to_string(c) + "]解压BIN文件未成功");
+        // A full or unwritable folder, or a path too long, is no damaged pack.
+        const std::string trouble = UnpackTrouble(packPath, m_strWorkDir, c);
+        Show(trouble.empty() ? "[" + std::to_string(c) + "]解压BIN文件未成功" : trouble);
         result = 0;
     } else if (!ListSorted(m_strWorkDir, names, paths) || names.empty()) {
         Log("BIN文件读取信息失败\n");
@@ -99,7 +171,7 @@ int CUpgradeRequest::PrepareBinPack(const std::string& packPath, bool force) {
             Show(message);
             result = 0;
         } else {
-            m_upgradeFiles.push_back(force ? m_strWorkDir + "/Pack.bin" : packPath);
+            m_upgradeFiles.push_back(force ? SendDir() + "/Pack.bin" : packPath);
             BindAll(m_upgradeFiles.size() - 1);
         }
     } else if (kind == PACK_KIND_MULTI) {
@@ -136,10 +208,16 @@ int CUpgradeRequest::WalkBundle(const std::vector<std::string>& names,
             message = "升级文件硬件版本不匹配";
             continue;
         }
+        // Every inner pack is judged on its own files only, never on what an
+        // earlier one left behind.
+        RemoveInnerDir(inner);
         (void)platform::MakePrivateDir(inner);
         if (const int c = DecUpdatePack(paths[i].c_str(), inner.c_str()); c != 0) {
             Log("[%d]解压BIN文件未成功\n", c);
-            message = "解压BIN文件未成功";
+            message = UnpackTrouble(paths[i], inner, c);
+            if (message.empty()) {
+                message = "解压BIN文件未成功";
+            }
             continue;
         }
         std::vector<std::string> innerNames;
@@ -153,11 +231,17 @@ int CUpgradeRequest::WalkBundle(const std::vector<std::string>& names,
         if (kind == PACK_KIND_SINGLE) {
             const std::size_t n = m_upgradeFiles.size();
             const std::string forcedName = "Pack" + std::to_string(n) + ".bin";
-            if (CheckSinglePack(message, innerNames, force, paths[i], forcedName) == 1) {
-                m_upgradeFiles.push_back(force ? m_strWorkDir + "/" + forcedName : paths[i]);
-                Bind(static_cast<std::size_t>(j), n);
+            const std::vector<std::size_t> hw{static_cast<std::size_t>(j)};
+            // The inner pack (or its forced copy, of the same size) is sent.
+            if (m_fileCheck.CheckFileSize(paths[i]) == 0) {
+                message = "升级文件大小不能大于35M";
+            } else if (CheckSinglePack(message, innerNames, force, paths[i], forcedName) != 1) {
+                // message set
+            } else if (!force && !TableFitsHardware(paths[i], hw)) {
+                message = "升级文件硬件版本不匹配";
             } else {
-                RemoveInnerDir(inner);
+                m_upgradeFiles.push_back(force ? SendDir() + "/" + forcedName : paths[i]);
+                Bind(static_cast<std::size_t>(j), n);
             }
         } else if (kind == PACK_KIND_MULTI && force) {
             message = "此bin包不支持强制升级！";

@@ -2,6 +2,7 @@
 // (with its forced copy), the composition of one pack per application image of
 // a multi-application pack, and the forced choice of images from one.
 #include <algorithm>
+#include <filesystem>
 #include <utility>
 
 #include "pack/UpdatePack.h"
@@ -26,7 +27,74 @@ bool Exists(const std::string& path) {
     return platform::InfoOf(path, false).Exists();
 }
 
+std::string Lower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+// The names of a verified pack's application entries (type 1, or 6 as a
+// forced copy carries them): what a camera flashes. False when the file is no
+// pack that verifies.
+bool AppEntryNames(const std::string& path, std::vector<std::string>& names) {
+    tPackHead head{};
+    const auto table = CheckFileMD5(path.c_str(), &head);
+    if (!table) {
+        return false;
+    }
+    for (unsigned i = 0; i < head.uifileNum; ++i) {
+        if (table[i].ucFileType == PACK_FILE_APP || table[i].ucFileType == PACK_FILE_BIN) {
+            names.push_back(PackEntryName(table[i]));
+        }
+    }
+    return true;
+}
+
 }  // namespace
+
+bool CUpgradeRequest::FitsCameraType(const std::string& name, bool anyCase) {
+    return name.find(m_strCameraType) != std::string::npos ||
+           (anyCase && Lower(name).find(Lower(m_strCameraType)) != std::string::npos) ||
+           SiblingModel(m_strCameraType, name) ||
+           (m_strCameraType == "LWZ484-MOE" && Contains(name, "LWZ484-SOE")) ||
+           m_fileCheck.MatchSeriesCode(name, m_strCameraType);
+}
+
+bool CUpgradeRequest::TableFitsType(const std::string& packPath, std::string& message) {
+    std::vector<std::string> apps;
+    if (!AppEntryNames(packPath, apps)) {
+        message = "升级文件格式已损坏!";
+        return false;
+    }
+    for (const std::string& app : apps) {
+        if (!FitsCameraType(app, false)) {
+            message = "设备类型不匹配";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CUpgradeRequest::TableFitsHardware(const std::string& packPath,
+                                        const std::vector<std::size_t>& hw) {
+    std::vector<std::string> apps;
+    AppEntryNames(packPath, apps);
+    for (const std::string& app : apps) {
+        // An image named for no hardware code is made for every version.
+        if (m_fileCheck.HardwareCode(app).empty()) {
+            continue;
+        }
+        for (std::size_t j : hw) {
+            if (j < m_hwVersions.size() && !m_fileCheck.MatchHardVersion(app, m_hwVersions[j])) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
 
 // Every hardware version needs an image of its own (or a file queued earlier
 // in a bundle); two images for one version do not make up for a missing one.
@@ -73,20 +141,24 @@ int CUpgradeRequest::CheckSinglePack(std::string& message, const std::vector<std
             break;
         }
     }
-    const bool fits = app == nullptr || app->find(m_strCameraType) != std::string::npos ||
-                      SiblingModel(m_strCameraType, *app);
     if (!force) {
-        if (fits || (m_strCameraType == "LWZ484-MOE" && Contains(*app, "LWZ484-SOE")) ||
-            m_fileCheck.MatchSeriesCode(*app, m_strCameraType)) {
-            return 1;
+        if (app != nullptr && !FitsCameraType(*app, false)) {
+            message = "设备类型不匹配";
+            return -1;
         }
-        message = "设备类型不匹配";
-        return -1;
+        // The listing may show another image first, or none (a hidden name):
+        // the camera flashes what the pack's own table holds.
+        return TableFitsType(packPath, message) ? 1 : -1;
     }
-    if (BinUpdateAppFileType(packPath.c_str(), m_strWorkDir.c_str(), forcedName.c_str()) == 0) {
+    if (BinUpdateAppFileType(packPath.c_str(), SendDir().c_str(), forcedName.c_str()) == 0) {
         return 1;
     }
-    message = "Bin文件未合成成功，无法强制升级!";
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(packPath, ec);
+    message = WorkspaceTrouble(ec ? 0 : size);
+    if (message.empty()) {
+        message = "Bin文件未合成成功，无法强制升级!";
+    }
     return -1;
 }
 
@@ -122,20 +194,29 @@ int CUpgradeRequest::ComposeAppPacks(std::string& message, const std::vector<std
             message = "升级文件硬件版本不匹配";
             continue;
         }
-        accepted.emplace_back(paths[i], static_cast<std::size_t>(j));
+        // Only the first image of a hardware version is ever sent; composing
+        // the others would cost a full pack each for nothing.
+        const auto hw = static_cast<std::size_t>(j);
+        const bool served = (hw < m_fileIndex.size() && m_fileIndex[hw] >= 0) ||
+                            std::any_of(accepted.begin(), accepted.end(),
+                                        [hw](const auto& image) { return image.second == hw; });
+        if (!served) {
+            accepted.emplace_back(paths[i], hw);
+        }
     }
     if (Unusable(accepted, seen, message)) {
         return -1;
     }
 
+    std::string trouble;
     for (std::size_t m = 0; m < accepted.size(); ++m) {
         std::vector<std::string> files = common;
         files.push_back(accepted[m].first);
         const std::string packName = "Pack" + std::to_string(base + m) + ".bin";
-        const std::string packPath = m_strWorkDir + "/" + packName;
-        // A file of that name came out of the pack or is already queued:
-        // writing over it would change what another camera gets.
-        const int r = Exists(packPath) ? 0 : m_fileCheck.ComposePack(m_strWorkDir, packName, files);
+        const std::string packPath = SendDir() + "/" + packName;
+        // A file of that name is already queued: writing over it would change
+        // what another camera gets.
+        const int r = Exists(packPath) ? 0 : m_fileCheck.ComposePack(SendDir(), packName, files);
         if (r == 1) {
             m_upgradeFiles.push_back(packPath);
             Bind(accepted[m].second, m_upgradeFiles.size() - 1);
@@ -146,11 +227,19 @@ int CUpgradeRequest::ComposeAppPacks(std::string& message, const std::vector<std
         } else if (r == -1) {
             Log("合成BIN文件内存分配未成功\n");
         }
+        std::uint64_t needed = 0;
+        for (const std::string& f : files) {
+            std::error_code ec;
+            const auto size = std::filesystem::file_size(f, ec);
+            needed += ec ? 0 : size;
+        }
+        trouble = WorkspaceTrouble(needed);
         break;
     }
     if (m_upgradeFiles.size() != base + accepted.size()) {
         Log("合成BIN数量不匹配\n");
-        message = "合成BIN数量不匹配";
+        // A full or unwritable workspace is said as such, not as a bad pack.
+        message = trouble.empty() ? std::string("合成BIN数量不匹配") : trouble;
         return 2;
     }
 
@@ -198,6 +287,45 @@ int CUpgradeRequest::SelectForcedAppFiles(std::string& message,
         Bind(chosen[k].second, base + k);
     }
     return 1;
+}
+
+bool CUpgradeRequest::JudgeSentFiles(bool force, bool packRoute) {
+    for (std::size_t k = 0; k < m_upgradeFiles.size(); ++k) {
+        std::vector<std::size_t> receivers;
+        for (std::size_t j = 0; j < m_fileIndex.size(); ++j) {
+            if (m_fileIndex[j] == static_cast<int>(k)) {
+                receivers.push_back(j);
+            }
+        }
+        if (receivers.empty()) {
+            continue;  // queued by a route but bound to no camera: never sent
+        }
+        const std::string& file = m_upgradeFiles[k];
+        if (packRoute) {
+            if (const int size = m_fileCheck.CheckFileSize(file); size != 1) {
+                Show(size == 0 ? "升级文件大小不能大于35M" : "打开新BIN文件未成功");
+                return false;
+            }
+        }
+        if (force) {
+            continue;
+        }
+        std::vector<std::string> apps;
+        if (!AppEntryNames(file, apps)) {
+            continue;  // no pack: judged by its name above
+        }
+        for (const std::string& app : apps) {
+            if (!FitsCameraType(app, true)) {
+                Show("设备类型不匹配");
+                return false;
+            }
+        }
+        if (!TableFitsHardware(file, receivers)) {
+            Show("升级文件硬件版本不匹配");
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace upgrade

@@ -68,6 +68,23 @@ bool IsReadableRegularFile(const std::string& path) {
     return platform::OpenRegularForReading(path).Ok();
 }
 
+bool Exists(const std::string& path) {
+    return platform::InfoOf(path, false).Exists();
+}
+
+// Blanks pasted after a path are dropped, unless a file has that very name.
+std::string WithoutPastedBlanks(const std::string& path) {
+    std::size_t end = path.size();
+    while (end > 0 && IsBlank(path[end - 1])) {
+        --end;
+    }
+    if (end == path.size() || end == 0 || Exists(path)) {
+        return path;
+    }
+    const std::string trimmed = path.substr(0, end);
+    return Exists(trimmed) ? trimmed : path;
+}
+
 }  // namespace
 
 bool ParseVersionKey(const std::string& key, int& major, int& minor) {
@@ -213,7 +230,7 @@ void CUpgradeRequest::DiscardWorkspace() {
 }
 
 bool CUpgradeRequest::PrepareUpgradeFile(const std::string& updateFile, bool force) {
-    m_strUpdateFile = updateFile;
+    m_strUpdateFile = WithoutPastedBlanks(updateFile);
     if (m_strUpdateFile.empty()) {
         Show("请选择升级文件");
         return false;
@@ -292,6 +309,10 @@ bool CUpgradeRequest::PrepareUpgradeFile(const std::string& updateFile, bool for
     }
     if (!EveryHwHasFile()) {
         Show("升级文件硬件版本不匹配");
+        DiscardWorkspace();
+        return false;
+    }
+    if (!JudgeSentFiles(force, !single)) {
         DiscardWorkspace();
         return false;
     }

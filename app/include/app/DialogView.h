@@ -102,7 +102,8 @@ class DialogView {
     // Appends `text` (already ending in "\r\n") to the log pane, showing the end.
     virtual void AppendToLogPane(const std::string& text) = 0;
     virtual void SetWaitCursor(bool wait) = 0;
-    virtual void OpenInEditor(const std::string& path) = 0;
+    // False when no program could open it.
+    virtual bool OpenInEditor(const std::string& path) = 0;
     // The open-file dialog: the chosen full path, or nothing when cancelled.
     virtual std::optional<std::string> BrowseForFile() = 0;
 

@@ -64,7 +64,10 @@ class MemoryView : public DialogView {
     void SetUpgradeParallel(int count) override { parallel = count; }
     void AppendToLogPane(const std::string& text) override { pane += text; }
     void SetWaitCursor(bool wait) override { waitCursor = wait; }
-    void OpenInEditor(const std::string& path) override { opened.push_back(path); }
+    bool OpenInEditor(const std::string& path) override {
+        opened.push_back(path);
+        return openWorks;
+    }
     std::optional<std::string> BrowseForFile() override { return nextBrowse; }
 
     // Keeps every update, the live state and outcome copied.
@@ -102,6 +105,7 @@ class MemoryView : public DialogView {
     int parallel = 1;
     std::string pane;
     std::vector<std::string> opened;
+    bool openWorks = true;  // what OpenInEditor answers
     std::optional<std::string> nextBrowse;
     std::vector<CameraRecord> cameras;
 

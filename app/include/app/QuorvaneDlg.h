@@ -161,12 +161,19 @@ class CQuorvaneDlg : public ReportWindow {
     // The lock file that allows one batch at a time per configuration folder:
     // beside the logs, the one folder of a run that is surely writable.
     std::string BatchLockPath() const { return m_strStateDir + "/quorvane.lock"; }
+    // The batch lock alone, taken before a request's costly checks (or kept
+    // when already held); false after its refusal has been shown. A batch
+    // handler keeps a lock taken this way; the console takes it before it
+    // searches.
+    bool TakeBatchLock();
 
   private:
     static TaskDispatcher MakeDispatcher(const DialogDeps& deps);
     // Checks and prepares an upgrade press; on refusal the message is shown
     // and the controls are enabled again.
-    bool PrepareUpgrade(std::vector<PlannedUpgrade>* plan);
+    // A batch (forBatch) takes the batch lock first, before anything is
+    // unpacked, and holds it when this succeeds; a plan needs no lock.
+    bool PrepareUpgrade(std::vector<PlannedUpgrade>* plan, bool forBatch);
     // The failure limit and probe time of config.ini, or a refusal.
     bool ReadUpgradeSettings(std::uint32_t* maxFailures, int* probeMs);
     upgrade::RequestEnv MakeRequestEnv();
@@ -190,7 +197,7 @@ class CQuorvaneDlg : public ReportWindow {
     // cameras get, escaped so that it stays one line:
     //   modify IP       "起始IP 192.168.1.100"
     //   restore default "默认IP 192.168.0.10"
-    //   upgrade         "升级文件 /path/to/file.bin"
+    //   upgrade         "升级文件 /path/to/file.bin" ("强制升级文件 …" when forced)
     // The lock is released in OnBatchDone and in the destructor.
     bool StartBatch(TaskKind kind, std::uint32_t total, const std::string& request);
 

@@ -35,7 +35,7 @@ struct CameraSpec {
     Mac mac{};
     std::string type = "QV-LPR200";
     std::string sw = "V2.1.3_20240115";
-    // "111" is the hardware code of an image named for none: such images fit.
+    // The tool binds an image named for no hardware code to "111"; the camera takes it on any.
     std::string hw = "111";
     // Seconds between the camera's clock and the PC's local clock.
     std::int64_t clockOffset = 0;

@@ -9,6 +9,7 @@
 #include "platform/FileIo.h"
 #include "platform/LocalTime.h"
 #include "platform/SafeFile.h"
+#include "platform/TermText.h"
 
 namespace korvel {
 namespace {
@@ -62,35 +63,16 @@ void CloseLog() {
     g_openFailed = false;
 }
 
-namespace {
-
-// Texts from cameras and packs are data: a control character in them must not
-// end the line, move a terminal's cursor or forge a line of its own.
-std::string Escaped(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if ((c < 0x20 && c != '\t') || c == 0x7F) {
-            char hex[8];
-            std::snprintf(hex, sizeof(hex), "\\x%02X", c);
-            out += hex;
-        } else {
-            out += ch;
-        }
-    }
-    return out;
-}
-
-}  // namespace
-
 void LogLine(const std::string& text) {
     const platform::LocalTime t = platform::Now();
     char stamp[40];
     std::snprintf(stamp, sizeof(stamp), "[%04d-%02d-%02d %02d:%02d:%02d.%03d] ", t.year, t.month,
                   t.day, t.hour, t.minute, t.second, t.millisecond);
     const bool ended = !text.empty() && text.back() == '\n';
-    std::string line = stamp + Escaped(ended ? text.substr(0, text.size() - 1) : text) + '\n';
+    // Texts from cameras and packs are data: escaped as the console escapes
+    // them, so that no control character or stray non-UTF-8 byte reaches the file.
+    std::string line =
+        stamp + platform::EscapeForTerminal(ended ? text.substr(0, text.size() - 1) : text) + '\n';
     std::lock_guard lock(g_mutex);
     if (g_fd < 0 && !g_openFailed && !g_path.empty()) {
         std::string why;

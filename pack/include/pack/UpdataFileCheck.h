@@ -55,6 +55,9 @@ class CUpdataFileCheck {
     int CheckFileSize(std::string filePath);
     // The hardware code after "_YJ" ("111" when absent) fits hwVersion.
     bool MatchHardVersion(std::string fileName, std::string hwVersion);
+    // The three-character hardware code the name is made for; empty when it
+    // names none (no "_YJ<digit or #>..._", or a code of another length).
+    std::string HardwareCode(std::string fileName);
     // Lower-cases the kernel name in place and returns it.
     std::string GetKernelName();
 

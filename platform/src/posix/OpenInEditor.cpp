@@ -4,11 +4,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
 
 namespace platform {
+
+namespace {
+constexpr int kLauncherWaitMs = 1500;
+}  // namespace
 
 bool OpenInEditor(const std::string& path) {
     const char* custom = std::getenv("QUORVANE_EDITOR");
@@ -28,7 +34,20 @@ bool OpenInEditor(const std::string& path) {
             ::execvp(argv[0], argv.data());
             ::_exit(127);
         }
-        ::_exit(editor < 0 ? 1 : 0);
+        if (editor < 0) {
+            ::_exit(1);
+        }
+        // A launcher that finds no program for the file (xdg-open without a
+        // handler) fails at once: wait a moment for that, not for an editor.
+        for (int waited = 0; waited < kLauncherWaitMs; waited += 20) {
+            int status = 0;
+            if (::waitpid(editor, &status, WNOHANG) == editor) {
+                ::_exit(WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 3);
+            }
+            const struct timespec pause { 0, 20 * 1000 * 1000 };
+            ::nanosleep(&pause, nullptr);
+        }
+        ::_exit(0);
     }
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {

@@ -6,6 +6,7 @@
 // asks it to show.
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <utility>
@@ -99,8 +100,28 @@ class CUpgradeRequest {
     using BoundImages = std::vector<std::pair<std::string, std::size_t>>;
     bool CoversEveryHw(const BoundImages& images) const;
     bool Unusable(const BoundImages& images, bool seenApp, std::string& message) const;
+    // Where copies and composed packs go: a folder no unpacked name can reach.
+    std::string SendDir() const { return m_strWorkDir + "/.send"; }
+    // An application image named for the ticked cameras' type: by name (in any
+    // letter case when anyCase), by the accepted-model table or the series code.
+    bool FitsCameraType(const std::string& name, bool anyCase);
+    // Every application entry of the pack's own table fits the type.
+    bool TableFitsType(const std::string& packPath, std::string& message);
+    // No application entry of the pack names a hardware code that one of these
+    // hardware versions does not fit.
+    bool TableFitsHardware(const std::string& packPath, const std::vector<std::size_t>& hw);
+    // The last word on what is sent: every file some camera receives is
+    // within the size limit (pack routes) and, unless forced, holds no image
+    // for another type or hardware code. Shows the refusal.
+    bool JudgeSentFiles(bool force, bool packRoute);
     int FirstMatchingHw(const std::string& name);
-    bool MakeWorkspace();
+    bool MakeWorkspace(std::string& trouble);
+    // What keeps the workspace from taking `needed` more bytes, in the words
+    // shown to the user; empty when nothing can be seen.
+    std::string WorkspaceTrouble(std::uint64_t needed) const;
+    // The real cause of an unpacking that failed with `code` into `dir`, when
+    // it is the workspace's (a path too long, a full or unwritable folder).
+    std::string UnpackTrouble(const std::string& packPath, const std::string& dir, int code) const;
     void RemoveInnerDir(const std::string& dir);
     int WalkBundle(const std::vector<std::string>& names, const std::vector<std::string>& paths,
                    bool force, std::string& message);
