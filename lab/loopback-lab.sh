@@ -53,7 +53,10 @@ trap 'exit 130' INT TERM
 base_conf="$build/bin/quorvane-net.conf"
 conf_args=()
 [ -f "$base_conf" ] && conf_args=(--conf "$base_conf")
-"$camsim" "${conf_args[@]}" "${sim_args[@]}" \
+# Cameras reboot for a few seconds after taking a file, as real ones do, so
+# that the tool's check after the reboot has something to wait for; a
+# --reboot-ms among the options (or "reboot_ms" in a fleet file) wins.
+"$camsim" "${conf_args[@]}" --reboot-ms "${QV_LAB_REBOOT_MS:-3000}" "${sim_args[@]}" \
   --discovery-port 0 --control-port 0 --ipset-port 0 \
   --dir "$run/files" --log "$run/camsim.log" --write-conf "$run/quorvane-net.conf" \
   --ready-file "$run/ready" >/dev/null &

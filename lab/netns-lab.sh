@@ -146,7 +146,7 @@ for i in $(seq 1 "$cameras"); do
   mkdir -p "$run/c$i"
   cat > "$run/c$i/fleet.json" <<JSON
 {"cameras": [{"ip": "$ip_addr", "mask": "255.255.0.0", "mac": "$mac", "flash_ms": $flash,
-  "faults": {"reply-delay": $delay}}]}
+  "reboot_ms": ${QV_LAB_REBOOT_MS:-3000}, "faults": {"reply-delay": $delay}}]}
 JSON
   ip netns exec "$ns" "$camsim" --conf "$run/quorvane-net.conf" --fleet "$run/c$i/fleet.json" \
     --iface eth0 --dir "$run/c$i/files" --log "$run/c$i/camsim.log" \

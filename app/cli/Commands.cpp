@@ -14,6 +14,7 @@
 #include "ConsoleView.h"
 #include "Plan.h"
 #include "Retry.h"
+#include "app/BatchReport.h"
 #include "app/IpBatch.h"
 #include "app/QuorvaneDlg.h"
 #include "platform/AppFolders.h"
@@ -43,10 +44,57 @@ void PrintJson(const app::MemoryView& view) {
                         {"mac", row.cells[3]},
                         {"sw", row.cells[4]},
                         {"hw", row.cells[5]},
-                        {"status", row.cells[6]}});
+                        {"status", row.cells[6]},
+                        {"detail", row.cells[7]}});
     }
     // Texts from cameras may hold bytes that are not UTF-8; replace, never throw.
     std::cout << rows.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+}
+
+// `history`: the batches recorded beside the log, newest first, or one of them.
+int History(const Args& a) {
+    const std::string stateDir = platform::CurrentFolders().stateDir;
+    if (a.historyId.empty()) {
+        const auto reports = app::ListReports(stateDir);
+        if (reports.empty()) {
+            std::fprintf(stderr, "quorvane-cli: %s 中没有批次记录\n",
+                         platform::EscapeForTerminal(app::ReportsDir(stateDir)).c_str());
+            return kExitAllOk;
+        }
+        std::printf("编号\t类型\t开始\t设备\t结果\n");
+        int shown = 0;
+        for (const auto& r : reports) {
+            if (++shown > 50) {
+                break;
+            }
+            std::string why;
+            const auto j = app::LoadReport(stateDir, r.id, &why);
+            if (!j) {
+                std::printf("%s\t?\t?\t?\t%s\n", r.id.c_str(),
+                            platform::EscapeForTerminal(why).c_str());
+                continue;
+            }
+            const auto& sum = (*j)["summary"];
+            std::printf("%s\t%s\t%s\t%d\t成功%d 已验证%d 拒绝%d 失败%d 未恢复%d\n", r.id.c_str(),
+                        platform::EscapeForTerminal(j->value("kind", "")).c_str(),
+                        platform::EscapeForTerminal(j->value("started", "")).c_str(),
+                        sum.value("total", 0), sum.value("succeeded", 0), sum.value("verified", 0),
+                        sum.value("refused", 0), sum.value("failed", 0), sum.value("not_back", 0));
+        }
+        return kExitAllOk;
+    }
+    std::string why;
+    const auto j = app::LoadReport(stateDir, a.historyId, &why);
+    if (!j) {
+        std::fprintf(stderr, "quorvane-cli: %s\n", platform::EscapeForTerminal(why).c_str());
+        return kExitRefused;
+    }
+    if (a.csv) {
+        std::fputs(app::CamerasCsv(*j).c_str(), stdout);
+    } else {
+        std::cout << j->dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    }
+    return kExitAllOk;
 }
 
 }  // namespace
@@ -71,8 +119,11 @@ int Run(const Args& given) {
     }
     // The device libraries follow the same folder.
     platform::SetConfigDirOverride(a.configDir);
-    // For search and a plan, stdout carries the list only; the log lines go to stderr.
-    const bool listOnStdout = a.command == "search" || a.plan;
+    if (a.command == "history") {
+        return History(a);
+    }
+    // For search, a plan and JSON, stdout carries the list only; the log lines go to stderr.
+    const bool listOnStdout = a.command == "search" || a.plan || a.json;
     ConsoleView view(listOnStdout ? stderr : stdout);
     app::DialogDeps deps;
     deps.configDir = a.configDir;
@@ -180,6 +231,11 @@ int Run(const Args& given) {
         view.SetChecked(app::IDC_SYNC_TIME, a.syncTime);
         view.SetChecked(app::IDC_FORCE_UPGRADE, a.force);
         dlg.SetUpgradeOverrides(a.settings);
+        if (a.noVerify) {
+            dlg.SetVerifyTimeoutOverride(0);
+        } else if (a.verifyTimeoutS) {
+            dlg.SetVerifyTimeoutOverride(*a.verifyTimeoutS * 1000);
+        }
         if (a.plan) {
             std::vector<PlanLine> lines;
             const bool planned = dlg.PlanUpgrade([&](const auto& plan) {
@@ -215,6 +271,18 @@ int Run(const Args& given) {
         if (view.RowChecked(r) && view.CellText(r, 6) != ok) {
             allOk = false;
         }
+    }
+    // A camera that took the file but did not come back with a new version
+    // has not been upgraded as far as anyone can tell.
+    for (const app::ReportCamera& c : dlg.LastReport().cameras) {
+        const VerifyResult v = c.outcome.verify;
+        allOk = allOk && (v == VerifyResult::NotChecked || v == VerifyResult::NewVersion ||
+                          v == VerifyResult::NamedVersion);
+    }
+    if (a.json) {
+        nlohmann::json j = app::ReportJson(dlg.LastReport());
+        j["report_path"] = dlg.LastReportPath();
+        std::cout << j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     }
     if (!dlg.LogFailure().empty()) {
         return kExitLogFailed;

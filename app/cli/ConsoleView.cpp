@@ -1,12 +1,49 @@
 #include "ConsoleView.h"
 
+#include <unistd.h>
+
 #include "platform/TermText.h"
 
 namespace cli {
 
 void ConsoleView::ReportProgress() {
     progress_ = true;
+    tty_ = ::isatty(::fileno(stderr)) == 1;
     started_ = std::chrono::steady_clock::now();
+}
+
+void ConsoleView::ClearLiveLine() {
+    if (liveShown_) {
+        std::fprintf(stderr, "\r\x1b[K");
+        liveShown_ = false;
+    }
+}
+
+void ConsoleView::CameraChanged(const app::CameraRowUpdate& update) {
+    MemoryView::CameraChanged(update);
+    const std::string who = "[" + platform::EscapeForTerminal(update.mac) + "] " +
+                            platform::EscapeForTerminal(update.ip) + " ";
+    if (update.outcome != nullptr) {
+        finishedLine_ = who + platform::EscapeForTerminal(update.status);
+        if (!update.detail.empty()) {
+            finishedLine_ += "，" + platform::EscapeForTerminal(update.detail);
+        }
+        return;
+    }
+    if (!progress_ || update.live == nullptr) {
+        return;
+    }
+    const std::string line = who + platform::EscapeForTerminal(update.status);
+    if (tty_) {
+        std::fprintf(stderr, "\r\x1b[K%s", line.c_str());
+        liveShown_ = true;
+    } else if (update.live->stage != lastStage_ || update.mac != lastMac_) {
+        // A log file gets each stage once, not every percent.
+        std::fprintf(stderr, "%s\n", line.c_str());
+    }
+    lastStage_ = update.live->stage;
+    lastMac_ = update.mac;
+    std::fflush(stderr);
 }
 
 void ConsoleView::SetProgressPos(int pos) {
@@ -14,19 +51,23 @@ void ConsoleView::SetProgressPos(int pos) {
     if (progress_ && pos > 0) {
         const double s =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-        std::fprintf(stderr, "[%d/%d] %s (%.1f s)\n", pos, progressHigh, lastLine_.c_str(), s);
+        ClearLiveLine();
+        std::fprintf(stderr, "[%d/%d] %s (%.1f s)\n", pos, progressHigh,
+                     (finishedLine_.empty() ? lastLine_ : finishedLine_).c_str(), s);
         std::fflush(stderr);
     }
 }
 
 void ConsoleView::MessageBox(const std::string& text) {
     MemoryView::MessageBox(text);
+    ClearLiveLine();
     std::fprintf(stderr, "%s\n", platform::EscapeForTerminal(text).c_str());
     std::fflush(stderr);
 }
 
 void ConsoleView::AppendToLogPane(const std::string& text) {
     MemoryView::AppendToLogPane(text);
+    ClearLiveLine();
     std::string line = text;
     if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) {
         line.erase(line.size() - 2);

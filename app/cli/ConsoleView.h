@@ -15,7 +15,9 @@ class ConsoleView : public app::MemoryView {
     explicit ConsoleView(std::FILE* out) : pane_(out) {}
 
     // From now on every step of the progress bar prints the camera that
-    // finished with it (the pane's last line) on stderr.
+    // finished with it on stderr, with its status and detail, and a camera
+    // being worked on shows where it is: one line rewritten in place on a
+    // terminal, a plain line per stage otherwise.
     void ReportProgress();
 
     void SetProgressPos(int pos) override;
@@ -23,10 +25,18 @@ class ConsoleView : public app::MemoryView {
     void AppendToLogPane(const std::string& text) override;
     bool OpenInEditor(const std::string& path) override;
     std::optional<std::string> BrowseForFile() override { return std::nullopt; }
+    void CameraChanged(const app::CameraRowUpdate& update) override;
 
   private:
+    void ClearLiveLine();
+
     std::FILE* pane_;
     std::string lastLine_;
+    std::string finishedLine_;  // the camera that finished last, for its progress line
+    bool tty_ = false;
+    bool liveShown_ = false;  // a rewritable line is on the terminal
+    LiveStage lastStage_ = LiveStage::Finished;
+    std::string lastMac_;
     bool progress_ = false;
     std::chrono::steady_clock::time_point started_;
 };

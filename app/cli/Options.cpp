@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 
+#include "app/BatchReport.h"
 #include "app/IpBatch.h"
 #include "platform/TermText.h"
 #include "platform/Version.h"
@@ -61,6 +62,15 @@ struct Declare {
 };
 
 void Check(Args& a) {
+    if (a.command == "history") {
+        if (!a.historyId.empty() && !app::ValidReportId(a.historyId)) {
+            throw Refused("not a batch id (YYYYMMDD-HHMMSS-mmm): " + a.historyId);
+        }
+        if ((a.json || a.csv) && a.historyId.empty()) {
+            throw Refused("--json and --csv print one batch: give its ID");
+        }
+        return;
+    }
     const int ways = (a.all ? 1 : 0) + (a.macs.empty() ? 0 : 1) + (a.ips.empty() ? 0 : 1) +
                      (a.retryFrom.empty() ? 0 : 1);
     if (a.command != "search" && ways != 1) {
@@ -163,11 +173,25 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
                      "upgrade_probe_ms, else 2000; 0: no probe)")
         ->type_name("MS")
         ->check(CLI::Range(0, 30000));
-    auto* plan =
-        upgrade->add_flag("--plan", a.plan,
-                          "check and prepare as a real run, print which file goes where, send "
-                          "nothing");
-    upgrade->add_flag("--json", a.json, "with --plan: print the plan as JSON")->needs(plan);
+    upgrade->add_flag("--plan", a.plan,
+                      "check and prepare as a real run, print which file goes where, send "
+                      "nothing");
+    upgrade->add_flag("--json", a.json,
+                      "print the plan (with --plan) or every camera's outcome as JSON on stdout");
+    auto* verify = upgrade
+                       ->add_option("--verify-timeout", a.verifyTimeoutS,
+                                    "wait up to S seconds for each upgraded camera to come back "
+                                    "with its new version (quorvane-net.conf verify_timeout_ms, "
+                                    "else 300)")
+                       ->type_name("S")
+                       ->check(CLI::Range(1, 3600));
+    upgrade->add_flag("--no-verify", a.noVerify, "do not wait for the cameras to come back")
+        ->excludes(verify);
+
+    auto* history = cli.add_subcommand("history", "list recent batches, or print one");
+    history->add_option("ID", a.historyId, "the batch (YYYYMMDD-HHMMSS-mmm) to print");
+    auto* hjson = history->add_flag("--json", a.json, "print the batch's report as stored");
+    history->add_flag("--csv", a.csv, "print the batch's cameras as CSV")->excludes(hjson);
     upgrade
         ->add_option("--retry-from", a.retryFrom,
                      "the cameras a batch report says did not succeed (instead of --all, --mac "

@@ -22,7 +22,7 @@ enum ExitStatus : int {
 
 struct Args {
     std::string configDir;
-    std::string command;  // search, modify-ip, restore-ip, upgrade
+    std::string command;  // search, modify-ip, restore-ip, upgrade, history
     std::string start;    // modify-ip's start address
     std::string file;     // upgrade's update file
     bool all = false;
@@ -36,6 +36,13 @@ struct Args {
     app::UpgradeSettings settings;  // --parallel, --max-failures, --probe-ms
     bool plan = false;
     std::string retryFrom;  // a batch report: its cameras that did not succeed
+    // The wait for upgraded cameras to come back: seconds, or none to take
+    // quorvane-net.conf's verify_timeout_ms; --no-verify gives 0.
+    std::optional<int> verifyTimeoutS;
+    bool noVerify = false;
+    // history: one batch by its id, and how to print it.
+    std::string historyId;
+    bool csv = false;
 };
 
 // Parses and checks the whole command line before anything is searched or

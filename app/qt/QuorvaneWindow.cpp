@@ -323,6 +323,7 @@ void QuorvaneWindow::ShowContextMenu(const QPoint& pos) {
     // context menu carries the About item instead.
     QMenu menu(this);
     QAction* retry = menu.addAction(QStringLiteral("只勾选失败和未升级的设备"));
+    QAction* exportList = menu.addAction(QStringLiteral("导出列表"));
     menu.addSeparator();
     QAction* about = menu.addAction(QStringLiteral("关于 Quorvane(&A)..."));
     QAction* chosen = menu.exec(mapToGlobal(pos));
@@ -331,6 +332,21 @@ void QuorvaneWindow::ShowContextMenu(const QPoint& pos) {
         box.exec();
     } else if (chosen == retry && dlg_ != nullptr) {
         dlg_->TickRowsToRetry();
+    } else if (chosen == exportList && dlg_ != nullptr) {
+        std::optional<std::string> path;
+        if (saveHook_) {
+            path = saveHook_();
+        } else {
+            const QString chosenPath = QFileDialog::getSaveFileName(
+                this, QStringLiteral("导出列表"), QStringLiteral("quorvane-list.csv"),
+                QStringLiteral("CSV (*.csv)"));
+            if (!chosenPath.isEmpty()) {
+                path = chosenPath.toStdString();
+            }
+        }
+        if (path) {
+            dlg_->ExportList(*path);
+        }
     }
 }
 

@@ -38,6 +38,10 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
     void Attach(app::CQuorvaneDlg* dlg);
 
     // Replaces the modal message box (tests).
+    // Stands in for the save dialog of "导出列表" (tests).
+    void SetSaveFileHook(std::function<std::optional<std::string>()> hook) {
+        saveHook_ = std::move(hook);
+    }
     void SetMessageBoxHook(std::function<void(const std::string&)> hook) {
         messageHook_ = std::move(hook);
     }
@@ -128,6 +132,7 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
     bool windowEnabled_ = true;
     int waitDepth_ = 0;
     std::function<void(const std::string&)> messageHook_;
+    std::function<std::optional<std::string>()> saveHook_;
     std::function<bool(const std::string&)> confirmHook_;
 
     QWidget* body_ = nullptr;

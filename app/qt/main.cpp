@@ -140,7 +140,23 @@ class CQuorvaneApp {
                         window.SetFileEditText(ec ? opt.upgradeFile : file.string());
                         dlg.OnBnClickedUpgrade();
                     }
-                    if (!opt.screenshot.empty()) {
+                    if (!opt.screenshot.empty() && !opt.upgradeFile.empty() &&
+                        !window.WindowEnabled()) {
+                        // The batch runs: the picture is of the window after it,
+                        // taken once the completion message would show.
+                        window.SetMessageBoxHook([&](const std::string&) {
+                            QTimer::singleShot(0, &window, [&] {
+                                QApplication::processEvents();
+                                if (!window.grab().save(QString::fromStdString(opt.screenshot),
+                                                        "PNG")) {
+                                    std::fprintf(stderr, "quorvane: cannot write %s\n",
+                                                 opt.screenshot.c_str());
+                                    rc = 1;
+                                }
+                                window.done(0);
+                            });
+                        });
+                    } else if (!opt.screenshot.empty()) {
                         QApplication::processEvents();
                         if (!window.grab().save(QString::fromStdString(opt.screenshot), "PNG")) {
                             std::fprintf(stderr, "quorvane: cannot write %s\n",

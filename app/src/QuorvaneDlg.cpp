@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <numeric>
 #include <optional>
 #include <string_view>
@@ -16,8 +17,11 @@
 #include "platform/AppFolders.h"
 #include "platform/ExeDir.h"
 #include "platform/IniFile.h"
+#include "platform/Md5.h"
+#include "platform/SafeFile.h"
 #include "platform/TermText.h"
 #include "platform/Version.h"
+#include "platform/WholeFile.h"
 #include "platform/Workspace.h"
 
 namespace app {
@@ -145,6 +149,47 @@ const char* BatchName(std::int32_t kind) {
     }
 }
 
+const char* ReportKind(std::int32_t kind) {
+    switch (kind) {
+        case TASK_MODIFY_IP:
+            return "modify-ip";
+        case TASK_RESTORE_IP:
+            return "restore-ip";
+        default:
+            return "upgrade";
+    }
+}
+
+std::string TimeText(const platform::LocalTime& t) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%04d-%02d-%02d %02d:%02d:%02d.%03d", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second, t.millisecond);
+    return text;
+}
+
+std::string IdText(const platform::LocalTime& t) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%04d%02d%02d-%02d%02d%02d-%03d", t.year % 10000, t.month,
+                  t.day, t.hour, t.minute, t.second, t.millisecond);
+    return text;
+}
+
+// The update file's size and MD5 for the batch's record; empty when unreadable.
+void DescribeFile(const std::string& path, ReportRequest& request) {
+    std::string why;
+    const auto bytes = platform::ReadRegularFile(path, std::size_t{256} << 20, &why);
+    if (!bytes) {
+        return;
+    }
+    request.fileBytes = bytes->size();
+    platform::Md5 md5;
+    md5.update(bytes->data(), bytes->size());
+    const platform::Digest d = md5.finish();
+    if (md5.ok()) {
+        request.fileMd5 = platform::DigestHex(d);
+    }
+}
+
 }  // namespace
 
 SearchApi SearchApi::Real() {
@@ -155,6 +200,7 @@ SearchApi SearchApi::Real() {
     api.Log = &Net_Log;
     api.GetInitError = &Net_GetInitError;
     api.GetVerifyTimeout = &Net_GetVerifyTimeout;
+    api.GetSearchTarget = &Net_GetSearchTarget;
     return api;
 }
 
@@ -336,6 +382,25 @@ void CQuorvaneDlg::OnBnClickedSearch() {
         m_listDevices.SetItemData(i, i);
     }
 
+    // Said in the pane only: a count, or where the search went when it found
+    // nothing, so an empty LAN can be told from a wrong configuration.
+    if (rows > 0) {
+        m_view.AppendToLogPane("搜索到" + std::to_string(rows) + "台设备\r\n");
+    } else {
+        char address[64] = {};
+        int ports[3] = {};
+        if (m_deps.search.GetSearchTarget != nullptr &&
+            m_deps.search.GetSearchTarget(address, sizeof(address), ports) == 0) {
+            char text[256];
+            std::snprintf(text, sizeof(text),
+                          "未搜索到设备（发现地址 %s，端口 %d；控制端口 %d，改IP端口 %d）\r\n",
+                          platform::EscapeForTerminal(address).c_str(), ports[0], ports[1],
+                          ports[2]);
+            m_view.AppendToLogPane(text);
+        } else {
+            m_view.AppendToLogPane("未搜索到设备\r\n");
+        }
+    }
     EnableControls(true);
     m_view.SetWaitCursor(false);
 }
@@ -489,6 +554,23 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
         }
     }
     const int row = FindRowByMac(aux);
+    ReportCamera camera;
+    camera.mac = aux;
+    camera.ip = ip;
+    camera.ipAfter = ip;
+    camera.result = result->result;
+    camera.skipped = skipped ? static_cast<std::int32_t>(why) : 0;
+    camera.outcome = result->outcome;
+    if (row >= 0) {
+        camera.type = m_listDevices.CellText(row, kColType);
+        camera.hw = m_listDevices.CellText(row, kColHard);
+        if (camera.outcome.versionBefore.empty()) {
+            camera.outcome.versionBefore = m_listDevices.CellText(row, kColSoft);
+        }
+    }
+    camera.status = StatusText(result->kind, result->result);
+    camera.detail = DetailText(result->outcome);
+    m_report.cameras.push_back(std::move(camera));
     if (row < 0) {
         return;
     }
@@ -531,6 +613,19 @@ void CQuorvaneDlg::OnBatchDone(std::int32_t kind) {
     } else if (m_dispatcher.BatchStopped()) {
         AppendLog("批量任务已停止：%u台设备未开始", m_skipped);
     }
+    // The batch's record: one summary line, and the report beside the log.
+    const platform::LocalTime now = m_deps.clock ? m_deps.clock() : platform::Now();
+    m_report.finished = TimeText(now);
+    m_report.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now() - m_batchStarted)
+                              .count();
+    AppendLog("%s%s", BatchName(kind), SummaryLine(m_report).c_str());
+    std::string why;
+    m_reportPath.clear();
+    if (!WriteReport(m_strStateDir, m_report, &m_reportPath, &why)) {
+        m_reportPath.clear();
+        m_view.AppendToLogPane("无法保存批次记录：" + platform::EscapeForTerminal(why) + "\r\n");
+    }
     if (const char* text = CompletionText(kind)) {
         ShowMessage("%s", text);
     }
@@ -570,6 +665,13 @@ bool CQuorvaneDlg::StartBatch(TaskKind kind, std::uint32_t total, const std::str
     m_view.SetProgressPos(0);
     m_batchRunning = true;
     m_batchKind = kind;
+    const platform::LocalTime now = m_deps.clock ? m_deps.clock() : platform::Now();
+    m_report = {};
+    m_report.id = IdText(now);
+    m_report.kind = ReportKind(kind);
+    m_report.tool = m_strTitle;
+    m_report.started = TimeText(now);
+    m_batchStarted = std::chrono::steady_clock::now();
     m_stopPresses = 0;
     m_skipped = 0;
     m_view.EnableControl(IDC_STOP, true);
@@ -617,6 +719,32 @@ void CQuorvaneDlg::RemoveTempDir(const std::string& path) {
     }
     // Only a workspace of this tool is ever removed, whatever the path says.
     platform::RemoveWorkspaceTree(path);
+}
+
+bool CQuorvaneDlg::ExportList(const std::string& path) {
+    static const char* const kHeadings[] = {"序号",     "设备类型", "IP地址", "MAC地址",
+                                            "软件版本", "硬件版本", "状态",   "详情"};
+    std::string csv = "\xEF\xBB\xBF";  // spreadsheets take UTF-8 only with its mark
+    for (int c = 0; c <= kColDetail; ++c) {
+        csv += std::string(c ? "," : "") + kHeadings[c];
+    }
+    csv += "\r\n";
+    for (int r = 0; r < m_listDevices.RowCount(); ++r) {
+        for (int c = 0; c <= kColDetail; ++c) {
+            csv += std::string(c ? "," : "") + CsvField(m_listDevices.CellText(r, c));
+        }
+        csv += "\r\n";
+    }
+    const std::filesystem::path p(path);
+    const std::string dir = p.has_parent_path() ? p.parent_path().string() : std::string(".");
+    std::string why;
+    if (p.filename().empty() || !platform::WriteWholeFile(dir, p.filename().string(), csv, &why)) {
+        ShowMessage("无法导出列表：%s",
+                    platform::EscapeForTerminal(why.empty() ? path : why).c_str());
+        return false;
+    }
+    m_view.AppendToLogPane("列表已导出到 " + platform::EscapeForTerminal(path) + "\r\n");
+    return true;
 }
 
 // ---- Log button and browse ----
@@ -808,6 +936,11 @@ void CQuorvaneDlg::OnBnClickedUpgrade() {
         refuse();
         return;
     }
+    m_report.request.file = m_strUpdateFile;
+    m_report.request.force = m_view.IsChecked(IDC_FORCE_UPGRADE);
+    m_report.request.syncTime = m_view.IsChecked(IDC_SYNC_TIME);
+    m_report.request.verifyTimeoutMs = verifyMs;
+    DescribeFile(m_strUpdateFile, m_report.request);
     // Forcing is a choice for one batch, never a setting that stays.
     m_view.SetChecked(IDC_FORCE_UPGRADE, false);
     m_toRetry.clear();
@@ -893,6 +1026,7 @@ void CQuorvaneDlg::OnBnClickedModifyIp() {
         EnableControls(true);
         return;
     }
+    m_report.request.startIp = (*addresses)[0];
     for (std::size_t k = 0; k < ticked.size(); ++k) {
         const std::string mac = m_listDevices.CellText(ticked[k], kColMac);
         m_dispatcher.Enqueue((*addresses)[k].c_str(), mac.c_str(), "");
@@ -924,6 +1058,7 @@ void CQuorvaneDlg::OnBnClickedRestoreIp() {
         EnableControls(true);
         return;
     }
+    m_report.request.defaultIp = defaultIp;
     m_dispatcher.SetDefaultIp(defaultIp);
     for (int row : ticked) {
         const std::string ip = m_listDevices.CellText(row, kColIp);

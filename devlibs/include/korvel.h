@@ -231,6 +231,9 @@ KORVEL_API int Net_ProbeDevice(const char* ip, int timeout_ms, tNetDeviceInfo* i
 /* The configured wait for a camera to come back after an upgrade, in
  * milliseconds (verify_timeout_ms; 0: no check). */
 KORVEL_API int Net_GetVerifyTimeout(void);
+/* Where a search goes: the discovery address as dotted text (cut to `size`),
+ * and in ports[0..2] the discovery, control and IP-change ports. */
+KORVEL_API int Net_GetSearchTarget(char* address, int size, int* ports);
 
 /* printf-style diagnostics, one time-stamped line per call in the library's log
  * file, and on stderr when QUORVANE_LOG_STDERR=1. */

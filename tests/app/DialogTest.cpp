@@ -712,3 +712,159 @@ TEST_F(DialogTest, ANetworkConfigurationThatCannotBeReadIsSaidAtStart) {
 }
 
 }  // namespace
+
+// ---- the outcome record in the row, the pane, the hook and the batch's report ----
+
+struct OutcomeRow {
+    const char* name;
+    int result;
+    OutcomeResult outcome;
+    ReasonCode reason;
+    const char* cameraWords;
+    int percent;
+    VerifyResult verify;
+    const char* after;
+    const char* detail;  // the 详情 cell and the extra log line; "" none
+};
+
+class OutcomeToViews : public DialogTest, public ::testing::WithParamInterface<OutcomeRow> {};
+
+TEST_P(OutcomeToViews, DetailGoesBesideTheSpecifiedLineAndToTheHook) {
+    const OutcomeRow& c = GetParam();
+    Open();
+    dlg_->OnBnClickedSearch();
+    view_.pane.clear();
+    auto r = Result("192.168.0.10", "00:1A:2B:3C:4D:10", TASK_UPGRADE, c.result);
+    r->outcome.result = c.outcome;
+    r->outcome.reason = c.reason;
+    r->outcome.reasonText = c.cameraWords;
+    r->outcome.percent = c.percent;
+    r->outcome.verify = c.verify;
+    r->outcome.versionAfter = c.after;
+    r->outcome.versionNamed = "2.6";
+    r->outcome.otherMac = "02:00:00:00:00:09";
+    dlg_->OnTaskResult(std::move(r));
+    const std::string status = c.result == 1 ? "升级成功" : "升级失败";
+    EXPECT_EQ(view_.CellText(1, 6), status);
+    EXPECT_EQ(view_.CellText(1, 7), c.detail);
+    std::string pane = "[00:1A:2B:3C:4D:10] 192.168.0.10 " + status + "\r\n";
+    if (*c.detail != '\0') {
+        pane += std::string("[00:1A:2B:3C:4D:10] 192.168.0.10 ") + c.detail + "\r\n";
+    }
+    EXPECT_EQ(view_.pane, pane);
+    ASSERT_EQ(view_.cameras.size(), 1u);
+    const auto& hook = view_.cameras[0];
+    EXPECT_EQ(hook.update.row, 1);
+    EXPECT_EQ(hook.update.status, status);
+    EXPECT_EQ(hook.update.detail, c.detail);
+    ASSERT_TRUE(hook.outcome);
+    EXPECT_EQ(hook.outcome->reason, c.reason);
+    EXPECT_EQ(hook.outcome->verify, c.verify);
+    // The batch's record has the camera with the row's type and hardware.
+    ASSERT_EQ(dlg_->LastReport().cameras.size(), 1u);
+    EXPECT_EQ(dlg_->LastReport().cameras[0].type, "IPC-A");
+    EXPECT_EQ(dlg_->LastReport().cameras[0].hw, "YJ1");
+    EXPECT_EQ(dlg_->LastReport().cameras[0].detail, c.detail);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryOutcome, OutcomeToViews,
+    ::testing::Values(
+        OutcomeRow{"NoConnect", 0, OutcomeResult::Failed, ReasonCode::NoConnect, "", -1,
+                   VerifyResult::NotChecked, "", "连接无应答"},
+        OutcomeRow{"NoHello", 0, OutcomeResult::Failed, ReasonCode::NoHello, "", -1,
+                   VerifyResult::NotChecked, "", "相机未应答握手"},
+        OutcomeRow{"LinkDropped", 0, OutcomeResult::Failed, ReasonCode::LinkDropped, "", 43,
+                   VerifyResult::NotChecked, "", "连接在43%时中断"},
+        OutcomeRow{"Hardware", 0, OutcomeResult::Refused, ReasonCode::RefusedHardware,
+                   "entry YJ202\nforged", -1, VerifyResult::NotChecked, "",
+                   "相机拒绝：硬件版本不符（entry YJ202\\nforged）"},
+        OutcomeRow{"OldCamera", 0, OutcomeResult::Refused, ReasonCode::RefusedFile, "", -1,
+                   VerifyResult::NotChecked, "", "相机拒绝：文件无效"},
+        OutcomeRow{"LocalFile", 0, OutcomeResult::Failed, ReasonCode::LocalFile, "", -1,
+                   VerifyResult::NotChecked, "", "升级文件无法读取"},
+        OutcomeRow{"Timeout", 0, OutcomeResult::Failed, ReasonCode::Timeout, "", -1,
+                   VerifyResult::NotChecked, "", "等待相机确认超时"},
+        OutcomeRow{"UncheckedSuccess", 1, OutcomeResult::Succeeded, ReasonCode::None, "", -1,
+                   VerifyResult::NotChecked, "", ""},
+        OutcomeRow{"Verified", 1, OutcomeResult::Succeeded, ReasonCode::None, "", -1,
+                   VerifyResult::NamedVersion, "2.6.0_1a2b3c4d", "已验证 2.6.0_1a2b3c4d"},
+        OutcomeRow{"Unchanged", 1, OutcomeResult::Succeeded, ReasonCode::None, "", -1,
+                   VerifyResult::Unchanged, "V1.0.10", "版本未变 V1.0.10"},
+        OutcomeRow{"NotBack", 1, OutcomeResult::Succeeded, ReasonCode::None, "", -1,
+                   VerifyResult::NotBack, "", "重启后未恢复"},
+        OutcomeRow{"OtherDevice", 1, OutcomeResult::Succeeded, ReasonCode::None, "", -1,
+                   VerifyResult::OtherDevice, "", "地址上是另一台设备 02:00:00:00:00:09"},
+        OutcomeRow{"OtherVersion", 1, OutcomeResult::Succeeded, ReasonCode::None, "", -1,
+                   VerifyResult::OtherVersion, "2.5.0_x", "版本不符 2.5.0_x（文件为2.6）"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(DialogTest, LiveStatesShowInTheStatusCellUntilTheResult) {
+    Open();
+    dlg_->OnBnClickedSearch();
+    LiveState s;
+    s.mac = "00:1A:2B:3C:4D:10";
+    s.ip = "192.168.0.10";
+    const std::pair<LiveStage, const char*> steps[] = {
+        {LiveStage::Queued, "排队等待"},    {LiveStage::Connecting, "连接中（第2次，共5次）"},
+        {LiveStage::Sending, "发送中 43%"}, {LiveStage::AwaitingVerdict, "等待相机确认"},
+        {LiveStage::Rebooting, "重启中"},   {LiveStage::Checking, "检查版本"}};
+    for (const auto& [stage, text] : steps) {
+        s.stage = stage;
+        s.attempt = 2;
+        s.attempts = 5;
+        s.percent = 43;
+        dlg_->OnLiveState(s);
+        EXPECT_EQ(view_.CellText(1, 6), text);
+        ASSERT_TRUE(view_.cameras.back().live);
+        EXPECT_EQ(view_.cameras.back().live->stage, stage);
+    }
+    dlg_->OnTaskResult(Result("192.168.0.10", "00:1A:2B:3C:4D:10", TASK_UPGRADE, 1));
+    EXPECT_EQ(view_.CellText(1, 6), "升级成功");
+    s.mac = "00:00:00:00:00:00";  // no such row: nothing changes
+    dlg_->OnLiveState(s);
+    EXPECT_EQ(view_.CellText(1, 6), "升级成功");
+}
+
+int FakeTarget(char* address, int size, int* ports) {
+    std::snprintf(address, static_cast<std::size_t>(size), "%s", "127.255.255.255");
+    ports[0] = 48720;
+    ports[1] = 48721;
+    ports[2] = 48722;
+    return 0;
+}
+
+TEST_F(DialogTest, SearchSaysHowManyOrWhereItLookedInThePaneOnly) {
+    Open(true, [](app::DialogDeps& d) { d.search.GetSearchTarget = &FakeTarget; });
+    view_.pane.clear();
+    dlg_->OnBnClickedSearch();
+    EXPECT_EQ(view_.pane, "搜索到3台设备\r\n");
+    g_found.clear();
+    view_.pane.clear();
+    dlg_->OnBnClickedSearch();
+    EXPECT_EQ(
+        view_.pane,
+        "未搜索到设备（发现地址 127.255.255.255，端口 48720；控制端口 48721，改IP端口 48722）\r\n");
+    EXPECT_EQ(ReadAll(dir_ / "2026_01_02.log").find("搜索"), std::string::npos);
+}
+
+TEST_F(DialogTest, ExportWritesTheListAsShownWhole) {
+    g_found.push_back(Device("=cmd|' /C calc'!A0", {192, 168, 0, 50}, 0x50, "V\"1\",2", "h"));
+    Open();
+    dlg_->OnBnClickedSearch();
+    const fs::path out = dir_ / "list.csv";
+    ASSERT_TRUE(dlg_->ExportList(out.string()));
+    const std::string csv = ReadAll(out);
+    EXPECT_EQ(
+        csv.rfind("\xEF\xBB\xBF序号,设备类型,IP地址,MAC地址,软件版本,硬件版本,状态,详情\r\n", 0),
+        0u);
+    // A camera's text cannot become a formula or break the columns.
+    EXPECT_NE(csv.find(",'=cmd|' /C calc'!A0,"), std::string::npos);
+    EXPECT_NE(csv.find(",\"V\"\"1\"\",2\","), std::string::npos);
+    // Never written through a link.
+    const fs::path link = dir_ / "link.csv";
+    fs::create_symlink(dir_ / "target.csv", link);
+    EXPECT_FALSE(dlg_->ExportList(link.string()));
+    EXPECT_FALSE(fs::exists(dir_ / "target.csv"));
+    EXPECT_TRUE(fs::is_symlink(link));
+}

@@ -261,9 +261,20 @@ TEST_F(CameraUpgrade, PackForAnotherHardwareIsRefusedUnlessTheCheckIsOff) {
                           {1, &forced, 1, Status::VerifyFailed},
                           {2, &forced, 1, Status::Ok}};
     for (const Case& c : cases) {
-        EXPECT_EQ(Send(c.cam, c.type == 1 ? "Pack.bin" : "fw.bin", *c.bytes, c.type),
+        TcpClient client;
+        EXPECT_EQ(Send(c.cam, c.type == 1 ? "Pack.bin" : "fw.bin", *c.bytes, c.type, client),
                   static_cast<std::uint32_t>(c.verdict))
             << "camera " << c.cam << " type " << c.type;
+        // A refusal says why, just before it.
+        if (c.verdict != Status::Ok) {
+            ASSERT_EQ(client.reasons().size(), 1u);
+            const auto why = client.reasons()[0].as<wire::UpdateReason>();
+            ASSERT_TRUE(why);
+            EXPECT_EQ(why->reason, static_cast<std::uint32_t>(wire::UpdateReasonCode::Hardware));
+            EXPECT_EQ(why->status, static_cast<std::uint32_t>(c.verdict));
+        } else {
+            EXPECT_TRUE(client.reasons().empty());
+        }
     }
     // what each camera kept, counted and reports now: the last file it accepted
     const std::string newSw = NewSoftwareVersion("2.3.1_180101", app, wire::Md5Of(Bytes(forced)));

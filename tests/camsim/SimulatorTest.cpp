@@ -421,6 +421,81 @@ TEST_F(SimTest, RejectedFilesAreNotKept) {
     EXPECT_TRUE(FilesOf(1).empty());
 }
 
+// Every check the camera makes says why it refused, in an UPDATE_REASON just
+// before the refusal; a camera playing an older firmware says nothing more.
+struct ReasonRow {
+    const char* name;
+    const char* file;
+    std::vector<std::uint8_t> data;
+    bool wrongMd5;
+    bool failVerify;
+    bool noReasons;
+    std::uint64_t capacity;
+    Status status;
+    wire::UpdateReasonCode code;  // None: no reason expected
+};
+
+class SimReason : public SimTest, public ::testing::WithParamInterface<ReasonRow> {};
+
+TEST_P(SimReason, RefusalIsExplained) {
+    const ReasonRow& r = GetParam();
+    CameraSpec cam = Camera(0);
+    cam.faults.failVerify = r.failVerify;
+    cam.faults.noReasons = r.noReasons;
+    Start({cam}, r.capacity);
+    TcpClient c;
+    Open(c, 0);
+    std::optional<wire::Digest> md5;
+    if (r.wrongMd5) {
+        md5 = wire::Md5Of(r.data);
+        (*md5)[3] ^= 0x40;
+    }
+    const auto out = Update(c, r.file, r.data, md5);
+    const std::uint32_t status = out.result ? out.result->status : out.ready;
+    EXPECT_EQ(status, St(r.status));
+    if (r.code == wire::UpdateReasonCode::None) {
+        EXPECT_TRUE(c.reasons().empty());
+        return;
+    }
+    ASSERT_EQ(c.reasons().size(), 1u);
+    const auto why = c.reasons()[0].as<wire::UpdateReason>();
+    ASSERT_TRUE(why);
+    EXPECT_EQ(why->reason, static_cast<std::uint32_t>(r.code));
+    EXPECT_EQ(why->status, St(r.status));
+    EXPECT_EQ(c.reasons()[0].header.txid, 9u);  // the update's transaction
+    EXPECT_FALSE(wire::TextField(why->text, sizeof why->text).empty());
+}
+
+std::vector<std::uint8_t> BrokenPack() {
+    std::vector<std::uint8_t> b(400, 0);
+    b[0] = 0xEF;
+    b[1] = 0xCD;
+    b[2] = 0xAB;
+    b[3] = 0x89;
+    b[4] = 1;  // one entry, then nothing that holds
+    return b;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryCheck, SimReason,
+    ::testing::Values(
+        ReasonRow{"Digest", "app.jffs2", std::vector<std::uint8_t>(5000, 7), true, false, false,
+                  64ull << 20, Status::VerifyFailed, wire::UpdateReasonCode::DigestMismatch},
+        ReasonRow{"DamagedPack", "fw.bin", BrokenPack(), false, false, false, 64ull << 20,
+                  Status::VerifyFailed, wire::UpdateReasonCode::BadPack},
+        ReasonRow{"CameraRule", "app.jffs2", std::vector<std::uint8_t>(100, 1), false, true, false,
+                  64ull << 20, Status::VerifyFailed, wire::UpdateReasonCode::Rejected},
+        ReasonRow{"TooLarge", "big.bin", std::vector<std::uint8_t>(1001, 1), false, false, false,
+                  1000, Status::Refused, wire::UpdateReasonCode::TooLarge},
+        ReasonRow{"BadName", "..", std::vector<std::uint8_t>(10, 1), false, false, false,
+                  64ull << 20, Status::BadRequest, wire::UpdateReasonCode::BadName},
+        ReasonRow{"OlderCameraSaysNothingMore", "app.jffs2", std::vector<std::uint8_t>(5000, 7),
+                  true, false, true, 64ull << 20, Status::VerifyFailed,
+                  wire::UpdateReasonCode::None},
+        ReasonRow{"AcceptedNeedsNoReason", "app.jffs2", std::vector<std::uint8_t>(5000, 7), false,
+                  false, false, 64ull << 20, Status::Ok, wire::UpdateReasonCode::None}),
+    [](const auto& row) { return std::string(row.param.name); });
+
 TEST_F(SimTest, FileNamesStayInsideTheCameraFolder) {
     Start({Camera(0)});
     TcpClient c;

@@ -757,3 +757,108 @@ TEST(KorvelStart, SaysWhyItsConfigurationCannotBeReadAndNeverWaitsOnAFifo) {
 }
 
 }  // namespace
+
+// ---- The camera's reason for a refusal, its stage and bytes, through Net_GetCallDetail ----
+
+Bytes ReasonFrame(uint32_t tx, wire::Status s, wire::UpdateReasonCode code, const char* text) {
+    wire::UpdateReason r{};
+    r.status = static_cast<uint32_t>(s);
+    r.reason = static_cast<uint32_t>(code);
+    wire::CopyText(r.text, sizeof(r.text), text);
+    return wire::EncodeFrame(MsgType::UpdateReason, tx, r);
+}
+
+struct ReasonCase {
+    const char* name;
+    bool beforeStream;  // the refusal answers UPDATE_BEGIN, else UPDATE_END
+    wire::Status status;
+    bool sendsReason;  // a camera of before the message sends none
+    wire::UpdateReasonCode code;
+    const char* text;
+    int rc;
+};
+
+class KorvelReason : public ::testing::TestWithParam<ReasonCase> {};
+
+TEST_P(KorvelReason, RefusalCarriesTheCamerasReasonAndOldCamerasStillRefusePlainly) {
+    const ReasonCase& rc = GetParam();
+    OnFake lib([&](FakeConn& c) {
+        if (!Hello(c)) {
+            return;
+        }
+        const auto begin = c.read();
+        if (!begin) {
+            return;
+        }
+        const uint32_t tx = begin->header.txid;
+        auto refuse = [&](MsgType type) {
+            if (rc.sendsReason) {
+                c.send(ReasonFrame(tx, rc.status, rc.code, rc.text));
+            }
+            if (type == MsgType::UpdateReady) {
+                c.send(Status(type, tx, rc.status));
+            } else {
+                c.send(Verdict(tx, rc.status, 5000, wire::Digest{}));
+            }
+        };
+        if (rc.beforeStream) {
+            refuse(MsgType::UpdateReady);
+            c.awaitClose();
+            return;
+        }
+        c.send(Status(MsgType::UpdateReady, tx, wire::Status::Ok));
+        for (auto f = c.read(); f && f->type() != MsgType::UpdateEnd; f = c.read()) {
+        }
+        refuse(MsgType::UpdateResult);
+        c.awaitClose();
+    });
+    ASSERT_TRUE(lib.cam.ok());
+    const auto path = WriteFile(lib.cam.dir(), "App.bin", 5000);
+    const int h = lib.add();
+    std::vector<uint32_t> stages;
+    NetProgressCallback cb = [](int, const tNetProgress* p, void* user) {
+        static_cast<std::vector<uint32_t>*>(user)->push_back(p->uiStage);
+    };
+    ASSERT_EQ(Net_SetProgressCallback(h, cb, &stages), KORVEL_OK);
+    ASSERT_EQ(Net_ConnCamera(h, 2000, 3), KORVEL_OK);
+    tNetFileUpdate up{};
+    wire::CopyText(up.szFilePath, sizeof(up.szFilePath), path);
+    EXPECT_EQ(Net_FileUpdate(h, &up), rc.rc);
+    tNetCallDetail d{};
+    ASSERT_EQ(Net_GetCallDetail(h, &d), KORVEL_OK);
+    EXPECT_EQ(d.uiCameraStatus, static_cast<uint32_t>(rc.status));
+    EXPECT_EQ(d.uiCameraReason, rc.sendsReason ? static_cast<uint32_t>(rc.code) : 0u);
+    EXPECT_STREQ(d.szCameraReason, rc.sendsReason ? rc.text : "");
+    EXPECT_STREQ(d.szSoftVersion, "V1.0.0");  // from the hello
+    EXPECT_EQ(d.uiAttempts, 1u);
+    EXPECT_EQ(d.ullSize, 5000u);
+    EXPECT_EQ(d.ullSent, rc.beforeStream ? 0u : 5000u);
+    ASSERT_FALSE(stages.empty());
+    EXPECT_EQ(stages.front(), static_cast<uint32_t>(NET_STAGE_CONNECTING));
+    EXPECT_EQ(stages.back(),
+              static_cast<uint32_t>(rc.beforeStream ? NET_STAGE_HELLO : NET_STAGE_VERDICT));
+    Net_DisConnCamera(h);
+    Net_DelCamera(h);
+}
+
+const ReasonCase kReasonCases[] = {
+    {"WrongHardware", false, wire::Status::VerifyFailed, true, wire::UpdateReasonCode::Hardware,
+     "entry YJ202 for hardware 101", KORVEL_E_VERIFY},
+    {"Digest", false, wire::Status::VerifyFailed, true, wire::UpdateReasonCode::DigestMismatch,
+     "MD5 mismatch", KORVEL_E_VERIFY},
+    {"CannotWrite", false, wire::Status::Internal, true, wire::UpdateReasonCode::Write, "disk full",
+     KORVEL_E_IO},
+    {"TooLarge", true, wire::Status::Refused, true, wire::UpdateReasonCode::TooLarge,
+     "capacity 64 MiB", KORVEL_E_REFUSED},
+    {"Busy", true, wire::Status::Busy, true, wire::UpdateReasonCode::Busy, "updating",
+     KORVEL_E_REFUSED},
+    {"ReasonOfALaterVersion", false, wire::Status::VerifyFailed, true,
+     static_cast<wire::UpdateReasonCode>(77), "new rule", KORVEL_E_VERIFY},
+    {"OldCameraRejects", false, wire::Status::VerifyFailed, false, wire::UpdateReasonCode::None, "",
+     KORVEL_E_VERIFY},
+    {"OldCameraRefusesUpFront", true, wire::Status::Refused, false, wire::UpdateReasonCode::None,
+     "", KORVEL_E_REFUSED},
+};
+
+INSTANTIATE_TEST_SUITE_P(Refusals, KorvelReason, ::testing::ValuesIn(kReasonCases),
+                         [](const auto& row) { return std::string(row.param.name); });

@@ -50,8 +50,10 @@ struct FleetOptions {
     std::string sw = "V2.1.3_20240115";
     std::string hw = "111";  // fits images named for no hardware code
     std::uint32_t flashMs = 0;
-    std::uint32_t rebootMs = 0;  // camsim --reboot-ms: silence after flashing
-    bool checkHw = true;         // false: camsim --no-hw-check
+    // camsim --reboot-ms: silence after flashing; a few seconds, as a real camera
+    // takes, so that the check after the reboot has something to wait for.
+    std::uint32_t rebootMs = 2000;
+    bool checkHw = true;  // false: camsim --no-hw-check
     // Cameras from this JSON text (camsim --fleet) instead of count. Cameras
     // without "ip" or "mac" get the next ones of the fleet's own block.
     std::string fleetJson;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/BatchReport.h"
 #include "app/DialogView.h"
 #include "app/OperationLog.h"
 #include "engine/TaskDispatcher.h"
@@ -33,6 +35,8 @@ struct SearchApi {
     int (*GetInitError)(char* text, int size) = nullptr;
     // The configured wait for a camera to come back after an upgrade (ms, 0 off).
     int (*GetVerifyTimeout)() = nullptr;
+    // Where a search goes, said when it finds nothing.
+    int (*GetSearchTarget)(char* address, int size, int* ports) = nullptr;
 
     static SearchApi Real();  // the Korvel functions
 };
@@ -140,6 +144,16 @@ class CQuorvaneDlg : public ReportWindow {
     // one (console options); nothing: the configuration decides; 0: no check.
     void SetVerifyTimeoutOverride(std::optional<int> ms) { m_verifyOverride = ms; }
 
+    // "导出列表": the list as shown (every column, the rows in their order) as
+    // CSV into `path`, written whole; said in the pane, or refused with a message.
+    bool ExportList(const std::string& path);
+
+    // The record of the last batch, and the file it went to (empty when it
+    // could not be written).
+    const BatchReport& LastReport() const { return m_report; }
+    const std::string& LastReportPath() const { return m_reportPath; }
+    const std::string& StateDir() const { return m_strStateDir; }
+
     // Read-only views for front ends and tests.
     const std::string& ExeDir() const { return m_strExeDir; }
     const std::string& ConfigFile() const { return m_strConfigFile; }
@@ -227,6 +241,9 @@ class CQuorvaneDlg : public ReportWindow {
     std::string m_logFailure;
     platform::FileLock m_batchLock;
     std::optional<int> m_verifyOverride;
+    BatchReport m_report;
+    std::string m_reportPath;
+    std::chrono::steady_clock::time_point m_batchStarted;
 
     UpgradeSettings m_overrides;
     bool m_batchRunning = false;

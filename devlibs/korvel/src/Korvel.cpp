@@ -482,6 +482,23 @@ KORVEL_API int Net_GetVerifyTimeout(void) {
     return config.verifyTimeoutMs;
 }
 
+KORVEL_API int Net_GetSearchTarget(char* address, int size, int* ports) {
+    if (address == nullptr || size <= 0 || ports == nullptr) {
+        return KORVEL_E_PARAM;
+    }
+    wire::NetConfig config;
+    if (!Initialised(&config)) {
+        return KORVEL_E_NOT_INIT;
+    }
+    const size_t n = std::min(config.discoveryAddress.size(), static_cast<size_t>(size) - 1);
+    std::memcpy(address, config.discoveryAddress.data(), n);
+    address[n] = '\0';
+    ports[0] = config.discoveryPort;
+    ports[1] = config.controlPort;
+    ports[2] = config.ipsetPort;
+    return KORVEL_OK;
+}
+
 KORVEL_API int Net_Log(const char* format, ...) {
     va_list args;
     va_start(args, format);

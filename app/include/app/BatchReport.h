@@ -1,0 +1,95 @@
+#pragma once
+
+// The record of one batch: what was asked and what became of every camera,
+// written as JSON beside the daily log when the batch ends (docs/batch-report.md),
+// and read back by `quorvane-cli history`.
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/CameraOutcome.h"
+
+namespace app {
+
+struct ReportCamera {
+    std::string mac;
+    std::string ip;       // as queued
+    std::string ipAfter;  // as reported
+    std::string type;
+    std::string hw;
+    std::string status;  // the status cell
+    std::string detail;  // the detail cell
+    std::int32_t result = 0;
+    std::int32_t skipped = 0;  // never started: its reason code (not-started, held)
+    CameraOutcome outcome;
+};
+
+struct ReportRequest {
+    std::string file;
+    std::string fileMd5;
+    std::uint64_t fileBytes = 0;
+    bool force = false;
+    bool syncTime = false;
+    int verifyTimeoutMs = 0;
+    std::string startIp;
+    std::string defaultIp;
+};
+
+struct BatchReport {
+    std::string id;    // YYYYMMDD-HHMMSS-mmm of the start
+    std::string kind;  // upgrade, modify-ip, restore-ip
+    std::string tool;
+    std::string started;
+    std::string finished;
+    std::int64_t durationMs = 0;
+    ReportRequest request;
+    std::vector<ReportCamera> cameras;
+};
+
+struct ReportSummary {
+    unsigned total = 0;
+    unsigned succeeded = 0;
+    unsigned verified = 0;
+    unsigned refused = 0;
+    unsigned failed = 0;
+    unsigned notBack = 0;
+    unsigned unchanged = 0;
+    unsigned otherVersion = 0;
+    unsigned otherDevice = 0;
+    unsigned notStarted = 0;
+};
+
+ReportSummary Summarize(const BatchReport& report);
+// The one line the pane and the console print at the end of a batch.
+std::string SummaryLine(const BatchReport& report);
+
+nlohmann::json CameraJson(const ReportCamera& camera);
+nlohmann::json ReportJson(const BatchReport& report);
+
+// `<stateDir>/reports`, and the file of one report in it.
+std::string ReportsDir(const std::string& stateDir);
+// Writes the report whole (a temporary file renamed into place); the folder
+// and the file are never reached through a link. The path written, or the reason.
+bool WriteReport(const std::string& stateDir, const BatchReport& report, std::string* path,
+                 std::string* why);
+
+struct ReportEntry {
+    std::string id;
+    std::string path;
+};
+// Reports in the folder, newest first; names that are not reports are skipped.
+std::vector<ReportEntry> ListReports(const std::string& stateDir);
+// One report by its id (a well-formed id only: no path can be formed from it).
+std::optional<nlohmann::json> LoadReport(const std::string& stateDir, const std::string& id,
+                                         std::string* why);
+bool ValidReportId(const std::string& id);
+
+// A report's cameras as CSV (header line first), and one CSV field.
+std::string CamerasCsv(const nlohmann::json& report);
+std::string CsvField(const std::string& text);
+
+}  // namespace app
