@@ -11,12 +11,16 @@
 #   --cameras N        cameras, 1..200 (default 2); camera i is 10.77.1.i/16 with
 #                      MAC 02:77:00:00:01:i (hex), the PC is 10.77.0.1/16
 #   --rate RATE        shape every camera link to RATE both ways with tc tbf (e.g. 100mbit)
+#   --pc-rate RATE     shape the PC's own link to RATE both ways (e.g. 1gbit)
 #   --reply-delay MS   each camera waits MS before each of its replies
 #   --flash-ms MS      time a camera takes to flash an accepted file
 #   --camsim ARG       one more camsim argument (repeatable), e.g. --camsim --fault=...
 #   --keep             keep the run folder (lab/run/netns-PID)
 # The command runs in the PC namespace with QUORVANE_NET_CONF set, and with
-# QV_LAB_DIR (run folder), QV_LAB_IPS and QV_LAB_MACS (space-separated) exported.
+# QV_LAB_DIR (run folder), QV_LAB_IPS and QV_LAB_MACS (space-separated) exported,
+# and QV_LAB_OFF: a command that switches camera i off while it still answers
+# the search (`$QV_LAB_OFF i`: the PC's packets to it go unanswered, as to a
+# camera that lost power after the search).
 # Exit status: the command's; 77 when this machine cannot make namespaces (not root).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -24,6 +28,7 @@ root=$(cd "$here/.." && pwd)
 build="$root/build/dev"
 cameras=2
 rate=""
+pcrate=""
 delay=0
 flash=0
 keep=0
@@ -33,6 +38,7 @@ while [ $# -gt 0 ]; do
     --build) build=$(cd "$2" && pwd); shift 2 ;;
     --cameras) cameras="$2"; shift 2 ;;
     --rate) rate="$2"; shift 2 ;;
+    --pc-rate) pcrate="$2"; shift 2 ;;
     --reply-delay) delay="$2"; shift 2 ;;
     --flash-ms) flash="$2"; shift 2 ;;
     --camsim) extra+=("$2"); shift 2 ;;
@@ -41,7 +47,7 @@ while [ $# -gt 0 ]; do
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
-[ $# -gt 0 ] || { sed -n '2,22p' "$0" >&2; exit 2; }
+[ $# -gt 0 ] || { sed -n '2,27p' "$0" >&2; exit 2; }
 case "$cameras" in ''|*[!0-9]*) echo "--cameras takes a number" >&2; exit 2 ;; esac
 [ "$cameras" -ge 1 ] && [ "$cameras" -le 200 ] || { echo "--cameras takes 1..200" >&2; exit 2; }
 camsim="$build/bin/camsim"
@@ -92,13 +98,18 @@ attach() {
   ip -n "$ns" link set eth0 up
 }
 shape() {
-  local ns="$1" dev="$2"
-  ip netns exec "$ns" tc qdisc add dev "$dev" root tbf rate "$rate" burst 64kb latency 50ms
+  local ns="$1" dev="$2" to="${3:-$rate}" burst="${4:-64kb}"
+  ip netns exec "$ns" tc qdisc add dev "$dev" root tbf rate "$to" burst "$burst" latency 50ms
 }
 
 pc="${id}pc"
 attach "$pc" pc
 ip -n "$pc" addr add 10.77.0.1/16 dev eth0
+if [ -n "$pcrate" ]; then
+  # A gigabit bucket must hold a few timer ticks' worth of bytes.
+  shape "$pc" eth0 "$pcrate" 1mb
+  shape "$lan" pc "$pcrate" 1mb
+fi
 # On-link default route: broadcasts to 255.255.255.255 leave by eth0, and a camera
 # moved to another subnet is still reached on the link.
 ip -n "$pc" route add default dev eth0
@@ -152,11 +163,20 @@ for i in $(seq 1 "$cameras"); do
   done
   [ -f "$run/c$i/ready" ] || { echo "camera $i did not start:" >&2; cat "$run/c$i/camsim.log" >&2 || true; exit 1; }
 done
-echo "netns lab: $cameras camera(s) on bridge br0 in $lan${rate:+, links shaped to $rate}${delay:+, reply delay ${delay} ms}" >&2
+echo "netns lab: $cameras camera(s) on bridge br0 in $lan${rate:+, camera links shaped to $rate}${pcrate:+, PC link shaped to $pcrate}${delay:+, reply delay ${delay} ms}" >&2
+# Switching a camera off after the search, run in the PC's namespace: the PC's
+# frames to it go to a MAC nobody has, so a connection attempt goes unanswered
+# (no refusal), while the camera's own discovery answers still arrive.
+cat > "$run/off.sh" <<'OFF'
+#!/usr/bin/env bash
+set -e
+ip neigh replace "10.77.1.$1" lladdr 02:77:de:ad:00:00 dev eth0 nud permanent
+OFF
+chmod +x "$run/off.sh"
 
 set +e
 ip netns exec "$pc" env QUORVANE_NET_CONF="$run/quorvane-net.conf" QV_LAB_DIR="$run" \
-  QV_LAB_IPS="${ips# }" QV_LAB_MACS="${macs# }" "$@"
+  QV_LAB_IPS="${ips# }" QV_LAB_MACS="${macs# }" QV_LAB_OFF="$run/off.sh" "$@"
 status=$?
 set -e
 exit "$status"

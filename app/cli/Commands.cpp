@@ -13,6 +13,7 @@
 
 #include "ConsoleView.h"
 #include "Plan.h"
+#include "Retry.h"
 #include "app/BatchReport.h"
 #include "app/IpBatch.h"
 #include "app/QuorvaneDlg.h"
@@ -98,7 +99,24 @@ int History(const Args& a) {
 
 }  // namespace
 
-int Run(const Args& a) {
+int Run(const Args& given) {
+    Args a = given;
+    if (!a.retryFrom.empty()) {
+        // Read before anything is searched: a report that cannot serve refuses.
+        std::string why;
+        const auto macs = CamerasToRetry(a.retryFrom, &why);
+        if (!macs) {
+            std::fprintf(stderr, "quorvane-cli: %s: %s\n",
+                         platform::EscapeForTerminal(a.retryFrom).c_str(),
+                         platform::EscapeForTerminal(why).c_str());
+            return kExitRefused;
+        }
+        if (macs->empty()) {
+            std::fprintf(stderr, "quorvane-cli: 报告中没有失败或未升级的设备\n");
+            return kExitAllOk;
+        }
+        a.macs = *macs;
+    }
     // The device libraries follow the same folder.
     platform::SetConfigDirOverride(a.configDir);
     if (a.command == "history") {

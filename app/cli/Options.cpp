@@ -71,8 +71,12 @@ void Check(Args& a) {
         }
         return;
     }
-    if (a.command != "search" && !a.all && a.macs.empty() && a.ips.empty()) {
-        throw Refused("choose the cameras with one of --all, --mac or --ip");
+    const int ways = (a.all ? 1 : 0) + (a.macs.empty() ? 0 : 1) + (a.ips.empty() ? 0 : 1) +
+                     (a.retryFrom.empty() ? 0 : 1);
+    if (a.command != "search" && ways != 1) {
+        throw Refused(a.command == "upgrade"
+                          ? "choose the cameras with one of --all, --mac, --ip or --retry-from"
+                          : "choose the cameras with one of --all, --mac or --ip");
     }
     // Every camera argument is checked here, before the search.
     for (std::string& m : a.macs) {
@@ -166,7 +170,7 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
     upgrade
         ->add_option("--probe-ms", a.settings.probeMs,
                      "a camera that takes no connection within MS fails at once (config.ini "
-                     "upgrade_probe_ms, else 3000; 0: no probe)")
+                     "upgrade_probe_ms, else 2000; 0: no probe)")
         ->type_name("MS")
         ->check(CLI::Range(0, 30000));
     upgrade->add_flag("--plan", a.plan,
@@ -188,6 +192,11 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
     history->add_option("ID", a.historyId, "the batch (YYYYMMDD-HHMMSS-mmm) to print");
     auto* hjson = history->add_flag("--json", a.json, "print the batch's report as stored");
     history->add_flag("--csv", a.csv, "print the batch's cameras as CSV")->excludes(hjson);
+    upgrade
+        ->add_option("--retry-from", a.retryFrom,
+                     "the cameras a batch report says did not succeed (instead of --all, --mac "
+                     "or --ip)")
+        ->type_name("REPORT");
 
     declare.Sort(*upgrade);
 

@@ -55,6 +55,10 @@ const char* ReasonWords(ReasonCode reason) {
             return "缺少设备库";
         case ReasonCode::NotTaken:
             return "相机未确认";
+        case ReasonCode::NotStarted:
+            return "批量任务已停止，未开始";
+        case ReasonCode::Held:
+            return "失败设备过多，暂缓";
     }
     return "失败";  // a code of a later version read back from a report
 }
@@ -174,6 +178,10 @@ const char* ReasonName(ReasonCode reason) {
             return "no-library";
         case ReasonCode::NotTaken:
             return "not-taken";
+        case ReasonCode::NotStarted:
+            return "not-started";
+        case ReasonCode::Held:
+            return "held";
     }
     return "unknown";
 }

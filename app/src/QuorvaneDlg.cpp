@@ -97,9 +97,9 @@ const char* StatusText(std::int32_t kind, std::int32_t result) {
 }
 
 // A camera of a stopped batch that was never started.
-const char* SkippedText(std::int32_t kind, std::int32_t why) {
+const char* SkippedText(std::int32_t kind, ReasonCode why) {
     const bool upgrade = kind == TASK_UPGRADE;
-    if (why == SKIP_HELD) {
+    if (why == ReasonCode::Held) {
         return upgrade ? "未升级（已暂缓）" : "未修改（已暂缓）";
     }
     return upgrade ? "未升级（已停止）" : "未修改（已停止）";
@@ -538,7 +538,9 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
     }
     const std::string aux = FieldText(result->aux);
     const std::string ip = FieldText(result->ip);
-    m_skipped += result->skipped != SKIP_NONE ? 1u : 0u;
+    const ReasonCode why = result->outcome.reason;
+    const bool skipped = why == ReasonCode::NotStarted || why == ReasonCode::Held;
+    m_skipped += skipped ? 1u : 0u;
     if (result->kind == TASK_UPGRADE) {
         // A camera that took the file but did not come back as it should is
         // worth another try as much as one that failed.
@@ -557,7 +559,7 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
     camera.ip = ip;
     camera.ipAfter = ip;
     camera.result = result->result;
-    camera.skipped = result->skipped;
+    camera.skipped = skipped ? static_cast<std::int32_t>(why) : 0;
     camera.outcome = result->outcome;
     if (row >= 0) {
         camera.type = m_listDevices.CellText(row, kColType);
@@ -572,8 +574,8 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
     if (row < 0) {
         return;
     }
-    const char* status = result->skipped != SKIP_NONE ? SkippedText(result->kind, result->skipped)
-                                                      : StatusText(result->kind, result->result);
+    const char* status =
+        skipped ? SkippedText(result->kind, why) : StatusText(result->kind, result->result);
     if ((result->kind == TASK_MODIFY_IP || result->kind == TASK_RESTORE_IP) &&
         result->result == 1) {
         m_listDevices.SetCellText(row, kColIp, ip);

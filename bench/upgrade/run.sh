@@ -6,6 +6,12 @@
 #    quorvane-pack doing the same work (unpack, then three creates). Goal <= 1.1x.
 # 2. (root) Ten cameras upgraded with a 35 MiB pack over links shaped to
 #    100 Mbit/s in the namespace lab: whole-batch throughput >= 90% of line rate.
+# 3. (root) Twenty cameras, 35 MiB, flash 2 s, camera links 100 Mbit/s, the PC's
+#    link 1 Gbit/s: --parallel 10 against --parallel 1 (goal >= 8x, throughput
+#    >= 85% of what the links allow), and with two cameras switched off (goal: at
+#    most 5 s longer than without them, at --parallel 1 and 10).
+#    QV_BENCH_BEFORE=1 also times one switched-off camera without the probe (150 s).
+# 4. A thousand cameras on loopback, 1 MiB, --parallel 30: completes; memory.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -41,7 +47,15 @@ if [ "$(id -u)" -eq 0 ]; then
     -- bash "$here/netns_batch.sh" "$bin" 100
   rc=$?
   [ "$rc" -eq 0 ] || [ "$rc" -eq 77 ] || status=1
+  echo "== upgrades at once, shaped LAN"
+  bash "$root/lab/netns-lab.sh" --build "$build" --cameras 20 --rate 100mbit --pc-rate 1gbit \
+    --flash-ms 2000 -- bash "$here/netns_parallel.sh" "$bin" 100 1000 2 10
+  rc=$?
+  [ "$rc" -eq 0 ] || [ "$rc" -eq 77 ] || status=1
 else
   echo "upgrade batch, shaped LAN   skipped: needs root for the namespace lab"
 fi
+echo "== a thousand cameras on loopback"
+bash "$root/lab/loopback-lab.sh" --build "$build" --count 1000 \
+  -- bash "$here/loopback_thousand.sh" "$bin" 30 || status=1
 exit "$status"

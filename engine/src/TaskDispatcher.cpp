@@ -93,10 +93,10 @@ struct TaskDispatcher::Impl {
     // Counts the task as finished and posts its result, the progress and, after
     // the batch's last task, batch-done. Caller holds `mutex`.
     void FinishLocked(const DeviceTask& task, int32_t taskKind, int result,
-                      TaskSkip skipped = SKIP_NONE, CameraOutcome outcome = {});
+                      ReasonCode skipped = ReasonCode::None, CameraOutcome outcome = {});
     void Finish(const DeviceTask& task, int32_t taskKind, int result, CameraOutcome outcome = {}) {
         std::lock_guard lock(mutex);
-        FinishLocked(task, taskKind, result, SKIP_NONE, std::move(outcome));
+        FinishLocked(task, taskKind, result, ReasonCode::None, std::move(outcome));
     }
     // A worker's live state of its camera, to the window while one is attached.
     void TellLive(const LiveState& state) {
@@ -109,7 +109,7 @@ struct TaskDispatcher::Impl {
     int RunUpgrade(const engine::BatchFields& batch, const platform::Clock& pcClock,
                    DeviceTask& task, CameraOutcome& outcome, bool& verifyNext);
     // Finishes every task not yet started as never run. Caller holds `mutex`.
-    void SkipWaitingLocked(TaskSkip why);
+    void SkipWaitingLocked(ReasonCode why);
 };
 
 void TaskDispatcher::Impl::Start() {
@@ -313,7 +313,7 @@ void TaskDispatcher::Impl::RunUpgradeSlot() {
             lock.lock();
         }
         try {
-            FinishLocked(*task, batch.kind, result, SKIP_NONE, std::move(outcome));
+            FinishLocked(*task, batch.kind, result, ReasonCode::None, std::move(outcome));
         } catch (const std::exception&) {
             // A receiver that cannot take the report loses it; the slot goes on.
         }
@@ -331,7 +331,7 @@ void TaskDispatcher::Impl::RunUpgradeSlot() {
     slotFreed.notify_all();
 }
 
-void TaskDispatcher::Impl::SkipWaitingLocked(TaskSkip why) {
+void TaskDispatcher::Impl::SkipWaitingLocked(ReasonCode why) {
     std::deque<std::unique_ptr<DeviceTask>> left;
     left.swap(upgrades);
     // IP jobs wait in their workers' queues.
@@ -353,9 +353,9 @@ void TaskDispatcher::Impl::SkipWaitingLocked(TaskSkip why) {
 }
 
 void TaskDispatcher::Impl::FinishLocked(const DeviceTask& task, int32_t taskKind, int result,
-                                        TaskSkip skipped, CameraOutcome outcome) {
+                                        ReasonCode skipped, CameraOutcome outcome) {
     ++finished;
-    const bool failed = result == 0 && skipped == SKIP_NONE;
+    const bool failed = result == 0 && skipped == ReasonCode::None;
     failures += failed ? 1 : 0;
     const bool limitReached =
         failed && maxFailures > 0 && failures >= maxFailures && !batchHeld && !batchStopped;
@@ -366,7 +366,10 @@ void TaskDispatcher::Impl::FinishLocked(const DeviceTask& task, int32_t taskKind
         report->kind = taskKind;
         report->result = result;
         report->reserved = -1;
-        report->skipped = skipped;
+        if (skipped != ReasonCode::None) {
+            outcome = {};
+            outcome.reason = skipped;  // no job ran: the result stays None
+        }
         report->outcome = std::move(outcome);
         window->PostTaskResult(std::move(report));
         window->PostTaskProgress(finished);
@@ -377,7 +380,7 @@ void TaskDispatcher::Impl::FinishLocked(const DeviceTask& task, int32_t taskKind
     if (limitReached) {
         // After this camera's own reports, so that the held ones follow it.
         batchHeld = true;
-        SkipWaitingLocked(SKIP_HELD);
+        SkipWaitingLocked(ReasonCode::Held);
     }
 }
 
@@ -471,7 +474,7 @@ void TaskDispatcher::StopBatch(bool abandon) {
     {
         std::lock_guard lock(impl_->mutex);
         impl_->batchStopped = true;
-        impl_->SkipWaitingLocked(SKIP_STOPPED);
+        impl_->SkipWaitingLocked(ReasonCode::NotStarted);
     }
     if (abandon) {
         impl_->sessions.Abandon(impl_->net);
@@ -540,7 +543,8 @@ void TaskDispatcher::Enqueue(const char* ip, const char* aux, const char* path) 
     impl_->nextWorker = (impl_->nextWorker + 1) % kWorkerCount;
     if (impl_->batchStopped || impl_->batchHeld) {
         // Queued after the stop: its turn never comes.
-        impl_->FinishLocked(local, impl_->kind, 0, impl_->batchHeld ? SKIP_HELD : SKIP_STOPPED);
+        impl_->FinishLocked(local, impl_->kind, 0,
+                            impl_->batchHeld ? ReasonCode::Held : ReasonCode::NotStarted);
         return;
     }
     const bool upgrade = impl_->kind == TASK_UPGRADE;

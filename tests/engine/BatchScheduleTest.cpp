@@ -101,13 +101,15 @@ TEST_P(BatchScheduleTest, SlotsStartInOrderAndEveryCameraIsReportedOnce) {
         ASSERT_EQ(p.type, Report::kProgress);
         EXPECT_EQ(p.finished, static_cast<uint32_t>(k + 1));
         EXPECT_TRUE(reported.insert(r.result.aux).second) << "reported twice: " << r.result.aux;
-        const int32_t why = r.result.skipped;
+        const ReasonCode why = r.result.outcome.reason;
+        const bool notRun = why == ReasonCode::NotStarted || why == ReasonCode::Held;
         ok += r.result.result == 1 ? 1 : 0;
-        failed += r.result.result == 0 && why == SKIP_NONE ? 1 : 0;
-        stopped += why == SKIP_STOPPED ? 1 : 0;
-        held += why == SKIP_HELD ? 1 : 0;
-        if (why != SKIP_NONE) {
+        failed += r.result.result == 0 && !notRun ? 1 : 0;
+        stopped += why == ReasonCode::NotStarted ? 1 : 0;
+        held += why == ReasonCode::Held ? 1 : 0;
+        if (notRun) {
             EXPECT_EQ(r.result.result, 0);
+            EXPECT_EQ(r.result.outcome.result, OutcomeResult::None);
             skipped.insert(r.result.ip);
         }
     }
@@ -188,7 +190,7 @@ TEST(BatchStopTest, TaskQueuedAfterTheStopIsNotStarted) {
     ASSERT_TRUE(window.WaitForBatchDone());
     const auto results = window.Results();
     ASSERT_EQ(results.size(), 2u);
-    EXPECT_EQ(results[0].skipped, SKIP_STOPPED);
+    EXPECT_EQ(results[0].outcome.reason, ReasonCode::NotStarted);
     EXPECT_STREQ(results[0].aux, Mac(1).c_str());
     EXPECT_EQ(results[1].result, 1);
     EXPECT_EQ(FakeNet::Count("Add"), 1);

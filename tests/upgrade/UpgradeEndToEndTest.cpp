@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -215,6 +216,8 @@ class BatchStopEndToEnd : public UpgradeEndToEnd, public ::testing::WithParamInt
     qvtest::CliRun RunInterrupted(const std::vector<std::string>& args, int interrupts) {
         const fs::path out = dir_ / "stdout.txt";
         const fs::path err = dir_ / "stderr.txt";
+        std::fflush(stdout);  // the child must not write the parent's buffered lines again
+        std::fflush(stderr);
         const pid_t pid = ::fork();
         if (pid == 0) {
             std::freopen(out.c_str(), "w", stdout);
@@ -352,6 +355,58 @@ TEST_F(UpgradeEndToEnd, APlanPreparesAsARunAndSendsNothing) {
     run = Upgrade(Pack("other.bin", {App("109", 1)}, PACK_MAGIC_MULTI), {"--plan"});
     EXPECT_EQ(run.rc, 2) << run.out << run.err;
     EXPECT_TRUE(run.out.empty()) << run.out;
+}
+
+// --retry-from takes exactly the cameras a batch report did not prove upgraded.
+TEST_F(UpgradeEndToEnd, RetryFromAReportTakesOnlyWhatDidNotSucceed) {
+    StartFleet({"101A", "101A", "101A", "101A"});
+    const auto& cams = fleet_->cameras();
+    const std::string image = (fs::path(fleet_->dir()) / "uImage").string();
+    const std::string bytes = packtest::Bytes(30000, 4);
+    packtest::WriteFile(image, bytes);
+    const auto report = [&](const std::string& kind, const std::vector<std::string>& results) {
+        nlohmann::json doc = {{"format", "quorvane-batch-report"}, {"version", 1}, {"kind", kind}};
+        doc["cameras"] = nlohmann::json::array();
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            const auto colon = results[i].find(':');
+            doc["cameras"].push_back(
+                {{"mac", cams[i].mac},
+                 {"result", results[i].substr(0, colon)},
+                 {"verify",
+                  colon == std::string::npos ? std::string() : results[i].substr(colon + 1)}});
+        }
+        const std::string path = (fs::path(fleet_->dir()) / ("report-" + kind + ".json")).string();
+        packtest::WriteFile(path, doc.dump());
+        return path;
+    };
+    const std::string last =
+        report("upgrade", {"succeeded:new-version", "failed", "none", "succeeded:not-back"});
+    qvtest::CliRun run = qvtest::RunCli(QV_CLI_PATH, dir_, {"upgrade", image, "--retry-from", last},
+                                        "TMPDIR=" + qvtest::ShellQuote(tmp_));
+    ASSERT_EQ(run.rc, 0) << run.out << run.err;
+    EXPECT_FALSE(fleet_->keptFile(cams[0].mac)) << "a proven camera was taken again";
+    for (std::size_t i = 1; i < cams.size(); ++i) {
+        EXPECT_TRUE(Kept(cams[i].mac) == bytes) << i;
+    }
+    EXPECT_NE(run.out.find("开始批量升级：3台设备"), std::string::npos) << run.out;
+
+    struct Refusal {
+        std::string report;
+        int rc;
+        const char* says;
+    };
+    for (const Refusal& r :
+         {Refusal{report("modify-ip", {"failed"}), 2, "not the report of an upgrade batch"},
+          Refusal{(fs::path(fleet_->dir()) / "missing.json").string(), 2, "missing.json"},
+          Refusal{image, 2, "not a batch report"},
+          Refusal{report("upgrade", {"succeeded", "succeeded:named-version"}), 0,
+                  "报告中没有失败或未升级的设备"}}) {
+        run = qvtest::RunCli(QV_CLI_PATH, dir_, {"upgrade", image, "--retry-from", r.report});
+        EXPECT_EQ(run.rc, r.rc) << r.report << run.err;
+        EXPECT_NE(run.err.find(r.says), std::string::npos) << run.err;
+    }
+    run = qvtest::RunCli(QV_CLI_PATH, dir_, {"upgrade", image, "--all", "--retry-from", last});
+    EXPECT_EQ(run.rc, 2) << "one way of choosing cameras";
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ struct ReportCamera {
     std::string status;  // the status cell
     std::string detail;  // the detail cell
     std::int32_t result = 0;
-    std::int32_t skipped = 0;  // never started, and why (TaskSkip)
+    std::int32_t skipped = 0;  // never started: its reason code (not-started, held)
     CameraOutcome outcome;
 };
 

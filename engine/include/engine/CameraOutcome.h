@@ -35,6 +35,8 @@ enum class ReasonCode : int32_t {
     Protocol = 15,        // the camera sent something malformed
     NoLibrary = 16,       // the library entry the job needs is missing
     NotTaken = 17,        // an IP change the camera did not confirm
+    NotStarted = 18,      // the batch was stopped before its turn: never touched
+    Held = 19,            // the batch's failure limit came before its turn: never touched
 };
 
 // The proof after reboot of an upgraded camera.

@@ -40,20 +40,12 @@ static_assert(offsetof(DeviceTask, ip) == 0);
 static_assert(offsetof(DeviceTask, aux) == 32);
 static_assert(offsetof(DeviceTask, path) == 64);
 
-// Why a task of a stopped batch was never run; it is reported with result 0.
-enum TaskSkip : int32_t {
-    SKIP_NONE = 0,
-    SKIP_STOPPED = 1,  // the batch was stopped before the task's turn
-    SKIP_HELD = 2,     // the batch reached its failure limit before the task's turn
-};
-
 struct TaskResult {
     char ip[32] = {};
     char aux[32] = {};
     int32_t kind = TASK_NONE;
     int32_t result = 0;  // 1 success, 0 failure
     int32_t reserved = -1;
-    int32_t skipped = SKIP_NONE;  // the camera was never touched, and why
     // Beyond the fields above: why, what was sent, versions, times.
     CameraOutcome outcome;
 };
@@ -119,7 +111,9 @@ class TaskDispatcher {
     static constexpr int kConnectAttempts = 5;
     // Upgrades at once: 1 (one camera at a time) up to one per worker.
     static constexpr int kMaxParallel = kWorkerCount;
-    static constexpr int kDefaultProbeMs = 3000;
+    // A LAN answers a connect within milliseconds; two seconds also cover one
+    // lost SYN, which is sent again after a second.
+    static constexpr int kDefaultProbeMs = 2000;
     static constexpr int kMaxProbeMs = kConnectTimeoutMs;
 
     // Starts at once: loads the search helper library from `exeDir` (the
@@ -149,7 +143,7 @@ class TaskDispatcher {
     void SetParallel(int count);
     int Parallel() const;
     // After this many failed cameras no further task of the batch is started;
-    // the rest are finished as held (SKIP_HELD). 0: no limit.
+    // the rest are finished as held (ReasonCode::Held). 0: no limit.
     void SetMaxFailures(uint32_t count);
     uint32_t MaxFailures() const;
     // Before the specified connect, an upgrade first tries a bare TCP connect
@@ -159,7 +153,7 @@ class TaskDispatcher {
     int ProbeTimeout() const;
 
     // Stops the running batch: every task not yet started is finished at once
-    // with result 0 and SKIP_STOPPED, and is never run. Jobs in progress go on,
+    // with result 0 and ReasonCode::NotStarted, and is never run. Jobs in progress go on,
     // unless `abandon`: then their camera sessions are cut (the camera drops a
     // partial file) and they end as failed. May be called again with abandon.
     void StopBatch(bool abandon);
