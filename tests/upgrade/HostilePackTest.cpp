@@ -28,10 +28,10 @@ struct Pack {
 };
 
 std::string Build(const Pack& p) {
-    packtest::PackSpec spec;
-    spec.magic = p.magic;
-    spec.entries = p.entries;
-    return packtest::BuildPack(spec);
+    packtest::PackSpec layout;
+    layout.magic = p.magic;
+    layout.entries = p.entries;
+    return packtest::BuildPack(layout);
 }
 Entry Inner(const std::string& name, const Pack& p) {
     return {name, PACK_FILE_OTHER, Build(p), ""};
