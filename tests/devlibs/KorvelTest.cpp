@@ -185,6 +185,7 @@ TEST(KorvelDiscovery, NeedsInitAndACallback) {
 TEST(KorvelSession, ClockAndFileUpdate) {
     qvtest::FleetOptions o;
     o.count = 1;
+    o.rebootMs = 0;  // several files in one session: the camera must not go quiet
     LibraryOn lib(o);
     ASSERT_TRUE(lib.ok()) << lib.why();
     const auto& cam = lib.fleet().cameras().at(0);
@@ -405,6 +406,7 @@ TEST(KorvelSession, SameFileTwiceThenRewrittenInPlace) {
     // sends must go with the digest of its new content.
     qvtest::FleetOptions o;
     o.count = 1;
+    o.rebootMs = 0;  // several files in one session: the camera must not go quiet
     LibraryOn lib(o);
     ASSERT_TRUE(lib.ok()) << lib.why();
     const auto& cam = lib.fleet().cameras().at(0);
