@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/OutcomeText.h"
+#include "platform/Paths.h"
 #include "platform/SafeFile.h"
 #include "platform/WholeFile.h"
 
@@ -155,7 +156,7 @@ nlohmann::json ReportJson(const BatchReport& r) {
 }
 
 std::string ReportsDir(const std::string& stateDir) {
-    return stateDir + "/reports";
+    return platform::JoinPath(stateDir, "reports");
 }
 
 bool ValidReportId(const std::string& id) {
@@ -188,7 +189,7 @@ bool WriteReport(const std::string& stateDir, const BatchReport& report, std::st
     if (!platform::WriteWholeFile(dir, name, text, why)) {
         return false;
     }
-    *path = dir + "/" + name;
+    *path = platform::JoinPath(dir, name);
     return true;
 }
 
@@ -223,7 +224,7 @@ std::optional<nlohmann::json> LoadReport(const std::string& stateDir, const std:
         *why = "批次编号应为 YYYYMMDD-HHMMSS-mmm";
         return std::nullopt;
     }
-    const std::string path = ReportsDir(stateDir) + "/" + kPrefix + id + kSuffix;
+    const std::string path = platform::JoinPath(ReportsDir(stateDir), kPrefix + id + kSuffix);
     const auto text = platform::ReadRegularFile(path, kMaxReportBytes, why);
     if (!text) {
         return std::nullopt;

@@ -18,6 +18,7 @@
 #include "nimbrel.h"
 #include "platform/DynLib.h"
 #include "platform/ExeDir.h"
+#include "platform/Paths.h"
 
 namespace {
 
@@ -389,9 +390,7 @@ TaskDispatcher::TaskDispatcher(NetApi net, std::string exeDir) : impl_(std::make
     if (exeDir.empty()) {
         exeDir = platform::ExeDir();
     }
-    if (exeDir.empty() || exeDir.back() != '/') {
-        exeDir += '/';
-    }
+    exeDir = platform::JoinPath(exeDir.empty() ? "." : exeDir, "");
     impl_->exeFolder = exeDir;
     impl_->helperLib = platform::DynLib(exeDir + NIMBREL_LIBRARY_NAME);
     if (impl_->helperLib.Loaded()) {
@@ -408,9 +407,7 @@ TaskDispatcher::TaskDispatcher(NetApi net, HelperApi helper) : impl_(std::make_u
     impl_->helper = helper;
     impl_->helperGiven = true;
     std::string exeDir = platform::ExeDir();
-    if (exeDir.empty() || exeDir.back() != '/') {
-        exeDir += '/';
-    }
+    exeDir = platform::JoinPath(exeDir.empty() ? "." : exeDir, "");
     impl_->exeFolder = exeDir;
     impl_->Start();
 }

@@ -7,6 +7,7 @@
 
 #include "pack/UpdatePack.h"
 #include "platform/FileIo.h"
+#include "platform/Paths.h"
 
 namespace {
 
@@ -133,14 +134,12 @@ bool CUpdataFileCheck::ListDirFiles(std::string dirPath, std::vector<std::string
     if (!platform::ListFolder(dirPath, entries)) {
         return false;
     }
-    const std::string prefix =
-        (!dirPath.empty() && dirPath.back() == '/') ? dirPath : dirPath + "/";
     for (const auto& entry : entries) {
         if (entry.name.empty() || entry.name[0] == '.' || entry.directory) {
             continue;
         }
         names.push_back(entry.name);
-        paths.push_back(prefix + entry.name);
+        paths.push_back(platform::JoinPath(dirPath, entry.name));
     }
     return true;
 }
@@ -180,7 +179,7 @@ int CUpdataFileCheck::ComposePack(std::string dir, std::string packName,
     if (files.size() > UINT16_MAX) {
         return 0;
     }
-    const std::string packPath = dir + "/" + packName;
+    const std::string packPath = platform::JoinPath(dir, packName);
     const int rc = UpdatePack(slots.get(), packPath.c_str(), &head, static_cast<int>(files.size()));
     return rc != 0 ? 0 : 1;
 }

@@ -12,6 +12,7 @@
 #include "pack/PackLog.h"
 #include "platform/FileIo.h"
 #include "platform/Md5.h"
+#include "platform/Paths.h"
 
 using platform::Fd;
 using platform::kPiece;
@@ -477,7 +478,7 @@ int DecUpdatePack(const char* packPath, const char* outDir) {
             result = 4;
             break;
         }
-        const std::string outPath = std::string(outDir) + "/" + name;
+        const std::string outPath = platform::JoinPath(outDir, name);
         if (outPath.size() > PACK_MAX_OUT_PATH) {
             PackLog("%s DecUpdatePack output path too long:%s\n", kName, outPath.c_str());
             result = 5;
@@ -535,7 +536,7 @@ int BinUpdateAppFileType(const char* srcPack, const char* outDir, const char* ou
     if (!piece || !platform::SeekTo(src.Get(), 0)) {
         return 3;
     }
-    const std::string outPath = std::string(outDir) + "/" + outName;
+    const std::string outPath = platform::JoinPath(outDir, outName);
     if (outPath.size() > PACK_MAX_OUT_PATH) {
         PackLog("%s output path too long:%s\n", kName, outPath.c_str());
         return 5;

@@ -70,7 +70,7 @@ std::string EscapeForTerminal(std::string_view text) {
                     out += "\\r";
                     break;
                 case '\\':
-                    out += "\\\\";
+                    out += kBackslashSeparatesFolders ? "\\" : "\\\\";
                     break;
                 default:
                     if (b < 0x20 || b == 0x7F) {

@@ -13,6 +13,7 @@
 #include "EngineTestUtil.h"
 #include "FakeDeviceLibs.h"
 #include "RecordingReportWindow.h"
+#include "platform/Paths.h"
 
 using namespace enginetest;
 
@@ -45,7 +46,7 @@ TEST_F(DispatcherTest, StartsWithTheInitialBatchFields) {
     EXPECT_EQ(d->NextWorker(), 0);
     EXPECT_EQ(d->DefaultIp(), "192.168.0.10");
     ASSERT_FALSE(d->ExeFolder().empty());
-    EXPECT_EQ(d->ExeFolder().back(), '/');
+    EXPECT_EQ(d->ExeFolder().back(), platform::kPathSeparator);
 }
 
 struct OneTaskCase {

@@ -8,6 +8,8 @@
 #include "EngineTestUtil.h"
 #include "FakeDeviceLibs.h"
 #include "RecordingReportWindow.h"
+#include "nimbrel.h"
+#include "platform/Paths.h"
 
 using namespace enginetest;
 namespace fs = std::filesystem;
@@ -22,7 +24,7 @@ class HelperFolder {
                ("qv-engine-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
         fs::create_directories(dir_);
         if (module != nullptr) {
-            fs::copy_file(module, dir_ / "libNimbrel.so");
+            fs::copy_file(module, dir_ / NIMBREL_LIBRARY_NAME);
         }
     }
     ~HelperFolder() {
@@ -61,7 +63,7 @@ TEST(HelperLibraryTest, LoadsTheHelperFromTheExecutableFolderAndUsesModifyDevIp)
     EXPECT_TRUE(d.HelperLoaded());
     EXPECT_NE(d.Helper().ModifyDevIp, nullptr);
     EXPECT_NE(d.Helper().GetDevList, nullptr);
-    EXPECT_EQ(d.ExeFolder(), folder.Path() + "/");
+    EXPECT_EQ(d.ExeFolder(), platform::JoinPath(folder.Path(), ""));
     const auto results = RunModifyBatch(d);
     ASSERT_EQ(results.size(), 2u);
     EXPECT_EQ(Successes(results), 1) << "the library's own answers came back";

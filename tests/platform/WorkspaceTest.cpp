@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "ScopedEnv.h"
@@ -89,7 +90,11 @@ TEST_F(WorkspaceTest, DotDotCannotEscapeTheRoot) {
 TEST_F(WorkspaceTest, ALinkNamedLikeAWorkspaceIsNotFollowed) {
     const fs::path victim = MakeTree(base_ / "victim");
     const fs::path link = root_ / "UpdatePacket_20260102030405007";
-    fs::create_directory_symlink(victim, link);
+    std::error_code ec;
+    fs::create_directory_symlink(victim, link, ec);
+    if (ec) {
+        GTEST_SKIP() << "this system makes no links: " << ec.message();
+    }
     EXPECT_FALSE(platform::RemoveWorkspaceTree(link.string()));
     EXPECT_TRUE(fs::exists(victim / "bin" / "app"));
 }
@@ -97,7 +102,11 @@ TEST_F(WorkspaceTest, ALinkNamedLikeAWorkspaceIsNotFollowed) {
 TEST_F(WorkspaceTest, LinksInsideAWorkspaceAreRemovedNotFollowed) {
     const fs::path victim = MakeTree(base_ / "victim");
     const fs::path ws = MakeTree(root_ / "UpdatePacket_20260102030405999");
-    fs::create_directory_symlink(victim, ws / "link");
+    std::error_code ec;
+    fs::create_directory_symlink(victim, ws / "link", ec);
+    if (ec) {
+        GTEST_SKIP() << "this system makes no links: " << ec.message();
+    }
     EXPECT_TRUE(platform::RemoveWorkspaceTree(ws.string()));
     EXPECT_FALSE(fs::exists(ws));
     EXPECT_TRUE(fs::exists(victim / "bin" / "app"));

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "UpgradeFixture.h"
+#include "platform/Paths.h"
 
 using namespace upgradetest;
 
@@ -187,8 +188,9 @@ TEST_F(HostilePackTest, ManyImagesForOneVersionComposeOnePack) {
     const std::string pack = WritePack("many.bin", entries, PACK_MAGIC_MULTI);
     Tick({"101"});
     ASSERT_TRUE(req_->PrepareUpgradeFile(pack, false));
-    EXPECT_EQ(req_->UpgradeFiles(), std::vector<std::string>{req_->WorkDir() + "/.send/Pack0.bin"});
-    EXPECT_EQ(packtest::DirNames(req_->WorkDir() + "/.send"),
+    EXPECT_EQ(req_->UpgradeFiles(),
+              std::vector<std::string>{platform::JoinPath(req_->WorkDir(), ".send", "Pack0.bin")});
+    EXPECT_EQ(packtest::DirNames(platform::JoinPath(req_->WorkDir(), ".send")),
               std::vector<std::string>{"Pack0.bin"});
 }
 

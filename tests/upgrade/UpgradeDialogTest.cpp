@@ -15,6 +15,7 @@
 #include "UpgradeFixture.h"
 #include "app/MemoryView.h"
 #include "app/QuorvaneDlg.h"
+#include "platform/Paths.h"
 
 using namespace upgradetest;
 using enginetest::FakeNet;
@@ -157,7 +158,9 @@ TEST_F(UpgradeDialogTest, EachTickedRowGetsTheImageOfItsHardwareVersion) {
         cameras.insert(camera);
         ASSERT_EQ(hwOf.count(camera), 1u) << camera;
         const std::size_t k = static_cast<std::size_t>(hwOf.at(camera)[2] - '1');
-        EXPECT_EQ(path, dlg_->WorkDir() + "/.send/Pack" + std::to_string(k) + ".bin") << camera;
+        EXPECT_EQ(path,
+                  platform::JoinPath(dlg_->WorkDir(), ".send", "Pack" + std::to_string(k) + ".bin"))
+            << camera;
     }
     EXPECT_EQ(cameras.size(), 5u);
     EXPECT_EQ(FakeNet::LastFileUpdate().UpgradeType, 0u);
@@ -485,8 +488,8 @@ TEST_F(UpgradeDialogTest, PlanPreparesLikeAPressAndSendsNothing) {
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].ip, "127.0.1.1");
     EXPECT_EQ(seen[0].mac, "02:00:00:00:00:01");
-    EXPECT_EQ(seen[0].file, workDir + "/.send/Pack0.bin");
-    EXPECT_EQ(seen[1].file, workDir + "/.send/Pack1.bin");
+    EXPECT_EQ(seen[0].file, platform::JoinPath(workDir, ".send", "Pack0.bin"));
+    EXPECT_EQ(seen[1].file, platform::JoinPath(workDir, ".send", "Pack1.bin"));
     EXPECT_TRUE(existed) << "the plan is shown while the workspace is there";
     EXPECT_EQ(Workspaces(), 0u);
     EXPECT_TRUE(view_.windowEnabled);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "UpgradeFixture.h"
+#include "platform/Paths.h"
 
 using namespace upgradetest;
 using upgrade::GroupResult;
@@ -165,7 +166,7 @@ TEST_F(RequestTest, ASinglePackIsSentAsItIsOrAsItsForcedCopy) {
 
     Tick({"102", "101"}, "OTHER");
     ASSERT_TRUE(req_->PrepareUpgradeFile(pack, true));
-    const std::string copy = req_->WorkDir() + "/.send/Pack.bin";
+    const std::string copy = platform::JoinPath(req_->WorkDir(), ".send", "Pack.bin");
     EXPECT_EQ(req_->UpgradeFiles(), std::vector<std::string>{copy});
     tPackHead head{};
     auto table = CheckFileMD5(copy.c_str(), &head);
@@ -248,7 +249,7 @@ TEST_F(MultiTest, EachHardwareVersionGetsThePackComposedForIt) {
             << h;
     }
     EXPECT_EQ(req_->FileIndex(), (std::vector<int>{2, 0, 1}));
-    EXPECT_EQ(req_->UpgradeFiles()[0], req_->WorkDir() + "/.send/Pack0.bin");
+    EXPECT_EQ(req_->UpgradeFiles()[0], platform::JoinPath(req_->WorkDir(), ".send", "Pack0.bin"));
 }
 
 TEST_F(MultiTest, ForcedSelectionSendsTheImagesThemselves) {
@@ -256,7 +257,7 @@ TEST_F(MultiTest, ForcedSelectionSendsTheImagesThemselves) {
     ASSERT_TRUE(req_->PrepareUpgradeFile(ThreeImagePack(), true));
     EXPECT_EQ(req_->UpgradeInfo().UpgradeType, 1u);
     for (const std::string& h : hw_) {
-        EXPECT_EQ(*req_->FileFor(h), req_->WorkDir() + "/" + Image(h.substr(0, 3)));
+        EXPECT_EQ(*req_->FileFor(h), platform::JoinPath(req_->WorkDir(), Image(h.substr(0, 3))));
     }
 }
 
@@ -353,20 +354,21 @@ TEST_F(MultiTest, ABundleServesEachVersionFromItsInnerPack) {
     const std::string two =
         WritePack("bundle2.bin", {file(a), file(c), file(multi)}, PACK_MAGIC_BUNDLE);
     ASSERT_TRUE(req_->PrepareUpgradeFile(two, false)) << messages_[0];
-    EXPECT_EQ(*req_->FileFor("101x"), req_->WorkDir() + "/pack_YJ101_.bin");
-    EXPECT_EQ(*req_->FileFor("103x"), req_->WorkDir() + "/pack_YJ103_.bin");
+    EXPECT_EQ(*req_->FileFor("101x"), platform::JoinPath(req_->WorkDir(), "pack_YJ101_.bin"));
+    EXPECT_EQ(*req_->FileFor("103x"), platform::JoinPath(req_->WorkDir(), "pack_YJ103_.bin"));
     EXPECT_EQ(req_->FileIndex(), (std::vector<int>{1, 0}));
     req_->DiscardWorkspace();
 
     Tick({"103x", "101x"});
     ASSERT_TRUE(req_->PrepareUpgradeFile(two, true));
-    EXPECT_EQ(*req_->FileFor("103x"), req_->WorkDir() + "/.send/Pack1.bin");
+    EXPECT_EQ(*req_->FileFor("103x"), platform::JoinPath(req_->WorkDir(), ".send", "Pack1.bin"));
     req_->DiscardWorkspace();
 
     // The walk ends on an inner pack composed for 102x.
     Tick({"102x"});
     ASSERT_TRUE(req_->PrepareUpgradeFile(two, false));
-    EXPECT_EQ(req_->UpgradeFiles(), std::vector<std::string>{req_->WorkDir() + "/.send/Pack0.bin"});
+    EXPECT_EQ(req_->UpgradeFiles(),
+              std::vector<std::string>{platform::JoinPath(req_->WorkDir(), ".send", "Pack0.bin")});
     req_->DiscardWorkspace();
 
     for (const std::string& h : {std::string("102x"), std::string("201x")}) {

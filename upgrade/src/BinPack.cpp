@@ -9,6 +9,7 @@
 
 #include "pack/UpdatePack.h"
 #include "platform/FileIo.h"
+#include "platform/Paths.h"
 #include "platform/Workspace.h"
 #include "upgrade/UpgradeRequest.h"
 
@@ -76,7 +77,7 @@ std::string CUpgradeRequest::WorkspaceTrouble(std::uint64_t needed) const {
     }
     // Tried only inside our own private workspace: a fixed name in a shared
     // folder could be a planted link.
-    const std::string probe = where + "/.qv-probe";
+    const std::string probe = platform::JoinPath(where, ".qv-probe");
     bool written = false;
     {
         std::ofstream out(probe, std::ios::binary | std::ios::trunc);
@@ -171,7 +172,7 @@ int CUpgradeRequest::PrepareBinPack(const std::string& packPath, bool force) {
             Show(message);
             result = 0;
         } else {
-            m_upgradeFiles.push_back(force ? SendDir() + "/Pack.bin" : packPath);
+            m_upgradeFiles.push_back(force ? platform::JoinPath(SendDir(), "Pack.bin") : packPath);
             BindAll(m_upgradeFiles.size() - 1);
         }
     } else if (kind == PACK_KIND_MULTI) {
@@ -200,7 +201,7 @@ int CUpgradeRequest::WalkBundle(const std::vector<std::string>& names,
                                 const std::vector<std::string>& paths, bool force,
                                 std::string& message) {
     int result = 1;
-    const std::string inner = m_strWorkDir + "/bin";
+    const std::string inner = platform::JoinPath(m_strWorkDir, "bin");
     for (std::size_t i = 0; i < names.size(); ++i) {
         const int j = FirstMatchingHw(names[i]);
         if (j < 0) {
@@ -240,7 +241,8 @@ int CUpgradeRequest::WalkBundle(const std::vector<std::string>& names,
             } else if (!force && !TableFitsHardware(paths[i], hw)) {
                 message = "升级文件硬件版本不匹配";
             } else {
-                m_upgradeFiles.push_back(force ? SendDir() + "/" + forcedName : paths[i]);
+                m_upgradeFiles.push_back(force ? platform::JoinPath(SendDir(), forcedName)
+                                               : paths[i]);
                 Bind(static_cast<std::size_t>(j), n);
             }
         } else if (kind == PACK_KIND_MULTI && force) {

@@ -7,6 +7,7 @@
 
 #include "pack/UpdatePack.h"
 #include "platform/FileIo.h"
+#include "platform/Paths.h"
 #include "upgrade/UpgradeRequest.h"
 
 namespace upgrade {
@@ -213,7 +214,7 @@ int CUpgradeRequest::ComposeAppPacks(std::string& message, const std::vector<std
         std::vector<std::string> files = common;
         files.push_back(accepted[m].first);
         const std::string packName = "Pack" + std::to_string(base + m) + ".bin";
-        const std::string packPath = SendDir() + "/" + packName;
+        const std::string packPath = platform::JoinPath(SendDir(), packName);
         // A file of that name is already queued: writing over it would change
         // what another camera gets.
         const int r = Exists(packPath) ? 0 : m_fileCheck.ComposePack(SendDir(), packName, files);

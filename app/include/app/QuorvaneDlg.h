@@ -18,6 +18,7 @@
 #include "platform/AppFolders.h"
 #include "platform/FileLock.h"
 #include "platform/LocalTime.h"
+#include "platform/Paths.h"
 #include "upgrade/UpgradeRequest.h"
 
 namespace app {
@@ -174,7 +175,7 @@ class CQuorvaneDlg : public ReportWindow {
     const std::string& LogFailure() const { return m_logFailure; }
     // The lock file that allows one batch at a time per configuration folder:
     // beside the logs, the one folder of a run that is surely writable.
-    std::string BatchLockPath() const { return m_strStateDir + "/quorvane.lock"; }
+    std::string BatchLockPath() const { return platform::JoinPath(m_strStateDir, "quorvane.lock"); }
     // The batch lock alone, taken before a request's costly checks (or kept
     // when already held); false after its refusal has been shown. A batch
     // handler keeps a lock taken this way; the console takes it before it

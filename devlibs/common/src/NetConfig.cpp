@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "platform/Paths.h"
 #include "platform/SafeFile.h"
 #include "wire/Addr.h"
 
@@ -212,7 +213,8 @@ std::optional<LoadedNetConfig> LoadNetConfigFrom(const std::vector<std::string>&
         return LoadNetConfigFile(env, error);
     }
     for (const auto& d : dirs) {
-        const std::string path = (d.empty() ? std::string(".") : d) + "/" + kNetConfFileName;
+        const std::string path =
+            platform::JoinPath(d.empty() ? std::string(".") : d, kNetConfFileName);
         // A link that leads nowhere is an error to report, not a reason to go on.
         std::error_code ec;
         if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {

@@ -56,6 +56,9 @@ AppFolders CurrentFolders();
 // Makes `--config-dir DIR` reach the device libraries as well; empty clears it.
 void SetConfigDirOverride(const std::string& dir);
 
+// Why an installed tool has no state folder, in this system's terms.
+extern const char* const kNoStateFolderBecause;
+
 // Creates the state folder of an installed tool (mode 0700, as XDG asks) when it
 // is missing. Other modes write into folders that already exist.
 bool MakeStateDir(const AppFolders& folders, std::string* error);

@@ -14,7 +14,8 @@ std::string ExeDir();
 // Makes ExeDir() answer `dir` from now on; an empty text removes the override.
 void SetExeDirOverride(const std::string& dir);
 
-// Folder part of `path`, cut before its last '/'; the whole path without one.
+// Folder part of `path`, cut before its last separator; the whole path
+// without one.
 std::string DirOf(const std::string& path);
 
 }  // namespace platform

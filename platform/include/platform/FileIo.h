@@ -112,8 +112,9 @@ extern const char* const kPathSeparators;
 bool SeekTo(int fd, std::uint64_t offset);
 // Length of the open file, or -1.
 std::int64_t SizeOf(int fd);
-// Closes a descriptor from OpenAppendRegular or an Fd released by hand.
-void CloseFd(int fd);
+// Closes a descriptor from OpenAppendRegular or an Fd released by hand; false
+// when there was none or what was written did not reach the file.
+bool CloseFd(int fd);
 
 // What the tool asks about a file.
 struct FileInfo {
@@ -155,6 +156,8 @@ bool RemoveTree(const std::string& path);
 enum class MakeDirResult { Made, Exists, Failed };
 // Creates one folder that only this user can enter.
 MakeDirResult MakePrivateDir(const std::string& path);
+// Creates one folder with the system's default access.
+MakeDirResult MakeSharedDir(const std::string& path);
 
 // Empty when `dir` is a folder this user can write into, else why not.
 std::string FolderProblem(const std::string& dir);

@@ -15,36 +15,6 @@
 
 namespace platform {
 
-std::unique_ptr<std::uint8_t[]> NewPiece() {
-    return std::make_unique_for_overwrite<std::uint8_t[]>(kPiece);
-}
-
-Fd::~Fd() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-}
-
-Fd& Fd::operator=(Fd&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = other.fd_;
-        other.fd_ = -1;
-    }
-    return *this;
-}
-
-bool Fd::Close() {
-    if (fd_ < 0) {
-        return false;
-    }
-    const int rc = ::close(fd_);
-    fd_ = -1;
-    return rc == 0;
-}
-
 Fd OpenRegularForReading(const std::string& path) {
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!fd.Ok()) {
@@ -236,19 +206,6 @@ std::size_t ReadSome(int fd, void* buf, std::size_t len) {
     }
 }
 
-std::size_t ReadFull(int fd, void* buf, std::size_t len) {
-    auto* p = static_cast<std::uint8_t*>(buf);
-    std::size_t got = 0;
-    while (got < len) {
-        const std::size_t n = ReadSome(fd, p + got, len - got);
-        if (n == 0) {
-            break;
-        }
-        got += n;
-    }
-    return got;
-}
-
 bool WriteAll(int fd, const void* buf, std::size_t len) {
     const auto* p = static_cast<const std::uint8_t*>(buf);
     while (len > 0) {
@@ -289,10 +246,8 @@ std::int64_t SizeOf(int fd) {
     return ::fstat(fd, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
 }
 
-void CloseFd(int fd) {
-    if (fd >= 0) {
-        ::close(fd);
-    }
+bool CloseFd(int fd) {
+    return fd >= 0 && ::close(fd) == 0;
 }
 
 namespace {
@@ -347,6 +302,13 @@ bool RemoveTree(const std::string& path) {
 
 MakeDirResult MakePrivateDir(const std::string& path) {
     if (::mkdir(path.c_str(), 0700) == 0) {
+        return MakeDirResult::Made;
+    }
+    return errno == EEXIST ? MakeDirResult::Exists : MakeDirResult::Failed;
+}
+
+MakeDirResult MakeSharedDir(const std::string& path) {
+    if (::mkdir(path.c_str(), 0777) == 0) {
         return MakeDirResult::Made;
     }
     return errno == EEXIST ? MakeDirResult::Exists : MakeDirResult::Failed;

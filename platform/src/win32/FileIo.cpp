@@ -112,36 +112,6 @@ int AdoptRegular(HANDLE h, int crtFlags, std::string* error) {
 using win32::AdoptRegular;
 using win32::OpenHandle;
 
-std::unique_ptr<std::uint8_t[]> NewPiece() {
-    return std::make_unique_for_overwrite<std::uint8_t[]>(kPiece);
-}
-
-Fd::~Fd() {
-    if (fd_ >= 0) {
-        ::_close(fd_);
-    }
-}
-
-Fd& Fd::operator=(Fd&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) {
-            ::_close(fd_);
-        }
-        fd_ = other.fd_;
-        other.fd_ = -1;
-    }
-    return *this;
-}
-
-bool Fd::Close() {
-    if (fd_ < 0) {
-        return false;
-    }
-    const int rc = ::_close(fd_);
-    fd_ = -1;
-    return rc == 0;
-}
-
 Fd OpenRegularForReading(const std::string& path) {
     const HANDLE h =
         OpenHandle(path, GENERIC_READ, OPEN_EXISTING, false, FILE_FLAG_SEQUENTIAL_SCAN);
@@ -246,19 +216,6 @@ std::size_t ReadSome(int fd, void* buf, std::size_t len) {
     return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
-std::size_t ReadFull(int fd, void* buf, std::size_t len) {
-    auto* p = static_cast<std::uint8_t*>(buf);
-    std::size_t got = 0;
-    while (got < len) {
-        const std::size_t n = ReadSome(fd, p + got, len - got);
-        if (n == 0) {
-            break;
-        }
-        got += n;
-    }
-    return got;
-}
-
 bool WriteAll(int fd, const void* buf, std::size_t len) {
     const auto* p = static_cast<const std::uint8_t*>(buf);
     while (len > 0) {
@@ -288,10 +245,8 @@ std::int64_t SizeOf(int fd) {
     return ::_filelengthi64(fd);
 }
 
-void CloseFd(int fd) {
-    if (fd >= 0) {
-        ::_close(fd);
-    }
+bool CloseFd(int fd) {
+    return fd >= 0 && ::_close(fd) == 0;
 }
 
 FileInfo InfoOf(const std::string& path, bool followLinks) {
@@ -360,6 +315,11 @@ MakeDirResult MakePrivateDir(const std::string& path) {
         return MakeDirResult::Made;
     }
     return ::GetLastError() == ERROR_ALREADY_EXISTS ? MakeDirResult::Exists : MakeDirResult::Failed;
+}
+
+// Windows folders inherit their access from the parent either way.
+MakeDirResult MakeSharedDir(const std::string& path) {
+    return MakePrivateDir(path);
 }
 
 std::string FolderProblem(const std::string& dir) {

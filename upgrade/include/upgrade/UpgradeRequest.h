@@ -15,6 +15,7 @@
 #include "korvel.h"
 #include "pack/UpdataFileCheck.h"
 #include "platform/LocalTime.h"
+#include "platform/Paths.h"
 
 namespace upgrade {
 
@@ -101,7 +102,7 @@ class CUpgradeRequest {
     bool CoversEveryHw(const BoundImages& images) const;
     bool Unusable(const BoundImages& images, bool seenApp, std::string& message) const;
     // Where copies and composed packs go: a folder no unpacked name can reach.
-    std::string SendDir() const { return m_strWorkDir + "/.send"; }
+    std::string SendDir() const { return platform::JoinPath(m_strWorkDir, ".send"); }
     // An application image named for the ticked cameras' type: by name (in any
     // letter case when anyCase), by the accepted-model table or the series code.
     bool FitsCameraType(const std::string& name, bool anyCase);

@@ -6,6 +6,7 @@
 
 #include "platform/ExeDir.h"
 #include "platform/FileIo.h"
+#include "platform/Paths.h"
 #include "platform/WideText.h"
 
 // The Windows rule:
@@ -20,17 +21,12 @@
 // The fields named after XDG carry %APPDATA% and %LOCALAPPDATA% here.
 
 namespace platform {
+
+const char* const kNoStateFolderBecause = "LOCALAPPDATA is not set";
+
 namespace {
 
 constexpr const char* kInstalledMark = "quorvane.installed";
-
-std::string Join(const std::string& dir, const std::string& name) {
-    if (dir.empty()) {
-        return name;
-    }
-    const char last = dir.back();
-    return (last == '\\' || last == '/') ? dir + name : dir + "\\" + name;
-}
 
 // The process's own environment, in UTF-16: the C runtime's copy of it can
 // lag behind a change made by the program and holds ANSI texts.
@@ -47,20 +43,6 @@ std::string Env(const char* name) {
 }
 
 }  // namespace
-
-std::string AppFolders::ConfigFile(const std::string& name) const {
-    for (const auto& dir : configDirs) {
-        const std::string path = Join(dir, name);
-        if (InfoOf(path, false).Exists()) {
-            return path;
-        }
-    }
-    return Join(configDirs.empty() ? std::string() : configDirs.front(), name);
-}
-
-std::string AppFolders::StateFile(const std::string& name) const {
-    return Join(stateDir, name);
-}
 
 std::string PrivateLibDirFor(const std::string& exeDir) {
     return exeDir;
@@ -81,11 +63,11 @@ AppFolders DecideFolders(const FolderInputs& in) {
     } else if (in.installed) {
         f.mode = FolderMode::Installed;
         if (!in.xdgConfigHome.empty()) {
-            f.configDirs.push_back(Join(in.xdgConfigHome, "Quorvane"));
+            f.configDirs.push_back(JoinPath(in.xdgConfigHome, "Quorvane"));
         }
         f.configDirs.push_back(exeDir);
         const std::string local = !in.xdgStateHome.empty() ? in.xdgStateHome : in.xdgConfigHome;
-        f.stateDir = local.empty() ? std::string() : Join(local, "Quorvane");
+        f.stateDir = local.empty() ? std::string() : JoinPath(local, "Quorvane");
     } else {
         f.mode = FolderMode::BuildTree;
         f.configDirs = {exeDir};
@@ -101,7 +83,7 @@ FolderInputs CurrentFolderInputs() {
     in.xdgConfigHome = Env("APPDATA");
     in.xdgStateHome = Env("LOCALAPPDATA");
     in.home = Env("USERPROFILE");
-    in.installed = InfoOf(Join(in.exeDir, kInstalledMark), false).Regular();
+    in.installed = InfoOf(JoinPath(in.exeDir, kInstalledMark), false).Regular();
     return in;
 }
 
@@ -114,28 +96,6 @@ void SetConfigDirOverride(const std::string& dir) {
     ::_wputenv_s(Wide(kConfigDirEnv).c_str(), Wide(dir).c_str());
     ::SetEnvironmentVariableW(Wide(kConfigDirEnv).c_str(),
                               dir.empty() ? nullptr : Wide(dir).c_str());
-}
-
-bool MakeStateDir(const AppFolders& folders, std::string* error) {
-    if (folders.mode != FolderMode::Installed) {
-        return true;
-    }
-    auto fail = [&](const std::string& why) {
-        if (error) {
-            *error = why;
-        }
-        return false;
-    };
-    if (folders.stateDir.empty()) {
-        return fail("no state folder: LOCALAPPDATA is not set");
-    }
-    if (MakePrivateDir(folders.stateDir) == MakeDirResult::Failed) {
-        return fail("cannot create " + folders.stateDir);
-    }
-    if (InfoOf(folders.stateDir, true).kind != FileInfo::Kind::Directory) {
-        return fail(folders.stateDir + " is not a folder");
-    }
-    return true;
 }
 
 }  // namespace platform

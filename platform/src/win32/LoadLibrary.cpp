@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <utility>
-
 #include "platform/WideText.h"
 
 namespace platform {
@@ -15,22 +13,6 @@ DynLib::DynLib(const std::string& path) {
     if (handle_ == nullptr) {
         error_ = "LoadLibrary failed with error " + std::to_string(::GetLastError());
     }
-}
-
-DynLib::~DynLib() {
-    Unload();
-}
-
-DynLib::DynLib(DynLib&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), error_(std::move(other.error_)) {}
-
-DynLib& DynLib::operator=(DynLib&& other) noexcept {
-    if (this != &other) {
-        Unload();
-        handle_ = std::exchange(other.handle_, nullptr);
-        error_ = std::move(other.error_);
-    }
-    return *this;
 }
 
 void* DynLib::Symbol(const char* name) const {

@@ -1,9 +1,9 @@
 #include "platform/ExeDir.h"
 
-#include <limits.h>
-#include <unistd.h>
-
 #include <mutex>
+#include <string_view>
+
+#include "platform/FileIo.h"
 
 namespace platform {
 namespace {
@@ -11,17 +11,9 @@ std::mutex g_overrideMutex;
 std::string g_override;
 }  // namespace
 
-std::string ExePath() {
-    char buf[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof(buf) - 1);
-    if (n <= 0) {
-        return {};
-    }
-    return std::string(buf, static_cast<size_t>(n));
-}
-
+// A path in a drive's root gives the bare drive, "C:".
 std::string DirOf(const std::string& path) {
-    const auto pos = path.rfind('/');
+    const auto pos = path.find_last_of(kPathSeparators);
     if (pos == std::string::npos) {
         return path;
     }

@@ -4,8 +4,6 @@
 
 #include <bcrypt.h>
 
-#include <cstdio>
-
 namespace platform {
 
 // Windows' own MD5 through CNG; Debian has no OpenSSL for mingw.
@@ -49,10 +47,6 @@ void Md5::update(const void* data, std::size_t len) {
     }
 }
 
-void Md5::update(std::span<const std::uint8_t> bytes) {
-    update(bytes.data(), bytes.size());
-}
-
 Digest Md5::finish() {
     Digest d{};
     if (ok_) {
@@ -61,22 +55,6 @@ Digest Md5::finish() {
               ctx_->Start();
     }
     return d;
-}
-
-Digest Md5Of(std::span<const std::uint8_t> bytes) {
-    Md5 m;
-    m.update(bytes);
-    return m.finish();
-}
-
-std::string DigestHex(const Digest& d) {
-    std::string out;
-    char buf[3];
-    for (std::uint8_t b : d) {
-        std::snprintf(buf, sizeof(buf), "%02x", b);
-        out += buf;
-    }
-    return out;
 }
 
 }  // namespace platform

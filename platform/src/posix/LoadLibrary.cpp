@@ -2,8 +2,6 @@
 
 #include <dlfcn.h>
 
-#include <utility>
-
 namespace platform {
 
 DynLib::DynLib(const std::string& path) {
@@ -12,22 +10,6 @@ DynLib::DynLib(const std::string& path) {
         const char* why = ::dlerror();
         error_ = why != nullptr ? why : "dlopen failed";
     }
-}
-
-DynLib::~DynLib() {
-    Unload();
-}
-
-DynLib::DynLib(DynLib&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), error_(std::move(other.error_)) {}
-
-DynLib& DynLib::operator=(DynLib&& other) noexcept {
-    if (this != &other) {
-        Unload();
-        handle_ = std::exchange(other.handle_, nullptr);
-        error_ = std::move(other.error_);
-    }
-    return *this;
 }
 
 void* DynLib::Symbol(const char* name) const {

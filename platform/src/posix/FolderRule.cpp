@@ -18,13 +18,12 @@
 #endif
 
 namespace platform {
+
+const char* const kNoStateFolderBecause = "neither XDG_STATE_HOME nor a home folder is known";
+
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Join(const std::string& dir, const std::string& name) {
-    return dir.empty() ? name : dir + "/" + name;
-}
 
 // XDG says relative values are to be ignored.
 std::string XdgDir(const std::string& value, const std::string& home, const char* fallback) {
@@ -50,21 +49,6 @@ std::string HomeDir() {
 }
 
 }  // namespace
-
-std::string AppFolders::ConfigFile(const std::string& name) const {
-    for (const auto& dir : configDirs) {
-        std::error_code ec;
-        const std::string path = Join(dir, name);
-        if (fs::exists(fs::symlink_status(path, ec))) {
-            return path;
-        }
-    }
-    return Join(configDirs.empty() ? std::string() : configDirs.front(), name);
-}
-
-std::string AppFolders::StateFile(const std::string& name) const {
-    return Join(stateDir, name);
-}
 
 std::string PrivateLibDirFor(const std::string& exeDir) {
     return (fs::path(exeDir.empty() ? "." : exeDir) / ".." / QV_PRIVATE_LIBDIR)
@@ -127,35 +111,6 @@ void SetConfigDirOverride(const std::string& dir) {
     } else {
         ::setenv(kConfigDirEnv, dir.c_str(), 1);
     }
-}
-
-bool MakeStateDir(const AppFolders& folders, std::string* error) {
-    if (folders.mode != FolderMode::Installed) {
-        return true;
-    }
-    auto fail = [&](const std::string& why) {
-        if (error) {
-            *error = why;
-        }
-        return false;
-    };
-    if (folders.stateDir.empty()) {
-        return fail("no state folder: neither XDG_STATE_HOME nor a home folder is known");
-    }
-    std::error_code ec;
-    const fs::path dir(folders.stateDir);
-    if (!fs::exists(dir, ec)) {
-        // The parents (~/.local/state) may be shared with other programs: they
-        // get the default mode; our own folder is private to the user.
-        fs::create_directories(dir.parent_path(), ec);
-        if (ec || (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)) {
-            return fail("cannot create " + folders.stateDir);
-        }
-    }
-    if (!fs::is_directory(dir, ec)) {
-        return fail(folders.stateDir + " is not a folder");
-    }
-    return true;
 }
 
 }  // namespace platform

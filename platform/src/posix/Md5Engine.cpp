@@ -2,8 +2,6 @@
 
 #include <openssl/evp.h>
 
-#include <cstdio>
-
 namespace platform {
 
 struct Md5::Context {
@@ -25,10 +23,6 @@ void Md5::update(const void* data, std::size_t len) {
     }
 }
 
-void Md5::update(std::span<const std::uint8_t> bytes) {
-    update(bytes.data(), bytes.size());
-}
-
 Digest Md5::finish() {
     Digest d{};
     if (ok_) {
@@ -37,22 +31,6 @@ Digest Md5::finish() {
         ok_ = ok_ && EVP_DigestInit_ex(ctx_->evp, EVP_md5(), nullptr) == 1;
     }
     return d;
-}
-
-Digest Md5Of(std::span<const std::uint8_t> bytes) {
-    Md5 m;
-    m.update(bytes);
-    return m.finish();
-}
-
-std::string DigestHex(const Digest& d) {
-    std::string out;
-    char buf[3];
-    for (std::uint8_t b : d) {
-        std::snprintf(buf, sizeof(buf), "%02x", b);
-        out += buf;
-    }
-    return out;
 }
 
 }  // namespace platform
