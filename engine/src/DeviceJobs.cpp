@@ -443,7 +443,7 @@ void OnSearchHit(const tNetDeviceInfo* info, void* user) {
 }  // namespace
 
 void VerifyAfterReboot(const NetApi& net, const BatchFields& batch, const DeviceTask& task,
-                       CameraOutcome& out, const LiveFn& live, const std::atomic<bool>& running,
+                       CameraOutcome& out, const LiveFn& live, const std::atomic<bool>& checking,
                        const VerifyTiming& timing) {
     if (out.result != OutcomeResult::Succeeded || batch.verifyTimeoutMs <= 0 ||
         (net.ProbeDevice == nullptr && net.FindDevice == nullptr)) {
@@ -462,7 +462,7 @@ void VerifyAfterReboot(const NetApi& net, const BatchFields& batch, const Device
         out.verifyMs = MsSince(started);
         out.totalMs += out.verifyMs;
     };
-    for (int round = 0; running; ++round) {
+    for (int round = 0; checking; ++round) {
         const bool search = net.ProbeDevice == nullptr ||
                             (net.FindDevice != nullptr && round > 0 &&
                              timing.searchEveryRounds > 0 && round % timing.searchEveryRounds == 0);
@@ -514,9 +514,13 @@ void VerifyAfterReboot(const NetApi& net, const BatchFields& batch, const Device
         }
         const auto pauseEnd =
             std::min(deadline, SteadyClock::now() + std::chrono::milliseconds(timing.pauseMs));
-        while (running && SteadyClock::now() < pauseEnd) {
+        while (checking && SteadyClock::now() < pauseEnd) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
+    }
+    if (!checking) {
+        settle(VerifyResult::Stopped);  // not a finding about the camera
+        return;
     }
     if (!lastOther.empty()) {
         out.otherMac = lastOther;
