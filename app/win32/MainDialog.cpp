@@ -37,8 +37,9 @@ constexpr UINT kRunQueued = WM_APP + 1;
 // The context menu's commands.
 enum MenuCommand : UINT { kMenuRetry = 1, kMenuExport, kMenuAbout };
 
+// The template's four, and ours: a row's tip shows its whole 详情 text.
 constexpr DWORD kListStyles =
-    LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT | LVS_EX_FLATSB;
+    LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT | LVS_EX_FLATSB | LVS_EX_INFOTIP;
 
 std::wstring WindowText(HWND hwnd) {
     const int length = ::GetWindowTextLengthW(hwnd);
@@ -253,6 +254,15 @@ INT_PTR MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
                 dlg_ != nullptr) {
                 const auto* view = reinterpret_cast<const NMLISTVIEW*>(lParam);
                 dlg_->OnLvnColumnclickDeviceList(view->iSubItem);
+            } else if (header->idFrom == app::IDC_DEVICE_LIST && header->code == LVN_GETINFOTIPW) {
+                auto* tip = reinterpret_cast<NMLVGETINFOTIPW*>(lParam);
+                const std::wstring detail = Wide(CellText(tip->iItem, kColumnCount - 1));
+                if (!detail.empty() && tip->pszText != nullptr && tip->cchTextMax > 0) {
+                    const std::size_t room = static_cast<std::size_t>(tip->cchTextMax) - 1;
+                    const std::size_t n = std::min(detail.size(), room);
+                    std::copy_n(detail.begin(), n, tip->pszText);
+                    tip->pszText[n] = L'\0';
+                }
             }
             ::SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, 0);
             return TRUE;
@@ -698,7 +708,7 @@ std::optional<std::string> MainDialog::BrowseForFile() {
 }
 
 void MainDialog::CameraChanged(const app::CameraRowUpdate&) {
-    // The cells say it all; the 详情 column holds the reason.
+    // The 详情 cell holds the reason; the row's tip shows it whole.
 }
 
 }  // namespace win32view
