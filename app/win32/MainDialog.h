@@ -43,6 +43,7 @@ class MainDialog : public app::DialogView {
     void Attach(app::CQuorvaneDlg* dlg) { dlg_ = dlg; }
     // Shows the window and dispatches messages until it is closed.
     void RunModalLoop();
+    HWND Window() const { return hwnd_; }
 
     // DialogView
     void SetCaption(const std::string& text) override;
