@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "FixedText.h"
+#include "platform/FileIo.h"
 
 namespace engine {
 namespace {
@@ -290,7 +291,7 @@ std::string NamedVersion(const std::string& path) {
     };
     const auto slash = path.find_last_of("/\\");
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
+    std::unique_ptr<std::FILE, Closer> file(platform::OpenStream(path, "rb"));
     if (!file) {
         return VersionTag(base);
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,12 @@ inline constexpr char kPathSeparator = '/';
 
 // `name` inside the folder `dir`, with one separator between them.
 std::string JoinPath(std::string_view dir, std::string_view name);
+
+// The standard library's path of a UTF-8 text, and back. Windows reads a plain
+// std::string as the ANSI code page, which would garble a Chinese folder name
+// (a user named in Chinese has one in %TEMP%).
+std::filesystem::path FsPath(std::string_view utf8);
+std::string Utf8Path(const std::filesystem::path& path);
 
 // Folders and a name one inside the other: JoinPath(w, ".send", "Pack.bin").
 template <typename... Rest>
