@@ -40,7 +40,7 @@ if [ -f /usr/share/wine/fonts/marlett.ttf ] && [ ! -f "$fonts/marlett.ttf" ]; th
   cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
 fi
 
-work="$QV_LAB_DIR/tool folder"
+work="$QV_LAB_DIR/工具 目录"
 mkdir -p "$work"
 cp "$QUORVANE_NET_CONF" "$work/quorvane-net.conf"
 printf '[config]\r\ndefaultip=127.0.9.10\r\n' >"$work/config.ini"
