@@ -473,7 +473,7 @@ void CQuorvaneDlg::OnLvnColumnclickDeviceList(int column) {
 void CQuorvaneDlg::PostTaskResult(std::unique_ptr<TaskResult> result) {
     std::weak_ptr<CQuorvaneDlg*> alive = m_alive;
     auto holder = std::make_shared<std::unique_ptr<TaskResult>>(std::move(result));
-    m_view.PostToUi([alive, holder] {
+    m_view.PostReport(WM_TASK_RESULT, [alive, holder] {
         if (auto dlg = alive.lock()) {
             (*dlg)->OnTaskResult(std::move(*holder));
         }
@@ -482,7 +482,7 @@ void CQuorvaneDlg::PostTaskResult(std::unique_ptr<TaskResult> result) {
 
 void CQuorvaneDlg::PostTaskProgress(std::uint32_t finished) {
     std::weak_ptr<CQuorvaneDlg*> alive = m_alive;
-    m_view.PostToUi([alive, finished] {
+    m_view.PostReport(WM_TASK_PROGRESS, [alive, finished] {
         if (auto dlg = alive.lock()) {
             (*dlg)->OnTaskProgress(finished);
         }
@@ -491,7 +491,7 @@ void CQuorvaneDlg::PostTaskProgress(std::uint32_t finished) {
 
 void CQuorvaneDlg::PostBatchDone(std::int32_t kind) {
     std::weak_ptr<CQuorvaneDlg*> alive = m_alive;
-    m_view.PostToUi([alive, kind] {
+    m_view.PostReport(WM_BATCH_DONE, [alive, kind] {
         if (auto dlg = alive.lock()) {
             (*dlg)->OnBatchDone(kind);
         }
@@ -500,7 +500,7 @@ void CQuorvaneDlg::PostBatchDone(std::int32_t kind) {
 
 void CQuorvaneDlg::PostLiveState(const LiveState& state) {
     std::weak_ptr<CQuorvaneDlg*> alive = m_alive;
-    m_view.PostToUi([alive, state] {
+    m_view.PostReport(WM_LIVE_STATE, [alive, state] {
         if (auto dlg = alive.lock()) {
             (*dlg)->OnLiveState(state);
         }

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/CameraOutcome.h"
@@ -113,6 +114,12 @@ class DialogView {
 
     // Runs `fn` on the UI thread later, in posting order. Callable from any thread.
     virtual void PostToUi(std::function<void()> fn) = 0;
+    // PostToUi for a worker report; a Windows view posts it as `message`
+    // (WM_TASK_RESULT, WM_TASK_PROGRESS, WM_BATCH_DONE, WM_LIVE_STATE).
+    virtual void PostReport(unsigned message, std::function<void()> fn) {
+        (void)message;
+        PostToUi(std::move(fn));
+    }
 };
 
 }  // namespace app

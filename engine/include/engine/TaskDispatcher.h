@@ -13,11 +13,15 @@
 #include "korvel.h"
 #include "platform/LocalTime.h"
 
+#ifndef WM_USER  // windows.h has it already
 inline constexpr unsigned WM_USER = 0x0400;
+#endif
 inline constexpr unsigned WM_DEVICE_TASK = WM_USER + 200;    // to a worker
 inline constexpr unsigned WM_TASK_PROGRESS = WM_USER + 201;  // to the report window
 inline constexpr unsigned WM_BATCH_DONE = WM_USER + 202;     // to the report window
 inline constexpr unsigned WM_TASK_RESULT = WM_USER + 203;    // to the report window
+// Ours: a camera's live state while a worker is on it, to the report window.
+inline constexpr unsigned WM_LIVE_STATE = WM_USER + 204;
 
 enum TaskKind : int32_t {
     TASK_NONE = 0,
