@@ -199,7 +199,7 @@ std::optional<LoadedNetConfig> LoadNetConfigFile(const std::string& path, std::s
     LoadedNetConfig out;
     out.config = ParseNetConfig(*text, BuiltInDefaults(), &out.warnings);
     out.path = path;
-    out.dir = std::filesystem::path(path).parent_path().string();
+    out.dir = platform::Utf8Path(platform::FsPath(path).parent_path());
     if (out.dir.empty()) {
         out.dir = ".";
     }
@@ -217,7 +217,7 @@ std::optional<LoadedNetConfig> LoadNetConfigFrom(const std::vector<std::string>&
             platform::JoinPath(d.empty() ? std::string(".") : d, kNetConfFileName);
         // A link that leads nowhere is an error to report, not a reason to go on.
         std::error_code ec;
-        if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
+        if (std::filesystem::exists(std::filesystem::symlink_status(platform::FsPath(path), ec))) {
             auto loaded = LoadNetConfigFile(path, error);
             if (loaded) {
                 loaded->logDir = logDir.empty() ? "." : logDir;

@@ -15,6 +15,7 @@
 #include "Session.h"
 #include "korvel.h"
 #include "platform/AppFolders.h"
+#include "platform/Paths.h"
 #include "wire/Addr.h"
 #include "wire/Discovery.h"
 #include "wire/NetConfig.h"
@@ -79,11 +80,11 @@ bool Initialised(wire::NetConfig* config = nullptr) {
 }
 
 std::string LogPathFor(const wire::LoadedNetConfig& loaded) {
-    std::filesystem::path p(loaded.config.logFile);
+    std::filesystem::path p = platform::FsPath(loaded.config.logFile);
     if (p.is_relative()) {
-        p = std::filesystem::path(loaded.logDir) / p;
+        p = platform::FsPath(loaded.logDir) / p;
     }
-    return p.string();
+    return platform::Utf8Path(p);
 }
 
 // The control port the last search reported for this address, else the configured one.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -22,5 +23,11 @@ std::string JoinPath(std::string_view dir, std::string_view name, std::string_vi
                      Rest... rest) {
     return JoinPath(JoinPath(dir, name), next, rest...);
 }
+
+// The tool's paths are UTF-8 on both systems, but on Windows std::filesystem
+// takes a narrow path in the ANSI code page: a folder named in Chinese would
+// become another, missing one. These two cross that boundary.
+std::filesystem::path FsPath(std::string_view utf8);
+std::string Utf8Path(const std::filesystem::path& path);
 
 }  // namespace platform
