@@ -13,7 +13,9 @@
 # uninstalls silently and checks that nothing of the installer's is left. The
 # user's %APPDATA%\Quorvane and %LOCALAPPDATA%\Quorvane stay, on purpose.
 # Portable zip: unpacked into a folder with a Chinese name, --version, a search
-# with the loopback configuration put beside the executable.
+# with the loopback configuration put beside the executable. Last, an install
+# with /D= into a folder named in Chinese that holds a file of the user's, which
+# the uninstaller must leave.
 #
 # Both products carry the camera LAN's defaults (a broadcast to
 # 255.255.255.255). Everything therefore runs inside a network namespace of its
@@ -187,5 +189,17 @@ ls "$pdir"/[0-9][0-9][0-9][0-9]_[0-9][0-9]_[0-9][0-9].log >/dev/null 2>&1 &&
   ok "daily log beside the portable executable" || bad "no daily log in $pdir"
 [ ! -e "$appdata" ] && [ ! -e "$local_appdata" ] && ok "the portable copy wrote nothing per user" ||
   bad "the portable copy wrote into %APPDATA% or %LOCALAPPDATA%"
+
+# --- /D= into a folder named in Chinese that holds a file of the user's: the
+# uninstaller removes only what it installed.
+other="$WINEPREFIX/drive_c/工具/Quorvane"
+mkdir -p "$other"
+echo keep >"$other/笔记.txt"
+run "silent install with /D=" "$wine" "$setup" /S "/D=C:\工具\Quorvane"
 settle
+run "quorvane-cli.exe --version from C:\工具\Quorvane" "$wine" "C:\工具\Quorvane\quorvane-cli.exe" --version
+run "silent uninstall from C:\工具\Quorvane" "$wine" "C:\工具\Quorvane\uninstall.exe" /S
+settle
+[ "$(ls -A "$other")" = "笔记.txt" ] && ok "only the user's own file is left in C:\工具\Quorvane" ||
+  bad "C:\工具\Quorvane holds: $(ls -A "$other")"
 exit $fail
