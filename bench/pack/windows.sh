@@ -32,6 +32,7 @@ trap 'rm -rf "$work"' EXIT
 echo "quorvane-pack verify, Linux against Windows under $("$wine" --version 2>/dev/null || echo Wine);" \
   "$runs interleaved rounds after one warm-up round; page cache warm; load $(cut -d' ' -f1-3 /proc/loadavg)"
 printf '%-8s %12s %12s %8s %14s %10s\n' pack "Linux ms" "Wine ms" ratio "Wine start ms" "ratio net"
+first=() last=()
 for mib in "${sizes[@]}"; do
   dir=$work/$mib
   mkdir -p "$dir"
@@ -50,5 +51,17 @@ for mib in "${sizes[@]}"; do
     net = (w - s > 0) ? (w - s) / l : 0
     printf "%-8s %12.1f %12.1f %7.2fx %14.1f %9.2fx\n", n, l, w, w / l, s, net
   }'
+  [[ ${#first[@]} -gt 0 ]] || first=("$mib" "${ms[@]}")
+  last=("$mib" "${ms[@]}")
 done
 echo "ratio: Wine against Linux; ratio net: with the Wine start (quorvane-pack.exe --version) taken off"
+# The cost of the extra bytes alone, whatever a start costs: from the smallest
+# pack to the largest.
+if [[ ${first[0]} != "${last[0]}" ]]; then
+  awk -v a="${first[0]}" -v b="${last[0]}" -v l1="${first[1]}" -v w1="${first[2]}" \
+    -v l2="${last[1]}" -v w2="${last[2]}" 'BEGIN {
+    dl = l2 - l1; dw = w2 - w1
+    printf "%s to %s MiB: Linux +%.1f ms, Wine +%.1f ms, ratio %s\n", a, b, dl, dw,
+      (dl > 0) ? sprintf("%.2fx", dw / dl) : "n/a"
+  }'
+fi
