@@ -26,7 +26,7 @@ wine="$root/cmake/wine-run.sh"
 # Wine sees the Linux root as drive Z:.
 winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 
-work="$QV_LAB_DIR/${QV_E2E_FOLDER:-tool folder}"
+work="$QV_LAB_DIR/${QV_E2E_FOLDER:-工具 目录}"
 mkdir -p "$work"
 cp "$QUORVANE_NET_CONF" "$work/quorvane-net.conf"
 printf '[config]\r\ndefaultip=127.0.9.10\r\n' >"$work/config.ini"

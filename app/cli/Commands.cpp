@@ -18,6 +18,7 @@
 #include "app/IpBatch.h"
 #include "app/QuorvaneDlg.h"
 #include "platform/AppFolders.h"
+#include "platform/Paths.h"
 #include "platform/StopRequests.h"
 #include "platform/TermText.h"
 
@@ -226,8 +227,8 @@ int Run(const Args& given) {
     } else if (a.command == "upgrade") {
         // Relative to where the command was given, as a file dialog would give it.
         std::error_code ec;
-        const auto file = std::filesystem::absolute(a.file, ec);
-        view.SetFileEditText(ec ? a.file : file.string());
+        const auto file = std::filesystem::absolute(platform::FsPath(a.file), ec);
+        view.SetFileEditText(ec ? a.file : platform::Utf8Path(file));
         view.SetChecked(app::IDC_SYNC_TIME, a.syncTime);
         view.SetChecked(app::IDC_FORCE_UPGRADE, a.force);
         dlg.SetUpgradeOverrides(a.settings);

@@ -197,11 +197,11 @@ std::vector<ReportEntry> ListReports(const std::string& stateDir) {
     std::vector<ReportEntry> out;
     std::error_code ec;
     const std::string dir = ReportsDir(stateDir);
-    if (std::filesystem::is_symlink(dir, ec)) {
+    if (std::filesystem::is_symlink(platform::FsPath(dir), ec)) {
         return out;
     }
-    for (const auto& e : std::filesystem::directory_iterator(dir, ec)) {
-        const std::string name = e.path().filename().string();
+    for (const auto& e : std::filesystem::directory_iterator(platform::FsPath(dir), ec)) {
+        const std::string name = platform::Utf8Path(e.path().filename());
         const std::size_t p = std::string(kPrefix).size();
         const std::size_t x = std::string(kSuffix).size();
         if (name.size() != p + 19 + x || name.rfind(kPrefix, 0) != 0 ||

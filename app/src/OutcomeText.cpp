@@ -117,6 +117,8 @@ std::string VerifyText(const CameraOutcome& o) {
         case VerifyResult::OtherVersion:
             return "版本不符 " + after + "（文件为" + platform::EscapeForTerminal(o.versionNamed) +
                    "）";
+        case VerifyResult::Stopped:
+            return "已停止，未验证";
     }
     return {};
 }
@@ -202,6 +204,8 @@ const char* VerifyName(VerifyResult verify) {
             return "other-device";
         case VerifyResult::OtherVersion:
             return "other-version";
+        case VerifyResult::Stopped:
+            return "stopped";
     }
     return "unknown";
 }

@@ -18,6 +18,7 @@
 #include "platform/ExeDir.h"
 #include "platform/IniFile.h"
 #include "platform/Md5.h"
+#include "platform/Paths.h"
 #include "platform/SafeFile.h"
 #include "platform/TermText.h"
 #include "platform/Version.h"
@@ -735,10 +736,12 @@ bool CQuorvaneDlg::ExportList(const std::string& path) {
         }
         csv += "\r\n";
     }
-    const std::filesystem::path p(path);
-    const std::string dir = p.has_parent_path() ? p.parent_path().string() : std::string(".");
+    const std::filesystem::path p = platform::FsPath(path);
+    const std::string dir =
+        p.has_parent_path() ? platform::Utf8Path(p.parent_path()) : std::string(".");
     std::string why;
-    if (p.filename().empty() || !platform::WriteWholeFile(dir, p.filename().string(), csv, &why)) {
+    if (p.filename().empty() ||
+        !platform::WriteWholeFile(dir, platform::Utf8Path(p.filename()), csv, &why)) {
         ShowMessage("无法导出列表：%s",
                     platform::EscapeForTerminal(why.empty() ? path : why).c_str());
         return false;

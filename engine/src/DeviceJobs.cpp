@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "FixedText.h"
+#include "platform/FileIo.h"
 
 namespace engine {
 namespace {
@@ -290,7 +291,7 @@ std::string NamedVersion(const std::string& path) {
     };
     const auto slash = path.find_last_of("/\\");
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
+    std::unique_ptr<std::FILE, Closer> file(platform::OpenStream(path, "rb"));
     if (!file) {
         return VersionTag(base);
     }
@@ -442,7 +443,7 @@ void OnSearchHit(const tNetDeviceInfo* info, void* user) {
 }  // namespace
 
 void VerifyAfterReboot(const NetApi& net, const BatchFields& batch, const DeviceTask& task,
-                       CameraOutcome& out, const LiveFn& live, const std::atomic<bool>& running,
+                       CameraOutcome& out, const LiveFn& live, const std::atomic<bool>& checking,
                        const VerifyTiming& timing) {
     if (out.result != OutcomeResult::Succeeded || batch.verifyTimeoutMs <= 0 ||
         (net.ProbeDevice == nullptr && net.FindDevice == nullptr)) {
@@ -461,7 +462,7 @@ void VerifyAfterReboot(const NetApi& net, const BatchFields& batch, const Device
         out.verifyMs = MsSince(started);
         out.totalMs += out.verifyMs;
     };
-    for (int round = 0; running; ++round) {
+    for (int round = 0; checking; ++round) {
         const bool search = net.ProbeDevice == nullptr ||
                             (net.FindDevice != nullptr && round > 0 &&
                              timing.searchEveryRounds > 0 && round % timing.searchEveryRounds == 0);
@@ -513,9 +514,13 @@ void VerifyAfterReboot(const NetApi& net, const BatchFields& batch, const Device
         }
         const auto pauseEnd =
             std::min(deadline, SteadyClock::now() + std::chrono::milliseconds(timing.pauseMs));
-        while (running && SteadyClock::now() < pauseEnd) {
+        while (checking && SteadyClock::now() < pauseEnd) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
+    }
+    if (!checking) {
+        settle(VerifyResult::Stopped);  // not a finding about the camera
+        return;
     }
     if (!lastOther.empty()) {
         out.otherMac = lastOther;

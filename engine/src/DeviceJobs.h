@@ -63,10 +63,10 @@ struct VerifyTiming {
 
 // After an upgrade the camera took: waits for it to answer again (by MAC, at
 // its address, then by a search) and records what version it came back with.
-// Holds no lock; `running` false ends the wait early (counted as not back).
+// Holds no lock; `checking` false ends the wait early, recorded as stopped.
 void VerifyAfterReboot(const NetApi& net, const BatchFields& batch, const DeviceTask& task,
-                       CameraOutcome& outcome, const LiveFn& live, const std::atomic<bool>& running,
-                       const VerifyTiming& timing = {});
+                       CameraOutcome& outcome, const LiveFn& live,
+                       const std::atomic<bool>& checking, const VerifyTiming& timing = {});
 
 // "<major>.<minor>" of the first "_V<major>.<minor>" in `name`, or empty.
 std::string VersionTag(const std::string& name);

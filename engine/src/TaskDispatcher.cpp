@@ -81,6 +81,9 @@ struct TaskDispatcher::Impl {
 
     std::atomic<bool> running{false};
     std::atomic<bool> stopped{false};
+    // Checks after reboot go on until the batch or the dispatcher is stopped:
+    // a stop ends the waiting at once, not after minutes of it.
+    std::atomic<bool> checking{true};
     std::array<Worker, kWorkerCount> workers;
 
     void Start();
@@ -131,6 +134,7 @@ void TaskDispatcher::Impl::Start() {
 }
 
 void TaskDispatcher::Impl::StopAll() {
+    checking = false;
     if (stopped.exchange(true)) {
         return;
     }
@@ -248,7 +252,7 @@ void TaskDispatcher::Impl::RunTask(DeviceTask& task) {
                         }
                         engine::VerifyAfterReboot(
                             net, batch, task, outcome, [this](const LiveState& s) { TellLive(s); },
-                            running, timing);
+                            checking, timing);
                     }
                 }
                 break;
@@ -309,7 +313,7 @@ void TaskDispatcher::Impl::RunUpgradeSlot() {
             slotFreed.notify_all();
             lock.unlock();
             engine::VerifyAfterReboot(
-                net, batch, *task, outcome, [this](const LiveState& s) { TellLive(s); }, running,
+                net, batch, *task, outcome, [this](const LiveState& s) { TellLive(s); }, checking,
                 timing);
             lock.lock();
         }
@@ -433,6 +437,7 @@ void TaskDispatcher::BeginBatch(TaskKind kind, uint32_t total) {
     impl_->failures = 0;
     impl_->batchStopped = false;
     impl_->batchHeld = false;
+    impl_->checking = !impl_->stopped;
     impl_->sessions.Reset();
 }
 
@@ -471,6 +476,7 @@ void TaskDispatcher::StopBatch(bool abandon) {
     {
         std::lock_guard lock(impl_->mutex);
         impl_->batchStopped = true;
+        impl_->checking = false;
         impl_->SkipWaitingLocked(ReasonCode::NotStarted);
     }
     if (abandon) {

@@ -15,12 +15,13 @@ std::string JoinPath(std::string_view dir, std::string_view name) {
 }
 
 std::filesystem::path FsPath(std::string_view utf8) {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+    return std::filesystem::path(
+        std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
 }
 
 std::string Utf8Path(const std::filesystem::path& path) {
-    const std::u8string u = path.u8string();
-    return std::string(u.begin(), u.end());
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
 }
 
 }  // namespace platform

@@ -1,10 +1,14 @@
 #include "platform/Workspace.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
+#include <utility>
+
+#include "platform/Args.h"
+#include "platform/FileIo.h"
+#include "platform/Paths.h"
 
 namespace platform {
 namespace fs = std::filesystem;
@@ -29,43 +33,44 @@ bool IsWorkspaceName(const std::string& name) {
 TempDirectory SystemTempDirectory() {
     TempDirectory dir{"/tmp", false};
     for (const char* name : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"}) {
-        if (const char* value = std::getenv(name); value != nullptr && value[0] != '\0') {
-            dir.path = value;
+        if (std::string value = EnvText(name); !value.empty()) {
+            dir.path = std::move(value);
             break;
         }
     }
     std::error_code ec;
-    dir.exists = fs::is_directory(dir.path, ec);
-    dir.path = fs::path(dir.path).lexically_normal().string();
-    if (dir.path.size() > 1 && dir.path.back() == '/') {
+    dir.exists = fs::is_directory(FsPath(dir.path), ec);
+    dir.path = Utf8Path(FsPath(dir.path).lexically_normal());
+    if (dir.path.size() > 1 &&
+        std::string_view(kPathSeparators).find(dir.path.back()) != std::string_view::npos) {
         dir.path.pop_back();
     }
     return dir;
 }
 
 std::string WorkspaceRoot() {
-    return (fs::path(SystemTempDirectory().path) / PrivateFolderName()).string();
+    return JoinPath(SystemTempDirectory().path, PrivateFolderName());
 }
 
 std::string WorkspacePathFor(const LocalTime& t) {
     char name[64];
     std::snprintf(name, sizeof(name), "UpdatePacket_%04d%02d%02d%02d%02d%02d%03d", t.year, t.month,
                   t.day, t.hour, t.minute, t.second, t.millisecond);
-    return (fs::path(WorkspaceRoot()) / name).string();
+    return JoinPath(WorkspaceRoot(), name);
 }
 
 bool IsToolWorkspace(const std::string& path) {
     if (path.empty()) {
         return false;
     }
-    const fs::path p = fs::path(path).lexically_normal();
+    const fs::path p = FsPath(path).lexically_normal();
     fs::path leaf = p.filename();
     fs::path parent = p.parent_path();
     if (leaf.empty()) {  // a trailing separator
         leaf = parent.filename();
         parent = parent.parent_path();
     }
-    if (!IsWorkspaceName(leaf.string())) {
+    if (!IsWorkspaceName(Utf8Path(leaf))) {
         return false;
     }
     std::error_code ec;
@@ -79,7 +84,7 @@ bool IsToolWorkspace(const std::string& path) {
     if (ec) {
         return false;
     }
-    const fs::path realRoot = fs::canonical(WorkspaceRoot(), ec);
+    const fs::path realRoot = fs::canonical(FsPath(WorkspaceRoot()), ec);
     if (ec) {
         return false;
     }
@@ -92,7 +97,7 @@ bool RemoveWorkspaceTree(const std::string& path) {
     }
     std::error_code ec;
     // remove_all does not follow symbolic links inside the tree.
-    const auto removed = fs::remove_all(fs::path(path), ec);
+    const auto removed = fs::remove_all(FsPath(path), ec);
     return !ec && removed != static_cast<std::uintmax_t>(-1) && removed > 0;
 }
 

@@ -282,7 +282,7 @@ TEST_F(QtViewTest, TheStopControlAndEscapeWorkWhileABatchRuns) {
     const auto pane = [&] { return Get<QPlainTextEdit>(app::IDC_LOG_PANE)->toPlainText(); };
     EXPECT_TRUE(pane().contains(QStringLiteral("正在停止")));
     QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(window_->CellText(1, 6)),
-                              QStringLiteral("未升级（已停止）"), 10000);
+                              QStringLiteral("未升级（已停止）"), 60000);
     // The second asks first; "no" leaves the transfer running.
     int asked = 0;
     window_->SetConfirmHook([&](const std::string&) { return ++asked > 1; });
@@ -291,7 +291,7 @@ TEST_F(QtViewTest, TheStopControlAndEscapeWorkWhileABatchRuns) {
     EXPECT_TRUE(messages_.empty());
     QTest::mouseClick(stop, Qt::LeftButton);
     EXPECT_EQ(asked, 2);
-    QTRY_VERIFY_WITH_TIMEOUT(!messages_.empty(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!messages_.empty(), 60000);
     EXPECT_EQ(messages_, std::vector<std::string>{"批量升级完成"});
     EXPECT_EQ(window_->CellText(0, 6), "升级失败");
     EXPECT_TRUE(pane().contains(QStringLiteral("批量任务已停止：1台设备未开始")));

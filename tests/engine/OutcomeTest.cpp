@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DeviceJobs.h"
@@ -392,6 +395,30 @@ INSTANTIATE_TEST_SUITE_P(
                    VerifyResult::NewVersion,
                    "2.3.0_00ff00ff"}),
     [](const auto& row) { return std::string(row.param.name); });
+
+// A stop must not leave the technician waiting out the whole wait, and what
+// was cut is not a finding about the camera.
+TEST(ProofAfterReboot, AStopEndsTheWaitAtOnceAndSaysSo) {
+    g = {};
+    engine::BatchFields batch;
+    batch.verifyTimeoutMs = 60000;
+    engine::VerifyTiming timing;
+    timing.probeTimeoutMs = 1;
+    timing.pauseMs = 1000;
+    const DeviceTask task = Task("/nonexistent/app.jffs2");
+    CameraOutcome out;
+    out.result = OutcomeResult::Succeeded;
+    std::atomic<bool> checking{true};
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        checking = false;
+    });
+    const auto started = std::chrono::steady_clock::now();
+    engine::VerifyAfterReboot(Api(), batch, task, out, {}, checking, timing);
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_EQ(out.verify, VerifyResult::Stopped);
+}
 
 TEST(ProofAfterReboot, IsSkippedWhenOffOrWhenTheUpgradeFailed) {
     g = {};

@@ -12,11 +12,16 @@
 #include <vector>
 
 #include "ScopedEnv.h"
+#include "platform/Paths.h"
 #include "platform/Workspace.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+std::string U8(const fs::path& p) {
+    return platform::Utf8Path(p);
+}
 
 // Points the temporary directory at a fresh folder.
 class WorkspaceTest : public ::testing::Test {
@@ -24,11 +29,12 @@ class WorkspaceTest : public ::testing::Test {
     void SetUp() override {
         base_ = fs::temp_directory_path() / ("qv_ws_" + std::to_string(::getpid()));
         fs::remove_all(base_);
-        tmp_ = base_ / "tmp";
+        // Named in Chinese, as %TEMP% is for a user with a Chinese name.
+        tmp_ = base_ / platform::FsPath("临时 文件");
         fs::create_directories(tmp_);
-        tmpEnv_ = std::make_unique<qvtest::ScopedEnv>("TMPDIR", tmp_.string());
+        tmpEnv_ = std::make_unique<qvtest::ScopedEnv>("TMPDIR", U8(tmp_));
         ASSERT_EQ(platform::PrepareWorkspaceRoot(), platform::RootState::Ready);
-        root_ = platform::WorkspaceRoot();
+        root_ = platform::FsPath(platform::WorkspaceRoot());
     }
     void TearDown() override {
         tmpEnv_.reset();
@@ -49,16 +55,16 @@ class WorkspaceTest : public ::testing::Test {
 
 TEST_F(WorkspaceTest, NameFollowsTheTimeStamp) {
     platform::LocalTime t{2026, 1, 2, 3, 4, 5, 7};
-    EXPECT_EQ(platform::WorkspacePathFor(t), (root_ / "UpdatePacket_20260102030405007").string());
+    EXPECT_EQ(platform::WorkspacePathFor(t), U8(root_ / "UpdatePacket_20260102030405007"));
 }
 
 TEST_F(WorkspaceTest, RemovesAWorkspaceTree) {
     const fs::path ws = MakeTree(root_ / "UpdatePacket_20260102030405007");
-    EXPECT_TRUE(platform::IsToolWorkspace(ws.string()));
-    EXPECT_TRUE(platform::RemoveWorkspaceTree(ws.string()));
+    EXPECT_TRUE(platform::IsToolWorkspace(U8(ws)));
+    EXPECT_TRUE(platform::RemoveWorkspaceTree(U8(ws)));
     EXPECT_FALSE(fs::exists(ws));
     // Gone already: nothing to do, no complaint.
-    EXPECT_FALSE(platform::RemoveWorkspaceTree(ws.string()));
+    EXPECT_FALSE(platform::RemoveWorkspaceTree(U8(ws)));
 }
 
 TEST_F(WorkspaceTest, LeavesEverythingElseAlone) {
@@ -68,11 +74,10 @@ TEST_F(WorkspaceTest, LeavesEverythingElseAlone) {
     const fs::path longName = MakeTree(root_ / "UpdatePacket_202601020304050077");
     const fs::path letters = MakeTree(root_ / "UpdatePacket_2026010203040500x");
     const fs::path other = MakeTree(root_ / "Other_20260102030405007");
-    for (const std::string& p :
-         {outside.string(), nested.string(), shortName.string(), longName.string(),
-          letters.string(), other.string(), root_.string(), std::string("/"), std::string(),
-          (root_ / "UpdatePacket_20260102030405007" / ".." / "..").string(),
-          std::string("UpdatePacket_20260102030405007")}) {
+    for (const std::string& p : {U8(outside), U8(nested), U8(shortName), U8(longName), U8(letters),
+                                 U8(other), U8(root_), std::string("/"), std::string(),
+                                 U8(root_ / "UpdatePacket_20260102030405007" / ".." / ".."),
+                                 std::string("UpdatePacket_20260102030405007")}) {
         EXPECT_FALSE(platform::RemoveWorkspaceTree(p)) << p;
     }
     for (const fs::path& p : {outside, nested, shortName, longName, letters, other}) {
@@ -82,7 +87,7 @@ TEST_F(WorkspaceTest, LeavesEverythingElseAlone) {
 
 TEST_F(WorkspaceTest, DotDotCannotEscapeTheRoot) {
     const fs::path victim = MakeTree(base_ / "UpdatePacket_20260102030405007");
-    const std::string sneaky = (root_ / ".." / "UpdatePacket_20260102030405007").string();
+    const std::string sneaky = U8(root_ / ".." / "UpdatePacket_20260102030405007");
     EXPECT_FALSE(platform::RemoveWorkspaceTree(sneaky));
     EXPECT_TRUE(fs::exists(victim / "Pack.bin"));
 }
@@ -95,7 +100,7 @@ TEST_F(WorkspaceTest, ALinkNamedLikeAWorkspaceIsNotFollowed) {
     if (ec) {
         GTEST_SKIP() << "this system makes no links: " << ec.message();
     }
-    EXPECT_FALSE(platform::RemoveWorkspaceTree(link.string()));
+    EXPECT_FALSE(platform::RemoveWorkspaceTree(U8(link)));
     EXPECT_TRUE(fs::exists(victim / "bin" / "app"));
 }
 
@@ -107,14 +112,14 @@ TEST_F(WorkspaceTest, LinksInsideAWorkspaceAreRemovedNotFollowed) {
     if (ec) {
         GTEST_SKIP() << "this system makes no links: " << ec.message();
     }
-    EXPECT_TRUE(platform::RemoveWorkspaceTree(ws.string()));
+    EXPECT_TRUE(platform::RemoveWorkspaceTree(U8(ws)));
     EXPECT_FALSE(fs::exists(ws));
     EXPECT_TRUE(fs::exists(victim / "bin" / "app"));
 }
 
 TEST_F(WorkspaceTest, ATrailingSeparatorIsAccepted) {
     const fs::path ws = MakeTree(root_ / "UpdatePacket_20260102030405008");
-    EXPECT_TRUE(platform::RemoveWorkspaceTree(ws.string() + "/"));
+    EXPECT_TRUE(platform::RemoveWorkspaceTree(U8(ws) + "/"));
     EXPECT_FALSE(fs::exists(ws));
 }
 

@@ -5,14 +5,19 @@
 #include <optional>
 #include <string>
 
+#ifdef _WIN32
+#include "platform/WideText.h"
+#endif
+
 namespace qvtest {
 
 #ifdef _WIN32
+// Wide, so that a UTF-8 value reaches the program's wide reads intact.
 inline void SetEnv(const std::string& name, const std::string& value) {
-    ::_putenv_s(name.c_str(), value.c_str());
+    ::_wputenv_s(platform::Wide(name).c_str(), platform::Wide(value).c_str());
 }
 inline void UnsetEnv(const std::string& name) {
-    ::_putenv_s(name.c_str(), "");
+    ::_wputenv_s(platform::Wide(name).c_str(), L"");
 }
 #else
 inline void SetEnv(const std::string& name, const std::string& value) {

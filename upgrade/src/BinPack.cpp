@@ -66,7 +66,7 @@ std::string CUpgradeRequest::WorkspaceTrouble(std::uint64_t needed) const {
     }
     const std::string where = m_ownWorkspace ? m_strWorkDir : tmp.path;
     std::error_code ec;
-    const std::filesystem::space_info space = std::filesystem::space(where, ec);
+    const std::filesystem::space_info space = std::filesystem::space(platform::FsPath(where), ec);
     // Some room is always left for names and tables besides the data.
     constexpr std::uint64_t kSlack = 64 * 1024;
     if (!ec && space.available < needed + kSlack) {
@@ -80,10 +80,10 @@ std::string CUpgradeRequest::WorkspaceTrouble(std::uint64_t needed) const {
     const std::string probe = platform::JoinPath(where, ".qv-probe");
     bool written = false;
     {
-        std::ofstream out(probe, std::ios::binary | std::ios::trunc);
+        std::ofstream out(platform::FsPath(probe), std::ios::binary | std::ios::trunc);
         written = static_cast<bool>(out << 'x') && static_cast<bool>(out.flush());
     }
-    std::filesystem::remove(probe, ec);
+    std::filesystem::remove(platform::FsPath(probe), ec);
     return written ? std::string() : "临时目录无法写入：" + tmp.path;
 }
 
@@ -100,7 +100,7 @@ std::string CUpgradeRequest::UnpackTrouble(const std::string& packPath, const st
         }
     }
     std::error_code ec;
-    const auto size = std::filesystem::file_size(packPath, ec);
+    const auto size = std::filesystem::file_size(platform::FsPath(packPath), ec);
     return WorkspaceTrouble(ec ? 0 : size);
 }
 

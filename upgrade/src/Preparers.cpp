@@ -155,7 +155,7 @@ int CUpgradeRequest::CheckSinglePack(std::string& message, const std::vector<std
         return 1;
     }
     std::error_code ec;
-    const auto size = std::filesystem::file_size(packPath, ec);
+    const auto size = std::filesystem::file_size(platform::FsPath(packPath), ec);
     message = WorkspaceTrouble(ec ? 0 : size);
     if (message.empty()) {
         message = "Bin文件未合成成功，无法强制升级!";
@@ -231,7 +231,7 @@ int CUpgradeRequest::ComposeAppPacks(std::string& message, const std::vector<std
         std::uint64_t needed = 0;
         for (const std::string& f : files) {
             std::error_code ec;
-            const auto size = std::filesystem::file_size(f, ec);
+            const auto size = std::filesystem::file_size(platform::FsPath(f), ec);
             needed += ec ? 0 : size;
         }
         trouble = WorkspaceTrouble(needed);

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <sstream>
 
+#include "platform/Args.h"
+#include "platform/FileIo.h"
 #include "platform/Paths.h"
 #include "platform/SafeFile.h"
 #include "wire/Addr.h"
@@ -209,15 +211,14 @@ std::optional<LoadedNetConfig> LoadNetConfigFile(const std::string& path, std::s
 
 std::optional<LoadedNetConfig> LoadNetConfigFrom(const std::vector<std::string>& dirs,
                                                  const std::string& logDir, std::string* error) {
-    if (const char* env = std::getenv(kNetConfEnv); env != nullptr && *env != '\0') {
+    if (const std::string env = platform::EnvText(kNetConfEnv); !env.empty()) {
         return LoadNetConfigFile(env, error);
     }
     for (const auto& d : dirs) {
         const std::string path =
             platform::JoinPath(d.empty() ? std::string(".") : d, kNetConfFileName);
         // A link that leads nowhere is an error to report, not a reason to go on.
-        std::error_code ec;
-        if (std::filesystem::exists(std::filesystem::symlink_status(platform::FsPath(path), ec))) {
+        if (platform::InfoOf(path, false).Exists()) {
             auto loaded = LoadNetConfigFile(path, error);
             if (loaded) {
                 loaded->logDir = logDir.empty() ? "." : logDir;

@@ -48,6 +48,7 @@ enum class VerifyResult : int32_t {
     NotBack = 4,       // not found again within the wait
     OtherDevice = 5,   // another camera (another MAC) answers at its address
     OtherVersion = 6,  // back, but not with the version the update file names
+    Stopped = 7,       // the batch was stopped while the camera was awaited
 };
 
 // Where a worker is with a camera.

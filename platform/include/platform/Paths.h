@@ -17,17 +17,17 @@ inline constexpr char kPathSeparator = '/';
 // `name` inside the folder `dir`, with one separator between them.
 std::string JoinPath(std::string_view dir, std::string_view name);
 
+// The standard library's path of a UTF-8 text, and back. Windows reads a plain
+// std::string as the ANSI code page, which would garble a Chinese folder name
+// (a user named in Chinese has one in %TEMP%).
+std::filesystem::path FsPath(std::string_view utf8);
+std::string Utf8Path(const std::filesystem::path& path);
+
 // Folders and a name one inside the other: JoinPath(w, ".send", "Pack.bin").
 template <typename... Rest>
 std::string JoinPath(std::string_view dir, std::string_view name, std::string_view next,
                      Rest... rest) {
     return JoinPath(JoinPath(dir, name), next, rest...);
 }
-
-// The tool's paths are UTF-8 on both systems, but on Windows std::filesystem
-// takes a narrow path in the ANSI code page: a folder named in Chinese would
-// become another, missing one. These two cross that boundary.
-std::filesystem::path FsPath(std::string_view utf8);
-std::string Utf8Path(const std::filesystem::path& path);
 
 }  // namespace platform

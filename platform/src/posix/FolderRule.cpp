@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/Args.h"
 #include "platform/ExeDir.h"
 
 #ifndef QV_PRIVATE_LIBDIR
@@ -33,13 +34,8 @@ std::string XdgDir(const std::string& value, const std::string& home, const char
     return home.empty() ? std::string() : home + "/" + fallback;
 }
 
-std::string Env(const char* name) {
-    const char* v = std::getenv(name);
-    return v != nullptr ? std::string(v) : std::string();
-}
-
 std::string HomeDir() {
-    std::string home = Env("HOME");
+    std::string home = EnvText("HOME");
     if (home.empty()) {
         if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
             home = pw->pw_dir;
@@ -92,9 +88,9 @@ AppFolders DecideFolders(const FolderInputs& in) {
 FolderInputs CurrentFolderInputs() {
     FolderInputs in;
     in.exeDir = DirOf(ExePath());
-    in.configDirOverride = Env(kConfigDirEnv);
-    in.xdgConfigHome = Env("XDG_CONFIG_HOME");
-    in.xdgStateHome = Env("XDG_STATE_HOME");
+    in.configDirOverride = EnvText(kConfigDirEnv);
+    in.xdgConfigHome = EnvText("XDG_CONFIG_HOME");
+    in.xdgStateHome = EnvText("XDG_STATE_HOME");
     in.home = HomeDir();
     std::error_code ec;
     in.installed = fs::is_regular_file(fs::path(PrivateLibDirFor(in.exeDir)) / "libKorvel.so", ec);

@@ -27,4 +27,18 @@ std::vector<std::string> Utf8Args(int argc, char** argv) {
     return args;
 }
 
+// The process's own environment, in UTF-16: the C runtime's copy of it can
+// lag behind a change made by the program and holds ANSI texts.
+std::string EnvText(const char* name) {
+    const std::wstring wname = Wide(name);
+    const DWORD n = ::GetEnvironmentVariableW(wname.c_str(), nullptr, 0);
+    if (n == 0) {
+        return {};
+    }
+    std::wstring value(n, L'\0');
+    const DWORD got = ::GetEnvironmentVariableW(wname.c_str(), value.data(), n);
+    value.resize(got < n ? got : 0);
+    return Utf8(value);
+}
+
 }  // namespace platform

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "platform/Args.h"
 #include "platform/ExeDir.h"
 #include "platform/FileIo.h"
 #include "platform/Paths.h"
@@ -27,20 +28,6 @@ const char* const kNoStateFolderBecause = "LOCALAPPDATA is not set";
 namespace {
 
 constexpr const char* kInstalledMark = "quorvane.installed";
-
-// The process's own environment, in UTF-16: the C runtime's copy of it can
-// lag behind a change made by the program and holds ANSI texts.
-std::string Env(const char* name) {
-    const std::wstring wname = Wide(name);
-    const DWORD n = ::GetEnvironmentVariableW(wname.c_str(), nullptr, 0);
-    if (n == 0) {
-        return {};
-    }
-    std::wstring value(n, L'\0');
-    const DWORD got = ::GetEnvironmentVariableW(wname.c_str(), value.data(), n);
-    value.resize(got < n ? got : 0);
-    return Utf8(value);
-}
 
 }  // namespace
 
@@ -79,10 +66,10 @@ AppFolders DecideFolders(const FolderInputs& in) {
 FolderInputs CurrentFolderInputs() {
     FolderInputs in;
     in.exeDir = DirOf(ExePath());
-    in.configDirOverride = Env(kConfigDirEnv);
-    in.xdgConfigHome = Env("APPDATA");
-    in.xdgStateHome = Env("LOCALAPPDATA");
-    in.home = Env("USERPROFILE");
+    in.configDirOverride = EnvText(kConfigDirEnv);
+    in.xdgConfigHome = EnvText("APPDATA");
+    in.xdgStateHome = EnvText("LOCALAPPDATA");
+    in.home = EnvText("USERPROFILE");
     in.installed = InfoOf(JoinPath(in.exeDir, kInstalledMark), false).Regular();
     return in;
 }
