@@ -13,7 +13,7 @@ PACKAGES=(
   xvfb xauth x11-apps imagemagick fonts-noto-cjk xdg-utils xdotool fonts-wine
   iproute2 iputils-ping procps psmisc python3 time locales
   dpkg-dev file lintian
-  g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 nsis zip
+  g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 nsis zip unzip
 )
 
 missing=()

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The Windows edition in CI: cross build with mingw-w64, the unit tests as .exe
 # under Wine, then the console programs under Wine against the Linux camera
-# simulator on loopback (scripts/windows-e2e.sh; needs build/dev's camsim).
+# simulator on loopback (scripts/windows-e2e.sh; needs build/dev's camsim),
+# then the installer and the portable zip, installed, run and removed under
+# Wine in a network namespace (scripts/windows-install-check.sh).
 #
 #   scripts/windows-test.sh [LINUX_BUILD]
 set -euo pipefail
@@ -21,4 +23,8 @@ ctest --preset windows -j "$(nproc)" -E "$known"
 
 echo "== windows: console programs under Wine against camsim on loopback"
 bash scripts/windows-e2e.sh "$linux" build/windows
+
+echo "== windows: installer and portable zip under Wine"
+cmake --build --preset windows --target windows-installer windows-portable
+bash scripts/windows-install-check.sh "$linux" build/windows
 echo "windows: $(($(date +%s) - started)) s"

@@ -4,6 +4,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
 
 #include "wire/Addr.h"
 #include "wire/NetConfig.h"
@@ -185,14 +188,35 @@ TEST(NetConfig, FirstFolderHoldingAFileWinsAndLogsGoToTheStateFolder) {
     EXPECT_EQ(loaded->path, (user.path() / wire::kNetConfFileName).string());
 }
 
-// The file installed in /etc/quorvane states exactly the LAN defaults.
+// The files the Debian package and the Windows installer and zip ship state
+// exactly the LAN defaults; the Windows copies are written with CRLF.
 TEST(NetConfig, InstalledFileHoldsTheLanDefaults) {
-    std::string error;
-    const auto loaded =
-        wire::LoadNetConfigFile(QV_SOURCE_DIR "/packaging/quorvane-net.conf", &error);
-    ASSERT_TRUE(loaded) << error;
-    EXPECT_TRUE(loaded->warnings.empty()) << loaded->warnings.front();
-    EXPECT_EQ(loaded->config, wire::LanDefaults());
+    struct Row {
+        const char* file;
+        bool crlf;
+    };
+    const Row rows[] = {
+        {QV_SOURCE_DIR "/packaging/quorvane-net.conf", false},
+        {QV_SOURCE_DIR "/packaging/windows/quorvane-net.conf.in", false},
+        {QV_SOURCE_DIR "/packaging/windows/quorvane-net.conf.in", true},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::string(r.file) + (r.crlf ? " (CRLF)" : ""));
+        std::string error;
+        const auto loaded = wire::LoadNetConfigFile(r.file, &error);
+        ASSERT_TRUE(loaded) << error;
+        EXPECT_EQ(loaded->config, wire::LanDefaults());
+        std::ifstream in(r.file, std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        for (std::size_t at = 0; r.crlf && (at = text.find('\n', at)) != std::string::npos;
+             at += 2) {
+            text.insert(at, 1, '\r');
+        }
+        std::vector<std::string> warnings;
+        EXPECT_EQ(wire::ParseNetConfig(text, wire::BuiltInDefaults(), &warnings),
+                  wire::LanDefaults());
+        EXPECT_TRUE(warnings.empty()) << warnings.front();
+    }
 }
 
 TEST(NetConfig, OversizedFileIsRefused) {
