@@ -58,14 +58,17 @@ rows=$(grep -c '127\.0\.1\.' "$work/out.txt" || true)
 
 head -c 300000 /dev/urandom >"$work/uImage"
 head -c 500000 /dev/urandom >"$work/rootfs.cramfs"
-head -c 400000 /dev/urandom >"$work/app_V2.1_YJ11#_QV-LPR200.jffs2"
+head -c 400000 /dev/urandom >"$work/app_V2.7_YJ11#_QV-LPR200.jffs2"
 check "quorvane-pack.exe create" 0 "$wine" "$windows/bin/quorvane-pack.exe" create \
-  "$wwork\\fw.bin" "$wwork\\uImage" "$wwork\\rootfs.cramfs" "$wwork\\app_V2.1_YJ11#_QV-LPR200.jffs2"
+  "$wwork\\fw.bin" "$wwork\\uImage" "$wwork\\rootfs.cramfs" "$wwork\\app_V2.7_YJ11#_QV-LPR200.jffs2"
 check "quorvane-pack verify (Linux) accepts the Windows pack" 0 "$linux/bin/quorvane-pack" verify "$work/fw.bin"
 check "upgrade four QV-LPR200 cameras" 0 cli upgrade "$wwork\\fw.bin" \
   --ip 127.0.1.1 127.0.1.2 127.0.1.4 127.0.1.5 --sync-time
 check "search shows the new software version" 0 cli search
-grep -q 'V2\.1' "$work/out.txt" || { echo "FAIL: no camera reports V2.1 after the upgrade" >&2; cat "$work/out.txt" >&2; fail=1; }
+# The fleet starts on V2.1.3: the image's tag is another version, so that only
+# an upgrade can show it, on the four cameras upgraded and no other.
+upgraded=$(grep -c 'V2\.7\.0_' "$work/out.txt" || true)
+[ "$upgraded" -eq 4 ] || { echo "FAIL: $upgraded cameras report V2.7 after the upgrade, expected 4" >&2; cat "$work/out.txt" >&2; fail=1; }
 check "modify-ip moves one camera" 0 cli modify-ip 127.0.20.10 --ip 127.0.1.3
 check "restore-ip brings it to config.ini's default" 0 cli restore-ip --ip 127.0.20.10
 check "search finds it at the default address" 0 cli search

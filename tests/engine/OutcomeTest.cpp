@@ -333,7 +333,9 @@ TEST_P(ProofAfterReboot, SaysWhatTheCameraCameBackWith) {
     fast.pauseMs = 5;
     fast.searchEveryRounds = 2;
     fast.unchangedGraceMs = 100;
-    const std::filesystem::path dir = ::testing::TempDir();
+    // A folder per case: the cases run at once in separate processes.
+    const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / c.name;
+    std::filesystem::create_directories(dir);
     const std::string path = (dir / c.file).string();
     std::ofstream(path) << "image";
     const DeviceTask task = Task(path);
@@ -348,7 +350,7 @@ TEST_P(ProofAfterReboot, SaysWhatTheCameraCameBackWith) {
     EXPECT_EQ(out.versionAfter, c.after);
     ASSERT_FALSE(stages.empty());
     EXPECT_NE(std::find(stages.begin(), stages.end(), LiveStage::Rebooting), stages.end());
-    std::filesystem::remove(path);
+    std::filesystem::remove_all(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(
