@@ -14,10 +14,9 @@ echo "== windows: configure and build (mingw-w64)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$(nproc)"
 
-# Known to fail under Wine 8, not on Linux, each for a reason the note of
-# issue 17 gives: Wine's StrCmpLogicalW orders some symbol pairs and the ASCII
-# table differently from Windows.
-known='NaturalCompare\.AsciiOrderIsUnchanged|NaturalOrder\.SmallerComesFirstBothWays'
+# Known to fail under Wine 8, not on Linux: Wine's StrCmpLogicalW orders the
+# ASCII table and four symbol pairs of the order table differently from Windows.
+known='NaturalCompare\.AsciiOrderIsUnchanged|NaturalOrder\.SmallerComesFirstBothWays/(14|15|41|42)$'
 echo "== windows: unit tests under Wine (known Wine gaps left out: $known)"
 ctest --preset windows -j "$(nproc)" -E "$known"
 
