@@ -18,10 +18,6 @@ constexpr const char* kSuffix = ".json";
 // A report of ten thousand cameras is a few megabytes; anything far larger is no report.
 constexpr std::size_t kMaxReportBytes = 64u << 20;
 
-bool Verified(const CameraOutcome& o) {
-    return o.verify == VerifyResult::NewVersion || o.verify == VerifyResult::NamedVersion;
-}
-
 std::string Duration(std::int64_t ms) {
     const std::int64_t s = (ms + 500) / 1000;
     char text[48];
@@ -40,6 +36,13 @@ std::string Duration(std::int64_t ms) {
 
 }  // namespace
 
+bool Proven(const ReportCamera& c) {
+    const VerifyResult v = c.outcome.verify;
+    return c.skipped == 0 && c.result == 1 &&
+           (v == VerifyResult::NotChecked || v == VerifyResult::NewVersion ||
+            v == VerifyResult::NamedVersion);
+}
+
 ReportSummary Summarize(const BatchReport& report) {
     ReportSummary s;
     for (const ReportCamera& c : report.cameras) {
@@ -56,7 +59,7 @@ ReportSummary Summarize(const BatchReport& report) {
         } else {
             ++s.failed;
         }
-        s.verified += Verified(o) ? 1u : 0u;
+        s.verified += Proven(c) && o.verify != VerifyResult::NotChecked ? 1u : 0u;
         s.notBack += o.verify == VerifyResult::NotBack ? 1u : 0u;
         s.unchanged += o.verify == VerifyResult::Unchanged ? 1u : 0u;
         s.otherVersion += o.verify == VerifyResult::OtherVersion ? 1u : 0u;

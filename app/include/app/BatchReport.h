@@ -28,6 +28,13 @@ struct ReportCamera {
     CameraOutcome outcome;
 };
 
+// Whether the camera is upgraded as far as anyone can tell: its verdict was
+// OK and nothing after its reboot says otherwise (back with a new version or
+// the one its file names, or no check at all: the verdict is then all there
+// is). The window's retry, the console's exit status, the report's count of
+// verified cameras and a retry from a report all go by this one rule.
+bool Proven(const ReportCamera& camera);
+
 struct ReportRequest {
     std::string file;
     std::string fileMd5;

@@ -5,18 +5,20 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "app/BatchReport.h"
+#include "app/BatchSession.h"
+#include "app/DeviceList.h"
+#include "app/DialogConfig.h"
+#include "app/DialogDeps.h"
 #include "app/DialogView.h"
 #include "app/OperationLog.h"
 #include "engine/TaskDispatcher.h"
 #include "korvel.h"
 #include "pack/UpdataFileCheck.h"
 #include "platform/AppFolders.h"
-#include "platform/FileLock.h"
 #include "platform/LocalTime.h"
 #include "platform/Paths.h"
 #include "upgrade/UpgradeRequest.h"
@@ -24,60 +26,12 @@
 namespace app {
 
 inline constexpr const char* kTitle = "QuorvaneV1.0.0.8(Custom版)";
-inline constexpr const char* kDefaultIp = "192.168.0.10";
-
-// The camera library calls the dialog makes itself; tests replace them.
-struct SearchApi {
-    int (*Init)() = nullptr;
-    int (*UNinit)() = nullptr;
-    int (*FindDevice)(NetFindDeviceCallback callback, void* user) = nullptr;
-    int (*Log)(const char* format, ...) = nullptr;  // where pack diagnostics go
-    // Why Init failed (Net_GetInitError); without it a failed Init is named by its code.
-    int (*GetInitError)(char* text, int size) = nullptr;
-    // The configured wait for a camera to come back after an upgrade (ms, 0 off).
-    int (*GetVerifyTimeout)() = nullptr;
-    // Where a search goes, said when it finds nothing.
-    int (*GetSearchTarget)(char* address, int size, int* ports) = nullptr;
-
-    static SearchApi Real();  // the Korvel functions
-};
-
-// What the dialog is built on. The defaults are the real libraries and folders.
-struct DialogDeps {
-    SearchApi search = SearchApi::Real();
-    NetApi net = NetApi::Real();
-    // When set, replaces the search helper library (tests); otherwise it is
-    // loaded from `libDir`.
-    std::optional<HelperApi> helper;
-    // Folder of config.ini and the daily log; the folder rule decides when empty.
-    std::string configDir;
-    // What the folder rule looks at; the running process when not given (tests).
-    std::optional<platform::FolderInputs> folders;
-    // Folder the search helper library is loaded from; the executable's when empty.
-    std::string libDir;
-    platform::Clock clock = platform::Now;
-};
-
-// Upgrade settings given on the command line; each one given takes the place
-// of its config.ini key (the window's control, for the upgrades at once).
-struct UpgradeSettings {
-    std::optional<int> parallel;
-    std::optional<std::uint32_t> maxFailures;
-    std::optional<int> probeMs;
-};
 
 // One camera of a prepared upgrade and the file it would get.
 struct PlannedUpgrade {
     std::string ip;
     std::string mac;
     std::string file;
-};
-
-// Handed to the list's sort together with CompareListItems.
-struct SortInfo {
-    DialogView* list = nullptr;
-    std::int32_t column = 0;
-    std::int32_t ascending = 1;
 };
 
 // The direction of the last header-click sort, shared by every column.
@@ -119,7 +73,7 @@ class CQuorvaneDlg : public ReportWindow {
     // How the last batch ended: stopped by hand, held at its failure limit.
     bool BatchStopped() const { return m_dispatcher.BatchStopped(); }
     bool BatchHeld() const { return m_dispatcher.BatchHeld(); }
-    bool BatchRunning() const { return m_batchRunning; }
+    bool BatchRunning() const { return m_session.Running(); }
 
     // Worker reports, once queued onto the UI thread.
     void OnTaskResult(std::unique_ptr<TaskResult> result);
@@ -151,8 +105,8 @@ class CQuorvaneDlg : public ReportWindow {
 
     // The record of the last batch, and the file it went to (empty when it
     // could not be written).
-    const BatchReport& LastReport() const { return m_report; }
-    const std::string& LastReportPath() const { return m_reportPath; }
+    const BatchReport& LastReport() const { return m_session.Record(); }
+    const std::string& LastReportPath() const { return m_session.SavedPath(); }
     const std::string& StateDir() const { return m_strStateDir; }
 
     // Read-only views for front ends and tests.
@@ -161,6 +115,8 @@ class CQuorvaneDlg : public ReportWindow {
     const std::string& UpdateFile() const { return m_strUpdateFile; }
     std::string LogPath() const { return m_log.GetPath(); }
     const std::vector<tNetDeviceInfo>& Devices() const { return m_devices; }
+    // The device list's rows, in the order shown.
+    const DeviceList& List() const { return m_listDevices; }
     TaskDispatcher& Dispatcher() { return m_dispatcher; }
     // The workspace of the current upgrade; removed when a batch ends.
     void SetWorkDir(const std::string& dir) { m_upgrade.SetWorkDir(dir); }
@@ -183,18 +139,36 @@ class CQuorvaneDlg : public ReportWindow {
     bool TakeBatchLock();
 
   private:
-    static TaskDispatcher MakeDispatcher(const DialogDeps& deps);
-    // Checks and prepares an upgrade press; on refusal the message is shown
-    // and the controls are enabled again.
+    // The window disabled for one request: enabled again on every way out,
+    // unless the request became a batch, whose end enables it.
+    class ControlsOff {
+      public:
+        explicit ControlsOff(CQuorvaneDlg& dlg) : dlg_(dlg) { dlg_.EnableControls(false); }
+        ~ControlsOff() {
+            if (!batch_) {
+                dlg_.EnableControls(true);
+            }
+        }
+        ControlsOff(const ControlsOff&) = delete;
+        ControlsOff& operator=(const ControlsOff&) = delete;
+        void HandToBatch() { batch_ = true; }
+
+      private:
+        CQuorvaneDlg& dlg_;
+        bool batch_ = false;
+    };
+
+    platform::LocalTime Now() const;
+    // Queues `handler` for the UI thread as the worker report `message`; it
+    // is dropped when the dialog is gone by then.
+    void PostReport(unsigned message, std::function<void(CQuorvaneDlg&)> handler);
+    // Checks and prepares an upgrade press; on refusal the message is shown.
     // A batch (forBatch) takes the batch lock first, before anything is
     // unpacked, and holds it when this succeeds; a plan needs no lock.
     bool PrepareUpgrade(std::vector<PlannedUpgrade>* plan, bool forBatch);
-    // The failure limit and probe time of config.ini, or a refusal.
-    bool ReadUpgradeSettings(std::uint32_t* maxFailures, int* probeMs);
+    // The failure limit and probe time of config.ini, or a refusal shown.
+    std::optional<UpgradeLimits> ReadUpgradeLimits();
     upgrade::RequestEnv MakeRequestEnv();
-    void SortList(std::int32_t column, std::int32_t ascending);
-    std::vector<int> TickedRows() const;
-    int FindRowByMac(const std::string& mac) const;
     bool CheckIpRequest(const std::vector<int>& ticked);
     void SayLogFailure(const char* what, const std::string& why);
 
@@ -230,7 +204,8 @@ class CQuorvaneDlg : public ReportWindow {
     std::string m_strConfigFile;
     std::string m_strTitle;
     std::vector<tNetDeviceInfo> m_devices;
-    DialogView& m_listDevices;
+    // The rows as records; the view shows them.
+    DeviceList m_listDevices;
     OperationLog m_log;
     std::string m_strUpdateFile;
     // The upgrade working state (type, version key, hardware versions, files,
@@ -240,19 +215,9 @@ class CQuorvaneDlg : public ReportWindow {
     std::string m_netInitError;
     std::string m_logOpenError;  // why Open failed, said with the first line
     std::string m_logFailure;
-    platform::FileLock m_batchLock;
     std::optional<int> m_verifyOverride;
-    BatchReport m_report;
-    std::string m_reportPath;
-    std::chrono::steady_clock::time_point m_batchStarted;
-
     UpgradeSettings m_overrides;
-    bool m_batchRunning = false;
-    int m_stopPresses = 0;
-    std::int32_t m_batchKind = TASK_NONE;
-    std::uint32_t m_skipped = 0;  // cameras of the batch never started
-    // MAC texts of the last upgrade batch's cameras that did not succeed.
-    std::set<std::string> m_toRetry;
+    BatchSession m_session;
 };
 
 }  // namespace app

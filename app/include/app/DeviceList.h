@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/DialogView.h"
+#include "korvel.h"
+
+namespace app {
+
+// The columns of the device list: the seven of the list and "详情" beside them.
+enum DeviceColumn : int {
+    kColNumber = 0,
+    kColType = 1,
+    kColIp = 2,
+    kColMac = 3,
+    kColSoft = 4,
+    kColHard = 5,
+    kColStatus = 6,
+    kColDetail = 7,  // ours: why, or what the check found
+};
+inline constexpr int kListColumns = 7;    // those a header click sorts by
+inline constexpr int kDeviceColumns = 8;  // with the detail
+
+// One camera of the list: what the search found and what the batches wrote since.
+struct DeviceRow {
+    std::string number;
+    std::string type;
+    std::string ip;
+    std::string mac;
+    std::string soft;
+    std::string hard;
+    std::string status;
+    std::string detail;
+
+    const std::string& Text(int column) const;
+};
+
+class DeviceList;
+
+// Handed to the list's sort together with CompareListItems.
+struct SortInfo {
+    const DeviceList* list = nullptr;
+    std::int32_t column = 0;
+    std::int32_t ascending = 1;
+};
+
+// The device list's rows as records, in the order shown. The view shows them
+// and holds the check boxes (the technician's selection); every text the
+// dialog reads back comes from here, never from a cell.
+class DeviceList {
+  public:
+    explicit DeviceList(DialogView& view) : view_(view) {}
+
+    void Clear();
+    // A row for the record at the end, numbered by its position, "等待升级".
+    int Add(const tNetDeviceInfo& record);
+
+    int Count() const { return static_cast<int>(rows_.size()); }
+    // Row `row`'s record; an empty one outside the list.
+    const DeviceRow& Row(int row) const;
+    std::string Text(int row, int column) const;
+    // Writes one text into the record and its cell.
+    void SetText(int row, int column, const std::string& text);
+    // The first row showing `mac` (exact text), or -1.
+    int FindByMac(const std::string& mac) const;
+
+    // Stable, by the natural order of one column's texts (CompareListItems).
+    void Sort(std::int32_t column, std::int32_t ascending);
+    // Column 0 from `first` up and the item data from 0, in the order shown.
+    void Number(int first);
+
+    std::vector<int> Ticked() const;
+    void Tick(int row, bool ticked);
+
+    // The list as shown (every column, the rows in their order) as CSV, with
+    // the mark that makes spreadsheets read it as UTF-8.
+    std::string Csv() const;
+
+  private:
+    DialogView& view_;
+    std::vector<DeviceRow> rows_;
+};
+
+// The comparison of the list's sort: 1 when item1 belongs after item2.
+int CompareRows(std::intptr_t item1, std::intptr_t item2, const SortInfo& info);
+
+}  // namespace app

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "engine/TaskDispatcher.h"
+#include "korvel.h"
+#include "platform/AppFolders.h"
+#include "platform/LocalTime.h"
+
+namespace app {
+
+// The camera library calls the dialog makes itself; tests replace them.
+struct SearchApi {
+    int (*Init)() = nullptr;
+    int (*UNinit)() = nullptr;
+    int (*FindDevice)(NetFindDeviceCallback callback, void* user) = nullptr;
+    int (*Log)(const char* format, ...) = nullptr;  // where pack diagnostics go
+    // Why Init failed (Net_GetInitError); without it a failed Init is named by its code.
+    int (*GetInitError)(char* text, int size) = nullptr;
+    // The configured wait for a camera to come back after an upgrade (ms, 0 off).
+    int (*GetVerifyTimeout)() = nullptr;
+    // Where a search goes, said when it finds nothing.
+    int (*GetSearchTarget)(char* address, int size, int* ports) = nullptr;
+
+    static SearchApi Real();  // the Korvel functions
+};
+
+// What the dialog is built on. The defaults are the real libraries and folders.
+struct DialogDeps {
+    SearchApi search = SearchApi::Real();
+    NetApi net = NetApi::Real();
+    // When set, replaces the search helper library (tests); otherwise it is
+    // loaded from `libDir`.
+    std::optional<HelperApi> helper;
+    // Folder of config.ini and the daily log; the folder rule decides when empty.
+    std::string configDir;
+    // What the folder rule looks at; the running process when not given (tests).
+    std::optional<platform::FolderInputs> folders;
+    // Folder the search helper library is loaded from; the executable's when empty.
+    std::string libDir;
+    platform::Clock clock = platform::Now;
+};
+
+// The dialog's dispatcher on the libraries of `deps`.
+TaskDispatcher MakeDispatcher(const DialogDeps& deps);
+
+}  // namespace app

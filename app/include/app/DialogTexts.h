@@ -1,0 +1,39 @@
+#pragma once
+
+// The dialog's own words for a batch and its cameras, by the batch's kind.
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "engine/CameraOutcome.h"
+
+namespace app {
+
+// The status cell of a finished camera: empty for another kind or result.
+const char* StatusText(std::int32_t kind, std::int32_t result);
+// The status cell of a camera of a stopped or held batch that was never started.
+const char* SkippedText(std::int32_t kind, ReasonCode why);
+// The message box at the end of a batch; null for another kind.
+const char* CompletionText(std::int32_t kind);
+// The batch's name in its request and summary lines.
+const char* BatchName(std::int32_t kind);
+// The kind as the batch's record names it.
+const char* ReportKind(std::int32_t kind);
+
+// What an upgrade request line says the cameras get: "升级文件 <file>", and
+// the settings that differ from one at a time without a limit.
+std::string UpgradeRequestText(const std::string& file, bool forced, int parallel,
+                               std::uint32_t maxFailures);
+
+// printf-style text of `format` and its values.
+__attribute__((format(printf, 1, 0))) std::string FormatText(const char* format, va_list args);
+
+// A NUL-terminated text inside a fixed field, never read past the field.
+template <std::size_t N>
+std::string FieldText(const char (&field)[N]) {
+    return std::string(field, strnlen(field, N));
+}
+
+}  // namespace app

@@ -1,0 +1,130 @@
+#include "app/BatchSession.h"
+
+#include <cstdio>
+
+#include "app/DialogTexts.h"
+#include "app/OutcomeText.h"
+#include "platform/Md5.h"
+#include "platform/SafeFile.h"
+
+namespace app {
+namespace {
+
+std::string TimeText(const platform::LocalTime& t) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%04d-%02d-%02d %02d:%02d:%02d.%03d", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second, t.millisecond);
+    return text;
+}
+
+std::string IdText(const platform::LocalTime& t) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%04d%02d%02d-%02d%02d%02d-%03d", t.year % 10000, t.month,
+                  t.day, t.hour, t.minute, t.second, t.millisecond);
+    return text;
+}
+
+}  // namespace
+
+platform::FileLock::Result BatchSession::TakeLock(const std::string& path, std::string* why) {
+    if (lock_.Held()) {
+        return platform::FileLock::Result::Locked;
+    }
+    return lock_.TryLock(path, why);
+}
+
+void BatchSession::Begin(std::int32_t kind, const std::string& tool,
+                         const platform::LocalTime& now) {
+    running_ = true;
+    kind_ = kind;
+    record_ = {};
+    record_.id = IdText(now);
+    record_.kind = ReportKind(kind);
+    record_.tool = tool;
+    record_.started = TimeText(now);
+    started_ = std::chrono::steady_clock::now();
+    stopPresses_ = 0;
+    skipped_ = 0;
+    if (kind == TASK_UPGRADE) {
+        retry_.clear();
+    }
+}
+
+void BatchSession::DescribeFile(const std::string& path) {
+    std::string why;
+    const auto bytes = platform::ReadRegularFile(path, std::size_t{256} << 20, &why);
+    if (!bytes) {
+        return;
+    }
+    record_.request.fileBytes = bytes->size();
+    platform::Md5 md5;
+    md5.update(bytes->data(), bytes->size());
+    const platform::Digest d = md5.finish();
+    if (md5.ok()) {
+        record_.request.fileMd5 = platform::DigestHex(d);
+    }
+}
+
+void BatchSession::Add(const TaskResult& result, const DeviceRow* row) {
+    const ReasonCode why = result.outcome.reason;
+    const bool skipped = why == ReasonCode::NotStarted || why == ReasonCode::Held;
+    ReportCamera camera;
+    camera.mac = FieldText(result.aux);
+    camera.ip = FieldText(result.ip);
+    camera.ipAfter = camera.ip;
+    camera.result = result.result;
+    camera.skipped = skipped ? static_cast<std::int32_t>(why) : 0;
+    camera.outcome = result.outcome;
+    if (row != nullptr) {
+        camera.type = row->type;
+        camera.hw = row->hard;
+        if (camera.outcome.versionBefore.empty()) {
+            camera.outcome.versionBefore = row->soft;
+        }
+    }
+    camera.status = StatusText(result.kind, result.result);
+    camera.detail = DetailText(result.outcome);
+    skipped_ += skipped ? 1u : 0u;
+    if (result.kind == TASK_UPGRADE) {
+        // A camera that took the file but did not come back as it should is
+        // worth another try as much as one that failed.
+        if (Proven(camera)) {
+            retry_.erase(camera.mac);
+        } else {
+            retry_.insert(camera.mac);
+        }
+    }
+    record_.cameras.push_back(std::move(camera));
+}
+
+void BatchSession::End(const platform::LocalTime& now) {
+    running_ = false;
+    record_.finished = TimeText(now);
+    record_.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - started_)
+                             .count();
+}
+
+bool BatchSession::Save(const std::string& stateDir, std::string* why) {
+    savedPath_.clear();
+    if (!WriteReport(stateDir, record_, &savedPath_, why)) {
+        savedPath_.clear();
+        return false;
+    }
+    return true;
+}
+
+BatchSession::StopStep BatchSession::NextStop() const {
+    if (!running_) {
+        return StopStep::Nothing;
+    }
+    if (stopPresses_ == 0) {
+        return StopStep::StopWaiting;
+    }
+    if (stopPresses_ == 1 && kind_ == TASK_UPGRADE) {
+        return StopStep::AbandonTransfers;
+    }
+    return StopStep::Nothing;
+}
+
+}  // namespace app

@@ -1,0 +1,183 @@
+#include "app/DeviceList.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <numeric>
+
+#include "app/BatchReport.h"
+#include "app/DialogTexts.h"
+#include "app/NaturalCompare.h"
+
+namespace app {
+namespace {
+
+std::string IpText(const std::uint8_t (&ip)[4]) {
+    char text[16];
+    std::snprintf(text, sizeof(text), "%d.%d.%d.%d", ip[0], ip[1], ip[2], ip[3]);
+    return text;
+}
+
+std::string MacText(const std::uint8_t (&mac)[6]) {
+    char text[18];
+    std::snprintf(text, sizeof(text), "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2],
+                  mac[3], mac[4], mac[5]);
+    return text;
+}
+
+template <typename Row>
+auto* Field(Row& row, int column) {
+    using Text = decltype(&row.number);
+    switch (column) {
+        case kColNumber:
+            return &row.number;
+        case kColType:
+            return &row.type;
+        case kColIp:
+            return &row.ip;
+        case kColMac:
+            return &row.mac;
+        case kColSoft:
+            return &row.soft;
+        case kColHard:
+            return &row.hard;
+        case kColStatus:
+            return &row.status;
+        case kColDetail:
+            return &row.detail;
+        default:
+            return Text{nullptr};
+    }
+}
+
+}  // namespace
+
+const std::string& DeviceRow::Text(int column) const {
+    static const std::string kNone;
+    const std::string* text = Field(*this, column);
+    return text != nullptr ? *text : kNone;
+}
+
+void DeviceList::Clear() {
+    rows_.clear();
+    view_.DeleteAllRows();
+}
+
+int DeviceList::Add(const tNetDeviceInfo& record) {
+    view_.InsertRow();  // at the end, as the record
+    rows_.emplace_back();
+    const int row = Count() - 1;
+    SetText(row, kColNumber, std::to_string(row));
+    SetText(row, kColStatus, "等待升级");
+    SetText(row, kColIp, IpText(record.ucIp));
+    SetText(row, kColMac, MacText(record.ucMac));
+    SetText(row, kColSoft, FieldText(record.szSoftVersion));
+    SetText(row, kColHard, FieldText(record.szHardVersion));
+    SetText(row, kColType, FieldText(record.szDevType));
+    view_.SetItemData(row, row);
+    return row;
+}
+
+const DeviceRow& DeviceList::Row(int row) const {
+    static const DeviceRow kNone;
+    return row >= 0 && row < Count() ? rows_[static_cast<std::size_t>(row)] : kNone;
+}
+
+std::string DeviceList::Text(int row, int column) const {
+    return Row(row).Text(column);
+}
+
+void DeviceList::SetText(int row, int column, const std::string& text) {
+    if (row < 0 || row >= Count()) {
+        return;
+    }
+    if (std::string* field = Field(rows_[static_cast<std::size_t>(row)], column)) {
+        *field = text;
+        view_.SetCellText(row, column, text);
+    }
+}
+
+int DeviceList::FindByMac(const std::string& mac) const {
+    for (int i = 0; i < Count(); ++i) {
+        if (rows_[static_cast<std::size_t>(i)].mac == mac) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+int CompareRows(std::intptr_t item1, std::intptr_t item2, const SortInfo& info) {
+    if (info.list == nullptr) {
+        return 0;
+    }
+    const std::intptr_t rows = info.list->Count();
+    if (item1 < 0 || item2 < 0 || item1 >= rows || item2 >= rows) {
+        return 0;
+    }
+    const int c = NaturalCompare(info.list->Text(static_cast<int>(item1), info.column),
+                                 info.list->Text(static_cast<int>(item2), info.column));
+    if ((info.ascending == 1 && c > 0) || (info.ascending == 0 && c < 0)) {
+        return 1;
+    }
+    return 0;
+}
+
+void DeviceList::Sort(std::int32_t column, std::int32_t ascending) {
+    if (Count() < 2) {
+        return;
+    }
+    const SortInfo info{this, column, ascending};
+    std::vector<int> order(rows_.size());
+    std::iota(order.begin(), order.end(), 0);
+    // The comparison only says "belongs after"; a stable merge keeps rows that
+    // compare equal in their previous order, as the list's own sort does.
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int x, int y) { return CompareRows(y, x, info) > 0; });
+    std::vector<DeviceRow> sorted;
+    sorted.reserve(rows_.size());
+    for (int from : order) {
+        sorted.push_back(std::move(rows_[static_cast<std::size_t>(from)]));
+    }
+    rows_ = std::move(sorted);
+    view_.ReorderRows(order);
+}
+
+void DeviceList::Number(int first) {
+    for (int i = 0; i < Count(); ++i) {
+        SetText(i, kColNumber, std::to_string(i + first));
+        view_.SetItemData(i, i);
+    }
+}
+
+std::vector<int> DeviceList::Ticked() const {
+    std::vector<int> ticked;
+    for (int i = 0; i < Count(); ++i) {
+        if (view_.RowChecked(i)) {
+            ticked.push_back(i);
+        }
+    }
+    return ticked;
+}
+
+void DeviceList::Tick(int row, bool ticked) {
+    view_.SetRowChecked(row, ticked);
+}
+
+std::string DeviceList::Csv() const {
+    static const char* const kHeadings[] = {"序号",     "设备类型", "IP地址", "MAC地址",
+                                            "软件版本", "硬件版本", "状态",   "详情"};
+    static_assert(std::size(kHeadings) == kDeviceColumns);
+    std::string csv = "\xEF\xBB\xBF";  // spreadsheets take UTF-8 only with its mark
+    for (int c = 0; c < kDeviceColumns; ++c) {
+        csv += std::string(c ? "," : "") + kHeadings[c];
+    }
+    csv += "\r\n";
+    for (const DeviceRow& row : rows_) {
+        for (int c = 0; c < kDeviceColumns; ++c) {
+            csv += std::string(c ? "," : "") + CsvField(row.Text(c));
+        }
+        csv += "\r\n";
+    }
+    return csv;
+}
+
+}  // namespace app

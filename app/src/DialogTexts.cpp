@@ -1,0 +1,100 @@
+#include "app/DialogTexts.h"
+
+#include <cstdio>
+
+#include "engine/TaskDispatcher.h"
+
+namespace app {
+
+const char* StatusText(std::int32_t kind, std::int32_t result) {
+    if (result != 0 && result != 1) {
+        return "";
+    }
+    const bool ok = result == 1;
+    switch (kind) {
+        case TASK_MODIFY_IP:
+            return ok ? "修改IP成功" : "修改IP失败";
+        case TASK_RESTORE_IP:
+            return ok ? "恢复默认IP成功" : "恢复默认IP失败";
+        case TASK_UPGRADE:
+            return ok ? "升级成功" : "升级失败";
+        default:
+            return "";
+    }
+}
+
+const char* SkippedText(std::int32_t kind, ReasonCode why) {
+    const bool upgrade = kind == TASK_UPGRADE;
+    if (why == ReasonCode::Held) {
+        return upgrade ? "未升级（已暂缓）" : "未修改（已暂缓）";
+    }
+    return upgrade ? "未升级（已停止）" : "未修改（已停止）";
+}
+
+const char* CompletionText(std::int32_t kind) {
+    switch (kind) {
+        case TASK_MODIFY_IP:
+            return "批量修改IP完成";
+        case TASK_RESTORE_IP:
+            return "批量恢复默认IP完成";
+        case TASK_UPGRADE:
+            return "批量升级完成";
+        default:
+            return nullptr;
+    }
+}
+
+const char* BatchName(std::int32_t kind) {
+    switch (kind) {
+        case TASK_MODIFY_IP:
+            return "批量修改IP";
+        case TASK_RESTORE_IP:
+            return "批量恢复默认IP";
+        case TASK_UPGRADE:
+            return "批量升级";
+        default:
+            return "批量任务";
+    }
+}
+
+const char* ReportKind(std::int32_t kind) {
+    switch (kind) {
+        case TASK_MODIFY_IP:
+            return "modify-ip";
+        case TASK_RESTORE_IP:
+            return "restore-ip";
+        default:
+            return "upgrade";
+    }
+}
+
+std::string UpgradeRequestText(const std::string& file, bool forced, int parallel,
+                               std::uint32_t maxFailures) {
+    std::string request = (forced ? "强制升级文件 " : "升级文件 ") + file;
+    if (parallel > 1) {
+        request += "，同时升级" + std::to_string(parallel) + "台";
+    }
+    if (maxFailures > 0) {
+        request += "，失败" + std::to_string(maxFailures) + "台后暂缓其余";
+    }
+    return request;
+}
+
+std::string FormatText(const char* format, va_list args) {
+    if (format == nullptr) {
+        return {};
+    }
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (n <= 0) {
+        return {};
+    }
+    std::string out(static_cast<std::size_t>(n) + 1, '\0');
+    std::vsnprintf(out.data(), out.size(), format, args);
+    out.resize(static_cast<std::size_t>(n));
+    return out;
+}
+
+}  // namespace app
