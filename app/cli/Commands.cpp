@@ -276,9 +276,7 @@ int Run(const Args& given) {
     // A camera that took the file but did not come back with a new version
     // has not been upgraded as far as anyone can tell.
     for (const app::ReportCamera& c : dlg.LastReport().cameras) {
-        const VerifyResult v = c.outcome.verify;
-        allOk = allOk && (v == VerifyResult::NotChecked || v == VerifyResult::NewVersion ||
-                          v == VerifyResult::NamedVersion);
+        allOk = allOk && app::Proven(c);
     }
     if (a.json) {
         nlohmann::json j = app::ReportJson(dlg.LastReport());

@@ -5,9 +5,29 @@
 #include <set>
 
 #include "Options.h"
+#include "app/BatchReport.h"
+#include "app/OutcomeText.h"
 #include "platform/SafeFile.h"
 
 namespace cli {
+namespace {
+
+// What the proof needs of a camera of the report. A check whose name this
+// build does not know proves nothing.
+app::ReportCamera Recorded(const nlohmann::json& cam) {
+    app::ReportCamera camera;
+    camera.result = cam.value("result", "") == "succeeded" ? 1 : 0;
+    camera.outcome.verify = VerifyResult::Stopped;
+    const std::string verify = cam.value("verify", "");
+    for (int v = 0; v <= static_cast<int>(VerifyResult::Stopped); ++v) {
+        if (verify == app::VerifyName(static_cast<VerifyResult>(v))) {
+            camera.outcome.verify = static_cast<VerifyResult>(v);
+        }
+    }
+    return camera;
+}
+
+}  // namespace
 
 std::optional<std::vector<std::string>> CamerasToRetry(const std::string& reportPath,
                                                        std::string* why) {
@@ -32,8 +52,6 @@ std::optional<std::vector<std::string>> CamerasToRetry(const std::string& report
         *why = "the report lists no cameras";
         return std::nullopt;
     }
-    static const std::set<std::string> unproven{"not-back", "unchanged", "other-version",
-                                                "other-device"};
     std::vector<std::string> macs;
     std::set<std::string> seen;
     for (const auto& cam : *cameras) {
@@ -46,9 +64,7 @@ std::optional<std::vector<std::string>> CamerasToRetry(const std::string& report
             *why = "a camera of the report has no usable MAC";
             return std::nullopt;
         }
-        const std::string result = cam.value("result", "");
-        const std::string verify = cam.value("verify", "");
-        if ((result != "succeeded" || unproven.count(verify) != 0) && seen.insert(*mac).second) {
+        if (!app::Proven(Recorded(cam)) && seen.insert(*mac).second) {
             macs.push_back(*mac);
         }
     }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "engine/TaskDispatcher.h"
+#include "platform/TermText.h"
 
 namespace app {
 
@@ -78,6 +79,14 @@ std::string UpgradeRequestText(const std::string& file, bool forced, int paralle
         request += "，失败" + std::to_string(maxFailures) + "台后暂缓其余";
     }
     return request;
+}
+
+std::string NotFoundText(const char* address, const int (&ports)[3]) {
+    char text[256];
+    std::snprintf(text, sizeof(text),
+                  "未搜索到设备（发现地址 %s，端口 %d；控制端口 %d，改IP端口 %d）\r\n",
+                  platform::EscapeForTerminal(address).c_str(), ports[0], ports[1], ports[2]);
+    return text;
 }
 
 std::string FormatText(const char* format, va_list args) {

@@ -69,4 +69,26 @@ bool IsUsableHostAddress(const std::array<std::uint8_t, 4>& ip) {
     return IsUnicastHost(ip) && ip[3] != 0 && ip[3] != 255;
 }
 
+std::optional<std::vector<std::string>> StartAddresses(bool blank,
+                                                       const std::array<std::uint8_t, 4>& start,
+                                                       std::size_t count, std::string* why) {
+    if (blank) {
+        *why = "起始IP不能为空";
+    } else if (start[3] == 0) {
+        *why = "IP地址最后一位不能0";
+    } else if (start[3] == 255) {
+        *why = "IP地址最后一位不能255";
+    } else if (!IsUnicastHost(start)) {
+        char text[96];
+        std::snprintf(text, sizeof(text), "起始IP %d.%d.%d.%d 不是可用的主机地址", start[0],
+                      start[1], start[2], start[3]);
+        *why = text;
+    } else if (auto addresses = ConsecutiveAddresses(start, count)) {
+        return addresses;
+    } else {
+        *why = "可用IP地址不足";
+    }
+    return std::nullopt;
+}
+
 }  // namespace app

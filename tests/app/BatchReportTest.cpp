@@ -121,6 +121,45 @@ INSTANTIATE_TEST_SUITE_P(
         return n;
     });
 
+// The one rule the window's retry, the console's exit status, the report's
+// count and a retry from a report go by.
+struct ProofRow {
+    int result;
+    int skipped;
+    VerifyResult verify;
+    bool proven;
+};
+
+class ProvenRule : public ::testing::TestWithParam<ProofRow> {};
+
+TEST_P(ProvenRule, DecidesAndTheReportCountsOnlyWhatACheckProved) {
+    const ProofRow& c = GetParam();
+    app::BatchReport r;
+    r.kind = "upgrade";
+    app::ReportCamera cam;
+    cam.result = c.result;
+    cam.skipped = c.skipped;
+    cam.outcome.verify = c.verify;
+    r.cameras = {cam};
+    EXPECT_EQ(app::Proven(cam), c.proven);
+    EXPECT_EQ(app::Summarize(r).verified,
+              c.proven && c.verify != VerifyResult::NotChecked ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryVerify, ProvenRule,
+                         ::testing::Values(ProofRow{1, 0, VerifyResult::NotChecked, true},
+                                           ProofRow{1, 0, VerifyResult::NewVersion, true},
+                                           ProofRow{1, 0, VerifyResult::NamedVersion, true},
+                                           ProofRow{1, 0, VerifyResult::Unchanged, false},
+                                           ProofRow{1, 0, VerifyResult::NotBack, false},
+                                           ProofRow{1, 0, VerifyResult::OtherDevice, false},
+                                           ProofRow{1, 0, VerifyResult::OtherVersion, false},
+                                           ProofRow{1, 0, VerifyResult::Stopped, false},
+                                           ProofRow{0, 0, VerifyResult::NotChecked, false},
+                                           ProofRow{0, 0, VerifyResult::NamedVersion, false},
+                                           ProofRow{0, 18, VerifyResult::NotChecked, false},
+                                           ProofRow{1, 19, VerifyResult::NotChecked, false}));
+
 TEST(BatchReport, SummaryLineCountsEveryOutcome) {
     EXPECT_EQ(app::SummaryLine(Sample()),
               "结果：共4台，成功2（已验证1），拒绝1，失败1，未恢复1，用时1分05秒");

@@ -812,6 +812,66 @@ INSTANTIATE_TEST_SUITE_P(
                    VerifyResult::OtherVersion, "2.5.0_x", "版本不符 2.5.0_x（文件为2.6）"}),
     [](const auto& row) { return std::string(row.param.name); });
 
+TEST_F(DialogTest, TheRetrySetAndTheReportGoByOneProof) {
+    Open();
+    dlg_->OnBnClickedSearch();
+    const std::pair<const char*, VerifyResult> cameras[] = {
+        {"00:1A:2B:3C:4D:9A", VerifyResult::NamedVersion},  // row 0: proven
+        {"00:1A:2B:3C:4D:10", VerifyResult::Stopped},       // row 1: its check was given up
+        {"00:1A:2B:3C:4D:01", VerifyResult::NotChecked}};   // row 2: no check asked
+    for (const auto& [mac, verify] : cameras) {
+        auto r = Result("192.168.0.1", mac, TASK_UPGRADE, 1);
+        r->outcome.result = OutcomeResult::Succeeded;
+        r->outcome.verify = verify;
+        dlg_->OnTaskResult(std::move(r));
+    }
+    EXPECT_EQ(dlg_->TickRowsToRetry(), 1);
+    EXPECT_TRUE(view_.RowChecked(1));
+    EXPECT_EQ(app::Summarize(dlg_->LastReport()).verified, 1u);
+}
+
+// A view that shows the rows its own way: what the batches read is the
+// dialog's record of each row, never a cell read back.
+class ForgetfulView : public RecordingView {
+  public:
+    std::string CellText(int, int) const override { return "?"; }
+};
+
+TEST_F(DialogTest, TheRowsRecordsNotTheCellsAreWhatBatchesRead) {
+    ForgetfulView view;
+    app::DialogDeps deps;
+    deps.search = app::SearchApi{};
+    deps.search.FindDevice = &FakeFind;
+    deps.net = NetApi{};
+    deps.helper = HelperApi{&FakeModifyDevIp, nullptr};
+    deps.configDir = dir_.string();
+    deps.clock = [] { return platform::LocalTime{2026, 1, 2, 3, 4, 5, 6}; };
+    app::CQuorvaneDlg dlg(view, deps);
+    dlg.OnInitDialog();
+    dlg.OnBnClickedSearch();
+    dlg.OnLvnColumnclickDeviceList(2);  // descending: .100, .10, .9
+    ASSERT_EQ(dlg.List().Count(), 3);
+    EXPECT_EQ(dlg.List().Row(2).mac, "00:1A:2B:3C:4D:9A");
+    EXPECT_EQ(dlg.List().FindByMac("00:1A:2B:3C:4D:01"), 0);
+    view.SetRowChecked(2, true);
+    view.SetStartIp({192, 168, 1, 50});
+    dlg.OnBnClickedModifyIp();
+    ASSERT_TRUE(view.RunUntil([&] { return !view.messages.empty(); }, 60s));
+    {
+        std::lock_guard lock(g_ipMutex);
+        ASSERT_EQ(g_ipCalls.size(), 1u);
+        EXPECT_EQ(g_ipCalls[0].mac, "00:1A:2B:3C:4D:9A");
+    }
+    EXPECT_EQ(dlg.List().Row(2).ip, "192.168.1.50");
+    EXPECT_EQ(dlg.List().Row(2).status, "修改IP成功");
+    EXPECT_EQ(view.rows[2].cells[2], "192.168.1.50");  // and the view was told
+    ASSERT_EQ(dlg.LastReport().cameras.size(), 1u);
+    EXPECT_EQ(dlg.LastReport().cameras[0].type, "ipc-b");
+    ASSERT_TRUE(dlg.ExportList((dir_ / "list.csv").string()));
+    EXPECT_NE(ReadAll(dir_ / "list.csv").find("\r\n1,IPC-A,192.168.0.10,00:1A:2B:3C:4D:10,"),
+              std::string::npos);
+}
+
 TEST_F(DialogTest, LiveStatesShowInTheStatusCellUntilTheResult) {
     Open();
     dlg_->OnBnClickedSearch();

@@ -359,7 +359,7 @@ TEST_F(UpgradeEndToEnd, APlanPreparesAsARunAndSendsNothing) {
 
 // --retry-from takes exactly the cameras a batch report did not prove upgraded.
 TEST_F(UpgradeEndToEnd, RetryFromAReportTakesOnlyWhatDidNotSucceed) {
-    StartFleet({"101A", "101A", "101A", "101A"});
+    StartFleet({"101A", "101A", "101A", "101A", "101A"});
     const auto& cams = fleet_->cameras();
     const std::string image = (fs::path(fleet_->dir()) / "uImage").string();
     const std::string bytes = packtest::Bytes(30000, 4);
@@ -379,8 +379,8 @@ TEST_F(UpgradeEndToEnd, RetryFromAReportTakesOnlyWhatDidNotSucceed) {
         packtest::WriteFile(path, doc.dump());
         return path;
     };
-    const std::string last =
-        report("upgrade", {"succeeded:new-version", "failed", "none", "succeeded:not-back"});
+    const std::string last = report("upgrade", {"succeeded:new-version", "failed", "none",
+                                                "succeeded:not-back", "succeeded:stopped"});
     qvtest::CliRun run = qvtest::RunCli(QV_CLI_PATH, dir_, {"upgrade", image, "--retry-from", last},
                                         "TMPDIR=" + qvtest::ShellQuote(tmp_));
     ASSERT_EQ(run.rc, 0) << run.out << run.err;
@@ -388,7 +388,7 @@ TEST_F(UpgradeEndToEnd, RetryFromAReportTakesOnlyWhatDidNotSucceed) {
     for (std::size_t i = 1; i < cams.size(); ++i) {
         EXPECT_TRUE(Kept(cams[i].mac) == bytes) << i;
     }
-    EXPECT_NE(run.out.find("开始批量升级：3台设备"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("开始批量升级：4台设备"), std::string::npos) << run.out;
 
     struct Refusal {
         std::string report;

@@ -27,6 +27,9 @@ const char* ReportKind(std::int32_t kind);
 std::string UpgradeRequestText(const std::string& file, bool forced, int parallel,
                                std::uint32_t maxFailures);
 
+// The pane's line after a search that found nothing, with where it went.
+std::string NotFoundText(const char* address, const int (&ports)[3]);
+
 // printf-style text of `format` and its values.
 __attribute__((format(printf, 1, 0))) std::string FormatText(const char* format, va_list args);
 

@@ -28,4 +28,12 @@ bool IsUnicastHost(const std::array<std::uint8_t, 4>& ip);
 // (.255) address under the mask 255.255.255.0 the IP jobs send.
 bool IsUsableHostAddress(const std::array<std::uint8_t, 4>& ip);
 
+// The addresses a batch IP change from the start control gives `count`
+// cameras: nothing, with the message that refuses the request, for a blank
+// or partly blank start, a last octet of 0 or 255, an address that is no
+// unicast host, or too few addresses after it.
+std::optional<std::vector<std::string>> StartAddresses(bool blank,
+                                                       const std::array<std::uint8_t, 4>& start,
+                                                       std::size_t count, std::string* why);
+
 }  // namespace app

@@ -158,6 +158,18 @@ class CQuorvaneDlg : public ReportWindow {
         bool batch_ = false;
     };
 
+    // The wait cursor for one long step, gone on every way out.
+    class WaitCursor {
+      public:
+        explicit WaitCursor(DialogView& view) : view_(view) { view_.SetWaitCursor(true); }
+        ~WaitCursor() { view_.SetWaitCursor(false); }
+        WaitCursor(const WaitCursor&) = delete;
+        WaitCursor& operator=(const WaitCursor&) = delete;
+
+      private:
+        DialogView& view_;
+    };
+
     platform::LocalTime Now() const;
     // Queues `handler` for the UI thread as the worker report `message`; it
     // is dropped when the dialog is gone by then.

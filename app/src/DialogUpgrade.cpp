@@ -1,0 +1,154 @@
+// The upgrade press of the dialog: from the ticked rows to the cameras queued
+// with their files, every check and refusal on the way.
+#include <algorithm>
+
+#include "app/DialogTexts.h"
+#include "app/QuorvaneDlg.h"
+
+namespace app {
+
+upgrade::RequestEnv CQuorvaneDlg::MakeRequestEnv() {
+    upgrade::RequestEnv env;
+    env.showMessage = [this](const std::string& text) { ShowMessage("%s", text.c_str()); };
+    if (auto* log = m_deps.search.Log) {
+        env.netLog = [log](const std::string& line) { log("%s", line.c_str()); };
+    }
+    env.clock = m_deps.clock;
+    return env;
+}
+
+std::optional<UpgradeLimits> CQuorvaneDlg::ReadUpgradeLimits() {
+    std::string why;
+    auto limits = app::ReadUpgradeLimits(m_strConfigFile, m_overrides, &why);
+    if (!limits) {
+        ShowMessage("%s", why.c_str());
+    }
+    return limits;
+}
+
+bool CQuorvaneDlg::PrepareUpgrade(std::vector<PlannedUpgrade>* plan, bool forBatch) {
+    if (m_listDevices.Count() == 0) {
+        ShowMessage("请先搜索设备");
+        return false;
+    }
+    const std::vector<int> ticked = m_listDevices.Ticked();
+    std::vector<upgrade::SelectedCamera> cameras;
+    cameras.reserve(ticked.size());
+    for (int row : ticked) {
+        const DeviceRow& r = m_listDevices.Row(row);
+        cameras.push_back({r.type, r.soft, r.hard});
+    }
+    if (m_upgrade.Group(cameras) != upgrade::GroupResult::Ok) {
+        return false;
+    }
+    // Before any unpacking: a batch that will be refused must not cost one.
+    if (forBatch && !TakeBatchLock()) {
+        return false;
+    }
+    auto refuse = [this, forBatch] {
+        if (forBatch) {
+            m_session.ReleaseLock();
+        }
+        return false;
+    };
+    m_strUpdateFile = m_view.FileEditText();
+    bool prepared = false;
+    {
+        // Unpacking and composing a large pack takes a while.
+        const WaitCursor wait(m_view);
+        prepared =
+            m_upgrade.PrepareUpgradeFile(m_strUpdateFile, m_view.IsChecked(IDC_FORCE_UPGRADE));
+    }
+    if (!prepared) {
+        return refuse();
+    }
+    // The request may have dropped blanks pasted after the path.
+    m_strUpdateFile = m_upgrade.UpdateFile();
+
+    // Each row's file, chosen by its hardware version.
+    plan->clear();
+    plan->reserve(ticked.size());
+    for (int row : ticked) {
+        const DeviceRow& r = m_listDevices.Row(row);
+        const std::string* file = m_upgrade.FileFor(r.hard);
+        if (file == nullptr) {
+            ShowMessage("升级文件硬件版本不匹配");
+            m_upgrade.DiscardWorkspace();
+            return refuse();
+        }
+        plan->push_back({r.ip, r.mac, *file});
+    }
+    return true;
+}
+
+bool CQuorvaneDlg::PlanUpgrade(
+    const std::function<void(const std::vector<PlannedUpgrade>&)>& show) {
+    const ControlsOff off(*this);
+    std::vector<PlannedUpgrade> plan;
+    if (!PrepareUpgrade(&plan, false)) {
+        return false;
+    }
+    const bool settings = ReadUpgradeLimits().has_value();
+    if (settings && show) {
+        show(plan);
+    }
+    m_upgrade.DiscardWorkspace();
+    return settings;
+}
+
+void CQuorvaneDlg::OnBnClickedUpgrade() {
+    ControlsOff off(*this);
+    std::vector<PlannedUpgrade> plan;
+    if (!PrepareUpgrade(&plan, true)) {
+        return;
+    }
+    auto refuse = [this] {
+        m_upgrade.DiscardWorkspace();
+        m_session.ReleaseLock();
+    };
+    const auto limits = ReadUpgradeLimits();
+    if (!limits) {
+        return refuse();
+    }
+    const int parallel = std::clamp(m_overrides.parallel.value_or(m_view.UpgradeParallel()), 1,
+                                    TaskDispatcher::kMaxParallel);
+    int verifyMs = 0;
+    if (m_verifyOverride) {
+        verifyMs = *m_verifyOverride;
+    } else if (m_deps.search.GetVerifyTimeout != nullptr) {
+        verifyMs = m_deps.search.GetVerifyTimeout();
+    }
+    m_dispatcher.SetSyncTime(m_view.IsChecked(IDC_SYNC_TIME));
+    m_dispatcher.SetUpgradeInfo(m_upgrade.UpgradeInfo());
+    m_dispatcher.SetParallel(parallel);
+    m_dispatcher.SetMaxFailures(limits->maxFailures);
+    m_dispatcher.SetProbeTimeout(limits->probeMs);
+    m_dispatcher.SetVerifyTimeout(verifyMs);
+    const bool forced = m_view.IsChecked(IDC_FORCE_UPGRADE);
+    if (!StartBatch(TASK_UPGRADE, static_cast<std::uint32_t>(plan.size()),
+                    UpgradeRequestText(m_strUpdateFile, forced, parallel, limits->maxFailures))) {
+        return refuse();
+    }
+    off.HandToBatch();
+    ReportRequest& request = m_session.Record().request;
+    request.file = m_strUpdateFile;
+    request.force = forced;
+    request.syncTime = m_view.IsChecked(IDC_SYNC_TIME);
+    request.verifyTimeoutMs = verifyMs;
+    m_session.DescribeFile(m_strUpdateFile);
+    // Forcing is a choice for one batch, never a setting that stays.
+    m_view.SetChecked(IDC_FORCE_UPGRADE, false);
+    // Every camera of the batch says it waits for its turn until a worker takes it.
+    for (const PlannedUpgrade& p : plan) {
+        LiveState queued;
+        queued.ip = p.ip;
+        queued.mac = p.mac;
+        m_listDevices.SetText(m_listDevices.FindByMac(p.mac), kColDetail, "");
+        OnLiveState(queued);
+    }
+    for (const PlannedUpgrade& p : plan) {
+        m_dispatcher.Enqueue(p.ip.c_str(), p.mac.c_str(), p.file.c_str());
+    }
+}
+
+}  // namespace app
