@@ -187,9 +187,9 @@ int Run(const Args& given) {
     const std::set<std::string> macs(a.macs.begin(), a.macs.end());
     const std::set<std::string> ips(a.ips.begin(), a.ips.end());
     std::set<std::string> seen;
-    for (int r = 0; r < view.RowCount(); ++r) {
-        const std::string ip = view.CellText(r, 2);
-        const std::string mac = view.CellText(r, 3);
+    for (int r = 0; r < dlg.List().Count(); ++r) {
+        const std::string& ip = dlg.List().Row(r).ip;
+        const std::string& mac = dlg.List().Row(r).mac;
         const bool pick = a.all || macs.count(mac) != 0 || ips.count(ip) != 0;
         view.SetRowChecked(r, pick);
         if (pick) {
@@ -268,8 +268,8 @@ int Run(const Args& given) {
                      : a.command == "upgrade" ? "升级成功"
                                               : "恢复默认IP成功";
     bool allOk = true;
-    for (int r = 0; r < view.RowCount(); ++r) {
-        if (view.RowChecked(r) && view.CellText(r, 6) != ok) {
+    for (int r = 0; r < dlg.List().Count(); ++r) {
+        if (view.RowChecked(r) && dlg.List().Row(r).status != ok) {
             allOk = false;
         }
     }
