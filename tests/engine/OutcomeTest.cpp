@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "DeviceJobs.h"
+#include "ScratchDir.h"
 
 namespace {
 
@@ -334,7 +335,8 @@ TEST_P(ProofAfterReboot, SaysWhatTheCameraCameBackWith) {
     fast.searchEveryRounds = 2;
     fast.unchangedGraceMs = 100;
     // A folder per case: the cases run at once in separate processes.
-    const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / c.name;
+    const qvtest::ScratchDir scratch("qv-verify-");
+    const std::filesystem::path dir = scratch.path() / c.name;
     std::filesystem::create_directories(dir);
     const std::string path = (dir / c.file).string();
     std::ofstream(path) << "image";
