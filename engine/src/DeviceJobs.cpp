@@ -473,8 +473,8 @@ void VerifyAfterReboot(const NetApi& net, const BatchFields& batch, const Device
     // it is never taken for the camera having gone away.
     bool seenGone = false;
     const bool beforeKnown = Readable(out.versionBefore);
-    std::string lastOld;        // the old version, answered before the grace ran out
-    bool answeredBlank = false; // answered, but with no readable version
+    std::string lastOld;         // the old version, answered before the grace ran out
+    bool answeredBlank = false;  // answered, but with no readable version
     std::string lastOther;
     std::string lastUnknown;  // a version while the old one is unknown, before the grace
     auto settle = [&](VerifyResult v) {
@@ -525,8 +525,8 @@ void VerifyAfterReboot(const NetApi& net, const BatchFields& batch, const Device
             // Until the grace has run out the camera may not have begun to
             // reboot: its old version, or any version when the old one is
             // unknown, may still be the one it had.
-            const bool graceOver = SteadyClock::now() - started >=
-                                   std::chrono::milliseconds(timing.unchangedGraceMs);
+            const bool graceOver =
+                SteadyClock::now() - started >= std::chrono::milliseconds(timing.unchangedGraceMs);
             if (!Readable(now)) {
                 answeredBlank = true;
                 if (graceOver) {
