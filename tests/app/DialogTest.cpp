@@ -890,21 +890,6 @@ TEST_F(DialogTest, TheVerdictLineIsLoggedAtOnceAndTheProofFollows) {
     EXPECT_TRUE(view_.cameras.back().update.proof);
 }
 
-TEST_F(DialogTest, ARecordThatCannotBeSavedIsSaidInThePaneAndTheLog) {
-    std::ofstream(dir_ / "reports") << "not a folder";
-    Open();
-    dlg_->OnBnClickedSearch();
-    view_.SetRowChecked(0, true);
-    view_.SetStartIp({192, 168, 1, 100});
-    dlg_->OnBnClickedModifyIp();
-    ASSERT_TRUE(RunBatch());
-    EXPECT_FALSE(dlg_->ReportFailure().empty());
-    EXPECT_TRUE(dlg_->LastReportPath().empty());
-    EXPECT_NE(view_.pane.find("无法保存批次记录："), std::string::npos) << view_.pane;
-    EXPECT_NE(ReadAll(dir_ / "2026_01_02.log").find(LogText("]无法保存批次记录：")),
-              std::string::npos);
-}
-
 TEST_F(DialogTest, LiveStatesShowInTheStatusCellUntilTheResult) {
     Open();
     dlg_->OnBnClickedSearch();
