@@ -285,7 +285,7 @@ int Run(const Args& given) {
         j["report_path"] = dlg.LastReportPath();
         std::cout << j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     }
-    if (!dlg.LogFailure().empty()) {
+    if (!dlg.LogFailure().empty() || !dlg.ReportFailure().empty()) {
         return kExitLogFailed;
     }
     if (dlg.BatchStopped()) {

@@ -33,7 +33,7 @@ std::optional<std::vector<std::string>> CamerasToRetry(const std::string& report
         return std::nullopt;
     }
     static const std::set<std::string> unproven{"not-back", "unchanged", "other-version",
-                                                "other-device"};
+                                                "other-device", "no-version"};
     std::vector<std::string> macs;
     std::set<std::string> seen;
     for (const auto& cam : *cameras) {

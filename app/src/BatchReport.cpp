@@ -61,6 +61,7 @@ ReportSummary Summarize(const BatchReport& report) {
         s.unchanged += o.verify == VerifyResult::Unchanged ? 1u : 0u;
         s.otherVersion += o.verify == VerifyResult::OtherVersion ? 1u : 0u;
         s.otherDevice += o.verify == VerifyResult::OtherDevice ? 1u : 0u;
+        s.noVersion += o.verify == VerifyResult::NoVersion ? 1u : 0u;
     }
     return s;
 }
@@ -81,6 +82,9 @@ std::string SummaryLine(const BatchReport& report) {
     }
     if (s.otherVersion + s.otherDevice > 0) {
         line += "，版本不符" + std::to_string(s.otherVersion + s.otherDevice);
+    }
+    if (s.noVersion > 0) {
+        line += "，无法验证" + std::to_string(s.noVersion);
     }
     if (s.notStarted > 0) {
         line += "，未开始" + std::to_string(s.notStarted);
@@ -151,6 +155,7 @@ nlohmann::json ReportJson(const BatchReport& r) {
               {"unchanged", s.unchanged},
               {"other_version", s.otherVersion},
               {"other_device", s.otherDevice},
+              {"no_version", s.noVersion},
               {"not_started", s.notStarted}}},
             {"cameras", cameras}};
 }

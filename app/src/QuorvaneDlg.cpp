@@ -480,6 +480,16 @@ void CQuorvaneDlg::PostTaskResult(std::unique_ptr<TaskResult> result) {
     });
 }
 
+void CQuorvaneDlg::PostTaskProof(std::unique_ptr<TaskResult> proof) {
+    std::weak_ptr<CQuorvaneDlg*> alive = m_alive;
+    auto holder = std::make_shared<std::unique_ptr<TaskResult>>(std::move(proof));
+    m_view.PostReport(WM_TASK_PROOF, [alive, holder] {
+        if (auto dlg = alive.lock()) {
+            (*dlg)->OnTaskProof(std::move(*holder));
+        }
+    });
+}
+
 void CQuorvaneDlg::PostTaskProgress(std::uint32_t finished) {
     std::weak_ptr<CQuorvaneDlg*> alive = m_alive;
     m_view.PostReport(WM_TASK_PROGRESS, [alive, finished] {
@@ -542,18 +552,7 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
     const ReasonCode why = result->outcome.reason;
     const bool skipped = why == ReasonCode::NotStarted || why == ReasonCode::Held;
     m_skipped += skipped ? 1u : 0u;
-    if (result->kind == TASK_UPGRADE) {
-        // A camera that took the file but did not come back as it should is
-        // worth another try as much as one that failed.
-        const VerifyResult v = result->outcome.verify;
-        const bool proven = v == VerifyResult::NotChecked || v == VerifyResult::NewVersion ||
-                            v == VerifyResult::NamedVersion;
-        if (result->result == 1 && proven) {
-            m_toRetry.erase(aux);
-        } else {
-            m_toRetry.insert(aux);
-        }
-    }
+    NoteRetry(aux, *result);
     const int row = FindRowByMac(aux);
     ReportCamera camera;
     camera.mac = aux;
@@ -569,14 +568,15 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
             camera.outcome.versionBefore = m_listDevices.CellText(row, kColSoft);
         }
     }
-    camera.status = StatusText(result->kind, result->result);
+    const char* status =
+        skipped ? SkippedText(result->kind, why) : StatusText(result->kind, result->result);
+    camera.status = status;  // what the list and the log say
+    camera.outcome.proofFollows = false;
     camera.detail = DetailText(result->outcome);
     m_report.cameras.push_back(std::move(camera));
     if (row < 0) {
         return;
     }
-    const char* status =
-        skipped ? SkippedText(result->kind, why) : StatusText(result->kind, result->result);
     if ((result->kind == TASK_MODIFY_IP || result->kind == TASK_RESTORE_IP) &&
         result->result == 1) {
         m_listDevices.SetCellText(row, kColIp, ip);
@@ -602,6 +602,66 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
     m_view.CameraChanged(update);
 }
 
+void CQuorvaneDlg::NoteRetry(const std::string& mac, const TaskResult& result) {
+    if (result.kind != TASK_UPGRADE) {
+        return;
+    }
+    // A camera that took the file but did not come back as it should is
+    // worth another try as much as one that failed.
+    const VerifyResult v = result.outcome.verify;
+    const bool proven = v == VerifyResult::NotChecked || v == VerifyResult::NewVersion ||
+                        v == VerifyResult::NamedVersion;
+    if (result.result == 1 && proven) {
+        m_toRetry.erase(mac);
+    } else {
+        m_toRetry.insert(mac);
+    }
+}
+
+void CQuorvaneDlg::OnTaskProof(std::unique_ptr<TaskResult> proof) {
+    if (!proof) {
+        return;
+    }
+    const std::string aux = FieldText(proof->aux);
+    const std::string ip = FieldText(proof->ip);
+    NoteRetry(aux, *proof);
+    const std::string detail = DetailText(proof->outcome);
+    // The record kept since the verdict takes what the check learnt.
+    for (auto it = m_report.cameras.rbegin(); it != m_report.cameras.rend(); ++it) {
+        if (it->mac == aux) {
+            const std::string before = it->outcome.versionBefore;
+            it->outcome = proof->outcome;
+            if (it->outcome.versionBefore.empty()) {
+                it->outcome.versionBefore = before;
+            }
+            it->detail = detail;
+            break;
+        }
+    }
+    const int row = FindRowByMac(aux);
+    if (row < 0) {
+        return;
+    }
+    // The live states of the check wrote over the status; the verdict's comes back.
+    const char* status = StatusText(proof->kind, proof->result);
+    m_listDevices.SetCellText(row, kColStatus, status);
+    m_listDevices.SetCellText(row, kColDetail, detail);
+    if (!detail.empty()) {
+        AppendLog("[%s] %s %s", aux.c_str(), ip.c_str(), detail.c_str());
+    }
+    CameraRowUpdate update;
+    update.row = row;
+    update.kind = proof->kind;
+    update.mac = aux;
+    update.ip = ip;
+    update.outcome = &proof->outcome;
+    update.result = proof->result;
+    update.status = status;
+    update.detail = detail;
+    update.proof = true;
+    m_view.CameraChanged(update);
+}
+
 void CQuorvaneDlg::OnTaskProgress(std::uint32_t finished) {
     m_view.SetProgressPos(static_cast<int>(std::min<std::uint32_t>(finished, 0x7FFFFFFF)));
 }
@@ -623,9 +683,11 @@ void CQuorvaneDlg::OnBatchDone(std::int32_t kind) {
     AppendLog("%s%s", BatchName(kind), SummaryLine(m_report).c_str());
     std::string why;
     m_reportPath.clear();
+    m_reportFailure.clear();
     if (!WriteReport(m_strStateDir, m_report, &m_reportPath, &why)) {
         m_reportPath.clear();
-        m_view.AppendToLogPane("无法保存批次记录：" + platform::EscapeForTerminal(why) + "\r\n");
+        m_reportFailure = "无法保存批次记录：" + platform::EscapeForTerminal(why);
+        AppendLog("%s", m_reportFailure.c_str());
     }
     if (const char* text = CompletionText(kind)) {
         ShowMessage("%s", text);

@@ -300,6 +300,18 @@ TEST_F(CliEndToEnd, ALogThatCannotBeWrittenHasAnExitStatusOfItsOwn) {
     EXPECT_EQ(fs::file_size(log), 4098u);
 }
 
+TEST_F(CliEndToEnd, ABatchRecordThatCannotBeSavedIsSaidAndExitsThree) {
+    StartFleet(Count(1));
+    std::ofstream(dir_ / "reports") << "not a folder";
+    const CliRun run = Cli({"modify-ip", Block(240, 7), "--all"});
+    EXPECT_EQ(run.rc, 3) << run.out << run.err;
+    EXPECT_NE(run.out.find("修改IP成功"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("无法保存批次记录："), std::string::npos) << run.out;
+    std::ifstream in(dir_ / TodaysLogName(), std::ios::binary);
+    const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(log.find("无法保存批次记录："), std::string::npos) << log;
+}
+
 TEST_F(CliEndToEnd, OneBatchAtATimeOnAConfigurationFolder) {
     StartFleet(Count(1));
     platform::FileLock other;

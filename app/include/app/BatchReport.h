@@ -60,6 +60,7 @@ struct ReportSummary {
     unsigned unchanged = 0;
     unsigned otherVersion = 0;
     unsigned otherDevice = 0;
+    unsigned noVersion = 0;
     unsigned notStarted = 0;
 };
 
