@@ -73,9 +73,8 @@ CLI::Option* NumberOption(CLI::App& cmd, const char* name, std::optional<T>& out
             [&out, name, low, high](const std::string& text) {
                 const auto v = app::ParseDecimal(text, low, high);
                 if (!v) {
-                    throw Refused(std::string(name) + ": not a decimal number from " +
-                                  std::to_string(low) + " to " + std::to_string(high) + ": " +
-                                  text);
+                    throw Refused("not a decimal number from " + std::to_string(low) + " to " +
+                                  std::to_string(high) + " for " + name + ": " + text);
                 }
                 out = static_cast<T>(*v);
             },
