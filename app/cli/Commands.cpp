@@ -96,10 +96,11 @@ int History(const Args& a) {
                              platform::EscapeForTerminal(why).c_str());
                 continue;
             }
-            std::printf("%s\t%s\t%s\t%zu\t%s\n", r.id.c_str(),
+            std::printf("%s\t%s\t%s\t%s\t%s\n", r.id.c_str(),
                         platform::EscapeForTerminal(stored->report.kind).c_str(),
                         platform::EscapeForTerminal(stored->report.started).c_str(),
-                        stored->report.cameras.size(), HistoryCounts(stored->report).c_str());
+                        std::to_string(stored->report.cameras.size()).c_str(),
+                        HistoryCounts(stored->report).c_str());
         }
         return kExitAllOk;
     }
