@@ -10,6 +10,7 @@
 #include <string_view>
 #include <utility>
 
+#include "app/Decimal.h"
 #include "app/IpBatch.h"
 #include "app/NaturalCompare.h"
 #include "app/OutcomeText.h"
@@ -106,17 +107,10 @@ const char* SkippedText(std::int32_t kind, ReasonCode why) {
     return upgrade ? "未升级（已停止）" : "未修改（已停止）";
 }
 
-// A whole number in [low, high] written in config.ini, digits only.
+// A whole number in [low, high] written in config.ini, decimal digits only.
 std::optional<long> ConfigNumber(const std::string& text, long low, long high) {
-    if (text.empty() || text.size() > 9 ||
-        text.find_first_not_of("0123456789") != std::string::npos) {
-        return std::nullopt;
-    }
-    const long v = std::stol(text);
-    if (v < low || v > high) {
-        return std::nullopt;
-    }
-    return v;
+    const auto v = ParseDecimal(text, low, high);
+    return v ? std::optional<long>(static_cast<long>(*v)) : std::nullopt;
 }
 
 constexpr const char* kKeyParallel = "upgrade_parallel";
@@ -292,7 +286,7 @@ void CQuorvaneDlg::OnInitDialog() {
         if (const auto n = ConfigNumber(parallel, 1, TaskDispatcher::kMaxParallel)) {
             m_view.SetUpgradeParallel(static_cast<int>(*n));
         } else {
-            AppendLog("config.ini 中的%s“%s”不可用，应为1到%d之间的整数；同时升级1台", kKeyParallel,
+            AppendLog("config.ini 中的%s“%s”不可用，应为1到%d之间的整数", kKeyParallel,
                       platform::EscapeForTerminal(parallel).c_str(), TaskDispatcher::kMaxParallel);
         }
     }
@@ -852,6 +846,9 @@ bool CQuorvaneDlg::ReadUpgradeSettings(std::uint32_t* maxFailures, int* probeMs)
         long value = 0;
     };
     Key keys[] = {
+        // The box started at this key; a key that cannot be used refuses like the others.
+        {kKeyParallel, 1, TaskDispatcher::kMaxParallel, 1,
+         m_overrides.parallel ? std::optional<long>(*m_overrides.parallel) : std::nullopt},
         {kKeyMaxFailures, 0, kMaxFailuresLimit, 0,
          m_overrides.maxFailures ? std::optional<long>(*m_overrides.maxFailures) : std::nullopt},
         {kKeyProbeMs, 0, TaskDispatcher::kMaxProbeMs, TaskDispatcher::kDefaultProbeMs,
@@ -875,8 +872,8 @@ bool CQuorvaneDlg::ReadUpgradeSettings(std::uint32_t* maxFailures, int* probeMs)
         }
         key.value = *n;
     }
-    *maxFailures = static_cast<std::uint32_t>(keys[0].value);
-    *probeMs = static_cast<int>(keys[1].value);
+    *maxFailures = static_cast<std::uint32_t>(keys[1].value);
+    *probeMs = static_cast<int>(keys[2].value);
     return true;
 }
 
