@@ -19,6 +19,11 @@ for preset in dev asan; do
   ctest --preset "$preset" -j "$jobs"
 done
 
+# Tests that share a folder, a lock or a port with another process fail only
+# when they meet; a second debug run, four at a time, gives them the chance.
+echo "== dev: tests again, four at a time"
+ctest --preset dev -j 4
+
 # Every fuzz target for a short while (clang, libFuzzer, ASan + UBSan). A
 # finding fails the run and is kept in fuzz/regressions, which the ctest runs
 # above replay from then on.

@@ -24,9 +24,12 @@ void ConsoleView::CameraChanged(const app::CameraRowUpdate& update) {
     const std::string who = "[" + platform::EscapeForTerminal(update.mac) + "] " +
                             platform::EscapeForTerminal(update.ip) + " ";
     if (update.outcome != nullptr) {
-        finishedLine_ = who + platform::EscapeForTerminal(update.status);
-        if (!update.detail.empty()) {
-            finishedLine_ += "，" + platform::EscapeForTerminal(update.detail);
+        // A proof is said by its line in the pane; the count was the verdict's.
+        if (!update.proof) {
+            finishedLine_ = who + platform::EscapeForTerminal(update.status);
+            if (!update.detail.empty()) {
+                finishedLine_ += "，" + platform::EscapeForTerminal(update.detail);
+            }
         }
         return;
     }

@@ -6,6 +6,7 @@
 #include "app/OutcomeText.h"
 #include "platform/Md5.h"
 #include "platform/SafeFile.h"
+#include "platform/TermText.h"
 
 namespace app {
 namespace {
@@ -82,19 +83,49 @@ void BatchSession::Add(const TaskResult& result, const DeviceRow* row) {
             camera.outcome.versionBefore = row->soft;
         }
     }
-    camera.status = StatusText(result.kind, result.result);
+    // What the list and the log say.
+    camera.status =
+        skipped ? SkippedText(result.kind, why) : StatusText(result.kind, result.result);
+    camera.outcome.proofFollows = false;
     camera.detail = DetailText(result.outcome);
     skipped_ += skipped ? 1u : 0u;
-    if (result.kind == TASK_UPGRADE) {
-        // A camera that took the file but did not come back as it should is
-        // worth another try as much as one that failed.
-        if (Proven(camera)) {
-            retry_.erase(camera.mac);
-        } else {
-            retry_.insert(camera.mac);
+    NoteRetry(camera, result.kind);
+    record_.cameras.push_back(std::move(camera));
+}
+
+void BatchSession::Prove(const TaskResult& proof) {
+    const std::string mac = FieldText(proof.aux);
+    for (auto it = record_.cameras.rbegin(); it != record_.cameras.rend(); ++it) {
+        if (it->mac == mac) {
+            const std::string before = it->outcome.versionBefore;
+            it->outcome = proof.outcome;
+            if (it->outcome.versionBefore.empty()) {
+                it->outcome.versionBefore = before;
+            }
+            it->detail = DetailText(proof.outcome);
+            NoteRetry(*it, proof.kind);
+            return;
         }
     }
-    record_.cameras.push_back(std::move(camera));
+    // A proof of no recorded camera still decides its retry.
+    ReportCamera camera;
+    camera.mac = mac;
+    camera.result = proof.result;
+    camera.outcome = proof.outcome;
+    NoteRetry(camera, proof.kind);
+}
+
+void BatchSession::NoteRetry(const ReportCamera& camera, std::int32_t kind) {
+    if (kind != TASK_UPGRADE) {
+        return;
+    }
+    // A camera that took the file but did not come back as it should is
+    // worth another try as much as one that failed.
+    if (Proven(camera)) {
+        retry_.erase(camera.mac);
+    } else {
+        retry_.insert(camera.mac);
+    }
 }
 
 void BatchSession::End(const platform::LocalTime& now) {
@@ -105,10 +136,13 @@ void BatchSession::End(const platform::LocalTime& now) {
                              .count();
 }
 
-bool BatchSession::Save(const std::string& stateDir, std::string* why) {
+bool BatchSession::Save(const std::string& stateDir) {
     savedPath_.clear();
-    if (!WriteReport(stateDir, record_, &savedPath_, why)) {
+    saveFailure_.clear();
+    std::string why;
+    if (!WriteReport(stateDir, record_, &savedPath_, &why)) {
         savedPath_.clear();
+        saveFailure_ = "无法保存批次记录：" + platform::EscapeForTerminal(why);
         return false;
     }
     return true;

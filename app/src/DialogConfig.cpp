@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/Decimal.h"
 #include "app/IpBatch.h"
 #include "engine/TaskDispatcher.h"
 #include "platform/IniFile.h"
@@ -19,17 +20,10 @@ std::string Key(const std::string& configFile, const char* name, const char* fal
     return platform::GetPrivateProfileString("config", name, fallback, configFile);
 }
 
-// A whole number in [low, high] written in config.ini, digits only.
+// A whole number in [low, high] written in config.ini, decimal digits only.
 std::optional<long> ConfigNumber(const std::string& text, long low, long high) {
-    if (text.empty() || text.size() > 9 ||
-        text.find_first_not_of("0123456789") != std::string::npos) {
-        return std::nullopt;
-    }
-    const long v = std::stol(text);
-    if (v < low || v > high) {
-        return std::nullopt;
-    }
-    return v;
+    const auto v = ParseDecimal(text, low, high);
+    return v ? std::optional<long>(static_cast<long>(*v)) : std::nullopt;
 }
 
 std::string Unusable(const char* key, const std::string& text) {
@@ -65,7 +59,7 @@ std::optional<int> ReadParallel(const std::string& configFile, std::string* why)
         return static_cast<int>(*n);
     }
     *why = Unusable(kKeyParallel, text) + "1到" + std::to_string(TaskDispatcher::kMaxParallel) +
-           "之间的整数；同时升级1台";
+           "之间的整数";
     return std::nullopt;
 }
 
@@ -78,6 +72,9 @@ std::optional<UpgradeLimits> ReadUpgradeLimits(const std::string& configFile,
         long value = 0;
     };
     Limit limits[] = {
+        // The box started at this key; a key that cannot be used refuses like the others.
+        {kKeyParallel, 1, TaskDispatcher::kMaxParallel, 1,
+         overrides.parallel ? std::optional<long>(*overrides.parallel) : std::nullopt},
         {kKeyMaxFailures, 0, kMaxFailuresLimit, 0,
          overrides.maxFailures ? std::optional<long>(*overrides.maxFailures) : std::nullopt},
         {kKeyProbeMs, 0, TaskDispatcher::kMaxProbeMs, TaskDispatcher::kDefaultProbeMs,
@@ -98,8 +95,8 @@ std::optional<UpgradeLimits> ReadUpgradeLimits(const std::string& configFile,
         }
         limit.value = *n;
     }
-    return UpgradeLimits{static_cast<std::uint32_t>(limits[0].value),
-                         static_cast<int>(limits[1].value)};
+    return UpgradeLimits{static_cast<std::uint32_t>(limits[1].value),
+                         static_cast<int>(limits[2].value)};
 }
 
 std::optional<std::string> ReadDefaultIp(const std::string& configFile, std::string* why) {

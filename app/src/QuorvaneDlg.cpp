@@ -240,6 +240,11 @@ void CQuorvaneDlg::PostTaskResult(std::unique_ptr<TaskResult> result) {
                [holder](CQuorvaneDlg& dlg) { dlg.OnTaskResult(std::move(*holder)); });
 }
 
+void CQuorvaneDlg::PostTaskProof(std::unique_ptr<TaskResult> proof) {
+    auto holder = std::make_shared<std::unique_ptr<TaskResult>>(std::move(proof));
+    PostReport(WM_TASK_PROOF, [holder](CQuorvaneDlg& dlg) { dlg.OnTaskProof(std::move(*holder)); });
+}
+
 void CQuorvaneDlg::PostTaskProgress(std::uint32_t finished) {
     PostReport(WM_TASK_PROGRESS, [finished](CQuorvaneDlg& dlg) { dlg.OnTaskProgress(finished); });
 }
@@ -308,6 +313,38 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
     m_view.CameraChanged(update);
 }
 
+void CQuorvaneDlg::OnTaskProof(std::unique_ptr<TaskResult> proof) {
+    if (!proof) {
+        return;
+    }
+    m_session.Prove(*proof);
+    const std::string aux = FieldText(proof->aux);
+    const std::string ip = FieldText(proof->ip);
+    const int row = m_listDevices.FindByMac(aux);
+    if (row < 0) {
+        return;
+    }
+    // The live states of the check wrote over the status; the verdict's comes back.
+    const char* status = StatusText(proof->kind, proof->result);
+    const std::string detail = DetailText(proof->outcome);
+    m_listDevices.SetText(row, kColStatus, status);
+    m_listDevices.SetText(row, kColDetail, detail);
+    if (!detail.empty()) {
+        AppendLog("[%s] %s %s", aux.c_str(), ip.c_str(), detail.c_str());
+    }
+    CameraRowUpdate update;
+    update.row = row;
+    update.kind = proof->kind;
+    update.mac = aux;
+    update.ip = ip;
+    update.outcome = &proof->outcome;
+    update.result = proof->result;
+    update.status = status;
+    update.detail = detail;
+    update.proof = true;
+    m_view.CameraChanged(update);
+}
+
 void CQuorvaneDlg::OnTaskProgress(std::uint32_t finished) {
     m_view.SetProgressPos(static_cast<int>(std::min<std::uint32_t>(finished, 0x7FFFFFFF)));
 }
@@ -323,9 +360,8 @@ void CQuorvaneDlg::OnBatchDone(std::int32_t kind) {
     }
     // The batch's record: one summary line, and the report beside the log.
     AppendLog("%s%s", BatchName(kind), SummaryLine(m_session.Record()).c_str());
-    std::string why;
-    if (!m_session.Save(m_strStateDir, &why)) {
-        m_view.AppendToLogPane("无法保存批次记录：" + platform::EscapeForTerminal(why) + "\r\n");
+    if (!m_session.Save(m_strStateDir)) {
+        AppendLog("%s", m_session.SaveFailure().c_str());
     }
     if (const char* text = CompletionText(kind)) {
         ShowMessage("%s", text);

@@ -242,6 +242,7 @@ INT_PTR MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_BATCH_DONE:
         case WM_TASK_RESULT:
         case WM_LIVE_STATE:
+        case WM_TASK_PROOF:
         case kRunQueued:
             RunQueued();
             return TRUE;

@@ -56,13 +56,16 @@ struct VerifyTiming {
     int probeTimeoutMs = 500;   // wait for the answer to one directed probe
     int pauseMs = 1000;         // between rounds
     int searchEveryRounds = 2;  // a search instead of a probe every n-th round
-    // An answer with the old version before the camera was ever seen gone may
-    // come from a camera that has not begun to reboot yet: believed only after this.
+    // An answer with the old version may come from a camera that has not begun
+    // to reboot yet: believed only this long after the verdict, as is an empty
+    // version, or any version when the one before is unknown. An unanswered
+    // probe shortens nothing (a datagram may be lost).
     int unchangedGraceMs = 20000;
 };
 
 // After an upgrade the camera took: waits for it to answer again (by MAC, at
 // its address, then by a search) and records what version it came back with.
+// An empty or unreadable version proves nothing (VerifyResult::NoVersion).
 // Holds no lock; `checking` false ends the wait early, recorded as stopped.
 void VerifyAfterReboot(const NetApi& net, const BatchFields& batch, const DeviceTask& task,
                        CameraOutcome& outcome, const LiveFn& live,

@@ -58,6 +58,9 @@ struct TaskDispatcher::Impl {
     int nextWorker = 0;
     uint32_t batchTotal = 0;
     uint32_t finished = 0;
+    // Results posted with proofFollows whose proof has not been posted yet:
+    // batch-done waits for them.
+    uint32_t proofsPending = 0;
     platform::Clock clock = platform::Now;
 
     // Upgrades run in slots. Enqueue puts an upgrade here, in the order the
@@ -95,12 +98,32 @@ struct TaskDispatcher::Impl {
     void RunUpgradeSlot();
     engine::BatchFields BatchLocked(platform::Clock* pcClock) const;
     // Counts the task as finished and posts its result, the progress and, after
-    // the batch's last task, batch-done. Caller holds `mutex`.
+    // the batch's last task and its last proof, batch-done. With
+    // outcome.proofFollows, ProofLocked must follow for the task. Caller holds `mutex`.
     void FinishLocked(const DeviceTask& task, int32_t taskKind, int result,
                       ReasonCode skipped = ReasonCode::None, CameraOutcome outcome = {});
     void Finish(const DeviceTask& task, int32_t taskKind, int result, CameraOutcome outcome = {}) {
         std::lock_guard lock(mutex);
         FinishLocked(task, taskKind, result, ReasonCode::None, std::move(outcome));
+    }
+    // Posts the proof after reboot of a task finished with proofFollows and,
+    // when it was the last one awaited, batch-done. Caller holds `mutex`.
+    void ProofLocked(const DeviceTask& task, int32_t taskKind, int result, CameraOutcome outcome);
+    void Proof(const DeviceTask& task, int32_t taskKind, int result, CameraOutcome outcome) {
+        std::lock_guard lock(mutex);
+        ProofLocked(task, taskKind, result, std::move(outcome));
+    }
+    // One upgrade's check after reboot, on the calling thread. Called without `mutex`.
+    void Verify(const engine::BatchFields& batch, const DeviceTask& task, CameraOutcome& outcome,
+                const engine::VerifyTiming& timing) {
+        outcome.proofFollows = false;
+        try {
+            engine::VerifyAfterReboot(
+                net, batch, task, outcome, [this](const LiveState& s) { TellLive(s); }, checking,
+                timing);
+        } catch (const std::exception&) {
+            // Nothing was learnt; the proof still goes out so that the batch can end.
+        }
     }
     // A worker's live state of its camera, to the window while one is attached.
     void TellLive(const LiveState& state) {
@@ -244,16 +267,7 @@ void TaskDispatcher::Impl::RunTask(DeviceTask& task) {
                 if (running) {
                     bool verify = false;
                     result = RunUpgrade(batch, pcClock, task, outcome, verify);
-                    if (verify) {
-                        engine::VerifyTiming timing;
-                        {
-                            std::lock_guard lock(mutex);
-                            timing = verifyTiming;
-                        }
-                        engine::VerifyAfterReboot(
-                            net, batch, task, outcome, [this](const LiveState& s) { TellLive(s); },
-                            checking, timing);
-                    }
+                    outcome.proofFollows = verify;
                 }
                 break;
             default:
@@ -261,11 +275,26 @@ void TaskDispatcher::Impl::RunTask(DeviceTask& task) {
         }
     } catch (const std::exception&) {
         result = 0;
+        outcome.proofFollows = false;
     }
+    const bool verify = outcome.proofFollows;
     try {
-        Finish(task, batch.kind, result, std::move(outcome));
+        Finish(task, batch.kind, result, outcome);
     } catch (const std::exception&) {
         // A receiver that cannot take the report loses it; the worker goes on.
+    }
+    if (verify) {
+        engine::VerifyTiming timing;
+        {
+            std::lock_guard lock(mutex);
+            timing = verifyTiming;
+        }
+        Verify(batch, task, outcome, timing);
+        try {
+            Proof(task, batch.kind, result, std::move(outcome));
+        } catch (const std::exception&) {
+            // As above.
+        }
     }
 }
 
@@ -304,23 +333,28 @@ void TaskDispatcher::Impl::RunUpgradeSlot() {
         CameraOutcome outcome;
         bool verify = false;
         const int result = RunUpgrade(batch, pcClock, *task, outcome, verify);
+        outcome.proofFollows = verify;
         lock.lock();
+        // The result goes out at the verdict; the proof, and so the batch's
+        // end, waits for the check.
+        try {
+            FinishLocked(*task, batch.kind, result, ReasonCode::None, outcome);
+        } catch (const std::exception&) {
+            // A receiver that cannot take the report loses it; the slot goes on.
+        }
         if (verify) {
             // The check after reboot gives the slot to the next camera: its
-            // transfer goes on while this one reboots. The result, and so the
-            // batch's end, waits for the check.
+            // transfer goes on while this one reboots.
             --slotsInUse;
             slotFreed.notify_all();
             lock.unlock();
-            engine::VerifyAfterReboot(
-                net, batch, *task, outcome, [this](const LiveState& s) { TellLive(s); }, checking,
-                timing);
+            Verify(batch, *task, outcome, timing);
             lock.lock();
-        }
-        try {
-            FinishLocked(*task, batch.kind, result, ReasonCode::None, std::move(outcome));
-        } catch (const std::exception&) {
-            // A receiver that cannot take the report loses it; the slot goes on.
+            try {
+                ProofLocked(*task, batch.kind, result, std::move(outcome));
+            } catch (const std::exception&) {
+                // As above.
+            }
         }
         if (verify) {
             // Back for another upgrade only when a slot is free again.
@@ -360,6 +394,9 @@ void TaskDispatcher::Impl::SkipWaitingLocked(ReasonCode why) {
 void TaskDispatcher::Impl::FinishLocked(const DeviceTask& task, int32_t taskKind, int result,
                                         ReasonCode skipped, CameraOutcome outcome) {
     ++finished;
+    if (skipped == ReasonCode::None && outcome.proofFollows) {
+        ++proofsPending;
+    }
     const bool failed = result == 0 && skipped == ReasonCode::None;
     failures += failed ? 1 : 0;
     const bool limitReached =
@@ -378,7 +415,7 @@ void TaskDispatcher::Impl::FinishLocked(const DeviceTask& task, int32_t taskKind
         report->outcome = std::move(outcome);
         window->PostTaskResult(std::move(report));
         window->PostTaskProgress(finished);
-        if (finished == batchTotal) {
+        if (finished == batchTotal && proofsPending == 0) {
             window->PostBatchDone(kind);
         }
     }
@@ -386,6 +423,27 @@ void TaskDispatcher::Impl::FinishLocked(const DeviceTask& task, int32_t taskKind
         // After this camera's own reports, so that the held ones follow it.
         batchHeld = true;
         SkipWaitingLocked(ReasonCode::Held);
+    }
+}
+
+void TaskDispatcher::Impl::ProofLocked(const DeviceTask& task, int32_t taskKind, int result,
+                                       CameraOutcome outcome) {
+    if (proofsPending > 0) {
+        --proofsPending;
+    }
+    if (window != nullptr) {
+        auto proof = std::make_unique<TaskResult>();
+        engine::CopyFixedText(proof->ip, task.ip);
+        engine::CopyFixedText(proof->aux, task.aux);
+        proof->kind = taskKind;
+        proof->result = result;
+        proof->reserved = -1;
+        outcome.proofFollows = false;
+        proof->outcome = std::move(outcome);
+        window->PostTaskProof(std::move(proof));
+        if (finished == batchTotal && proofsPending == 0) {
+            window->PostBatchDone(kind);
+        }
     }
 }
 
@@ -434,6 +492,7 @@ void TaskDispatcher::BeginBatch(TaskKind kind, uint32_t total) {
     impl_->kind = kind;
     impl_->batchTotal = total;
     impl_->finished = 0;
+    impl_->proofsPending = 0;
     impl_->failures = 0;
     impl_->batchStopped = false;
     impl_->batchHeld = false;

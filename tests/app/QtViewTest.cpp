@@ -29,6 +29,7 @@
 #include "AboutDialog.h"
 #include "FakeDeviceLibs.h"
 #include "QuorvaneWindow.h"
+#include "ScratchDir.h"
 #include "app/QuorvaneDlg.h"
 #include "platform/Version.h"
 
@@ -65,7 +66,7 @@ class QtViewTest : public ::testing::Test {
         deps.search = app::SearchApi{&Nothing, &Nothing, &FindTwo, nullptr};
         deps.net = NetApi{};
         deps.helper = HelperApi{};
-        deps.configDir = ::testing::TempDir();
+        deps.configDir = scratch_.path().string();
         deps.clock = [] { return platform::LocalTime{2026, 1, 2, 3, 4, 5, 6}; };
         window_ = std::make_unique<qtview::QuorvaneWindow>();
         window_->SetMessageBoxHook([this](const std::string& t) { messages_.push_back(t); });
@@ -86,6 +87,8 @@ class QtViewTest : public ::testing::Test {
     }
     QTableWidget* List() { return Get<QTableWidget>(app::IDC_DEVICE_LIST); }
 
+    // Its own configuration folder: its own batch lock, log and files.
+    qvtest::ScratchDir scratch_;
     std::unique_ptr<qtview::QuorvaneWindow> window_;
     std::unique_ptr<app::CQuorvaneDlg> dlg_;
     std::vector<std::string> messages_;
@@ -227,7 +230,7 @@ TEST_F(QtViewTest, ABatchRunsOnTheWorkersAndEndsWithItsMessage) {
 
 TEST_F(QtViewTest, TheUpgradeButtonRunsABatchAndTheForceBoxStaysHidden) {
     EXPECT_TRUE(Get<QCheckBox>(app::IDC_FORCE_UPGRADE)->isHidden());
-    const std::string kernel = ::testing::TempDir() + "uImage";
+    const std::string kernel = scratch_ / "uImage";
     std::ofstream(kernel) << "kernel";
     dlg_->OnBnClickedSearch();
     window_->SetChecked(app::IDC_SELECT_ALL, true);
@@ -253,7 +256,7 @@ TEST_F(QtViewTest, TheStopControlAndEscapeWorkWhileABatchRuns) {
     deps.search = app::SearchApi{&Nothing, &Nothing, &FindTwo, nullptr};
     deps.net = enginetest::FakeNet::Api();
     deps.helper = HelperApi{};
-    deps.configDir = ::testing::TempDir();
+    deps.configDir = scratch_.path().string();
     dlg_ = std::make_unique<app::CQuorvaneDlg>(*window_, deps);
     window_->Attach(dlg_.get());
     dlg_->OnInitDialog();
@@ -264,7 +267,7 @@ TEST_F(QtViewTest, TheStopControlAndEscapeWorkWhileABatchRuns) {
     EXPECT_EQ(parallel->value(), 1);
     EXPECT_EQ(parallel->maximum(), 30);
 
-    const std::string kernel = ::testing::TempDir() + "uImage";
+    const std::string kernel = scratch_ / "uImage";
     std::ofstream(kernel) << "kernel";
     QTest::mouseClick(Get<QPushButton>(app::IDC_SEARCH), Qt::LeftButton);
     window_->SetChecked(app::IDC_SELECT_ALL, true);
@@ -579,7 +582,7 @@ TEST_F(QtViewTest, AMessageBoxShowsItsTitleAndHasNoMinimiseOrMaximise) {
 }
 
 TEST_F(QtViewTest, BrowseOpensInTheFolderOfTheChosenFile) {
-    const QString dir = QDir(QString::fromStdString(::testing::TempDir())).absolutePath();
+    const QString dir = QDir(QString::fromStdString(scratch_.path().string())).absolutePath();
     struct Case {
         QString box;
         QString folder;

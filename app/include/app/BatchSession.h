@@ -38,15 +38,20 @@ class BatchSession {
     // version of its row when it has one; a camera of an upgrade batch leaves
     // the retry set once proven and joins it otherwise.
     void Add(const TaskResult& result, const DeviceRow* row);
+    // An upgraded camera's proof after reboot: its record, kept since the
+    // verdict, takes what the check learnt, and the retry set follows it.
+    void Prove(const TaskResult& proof);
     std::uint32_t Skipped() const { return skipped_; }
     bool ToRetry(const std::string& mac) const { return retry_.count(mac) != 0; }
 
     // The record's end and duration; the batch no longer runs.
     void End(const platform::LocalTime& now);
-    // The record whole beside the log; false with the reason.
-    bool Save(const std::string& stateDir, std::string* why);
+    // The record whole beside the log; false when it could not be saved.
+    bool Save(const std::string& stateDir);
     // The file the last record went to, empty when it could not be written.
     const std::string& SavedPath() const { return savedPath_; }
+    // The line that says the last record could not be saved, or empty.
+    const std::string& SaveFailure() const { return saveFailure_; }
 
     // What a press of the stop control does now: the first stops every camera
     // not yet started, a second one (upgrades only) abandons the transfers.
@@ -55,9 +60,12 @@ class BatchSession {
     void StopTaken() { ++stopPresses_; }
 
   private:
+    void NoteRetry(const ReportCamera& camera, std::int32_t kind);
+
     platform::FileLock lock_;
     BatchReport record_;
     std::string savedPath_;
+    std::string saveFailure_;
     std::chrono::steady_clock::time_point started_;
     bool running_ = false;
     std::int32_t kind_ = 0;

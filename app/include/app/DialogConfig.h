@@ -35,7 +35,8 @@ DialogPlaces SetUpPlaces(const std::optional<platform::FolderInputs>& inputs,
                          const std::string& configDir, const platform::LocalTime& today);
 
 // upgrade_parallel, read at start for the window's control: nothing when the
-// key is absent or cannot be used; then `why` holds the log line that says so.
+// key is absent or cannot be used; then `why` holds the log line that says so
+// (and the upgrade press refuses: ReadUpgradeLimits).
 std::optional<int> ReadParallel(const std::string& configFile, std::string* why);
 
 struct UpgradeLimits {
@@ -43,7 +44,8 @@ struct UpgradeLimits {
     int probeMs = 0;
 };
 // upgrade_max_failures and upgrade_probe_ms, read at every press like the
-// default IP; an override given takes the place of its key. A value that
+// default IP, and upgrade_parallel checked again; an override given takes the
+// place of its key. A value that
 // cannot be used refuses the request rather than be replaced by a guess:
 // nothing, and `why` is the message.
 std::optional<UpgradeLimits> ReadUpgradeLimits(const std::string& configFile,

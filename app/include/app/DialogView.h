@@ -46,6 +46,8 @@ struct CameraRowUpdate {
     std::int32_t result = 0;                 // when finished: 1 success, 0 failure
     std::string status;
     std::string detail;
+    // The upgraded camera's proof after reboot, after its result (outcome set).
+    bool proof = false;
 };
 
 // Everything the dialog logic does on the screen. The Qt window, the console
@@ -115,7 +117,8 @@ class DialogView {
     // Runs `fn` on the UI thread later, in posting order. Callable from any thread.
     virtual void PostToUi(std::function<void()> fn) = 0;
     // PostToUi for a worker report; a Windows view posts it as `message`
-    // (WM_TASK_RESULT, WM_TASK_PROGRESS, WM_BATCH_DONE, WM_LIVE_STATE).
+    // (WM_TASK_RESULT, WM_TASK_PROGRESS, WM_BATCH_DONE, WM_LIVE_STATE,
+    // WM_TASK_PROOF).
     virtual void PostReport(unsigned message, std::function<void()> fn) {
         (void)message;
         PostToUi(std::move(fn));

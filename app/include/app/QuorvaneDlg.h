@@ -77,12 +77,14 @@ class CQuorvaneDlg : public ReportWindow {
 
     // Worker reports, once queued onto the UI thread.
     void OnTaskResult(std::unique_ptr<TaskResult> result);
+    void OnTaskProof(std::unique_ptr<TaskResult> proof);
     void OnTaskProgress(std::uint32_t finished);
     void OnBatchDone(std::int32_t kind);
     void OnLiveState(const LiveState& state);
 
     // ReportWindow: called on worker threads; each queues the handler above.
     void PostTaskResult(std::unique_ptr<TaskResult> result) override;
+    void PostTaskProof(std::unique_ptr<TaskResult> proof) override;
     void PostTaskProgress(std::uint32_t finished) override;
     void PostBatchDone(std::int32_t kind) override;
     void PostLiveState(const LiveState& state) override;
@@ -107,6 +109,8 @@ class CQuorvaneDlg : public ReportWindow {
     // could not be written).
     const BatchReport& LastReport() const { return m_session.Record(); }
     const std::string& LastReportPath() const { return m_session.SavedPath(); }
+    // The line said when the last batch's record could not be saved, or empty.
+    const std::string& ReportFailure() const { return m_session.SaveFailure(); }
     const std::string& StateDir() const { return m_strStateDir; }
 
     // Read-only views for front ends and tests.
