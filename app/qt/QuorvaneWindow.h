@@ -111,19 +111,17 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
 
   private:
     void Build();
+    // The widget of one control of the description, not yet placed.
+    QWidget* Make(const app::ControlSpec& spec);
     QTableWidgetItem* Item(int row, int column) const;
     void ShowContextMenu(const QPoint& pos);
-    // Places the controls for the current size: the list and the log pane
-    // take the room beyond the template's, the band between them keeps its
-    // place below the list, and its right-hand controls keep their distance to
-    // the right edge.
+    // Places the controls for the current size (app::Place).
     void Relayout();
 
-    enum class Anchor { List, Pane, Band, BandRight, BandStretch };
     struct Placed {
         QWidget* widget;
-        QRect base;  // pixels, at the template's size
-        Anchor anchor;
+        app::Box base;  // pixels, at the template's size
+        app::Anchor anchor;
     };
     std::vector<Placed> placed_;
     QFont font_;
@@ -137,18 +135,9 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
 
     QWidget* body_ = nullptr;
     QTableWidget* list_ = nullptr;
-    QCheckBox* selectAll_ = nullptr;
     QProgressBar* progress_ = nullptr;
-    QPushButton* logButton_ = nullptr;
-    QPushButton* search_ = nullptr;
     IpAddressEdit* startIp_ = nullptr;
-    QPushButton* modifyIp_ = nullptr;
-    QPushButton* restoreIp_ = nullptr;
-    QCheckBox* forceUpgrade_ = nullptr;
-    QPushButton* upgrade_ = nullptr;
     QLineEdit* file_ = nullptr;
-    QPushButton* browse_ = nullptr;
-    QCheckBox* syncTime_ = nullptr;
     QSpinBox* parallel_ = nullptr;
     // On the window itself, not the body: it stays usable while a batch runs.
     QPushButton* stop_ = nullptr;

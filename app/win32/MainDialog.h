@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "WindowLayout.h"
 #include "app/DialogView.h"
+#include "app/WindowLayout.h"
 
 namespace app {
 class CQuorvaneDlg;
@@ -88,7 +88,7 @@ class MainDialog : public app::DialogView {
     void OnInitDialog();
     void OnCommand(int id, int code);
     void OnContextMenu(LPARAM lParam);
-    void ExportList();
+    std::optional<std::string> AskExportPath();
     void Relayout();
     void RunQueued();
     // True when the message loop must not hand `msg` on: Enter and Escape
@@ -99,8 +99,8 @@ class MainDialog : public app::DialogView {
 
     struct Placed {
         HWND hwnd;
-        Box base;
-        Anchor anchor;
+        app::Box base;
+        app::Anchor anchor;
     };
 
     HINSTANCE instance_;
@@ -113,8 +113,8 @@ class MainDialog : public app::DialogView {
     bool windowEnabled_ = true;
     int waitDepth_ = 0;
     std::vector<Placed> placed_;
-    Extent templateClient_;
-    Extent minimumWindow_;
+    app::Extent templateClient_;
+    app::Extent minimumWindow_;
 
     std::mutex queueMutex_;
     std::deque<std::function<void()>> queue_;
