@@ -80,8 +80,9 @@ class BrowseFolder : public ::testing::Test {
         dir_ = std::filesystem::temp_directory_path() /
                ("qv-browse-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
                 "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir_ / "固件");
-        std::ofstream(dir_ / "固件" / "fw.bin") << "x";
+        // Through FsPath: Windows would read a narrow name in the ANSI code page.
+        std::filesystem::create_directories(dir_ / platform::FsPath("固件"));
+        std::ofstream(dir_ / platform::FsPath("固件") / "fw.bin") << "x";
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
     std::string At(const std::string& rest) const { return platform::Utf8Path(dir_) + rest; }
