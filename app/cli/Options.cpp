@@ -8,7 +8,7 @@
 
 #include "app/BatchReport.h"
 #include "app/IpBatch.h"
-#include "app/WindowSpec.h"
+#include "app/WindowDescription.h"
 #include "platform/TermText.h"
 #include "platform/Version.h"
 

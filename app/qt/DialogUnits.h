@@ -5,7 +5,7 @@
 #include <QRect>
 
 #include "app/WindowLayout.h"
-#include "app/WindowSpec.h"
+#include "app/WindowDescription.h"
 
 namespace qtview {
 

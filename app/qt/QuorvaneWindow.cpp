@@ -20,7 +20,7 @@
 
 #include "AboutDialog.h"
 #include "app/QuorvaneDlg.h"
-#include "app/WindowSpec.h"
+#include "app/WindowDescription.h"
 #include "platform/OpenInEditor.h"
 
 namespace qtview {
@@ -90,29 +90,29 @@ void QuorvaneWindow::Build() {
     body_->setContextMenuPolicy(Qt::NoContextMenu);  // the dialog's own menu shows through
 
     std::vector<QWidget*> made;
-    for (const app::ControlSpec& spec : app::kControls) {
-        if (spec.partOf != 0) {
+    for (const app::ControlSpec& desc : app::kControls) {
+        if (desc.partOf != 0) {
             continue;  // the spin box draws its arrows and its unit itself
         }
-        QWidget* w = Make(spec);
+        QWidget* w = Make(desc);
         // Those usable while a batch runs sit on the window, not on the body
         // that a batch disables.
-        w->setParent(spec.usableWhileBusy ? static_cast<QWidget*>(this) : body_);
-        w->setGeometry(du_.Rect(spec.box));
-        if (spec.id > 0) {
-            w->setObjectName(QString::number(spec.id));
-            controls_[spec.id] = w;
+        w->setParent(desc.usableWhileBusy ? static_cast<QWidget*>(this) : body_);
+        w->setGeometry(du_.Rect(desc.box));
+        if (desc.id > 0) {
+            w->setObjectName(QString::number(desc.id));
+            controls_[desc.id] = w;
         }
-        if (spec.tip != nullptr) {
-            w->setToolTip(QString::fromUtf8(spec.tip));
+        if (desc.tip != nullptr) {
+            w->setToolTip(QString::fromUtf8(desc.tip));
         }
-        if (spec.disabledAtStart) {
+        if (desc.disabledAtStart) {
             w->setEnabled(false);
         }
         if (auto* button = qobject_cast<QAbstractButton*>(w);
-            button && app::Press(nullptr, spec.id)) {
+            button && app::Press(nullptr, desc.id)) {
             connect(button, &QAbstractButton::clicked, this,
-                    [this, id = spec.id] { app::Press(dlg_, id); });
+                    [this, id = desc.id] { app::Press(dlg_, id); });
         }
         made.push_back(w);
     }
@@ -139,9 +139,9 @@ void QuorvaneWindow::Build() {
     }
 }
 
-QWidget* QuorvaneWindow::Make(const app::ControlSpec& spec) {
-    const QString text = QString::fromUtf8(spec.text);
-    switch (spec.kind) {
+QWidget* QuorvaneWindow::Make(const app::ControlSpec& desc) {
+    const QString text = QString::fromUtf8(desc.text);
+    switch (desc.kind) {
         case app::ControlKind::List:
             list_ = new QTableWidget(0, app::kColumnCount);
             list_->setShowGrid(true);
@@ -179,8 +179,8 @@ QWidget* QuorvaneWindow::Make(const app::ControlSpec& spec) {
             progress_->setValue(0);
             return progress_;
         case app::ControlKind::Button: {
-            QPushButton* b = Button(spec.text);
-            if (spec.id == app::IDC_STOP) {
+            QPushButton* b = Button(desc.text);
+            if (desc.id == app::IDC_STOP) {
                 stop_ = b;
             }
             return b;
@@ -192,7 +192,7 @@ QWidget* QuorvaneWindow::Make(const app::ControlSpec& spec) {
             parallel_ = new QSpinBox;
             parallel_->setRange(app::kParallelMin, app::kParallelMax);
             parallel_->setValue(text.toInt());
-            parallel_->setSuffix(PartLabel(spec.id));
+            parallel_->setSuffix(PartLabel(desc.id));
             return parallel_;
         case app::ControlKind::Edit:
             file_ = new QLineEdit;

@@ -79,7 +79,7 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
   private:
     void Build();
     // The widget of one control of the description, not yet placed.
-    QWidget* Make(const app::ControlSpec& spec);
+    QWidget* Make(const app::ControlSpec& desc);
     QTableWidgetItem* Item(int row, int column) const;
     void ShowContextMenu(const QPoint& pos);
     // Places the controls for the current size (app::Place).

@@ -13,7 +13,7 @@
 #include "app/IpBatch.h"
 #include "app/NaturalCompare.h"
 #include "app/OutcomeText.h"
-#include "app/WindowSpec.h"
+#include "app/WindowDescription.h"
 #include "pack/PackLog.h"
 #include "platform/AppFolders.h"
 #include "platform/ExeDir.h"

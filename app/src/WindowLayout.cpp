@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "app/DialogView.h"
-#include "app/WindowSpec.h"
+#include "app/WindowDescription.h"
 
 namespace app {
 

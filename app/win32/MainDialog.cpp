@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "app/QuorvaneDlg.h"
-#include "app/WindowSpec.h"
+#include "app/WindowDescription.h"
 #include "platform/OpenInEditor.h"
 #include "platform/Version.h"
 #include "platform/WideText.h"

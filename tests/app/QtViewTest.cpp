@@ -30,7 +30,7 @@
 #include "FakeDeviceLibs.h"
 #include "QuorvaneWindow.h"
 #include "app/QuorvaneDlg.h"
-#include "app/WindowSpec.h"
+#include "app/WindowDescription.h"
 #include "platform/Version.h"
 
 namespace {
@@ -100,24 +100,24 @@ TEST_F(QtViewTest, TemplateControlsWithTheirTextsAndPlaces) {
     QApplication::processEvents();
     EXPECT_EQ(window_->size(), QSize(du.X(571), du.Y(389)));
     // Every control of the description, where it puts it, with its text.
-    for (const app::ControlSpec& spec : app::kControls) {
-        SCOPED_TRACE(spec.id);
-        if (spec.id == app::kLabelId || spec.partOf != 0) {
+    for (const app::ControlSpec& desc : app::kControls) {
+        SCOPED_TRACE(desc.id);
+        if (desc.id == app::kLabelId || desc.partOf != 0) {
             continue;
         }
-        QWidget* w = window_->Control(static_cast<app::ControlId>(spec.id));
+        QWidget* w = window_->Control(static_cast<app::ControlId>(desc.id));
         ASSERT_NE(w, nullptr);
         if (auto* b = qobject_cast<QPushButton*>(w)) {
-            EXPECT_EQ(b->text(), QString::fromUtf8(spec.text));
-            EXPECT_EQ(b->geometry(), du.Rect(spec.box));
+            EXPECT_EQ(b->text(), QString::fromUtf8(desc.text));
+            EXPECT_EQ(b->geometry(), du.Rect(desc.box));
             EXPECT_FALSE(b->autoDefault());
             // The text fits the button.
             EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text()), b->width());
         } else if (auto* box = qobject_cast<QCheckBox*>(w)) {
-            EXPECT_EQ(box->text(), QString::fromUtf8(spec.text));
+            EXPECT_EQ(box->text(), QString::fromUtf8(desc.text));
             EXPECT_FALSE(box->isChecked());
         }
-        EXPECT_EQ(w->isEnabled(), !spec.disabledAtStart);
+        EXPECT_EQ(w->isEnabled(), !desc.disabledAtStart);
     }
     EXPECT_TRUE(Get<QCheckBox>(app::IDC_FORCE_UPGRADE)->isHidden());
     EXPECT_TRUE(Get<QCheckBox>(app::IDC_SYNC_TIME)->isVisible());

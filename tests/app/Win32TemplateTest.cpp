@@ -1,5 +1,5 @@
 // The Windows window's resource template against the window's description
-// (app/WindowSpec.h), and the arithmetic that places the controls when the
+// (app/WindowDescription.h), and the arithmetic that places the controls when the
 // window is resized. Both run without a display, on either system.
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "app/WindowDescription.h"
 #include "app/WindowLayout.h"
-#include "app/WindowSpec.h"
 #include "resource.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/DialogView.h"
-#include "app/WindowSpec.h"
+#include "app/WindowDescription.h"
 
 namespace app {
 

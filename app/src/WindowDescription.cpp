@@ -1,4 +1,4 @@
-#include "app/WindowSpec.h"
+#include "app/WindowDescription.h"
 
 #include <filesystem>
 #include <system_error>

@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "app/WindowSpec.h"
+#include "app/WindowDescription.h"
 #include "app/WindowStart.h"
 #include "platform/Paths.h"
 
 namespace {
 
-TEST(WindowSpec, ColumnsByNameAndWhichSort) {
+TEST(WindowDescription, ColumnsByNameAndWhichSort) {
     for (const app::ColumnSpec& c : app::kColumns) {
         EXPECT_EQ(app::ColumnByKey(c.key), c.column) << c.key;
         EXPECT_EQ(c.column, &c - app::kColumns.data());
@@ -28,7 +28,7 @@ TEST(WindowSpec, ColumnsByNameAndWhichSort) {
     EXPECT_TRUE(app::SortsBy(app::kColStatus));
 }
 
-TEST(WindowSpec, EveryControlOnceAndEveryButtonWired) {
+TEST(WindowDescription, EveryControlOnceAndEveryButtonWired) {
     for (const app::ControlSpec& c : app::kControls) {
         if (c.id != app::kLabelId) {
             EXPECT_EQ(app::FindControl(c.id), &c) << c.id;
@@ -51,7 +51,7 @@ struct KeyCase {
     bool stop;
 };
 
-TEST(WindowSpec, EnterAndEscapeDoNothingButEscapeStopsABatch) {
+TEST(WindowDescription, EnterAndEscapeDoNothingButEscapeStopsABatch) {
     using K = app::WindowKey;
     const KeyCase cases[] = {
         {K::Enter, true, false, true, false},  {K::Enter, true, true, true, false},
