@@ -14,6 +14,7 @@
 #include "app/IpBatch.h"
 #include "app/NaturalCompare.h"
 #include "app/OutcomeText.h"
+#include "app/WindowDescription.h"
 #include "pack/PackLog.h"
 #include "platform/AppFolders.h"
 #include "platform/ExeDir.h"
@@ -34,16 +35,6 @@ std::int32_t g_bSortAscending = 1;
 static_assert(std::string_view(kTitle).find("V" QV_VERSION "(") != std::string_view::npos);
 
 namespace {
-
-constexpr int kColumnCount = 7;
-constexpr int kColNumber = 0;
-constexpr int kColType = 1;
-constexpr int kColIp = 2;
-constexpr int kColMac = 3;
-constexpr int kColSoft = 4;
-constexpr int kColHard = 5;
-constexpr int kColStatus = 6;
-constexpr int kColDetail = 7;  // ours, beside the seven: why, or what the check found
 
 __attribute__((format(printf, 1, 0))) std::string VFormat(const char* format, va_list args) {
     if (format == nullptr) {
@@ -450,7 +441,7 @@ void CQuorvaneDlg::OnLvnColumnclickDeviceList(int column) {
     if (m_listDevices.RowCount() == 0 || column == kColNumber) {
         return;
     }
-    if (column < 0 || column >= kColumnCount) {
+    if (!SortsBy(column)) {
         return;
     }
     g_bSortAscending = g_bSortAscending == 0 ? 1 : 0;
@@ -779,15 +770,13 @@ void CQuorvaneDlg::RemoveTempDir(const std::string& path) {
 }
 
 bool CQuorvaneDlg::ExportList(const std::string& path) {
-    static const char* const kHeadings[] = {"序号",     "设备类型", "IP地址", "MAC地址",
-                                            "软件版本", "硬件版本", "状态",   "详情"};
     std::string csv = "\xEF\xBB\xBF";  // spreadsheets take UTF-8 only with its mark
-    for (int c = 0; c <= kColDetail; ++c) {
-        csv += std::string(c ? "," : "") + kHeadings[c];
+    for (const ColumnSpec& c : kColumns) {
+        csv += std::string(c.column != 0 ? "," : "") + c.heading;
     }
     csv += "\r\n";
     for (int r = 0; r < m_listDevices.RowCount(); ++r) {
-        for (int c = 0; c <= kColDetail; ++c) {
+        for (int c = 0; c < kColumnCount; ++c) {
             csv += std::string(c ? "," : "") + CsvField(m_listDevices.CellText(r, c));
         }
         csv += "\r\n";
