@@ -187,7 +187,10 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    qvtest::Fleet fleet(qvtest::FleetOptions::Cameras(1));
+    // The camera takes the next file at once: this measures transfers, not reboots.
+    auto options = qvtest::FleetOptions::Cameras(1);
+    options.rebootMs = 0;
+    qvtest::Fleet fleet(options);
     if (!fleet.ok()) {
         std::fprintf(stderr, "fleet: %s\n", fleet.error().c_str());
         return 1;
