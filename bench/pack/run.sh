@@ -12,10 +12,10 @@ smoke=${QV_BENCH_SMOKE:-0}
 [ "${1:-}" = --smoke ] && { smoke=1; shift; }
 build=${1:-$here/../../build/release}
 runs=${2:-9}
-size=()
+pack_size=()
 if [ "$smoke" = 1 ]; then
   runs=${2:-1}
-  size=($((2 << 20)))
+  pack_size=($((2 << 20)))
   echo "smoke run: a small pack, one round; figures are printed, not judged"
 fi
 bin=$build/bin
@@ -30,7 +30,7 @@ command -v md5sum >/dev/null && command -v openssl >/dev/null ||
 work=$(mktemp -d "${TMPDIR:-/tmp}/qvpackbench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/src" "$work/out"
-pack=$("$bin/pack_bench" make "$work/src" "${size[@]}")
+pack=$("$bin/pack_bench" make "$work/src" "${pack_size[@]}")
 size=$(stat -c %s "$pack")
 echo "pack: $size bytes; $runs interleaved rounds after one warm-up round; page cache warm"
 

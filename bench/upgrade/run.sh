@@ -59,9 +59,9 @@ awk -v a="${ms[0]}" -v b="${ms[1]}" -v smoke="$smoke" 'BEGIN {
   exit (r <= 1.1 || smoke == 1) ? 0 : 1
 }' || status=1
 
-# Smoke: 3 cameras in one batch; 4 cameras, 2 at once, flash 0.2 s; 20 on loopback.
+# Smoke: 3 cameras in one batch; 4 cameras, 2 at once, flash 0.2 s; 20 on loopback, 10 at once.
 batch_cams=10 par_cams=20 par_flash=2 par=10 loop_cams=1000 loop_par=30
-[ "$smoke" = 1 ] && batch_cams=3 par_cams=4 par_flash=0.2 par=2 loop_cams=20 loop_par=5
+[ "$smoke" = 1 ] && batch_cams=3 par_cams=4 par_flash=0.2 par=2 loop_cams=20 loop_par=10
 if [ "$(id -u)" -eq 0 ]; then
   bash "$root/lab/netns-lab.sh" --build "$build" --cameras "$batch_cams" --rate 100mbit \
     -- bash "$here/netns_batch.sh" "$bin" 100
