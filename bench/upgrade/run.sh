@@ -12,8 +12,8 @@
 #    most 5 s longer than without them, at --parallel 1 and 10).
 #    QV_BENCH_BEFORE=1 also times one switched-off camera without the probe (150 s).
 # 4. A thousand cameras on loopback, 1 MiB, --parallel 30: completes; memory.
-# Every batch sends a pack of its own that names a newer version than the
-# cameras run, so that the check after the reboot proves each one.
+# Every batch sends a pack of its own, which brings each camera a version it
+# does not run yet, so that the check after the reboot proves each one.
 # --smoke (or QV_BENCH_SMOKE=1): every section at a small size (small packs, a
 # few cameras, short flash and reboot), a debug build welcome, in seconds; it
 # fails when a section or a batch fails, while the figures are printed beside
