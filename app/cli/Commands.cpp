@@ -25,33 +25,6 @@
 namespace cli {
 namespace {
 
-void PrintTable(const app::MemoryView& view) {
-    std::printf("序号\t设备类型\tIP地址\tMAC地址\t软件版本\t硬件版本\t状态\n");
-    for (const auto& row : view.rows) {
-        for (std::size_t c = 0; c < row.cells.size(); ++c) {
-            // A TAB or a newline in a camera's text must not make a row of its own.
-            std::printf("%s%c", platform::EscapeForTerminal(row.cells[c]).c_str(),
-                        c + 1 < row.cells.size() ? '\t' : '\n');
-        }
-    }
-}
-
-void PrintJson(const app::MemoryView& view) {
-    nlohmann::json rows = nlohmann::json::array();
-    for (const auto& row : view.rows) {
-        rows.push_back({{"number", row.cells[0]},
-                        {"type", row.cells[1]},
-                        {"ip", row.cells[2]},
-                        {"mac", row.cells[3]},
-                        {"sw", row.cells[4]},
-                        {"hw", row.cells[5]},
-                        {"status", row.cells[6]},
-                        {"detail", row.cells[7]}});
-    }
-    // Texts from cameras may hold bytes that are not UTF-8; replace, never throw.
-    std::cout << rows.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
-}
-
 // Every outcome of a listed batch, so that the row adds up: the cameras are
 // the succeeded, refused, failed, stopped and held ones, and the succeeded
 // ones are the verified, not back, unchanged, other version and unchecked ones.

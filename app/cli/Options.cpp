@@ -9,6 +9,7 @@
 #include "app/BatchReport.h"
 #include "app/Decimal.h"
 #include "app/IpBatch.h"
+#include "app/WindowDescription.h"
 #include "platform/TermText.h"
 #include "platform/Version.h"
 
@@ -28,8 +29,16 @@ const char* const kFooter =
     "(Ctrl-C or a request to terminate), 5 the failure limit held the cameras not yet\n"
     "started.";
 
-const std::map<std::string, int> kColumns{{"type", 1}, {"ip", 2}, {"mac", 3},
-                                          {"sw", 4},   {"hw", 5}, {"status", 6}};
+// --sort takes the columns a header click sorts by, by their console names.
+const std::map<std::string, int> kColumns = [] {
+    std::map<std::string, int> sortable;
+    for (const app::ColumnSpec& c : app::kColumns) {
+        if (c.sortable) {
+            sortable.emplace(c.key, c.column);
+        }
+    }
+    return sortable;
+}();
 
 class Refused : public std::exception {
   public:

@@ -163,16 +163,13 @@ void DeviceList::Tick(int row, bool ticked) {
 }
 
 std::string DeviceList::Csv() const {
-    static const char* const kHeadings[] = {"序号",     "设备类型", "IP地址", "MAC地址",
-                                            "软件版本", "硬件版本", "状态",   "详情"};
-    static_assert(std::size(kHeadings) == kDeviceColumns);
     std::string csv = "\xEF\xBB\xBF";  // spreadsheets take UTF-8 only with its mark
-    for (int c = 0; c < kDeviceColumns; ++c) {
-        csv += std::string(c ? "," : "") + kHeadings[c];
+    for (const ColumnSpec& c : kColumns) {
+        csv += std::string(c.column != 0 ? "," : "") + c.heading;
     }
     csv += "\r\n";
     for (const DeviceRow& row : rows_) {
-        for (int c = 0; c < kDeviceColumns; ++c) {
+        for (int c = 0; c < kColumnCount; ++c) {
             csv += std::string(c ? "," : "") + CsvField(row.Text(c));
         }
         csv += "\r\n";

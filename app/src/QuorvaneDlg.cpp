@@ -25,8 +25,6 @@ std::int32_t g_bSortAscending = 1;
 // The caption is a fixed text; it must name the version the build carries.
 static_assert(std::string_view(kTitle).find("V" QV_VERSION "(") != std::string_view::npos);
 
-namespace {}  // namespace
-
 CQuorvaneDlg::CQuorvaneDlg(DialogView& view, DialogDeps deps)
     : m_view(view),
       m_deps(std::move(deps)),
@@ -199,7 +197,7 @@ void CQuorvaneDlg::OnLvnColumnclickDeviceList(int column) {
     if (m_listDevices.Count() == 0 || column == kColNumber) {
         return;
     }
-    if (column < 0 || column >= kListColumns) {
+    if (!SortsBy(column)) {
         return;
     }
     g_bSortAscending = g_bSortAscending == 0 ? 1 : 0;

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,15 @@ TEST_F(CliEndToEnd, SearchListsTheFleetSortedByAddress) {
     EXPECT_EQ(table.out.rfind("序号\t设备类型\tIP地址\tMAC地址\t软件版本\t硬件版本\t状态\n", 0),
               0u);
     EXPECT_NE(table.err.find("QuorvaneV1.0.0.8(Custom版)   已启动"), std::string::npos);
+    // The header and every row carry the same columns.
+    std::istringstream lines(table.out);
+    std::string line;
+    int lineCount = 0;
+    while (std::getline(lines, line)) {
+        EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 6) << line;
+        ++lineCount;
+    }
+    EXPECT_EQ(lineCount, 4);
 }
 
 TEST_F(CliEndToEnd, ModifyThenRestoreMovesTheCameras) {

@@ -5,23 +5,10 @@
 #include <vector>
 
 #include "app/DialogView.h"
+#include "app/WindowDescription.h"
 #include "korvel.h"
 
 namespace app {
-
-// The columns of the device list: the seven of the list and "详情" beside them.
-enum DeviceColumn : int {
-    kColNumber = 0,
-    kColType = 1,
-    kColIp = 2,
-    kColMac = 3,
-    kColSoft = 4,
-    kColHard = 5,
-    kColStatus = 6,
-    kColDetail = 7,  // ours: why, or what the check found
-};
-inline constexpr int kListColumns = 7;    // those a header click sorts by
-inline constexpr int kDeviceColumns = 8;  // with the detail
 
 // One camera of the list: what the search found and what the batches wrote since.
 struct DeviceRow {
