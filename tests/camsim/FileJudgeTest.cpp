@@ -46,12 +46,12 @@ struct Fed {
 TEST(FileJudge, JudgesEachFileAsADocumentedCameraWould) {
     const std::string good = Built(Single());
     const std::size_t end = good.size();
-    PackSpec badType = Single();
-    badType.packType = 2;
-    PackSpec noEntries = Single();
-    noEntries.fileNum = 0;
-    PackSpec hundred = Single();
-    hundred.fileNum = 100;
+    auto header = [](std::uint8_t packType, int fileNum) {
+        PackSpec p = Single();
+        p.packType = packType;
+        p.fileNum = fileNum;
+        return Built(p);
+    };
     // A data length that is not the sum of the sizes, and a digest that holds
     // over the bytes the header claims: the camera checks the digest only.
     PackSpec sizesOff = Single();
@@ -77,10 +77,10 @@ TEST(FileJudge, JudgesEachFileAsADocumentedCameraWould) {
          "", "fw.bin"},
         {"a name changed", Flipped(good, 64 + 8), "101", true, "pack digest mismatch", "",
          "fw.bin"},
-        {"wrong pack type", Built(badType), "101", true, "bad file count or pack type", "",
+        {"wrong pack type", header(2, -1), "101", true, "bad file count or pack type", "",
          "fw.bin"},
-        {"no entries", Built(noEntries), "101", true, "bad file count or pack type", "", "fw.bin"},
-        {"100 entries", Built(hundred), "101", true, "bad file count or pack type", "", "fw.bin"},
+        {"no entries", header(1, 0), "101", true, "bad file count or pack type", "", "fw.bin"},
+        {"100 entries", header(1, 100), "101", true, "bad file count or pack type", "", "fw.bin"},
         {"wrong hardware", good, "102", true, "",
          "application entry '" + kApp + "' (type 1) is for another hardware code than '102'", kApp},
         {"hardware shorter than the code", good, "10", true, "", "for another hardware code than",
