@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "BenchUtil.h"
+#include "Fleet.h"
 #include "korvel.h"
-#include "support/Fleet.h"
 #include "wire/Addr.h"
 #include "wire/Md5.h"
 

@@ -18,9 +18,9 @@ bin="$build/bin"
 for b in bench_discovery bench_update bench_modify_ip camsim; do
   [ -x "$bin/$b" ] || { echo "missing $bin/$b; build the tree first" >&2; exit 2; }
 done
+bash "$root/lab/loopback-up.sh" || exit 1
 grep -q 'CMAKE_BUILD_TYPE:STRING=Release' "$build/CMakeCache.txt" 2>/dev/null ||
   echo "note: $build is not a Release build; figures will be low" >&2
-bash "$root/lab/loopback-up.sh"
 
 status=0
 cameras=1000 rounds=5 lan_rounds=3 size=()
