@@ -293,21 +293,28 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
     m_listDevices.SetText(row, kColStatus, status);
     AppendLog("[%s] %s %s", aux.c_str(), ip.c_str(), status);
 
+    ShowDetail(row, *result, status, false);
+}
+
+void CQuorvaneDlg::ShowDetail(int row, const TaskResult& result, const char* status, bool proof) {
+    const std::string aux = FieldText(result.aux);
+    const std::string ip = FieldText(result.ip);
     // What is known beyond the specified line goes beside it, never into it.
-    const std::string detail = DetailText(result->outcome);
+    const std::string detail = DetailText(result.outcome);
     m_listDevices.SetText(row, kColDetail, detail);
     if (!detail.empty()) {
         AppendLog("[%s] %s %s", aux.c_str(), ip.c_str(), detail.c_str());
     }
     CameraRowUpdate update;
     update.row = row;
-    update.kind = result->kind;
+    update.kind = result.kind;
     update.mac = aux;
     update.ip = ip;
-    update.outcome = &result->outcome;
-    update.result = result->result;
+    update.outcome = &result.outcome;
+    update.result = result.result;
     update.status = status;
     update.detail = detail;
+    update.proof = proof;
     m_view.CameraChanged(update);
 }
 
@@ -316,31 +323,14 @@ void CQuorvaneDlg::OnTaskProof(std::unique_ptr<TaskResult> proof) {
         return;
     }
     m_session.Prove(*proof);
-    const std::string aux = FieldText(proof->aux);
-    const std::string ip = FieldText(proof->ip);
-    const int row = m_listDevices.FindByMac(aux);
+    const int row = m_listDevices.FindByMac(FieldText(proof->aux));
     if (row < 0) {
         return;
     }
     // The live states of the check wrote over the status; the verdict's comes back.
     const char* status = StatusText(proof->kind, proof->result);
-    const std::string detail = DetailText(proof->outcome);
     m_listDevices.SetText(row, kColStatus, status);
-    m_listDevices.SetText(row, kColDetail, detail);
-    if (!detail.empty()) {
-        AppendLog("[%s] %s %s", aux.c_str(), ip.c_str(), detail.c_str());
-    }
-    CameraRowUpdate update;
-    update.row = row;
-    update.kind = proof->kind;
-    update.mac = aux;
-    update.ip = ip;
-    update.outcome = &proof->outcome;
-    update.result = proof->result;
-    update.status = status;
-    update.detail = detail;
-    update.proof = true;
-    m_view.CameraChanged(update);
+    ShowDetail(row, *proof, status, true);
 }
 
 void CQuorvaneDlg::OnTaskProgress(std::uint32_t finished) {

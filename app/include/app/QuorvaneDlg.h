@@ -187,6 +187,9 @@ class CQuorvaneDlg : public ReportWindow {
     upgrade::RequestEnv MakeRequestEnv();
     bool CheckIpRequest(const std::vector<int>& ticked);
     void SayLogFailure(const char* what, const std::string& why);
+    // A finished camera's detail cell and extra log line, and the view told:
+    // at its verdict, or at its proof after reboot.
+    void ShowDetail(int row, const TaskResult& result, const char* status, bool proof);
 
     // Every batch handler calls this once its checks have passed, before it
     // queues anything. It takes the batch lock of the configuration folder
