@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <numeric>
 
 #include "app/BatchReport.h"
@@ -24,37 +25,21 @@ std::string MacText(const std::uint8_t (&mac)[6]) {
     return text;
 }
 
-template <typename Row>
-auto* Field(Row& row, int column) {
-    using Text = decltype(&row.number);
-    switch (column) {
-        case kColNumber:
-            return &row.number;
-        case kColType:
-            return &row.type;
-        case kColIp:
-            return &row.ip;
-        case kColMac:
-            return &row.mac;
-        case kColSoft:
-            return &row.soft;
-        case kColHard:
-            return &row.hard;
-        case kColStatus:
-            return &row.status;
-        case kColDetail:
-            return &row.detail;
-        default:
-            return Text{nullptr};
-    }
+// Each column's text in the record, in column order.
+constexpr std::string DeviceRow::*kFields[] = {
+    &DeviceRow::number, &DeviceRow::type, &DeviceRow::ip,     &DeviceRow::mac,
+    &DeviceRow::soft,   &DeviceRow::hard, &DeviceRow::status, &DeviceRow::detail};
+static_assert(std::size(kFields) == kColumnCount);
+
+bool IsColumn(int column) {
+    return column >= 0 && column < kColumnCount;
 }
 
 }  // namespace
 
 const std::string& DeviceRow::Text(int column) const {
     static const std::string kNone;
-    const std::string* text = Field(*this, column);
-    return text != nullptr ? *text : kNone;
+    return IsColumn(column) ? this->*kFields[column] : kNone;
 }
 
 void DeviceList::Clear() {
@@ -90,8 +75,8 @@ void DeviceList::SetText(int row, int column, const std::string& text) {
     if (row < 0 || row >= Count()) {
         return;
     }
-    if (std::string* field = Field(rows_[static_cast<std::size_t>(row)], column)) {
-        *field = text;
+    if (IsColumn(column)) {
+        rows_[static_cast<std::size_t>(row)].*kFields[column] = text;
         view_.SetCellText(row, column, text);
     }
 }

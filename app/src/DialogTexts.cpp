@@ -7,21 +7,42 @@
 
 namespace app {
 
+namespace {
+
+// The words of each kind of batch.
+struct KindTexts {
+    std::int32_t kind;
+    const char* succeeded;
+    const char* failed;
+    const char* done;  // the completion message
+    const char* name;
+    const char* report;  // the record's kind
+};
+
+constexpr KindTexts kKinds[] = {
+    {TASK_MODIFY_IP, "修改IP成功", "修改IP失败", "批量修改IP完成", "批量修改IP", "modify-ip"},
+    {TASK_RESTORE_IP, "恢复默认IP成功", "恢复默认IP失败", "批量恢复默认IP完成", "批量恢复默认IP",
+     "restore-ip"},
+    {TASK_UPGRADE, "升级成功", "升级失败", "批量升级完成", "批量升级", "upgrade"},
+};
+
+const KindTexts* TextsOf(std::int32_t kind) {
+    for (const KindTexts& k : kKinds) {
+        if (k.kind == kind) {
+            return &k;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 const char* StatusText(std::int32_t kind, std::int32_t result) {
-    if (result != 0 && result != 1) {
+    const KindTexts* k = TextsOf(kind);
+    if (k == nullptr || (result != 0 && result != 1)) {
         return "";
     }
-    const bool ok = result == 1;
-    switch (kind) {
-        case TASK_MODIFY_IP:
-            return ok ? "修改IP成功" : "修改IP失败";
-        case TASK_RESTORE_IP:
-            return ok ? "恢复默认IP成功" : "恢复默认IP失败";
-        case TASK_UPGRADE:
-            return ok ? "升级成功" : "升级失败";
-        default:
-            return "";
-    }
+    return result == 1 ? k->succeeded : k->failed;
 }
 
 const char* SkippedText(std::int32_t kind, ReasonCode why) {
@@ -33,40 +54,18 @@ const char* SkippedText(std::int32_t kind, ReasonCode why) {
 }
 
 const char* CompletionText(std::int32_t kind) {
-    switch (kind) {
-        case TASK_MODIFY_IP:
-            return "批量修改IP完成";
-        case TASK_RESTORE_IP:
-            return "批量恢复默认IP完成";
-        case TASK_UPGRADE:
-            return "批量升级完成";
-        default:
-            return nullptr;
-    }
+    const KindTexts* k = TextsOf(kind);
+    return k != nullptr ? k->done : nullptr;
 }
 
 const char* BatchName(std::int32_t kind) {
-    switch (kind) {
-        case TASK_MODIFY_IP:
-            return "批量修改IP";
-        case TASK_RESTORE_IP:
-            return "批量恢复默认IP";
-        case TASK_UPGRADE:
-            return "批量升级";
-        default:
-            return "批量任务";
-    }
+    const KindTexts* k = TextsOf(kind);
+    return k != nullptr ? k->name : "批量任务";
 }
 
 const char* ReportKind(std::int32_t kind) {
-    switch (kind) {
-        case TASK_MODIFY_IP:
-            return "modify-ip";
-        case TASK_RESTORE_IP:
-            return "restore-ip";
-        default:
-            return "upgrade";
-    }
+    const KindTexts* k = TextsOf(kind);
+    return k != nullptr ? k->report : "upgrade";
 }
 
 std::string UpgradeRequestText(const std::string& file, bool forced, int parallel,
