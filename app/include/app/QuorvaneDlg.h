@@ -182,7 +182,8 @@ class CQuorvaneDlg : public ReportWindow {
     // A batch (forBatch) takes the batch lock first, before anything is
     // unpacked, and holds it when this succeeds; a plan needs no lock.
     bool PrepareUpgrade(std::vector<PlannedUpgrade>* plan, bool forBatch);
-    // The failure limit and probe time of config.ini, or a refusal shown.
+    // The failure limit and probe time of config.ini (its upgrade_parallel
+    // checked too), or a refusal shown.
     std::optional<UpgradeLimits> ReadUpgradeLimits();
     upgrade::RequestEnv MakeRequestEnv();
     bool CheckIpRequest(const std::vector<int>& ticked);
@@ -196,7 +197,8 @@ class CQuorvaneDlg : public ReportWindow {
     // (BatchLockPath; another instance holding it refuses the request with a
     // message), writes the request line to the operation log, sets up the
     // batch on the dispatcher and the progress bar at 0 of `total`. False
-    // after a refusal: the handler enables the controls again and returns.
+    // after a refusal: the handler returns, and its ControlsOff enables the
+    // window again; after true it hands the window to the batch.
     //
     // The request line, one per batch, so that a run killed half way still
     // records what was asked:
