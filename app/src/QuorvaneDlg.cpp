@@ -548,6 +548,11 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
         const VerifyResult v = result->outcome.verify;
         const bool proven = v == VerifyResult::NotChecked || v == VerifyResult::NewVersion ||
                             v == VerifyResult::NamedVersion;
+        if (why == ReasonCode::MayHaveFile) {
+            m_mayHave.insert(aux);
+        } else if (!skipped) {
+            m_mayHave.erase(aux);
+        }
         if (result->result == 1 && proven) {
             m_toRetry.erase(aux);
         } else {
@@ -569,14 +574,16 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
             camera.outcome.versionBefore = m_listDevices.CellText(row, kColSoft);
         }
     }
-    camera.status = StatusText(result->kind, result->result);
+    const char* override = StatusOverride(result->outcome);
+    camera.status = override ? override : StatusText(result->kind, result->result);
     camera.detail = DetailText(result->outcome);
     m_report.cameras.push_back(std::move(camera));
     if (row < 0) {
         return;
     }
-    const char* status =
-        skipped ? SkippedText(result->kind, why) : StatusText(result->kind, result->result);
+    const char* status = skipped    ? SkippedText(result->kind, why)
+                         : override ? override
+                                    : StatusText(result->kind, result->result);
     if ((result->kind == TASK_MODIFY_IP || result->kind == TASK_RESTORE_IP) &&
         result->result == 1) {
         m_listDevices.SetCellText(row, kColIp, ip);
@@ -958,6 +965,13 @@ void CQuorvaneDlg::OnBnClickedUpgrade() {
         OnLiveState(queued);
     }
     for (const PlannedUpgrade& p : plan) {
+        // The camera at the address must be the one judged here.
+        const int row = FindRowByMac(p.mac);
+        TaskDispatcher::Expectation expected;
+        expected.type = row >= 0 ? m_listDevices.CellText(row, kColType) : std::string();
+        expected.hw = row >= 0 ? m_listDevices.CellText(row, kColHard) : std::string();
+        expected.checkVersion = m_overrides.checkVersion || m_mayHave.count(p.mac) != 0;
+        m_dispatcher.ExpectCamera(p.mac, std::move(expected));
         m_dispatcher.Enqueue(p.ip.c_str(), p.mac.c_str(), p.file.c_str());
     }
 }
