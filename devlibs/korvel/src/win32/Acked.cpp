@@ -2,8 +2,9 @@
 #ifndef NTDDI_VERSION
 #define NTDDI_VERSION 0x0A000003
 #endif
-#include <mstcpip.h>
 #include <winsock2.h>
+// after winsock2.h, whose types it uses
+#include <mstcpip.h>
 
 #include "../Acked.h"
 
@@ -18,7 +19,7 @@ AckState AckedBytes(std::uintptr_t socket, std::uint64_t written, std::uint64_t*
         got < sizeof(info)) {
         return AckState::Unsupported;  // older Windows, or Wine
     }
-    if (info.State != TcpConnectionEstablished && info.State != TcpConnectionCloseWait) {
+    if (info.State != TCPSTATE_ESTABLISHED && info.State != TCPSTATE_CLOSE_WAIT) {
         return AckState::Gone;
     }
     // What went out on the wire less what is still in flight; bytes still in
