@@ -201,9 +201,11 @@ KORVEL_API int Net_ConnCamera(int handle, int timeout_ms, int attempts);
 KORVEL_API int Net_ProbeCamera(int handle, int timeout_ms);
 
 /* Quorvane's own: callable from any thread. The handle's call in progress
- * (a transfer included) and every later one end at once with KORVEL_E_IO; the
- * camera drops what it received of an unfinished file. The handle stays valid
- * until Net_DelCamera. */
+ * (a transfer included) and every later one end at once with KORVEL_E_IO. The
+ * session is reset, not closed: what the system still holds for the camera is
+ * dropped, so the camera drops what it received of an unfinished file.
+ * Net_GetCallDetail then tells what the camera had acknowledged. The handle
+ * stays valid until Net_DelCamera. */
 KORVEL_API int Net_AbortCamera(int handle);
 
 /* Reads the camera clock into *time. */
