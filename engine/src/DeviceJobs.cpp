@@ -196,10 +196,11 @@ void SendFailure(int code, const tNetCallDetail& detail, const ProgressContext& 
         return;
     }
     out.result = OutcomeResult::Failed;
-    // Every byte arrived and no verdict came: whether it flashes is the camera's.
-    if ((detail.uiFlags & NET_DETAIL_END_ACKED) != 0 &&
-        (code == KORVEL_E_IO || code == KORVEL_E_NOT_CONNECTED ||
-         (detail.uiFlags & NET_DETAIL_ABORTED) != 0)) {
+    // Abandoned after every byte arrived, before the verdict: whether it
+    // flashes is the camera's. (A camera that drops the link itself may also
+    // have had every byte acknowledged by its system, unread: not this case.)
+    const uint32_t abandonedWhole = NET_DETAIL_ABORTED | NET_DETAIL_END_ACKED;
+    if ((detail.uiFlags & abandonedWhole) == abandonedWhole) {
         out.reason = ReasonCode::MayHaveFile;
         return;
     }
