@@ -84,12 +84,17 @@ void BatchSession::Add(const TaskResult& result, const DeviceRow* row) {
         }
     }
     // What the list and the log say.
-    camera.status =
-        skipped ? SkippedText(result.kind, why) : StatusText(result.kind, result.result);
+    // What the list and the log say.
+    camera.status = FinishedText(result.kind, result.result, result.outcome);
     camera.outcome.proofFollows = false;
     camera.detail = DetailText(result.outcome);
     skipped_ += skipped ? 1u : 0u;
     NoteRetry(camera, result.kind);
+    if (result.kind == TASK_UPGRADE && why == ReasonCode::MayHaveFile) {
+        mayHave_.insert(camera.mac);  // its version is checked before it is sent to again
+    } else if (result.kind == TASK_UPGRADE && !skipped) {
+        mayHave_.erase(camera.mac);
+    }
     record_.cameras.push_back(std::move(camera));
 }
 

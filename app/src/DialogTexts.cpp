@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/OutcomeText.h"
 #include "engine/TaskDispatcher.h"
 #include "platform/TermText.h"
 
@@ -51,6 +52,15 @@ const char* SkippedText(std::int32_t kind, ReasonCode why) {
         return upgrade ? "未升级（已暂缓）" : "未修改（已暂缓）";
     }
     return upgrade ? "未升级（已停止）" : "未修改（已停止）";
+}
+
+const char* FinishedText(std::int32_t kind, std::int32_t result, const CameraOutcome& outcome) {
+    const ReasonCode why = outcome.reason;
+    if (why == ReasonCode::NotStarted || why == ReasonCode::Held) {
+        return SkippedText(kind, why);
+    }
+    const char* override = StatusOverride(outcome);
+    return override != nullptr ? override : StatusText(kind, result);
 }
 
 const char* CompletionText(std::int32_t kind) {

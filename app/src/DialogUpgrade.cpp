@@ -147,6 +147,13 @@ void CQuorvaneDlg::OnBnClickedUpgrade() {
         OnLiveState(queued);
     }
     for (const PlannedUpgrade& p : plan) {
+        // The camera at the address must be the one judged here.
+        const DeviceRow& row = m_listDevices.Row(m_listDevices.FindByMac(p.mac));
+        TaskDispatcher::Expectation expected;
+        expected.type = row.type;
+        expected.hw = row.hard;
+        expected.checkVersion = m_overrides.checkVersion || m_session.MayHave(p.mac);
+        m_dispatcher.ExpectCamera(p.mac, std::move(expected));
         m_dispatcher.Enqueue(p.ip.c_str(), p.mac.c_str(), p.file.c_str());
     }
 }

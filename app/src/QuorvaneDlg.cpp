@@ -277,15 +277,12 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
     }
     const std::string aux = FieldText(result->aux);
     const std::string ip = FieldText(result->ip);
-    const ReasonCode why = result->outcome.reason;
-    const bool skipped = why == ReasonCode::NotStarted || why == ReasonCode::Held;
     const int row = m_listDevices.FindByMac(aux);
     m_session.Add(*result, row >= 0 ? &m_listDevices.Row(row) : nullptr);
     if (row < 0) {
         return;
     }
-    const char* status =
-        skipped ? SkippedText(result->kind, why) : StatusText(result->kind, result->result);
+    const char* status = FinishedText(result->kind, result->result, result->outcome);
     if ((result->kind == TASK_MODIFY_IP || result->kind == TASK_RESTORE_IP) &&
         result->result == 1) {
         m_listDevices.SetText(row, kColIp, ip);

@@ -5,8 +5,10 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <exception>
+#include <map>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -81,6 +83,7 @@ struct TaskDispatcher::Impl {
     bool batchHeld = false;
     int probeMs = kDefaultProbeMs;
     engine::RunningSessions sessions;
+    std::map<std::string, Expectation> expectations;  // by MAC text
 
     std::atomic<bool> running{false};
     std::atomic<bool> stopped{false};
@@ -303,8 +306,16 @@ int TaskDispatcher::Impl::RunUpgrade(const engine::BatchFields& batch,
                                      CameraOutcome& outcome, bool& verifyNext) {
     int result = 0;
     try {
+        engine::BatchFields fields = batch;
+        {
+            std::lock_guard lock(mutex);
+            const auto it = expectations.find(std::string(task.aux, strnlen(task.aux, 32)));
+            if (it != expectations.end()) {
+                fields.expected = it->second;
+            }
+        }
         result = engine::RunUpgradeJob(
-            net, batch, pcClock, task, outcome, [this](const LiveState& s) { TellLive(s); },
+            net, fields, pcClock, task, outcome, [this](const LiveState& s) { TellLive(s); },
             &sessions);
     } catch (const std::exception&) {
         result = 0;
@@ -498,6 +509,12 @@ void TaskDispatcher::BeginBatch(TaskKind kind, uint32_t total) {
     impl_->batchHeld = false;
     impl_->checking = !impl_->stopped;
     impl_->sessions.Reset();
+    impl_->expectations.clear();
+}
+
+void TaskDispatcher::ExpectCamera(const std::string& mac, Expectation expected) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->expectations[mac] = std::move(expected);
 }
 
 void TaskDispatcher::SetParallel(int count) {

@@ -15,6 +15,9 @@ namespace app {
 const char* StatusText(std::int32_t kind, std::int32_t result);
 // The status cell of a camera of a stopped or held batch that was never started.
 const char* SkippedText(std::int32_t kind, ReasonCode why);
+// The status cell of a camera at its verdict: never started, an outcome
+// with a word of its own (it may have taken the file), or the plain status.
+const char* FinishedText(std::int32_t kind, std::int32_t result, const CameraOutcome& outcome);
 // The message box at the end of a batch; null for another kind.
 const char* CompletionText(std::int32_t kind);
 // The batch's name in its request and summary lines.
