@@ -524,7 +524,7 @@ void CQuorvaneDlg::OnLiveState(const LiveState& state) {
     }
     CameraRowUpdate update;
     update.row = row;
-    update.kind = m_dispatcher.Kind();
+    update.kind = m_dispatcher.Batch().settings.kind;
     update.mac = state.mac;
     update.ip = state.ip;
     update.live = &state;
@@ -609,9 +609,10 @@ void CQuorvaneDlg::OnTaskProgress(std::uint32_t finished) {
 void CQuorvaneDlg::OnBatchDone(std::int32_t kind) {
     m_batchRunning = false;
     m_view.EnableControl(IDC_STOP, false);
-    if (m_dispatcher.BatchHeld()) {
-        AppendLog("失败设备已达%u台，其余%u台暂缓，未开始", m_dispatcher.MaxFailures(), m_skipped);
-    } else if (m_dispatcher.BatchStopped()) {
+    const BatchStatus batch = m_dispatcher.Batch();
+    if (batch.held) {
+        AppendLog("失败设备已达%u台，其余%u台暂缓，未开始", batch.settings.maxFailures, m_skipped);
+    } else if (batch.stopped) {
         AppendLog("批量任务已停止：%u台设备未开始", m_skipped);
     }
     // The batch's record: one summary line, and the report beside the log.
@@ -655,13 +656,15 @@ bool CQuorvaneDlg::TakeBatchLock() {
     return false;
 }
 
-bool CQuorvaneDlg::StartBatch(TaskKind kind, std::uint32_t total, const std::string& request) {
+bool CQuorvaneDlg::StartBatch(const BatchSettings& batch, const std::string& request) {
     if (!TakeBatchLock()) {
         return false;
     }
+    const TaskKind kind = batch.kind;
+    const std::uint32_t total = batch.total;
     AppendLog("开始%s：%u台设备，%s", BatchName(kind), total,
               platform::EscapeForTerminal(request).c_str());
-    m_dispatcher.BeginBatch(kind, total);
+    m_dispatcher.BeginBatch(batch);
     m_view.SetProgressRange(0, static_cast<int>(total));
     m_view.SetProgressPos(0);
     m_batchRunning = true;
@@ -914,19 +917,19 @@ void CQuorvaneDlg::OnBnClickedUpgrade() {
     const int parallel = std::clamp(m_overrides.parallel.value_or(m_view.UpgradeParallel()), 1,
                                     TaskDispatcher::kMaxParallel);
 
-    const auto total = static_cast<std::uint32_t>(plan.size());
-    m_dispatcher.SetSyncTime(m_view.IsChecked(IDC_SYNC_TIME));
-    m_dispatcher.SetUpgradeInfo(m_upgrade.UpgradeInfo());
-    m_dispatcher.SetParallel(parallel);
-    m_dispatcher.SetMaxFailures(maxFailures);
-    m_dispatcher.SetProbeTimeout(probeMs);
+    BatchSettings batch{.kind = TASK_UPGRADE, .total = static_cast<std::uint32_t>(plan.size())};
+    batch.syncTime = m_view.IsChecked(IDC_SYNC_TIME);
+    batch.upgrade = m_upgrade.UpgradeInfo();
+    batch.parallel = parallel;
+    batch.maxFailures = maxFailures;
+    batch.probeMs = probeMs;
     int verifyMs = 0;
     if (m_verifyOverride) {
         verifyMs = *m_verifyOverride;
     } else if (m_deps.search.GetVerifyTimeout != nullptr) {
         verifyMs = m_deps.search.GetVerifyTimeout();
     }
-    m_dispatcher.SetVerifyTimeout(verifyMs);
+    batch.verifyTimeoutMs = verifyMs;
     const bool forced = m_view.IsChecked(IDC_FORCE_UPGRADE);
     std::string request = (forced ? "强制升级文件 " : "升级文件 ") + m_strUpdateFile;
     if (parallel > 1) {
@@ -935,7 +938,7 @@ void CQuorvaneDlg::OnBnClickedUpgrade() {
     if (maxFailures > 0) {
         request += "，失败" + std::to_string(maxFailures) + "台后暂缓其余";
     }
-    if (!StartBatch(TASK_UPGRADE, total, request)) {
+    if (!StartBatch(batch, request)) {
         refuse();
         return;
     }
@@ -1025,7 +1028,7 @@ void CQuorvaneDlg::OnBnClickedModifyIp() {
     }
 
     const auto total = static_cast<std::uint32_t>(ticked.size());
-    if (!StartBatch(TASK_MODIFY_IP, total, "起始IP " + (*addresses)[0])) {
+    if (!StartBatch({.kind = TASK_MODIFY_IP, .total = total}, "起始IP " + (*addresses)[0])) {
         EnableControls(true);
         return;
     }
@@ -1057,12 +1060,12 @@ void CQuorvaneDlg::OnBnClickedRestoreIp() {
     }
 
     const auto total = static_cast<std::uint32_t>(ticked.size());
-    if (!StartBatch(TASK_RESTORE_IP, total, "默认IP " + defaultIp)) {
+    if (!StartBatch({.kind = TASK_RESTORE_IP, .total = total, .defaultIp = defaultIp},
+                    "默认IP " + defaultIp)) {
         EnableControls(true);
         return;
     }
     m_report.request.defaultIp = defaultIp;
-    m_dispatcher.SetDefaultIp(defaultIp);
     for (int row : ticked) {
         const std::string ip = m_listDevices.CellText(row, kColIp);
         const std::string mac = m_listDevices.CellText(row, kColMac);

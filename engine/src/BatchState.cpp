@@ -1,0 +1,47 @@
+#include "BatchState.h"
+
+#include <algorithm>
+
+namespace engine {
+
+void BatchState::Begin(const BatchSettings& settings) {
+    status_ = {};
+    status_.settings = settings;
+    BatchSettings& s = status_.settings;
+    s.parallel = std::clamp(s.parallel, 1, TaskDispatcher::kMaxParallel);
+    s.probeMs = std::clamp(s.probeMs, 0, TaskDispatcher::kMaxProbeMs);
+    s.verifyTimeoutMs = std::max(s.verifyTimeoutMs, 0);
+}
+
+BatchFields BatchState::Fields() const {
+    const BatchSettings& s = status_.settings;
+    BatchFields batch;
+    batch.kind = s.kind;
+    batch.upgrade = s.upgrade;
+    batch.syncTime = s.syncTime;
+    batch.defaultIp = s.defaultIp;
+    batch.probeMs = s.probeMs;
+    batch.verifyTimeoutMs = s.verifyTimeoutMs;
+    return batch;
+}
+
+ReasonCode BatchState::Refusal() const {
+    return status_.held      ? ReasonCode::Held
+           : status_.stopped ? ReasonCode::NotStarted
+                             : ReasonCode::None;
+}
+
+BatchState::Counted BatchState::Count(int result, ReasonCode skipped) {
+    Counted counted;
+    counted.finished = ++status_.finished;
+    counted.last = status_.finished == status_.settings.total;
+    const bool failed = result == 0 && skipped == ReasonCode::None;
+    status_.failures += failed ? 1 : 0;
+    const uint32_t limit = status_.settings.maxFailures;
+    counted.limitReached =
+        failed && limit > 0 && status_.failures >= limit && !status_.held && !status_.stopped;
+    status_.held = status_.held || counted.limitReached;
+    return counted;
+}
+
+}  // namespace engine
