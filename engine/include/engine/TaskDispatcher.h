@@ -1,8 +1,10 @@
 #pragma once
 
-// The worker pool that runs one device job per camera and reports back to the
-// main dialog. Records cross threads inside messages only; whoever receives a
-// record owns it.
+// The task engine as the dialog sees it: a batch begins with its settings in
+// one call, one task per camera is queued, and the workers report back through
+// a ReportWindow. Behind it (engine/src) sit the worker pool, the upgrade
+// slots, the batch state and the device jobs. Records cross threads inside
+// messages only; whoever receives a record owns it.
 
 #include <cstddef>
 #include <cstdint>
