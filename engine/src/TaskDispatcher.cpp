@@ -65,10 +65,11 @@ struct TaskDispatcher::Impl {
     // A turn for an upgrade: takes a slot when one is free and runs upgrades
     // from the front until none is waiting.
     void RunUpgradeSlot();
-    // One upgrade from the job to the check after reboot. Called without
-    // `mutex`; `freeSlot` is called, without it too, when the check begins.
-    int Upgrade(const JobInput& in, DeviceTask& task, CameraOutcome& outcome,
-                const std::function<void()>& freeSlot);
+    // One upgrade from the job to its report, with the check after reboot
+    // when the camera took the file. Called without `mutex`; `freeSlot` is
+    // called, without it too, when the check begins.
+    void UpgradeAndReport(const JobInput& in, DeviceTask& task,
+                          const std::function<void()>& freeSlot);
     // Counts the task as finished and posts its result, the progress and, after
     // the batch's last task, batch-done. Caller holds `mutex`.
     void FinishLocked(const DeviceTask& task, int32_t taskKind, int result,
@@ -125,6 +126,12 @@ void TaskDispatcher::Impl::RunTask(DeviceTask& task) {
         in = InputLocked();
         closed = slots.Closed();
     }
+    if (in.fields.kind == TASK_UPGRADE && !closed) {
+        // Queued before the batch became an upgrade batch: it runs on its own
+        // worker, outside the slots.
+        UpgradeAndReport(in, task, [] {});
+        return;
+    }
     int result = 0;
     CameraOutcome outcome;
     try {
@@ -135,15 +142,8 @@ void TaskDispatcher::Impl::RunTask(DeviceTask& task) {
             case TASK_RESTORE_IP:
                 result = engine::RunRestoreIpJob(helper.Api(), in.fields.defaultIp, task, outcome);
                 break;
-            case TASK_UPGRADE:
-                // Queued before the batch became an upgrade batch: it runs on its
-                // own worker, outside the slots.
-                if (!closed) {
-                    result = Upgrade(in, task, outcome, [] {});
-                }
-                break;
             default:
-                break;  // no job for this kind; reported as a failure
+                break;  // no job for this kind (or a stop came first): reported as a failure
         }
     } catch (const std::exception&) {
         result = 0;
@@ -155,14 +155,15 @@ void TaskDispatcher::Impl::RunTask(DeviceTask& task) {
     }
 }
 
-int TaskDispatcher::Impl::Upgrade(const JobInput& in, DeviceTask& task, CameraOutcome& outcome,
-                                  const std::function<void()>& freeSlot) {
+void TaskDispatcher::Impl::UpgradeAndReport(const JobInput& in, DeviceTask& task,
+                                            const std::function<void()>& freeSlot) {
     const engine::LiveFn live = [this](const LiveState& s) { TellLive(s); };
+    CameraOutcome outcome;
     int result = 0;
     try {
         result = engine::RunUpgradeJob(net, in.fields, in.clock, task, outcome, live, &sessions);
     } catch (const std::exception&) {
-        return 0;
+        result = 0;
     }
     if (result == 1 && in.fields.verifyTimeoutMs > 0) {
         // The check after reboot gives the slot to the next camera: its
@@ -175,7 +176,11 @@ int TaskDispatcher::Impl::Upgrade(const JobInput& in, DeviceTask& task, CameraOu
             // The camera took the file; only the proof is missing.
         }
     }
-    return result;
+    try {
+        Finish(task, in.fields.kind, result, std::move(outcome));
+    } catch (const std::exception&) {
+        // A receiver that cannot take the report loses it; the worker goes on.
+    }
 }
 
 void TaskDispatcher::Impl::RunUpgradeSlot() {
@@ -186,19 +191,13 @@ void TaskDispatcher::Impl::RunUpgradeSlot() {
     while (std::unique_ptr<DeviceTask> task = slots.Next()) {
         const JobInput in = InputLocked();
         lock.unlock();
-        CameraOutcome outcome;
         bool slotFreed = false;
-        const int result = Upgrade(in, *task, outcome, [&] {
+        UpgradeAndReport(in, *task, [&] {
             std::lock_guard relock(mutex);
             slots.Release();
             slotFreed = true;
         });
         lock.lock();
-        try {
-            FinishLocked(*task, in.fields.kind, result, ReasonCode::None, std::move(outcome));
-        } catch (const std::exception&) {
-            // A receiver that cannot take the report loses it; the slot goes on.
-        }
         // Back for another upgrade only when a slot is free again.
         if (slotFreed && !slots.Acquire(lock)) {
             return;
