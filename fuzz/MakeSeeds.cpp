@@ -269,6 +269,29 @@ void TextSeeds() {
             "\xEF\xBB\xBF[Other]\r\ndefaultip=1.1.1.1\r\n[ Config ]\r\n"
             "DefaultIP = \"192.168.0.20\"\r\n[config]\r\ndefaultip=9.9.9.9\r\n");
     Put("ini", "no-section", std::string("\x06\x09", 2) + "config" + "defaultip" + "defaultip=1\n");
+    // batch_report: a record as the writer lays it out, and a damaged one
+    const std::string camera =
+        R"({"mac": "02:51:56:00:00:01", "ip": "127.0.1.1", "ip_after": "127.0.1.1", "type": )"
+        R"("QV-LPR200", "hw": "111A", "version_before": "2.1.3", "version_after": "2.6.0", )"
+        R"("version_named": "2.6", "file": "/fw/uImage", "file_bytes": 1200, "bytes_sent": )"
+        R"(1200, "status": "升级成功", "detail": "", "result": "succeeded", "skipped": 0, )"
+        R"("reason": "", "reason_code": 0, "reason_text": "", "percent": -1, "verify": )"
+        R"("named-version", "other_mac": "", "attempts": 1, "connect_ms": 3, "send_ms": 40, )"
+        R"("verify_ms": 9000, "total_ms": 9100})";
+    const std::string record =
+        R"({"format": "quorvane-batch-report", "version": 1, "id": "20261209-001503-120", )"
+        R"("kind": "upgrade", "tool": "Quorvane", "started": "2026-12-09 00:15:03.120", )"
+        R"("finished": "2026-12-09 00:16:08.500", "duration_ms": 65380, "request": {"file": )"
+        R"("/fw/uImage", "file_md5": "", "file_bytes": 1200, "force": false, "sync_time": )"
+        R"(true, "verify_timeout_ms": 300000, "start_ip": "", "default_ip": ""}, "summary": )"
+        R"({"total": 2, "succeeded": 1, "verified": 1, "refused": 0, "failed": 0, "not_back": )"
+        R"(0, "unchanged": 0, "other_version": 0, "other_device": 0, "not_started": 1}, )"
+        R"("cameras": [)" +
+        camera + R"(, {"mac": "02:51:56:00:00:02", "result": "none", "skipped": 19}]})";
+    Put("batch_report", "record", record);
+    Put("batch_report", "damaged",
+        R"({"format": "quorvane-batch-report", "version": 1, "kind": 7, "summary": "x", )"
+        R"("cameras": [{"mac": 5, "result": 1, "verify": []}]})");
     // natural_compare: lengths of the first two texts, then the three texts
     Put("natural_compare", "digits", std::string("\x05\x04", 2) + "cam10" + "cam9" + "Cam09a");
     Put("natural_compare", "symbols",

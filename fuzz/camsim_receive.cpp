@@ -4,15 +4,18 @@
 // digest of the rest, as pack_read does; the other bits seed the cuts.
 // Properties: the verdict, the byte count and the MD5 do not depend on the
 // cuts; the MD5 is that of the whole file; a pack that the tool's own reader
-// accepts is accepted by the camera with the same file table, and a pack the
-// camera accepts has a digest that holds; judging the pack for a hardware
-// version or a new software version never reads past what arrived.
+// accepts is accepted by the camera's own reader with the same file table
+// (sizes, types, names), and a pack the camera accepts has a digest that
+// holds; the camera's hardware rule, written apart from the tool's, agrees
+// with it on every entry name; judging the pack for a hardware version or a
+// new software version never reads past what arrived.
 
 #include <cstring>
 #include <fstream>
 
 #include "FuzzUtil.h"
-#include "camsim/FileReceiver.h"
+#include "camsim/FileJudge.h"
+#include "pack/UpdataFileCheck.h"
 #include "pack/UpdatePack.h"
 #include "platform/Md5.h"
 
@@ -74,8 +77,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(wholeCheck.Entries().size() <= PACK_MAX_FILES);
     // What the camera makes of the pack for its hardware and new version;
     // hardware texts shorter than a code must not be read past their end.
-    for (const char* hw : {"1#3", "111", "1", ""}) {
+    CUpdataFileCheck rule;
+    for (const char* hw : {"1#3", "111", "103", "1", ""}) {
         (void)camsim::HardwareMismatch(wholeCheck, hw);
+        for (const camsim::PackEntry& e : wholeCheck.Entries()) {
+            const std::string code = camsim::HardwareCode(e.name);
+            FUZZ_CHECK(code == rule.HardwareCode(e.name));
+            FUZZ_CHECK(code.empty() ||
+                       camsim::CodeFitsHardware(code, hw) == rule.MatchHardVersion(e.name, hw));
+        }
     }
     (void)camsim::VersionSource(wholeCheck, "file_V1.2.bin");
 
@@ -95,7 +105,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto& entries = wholeCheck.Entries();
         FUZZ_CHECK(entries.size() == head.uifileNum);
         for (std::size_t i = 0; i < entries.size(); ++i) {
-            FUZZ_CHECK(std::memcmp(&entries[i], &table[i], sizeof(tPackFileInfo)) == 0);
+            FUZZ_CHECK(entries[i].size == table[i].uiFileSize);
+            FUZZ_CHECK(entries[i].type == table[i].ucFileType);
+            FUZZ_CHECK(entries[i].name == PackEntryName(table[i]));
         }
     } else if (whole.problem.empty()) {
         // The camera checks the digest only; the tool also refuses a table

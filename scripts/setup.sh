@@ -11,7 +11,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   qt6-qpa-plugins libxkbcommon-x11-0 qt6-translations-l10n
   xvfb xauth x11-apps imagemagick fonts-noto-cjk xdg-utils xdotool fonts-wine
-  iproute2 iputils-ping procps psmisc python3 time locales
+  iproute2 iputils-ping procps psmisc python3 time locales openssl
   dpkg-dev file lintian
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 nsis zip unzip
 )

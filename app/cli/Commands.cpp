@@ -25,31 +25,24 @@
 namespace cli {
 namespace {
 
-void PrintTable(const app::MemoryView& view) {
-    std::printf("序号\t设备类型\tIP地址\tMAC地址\t软件版本\t硬件版本\t状态\n");
-    for (const auto& row : view.rows) {
-        for (std::size_t c = 0; c < row.cells.size(); ++c) {
-            // A TAB or a newline in a camera's text must not make a row of its own.
-            std::printf("%s%c", platform::EscapeForTerminal(row.cells[c]).c_str(),
-                        c + 1 < row.cells.size() ? '\t' : '\n');
-        }
+// Every outcome of a listed batch, so that the row adds up: the cameras are
+// the succeeded, refused, failed, stopped and held ones, and the succeeded
+// ones are the verified, not back, unchanged, other version and unchecked ones.
+std::string HistoryCounts(const app::BatchReport& report) {
+    const app::ReportSummary s = app::Summarize(report);
+    unsigned held = 0;
+    for (const app::ReportCamera& c : report.cameras) {
+        held += c.skipped == static_cast<std::int32_t>(ReasonCode::Held) ? 1u : 0u;
     }
-}
-
-void PrintJson(const app::MemoryView& view) {
-    nlohmann::json rows = nlohmann::json::array();
-    for (const auto& row : view.rows) {
-        rows.push_back({{"number", row.cells[0]},
-                        {"type", row.cells[1]},
-                        {"ip", row.cells[2]},
-                        {"mac", row.cells[3]},
-                        {"sw", row.cells[4]},
-                        {"hw", row.cells[5]},
-                        {"status", row.cells[6]},
-                        {"detail", row.cells[7]}});
-    }
-    // Texts from cameras may hold bytes that are not UTF-8; replace, never throw.
-    std::cout << rows.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    const unsigned checked = s.verified + s.notBack + s.unchanged + s.otherVersion + s.otherDevice;
+    char text[256];
+    std::snprintf(text, sizeof(text),
+                  "成功%u（已验证%u 未恢复%u 版本未变%u 版本不符%u 未验证%u） 拒绝%u 失败%u "
+                  "已停止%u 已暂缓%u",
+                  s.succeeded, s.verified, s.notBack, s.unchanged, s.otherVersion + s.otherDevice,
+                  s.succeeded > checked ? s.succeeded - checked : 0u, s.refused, s.failed,
+                  s.notStarted - held, held);
+    return text;
 }
 
 // `history`: the batches recorded beside the log, newest first, or one of them.
@@ -68,32 +61,33 @@ int History(const Args& a) {
             if (++shown > 50) {
                 break;
             }
+            // A damaged record is named and passed over; the others are still listed.
             std::string why;
-            const auto j = app::LoadReport(stateDir, r.id, &why);
-            if (!j) {
-                std::printf("%s\t?\t?\t?\t%s\n", r.id.c_str(),
-                            platform::EscapeForTerminal(why).c_str());
+            const auto stored = app::LoadReport(stateDir, r.id, &why);
+            if (!stored) {
+                std::fprintf(stderr, "quorvane-cli: 批量记录已损坏：%s\n",
+                             platform::EscapeForTerminal(why).c_str());
                 continue;
             }
-            const auto& sum = (*j)["summary"];
-            std::printf("%s\t%s\t%s\t%d\t成功%d 已验证%d 拒绝%d 失败%d 未恢复%d\n", r.id.c_str(),
-                        platform::EscapeForTerminal(j->value("kind", "")).c_str(),
-                        platform::EscapeForTerminal(j->value("started", "")).c_str(),
-                        sum.value("total", 0), sum.value("succeeded", 0), sum.value("verified", 0),
-                        sum.value("refused", 0), sum.value("failed", 0), sum.value("not_back", 0));
+            std::printf("%s\t%s\t%s\t%s\t%s\n", r.id.c_str(),
+                        platform::EscapeForTerminal(stored->report.kind).c_str(),
+                        platform::EscapeForTerminal(stored->report.started).c_str(),
+                        std::to_string(stored->report.cameras.size()).c_str(),
+                        HistoryCounts(stored->report).c_str());
         }
         return kExitAllOk;
     }
     std::string why;
-    const auto j = app::LoadReport(stateDir, a.historyId, &why);
-    if (!j) {
+    const auto stored = app::LoadReport(stateDir, a.historyId, &why);
+    if (!stored) {
         std::fprintf(stderr, "quorvane-cli: %s\n", platform::EscapeForTerminal(why).c_str());
         return kExitRefused;
     }
     if (a.csv) {
-        std::fputs(app::CamerasCsv(*j).c_str(), stdout);
+        std::fputs(app::CamerasCsv(stored->report).c_str(), stdout);
     } else {
-        std::cout << j->dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+        std::cout << stored->doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+                  << "\n";
     }
     return kExitAllOk;
 }
@@ -107,9 +101,7 @@ int Run(const Args& given) {
         std::string why;
         const auto macs = CamerasToRetry(a.retryFrom, &why);
         if (!macs) {
-            std::fprintf(stderr, "quorvane-cli: %s: %s\n",
-                         platform::EscapeForTerminal(a.retryFrom).c_str(),
-                         platform::EscapeForTerminal(why).c_str());
+            std::fprintf(stderr, "quorvane-cli: %s\n", platform::EscapeForTerminal(why).c_str());
             return kExitRefused;
         }
         if (macs->empty()) {
@@ -149,7 +141,7 @@ int Run(const Args& given) {
         stopRequests.emplace([&](int count) {
             stops = count;
             if (count == 1) {
-                std::fprintf(stderr, "quorvane-cli: 再按一次Ctrl-C将放弃正在进行的传输\n");
+                std::fprintf(stderr, "quorvane-cli: 再次要求停止将放弃正在进行的传输\n");
             }
             view.PostToUi([&dlg] { dlg.OnBnClickedStop(); });
         });
@@ -188,8 +180,8 @@ int Run(const Args& given) {
     const std::set<std::string> ips(a.ips.begin(), a.ips.end());
     std::set<std::string> seen;
     for (int r = 0; r < view.RowCount(); ++r) {
-        const std::string ip = view.CellText(r, 2);
-        const std::string mac = view.CellText(r, 3);
+        const std::string ip = view.CellText(r, app::kColIp);
+        const std::string mac = view.CellText(r, app::kColMac);
         const bool pick = a.all || macs.count(mac) != 0 || ips.count(ip) != 0;
         view.SetRowChecked(r, pick);
         if (pick) {
@@ -285,7 +277,7 @@ int Run(const Args& given) {
         j["report_path"] = dlg.LastReportPath();
         std::cout << j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     }
-    if (!dlg.LogFailure().empty()) {
+    if (!dlg.LogFailure().empty() || !dlg.ReportFailure().empty()) {
         return kExitLogFailed;
     }
     if (dlg.BatchStopped()) {

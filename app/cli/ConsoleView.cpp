@@ -1,6 +1,9 @@
 #include "ConsoleView.h"
 
 #include <unistd.h>
+#include <nlohmann/json.hpp>
+
+#include <iostream>
 
 #include "platform/TermText.h"
 
@@ -24,9 +27,12 @@ void ConsoleView::CameraChanged(const app::CameraRowUpdate& update) {
     const std::string who = "[" + platform::EscapeForTerminal(update.mac) + "] " +
                             platform::EscapeForTerminal(update.ip) + " ";
     if (update.outcome != nullptr) {
-        finishedLine_ = who + platform::EscapeForTerminal(update.status);
-        if (!update.detail.empty()) {
-            finishedLine_ += "，" + platform::EscapeForTerminal(update.detail);
+        // A proof is said by its line in the pane; the count was the verdict's.
+        if (!update.proof) {
+            finishedLine_ = who + platform::EscapeForTerminal(update.status);
+            if (!update.detail.empty()) {
+                finishedLine_ += "，" + platform::EscapeForTerminal(update.detail);
+            }
         }
         return;
     }
@@ -81,6 +87,42 @@ bool ConsoleView::OpenInEditor(const std::string& path) {
     MemoryView::OpenInEditor(path);
     std::fprintf(stderr, "%s\n", path.c_str());
     return true;  // the path is said; there is nothing to open on a console
+}
+
+void PrintTable(const app::MemoryView& view) {
+    std::string header;
+    for (const app::ColumnSpec& c : app::kColumns) {
+        if (c.inTable) {
+            header += (header.empty() ? "" : "\t") + std::string(c.heading);
+        }
+    }
+    std::printf("%s\n", header.c_str());
+    for (const auto& row : view.rows) {
+        std::string line;
+        bool first = true;
+        for (const app::ColumnSpec& c : app::kColumns) {
+            if (c.inTable) {
+                // A TAB or a newline in a camera's text must not make a row of its own.
+                line += (first ? "" : "\t") +
+                        platform::EscapeForTerminal(row.cells[static_cast<std::size_t>(c.column)]);
+                first = false;
+            }
+        }
+        std::printf("%s\n", line.c_str());
+    }
+}
+
+void PrintJson(const app::MemoryView& view) {
+    nlohmann::json rows = nlohmann::json::array();
+    for (const auto& row : view.rows) {
+        nlohmann::json fields = nlohmann::json::object();
+        for (const app::ColumnSpec& c : app::kColumns) {
+            fields[c.key] = row.cells[static_cast<std::size_t>(c.column)];
+        }
+        rows.push_back(std::move(fields));
+    }
+    // Texts from cameras may hold bytes that are not UTF-8; replace, never throw.
+    std::cout << rows.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 }
 
 }  // namespace cli

@@ -41,4 +41,9 @@ class ConsoleView : public app::MemoryView {
     std::chrono::steady_clock::time_point started_;
 };
 
+// The list as the console prints it on stdout: a table of the columns the
+// table shows, a header over its rows, or a JSON array of every column.
+void PrintTable(const app::MemoryView& view);
+void PrintJson(const app::MemoryView& view);
+
 }  // namespace cli

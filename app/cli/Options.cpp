@@ -7,7 +7,9 @@
 #include <map>
 
 #include "app/BatchReport.h"
+#include "app/Decimal.h"
 #include "app/IpBatch.h"
+#include "app/WindowDescription.h"
 #include "platform/TermText.h"
 #include "platform/Version.h"
 
@@ -27,8 +29,16 @@ const char* const kFooter =
     "(Ctrl-C or a request to terminate), 5 the failure limit held the cameras not yet\n"
     "started.";
 
-const std::map<std::string, int> kColumns{{"type", 1}, {"ip", 2}, {"mac", 3},
-                                          {"sw", 4},   {"hw", 5}, {"status", 6}};
+// --sort takes the columns a header click sorts by, by their console names.
+const std::map<std::string, int> kColumns = [] {
+    std::map<std::string, int> sortable;
+    for (const app::ColumnSpec& c : app::kColumns) {
+        if (c.sortable) {
+            sortable.emplace(c.key, c.column);
+        }
+    }
+    return sortable;
+}();
 
 class Refused : public std::exception {
   public:
@@ -60,6 +70,26 @@ struct Declare {
         mac->excludes(ip);
     }
 };
+
+// A number option: decimal digits only, in its range. CLI11 alone would read
+// "010" as octal and take "0x5".
+template <typename T>
+CLI::Option* NumberOption(CLI::App& cmd, const char* name, std::optional<T>& out, long long low,
+                          long long high, const char* type, const std::string& help) {
+    return cmd
+        .add_option_function<std::string>(
+            name,
+            [&out, name, low, high](const std::string& text) {
+                const auto v = app::ParseDecimal(text, low, high);
+                if (!v) {
+                    throw Refused("not a decimal number from " + std::to_string(low) + " to " +
+                                  std::to_string(high) + " for " + name + ": " + text);
+                }
+                out = static_cast<T>(*v);
+            },
+            help)
+        ->type_name(type);
+}
 
 void Check(Args& a) {
     if (a.command == "history") {
@@ -156,35 +186,23 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
     declare.Cameras(*upgrade);
     upgrade->add_flag("--sync-time", a.syncTime, "set each camera's clock to this PC's");
     upgrade->add_flag("--force", a.force, "skip the device-type checks");
-    upgrade
-        ->add_option("--parallel", a.settings.parallel,
-                     "cameras upgraded at once, 1 to 30 (config.ini upgrade_parallel, else 1)")
-        ->type_name("N")
-        ->check(CLI::Range(1, 30));
-    upgrade
-        ->add_option("--max-failures", a.settings.maxFailures,
-                     "after N failed cameras start no other (config.ini upgrade_max_failures; "
-                     "0, the default: no limit)")
-        ->type_name("N")
-        ->check(CLI::Range(0, 100000));
-    upgrade
-        ->add_option("--probe-ms", a.settings.probeMs,
-                     "a camera that takes no connection within MS fails at once (config.ini "
-                     "upgrade_probe_ms, else 2000; 0: no probe)")
-        ->type_name("MS")
-        ->check(CLI::Range(0, 30000));
+    NumberOption(*upgrade, "--parallel", a.settings.parallel, 1, 30, "N",
+                 "cameras upgraded at once, 1 to 30 (config.ini upgrade_parallel, else 1)");
+    NumberOption(*upgrade, "--max-failures", a.settings.maxFailures, 0, 100000, "N",
+                 "after N failed cameras start no other (config.ini upgrade_max_failures; 0, "
+                 "the default: no limit)");
+    NumberOption(*upgrade, "--probe-ms", a.settings.probeMs, 0, 30000, "MS",
+                 "a camera that takes no connection within MS fails at once (config.ini "
+                 "upgrade_probe_ms, else 2000; 0: no probe)");
     upgrade->add_flag("--plan", a.plan,
                       "check and prepare as a real run, print which file goes where, send "
                       "nothing");
     upgrade->add_flag("--json", a.json,
                       "print the plan (with --plan) or every camera's outcome as JSON on stdout");
-    auto* verify = upgrade
-                       ->add_option("--verify-timeout", a.verifyTimeoutS,
-                                    "wait up to S seconds for each upgraded camera to come back "
-                                    "with its new version (quorvane-net.conf verify_timeout_ms, "
-                                    "else 300)")
-                       ->type_name("S")
-                       ->check(CLI::Range(1, 3600));
+    auto* verify = NumberOption(*upgrade, "--verify-timeout", a.verifyTimeoutS, 1, 3600, "S",
+                                "wait up to S seconds for each upgraded camera to come back "
+                                "with its new version (quorvane-net.conf verify_timeout_ms, "
+                                "else 300)");
     upgrade->add_flag("--no-verify", a.noVerify, "do not wait for the cameras to come back")
         ->excludes(verify);
 

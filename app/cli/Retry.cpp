@@ -1,53 +1,36 @@
 #include "Retry.h"
 
-#include <nlohmann/json.hpp>
-
 #include <set>
 
 #include "Options.h"
-#include "platform/SafeFile.h"
+#include "app/BatchReport.h"
+#include "app/OutcomeText.h"
 
 namespace cli {
 
 std::optional<std::vector<std::string>> CamerasToRetry(const std::string& reportPath,
                                                        std::string* why) {
-    // A report of the largest batch is well below this.
-    constexpr std::size_t kLargestReport = 64u << 20;
-    const auto text = platform::ReadRegularFile(reportPath, kLargestReport, why);
-    if (!text) {
+    // Read as every record is read: a damaged field refuses the whole report.
+    const auto stored = app::ReadReportFile(reportPath, why);
+    if (!stored) {
         return std::nullopt;
     }
-    const nlohmann::json doc = nlohmann::json::parse(*text, nullptr, false);
-    if (doc.is_discarded() || !doc.is_object() ||
-        doc.value("format", "") != "quorvane-batch-report") {
-        *why = "not a batch report";
-        return std::nullopt;
-    }
-    if (doc.value("kind", "") != "upgrade") {
-        *why = "not the report of an upgrade batch";
-        return std::nullopt;
-    }
-    const auto cameras = doc.find("cameras");
-    if (cameras == doc.end() || !cameras->is_array()) {
-        *why = "the report lists no cameras";
+    if (stored->report.kind != "upgrade") {
+        *why = reportPath + ": not the report of an upgrade batch";
         return std::nullopt;
     }
     static const std::set<std::string> unproven{"not-back", "unchanged", "other-version",
-                                                "other-device"};
+                                                "other-device", "no-version"};
     std::vector<std::string> macs;
     std::set<std::string> seen;
-    for (const auto& cam : *cameras) {
-        if (!cam.is_object() || !cam.contains("mac") || !cam["mac"].is_string()) {
-            *why = "a camera of the report has no MAC";
-            return std::nullopt;
-        }
-        const auto mac = NormalMac(cam["mac"].get<std::string>());
+    for (const app::ReportCamera& cam : stored->report.cameras) {
+        const auto mac = NormalMac(cam.mac);
         if (!mac) {
-            *why = "a camera of the report has no usable MAC";
+            *why = reportPath + ": a camera of the report has no usable MAC";
             return std::nullopt;
         }
-        const std::string result = cam.value("result", "");
-        const std::string verify = cam.value("verify", "");
+        const std::string result = cam.skipped != 0 ? "none" : app::ResultName(cam.outcome.result);
+        const std::string verify = app::VerifyName(cam.outcome.verify);
         if ((result != "succeeded" || unproven.count(verify) != 0) && seen.insert(*mac).second) {
             macs.push_back(*mac);
         }

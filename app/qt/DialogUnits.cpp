@@ -2,18 +2,13 @@
 
 namespace qtview {
 
-DialogUnits::DialogUnits(const QFont& font) {
+app::DialogUnits DialogUnits::FromFont(const QFont& font) {
     const QFontMetrics fm(font);
     const int width = fm.horizontalAdvance(
         QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    baseX_ = (width / 26 + 1) / 2;
-    baseY_ = fm.height();
-    if (baseX_ <= 0) {
-        baseX_ = 6;
-    }
-    if (baseY_ <= 0) {
-        baseY_ = 12;
-    }
+    const int baseX = (width / 26 + 1) / 2;
+    const int baseY = fm.height();
+    return {baseX > 0 ? baseX : 6, baseY > 0 ? baseY : 12};
 }
 
 QFont DialogFont() {

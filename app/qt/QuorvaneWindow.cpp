@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -21,34 +20,14 @@
 
 #include "AboutDialog.h"
 #include "app/QuorvaneDlg.h"
+#include "app/WindowDescription.h"
 #include "platform/OpenInEditor.h"
 
 namespace qtview {
 namespace {
 
-struct ColumnSpec {
-    const char* heading;
-    int width;  // pixels
-};
-// The seven columns of the list, then ours: why a camera failed, or what the
-// check after its reboot found.
-constexpr int kColumnCount = 8;
-constexpr ColumnSpec kColumns[kColumnCount] = {
-    {"序号", 50},      {"设备类型", 120}, {"IP地址", 120}, {"MAC地址", 120},
-    {"软件版本", 250}, {"硬件版本", 60},  {"状态", 110},   {"详情", 220}};
-
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
-}
-
-template <typename W>
-W* Place(W* widget, QWidget* parent, const DialogUnits& du, int id, int x, int y, int w, int h) {
-    widget->setParent(parent);
-    widget->setGeometry(du.Rect(x, y, w, h));
-    if (id != 0) {
-        widget->setObjectName(QString::number(id));
-    }
-    return widget;
 }
 
 QPushButton* Button(const char* text) {
@@ -57,6 +36,23 @@ QPushButton* Button(const char* text) {
     b->setAutoDefault(false);
     b->setDefault(false);
     return b;
+}
+
+app::WindowKey KeyOf(int key) {
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        return app::WindowKey::Enter;
+    }
+    return key == Qt::Key_Escape ? app::WindowKey::Escape : app::WindowKey::Other;
+}
+
+// The text of the label drawn by control `id`'s own widget (the number box's unit).
+QString PartLabel(int id) {
+    for (const app::ControlSpec& c : app::kControls) {
+        if (c.partOf == id && c.kind == app::ControlKind::Label) {
+            return QString::fromUtf8(c.text);
+        }
+    }
+    return {};
 }
 
 }  // namespace
@@ -90,73 +86,41 @@ QuorvaneWindow::~QuorvaneWindow() {
 
 void QuorvaneWindow::Build() {
     body_ = new QWidget(this);
-    body_->setGeometry(0, 0, du_.X(571), du_.Y(389));
+    body_->setGeometry(0, 0, du_.X(app::kTemplateSize.w), du_.Y(app::kTemplateSize.h));
     body_->setContextMenuPolicy(Qt::NoContextMenu);  // the dialog's own menu shows through
 
-    list_ =
-        Place(new QTableWidget(0, kColumnCount), body_, du_, app::IDC_DEVICE_LIST, 1, 1, 570, 218);
-    list_->setShowGrid(true);
-    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    list_->setSelectionMode(QAbstractItemView::SingleSelection);
-    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    // Tab and Shift+Tab leave the list like any other control; arrows move in it.
-    list_->setTabKeyNavigation(false);
-    list_->setWordWrap(false);
-    list_->verticalHeader()->setVisible(false);
-    list_->verticalHeader()->setDefaultSectionSize(QFontMetrics(font_).height() + 4);
-    list_->horizontalHeader()->setSectionsClickable(true);
-    list_->horizontalHeader()->setHighlightSections(false);
-    list_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    list_->horizontalHeader()->setStretchLastSection(false);
-    list_->setSortingEnabled(false);
-    for (int c = 0; c < kColumnCount; ++c) {
-        list_->setHorizontalHeaderItem(
-            c, new QTableWidgetItem(QString::fromUtf8(kColumns[c].heading)));
-        list_->setColumnWidth(c, kColumns[c].width);
-    }
-    connect(list_->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int column) {
-        if (dlg_ != nullptr) {
-            dlg_->OnLvnColumnclickDeviceList(column);
+    std::vector<QWidget*> made;
+    for (const app::ControlSpec& desc : app::kControls) {
+        if (desc.partOf != 0) {
+            continue;  // the spin box draws its arrows and its unit itself
         }
-    });
-
-    selectAll_ = Place(new QCheckBox(QStringLiteral("全选")), body_, du_, app::IDC_SELECT_ALL, 3,
-                       223, 32, 10);
-    progress_ = Place(new QProgressBar, body_, du_, app::IDC_PROGRESS, 39, 223, 373, 14);
-    progress_->setTextVisible(false);
-    progress_->setRange(0, 100);
-    progress_->setValue(0);
-    logButton_ = Place(Button("升级日志"), body_, du_, app::IDC_UPGRADE_LOG, 419, 222, 44, 16);
-    search_ = Place(Button("搜索设备"), body_, du_, app::IDC_SEARCH, 523, 221, 48, 28);
-    Place(new QLabel(QStringLiteral("起始IP")), body_, du_, 0, 3, 243, 25, 8);
-    startIp_ = Place(new IpAddressEdit, body_, du_, app::IDC_START_IP, 39, 240, 100, 15);
-    modifyIp_ = Place(Button("批量修改IP"), body_, du_, app::IDC_MODIFY_IP, 142, 240, 68, 15);
-    restoreIp_ = Place(Button("批量恢复默认IP"), body_, du_, app::IDC_RESTORE_IP, 212, 240, 68, 15);
-    forceUpgrade_ = Place(new QCheckBox(QStringLiteral("强制升级")), body_, du_,
-                          app::IDC_FORCE_UPGRADE, 467, 243, 48, 10);
-    upgrade_ = Place(Button("升级"), body_, du_, app::IDC_UPGRADE, 523, 249, 48, 28);
-    Place(new QLabel(QStringLiteral("升级文件")), body_, du_, 0, 3, 260, 33, 8);
-    file_ = Place(new QLineEdit, body_, du_, app::IDC_FILE_EDIT, 39, 258, 373, 14);
-    browse_ = Place(Button("浏览"), body_, du_, app::IDC_BROWSE, 419, 257, 44, 15);
-    syncTime_ = Place(new QCheckBox(QStringLiteral("同步时间")), body_, du_, app::IDC_SYNC_TIME,
-                      467, 260, 44, 10);
-    Place(new QLabel(QStringLiteral("同时升级")), body_, du_, 0, 300, 243, 36, 8);
-    parallel_ = Place(new QSpinBox, body_, du_, app::IDC_PARALLEL, 338, 240, 40, 15);
-    parallel_->setRange(1, 30);
-    parallel_->setValue(1);
-    parallel_->setSuffix(QStringLiteral("台"));
-    parallel_->setToolTip(QStringLiteral("同时升级的设备数（1到30台）"));
-    logPane_ = Place(new QPlainTextEdit, body_, du_, app::IDC_LOG_PANE, 0, 278, 571, 108);
-    logPane_->setReadOnly(true);
-    // The pane is appended to without undo: no history of the whole log is kept.
-    logPane_->setUndoRedoEnabled(false);
-    logPane_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    logPane_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    logPane_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        QWidget* w = Make(desc);
+        // Those usable while a batch runs sit on the window, not on the body
+        // that a batch disables.
+        w->setParent(desc.usableWhileBusy ? static_cast<QWidget*>(this) : body_);
+        w->setGeometry(du_.Rect(desc.box));
+        if (desc.id > 0) {
+            w->setObjectName(QString::number(desc.id));
+            controls_[desc.id] = w;
+        }
+        if (desc.tip != nullptr) {
+            w->setToolTip(QString::fromUtf8(desc.tip));
+        }
+        if (desc.disabledAtStart) {
+            w->setEnabled(false);
+        }
+        if (auto* button = qobject_cast<QAbstractButton*>(w);
+            button && app::Press(nullptr, desc.id)) {
+            connect(button, &QAbstractButton::clicked, this,
+                    [this, id = desc.id] { app::Press(dlg_, id); });
+        }
+        made.push_back(w);
+    }
+    stop_->raise();
 
     // Labels and check boxes whose template box is smaller than the font's
     // line keep their text readable: their height grows around their centre.
-    for (QWidget* w : body_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    for (QWidget* w : made) {
         if (qobject_cast<QLabel*>(w) != nullptr || qobject_cast<QCheckBox*>(w) != nullptr) {
             const int need = w->sizeHint().height();
             if (w->height() < need) {
@@ -166,99 +130,107 @@ void QuorvaneWindow::Build() {
             }
         }
     }
-
-    for (QWidget* w : body_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    const int rightColumn = du_.X(app::kRightColumnX);
+    for (QWidget* w : made) {
         const QRect r = w->geometry();
-        Anchor anchor = Anchor::Band;
-        if (w == list_) {
-            anchor = Anchor::List;
-        } else if (w == logPane_) {
-            anchor = Anchor::Pane;
-        } else if (w == progress_ || w == file_) {
-            anchor = Anchor::BandStretch;
-        } else if (r.left() >= du_.X(419)) {
-            anchor = Anchor::BandRight;
-        }
-        placed_.push_back({w, r, anchor});
+        const int id = w->objectName().isEmpty() ? app::kLabelId : w->objectName().toInt();
+        placed_.push_back(
+            {w, {r.x(), r.y(), r.width(), r.height()}, app::AnchorOf(id, r.left(), rightColumn)});
     }
+}
 
-    stop_ = Place(Button("停止"), this, du_, app::IDC_STOP, 419, 240, 44, 15);
-    stop_->setToolTip(QStringLiteral("停止批量任务（Esc）"));
-    stop_->setEnabled(false);
-    stop_->raise();
-    placed_.push_back({stop_, stop_->geometry(), Anchor::BandRight});
-    connect(stop_, &QPushButton::clicked, this, [this] {
-        if (dlg_ != nullptr) {
-            dlg_->OnBnClickedStop();
+QWidget* QuorvaneWindow::Make(const app::ControlSpec& desc) {
+    const QString text = QString::fromUtf8(desc.text);
+    switch (desc.kind) {
+        case app::ControlKind::List:
+            list_ = new QTableWidget(0, app::kColumnCount);
+            list_->setShowGrid(true);
+            list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+            list_->setSelectionMode(QAbstractItemView::SingleSelection);
+            list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+            // Tab and Shift+Tab leave the list like any other control; arrows move in it.
+            list_->setTabKeyNavigation(false);
+            list_->setWordWrap(false);
+            list_->verticalHeader()->setVisible(false);
+            list_->verticalHeader()->setDefaultSectionSize(QFontMetrics(font_).height() + 4);
+            list_->horizontalHeader()->setSectionsClickable(true);
+            list_->horizontalHeader()->setHighlightSections(false);
+            list_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+            list_->horizontalHeader()->setStretchLastSection(false);
+            list_->setSortingEnabled(false);
+            for (const app::ColumnSpec& c : app::kColumns) {
+                list_->setHorizontalHeaderItem(c.column,
+                                               new QTableWidgetItem(QString::fromUtf8(c.heading)));
+                list_->setColumnWidth(c.column, c.width);
+            }
+            connect(list_->horizontalHeader(), &QHeaderView::sectionClicked, this,
+                    [this](int column) {
+                        if (dlg_ != nullptr) {
+                            dlg_->OnLvnColumnclickDeviceList(column);
+                        }
+                    });
+            return list_;
+        case app::ControlKind::CheckBox:
+            return new QCheckBox(text);
+        case app::ControlKind::Progress:
+            progress_ = new QProgressBar;
+            progress_->setTextVisible(false);
+            progress_->setRange(0, 100);
+            progress_->setValue(0);
+            return progress_;
+        case app::ControlKind::Button: {
+            QPushButton* b = Button(desc.text);
+            if (desc.id == app::IDC_STOP) {
+                stop_ = b;
+            }
+            return b;
         }
-    });
-
-    controls_ = {{app::IDC_DEVICE_LIST, list_},      {app::IDC_SEARCH, search_},
-                 {app::IDC_FILE_EDIT, file_},        {app::IDC_UPGRADE, upgrade_},
-                 {app::IDC_BROWSE, browse_},         {app::IDC_LOG_PANE, logPane_},
-                 {app::IDC_UPGRADE_LOG, logButton_}, {app::IDC_SELECT_ALL, selectAll_},
-                 {app::IDC_PROGRESS, progress_},     {app::IDC_SYNC_TIME, syncTime_},
-                 {app::IDC_START_IP, startIp_},      {app::IDC_MODIFY_IP, modifyIp_},
-                 {app::IDC_RESTORE_IP, restoreIp_},  {app::IDC_FORCE_UPGRADE, forceUpgrade_},
-                 {app::IDC_PARALLEL, parallel_},     {app::IDC_STOP, stop_}};
-
-    connect(search_, &QPushButton::clicked, this, [this] {
-        if (dlg_ != nullptr) {
-            dlg_->OnBnClickedSearch();
-        }
-    });
-    connect(selectAll_, &QCheckBox::clicked, this, [this] {
-        if (dlg_ != nullptr) {
-            dlg_->OnBnClickedSelectAll();
-        }
-    });
-    connect(logButton_, &QPushButton::clicked, this, [this] {
-        if (dlg_ != nullptr) {
-            dlg_->OnBnClickedUpgradeLog();
-        }
-    });
-    connect(browse_, &QPushButton::clicked, this, [this] {
-        if (dlg_ != nullptr) {
-            dlg_->OnBnClickedBrowse();
-        }
-    });
-    connect(modifyIp_, &QPushButton::clicked, this, [this] {
-        if (dlg_ != nullptr) {
-            dlg_->OnBnClickedModifyIp();
-        }
-    });
-    connect(restoreIp_, &QPushButton::clicked, this, [this] {
-        if (dlg_ != nullptr) {
-            dlg_->OnBnClickedRestoreIp();
-        }
-    });
-    connect(upgrade_, &QPushButton::clicked, this, [this] {
-        if (dlg_ != nullptr) {
-            dlg_->OnBnClickedUpgrade();
-        }
-    });
+        case app::ControlKind::IpAddress:
+            startIp_ = new IpAddressEdit;
+            return startIp_;
+        case app::ControlKind::Number:
+            parallel_ = new QSpinBox;
+            parallel_->setRange(app::kParallelMin, app::kParallelMax);
+            parallel_->setValue(text.toInt());
+            parallel_->setSuffix(PartLabel(desc.id));
+            return parallel_;
+        case app::ControlKind::Edit:
+            file_ = new QLineEdit;
+            return file_;
+        case app::ControlKind::LogPane:
+            logPane_ = new QPlainTextEdit;
+            logPane_->setReadOnly(true);
+            // The pane is appended to without undo: no history of the whole log is kept.
+            logPane_->setUndoRedoEnabled(false);
+            logPane_->setLineWrapMode(QPlainTextEdit::NoWrap);
+            logPane_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+            logPane_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+            return logPane_;
+        case app::ControlKind::Label:
+        case app::ControlKind::Arrows:
+            break;
+    }
+    return new QLabel(text);
 }
 
 QSize QuorvaneWindow::TemplateSize() const {
-    return {du_.X(571), du_.Y(389)};
+    const app::Extent t = app::TemplateClient(du_);
+    return {t.w, t.h};
 }
 
 QSize QuorvaneWindow::MinimumClientSize() const {
-    // The band between list and pane stays whole; the list keeps a few rows
-    // and the pane a few lines.
-    const int band = du_.Y(389) - du_.Y(218) - du_.Y(108);
-    return {du_.X(571), band + du_.Y(60) + du_.Y(50)};
+    const app::Extent m = app::MinimumClient(du_);
+    return {m.w, m.h};
 }
 
 QSize QuorvaneWindow::FitToWorkArea(QSize templateSize, QSize minimum, QSize workArea) {
     // Room for the title bar and the frame the window manager adds.
     constexpr int kFrameWidth = 16;
     constexpr int kFrameHeight = 40;
-    const int w =
-        std::max(minimum.width(), std::min(templateSize.width(), workArea.width() - kFrameWidth));
-    const int h = std::max(minimum.height(),
-                           std::min(templateSize.height(), workArea.height() - kFrameHeight));
-    return {w, h};
+    const app::Extent fit = app::FitToWorkArea(
+        {templateSize.width(), templateSize.height()}, {minimum.width(), minimum.height()},
+        {workArea.width() - kFrameWidth, workArea.height() - kFrameHeight});
+    return {fit.w, fit.h};
 }
 
 void QuorvaneWindow::resizeEvent(QResizeEvent* event) {
@@ -272,35 +244,9 @@ void QuorvaneWindow::Relayout() {
     }
     body_->setGeometry(rect());
     const QSize t = TemplateSize();
-    const int dx = width() - t.width();
-    const int dy = height() - t.height();
-    // The list takes two thirds of the change in height, the pane the rest.
-    const int listDy = dy * 2 / 3;
-    const int paneDy = dy - listDy;
     for (const Placed& p : placed_) {
-        QRect r = p.base;
-        switch (p.anchor) {
-            case Anchor::List:
-                r.setWidth(r.width() + dx);
-                r.setHeight(r.height() + listDy);
-                break;
-            case Anchor::Pane:
-                r.translate(0, listDy);
-                r.setWidth(r.width() + dx);
-                r.setHeight(r.height() + paneDy);
-                break;
-            case Anchor::Band:
-                r.translate(0, listDy);
-                break;
-            case Anchor::BandRight:
-                r.translate(dx, listDy);
-                break;
-            case Anchor::BandStretch:
-                r.translate(0, listDy);
-                r.setWidth(r.width() + dx);
-                break;
-        }
-        p.widget->setGeometry(r);
+        const app::Box b = app::Place(p.base, p.anchor, width() - t.width(), height() - t.height());
+        p.widget->setGeometry(b.x, b.y, b.w, b.h);
     }
 }
 
@@ -314,55 +260,56 @@ QWidget* QuorvaneWindow::Control(app::ControlId id) const {
 }
 
 void QuorvaneWindow::ShowContextMenu(const QPoint& pos) {
-    // A disabled window (a batch or a search running) takes no input, its
-    // menu included.
-    if (!windowEnabled_) {
+    if (!app::MenuOpens(windowEnabled_)) {
         return;
     }
     // No window manager lets us extend its system menu; the dialog's own
     // context menu carries the About item instead.
     QMenu menu(this);
-    QAction* retry = menu.addAction(QStringLiteral("只勾选失败和未升级的设备"));
-    QAction* exportList = menu.addAction(QStringLiteral("导出列表"));
-    menu.addSeparator();
-    QAction* about = menu.addAction(QStringLiteral("关于 Quorvane(&A)..."));
-    QAction* chosen = menu.exec(mapToGlobal(pos));
-    if (chosen == about) {
-        CAboutDlg box(this);
-        box.exec();
-    } else if (chosen == retry && dlg_ != nullptr) {
-        dlg_->TickRowsToRetry();
-    } else if (chosen == exportList && dlg_ != nullptr) {
-        std::optional<std::string> path;
-        if (saveHook_) {
-            path = saveHook_();
+    std::map<QAction*, app::MenuCommand> commands;
+    for (const app::MenuEntry& entry : app::kContextMenu) {
+        if (entry.command == app::kMenuNone) {
+            menu.addSeparator();
         } else {
-            const QString chosenPath = QFileDialog::getSaveFileName(
-                this, QStringLiteral("导出列表"), QStringLiteral("quorvane-list.csv"),
-                QStringLiteral("CSV (*.csv)"));
-            if (!chosenPath.isEmpty()) {
-                path = chosenPath.toStdString();
-            }
-        }
-        if (path) {
-            dlg_->ExportList(*path);
+            commands[menu.addAction(QString::fromUtf8(entry.text))] = entry.command;
         }
     }
+    const auto chosen = commands.find(menu.exec(mapToGlobal(pos)));
+    if (chosen == commands.end()) {
+        return;
+    }
+    app::MenuSeat seat;
+    seat.showAbout = [this] {
+        CAboutDlg box(this);
+        box.exec();
+    };
+    seat.askExportPath = [this]() -> std::optional<std::string> {
+        if (saveHook_) {
+            return saveHook_();
+        }
+        const auto& d = app::kExportDialog;
+        const QString path = QFileDialog::getSaveFileName(this, QString::fromUtf8(d.title),
+                                                          QString::fromUtf8(d.suggestedName),
+                                                          QString::fromUtf8(d.filterName));
+        if (path.isEmpty()) {
+            return std::nullopt;
+        }
+        return path.toStdString();
+    };
+    app::RunMenuCommand(chosen->second, dlg_, seat);
 }
 
 // ---- keys and closing ----
 
 bool QuorvaneWindow::eventFilter(QObject* watched, QEvent* event) {
-    // Enter and Escape do nothing anywhere in this window (its own message
-    // boxes and About box are other windows and keep their keys).
     if (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) {
         auto* widget = qobject_cast<QWidget*>(watched);
         if (widget != nullptr && widget->window() == this) {
-            const int key = static_cast<QKeyEvent*>(event)->key();
-            if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) {
-                // While a batch runs, Escape is the stop control's key.
-                if (key == Qt::Key_Escape && event->type() == QEvent::KeyPress &&
-                    stop_->isEnabled()) {
+            const app::KeyAnswer answer =
+                app::OnWindowKey(KeyOf(static_cast<QKeyEvent*>(event)->key()),
+                                 event->type() == QEvent::KeyPress, stop_->isEnabled());
+            if (answer.swallow) {
+                if (answer.pressStop) {
                     stop_->click();
                 }
                 event->accept();
@@ -374,8 +321,7 @@ bool QuorvaneWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void QuorvaneWindow::keyPressEvent(QKeyEvent* event) {
-    const int key = event->key();
-    if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) {
+    if (app::OnWindowKey(KeyOf(event->key()), true, false).swallow) {
         event->accept();
         return;
     }
@@ -383,8 +329,7 @@ void QuorvaneWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void QuorvaneWindow::closeEvent(QCloseEvent* event) {
-    // A batch is running: the window stays until it has ended.
-    if (!windowEnabled_) {
+    if (!app::MayClose(windowEnabled_)) {
         event->ignore();
         return;
     }
@@ -392,7 +337,7 @@ void QuorvaneWindow::closeEvent(QCloseEvent* event) {
 }
 
 void QuorvaneWindow::reject() {
-    if (!windowEnabled_) {
+    if (!app::MayClose(windowEnabled_)) {
         return;
     }
     QDialog::reject();
@@ -405,7 +350,7 @@ void QuorvaneWindow::SetCaption(const std::string& text) {
 }
 
 QTableWidgetItem* QuorvaneWindow::Item(int row, int column) const {
-    if (row < 0 || row >= list_->rowCount() || column < 0 || column >= kColumnCount) {
+    if (row < 0 || row >= list_->rowCount() || column < 0 || column >= app::kColumnCount) {
         return nullptr;
     }
     return list_->item(row, column);
@@ -422,7 +367,7 @@ void QuorvaneWindow::DeleteAllRows() {
 int QuorvaneWindow::InsertRow() {
     const int row = list_->rowCount();
     list_->insertRow(row);
-    for (int c = 0; c < kColumnCount; ++c) {
+    for (int c = 0; c < app::kColumnCount; ++c) {
         auto* item = new QTableWidgetItem;
         Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
         if (c == 0) {
@@ -476,13 +421,13 @@ void QuorvaneWindow::ReorderRows(const std::vector<int>& order) {
     }
     std::vector<std::vector<QTableWidgetItem*>> taken(static_cast<std::size_t>(rows));
     for (int r = 0; r < rows; ++r) {
-        for (int c = 0; c < kColumnCount; ++c) {
+        for (int c = 0; c < app::kColumnCount; ++c) {
             taken[static_cast<std::size_t>(r)].push_back(list_->takeItem(r, c));
         }
     }
     for (int r = 0; r < rows; ++r) {
         const int from = order[static_cast<std::size_t>(r)];
-        for (int c = 0; c < kColumnCount; ++c) {
+        for (int c = 0; c < app::kColumnCount; ++c) {
             list_->setItem(r, c,
                            taken[static_cast<std::size_t>(from)][static_cast<std::size_t>(c)]);
         }
@@ -491,7 +436,7 @@ void QuorvaneWindow::ReorderRows(const std::vector<int>& order) {
 
 void QuorvaneWindow::SetProgressRange(int low, int high) {
     // An empty range would show a busy bar; keep at least one step.
-    progress_->setRange(low, std::max(high, low + 1));
+    progress_->setRange(low, app::ProgressHigh(low, high));
 }
 
 void QuorvaneWindow::SetProgressPos(int pos) {
@@ -642,13 +587,7 @@ bool QuorvaneWindow::OpenInEditor(const std::string& path) {
 }
 
 QString QuorvaneWindow::BrowseStartFolder() const {
-    const QString current = Q(FileEditText()).trimmed();
-    if (current.isEmpty()) {
-        return {};
-    }
-    const QFileInfo file(current);
-    const QFileInfo folder(file.isDir() ? file.absoluteFilePath() : file.absolutePath());
-    return folder.isDir() ? folder.absoluteFilePath() : QString();
+    return Q(app::BrowseStartFolder(FileEditText()));
 }
 
 std::optional<std::string> QuorvaneWindow::BrowseForFile() {
@@ -664,7 +603,7 @@ void QuorvaneWindow::CameraChanged(const app::CameraRowUpdate& update) {
     if (update.row < 0 || update.row >= list_->rowCount()) {
         return;
     }
-    if (QTableWidgetItem* item = list_->item(update.row, kColumnCount - 1)) {
+    if (QTableWidgetItem* item = list_->item(update.row, app::kColDetail)) {
         item->setToolTip(Q(update.detail));
     }
 }

@@ -67,40 +67,7 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
     bool WindowEnabled() const { return windowEnabled_; }
 
     // DialogView
-    void SetCaption(const std::string& text) override;
-    int RowCount() const override;
-    void DeleteAllRows() override;
-    int InsertRow() override;
-    void SetCellText(int row, int column, const std::string& text) override;
-    std::string CellText(int row, int column) const override;
-    bool RowChecked(int row) const override;
-    void SetRowChecked(int row, bool checked) override;
-    void SetItemData(int row, std::intptr_t value) override;
-    std::intptr_t ItemData(int row) const override;
-    void ReorderRows(const std::vector<int>& order) override;
-    void SetProgressRange(int low, int high) override;
-    void SetProgressPos(int pos) override;
-    std::string FileEditText() const override;
-    void SetFileEditText(const std::string& text) override;
-    bool StartIpBlank() const override;
-    bool StartIpComplete() const override;
-    std::array<std::uint8_t, 4> StartIp() const override;
-    void SetStartIp(const std::array<std::uint8_t, 4>& octets) override;
-    bool IsChecked(app::ControlId id) const override;
-    void SetChecked(app::ControlId id, bool checked) override;
-    void ShowControl(app::ControlId id, bool visible) override;
-    void EnableWindow(bool enable) override;
-    void EnableControl(app::ControlId id, bool enable) override;
-    void MessageBox(const std::string& text) override;
-    bool Confirm(const std::string& text) override;
-    int UpgradeParallel() const override;
-    void SetUpgradeParallel(int count) override;
-    void AppendToLogPane(const std::string& text) override;
-    void SetWaitCursor(bool wait) override;
-    bool OpenInEditor(const std::string& path) override;
-    std::optional<std::string> BrowseForFile() override;
-    void CameraChanged(const app::CameraRowUpdate& update) override;
-    void PostToUi(std::function<void()> fn) override;
+    QV_DIALOG_VIEW_OVERRIDES;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -111,19 +78,17 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
 
   private:
     void Build();
+    // The widget of one control of the description, not yet placed.
+    QWidget* Make(const app::ControlSpec& desc);
     QTableWidgetItem* Item(int row, int column) const;
     void ShowContextMenu(const QPoint& pos);
-    // Places the controls for the current size: the list and the log pane
-    // take the room beyond the template's, the band between them keeps its
-    // place below the list, and its right-hand controls keep their distance to
-    // the right edge.
+    // Places the controls for the current size (app::Place).
     void Relayout();
 
-    enum class Anchor { List, Pane, Band, BandRight, BandStretch };
     struct Placed {
         QWidget* widget;
-        QRect base;  // pixels, at the template's size
-        Anchor anchor;
+        app::Box base;  // pixels, at the template's size
+        app::Anchor anchor;
     };
     std::vector<Placed> placed_;
     QFont font_;
@@ -137,18 +102,9 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
 
     QWidget* body_ = nullptr;
     QTableWidget* list_ = nullptr;
-    QCheckBox* selectAll_ = nullptr;
     QProgressBar* progress_ = nullptr;
-    QPushButton* logButton_ = nullptr;
-    QPushButton* search_ = nullptr;
     IpAddressEdit* startIp_ = nullptr;
-    QPushButton* modifyIp_ = nullptr;
-    QPushButton* restoreIp_ = nullptr;
-    QCheckBox* forceUpgrade_ = nullptr;
-    QPushButton* upgrade_ = nullptr;
     QLineEdit* file_ = nullptr;
-    QPushButton* browse_ = nullptr;
-    QCheckBox* syncTime_ = nullptr;
     QSpinBox* parallel_ = nullptr;
     // On the window itself, not the body: it stays usable while a batch runs.
     QPushButton* stop_ = nullptr;

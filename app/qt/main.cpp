@@ -6,62 +6,14 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "QuorvaneWindow.h"
-#include "app/QuorvaneDlg.h"
-#include "platform/AppFolders.h"
+#include "app/WindowStart.h"
 #include "platform/SafeFile.h"
 #include "platform/Version.h"
 
 namespace {
-
-struct Options {
-    std::string configDir;
-    std::string screenshot;
-    std::string upgradeFile;
-    bool search = false;
-    bool service = false;
-    bool selectAll = false;
-    bool help = false;
-    bool version = false;
-};
-
-void Usage(std::FILE* to) {
-    std::fprintf(to,
-                 "usage: quorvane [--config-dir DIR] [--service] [--search] [--select-all] "
-                 "[--upgrade FILE] [--screenshot FILE.png]\n"
-                 "  --config-dir DIR   config.ini, quorvane-net.conf and the logs in DIR\n"
-                 "  --service          show the force-upgrade box (service technicians)\n"
-                 "  --search           press the search button once the window is up\n"
-                 "  --select-all       then tick every row\n"
-                 "  --upgrade FILE     then choose FILE and press the upgrade button\n"
-                 "  --screenshot FILE  save the window as a PNG and quit\n"
-                 "  --version          print the version and quit\n");
-}
-
-bool ParseOptions(int argc, char** argv, Options& opt) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if ((arg == "--config-dir" || arg == "--screenshot") && i + 1 < argc) {
-            (arg == "--config-dir" ? opt.configDir : opt.screenshot) = argv[++i];
-        } else if (arg == "--upgrade" && i + 1 < argc) {
-            opt.upgradeFile = argv[++i];
-        } else if (arg == "--service") {
-            opt.service = true;
-        } else if (arg == "--search") {
-            opt.search = true;
-        } else if (arg == "--select-all") {
-            opt.selectAll = true;
-        } else if (arg == "--help" || arg == "-h") {
-            opt.help = true;
-        } else if (arg == "--version") {
-            opt.version = true;
-        } else {
-            return false;
-        }
-    }
-    return true;
-}
 
 bool DisplayAvailable() {
     const char* platformName = std::getenv("QT_QPA_PLATFORM");
@@ -80,18 +32,19 @@ bool DisplayAvailable() {
 class CQuorvaneApp {
   public:
     int InitInstance(int argc, char** argv) {
-        Options opt;
-        if (!ParseOptions(argc, argv, opt)) {
-            Usage(stderr);
-            return 2;
-        }
-        if (opt.help || opt.version) {
-            if (opt.help) {
-                Usage(stdout);
-            } else {
+        app::StartOptions opt;
+        switch (app::ParseStartOptions(std::vector<std::string>(argv, argv + argc), true, opt)) {
+            case app::StartAction::Refused:
+                std::fputs(app::kWindowUsageWithSteps, stderr);
+                return 2;
+            case app::StartAction::Help:
+                std::fputs(app::kWindowUsageWithSteps, stdout);
+                return 0;
+            case app::StartAction::Version:
                 std::printf("quorvane %s\n", platform::kVersion);
-            }
-            return 0;
+                return 0;
+            case app::StartAction::Run:
+                break;
         }
         // Without a display the toolkit cannot create the dialog; say so
         // instead of ending without a word.
@@ -102,8 +55,7 @@ class CQuorvaneApp {
                          "Run it in a desktop session, under xvfb-run, or use quorvane-cli.\n");
             return 1;
         }
-        // The device libraries follow the same folder.
-        platform::SetConfigDirOverride(opt.configDir);
+        app::ApplyStartOptions(opt);
 
         QApplication qapp(argc, argv);
         QApplication::setApplicationName(QStringLiteral("Quorvane"));
@@ -113,17 +65,8 @@ class CQuorvaneApp {
                          "(qt6-translations-l10n); Qt's own texts stay English.\n");
         }
         qtview::QuorvaneWindow window;
-        app::DialogDeps deps;
-        deps.configDir = opt.configDir;
         int rc = 0;
-        {
-            app::CQuorvaneDlg dlg(window, deps);
-            window.Attach(&dlg);
-            dlg.OnInitDialog();
-            // The force box stays hidden unless a service technician asks for it.
-            if (opt.service) {
-                window.ShowControl(app::IDC_FORCE_UPGRADE, true);
-            }
+        app::RunMainDialog(window, opt, [&](app::CQuorvaneDlg& dlg) {
             window.show();
             if (opt.search || !opt.screenshot.empty() || !opt.upgradeFile.empty()) {
                 QTimer::singleShot(0, &window, [&] {
@@ -167,9 +110,8 @@ class CQuorvaneApp {
                     }
                 });
             }
-            window.exec();
-            window.Attach(nullptr);
-        }
+            return window.exec();
+        });
         return rc;
     }
 };

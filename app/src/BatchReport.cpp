@@ -4,10 +4,12 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 
 #include "app/OutcomeText.h"
 #include "platform/Paths.h"
 #include "platform/SafeFile.h"
+#include "platform/TermText.h"
 #include "platform/WholeFile.h"
 
 namespace app {
@@ -61,6 +63,7 @@ ReportSummary Summarize(const BatchReport& report) {
         s.unchanged += o.verify == VerifyResult::Unchanged ? 1u : 0u;
         s.otherVersion += o.verify == VerifyResult::OtherVersion ? 1u : 0u;
         s.otherDevice += o.verify == VerifyResult::OtherDevice ? 1u : 0u;
+        s.noVersion += o.verify == VerifyResult::NoVersion ? 1u : 0u;
     }
     return s;
 }
@@ -81,6 +84,9 @@ std::string SummaryLine(const BatchReport& report) {
     }
     if (s.otherVersion + s.otherDevice > 0) {
         line += "，版本不符" + std::to_string(s.otherVersion + s.otherDevice);
+    }
+    if (s.noVersion > 0) {
+        line += "，无法验证" + std::to_string(s.noVersion);
     }
     if (s.notStarted > 0) {
         line += "，未开始" + std::to_string(s.notStarted);
@@ -151,6 +157,7 @@ nlohmann::json ReportJson(const BatchReport& r) {
               {"unchanged", s.unchanged},
               {"other_version", s.otherVersion},
               {"other_device", s.otherDevice},
+              {"no_version", s.noVersion},
               {"not_started", s.notStarted}}},
             {"cameras", cameras}};
 }
@@ -218,33 +225,271 @@ std::vector<ReportEntry> ListReports(const std::string& stateDir) {
     return out;
 }
 
-std::optional<nlohmann::json> LoadReport(const std::string& stateDir, const std::string& id,
-                                         std::string* why) {
+namespace {
+
+// Reads the fields of one JSON object, each checked for its type and range.
+// The first damaged field ends the reading and is named in the reason.
+class FieldReader {
+  public:
+    FieldReader(const nlohmann::json& object, std::string where, std::string* why)
+        : object_(object), where_(std::move(where)), why_(why) {}
+
+    bool Ok() const { return *why_ == ""; }
+
+    void Text(const char* key, std::string* out, bool required = false) {
+        if (const nlohmann::json* v = Find(key, required)) {
+            if (v->is_string()) {
+                *out = v->get_ref<const std::string&>();
+            } else {
+                Damaged(key);
+            }
+        }
+    }
+    void Bool(const char* key, bool* out) {
+        if (const nlohmann::json* v = Find(key, false)) {
+            if (v->is_boolean()) {
+                *out = v->get<bool>();
+            } else {
+                Damaged(key);
+            }
+        }
+    }
+    template <typename T>
+    void Number(const char* key, T* out, long long low, unsigned long long high,
+                bool required = false) {
+        const nlohmann::json* v = Find(key, required);
+        if (v == nullptr) {
+            return;
+        }
+        if (v->is_number_unsigned()) {
+            const auto n = v->get<std::uint64_t>();
+            if (n <= high && (low <= 0 || n >= static_cast<std::uint64_t>(low))) {
+                *out = static_cast<T>(n);
+                return;
+            }
+        } else if (v->is_number_integer()) {
+            const auto n = v->get<std::int64_t>();
+            if (n >= low && (n < 0 || static_cast<std::uint64_t>(n) <= high)) {
+                *out = static_cast<T>(n);
+                return;
+            }
+        }
+        Damaged(key);
+    }
+    // A member that must be an object or an array; nothing when absent and not required.
+    const nlohmann::json* Object(const char* key, bool required = false) {
+        const nlohmann::json* v = Find(key, required);
+        if (v != nullptr && !v->is_object()) {
+            Damaged(key);
+            return nullptr;
+        }
+        return v;
+    }
+    const nlohmann::json* Array(const char* key) {
+        const nlohmann::json* v = Find(key, true);
+        if (v != nullptr && !v->is_array()) {
+            Damaged(key);
+            return nullptr;
+        }
+        return v;
+    }
+    void Damaged(const char* key) {
+        if (Ok()) {
+            *why_ = "字段“" + Path(key) + "”不可用";
+        }
+    }
+
+  private:
+    std::string Path(const char* key) const { return where_ + "/" + key; }
+    const nlohmann::json* Find(const char* key, bool required) {
+        if (!Ok()) {
+            return nullptr;
+        }
+        const auto it = object_.find(key);
+        if (it == object_.end()) {
+            if (required) {
+                *why_ = "缺少字段“" + Path(key) + "”";
+            }
+            return nullptr;
+        }
+        return &*it;
+    }
+
+    const nlohmann::json& object_;
+    std::string where_;
+    std::string* why_;
+};
+
+constexpr long long kMaxMs = std::numeric_limits<std::int64_t>::max();
+constexpr unsigned long long kMaxInt = std::numeric_limits<std::int32_t>::max();
+
+// The value whose stable name this is; nothing for a name this build does not know.
+template <typename Enum>
+std::optional<Enum> ByName(const std::string& name, const char* (*nameOf)(Enum)) {
+    for (std::int32_t v = 0; v < 64; ++v) {
+        if (name == nameOf(static_cast<Enum>(v))) {
+            return static_cast<Enum>(v);
+        }
+    }
+    return std::nullopt;
+}
+
+bool ReadCamera(const nlohmann::json& j, const std::string& where, ReportCamera* c,
+                std::string* why) {
+    if (!j.is_object()) {
+        *why = "字段“" + where + "”不可用";
+        return false;
+    }
+    FieldReader f(j, where, why);
+    CameraOutcome& o = c->outcome;
+    f.Text("mac", &c->mac, true);
+    f.Text("ip", &c->ip);
+    f.Text("ip_after", &c->ipAfter);
+    f.Text("type", &c->type);
+    f.Text("hw", &c->hw);
+    f.Text("version_before", &o.versionBefore);
+    f.Text("version_after", &o.versionAfter);
+    f.Text("version_named", &o.versionNamed);
+    f.Text("file", &o.file);
+    f.Number("file_bytes", &o.fileBytes, 0, std::numeric_limits<std::uint64_t>::max());
+    f.Number("bytes_sent", &o.bytesSent, 0, std::numeric_limits<std::uint64_t>::max());
+    f.Text("status", &c->status);
+    f.Text("detail", &c->detail);
+    std::string result;
+    f.Text("result", &result, true);
+    f.Number("skipped", &c->skipped, 0, kMaxInt);
+    std::string reason;
+    f.Text("reason", &reason);
+    std::int32_t reasonCode = 0;
+    f.Number("reason_code", &reasonCode, 0, kMaxInt);
+    f.Text("reason_text", &o.reasonText);
+    f.Number("percent", &o.percent, -1, 100);
+    std::string verify;
+    f.Text("verify", &verify);
+    f.Text("other_mac", &o.otherMac);
+    f.Number("attempts", &o.attempts, 0, kMaxInt);
+    f.Number("connect_ms", &o.connectMs, 0, kMaxMs);
+    f.Number("send_ms", &o.sendMs, 0, kMaxMs);
+    f.Number("verify_ms", &o.verifyMs, 0, kMaxMs);
+    f.Number("total_ms", &o.totalMs, 0, kMaxMs);
+    if (!f.Ok()) {
+        return false;
+    }
+    const auto r = ByName<OutcomeResult>(result, ResultName);
+    const auto v = ByName<VerifyResult>(verify, VerifyName);
+    if (!r) {
+        f.Damaged("result");
+    } else if (!v) {
+        f.Damaged("verify");
+    } else if (c->skipped != 0 && c->skipped != static_cast<std::int32_t>(ReasonCode::NotStarted) &&
+               c->skipped != static_cast<std::int32_t>(ReasonCode::Held)) {
+        f.Damaged("skipped");
+    }
+    o.result = r.value_or(OutcomeResult::None);
+    o.verify = v.value_or(VerifyResult::NotChecked);
+    o.reason = static_cast<ReasonCode>(reasonCode);
+    c->result = o.result == OutcomeResult::Succeeded ? 1 : 0;
+    return f.Ok();
+}
+
+}  // namespace
+
+std::optional<StoredReport> ParseReport(const std::string& text, std::string* why) {
+    StoredReport out;
+    out.doc = nlohmann::json::parse(text, nullptr, false);
+    if (out.doc.is_discarded() || !out.doc.is_object()) {
+        *why = "不是批次记录";
+        return std::nullopt;
+    }
+    std::string damaged;
+    FieldReader f(out.doc, "", &damaged);
+    BatchReport& r = out.report;
+    std::string format;
+    f.Text("format", &format, true);
+    if (f.Ok() && format != "quorvane-batch-report") {
+        *why = "不是批次记录";
+        return std::nullopt;
+    }
+    int version = 0;
+    f.Number("version", &version, 1, 1, true);
+    // A report is found by its file's name; a hand-made one may go without an id.
+    f.Text("id", &r.id);
+    if (f.Ok() && !r.id.empty() && !ValidReportId(r.id)) {
+        f.Damaged("id");
+    }
+    f.Text("kind", &r.kind, true);
+    if (f.Ok() && r.kind != "upgrade" && r.kind != "modify-ip" && r.kind != "restore-ip") {
+        f.Damaged("kind");
+    }
+    f.Text("tool", &r.tool);
+    f.Text("started", &r.started);
+    f.Text("finished", &r.finished);
+    f.Number("duration_ms", &r.durationMs, 0, kMaxMs);
+    if (const nlohmann::json* q = f.Object("request")) {
+        FieldReader req(*q, "/request", &damaged);
+        req.Text("file", &r.request.file);
+        req.Text("file_md5", &r.request.fileMd5);
+        req.Number("file_bytes", &r.request.fileBytes, 0,
+                   std::numeric_limits<std::uint64_t>::max());
+        req.Bool("force", &r.request.force);
+        req.Bool("sync_time", &r.request.syncTime);
+        req.Number("verify_timeout_ms", &r.request.verifyTimeoutMs, 0, kMaxInt);
+        req.Text("start_ip", &r.request.startIp);
+        req.Text("default_ip", &r.request.defaultIp);
+    }
+    // The counts are made again from the cameras; stored, they must still be counts.
+    if (const nlohmann::json* sum = f.Object("summary")) {
+        FieldReader counts(*sum, "/summary", &damaged);
+        for (const char* key : {"total", "succeeded", "verified", "refused", "failed", "not_back",
+                                "unchanged", "other_version", "other_device", "not_started"}) {
+            unsigned n = 0;
+            counts.Number(key, &n, 0, std::numeric_limits<unsigned>::max());
+        }
+    }
+    if (const nlohmann::json* cameras = f.Array("cameras")) {
+        r.cameras.reserve(cameras->size());
+        for (std::size_t i = 0; i < cameras->size() && damaged.empty(); ++i) {
+            ReportCamera c;
+            if (ReadCamera((*cameras)[i], "/cameras/" + std::to_string(i), &c, &damaged)) {
+                r.cameras.push_back(std::move(c));
+            }
+        }
+    }
+    if (!damaged.empty()) {
+        *why = damaged;
+        return std::nullopt;
+    }
+    return out;
+}
+
+std::optional<StoredReport> ReadReportFile(const std::string& path, std::string* why) {
+    std::string reason;
+    const auto text = platform::ReadRegularFile(path, kMaxReportBytes, &reason);
+    auto report = text ? ParseReport(*text, &reason) : std::nullopt;
+    if (!report) {
+        *why = path + ": " + reason;
+    }
+    return report;
+}
+
+std::optional<StoredReport> LoadReport(const std::string& stateDir, const std::string& id,
+                                       std::string* why) {
     if (!ValidReportId(id)) {
         *why = "批次编号应为 YYYYMMDD-HHMMSS-mmm";
         return std::nullopt;
     }
-    const std::string path = platform::JoinPath(ReportsDir(stateDir), kPrefix + id + kSuffix);
-    const auto text = platform::ReadRegularFile(path, kMaxReportBytes, why);
-    if (!text) {
-        return std::nullopt;
-    }
-    auto j = nlohmann::json::parse(*text, nullptr, false);
-    if (j.is_discarded() || !j.is_object() || j.value("format", "") != "quorvane-batch-report") {
-        *why = path + ": 不是批次记录";
-        return std::nullopt;
-    }
-    return j;
+    return ReadReportFile(platform::JoinPath(ReportsDir(stateDir), kPrefix + id + kSuffix), why);
 }
 
 std::string CsvField(const std::string& text) {
-    std::string field = text;
+    // A cell printed to a terminal must not drive it: escaped as the console does.
+    std::string field = platform::EscapeForTerminal(text);
     // A spreadsheet takes a cell that starts like a formula as one.
-    if (!field.empty() && (field[0] == '=' || field[0] == '+' || field[0] == '-' ||
-                           field[0] == '@' || field[0] == '\t' || field[0] == '\r')) {
+    if (!field.empty() &&
+        (field[0] == '=' || field[0] == '+' || field[0] == '-' || field[0] == '@')) {
         field.insert(0, "'");
     }
-    if (field.find_first_of(",\"\r\n") == std::string::npos) {
+    if (field.find_first_of(",\"") == std::string::npos) {
         return field;
     }
     std::string quoted = "\"";
@@ -257,7 +502,7 @@ std::string CsvField(const std::string& text) {
     return quoted + "\"";
 }
 
-std::string CamerasCsv(const nlohmann::json& report) {
+std::string CamerasCsv(const BatchReport& report) {
     static const char* const kFields[] = {
         "mac",           "ip",     "ip_after",   "type",       "hw",      "version_before",
         "version_after", "status", "detail",     "result",     "reason",  "reason_text",
@@ -267,16 +512,11 @@ std::string CamerasCsv(const nlohmann::json& report) {
         out += std::string(i ? "," : "") + kFields[i];
     }
     out += "\r\n";
-    if (!report.contains("cameras") || !report["cameras"].is_array()) {
-        return out;
-    }
-    for (const auto& c : report["cameras"]) {
+    for (const ReportCamera& camera : report.cameras) {
+        const nlohmann::json c = CameraJson(camera);
         for (std::size_t i = 0; i < std::size(kFields); ++i) {
-            std::string cell;
-            if (c.is_object() && c.contains(kFields[i])) {
-                const auto& v = c[kFields[i]];
-                cell = v.is_string() ? v.get<std::string>() : v.dump();
-            }
+            const auto& v = c[kFields[i]];
+            const std::string cell = v.is_string() ? v.get<std::string>() : v.dump();
             out += std::string(i ? "," : "") + CsvField(cell);
         }
         out += "\r\n";

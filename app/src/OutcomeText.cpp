@@ -119,6 +119,8 @@ std::string VerifyText(const CameraOutcome& o) {
                    "）";
         case VerifyResult::Stopped:
             return "已停止，未验证";
+        case VerifyResult::NoVersion:
+            return "无法验证：相机未报告版本";
     }
     return {};
 }
@@ -206,6 +208,8 @@ const char* VerifyName(VerifyResult verify) {
             return "other-version";
         case VerifyResult::Stopped:
             return "stopped";
+        case VerifyResult::NoVersion:
+            return "no-version";
     }
     return "unknown";
 }

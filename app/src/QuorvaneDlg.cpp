@@ -10,9 +10,11 @@
 #include <string_view>
 #include <utility>
 
+#include "app/Decimal.h"
 #include "app/IpBatch.h"
 #include "app/NaturalCompare.h"
 #include "app/OutcomeText.h"
+#include "app/WindowDescription.h"
 #include "pack/PackLog.h"
 #include "platform/AppFolders.h"
 #include "platform/ExeDir.h"
@@ -33,16 +35,6 @@ std::int32_t g_bSortAscending = 1;
 static_assert(std::string_view(kTitle).find("V" QV_VERSION "(") != std::string_view::npos);
 
 namespace {
-
-constexpr int kColumnCount = 7;
-constexpr int kColNumber = 0;
-constexpr int kColType = 1;
-constexpr int kColIp = 2;
-constexpr int kColMac = 3;
-constexpr int kColSoft = 4;
-constexpr int kColHard = 5;
-constexpr int kColStatus = 6;
-constexpr int kColDetail = 7;  // ours, beside the seven: why, or what the check found
 
 __attribute__((format(printf, 1, 0))) std::string VFormat(const char* format, va_list args) {
     if (format == nullptr) {
@@ -106,17 +98,10 @@ const char* SkippedText(std::int32_t kind, ReasonCode why) {
     return upgrade ? "未升级（已停止）" : "未修改（已停止）";
 }
 
-// A whole number in [low, high] written in config.ini, digits only.
+// A whole number in [low, high] written in config.ini, decimal digits only.
 std::optional<long> ConfigNumber(const std::string& text, long low, long high) {
-    if (text.empty() || text.size() > 9 ||
-        text.find_first_not_of("0123456789") != std::string::npos) {
-        return std::nullopt;
-    }
-    const long v = std::stol(text);
-    if (v < low || v > high) {
-        return std::nullopt;
-    }
-    return v;
+    const auto v = ParseDecimal(text, low, high);
+    return v ? std::optional<long>(static_cast<long>(*v)) : std::nullopt;
 }
 
 constexpr const char* kKeyParallel = "upgrade_parallel";
@@ -292,7 +277,7 @@ void CQuorvaneDlg::OnInitDialog() {
         if (const auto n = ConfigNumber(parallel, 1, TaskDispatcher::kMaxParallel)) {
             m_view.SetUpgradeParallel(static_cast<int>(*n));
         } else {
-            AppendLog("config.ini 中的%s“%s”不可用，应为1到%d之间的整数；同时升级1台", kKeyParallel,
+            AppendLog("config.ini 中的%s“%s”不可用，应为1到%d之间的整数", kKeyParallel,
                       platform::EscapeForTerminal(parallel).c_str(), TaskDispatcher::kMaxParallel);
         }
     }
@@ -456,7 +441,7 @@ void CQuorvaneDlg::OnLvnColumnclickDeviceList(int column) {
     if (m_listDevices.RowCount() == 0 || column == kColNumber) {
         return;
     }
-    if (column < 0 || column >= kColumnCount) {
+    if (!SortsBy(column)) {
         return;
     }
     g_bSortAscending = g_bSortAscending == 0 ? 1 : 0;
@@ -476,6 +461,16 @@ void CQuorvaneDlg::PostTaskResult(std::unique_ptr<TaskResult> result) {
     m_view.PostReport(WM_TASK_RESULT, [alive, holder] {
         if (auto dlg = alive.lock()) {
             (*dlg)->OnTaskResult(std::move(*holder));
+        }
+    });
+}
+
+void CQuorvaneDlg::PostTaskProof(std::unique_ptr<TaskResult> proof) {
+    std::weak_ptr<CQuorvaneDlg*> alive = m_alive;
+    auto holder = std::make_shared<std::unique_ptr<TaskResult>>(std::move(proof));
+    m_view.PostReport(WM_TASK_PROOF, [alive, holder] {
+        if (auto dlg = alive.lock()) {
+            (*dlg)->OnTaskProof(std::move(*holder));
         }
     });
 }
@@ -542,18 +537,7 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
     const ReasonCode why = result->outcome.reason;
     const bool skipped = why == ReasonCode::NotStarted || why == ReasonCode::Held;
     m_skipped += skipped ? 1u : 0u;
-    if (result->kind == TASK_UPGRADE) {
-        // A camera that took the file but did not come back as it should is
-        // worth another try as much as one that failed.
-        const VerifyResult v = result->outcome.verify;
-        const bool proven = v == VerifyResult::NotChecked || v == VerifyResult::NewVersion ||
-                            v == VerifyResult::NamedVersion;
-        if (result->result == 1 && proven) {
-            m_toRetry.erase(aux);
-        } else {
-            m_toRetry.insert(aux);
-        }
-    }
+    NoteRetry(aux, *result);
     const int row = FindRowByMac(aux);
     ReportCamera camera;
     camera.mac = aux;
@@ -569,14 +553,15 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
             camera.outcome.versionBefore = m_listDevices.CellText(row, kColSoft);
         }
     }
-    camera.status = StatusText(result->kind, result->result);
+    const char* status =
+        skipped ? SkippedText(result->kind, why) : StatusText(result->kind, result->result);
+    camera.status = status;  // what the list and the log say
+    camera.outcome.proofFollows = false;
     camera.detail = DetailText(result->outcome);
     m_report.cameras.push_back(std::move(camera));
     if (row < 0) {
         return;
     }
-    const char* status =
-        skipped ? SkippedText(result->kind, why) : StatusText(result->kind, result->result);
     if ((result->kind == TASK_MODIFY_IP || result->kind == TASK_RESTORE_IP) &&
         result->result == 1) {
         m_listDevices.SetCellText(row, kColIp, ip);
@@ -602,6 +587,66 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
     m_view.CameraChanged(update);
 }
 
+void CQuorvaneDlg::NoteRetry(const std::string& mac, const TaskResult& result) {
+    if (result.kind != TASK_UPGRADE) {
+        return;
+    }
+    // A camera that took the file but did not come back as it should is
+    // worth another try as much as one that failed.
+    const VerifyResult v = result.outcome.verify;
+    const bool proven = v == VerifyResult::NotChecked || v == VerifyResult::NewVersion ||
+                        v == VerifyResult::NamedVersion;
+    if (result.result == 1 && proven) {
+        m_toRetry.erase(mac);
+    } else {
+        m_toRetry.insert(mac);
+    }
+}
+
+void CQuorvaneDlg::OnTaskProof(std::unique_ptr<TaskResult> proof) {
+    if (!proof) {
+        return;
+    }
+    const std::string aux = FieldText(proof->aux);
+    const std::string ip = FieldText(proof->ip);
+    NoteRetry(aux, *proof);
+    const std::string detail = DetailText(proof->outcome);
+    // The record kept since the verdict takes what the check learnt.
+    for (auto it = m_report.cameras.rbegin(); it != m_report.cameras.rend(); ++it) {
+        if (it->mac == aux) {
+            const std::string before = it->outcome.versionBefore;
+            it->outcome = proof->outcome;
+            if (it->outcome.versionBefore.empty()) {
+                it->outcome.versionBefore = before;
+            }
+            it->detail = detail;
+            break;
+        }
+    }
+    const int row = FindRowByMac(aux);
+    if (row < 0) {
+        return;
+    }
+    // The live states of the check wrote over the status; the verdict's comes back.
+    const char* status = StatusText(proof->kind, proof->result);
+    m_listDevices.SetCellText(row, kColStatus, status);
+    m_listDevices.SetCellText(row, kColDetail, detail);
+    if (!detail.empty()) {
+        AppendLog("[%s] %s %s", aux.c_str(), ip.c_str(), detail.c_str());
+    }
+    CameraRowUpdate update;
+    update.row = row;
+    update.kind = proof->kind;
+    update.mac = aux;
+    update.ip = ip;
+    update.outcome = &proof->outcome;
+    update.result = proof->result;
+    update.status = status;
+    update.detail = detail;
+    update.proof = true;
+    m_view.CameraChanged(update);
+}
+
 void CQuorvaneDlg::OnTaskProgress(std::uint32_t finished) {
     m_view.SetProgressPos(static_cast<int>(std::min<std::uint32_t>(finished, 0x7FFFFFFF)));
 }
@@ -624,9 +669,11 @@ void CQuorvaneDlg::OnBatchDone(std::int32_t kind) {
     AppendLog("%s%s", BatchName(kind), SummaryLine(m_report).c_str());
     std::string why;
     m_reportPath.clear();
+    m_reportFailure.clear();
     if (!WriteReport(m_strStateDir, m_report, &m_reportPath, &why)) {
         m_reportPath.clear();
-        m_view.AppendToLogPane("无法保存批次记录：" + platform::EscapeForTerminal(why) + "\r\n");
+        m_reportFailure = "无法保存批次记录：" + platform::EscapeForTerminal(why);
+        AppendLog("%s", m_reportFailure.c_str());
     }
     if (const char* text = CompletionText(kind)) {
         ShowMessage("%s", text);
@@ -726,15 +773,13 @@ void CQuorvaneDlg::RemoveTempDir(const std::string& path) {
 }
 
 bool CQuorvaneDlg::ExportList(const std::string& path) {
-    static const char* const kHeadings[] = {"序号",     "设备类型", "IP地址", "MAC地址",
-                                            "软件版本", "硬件版本", "状态",   "详情"};
     std::string csv = "\xEF\xBB\xBF";  // spreadsheets take UTF-8 only with its mark
-    for (int c = 0; c <= kColDetail; ++c) {
-        csv += std::string(c ? "," : "") + kHeadings[c];
+    for (const ColumnSpec& c : kColumns) {
+        csv += std::string(c.column != 0 ? "," : "") + c.heading;
     }
     csv += "\r\n";
     for (int r = 0; r < m_listDevices.RowCount(); ++r) {
-        for (int c = 0; c <= kColDetail; ++c) {
+        for (int c = 0; c < kColumnCount; ++c) {
             csv += std::string(c ? "," : "") + CsvField(m_listDevices.CellText(r, c));
         }
         csv += "\r\n";
@@ -793,6 +838,9 @@ bool CQuorvaneDlg::ReadUpgradeSettings(std::uint32_t* maxFailures, int* probeMs)
         long value = 0;
     };
     Key keys[] = {
+        // The box started at this key; a key that cannot be used refuses like the others.
+        {kKeyParallel, 1, TaskDispatcher::kMaxParallel, 1,
+         m_overrides.parallel ? std::optional<long>(*m_overrides.parallel) : std::nullopt},
         {kKeyMaxFailures, 0, kMaxFailuresLimit, 0,
          m_overrides.maxFailures ? std::optional<long>(*m_overrides.maxFailures) : std::nullopt},
         {kKeyProbeMs, 0, TaskDispatcher::kMaxProbeMs, TaskDispatcher::kDefaultProbeMs,
@@ -816,8 +864,8 @@ bool CQuorvaneDlg::ReadUpgradeSettings(std::uint32_t* maxFailures, int* probeMs)
         }
         key.value = *n;
     }
-    *maxFailures = static_cast<std::uint32_t>(keys[0].value);
-    *probeMs = static_cast<int>(keys[1].value);
+    *maxFailures = static_cast<std::uint32_t>(keys[1].value);
+    *probeMs = static_cast<int>(keys[2].value);
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/QuorvaneDlg.h"
+#include "app/WindowDescription.h"
 #include "platform/OpenInEditor.h"
 #include "platform/Version.h"
 #include "platform/WideText.h"
@@ -20,22 +21,8 @@ namespace {
 using platform::Utf8;
 using platform::Wide;
 
-struct ColumnSpec {
-    const wchar_t* heading;
-    int width;  // pixels
-};
-// The seven columns of the list, then ours: why a camera failed, or what the
-// check after its reboot found.
-constexpr int kColumnCount = 8;
-constexpr ColumnSpec kColumns[kColumnCount] = {
-    {L"序号", 50},      {L"设备类型", 120}, {L"IP地址", 120}, {L"MAC地址", 120},
-    {L"软件版本", 250}, {L"硬件版本", 60},  {L"状态", 110},   {L"详情", 220}};
-
 // Reports that are not the workers' own (PostToUi) come as this message.
 constexpr UINT kRunQueued = WM_APP + 1;
-
-// The context menu's commands.
-enum MenuCommand : UINT { kMenuRetry = 1, kMenuExport, kMenuAbout };
 
 // The template's four, and ours: a row's tip shows its whole 详情 text.
 constexpr DWORD kListStyles =
@@ -50,27 +37,6 @@ std::wstring WindowText(HWND hwnd) {
     const int got = ::GetWindowTextW(hwnd, text.data(), length + 1);
     text.resize(static_cast<std::size_t>(std::max(got, 0)));
     return text;
-}
-
-// The folder part of `path` when that folder exists, else empty.
-std::wstring ExistingFolderOf(const std::wstring& path) {
-    if (path.empty()) {
-        return {};
-    }
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return path;
-    }
-    const std::size_t cut = path.find_last_of(L"\\/");
-    if (cut == std::wstring::npos || cut == 0) {
-        return {};
-    }
-    std::wstring folder = path.substr(0, cut);
-    const DWORD folderAttributes = ::GetFileAttributesW(folder.c_str());
-    return folderAttributes != INVALID_FILE_ATTRIBUTES &&
-                   (folderAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
-               ? folder
-               : std::wstring();
 }
 
 // Long enough for any path Windows hands back, long-path prefix included.
@@ -156,16 +122,18 @@ void MainDialog::OnInitDialog() {
     ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(iconSmall_));
 
     ListView_SetExtendedListViewStyleEx(list_, kListStyles, kListStyles);
-    for (int c = 0; c < kColumnCount; ++c) {
+    for (const app::ColumnSpec& c : app::kColumns) {
+        std::wstring heading = Wide(c.heading);
         LVCOLUMNW column{};
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         column.fmt = LVCFMT_LEFT;
-        column.cx = kColumns[c].width;
-        column.pszText = const_cast<wchar_t*>(kColumns[c].heading);
-        column.iSubItem = c;
-        ListView_InsertColumn(list_, c, &column);
+        column.cx = c.width;
+        column.pszText = heading.data();
+        column.iSubItem = c.column;
+        ListView_InsertColumn(list_, c.column, &column);
     }
-    ::SendDlgItemMessageW(hwnd_, IDC_PARALLEL_SPIN, UDM_SETRANGE32, 1, 30);
+    ::SendDlgItemMessageW(hwnd_, IDC_PARALLEL_SPIN, UDM_SETRANGE32, app::kParallelMin,
+                          app::kParallelMax);
     ::SendDlgItemMessageW(hwnd_, IDC_PARALLEL_SPIN, UDM_SETPOS32, 0, 1);
     ::SendDlgItemMessageW(hwnd_, app::IDC_PARALLEL, EM_LIMITTEXT, 2, 0);
     ::SendMessageW(Item(app::IDC_PROGRESS), PBM_SETRANGE32, 0, 100);
@@ -177,37 +145,36 @@ void MainDialog::OnInitDialog() {
     RECT client{};
     ::GetClientRect(hwnd_, &client);
     templateClient_ = {client.right, client.bottom};
-    RECT column{419, 0, 0, 0};
-    ::MapDialogRect(hwnd_, &column);
+    // The dialog font's base units, as the template's own placement used them.
+    RECT base{0, 0, 4, 8};
+    ::MapDialogRect(hwnd_, &base);
+    const app::DialogUnits units(base.right, base.bottom);
+    const int rightColumn = units.X(app::kRightColumnX);
     for (HWND child = ::GetWindow(hwnd_, GW_CHILD); child != nullptr;
          child = ::GetWindow(child, GW_HWNDNEXT)) {
         RECT r{};
         ::GetWindowRect(child, &r);
         ::MapWindowPoints(nullptr, hwnd_, reinterpret_cast<POINT*>(&r), 2);
-        const Box box{r.left, r.top, r.right - r.left, r.bottom - r.top};
-        placed_.push_back({child, box, AnchorOf(::GetDlgCtrlID(child), box.x, column.left)});
+        const app::Box box{r.left, r.top, r.right - r.left, r.bottom - r.top};
+        placed_.push_back({child, box, app::AnchorOf(::GetDlgCtrlID(child), box.x, rightColumn)});
     }
 
     // The smallest and the opening size of the window, frame included.
-    RECT band{0, 0, 0, 389 - 218 - 108};
-    ::MapDialogRect(hwnd_, &band);
-    RECT eight{0, 0, 0, 8};
-    ::MapDialogRect(hwnd_, &eight);
-    const Extent minClient = MinimumClient(templateClient_, band.bottom, eight.bottom);
+    const app::Extent minClient = app::MinimumClient(units);
     const auto style = static_cast<DWORD>(::GetWindowLongPtrW(hwnd_, GWL_STYLE));
     const auto exStyle = static_cast<DWORD>(::GetWindowLongPtrW(hwnd_, GWL_EXSTYLE));
-    auto frame = [&](Extent e) {
+    auto frame = [&](app::Extent e) {
         RECT r{0, 0, e.w, e.h};
         ::AdjustWindowRectEx(&r, style, FALSE, exStyle);
-        return Extent{r.right - r.left, r.bottom - r.top};
+        return app::Extent{r.right - r.left, r.bottom - r.top};
     };
     minimumWindow_ = frame(minClient);
     RECT work{};
     if (::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0) == 0) {
         work = {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
     }
-    const Extent workArea{work.right - work.left, work.bottom - work.top};
-    const Extent size = FitToWorkArea(frame(templateClient_), minimumWindow_, workArea);
+    const app::Extent workArea{work.right - work.left, work.bottom - work.top};
+    const app::Extent size = app::FitToWorkArea(frame(templateClient_), minimumWindow_, workArea);
     ::SetWindowPos(hwnd_, nullptr, work.left + std::max(0, (workArea.w - size.w) / 2),
                    work.top + std::max(0, (workArea.h - size.h) / 2), size.w, size.h,
                    SWP_NOZORDER | SWP_NOACTIVATE);
@@ -224,7 +191,7 @@ void MainDialog::Relayout() {
     const int dy = client.bottom - templateClient_.h;
     HDWP batch = ::BeginDeferWindowPos(static_cast<int>(placed_.size()));
     for (const Placed& p : placed_) {
-        const Box b = Place(p.base, p.anchor, dx, dy);
+        const app::Box b = app::Place(p.base, p.anchor, dx, dy);
         if (batch != nullptr) {
             batch = ::DeferWindowPos(batch, p.hwnd, nullptr, b.x, b.y, b.w, b.h,
                                      SWP_NOZORDER | SWP_NOACTIVATE);
@@ -242,6 +209,7 @@ INT_PTR MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_BATCH_DONE:
         case WM_TASK_RESULT:
         case WM_LIVE_STATE:
+        case WM_TASK_PROOF:
         case kRunQueued:
             RunQueued();
             return TRUE;
@@ -256,7 +224,7 @@ INT_PTR MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
                 dlg_->OnLvnColumnclickDeviceList(view->iSubItem);
             } else if (header->idFrom == app::IDC_DEVICE_LIST && header->code == LVN_GETINFOTIPW) {
                 auto* tip = reinterpret_cast<NMLVGETINFOTIPW*>(lParam);
-                const std::wstring detail = Wide(CellText(tip->iItem, kColumnCount - 1));
+                const std::wstring detail = Wide(CellText(tip->iItem, app::kColDetail));
                 if (!detail.empty() && tip->pszText != nullptr && tip->cchTextMax > 0) {
                     const std::size_t room = static_cast<std::size_t>(tip->cchTextMax) - 1;
                     const std::size_t n = std::min(detail.size(), room);
@@ -273,12 +241,12 @@ INT_PTR MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
                 return TRUE;
             }
             // A batch is running: the window stays until it has ended.
-            if ((wParam & 0xFFF0) == SC_CLOSE && !windowEnabled_) {
+            if ((wParam & 0xFFF0) == SC_CLOSE && !app::MayClose(windowEnabled_)) {
                 return TRUE;
             }
             return FALSE;
         case WM_CLOSE:
-            if (windowEnabled_) {
+            if (app::MayClose(windowEnabled_)) {
                 ::DestroyWindow(hwnd_);
             }
             return TRUE;
@@ -314,41 +282,14 @@ INT_PTR MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 void MainDialog::OnCommand(int id, int code) {
-    if (code != BN_CLICKED || dlg_ == nullptr) {
-        return;
-    }
-    switch (id) {
-        case app::IDC_SEARCH:
-            dlg_->OnBnClickedSearch();
-            break;
-        case app::IDC_SELECT_ALL:
-            dlg_->OnBnClickedSelectAll();
-            break;
-        case app::IDC_UPGRADE_LOG:
-            dlg_->OnBnClickedUpgradeLog();
-            break;
-        case app::IDC_BROWSE:
-            dlg_->OnBnClickedBrowse();
-            break;
-        case app::IDC_MODIFY_IP:
-            dlg_->OnBnClickedModifyIp();
-            break;
-        case app::IDC_RESTORE_IP:
-            dlg_->OnBnClickedRestoreIp();
-            break;
-        case app::IDC_UPGRADE:
-            dlg_->OnBnClickedUpgrade();
-            break;
-        case app::IDC_STOP:
-            dlg_->OnBnClickedStop();
-            break;
-        default:
-            break;  // IDOK and IDCANCEL: Enter and Escape close nothing
+    // IDOK and IDCANCEL have no handler: Enter and Escape close nothing.
+    if (code == BN_CLICKED) {
+        app::Press(dlg_, id);
     }
 }
 
 void MainDialog::OnContextMenu(LPARAM lParam) {
-    if (!windowEnabled_) {
+    if (!app::MenuOpens(windowEnabled_)) {
         return;
     }
     POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
@@ -359,41 +300,45 @@ void MainDialog::OnContextMenu(LPARAM lParam) {
     if (menu == nullptr) {
         return;
     }
-    wchar_t about[128] = L"关于 Quorvane(&A)...";
-    ::LoadStringW(instance_, IDS_ABOUTBOX, about, 128);
-    ::AppendMenuW(menu, MF_STRING, kMenuRetry, L"只勾选失败和未升级的设备");
-    ::AppendMenuW(menu, MF_STRING, kMenuExport, L"导出列表");
-    ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    ::AppendMenuW(menu, MF_STRING, kMenuAbout, about);
+    for (const app::MenuEntry& entry : app::kContextMenu) {
+        if (entry.command == app::kMenuNone) {
+            ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        } else {
+            ::AppendMenuW(menu, MF_STRING, entry.command, Wide(entry.text).c_str());
+        }
+    }
     const auto chosen = static_cast<UINT>(::TrackPopupMenu(
         menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, at.x, at.y, 0, hwnd_, nullptr));
     ::DestroyMenu(menu);
-    if (chosen == kMenuAbout) {
-        ShowAboutBox(instance_, hwnd_);
-    } else if (chosen == kMenuRetry && dlg_ != nullptr) {
-        dlg_->TickRowsToRetry();
-    } else if (chosen == kMenuExport && dlg_ != nullptr) {
-        ExportList();
-    }
+    app::MenuSeat seat;
+    seat.showAbout = [this] { ShowAboutBox(instance_, hwnd_); };
+    seat.askExportPath = [this] { return AskExportPath(); };
+    app::RunMenuCommand(static_cast<app::MenuCommand>(chosen), dlg_, seat);
 }
 
-void MainDialog::ExportList() {
+std::optional<std::string> MainDialog::AskExportPath() {
+    const app::ExportDialogSpec& d = app::kExportDialog;
     std::wstring file(kPathBuffer, L'\0');
-    const std::wstring suggested = L"quorvane-list.csv";
+    const std::wstring suggested = Wide(d.suggestedName);
     std::copy(suggested.begin(), suggested.end(), file.begin());
+    // The filter: its name and its pattern, each ended by a NUL, then one more.
+    std::wstring filter = Wide(d.filterName) + L'\0' + Wide(d.pattern) + L'\0';
+    const std::wstring title = Wide(d.title);
+    const std::wstring extension = Wide(d.extension);
     OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof(ofn);
     ofn.hwndOwner = hwnd_;
-    ofn.lpstrFilter = L"CSV (*.csv)\0*.csv\0";
+    ofn.lpstrFilter = filter.c_str();
     ofn.lpstrFile = file.data();
     ofn.nMaxFile = kPathBuffer;
-    ofn.lpstrTitle = L"导出列表";
-    ofn.lpstrDefExt = L"csv";
+    ofn.lpstrTitle = title.c_str();
+    ofn.lpstrDefExt = extension.c_str();
     ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR;
-    if (::GetSaveFileNameW(&ofn) != 0) {
-        file.resize(std::wcslen(file.c_str()));
-        dlg_->ExportList(Utf8(file));
+    if (::GetSaveFileNameW(&ofn) == 0) {
+        return std::nullopt;
     }
+    file.resize(std::wcslen(file.c_str()));
+    return Utf8(file);
 }
 
 // ---- the message loop ----
@@ -404,29 +349,26 @@ bool MainDialog::Swallow(const MSG& msg) {
         return false;  // another window: a message box, the About box
     }
     const bool key = msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST;
-    if (msg.message == WM_KEYDOWN && (msg.wParam == VK_RETURN || msg.wParam == VK_ESCAPE)) {
-        // While a batch runs, Escape is the stop control's key.
-        if (msg.wParam == VK_ESCAPE && ::IsWindowEnabled(Item(app::IDC_STOP)) != FALSE &&
-            dlg_ != nullptr) {
-            dlg_->OnBnClickedStop();
+    if (msg.message == WM_KEYDOWN || msg.message == WM_CHAR || msg.message == WM_KEYUP) {
+        const app::WindowKey which = msg.wParam == VK_RETURN   ? app::WindowKey::Enter
+                                     : msg.wParam == VK_ESCAPE ? app::WindowKey::Escape
+                                                               : app::WindowKey::Other;
+        const app::KeyAnswer answer = app::OnWindowKey(
+            which, msg.message == WM_KEYDOWN, ::IsWindowEnabled(Item(app::IDC_STOP)) != FALSE);
+        if (answer.pressStop) {
+            app::Press(dlg_, app::IDC_STOP);
         }
-        return true;
+        if (answer.swallow) {
+            return true;
+        }
     }
-    if ((msg.message == WM_CHAR || msg.message == WM_KEYUP) &&
-        (msg.wParam == VK_RETURN || msg.wParam == VK_ESCAPE)) {
-        return true;
-    }
-    if (windowEnabled_) {
-        return false;
-    }
-    // Disabled: no keys and no clicks, except on the stop control; the wheel
-    // still scrolls the list and the pane.
+    // The wheel still scrolls the list and the pane.
     const bool click = (msg.message >= WM_LBUTTONDOWN && msg.message <= WM_MBUTTONDBLCLK) ||
                        (msg.message >= WM_XBUTTONDOWN && msg.message <= WM_XBUTTONDBLCLK);
     if (!key && !click) {
         return false;
     }
-    return msg.hwnd != Item(app::IDC_STOP);
+    return !app::TakesInput(windowEnabled_, ::GetDlgCtrlID(msg.hwnd));
 }
 
 void MainDialog::RunModalLoop() {
@@ -498,7 +440,7 @@ int MainDialog::InsertRow() {
 }
 
 void MainDialog::SetCellText(int row, int column, const std::string& text) {
-    if (!ValidRow(row) || column < 0 || column >= kColumnCount) {
+    if (!ValidRow(row) || column < 0 || column >= app::kColumnCount) {
         return;
     }
     std::wstring wide = Wide(text);
@@ -506,7 +448,7 @@ void MainDialog::SetCellText(int row, int column, const std::string& text) {
 }
 
 std::string MainDialog::CellText(int row, int column) const {
-    if (!ValidRow(row) || column < 0 || column >= kColumnCount) {
+    if (!ValidRow(row) || column < 0 || column >= app::kColumnCount) {
         return {};
     }
     // The control copies at most the buffer's size and says how much it
@@ -587,7 +529,7 @@ void MainDialog::ReorderRows(const std::vector<int>& order) {
 
 void MainDialog::SetProgressRange(int low, int high) {
     ::SendMessageW(Item(app::IDC_PROGRESS), PBM_SETRANGE32, static_cast<WPARAM>(low),
-                   static_cast<LPARAM>(std::max(high, low + 1)));
+                   static_cast<LPARAM>(app::ProgressHigh(low, high)));
 }
 
 void MainDialog::SetProgressPos(int pos) {
@@ -660,11 +602,14 @@ bool MainDialog::Confirm(const std::string& text) {
 int MainDialog::UpgradeParallel() const {
     BOOL ok = FALSE;
     const UINT value = ::GetDlgItemInt(hwnd_, app::IDC_PARALLEL, &ok, FALSE);
-    return ok != FALSE ? static_cast<int>(std::clamp<UINT>(value, 1, 30)) : 1;
+    return ok != FALSE
+               ? static_cast<int>(std::clamp<UINT>(value, app::kParallelMin, app::kParallelMax))
+               : app::kParallelMin;
 }
 
 void MainDialog::SetUpgradeParallel(int count) {
-    ::SendDlgItemMessageW(hwnd_, IDC_PARALLEL_SPIN, UDM_SETPOS32, 0, std::clamp(count, 1, 30));
+    ::SendDlgItemMessageW(hwnd_, IDC_PARALLEL_SPIN, UDM_SETPOS32, 0,
+                          std::clamp(count, app::kParallelMin, app::kParallelMax));
 }
 
 void MainDialog::AppendToLogPane(const std::string& text) {
@@ -690,7 +635,7 @@ bool MainDialog::OpenInEditor(const std::string& path) {
 
 std::optional<std::string> MainDialog::BrowseForFile() {
     std::wstring file(kPathBuffer, L'\0');
-    const std::wstring startFolder = ExistingFolderOf(WindowText(Item(app::IDC_FILE_EDIT)));
+    const std::wstring startFolder = Wide(app::BrowseStartFolder(FileEditText()));
     OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof(ofn);
     ofn.hwndOwner = hwnd_;

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "WindowLayout.h"
 #include "app/DialogView.h"
+#include "app/WindowLayout.h"
 
 namespace app {
 class CQuorvaneDlg;
@@ -46,40 +46,7 @@ class MainDialog : public app::DialogView {
     HWND Window() const { return hwnd_; }
 
     // DialogView
-    void SetCaption(const std::string& text) override;
-    int RowCount() const override;
-    void DeleteAllRows() override;
-    int InsertRow() override;
-    void SetCellText(int row, int column, const std::string& text) override;
-    std::string CellText(int row, int column) const override;
-    bool RowChecked(int row) const override;
-    void SetRowChecked(int row, bool checked) override;
-    void SetItemData(int row, std::intptr_t data) override;
-    std::intptr_t ItemData(int row) const override;
-    void ReorderRows(const std::vector<int>& order) override;
-    void SetProgressRange(int low, int high) override;
-    void SetProgressPos(int pos) override;
-    std::string FileEditText() const override;
-    void SetFileEditText(const std::string& text) override;
-    bool StartIpBlank() const override;
-    bool StartIpComplete() const override;
-    std::array<std::uint8_t, 4> StartIp() const override;
-    void SetStartIp(const std::array<std::uint8_t, 4>& octets) override;
-    bool IsChecked(app::ControlId id) const override;
-    void SetChecked(app::ControlId id, bool checked) override;
-    void ShowControl(app::ControlId id, bool visible) override;
-    void EnableWindow(bool enable) override;
-    void EnableControl(app::ControlId id, bool enable) override;
-    void MessageBox(const std::string& text) override;
-    bool Confirm(const std::string& text) override;
-    int UpgradeParallel() const override;
-    void SetUpgradeParallel(int count) override;
-    void AppendToLogPane(const std::string& text) override;
-    void SetWaitCursor(bool wait) override;
-    bool OpenInEditor(const std::string& path) override;
-    std::optional<std::string> BrowseForFile() override;
-    void CameraChanged(const app::CameraRowUpdate& update) override;
-    void PostToUi(std::function<void()> fn) override;
+    QV_DIALOG_VIEW_OVERRIDES;
     void PostReport(unsigned message, std::function<void()> fn) override;
 
   private:
@@ -88,7 +55,7 @@ class MainDialog : public app::DialogView {
     void OnInitDialog();
     void OnCommand(int id, int code);
     void OnContextMenu(LPARAM lParam);
-    void ExportList();
+    std::optional<std::string> AskExportPath();
     void Relayout();
     void RunQueued();
     // True when the message loop must not hand `msg` on: Enter and Escape
@@ -99,8 +66,8 @@ class MainDialog : public app::DialogView {
 
     struct Placed {
         HWND hwnd;
-        Box base;
-        Anchor anchor;
+        app::Box base;
+        app::Anchor anchor;
     };
 
     HINSTANCE instance_;
@@ -113,8 +80,8 @@ class MainDialog : public app::DialogView {
     bool windowEnabled_ = true;
     int waitDepth_ = 0;
     std::vector<Placed> placed_;
-    Extent templateClient_;
-    Extent minimumWindow_;
+    app::Extent templateClient_;
+    app::Extent minimumWindow_;
 
     std::mutex queueMutex_;
     std::deque<std::function<void()>> queue_;

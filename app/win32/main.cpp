@@ -1,48 +1,37 @@
 // quorvane.exe: the Windows window on the dialog logic.
 #include <string>
-#include <vector>
 
 #include "MainDialog.h"
 // After windows.h.
 #include <commctrl.h>
 
-#include "app/QuorvaneDlg.h"
-#include "platform/AppFolders.h"
+#include "app/WindowStart.h"
 #include "platform/Args.h"
+#include "platform/Version.h"
+#include "platform/WideText.h"
 
 namespace {
-
-struct Options {
-    std::string configDir;
-    bool service = false;
-};
-
-bool ParseOptions(const std::vector<std::string>& args, Options& opt) {
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--config-dir" && i + 1 < args.size()) {
-            opt.configDir = args[++i];
-        } else if (args[i] == "--service") {
-            opt.service = true;
-        } else {
-            return false;
-        }
-    }
-    return true;
-}
 
 // The application object: prepares the window system, runs the main dialog
 // and ends the program when it closes.
 class CQuorvaneApp {
   public:
     int InitInstance(int argc, char** argv) {
-        Options opt;
-        if (!ParseOptions(platform::Utf8Args(argc, argv), opt)) {
-            ::MessageBoxW(nullptr, L"用法：quorvane [--config-dir 目录] [--service]", L"提示",
-                          MB_OK);
-            return 2;
+        app::StartOptions opt;
+        switch (app::ParseStartOptions(platform::Utf8Args(argc, argv), false, opt)) {
+            case app::StartAction::Refused:
+                Notice(app::kWindowUsage);
+                return 2;
+            case app::StartAction::Help:
+                Notice(app::kWindowUsage);
+                return 0;
+            case app::StartAction::Version:
+                Notice(std::string("quorvane ") + platform::kVersion);
+                return 0;
+            case app::StartAction::Run:
+                break;
         }
-        // The device libraries follow the same folder.
-        platform::SetConfigDirOverride(opt.configDir);
+        app::ApplyStartOptions(opt);
 
         INITCOMMONCONTROLSEX controls{sizeof(controls), 0xFF | ICC_INTERNET_CLASSES};
         ::InitCommonControlsEx(&controls);
@@ -55,20 +44,15 @@ class CQuorvaneApp {
         if (!window.Create()) {
             return 1;
         }
-        app::DialogDeps deps;
-        deps.configDir = opt.configDir;
-        {
-            app::CQuorvaneDlg dlg(window, deps);
-            window.Attach(&dlg);
-            dlg.OnInitDialog();
-            // The force box stays hidden unless a service technician asks for it.
-            if (opt.service) {
-                window.ShowControl(app::IDC_FORCE_UPGRADE, true);
-            }
+        return app::RunMainDialog(window, opt, [&](app::CQuorvaneDlg&) {
             window.RunModalLoop();
-            window.Attach(nullptr);
-        }
-        return 0;
+            return 0;
+        });
+    }
+
+  private:
+    static void Notice(const std::string& text) {
+        ::MessageBoxW(nullptr, platform::Wide(text).c_str(), L"提示", MB_OK);
     }
 };
 

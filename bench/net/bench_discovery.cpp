@@ -5,8 +5,8 @@
 #include <string>
 
 #include "BenchUtil.h"
+#include "Fleet.h"
 #include "korvel.h"
-#include "support/Fleet.h"
 #include "wire/Addr.h"
 
 int main(int argc, char** argv) {

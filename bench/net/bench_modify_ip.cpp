@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "BenchUtil.h"
+#include "Fleet.h"
 #include "nimbrel.h"
 #include "platform/DynLib.h"
 #include "platform/ExeDir.h"
-#include "support/Fleet.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-// File update of a 36,700,160-byte file through the camera library, beside a
-// plain TCP copy of the same bytes into a receiver that computes the MD5 as it
-// reads (loopback), or beside the line rate of a shaped link (--lan, in the
-// namespace lab).
+// File update of a 36,700,160-byte file (--size: fewer, for a smoke run)
+// through the camera library, beside a plain TCP copy of the same bytes into a
+// receiver that computes the MD5 as it reads (loopback), or beside the line
+// rate of a shaped link (--lan, in the namespace lab).
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -20,24 +20,25 @@
 #include <vector>
 
 #include "BenchUtil.h"
+#include "Fleet.h"
 #include "korvel.h"
-#include "support/Fleet.h"
 #include "wire/Addr.h"
 #include "wire/Md5.h"
 
 namespace {
 
-constexpr std::size_t kFileSize = 36700160;  // the tool's size limit for a file to send
+constexpr std::size_t kSizeLimit = 36700160;  // the tool's size limit for a file to send
+std::size_t fileSize = kSizeLimit;            // --size
 
 bool MakeFile(const std::string& path) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     std::mt19937_64 g(42);
     std::vector<std::uint64_t> block(8192);
-    for (std::size_t done = 0; done < kFileSize;) {
+    for (std::size_t done = 0; done < fileSize;) {
         for (auto& w : block) {
             w = g();
         }
-        const std::size_t n = std::min(block.size() * 8, kFileSize - done);
+        const std::size_t n = std::min(block.size() * 8, fileSize - done);
         out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(n));
         done += n;
     }
@@ -124,11 +125,11 @@ double PlainCopy(const std::string& file) {
     const double s = qvbench::Seconds(qvbench::Clock::now() - t0);
     ::close(fd);
     ::close(lfd);
-    return received == kFileSize ? s : -1;
+    return received == fileSize ? s : -1;
 }
 
 double Mbps(double seconds) {
-    return static_cast<double>(kFileSize) * 8 / seconds / 1e6;
+    return static_cast<double>(fileSize) * 8 / seconds / 1e6;
 }
 
 }  // namespace
@@ -144,7 +145,13 @@ int main(int argc, char** argv) {
             lineMbit = std::atof(argv[++i]);
         } else if (a == "--rounds" && i + 1 < argc) {
             rounds = std::atoi(argv[++i]);
+        } else if (a == "--size" && i + 1 < argc) {
+            fileSize = std::strtoull(argv[++i], nullptr, 10);
         }
+    }
+    if (rounds < 1 || fileSize < 1 || fileSize > kSizeLimit) {
+        std::fprintf(stderr, "usage: bench_update [--lan MBIT] [--rounds N] [--size BYTES]\n");
+        return 64;
     }
 
     if (lan) {
@@ -180,7 +187,10 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    qvtest::Fleet fleet(qvtest::FleetOptions::Cameras(1));
+    // The camera takes the next file at once: this measures transfers, not reboots.
+    auto options = qvtest::FleetOptions::Cameras(1);
+    options.rebootMs = 0;
+    qvtest::Fleet fleet(options);
     if (!fleet.ok()) {
         std::fprintf(stderr, "fleet: %s\n", fleet.error().c_str());
         return 1;
@@ -214,15 +224,15 @@ int main(int argc, char** argv) {
                      r + 1, c, w, p);
     }
     Net_UNinit();
-    const double mbRef = kFileSize / qvbench::Median(ref) / 1e6;
+    const double mbRef = static_cast<double>(fileSize) / qvbench::Median(ref) / 1e6;
     const std::pair<const char*, std::vector<double>*> kinds[] = {
         {"update, loopback, cold", &cold}, {"update, loopback, warm", &warm}};
     for (const auto& [name, t] : kinds) {
         const double ratio = qvbench::Median(ref) / qvbench::Median(*t);
         char figure[200];
-        std::snprintf(figure, sizeof figure,
-                      "%.0f MB/s beside plain copy %.0f MB/s: %.2fx (median of %d)",
-                      kFileSize / qvbench::Median(*t) / 1e6, mbRef, ratio, rounds);
+        std::snprintf(
+            figure, sizeof figure, "%.0f MB/s beside plain copy %.0f MB/s: %.2fx (median of %d)",
+            static_cast<double>(fileSize) / qvbench::Median(*t) / 1e6, mbRef, ratio, rounds);
         qvbench::Report(name, figure, ">= 0.8x the plain copy", ratio >= 0.8);
     }
     return 0;

@@ -1,33 +1,45 @@
 #!/usr/bin/env bash
 # Network benchmarks: each prints its figure beside its reference and goal.
-#   bench/net/run.sh BUILD_DIR
+#   bench/net/run.sh [--smoke] BUILD_DIR
 # Use a release build:
 #   cmake -S . -B build/net-rel -G Ninja -DCMAKE_BUILD_TYPE=Release && cmake --build build/net-rel
 # The shaped-LAN benchmark needs root (network namespaces); it is skipped otherwise.
+# --smoke (or QV_BENCH_SMOKE=1): each benchmark once, with a 1 MiB file and 20
+# cameras to discover, a debug build welcome, in seconds. CI runs it. Either
+# way a benchmark fails the run when it cannot run, not when a figure falls
+# short of its goal.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-build=$(cd "${1:?usage: bench/net/run.sh BUILD_DIR}" && pwd)
+smoke=${QV_BENCH_SMOKE:-0}
+[ "${1:-}" = --smoke ] && { smoke=1; shift; }
+build=$(cd "${1:?usage: bench/net/run.sh [--smoke] BUILD_DIR}" && pwd)
 bin="$build/bin"
 for b in bench_discovery bench_update bench_modify_ip camsim; do
   [ -x "$bin/$b" ] || { echo "missing $bin/$b; build the tree first" >&2; exit 2; }
 done
+bash "$root/lab/loopback-up.sh" || exit 1
 grep -q 'CMAKE_BUILD_TYPE:STRING=Release' "$build/CMakeCache.txt" 2>/dev/null ||
   echo "note: $build is not a Release build; figures will be low" >&2
-bash "$root/lab/loopback-up.sh"
 
 status=0
+cameras=1000 rounds=5 lan_rounds=3 size=()
+if [ "$smoke" = 1 ]; then
+  cameras=20 rounds=1 lan_rounds=1 size=(--size $((1 << 20)))
+  echo "smoke run: one round each, small files; figures are printed, not judged"
+fi
 echo "== network benchmarks ($(nproc) cores)"
-"$bin/bench_discovery" 1000 5 || status=1
+"$bin/bench_discovery" "$cameras" "$rounds" || status=1
 # The simulated camera keeps what it receives; in RAM (tmpfs) its storage stays out
 # of a figure that compares the protocol with a plain copy, which stores nothing.
 shm=""
 [ -d /dev/shm ] && [ -w /dev/shm ] && shm=/dev/shm
-TMPDIR="${shm:-${TMPDIR:-/tmp}}" "$bin/bench_update" --rounds 5 || status=1
-"$bin/bench_modify_ip" 5 || status=1
+TMPDIR="${shm:-${TMPDIR:-/tmp}}" "$bin/bench_update" --rounds "$rounds" "${size[@]}" || status=1
+"$bin/bench_modify_ip" "$rounds" || status=1
 if [ "$(id -u)" -eq 0 ]; then
-  bash "$root/lab/netns-lab.sh" --build "$build" --cameras 1 --rate 100mbit --reply-delay 1 \
-    -- "$bin/bench_update" --lan 100 --rounds 3
+  # Rounds follow each other at once: the camera does not reboot in between.
+  QV_LAB_REBOOT_MS=0 bash "$root/lab/netns-lab.sh" --build "$build" --cameras 1 --rate 100mbit --reply-delay 1 \
+    -- "$bin/bench_update" --lan 100 --rounds "$lan_rounds" "${size[@]}"
   rc=$?
   [ "$rc" -eq 0 ] || [ "$rc" -eq 77 ] || status=1
 else

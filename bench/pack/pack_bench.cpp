@@ -1,6 +1,7 @@
-// pack_bench make DIR
+// pack_bench make DIR [BYTES]
 //     writes uImage, rootfs.cramfs and app_bench.jffs2 into DIR and packs them
-//     into DIR/bench.bin, which is exactly at the 36,700,160-byte size limit.
+//     into DIR/bench.bin, which is exactly BYTES long (default: the
+//     36,700,160-byte size limit; a smoke run takes a small one).
 // pack_bench time RUNS CMD [ARG...] [:: CMD [ARG...]]...
 //     runs each command RUNS times, in turn, after one warm-up round, with
 //     output discarded, and prints each one's median wall time in ms, a line
@@ -29,11 +30,12 @@ using bench::WriteFiller;
 constexpr std::uint64_t kPackSize = UPGRADE_FILE_SIZE_LIMIT;
 constexpr std::size_t kFiles = 3;
 
-int Make(const std::string& dir) {
+int Make(const std::string& dir, std::uint64_t packSize) {
     const std::uint64_t data =
-        kPackSize - sizeof(tPackHead) - kFiles * sizeof(tPackFileInfo) - PACK_DIGEST_LEN;
-    const std::size_t kernel = 3u << 20;
-    const std::size_t fs = 12u << 20;
+        packSize - sizeof(tPackHead) - kFiles * sizeof(tPackFileInfo) - PACK_DIGEST_LEN;
+    // 3 and 12 MiB of the 35 at the limit, in the same proportions below it.
+    const auto kernel = static_cast<std::size_t>(packSize * 3 / 35);
+    const auto fs = static_cast<std::size_t>(packSize * 12 / 35);
     const std::size_t app = static_cast<std::size_t>(data) - kernel - fs;
     const std::vector<std::pair<std::string, std::size_t>> files = {
         {dir + "/uImage", kernel}, {dir + "/rootfs.cramfs", fs}, {dir + "/app_bench.jffs2", app}};
@@ -103,8 +105,11 @@ int Time(int runs, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "make") == 0) {
-        return Make(argv[2]);
+    if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "make") == 0) {
+        const std::uint64_t size = argc == 4 ? std::strtoull(argv[3], nullptr, 10) : kPackSize;
+        if (size >= (64u << 10) && size <= kPackSize) {
+            return Make(argv[2], size);
+        }
     }
     if (argc >= 4 && std::strcmp(argv[1], "time") == 0) {
         const int runs = std::atoi(argv[2]);
@@ -112,8 +117,8 @@ int main(int argc, char** argv) {
             return Time(runs, argc - 3, argv + 3);
         }
     }
-    std::fprintf(
-        stderr,
-        "usage: pack_bench make DIR | pack_bench time RUNS CMD [ARG...] [:: CMD [ARG...]]...\n");
+    std::fprintf(stderr,
+                 "usage: pack_bench make DIR [BYTES] | pack_bench time RUNS CMD [ARG...] [:: CMD "
+                 "[ARG...]]...\n");
     return 64;
 }

@@ -4,16 +4,22 @@
 # program under Wine measured on its own (--version), so that the ratio of the
 # work itself shows. Builds nothing: a Linux release build (quorvane-pack,
 # pack_bench) and the Windows build.
-#   bench/pack/windows.sh [LINUX_BUILD] [WINDOWS_BUILD] [RUNS] [MIB...]
+#   bench/pack/windows.sh [--smoke] [LINUX_BUILD] [WINDOWS_BUILD] [RUNS] [MIB...]
+# --smoke (or QV_BENCH_SMOKE=1): packs of 1 and 2 MiB, one round, a debug
+# Linux build welcome; CI's Windows step runs it. It fails when a command fails.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
+smoke=${QV_BENCH_SMOKE:-0}
+[ "${1:-}" = --smoke ] && { smoke=1; shift; }
 linux=$(cd "${1:-$root/build/release}" && pwd)
 windows=$(cd "${2:-$root/build/windows}" && pwd)
 runs=${3:-7}
+[ "$smoke" = 1 ] && runs=${3:-1}
 shift $(($# < 3 ? $# : 3))
 sizes=("$@")
 [[ ${#sizes[@]} -gt 0 ]] || sizes=(8 32)
+[[ $smoke = 1 && $# -eq 0 ]] && sizes=(1 2)
 qp=$linux/bin/quorvane-pack
 qpexe=$windows/bin/quorvane-pack.exe
 for exe in "$qp" "$linux/bin/pack_bench"; do

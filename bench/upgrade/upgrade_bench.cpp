@@ -1,7 +1,8 @@
-// upgrade_bench make DIR
+// upgrade_bench make DIR [BYTES]
 //     writes a kernel, a file system and three application images for three
 //     hardware versions into DIR and packs them into DIR/multi.bin, a
-//     multi-application pack at most 36,700,160 bytes long.
+//     multi-application pack at most BYTES long (default: the 36,700,160-byte
+//     size limit; a smoke run takes a small one).
 // upgrade_bench prep RUNS PACK QUORVANE_PACK OUTDIR
 //     times, in turn and after one warm-up round, the preparation of an
 //     upgrade request with PACK for three hardware versions (unpack, three
@@ -83,11 +84,12 @@ bool WriteMultiPack(const std::string& dir, const std::vector<std::string>& name
     return std::fclose(out) == 0 && ok;
 }
 
-int Make(const std::string& dir) {
+int Make(const std::string& dir, std::size_t limit) {
     const std::size_t overhead = sizeof(tPackHead) + 5 * sizeof(tPackFileInfo) + PACK_DIGEST_LEN;
-    const std::size_t kernel = 3u << 20;
-    const std::size_t rootfs = 8u << 20;
-    const std::size_t app = (UPGRADE_FILE_SIZE_LIMIT - overhead - kernel - rootfs) / 3;
+    // 3 and 8 MiB of the 35 at the limit, in the same proportions below it.
+    const std::size_t kernel = limit / 35 * 3;
+    const std::size_t rootfs = limit / 35 * 8;
+    const std::size_t app = (limit - overhead - kernel - rootfs) / 3;
     std::vector<std::pair<std::string, std::size_t>> files = {{kCommon[0], kernel},
                                                               {kCommon[1], rootfs}};
     for (int k = 0; k < 3; ++k) {
@@ -178,8 +180,12 @@ int Prep(int runs, const std::string& pack, const std::string& qp, const std::st
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "make") == 0) {
-        return Make(argv[2]);
+    if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "make") == 0) {
+        const unsigned long long limit =
+            argc == 4 ? std::strtoull(argv[3], nullptr, 10) : UPGRADE_FILE_SIZE_LIMIT;
+        if (limit >= (64u << 10) && limit <= UPGRADE_FILE_SIZE_LIMIT) {
+            return Make(argv[2], static_cast<std::size_t>(limit));
+        }
     }
     if (argc == 6 && std::strcmp(argv[1], "prep") == 0) {
         const int runs = std::atoi(argv[2]);
@@ -187,8 +193,9 @@ int main(int argc, char** argv) {
             return Prep(runs, argv[3], argv[4], argv[5]);
         }
     }
-    std::fprintf(stderr,
-                 "usage: upgrade_bench make DIR | upgrade_bench prep RUNS PACK QUORVANE_PACK "
-                 "OUTDIR\n");
+    std::fprintf(
+        stderr,
+        "usage: upgrade_bench make DIR [BYTES] | upgrade_bench prep RUNS PACK QUORVANE_PACK "
+        "OUTDIR\n");
     return 64;
 }

@@ -1,5 +1,5 @@
-// The file receiver: a file update from UPDATE_BEGIN to the verdict, the checks
-// a camera makes on what it received, and the version it reports afterwards.
+// The file receiver: a file update from UPDATE_BEGIN to the verdict. What the
+// camera makes of the file is judged in FileJudge.cpp.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -10,7 +10,6 @@
 #include <filesystem>
 
 #include "ControlSession.h"
-#include "pack/UpdataFileCheck.h"
 #include "wire/Addr.h"
 
 namespace camsim {
@@ -18,9 +17,6 @@ namespace camsim {
 namespace fs = std::filesystem;
 
 namespace {
-
-// Room for the software version in the device record, less its terminator.
-constexpr std::size_t kMaxSw = 131;
 
 // Base name of a file name from the wire; empty when it is not acceptable.
 std::string SafeName(const std::string& raw) {
@@ -40,204 +36,7 @@ std::string SafeName(const std::string& raw) {
     return name;
 }
 
-// Digits at `at`: at most nine, at least one. Moves `at` past them.
-bool ReadNumber(const std::string& text, std::size_t& at, unsigned& value) {
-    std::size_t n = 0;
-    value = 0;
-    while (at < text.size() && n < 10 && std::isdigit(static_cast<unsigned char>(text[at]))) {
-        value = value * 10 + static_cast<unsigned>(text[at] - '0');
-        ++at;
-        ++n;
-    }
-    return n >= 1 && n <= 9;
-}
-
-// The first "_V<major>.<minor>" of a name, as "<major>.<minor>"; empty when none.
-std::string VersionTag(const std::string& name) {
-    for (std::size_t at = name.find("_V"); at != std::string::npos; at = name.find("_V", at + 1)) {
-        std::size_t p = at + 2;
-        unsigned major = 0;
-        unsigned minor = 0;
-        if (ReadNumber(name, p, major) && p < name.size() && name[p] == '.' &&
-            ReadNumber(name, ++p, minor)) {
-            return std::to_string(major) + "." + std::to_string(minor);
-        }
-    }
-    return {};
-}
-
-// The tool's version key: the text before the first '_', then before its last '.'.
-std::string VersionKey(const std::string& sw) {
-    const auto underscore = sw.find('_');
-    if (underscore == std::string::npos) {
-        return {};
-    }
-    const std::string head = sw.substr(0, underscore);
-    const auto dot = head.rfind('.');
-    return dot == std::string::npos ? std::string() : head.substr(0, dot);
-}
-
 }  // namespace
-
-// ------------------------------------------------------------- ReceiveCheck
-
-void ReceiveCheck::Feed(const std::uint8_t* data, std::size_t size) {
-    md5_.update({data, size});
-    std::uint64_t off = offset_;
-    std::size_t i = 0;
-    // The pack header: its first bytes say whether the file is a pack at all.
-    while (i < size && off < headBytes_.size()) {
-        headBytes_[static_cast<std::size_t>(off)] = data[i];
-        ++i;
-        ++off;
-        if (off == headBytes_.size()) {
-            std::memcpy(&head_, headBytes_.data(), sizeof head_);
-            isPack_ = head_.uiPackMagic == PACK_MAGIC_SINGLE ||
-                      head_.uiPackMagic == PACK_MAGIC_MULTI ||
-                      head_.uiPackMagic == PACK_MAGIC_BUNDLE;
-            if (isPack_) {
-                if (head_.uifileNum < 1 || head_.uifileNum > PACK_MAX_FILES || head_.PackType > 1) {
-                    badHeader_ = true;
-                } else {
-                    digestAt_ = sizeof(tPackHead) + sizeof(tPackFileInfo) * head_.uifileNum +
-                                std::uint64_t{head_.uiDataLen};
-                    packMd5_.update(headBytes_);
-                }
-            }
-        }
-    }
-    if (isPack_ && digestAt_ != 0) {
-        // The file table is digested and kept, entry by entry (at most 99 of them).
-        const std::uint64_t tableEnd = sizeof(tPackHead) + sizeof(tPackFileInfo) * head_.uifileNum;
-        while (i < size && off < tableEnd) {
-            const std::size_t within =
-                static_cast<std::size_t>((off - sizeof(tPackHead)) % sizeof(tPackFileInfo));
-            const std::size_t n = std::min(size - i, entryBytes_.size() - within);
-            std::memcpy(entryBytes_.data() + within, data + i, n);
-            packMd5_.update({data + i, n});
-            i += n;
-            off += n;
-            if (within + n == entryBytes_.size()) {
-                tPackFileInfo entry{};
-                std::memcpy(&entry, entryBytes_.data(), sizeof entry);
-                entries_.push_back(entry);
-            }
-        }
-        // Bytes up to the digest are digested; the 16 after it are the stored digest.
-        if (off < digestAt_ && i < size) {
-            const std::size_t n =
-                static_cast<std::size_t>(std::min<std::uint64_t>(size - i, digestAt_ - off));
-            packMd5_.update({data + i, n});
-            i += n;
-            off += n;
-        }
-        if (off == digestAt_ && !haveComputed_) {
-            computed_ = packMd5_.finish();
-            haveComputed_ = true;
-        }
-        while (i < size && off >= digestAt_ && off < digestAt_ + PACK_DIGEST_LEN) {
-            stored_[storedHave_++] = data[i];
-            ++i;
-            ++off;
-        }
-    }
-    offset_ += size;
-}
-
-std::string ReceiveCheck::PackProblem() const {
-    if (!isPack_) {
-        return {};
-    }
-    if (badHeader_) {
-        return "pack header holds a bad file count or pack type";
-    }
-    if (!haveComputed_ || storedHave_ < PACK_DIGEST_LEN) {
-        return "pack is shorter than its header says (" + std::to_string(offset_) + " bytes, " +
-               std::to_string(digestAt_ + PACK_DIGEST_LEN) + " expected)";
-    }
-    if (computed_ != stored_) {
-        return "pack digest mismatch: expected " + wire::DigestHex(stored_) + ", got " +
-               wire::DigestHex(computed_);
-    }
-    return {};
-}
-
-// ---------------------------------------------------------- what it accepts
-
-bool IsAppEntry(const tPackFileInfo& entry) {
-    return entry.ucFileType == PACK_FILE_APP || entry.ucFileType == PACK_FILE_BIN;
-}
-
-std::string HardwareMismatch(const ReceiveCheck& check, const std::string& hw) {
-    if (!check.IsPack() || check.PackMagic() != PACK_MAGIC_SINGLE || !check.PackProblem().empty()) {
-        return {};
-    }
-    // The tool's own rule, so that the camera and the tool agree on every name;
-    // an image named for no hardware code is made for every hardware version.
-    CUpdataFileCheck rule;
-    for (const tPackFileInfo& e : check.Entries()) {
-        const std::string name = PackEntryName(e);
-        if (IsAppEntry(e) && !rule.HardwareCode(name).empty() && !rule.MatchHardVersion(name, hw)) {
-            return "application entry '" + EscapeText(name) + "' (type " +
-                   std::to_string(e.ucFileType) + ") is for another hardware code than '" +
-                   EscapeText(hw) + "'";
-        }
-    }
-    return {};
-}
-
-std::string VersionSource(const ReceiveCheck& check, const std::string& fileName) {
-    if (!check.IsPack() || !check.PackProblem().empty()) {
-        return fileName;
-    }
-    for (const tPackFileInfo& e : check.Entries()) {
-        if (IsAppEntry(e)) {
-            return PackEntryName(e);
-        }
-    }
-    return {};
-}
-
-std::string NewSoftwareVersion(const std::string& oldSw, const std::string& source,
-                               const wire::Digest& md5) {
-    std::size_t letters = 0;
-    while (letters < oldSw.size() &&
-           std::isalpha(static_cast<unsigned char>(oldSw[letters])) != 0) {
-        ++letters;
-    }
-    std::string numbers = VersionTag(source);
-    if (numbers.empty()) {
-        const std::string key = VersionKey(oldSw);
-        numbers = key.size() > letters ? key.substr(letters) : std::string();
-    }
-    if (numbers.empty()) {
-        numbers = "0.0";
-    }
-    std::string hex = wire::DigestHex(md5).substr(0, 8);
-    for (char& c : hex) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    std::string sw = oldSw.substr(0, letters) + numbers + ".0_" + hex;
-    if (sw.size() > kMaxSw) {
-        sw.resize(kMaxSw);
-    }
-    return sw;
-}
-
-std::string EscapeText(const std::string& text) {
-    std::string out;
-    for (char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
-            out += ch;
-        } else {
-            char hex[5];
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        }
-    }
-    return out;
-}
 
 // --------------------------------------------------------- the file update
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
 #include <asio.hpp>
 
 #include "camsim/FleetModel.h"
@@ -66,14 +67,20 @@ bool WriteAtomically(const std::string& path, const std::string& text) {
     return !ec;
 }
 
-bool ParsePort(const std::string& text, std::uint16_t& port) {
-    char* end = nullptr;
-    const unsigned long v = std::strtoul(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || v > 65535) {
+// Decimal digits only, at most `max`: a value that is not a number is refused,
+// never read as 0.
+bool ParseNumber(const std::string& text, std::uint64_t max, std::uint64_t& value) {
+    if (text.empty() || text.size() > 19) {
         return false;
     }
-    port = static_cast<std::uint16_t>(v);
-    return true;
+    value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return value <= max;
 }
 
 int Fail(const std::string& message) {
@@ -81,110 +88,155 @@ int Fail(const std::string& message) {
     return 2;
 }
 
+// The command line as given: every value still text, checked by main.
+struct Words {
+    std::optional<std::string> count, ipBase, macBase, type, sw, hw, flashMs, rebootMs, fleet, conf,
+        ports[3], listenAddress, iface, dir, maxFileSize, log, readyFile, writeConf, seed;
+    std::vector<std::string> faults;
+    bool noHwCheck = false;
+};
+
+// Declares every option once. nullopt when the words parse, else the exit
+// code, with the help printed (0) or the problem said (2).
+std::optional<int> ParseWords(int argc, char** argv, Words& w) {
+    CLI::App cli{"camsim", "camsim"};
+    cli.allow_extras();  // said below in camsim's own words
+    const std::pair<const char*, std::optional<std::string>*> options[] = {
+        {"--count", &w.count},
+        {"--ip-base", &w.ipBase},
+        {"--mac-base", &w.macBase},
+        {"--type", &w.type},
+        {"--sw", &w.sw},
+        {"--hw", &w.hw},
+        {"--flash-ms", &w.flashMs},
+        {"--reboot-ms", &w.rebootMs},
+        {"--fleet", &w.fleet},
+        {"--conf", &w.conf},
+        {"--discovery-port", &w.ports[0]},
+        {"--control-port", &w.ports[1]},
+        {"--ipset-port", &w.ports[2]},
+        {"--listen-address", &w.listenAddress},
+        {"--iface", &w.iface},
+        {"--dir", &w.dir},
+        {"--max-file-size", &w.maxFileSize},
+        {"--log", &w.log},
+        {"--ready-file", &w.readyFile},
+        {"--write-conf", &w.writeConf},
+        {"--seed", &w.seed},
+    };
+    for (const auto& [name, into] : options) {
+        cli.add_option(name, *into)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    }
+    cli.add_option("--fault", w.faults)->allow_extra_args(false);
+    cli.add_flag("--no-hw-check", w.noHwCheck);
+    try {
+        cli.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << kUsage;
+        return 0;
+    } catch (const CLI::ArgumentMismatch& e) {
+        const std::string what = e.what();
+        return Fail(what.substr(0, what.find(':')) + " needs a value (or is unknown); see --help");
+    } catch (const CLI::ParseError& e) {
+        return Fail(std::string(e.what()) + "; see --help");
+    }
+    if (const auto rest = cli.remaining(); !rest.empty()) {
+        return Fail(rest.size() == 1
+                        ? rest[0] + " needs a value (or is unknown); see --help"
+                        : "bad option or value: " + rest[0] + " " + rest[1] + "; see --help");
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace camsim;
-    std::vector<std::string> args(argv + 1, argv + argc);
+    Words w;
+    if (const auto done = ParseWords(argc, argv, w)) {
+        return *done;
+    }
+    auto bad = [](const char* option, const std::string& value) {
+        return Fail(std::string("bad option or value: ") + option + " " + value + "; see --help");
+    };
     int count = -1;
-    std::string fleetFile, confFile, logFile, readyFile, writeConf;
     Ipv4 ipBase{127, 0, 1, 1};
     Mac macBase{0x02, 0x51, 0x56, 0x00, 0x00, 0x01};
     CameraSpec templ;
-    std::vector<std::string> faults;
-    std::optional<std::uint16_t> discoveryPort, controlPort, ipsetPort;
+    std::optional<std::uint16_t> ports[3];
     SimConfig sim;
-
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&]() -> std::optional<std::string> {
-            if (i + 1 >= args.size()) {
-                return std::nullopt;
-            }
-            return args[++i];
-        };
-        if (a == "--help" || a == "-h") {
-            std::cout << kUsage;
-            return 0;
+    std::uint64_t n = 0;
+    if (w.count) {
+        if (!ParseNumber(*w.count, 60000, n) || n < 1) {
+            return Fail("--count takes 1 to 60000");
         }
-        if (a == "--no-hw-check") {
-            templ.checkHw = false;
-            continue;
+        count = static_cast<int>(n);
+    }
+    if (w.ipBase) {
+        auto ip = ParseIpv4(*w.ipBase);
+        if (!ip) {
+            return Fail("--ip-base is not an IPv4 address: " + *w.ipBase);
         }
-        auto v = value();
-        if (!v) {
-            return Fail(a + " needs a value (or is unknown); see --help");
+        ipBase = *ip;
+    }
+    if (w.macBase) {
+        auto mac = ParseMac(*w.macBase);
+        if (!mac) {
+            return Fail("--mac-base is not a MAC address: " + *w.macBase);
         }
-        std::uint16_t port = 0;
-        if (a == "--count") {
-            char* end = nullptr;
-            const long n = std::strtol(v->c_str(), &end, 10);
-            if (*end != '\0' || n < 1 || n > 60000) {
-                return Fail("--count takes 1 to 60000");
+        macBase = *mac;
+    }
+    templ.type = w.type.value_or(templ.type);
+    templ.sw = w.sw.value_or(templ.sw);
+    templ.hw = w.hw.value_or(templ.hw);
+    if (w.flashMs) {
+        if (!ParseNumber(*w.flashMs, UINT32_MAX, n)) {
+            return bad("--flash-ms", *w.flashMs);
+        }
+        templ.flashMs = static_cast<std::uint32_t>(n);
+    }
+    if (w.rebootMs) {
+        if (!ParseNumber(*w.rebootMs, 600000, n)) {
+            return Fail("--reboot-ms takes 0 to 600000");
+        }
+        templ.rebootMs = static_cast<std::uint32_t>(n);
+    }
+    templ.checkHw = !w.noHwCheck;
+    const char* const portNames[3] = {"--discovery-port", "--control-port", "--ipset-port"};
+    for (int i = 0; i < 3; ++i) {
+        if (w.ports[i]) {
+            if (!ParseNumber(*w.ports[i], 65535, n)) {
+                return bad(portNames[i], *w.ports[i]);
             }
-            count = static_cast<int>(n);
-        } else if (a == "--ip-base") {
-            auto ip = ParseIpv4(*v);
-            if (!ip) {
-                return Fail("--ip-base is not an IPv4 address: " + *v);
-            }
-            ipBase = *ip;
-        } else if (a == "--mac-base") {
-            auto mac = ParseMac(*v);
-            if (!mac) {
-                return Fail("--mac-base is not a MAC address: " + *v);
-            }
-            macBase = *mac;
-        } else if (a == "--type") {
-            templ.type = *v;
-        } else if (a == "--sw") {
-            templ.sw = *v;
-        } else if (a == "--hw") {
-            templ.hw = *v;
-        } else if (a == "--flash-ms") {
-            templ.flashMs = static_cast<std::uint32_t>(std::strtoul(v->c_str(), nullptr, 10));
-        } else if (a == "--reboot-ms") {
-            char* end = nullptr;
-            const unsigned long ms = std::strtoul(v->c_str(), &end, 10);
-            if (v->empty() || *end != '\0' || ms > 600000) {
-                return Fail("--reboot-ms takes 0 to 600000");
-            }
-            templ.rebootMs = static_cast<std::uint32_t>(ms);
-        } else if (a == "--fleet") {
-            fleetFile = *v;
-        } else if (a == "--fault") {
-            faults.push_back(*v);
-        } else if (a == "--conf") {
-            confFile = *v;
-        } else if (a == "--discovery-port" && ParsePort(*v, port)) {
-            discoveryPort = port;
-        } else if (a == "--control-port" && ParsePort(*v, port)) {
-            controlPort = port;
-        } else if (a == "--ipset-port" && ParsePort(*v, port)) {
-            ipsetPort = port;
-        } else if (a == "--listen-address") {
-            sim.listenAddress = ParseIpv4(*v);
-            if (!sim.listenAddress) {
-                return Fail("--listen-address is not an IPv4 address: " + *v);
-            }
-        } else if (a == "--iface") {
-            sim.iface = *v;
-        } else if (a == "--dir") {
-            sim.filesDir = *v;
-        } else if (a == "--max-file-size") {
-            sim.maxFileSize = std::strtoull(v->c_str(), nullptr, 10);
-        } else if (a == "--log") {
-            logFile = *v;
-        } else if (a == "--ready-file") {
-            readyFile = *v;
-        } else if (a == "--write-conf") {
-            writeConf = *v;
-        } else if (a == "--seed") {
-            sim.seed = static_cast<std::uint32_t>(std::strtoul(v->c_str(), nullptr, 10));
-        } else {
-            return Fail("bad option or value: " + a + " " + *v + "; see --help");
+            ports[i] = static_cast<std::uint16_t>(n);
         }
     }
+    if (w.listenAddress) {
+        sim.listenAddress = ParseIpv4(*w.listenAddress);
+        if (!sim.listenAddress) {
+            return Fail("--listen-address is not an IPv4 address: " + *w.listenAddress);
+        }
+    }
+    sim.iface = w.iface.value_or(sim.iface);
+    sim.filesDir = w.dir.value_or(sim.filesDir);
+    if (w.maxFileSize) {
+        if (!ParseNumber(*w.maxFileSize, UINT64_MAX, n)) {
+            return bad("--max-file-size", *w.maxFileSize);
+        }
+        sim.maxFileSize = n;
+    }
+    if (w.seed) {
+        if (!ParseNumber(*w.seed, UINT32_MAX, n)) {
+            return bad("--seed", *w.seed);
+        }
+        sim.seed = static_cast<std::uint32_t>(n);
+    }
+    const std::string fleetFile = w.fleet.value_or("");
+    const std::string confFile = w.conf.value_or("");
+    const std::string logFile = w.log.value_or("");
+    const std::string readyFile = w.readyFile.value_or("");
+    const std::string writeConf = w.writeConf.value_or("");
+    const std::vector<std::string>& faults = w.faults;
 
     // The same configuration the libraries read; options override its ports.
     std::string error;
@@ -200,9 +252,9 @@ int main(int argc, char** argv) {
         return Fail("configuration: bad discovery_address " + net.discoveryAddress);
     }
     sim.discoveryAddress = *disc;
-    sim.discoveryPort = discoveryPort.value_or(net.discoveryPort);
-    sim.controlPort = controlPort.value_or(net.controlPort);
-    sim.ipsetPort = ipsetPort.value_or(net.ipsetPort);
+    sim.discoveryPort = ports[0].value_or(net.discoveryPort);
+    sim.controlPort = ports[1].value_or(net.controlPort);
+    sim.ipsetPort = ports[2].value_or(net.ipsetPort);
 
     FleetSpec fleet;
     templ.ip = ipBase;

@@ -6,6 +6,7 @@ namespace engine {
 
 void BatchState::Begin(const BatchSettings& settings) {
     status_ = {};
+    proofsPending_ = 0;
     status_.settings = settings;
     BatchSettings& s = status_.settings;
     s.parallel = std::clamp(s.parallel, 1, TaskDispatcher::kMaxParallel);
@@ -31,10 +32,11 @@ ReasonCode BatchState::Refusal() const {
                              : ReasonCode::None;
 }
 
-BatchState::Counted BatchState::Count(int result, ReasonCode skipped) {
+BatchState::Counted BatchState::Count(int result, ReasonCode skipped, bool proofFollows) {
     Counted counted;
     counted.finished = ++status_.finished;
-    counted.last = status_.finished == status_.settings.total;
+    proofsPending_ += skipped == ReasonCode::None && proofFollows ? 1 : 0;
+    counted.last = status_.finished == status_.settings.total && proofsPending_ == 0;
     const bool failed = result == 0 && skipped == ReasonCode::None;
     status_.failures += failed ? 1 : 0;
     const uint32_t limit = status_.settings.maxFailures;
@@ -42,6 +44,13 @@ BatchState::Counted BatchState::Count(int result, ReasonCode skipped) {
         failed && limit > 0 && status_.failures >= limit && !status_.held && !status_.stopped;
     status_.held = status_.held || counted.limitReached;
     return counted;
+}
+
+bool BatchState::CountProof() {
+    if (proofsPending_ > 0) {
+        --proofsPending_;
+    }
+    return status_.finished == status_.settings.total && proofsPending_ == 0;
 }
 
 }  // namespace engine

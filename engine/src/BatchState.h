@@ -1,7 +1,8 @@
 #pragma once
 
 // The current batch: its settings, how many of its tasks finished and failed,
-// and whether it was stopped by hand or held by its failure limit. Guarded by
+// the proofs after reboot still to come, and whether it was stopped by hand or
+// held by its failure limit. Guarded by
 // the dispatcher's lock: every call is made holding it.
 
 #include <cstdint>
@@ -29,16 +30,20 @@ class BatchState {
 
     struct Counted {
         uint32_t finished = 0;
-        bool last = false;  // the batch's total is reached
+        bool last = false;  // the batch's total is reached and no proof is awaited
         // This failure reached the failure limit: the batch is held from now on
         // and the tasks not yet started are to be finished as held.
         bool limitReached = false;
     };
     // One task finished with `result`; `skipped` names why one never ran.
-    Counted Count(int result, ReasonCode skipped);
+    // `proofFollows`: its proof after reboot is still to come (CountProof).
+    Counted Count(int result, ReasonCode skipped, bool proofFollows);
+    // A proof after reboot came; true when it was the batch's last awaited.
+    bool CountProof();
 
   private:
     BatchStatus status_;
+    uint32_t proofsPending_ = 0;
 };
 
 }  // namespace engine

@@ -382,6 +382,20 @@ void OnSearchHit(const tNetDeviceInfo* info, void* user) {
     }
 }
 
+// A version that can be compared: something besides blanks, and no control
+// characters (a field of garbage is no version).
+bool Readable(const std::string& version) {
+    bool seen = false;
+    for (const char ch : version) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F) {
+            return false;
+        }
+        seen = seen || c != ' ';
+    }
+    return seen;
+}
+
 }  // namespace
 
 void VerifyAfterReboot(const NetApi& net, const BatchFields& batch, const DeviceTask& task,
@@ -397,12 +411,33 @@ void VerifyAfterReboot(const NetApi& net, const BatchFields& batch, const Device
     const std::string mac = FieldText(task.aux);
     out.versionNamed = PackNamedVersion(FieldText(task.path));
     LiveTeller teller(live, task);
+    // Only for the live stage: an unanswered probe may be a lost datagram, so
+    // it is never taken for the camera having gone away.
     bool seenGone = false;
+    const bool beforeKnown = Readable(out.versionBefore);
+    std::string lastOld;         // the old version, answered before the grace ran out
+    bool answeredBlank = false;  // answered, but with no readable version
     std::string lastOther;
+    std::string lastUnknown;  // a version while the old one is unknown, before the grace
     auto settle = [&](VerifyResult v) {
         out.verify = v;
         out.verifyMs = MsSince(started);
         out.totalMs += out.verifyMs;
+    };
+    auto settleNew = [&](const std::string& now) {
+        out.versionAfter = now;
+        if (out.versionNamed.empty()) {
+            // Without a version before, nothing says this one is new.
+            settle(beforeKnown ? VerifyResult::NewVersion : VerifyResult::NoVersion);
+            return;
+        }
+        // The version key of the new version is what the tag names.
+        std::string key = now.substr(0, now.find('_'));
+        key = key.substr(0, key.find_last_of('.'));
+        while (!key.empty() && std::isalpha(static_cast<unsigned char>(key[0]))) {
+            key.erase(0, 1);
+        }
+        settle(key == out.versionNamed ? VerifyResult::NamedVersion : VerifyResult::OtherVersion);
     };
     for (int round = 0; checking; ++round) {
         const bool search = net.ProbeDevice == nullptr ||
@@ -429,26 +464,30 @@ void VerifyAfterReboot(const NetApi& net, const BatchFields& batch, const Device
         if (answered) {
             teller.Tell(LiveStage::Checking);
             const std::string now = FieldText(info.szSoftVersion);
-            out.versionAfter = now;
-            if (now != out.versionBefore || out.versionBefore.empty()) {
-                if (out.versionNamed.empty()) {
-                    settle(VerifyResult::NewVersion);
-                } else {
-                    // The version key of the new version is what the tag names.
-                    std::string key = now.substr(0, now.find('_'));
-                    key = key.substr(0, key.find_last_of('.'));
-                    while (!key.empty() && std::isalpha(static_cast<unsigned char>(key[0]))) {
-                        key.erase(0, 1);
-                    }
-                    settle(key == out.versionNamed ? VerifyResult::NamedVersion
-                                                   : VerifyResult::OtherVersion);
+            // Until the grace has run out the camera may not have begun to
+            // reboot: its old version, or any version when the old one is
+            // unknown, may still be the one it had.
+            const bool graceOver =
+                SteadyClock::now() - started >= std::chrono::milliseconds(timing.unchangedGraceMs);
+            if (!Readable(now)) {
+                answeredBlank = true;
+                if (graceOver) {
+                    out.versionAfter = now;
+                    settle(VerifyResult::NoVersion);
+                    return;
                 }
+            } else if (beforeKnown && now == out.versionBefore) {
+                lastOld = now;
+                if (graceOver) {
+                    out.versionAfter = now;
+                    settle(VerifyResult::Unchanged);
+                    return;
+                }
+            } else if (beforeKnown || graceOver) {
+                settleNew(now);
                 return;
-            }
-            if (seenGone || SteadyClock::now() - started >=
-                                std::chrono::milliseconds(timing.unchangedGraceMs)) {
-                settle(VerifyResult::Unchanged);
-                return;
+            } else {
+                lastUnknown = now;
             }
         }
         if (SteadyClock::now() >= deadline) {
@@ -462,6 +501,20 @@ void VerifyAfterReboot(const NetApi& net, const BatchFields& batch, const Device
     }
     if (!checking) {
         settle(VerifyResult::Stopped);  // not a finding about the camera
+        return;
+    }
+    // The whole wait is over: what the camera itself last said counts.
+    if (!lastOld.empty()) {
+        out.versionAfter = lastOld;
+        settle(VerifyResult::Unchanged);
+        return;
+    }
+    if (!lastUnknown.empty()) {
+        settleNew(lastUnknown);
+        return;
+    }
+    if (answeredBlank) {
+        settle(VerifyResult::NoVersion);
         return;
     }
     if (!lastOther.empty()) {

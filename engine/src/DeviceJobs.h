@@ -53,6 +53,7 @@ int RunUpgradeJob(const NetApi& net, const BatchFields& batch, const platform::C
 
 // After an upgrade the camera took: waits for it to answer again (by MAC, at
 // its address, then by a search) and records what version it came back with.
+// An empty or unreadable version proves nothing (VerifyResult::NoVersion).
 // Holds no lock; `checking` false ends the wait early, recorded as stopped.
 void VerifyAfterReboot(const NetApi& net, const BatchFields& batch, const DeviceTask& task,
                        CameraOutcome& outcome, const LiveFn& live,

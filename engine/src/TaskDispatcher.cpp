@@ -23,6 +23,19 @@ struct JobInput {
     engine::VerifyTiming timing;
 };
 
+// A task's record for the window: its texts after the job and how it went.
+std::unique_ptr<TaskResult> MakeReport(const DeviceTask& task, int32_t kind, int result,
+                                       CameraOutcome outcome) {
+    auto report = std::make_unique<TaskResult>();
+    engine::CopyFixedText(report->ip, task.ip);
+    engine::CopyFixedText(report->aux, task.aux);
+    report->kind = kind;
+    report->result = result;
+    report->reserved = -1;
+    report->outcome = std::move(outcome);
+    return report;
+}
+
 }  // namespace
 
 struct TaskDispatcher::Impl {
@@ -65,18 +78,26 @@ struct TaskDispatcher::Impl {
     // A turn for an upgrade: takes a slot when one is free and runs upgrades
     // from the front until none is waiting.
     void RunUpgradeSlot();
-    // One upgrade from the job to its report, with the check after reboot
-    // when the camera took the file. Called without `mutex`; `freeSlot` is
-    // called, without it too, when the check begins.
+    // One upgrade from the job to its result and, when the camera took the
+    // file, on through the check after reboot to its proof. Called without
+    // `mutex`; `freeSlot` is called, without it too, when the check begins.
     void UpgradeAndReport(const JobInput& in, DeviceTask& task,
                           const std::function<void()>& freeSlot);
     // Counts the task as finished and posts its result, the progress and, after
-    // the batch's last task, batch-done. Caller holds `mutex`.
+    // the batch's last task and its last proof, batch-done. With
+    // outcome.proofFollows, ProofLocked must follow for the task. Caller holds `mutex`.
     void FinishLocked(const DeviceTask& task, int32_t taskKind, int result,
                       ReasonCode skipped = ReasonCode::None, CameraOutcome outcome = {});
     void Finish(const DeviceTask& task, int32_t taskKind, int result, CameraOutcome outcome = {}) {
         std::lock_guard lock(mutex);
         FinishLocked(task, taskKind, result, ReasonCode::None, std::move(outcome));
+    }
+    // Posts the proof after reboot of a task finished with proofFollows and,
+    // when it was the last one awaited, batch-done. Caller holds `mutex`.
+    void ProofLocked(const DeviceTask& task, int32_t taskKind, int result, CameraOutcome outcome);
+    void Proof(const DeviceTask& task, int32_t taskKind, int result, CameraOutcome outcome) {
+        std::lock_guard lock(mutex);
+        ProofLocked(task, taskKind, result, std::move(outcome));
     }
     // A worker's live state of its camera, to the window while one is attached.
     void TellLive(const LiveState& state) {
@@ -165,21 +186,31 @@ void TaskDispatcher::Impl::UpgradeAndReport(const JobInput& in, DeviceTask& task
     } catch (const std::exception&) {
         result = 0;
     }
-    if (result == 1 && in.fields.verifyTimeoutMs > 0) {
-        // The check after reboot gives the slot to the next camera: its
-        // transfer goes on while this one reboots. The result, and so the
-        // batch's end, waits for the check.
-        freeSlot();
-        try {
-            engine::VerifyAfterReboot(net, in.fields, task, outcome, live, checking, in.timing);
-        } catch (const std::exception&) {
-            // The camera took the file; only the proof is missing.
-        }
-    }
+    // The result goes out at the verdict; the proof, and so the batch's end,
+    // waits for the check after reboot.
+    outcome.proofFollows = result == 1 && in.fields.verifyTimeoutMs > 0;
+    const bool check = outcome.proofFollows;
     try {
-        Finish(task, in.fields.kind, result, std::move(outcome));
+        Finish(task, in.fields.kind, result, outcome);
     } catch (const std::exception&) {
         // A receiver that cannot take the report loses it; the worker goes on.
+    }
+    if (!check) {
+        return;
+    }
+    // The check gives the slot to the next camera: its transfer goes on while
+    // this one reboots.
+    freeSlot();
+    outcome.proofFollows = false;
+    try {
+        engine::VerifyAfterReboot(net, in.fields, task, outcome, live, checking, in.timing);
+    } catch (const std::exception&) {
+        // Nothing was learnt; the proof still goes out so that the batch can end.
+    }
+    try {
+        Proof(task, in.fields.kind, result, std::move(outcome));
+    } catch (const std::exception&) {
+        // As above.
     }
 }
 
@@ -219,20 +250,13 @@ void TaskDispatcher::Impl::SkipWaitingLocked(ReasonCode why) {
 
 void TaskDispatcher::Impl::FinishLocked(const DeviceTask& task, int32_t taskKind, int result,
                                         ReasonCode skipped, CameraOutcome outcome) {
-    const engine::BatchState::Counted counted = batch.Count(result, skipped);
+    const engine::BatchState::Counted counted = batch.Count(result, skipped, outcome.proofFollows);
     if (window != nullptr) {
-        auto report = std::make_unique<TaskResult>();
-        engine::CopyFixedText(report->ip, task.ip);
-        engine::CopyFixedText(report->aux, task.aux);
-        report->kind = taskKind;
-        report->result = result;
-        report->reserved = -1;
         if (skipped != ReasonCode::None) {
             outcome = {};
             outcome.reason = skipped;  // no job ran: the result stays None
         }
-        report->outcome = std::move(outcome);
-        window->PostTaskResult(std::move(report));
+        window->PostTaskResult(MakeReport(task, taskKind, result, std::move(outcome)));
         window->PostTaskProgress(counted.finished);
         if (counted.last) {
             window->PostBatchDone(batch.Kind());
@@ -241,6 +265,18 @@ void TaskDispatcher::Impl::FinishLocked(const DeviceTask& task, int32_t taskKind
     if (counted.limitReached) {
         // After this camera's own reports, so that the held ones follow it.
         SkipWaitingLocked(ReasonCode::Held);
+    }
+}
+
+void TaskDispatcher::Impl::ProofLocked(const DeviceTask& task, int32_t taskKind, int result,
+                                       CameraOutcome outcome) {
+    const bool last = batch.CountProof();
+    if (window != nullptr) {
+        outcome.proofFollows = false;
+        window->PostTaskProof(MakeReport(task, taskKind, result, std::move(outcome)));
+        if (last) {
+            window->PostBatchDone(batch.Kind());
+        }
     }
 }
 

@@ -14,11 +14,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "CliRunner.h"
 #include "Fleet.h"
+#include "app/BatchReport.h"
 #include "platform/FileLock.h"
 
 namespace fs = std::filesystem;
@@ -104,6 +106,15 @@ TEST_F(CliEndToEnd, SearchListsTheFleetSortedByAddress) {
     EXPECT_EQ(table.out.rfind("序号\t设备类型\tIP地址\tMAC地址\t软件版本\t硬件版本\t状态\n", 0),
               0u);
     EXPECT_NE(table.err.find("QuorvaneV1.0.0.8(Custom版)   已启动"), std::string::npos);
+    // The header and every row carry the same columns.
+    std::istringstream lines(table.out);
+    std::string line;
+    int lineCount = 0;
+    while (std::getline(lines, line)) {
+        EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 6) << line;
+        ++lineCount;
+    }
+    EXPECT_EQ(lineCount, 4);
 }
 
 TEST_F(CliEndToEnd, ModifyThenRestoreMovesTheCameras) {
@@ -245,13 +256,23 @@ TEST_F(CliEndToEnd, ACameraAskedForButNotFoundRefusesTheWholeRequest) {
 
 TEST_F(CliEndToEnd, MalformedArgumentsAreRefusedBeforeTheSearch) {
     StartFleet(Count(1));
-    const std::vector<std::vector<std::string>> cases{{"modify-ip", "127.0.999.1", "--all"},
-                                                      {"modify-ip", "127.0.01.1", "--all"},
-                                                      {"modify-ip", "127.0.0", "--all"},
-                                                      {"restore-ip", "--mac", "02:00:00:00:00"},
-                                                      {"restore-ip", "--mac", "zz:00:00:00:00:01"},
-                                                      {"restore-ip", "--mac", "02:00-00:00:00:01"},
-                                                      {"restore-ip", "--ip", "1.2.3.4.5"}};
+    const std::vector<std::vector<std::string>> cases{
+        {"modify-ip", "127.0.999.1", "--all"},
+        {"modify-ip", "127.0.01.1", "--all"},
+        {"modify-ip", "127.0.0", "--all"},
+        {"restore-ip", "--mac", "02:00:00:00:00"},
+        {"restore-ip", "--mac", "zz:00:00:00:00:01"},
+        {"restore-ip", "--mac", "02:00-00:00:00:01"},
+        {"restore-ip", "--ip", "1.2.3.4.5"},
+        // numbers are decimal digits only
+        {"upgrade", "--parallel", "0x5", "f", "--all"},
+        {"upgrade", "--parallel", "031", "f", "--all"},
+        {"upgrade", "--parallel", "+5", "f", "--all"},
+        {"upgrade", "--parallel", " 5", "f", "--all"},
+        {"upgrade", "--parallel", "5x", "f", "--all"},
+        {"upgrade", "--max-failures", "99999999999999999999", "f", "--all"},
+        {"upgrade", "--probe-ms", "1e3", "f", "--all"},
+        {"upgrade", "--verify-timeout", "0x10", "f", "--all"}};
     for (const auto& args : cases) {
         const auto started = std::chrono::steady_clock::now();
         const CliRun run = Cli(args);
@@ -300,6 +321,18 @@ TEST_F(CliEndToEnd, ALogThatCannotBeWrittenHasAnExitStatusOfItsOwn) {
     EXPECT_EQ(fs::file_size(log), 4098u);
 }
 
+TEST_F(CliEndToEnd, ABatchRecordThatCannotBeSavedIsSaidAndExitsThree) {
+    StartFleet(Count(1));
+    std::ofstream(dir_ / "reports") << "not a folder";
+    const CliRun run = Cli({"modify-ip", Block(240, 7), "--all"});
+    EXPECT_EQ(run.rc, 3) << run.out << run.err;
+    EXPECT_NE(run.out.find("修改IP成功"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("无法保存批次记录："), std::string::npos) << run.out;
+    std::ifstream in(dir_ / TodaysLogName(), std::ios::binary);
+    const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(log.find("无法保存批次记录："), std::string::npos) << log;
+}
+
 TEST_F(CliEndToEnd, OneBatchAtATimeOnAConfigurationFolder) {
     StartFleet(Count(1));
     platform::FileLock other;
@@ -320,6 +353,137 @@ TEST_F(CliEndToEnd, OneBatchAtATimeOnAConfigurationFolder) {
     EXPECT_EQ(rows[0]["ip"], fleet_->cameras()[0].ip);
     const std::string file = ReadAll(dir_ / TodaysLogName());
     EXPECT_EQ(file.find("开始批量修改IP"), std::string::npos);
+}
+
+// `history` and `--retry-from` on records in a configuration folder of the
+// fixture's own; none of them needs a camera.
+class CliHistory : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string tmpl = (fs::temp_directory_path() / "qv-history-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+        dir_ = tmpl;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    // A batch of eight cameras, one of every outcome.
+    static app::BatchReport Batch(const std::string& id) {
+        app::BatchReport r;
+        r.id = id;
+        r.kind = "upgrade";
+        r.started = "2026-12-09 00:15:03.120";
+        r.request.verifyTimeoutMs = 300000;
+        const auto camera = [&](OutcomeResult result, VerifyResult verify, std::int32_t skipped) {
+            app::ReportCamera c;
+            c.mac = "02:51:56:00:00:0" + std::to_string(r.cameras.size() + 1);
+            c.result = result == OutcomeResult::Succeeded ? 1 : 0;
+            c.skipped = skipped;
+            c.outcome.result = result;
+            c.outcome.verify = verify;
+            r.cameras.push_back(c);
+        };
+        camera(OutcomeResult::Succeeded, VerifyResult::NewVersion, 0);
+        camera(OutcomeResult::Succeeded, VerifyResult::NotBack, 0);
+        camera(OutcomeResult::Succeeded, VerifyResult::Unchanged, 0);
+        camera(OutcomeResult::Succeeded, VerifyResult::NotChecked, 0);
+        camera(OutcomeResult::Refused, VerifyResult::NotChecked, 0);
+        camera(OutcomeResult::Failed, VerifyResult::NotChecked, 0);
+        camera(OutcomeResult::None, VerifyResult::NotChecked, 18);
+        camera(OutcomeResult::None, VerifyResult::NotChecked, 19);
+        return r;
+    }
+    fs::path Write(const app::BatchReport& r) {
+        std::string path;
+        std::string why;
+        EXPECT_TRUE(app::WriteReport(dir_.string(), r, &path, &why)) << why;
+        return path;
+    }
+    CliRun Cli(const std::vector<std::string>& args) {
+        return qvtest::RunCli(QV_CLI_PATH, dir_, args);
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(CliHistory, TheRowCountsEveryOutcomeAndAddsUp) {
+    Write(Batch("20261209-001503-120"));
+    const CliRun run = Cli({"history"});
+    ASSERT_EQ(run.rc, 0) << run.err;
+    EXPECT_NE(run.out.find("20261209-001503-120\tupgrade\t2026-12-09 00:15:03.120\t8\t"
+                           "成功4（已验证1 未恢复1 版本未变1 版本不符0 未验证1） 拒绝1 失败1 "
+                           "已停止1 已暂缓1\n"),
+              std::string::npos)
+        << run.out;
+}
+
+// One damaged field in one record: the list still shows the others and
+// names the damaged file; the record itself and a retry from it are refused.
+struct DamageCase {
+    const char* pointer;
+    nlohmann::json value;
+};
+
+class CliDamagedRecord : public CliHistory, public ::testing::WithParamInterface<DamageCase> {};
+
+TEST_P(CliDamagedRecord, IsNamedAndRefusedNeverFatal) {
+    const DamageCase& c = GetParam();
+    Write(Batch("20261209-001503-120"));
+    const std::string bad = "20261209-001600-000";
+    const fs::path path = Write(Batch(bad));
+    nlohmann::json doc = nlohmann::json::parse(ReadAll(path));
+    doc[nlohmann::json::json_pointer(c.pointer)] = c.value;
+    std::ofstream(path, std::ios::trunc) << doc.dump();
+    const std::string says = std::string("字段“") + c.pointer + "”不可用";
+
+    CliRun run = Cli({"history"});
+    EXPECT_EQ(run.rc, 0) << run.err;
+    EXPECT_NE(run.out.find("20261209-001503-120\t"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find(bad), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("批量记录已损坏：" + path.string() + ": " + says), std::string::npos)
+        << run.err;
+
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"history", bad},
+                                                 {"history", bad, "--csv"},
+                                                 {"upgrade", "f", "--retry-from", path.string()}}) {
+        run = Cli(args);
+        EXPECT_EQ(run.rc, 2) << args.back() << run.err;
+        EXPECT_NE(run.err.find(path.string() + ": " + says), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, CliDamagedRecord,
+    ::testing::Values(DamageCase{"/summary", 3}, DamageCase{"/summary/total", "8"},
+                      DamageCase{"/kind", 1}, DamageCase{"/format", 1}, DamageCase{"/started", 1},
+                      DamageCase{"/cameras/0/result", 1}, DamageCase{"/cameras/0/verify", 1},
+                      DamageCase{"/cameras/0/mac", nullptr}),
+    [](const auto& p) { return std::to_string(p.index); });
+
+TEST_F(CliHistory, CsvEscapesControlCharactersAndDefusesFormulas) {
+    app::BatchReport r = Batch("20261209-001503-120");
+    r.cameras[0].type = "=cmd|' /C calc'!A0";
+    r.cameras[0].outcome.file = "/fw/\x1b]0;owned\x07\x1b[2JuImage";
+    Write(r);
+    const CliRun run = Cli({"history", r.id, "--csv"});
+    ASSERT_EQ(run.rc, 0) << run.err;
+    EXPECT_NE(run.out.find(",'=cmd|' /C calc'!A0,"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("/fw/\\x1b]0;owned\\x07\\x1b[2JuImage"), std::string::npos) << run.out;
+    for (std::size_t i = 0; i < run.out.size(); ++i) {
+        const auto b = static_cast<unsigned char>(run.out[i]);
+        const bool lineEnd =
+            (b == '\r' && run.out[i + 1] == '\n') || (b == '\n' && i > 0 && run.out[i - 1] == '\r');
+        ASSERT_TRUE(b >= 0x20 || lineEnd) << "byte " << int(b) << " at " << i;
+    }
+}
+
+TEST_F(CliHistory, ARecordThatIsALinkIsRefusedByName) {
+    const fs::path real = Write(Batch("20261209-001503-120"));
+    const fs::path link = dir_ / "reports" / "batch-20261209-001600-000.json";
+    fs::create_symlink(real, link);
+    const CliRun run = Cli({"history", "20261209-001600-000"});
+    EXPECT_EQ(run.rc, 2);
+    EXPECT_NE(run.err.find(link.string() + ": is a symbolic link"), std::string::npos) << run.err;
 }
 
 }  // namespace

@@ -809,8 +809,86 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeRow{"OtherDevice", 1, OutcomeResult::Succeeded, ReasonCode::None, "", -1,
                    VerifyResult::OtherDevice, "", "地址上是另一台设备 02:00:00:00:00:09"},
         OutcomeRow{"OtherVersion", 1, OutcomeResult::Succeeded, ReasonCode::None, "", -1,
-                   VerifyResult::OtherVersion, "2.5.0_x", "版本不符 2.5.0_x（文件为2.6）"}),
+                   VerifyResult::OtherVersion, "2.5.0_x", "版本不符 2.5.0_x（文件为2.6）"},
+        OutcomeRow{"NoVersion", 1, OutcomeResult::Succeeded, ReasonCode::None, "", -1,
+                   VerifyResult::NoVersion, "", "无法验证：相机未报告版本"}),
     [](const auto& row) { return std::string(row.param.name); });
+
+// ---- records that agree with what happened ----
+
+// A camera never started has the status the list and the log give it, in the
+// batch's record too (and so in its report and `history --csv`).
+struct SkippedRow {
+    const char* name;
+    int kind;
+    ReasonCode why;
+    const char* status;
+};
+
+class SkippedRecord : public DialogTest, public ::testing::WithParamInterface<SkippedRow> {};
+
+TEST_P(SkippedRecord, HasTheStatusTheListShows) {
+    const SkippedRow& c = GetParam();
+    Open();
+    dlg_->OnBnClickedSearch();
+    auto r = Result("192.168.0.10", "00:1A:2B:3C:4D:10", c.kind, 0);
+    r->outcome.reason = c.why;
+    dlg_->OnTaskResult(std::move(r));
+    EXPECT_EQ(view_.CellText(1, 6), c.status);
+    ASSERT_EQ(dlg_->LastReport().cameras.size(), 1u);
+    EXPECT_EQ(dlg_->LastReport().cameras[0].status, c.status);
+    EXPECT_EQ(app::ReportJson(dlg_->LastReport())["cameras"][0]["status"], c.status);
+}
+
+INSTANTIATE_TEST_SUITE_P(StoppedOrHeld, SkippedRecord,
+                         ::testing::Values(SkippedRow{"UpgradeStopped", TASK_UPGRADE,
+                                                      ReasonCode::NotStarted, "未升级（已停止）"},
+                                           SkippedRow{"UpgradeHeld", TASK_UPGRADE, ReasonCode::Held,
+                                                      "未升级（已暂缓）"},
+                                           SkippedRow{"ModifyStopped", TASK_MODIFY_IP,
+                                                      ReasonCode::NotStarted, "未修改（已停止）"}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// The specified line is in the daily log from the verdict on; the proof comes
+// later as its extra line and completes the batch's record.
+TEST_F(DialogTest, TheVerdictLineIsLoggedAtOnceAndTheProofFollows) {
+    Open();
+    dlg_->OnBnClickedSearch();
+    auto r = Result("192.168.0.10", "00:1A:2B:3C:4D:10", TASK_UPGRADE, 1);
+    r->outcome.result = OutcomeResult::Succeeded;
+    r->outcome.proofFollows = true;
+    r->outcome.versionBefore = "2.3.1_x";
+    dlg_->OnTaskResult(std::move(r));
+    const fs::path log = dir_ / "2026_01_02.log";
+    const std::string verdict = LogText("][00:1A:2B:3C:4D:10] 192.168.0.10 升级成功\r\n");
+    EXPECT_NE(ReadAll(log).find(verdict), std::string::npos) << ReadAll(log);
+    EXPECT_EQ(view_.CellText(1, 7), "");
+    LiveState live;
+    live.mac = "00:1A:2B:3C:4D:10";
+    live.stage = LiveStage::Rebooting;
+    dlg_->OnLiveState(live);
+
+    auto proof = Result("192.168.0.10", "00:1A:2B:3C:4D:10", TASK_UPGRADE, 1);
+    proof->outcome.result = OutcomeResult::Succeeded;
+    proof->outcome.verify = VerifyResult::NoVersion;
+    proof->outcome.versionBefore = "2.3.1_x";
+    dlg_->OnTaskProof(std::move(proof));
+    const std::string file = ReadAll(log);
+    const auto extra =
+        file.find(LogText("][00:1A:2B:3C:4D:10] 192.168.0.10 无法验证：相机未报告版本\r\n"));
+    ASSERT_NE(extra, std::string::npos) << file;
+    EXPECT_LT(file.find(verdict), extra);
+    EXPECT_EQ(view_.CellText(1, 6), "升级成功");  // over the live state
+    EXPECT_EQ(view_.CellText(1, 7), "无法验证：相机未报告版本");
+    ASSERT_EQ(dlg_->LastReport().cameras.size(), 1u);
+    const app::ReportCamera& camera = dlg_->LastReport().cameras[0];
+    EXPECT_EQ(camera.outcome.verify, VerifyResult::NoVersion);
+    EXPECT_FALSE(camera.outcome.proofFollows);
+    EXPECT_EQ(camera.detail, "无法验证：相机未报告版本");
+    EXPECT_EQ(app::Summarize(dlg_->LastReport()).noVersion, 1u);
+    ASSERT_FALSE(view_.cameras.empty());
+    EXPECT_TRUE(view_.cameras.back().update.proof);
+}
 
 TEST_F(DialogTest, LiveStatesShowInTheStatusCellUntilTheResult) {
     Open();

@@ -29,7 +29,9 @@
 #include "AboutDialog.h"
 #include "FakeDeviceLibs.h"
 #include "QuorvaneWindow.h"
+#include "ScratchDir.h"
 #include "app/QuorvaneDlg.h"
+#include "app/WindowDescription.h"
 #include "platform/Version.h"
 
 namespace {
@@ -65,7 +67,7 @@ class QtViewTest : public ::testing::Test {
         deps.search = app::SearchApi{&Nothing, &Nothing, &FindTwo, nullptr};
         deps.net = NetApi{};
         deps.helper = HelperApi{};
-        deps.configDir = ::testing::TempDir();
+        deps.configDir = scratch_.path().string();
         deps.clock = [] { return platform::LocalTime{2026, 1, 2, 3, 4, 5, 6}; };
         window_ = std::make_unique<qtview::QuorvaneWindow>();
         window_->SetMessageBoxHook([this](const std::string& t) { messages_.push_back(t); });
@@ -86,6 +88,8 @@ class QtViewTest : public ::testing::Test {
     }
     QTableWidget* List() { return Get<QTableWidget>(app::IDC_DEVICE_LIST); }
 
+    // Its own configuration folder: its own batch lock, log and files.
+    qvtest::ScratchDir scratch_;
     std::unique_ptr<qtview::QuorvaneWindow> window_;
     std::unique_ptr<app::CQuorvaneDlg> dlg_;
     std::vector<std::string> messages_;
@@ -98,43 +102,33 @@ TEST_F(QtViewTest, TemplateControlsWithTheirTextsAndPlaces) {
     window_->resize(window_->TemplateSize());
     QApplication::processEvents();
     EXPECT_EQ(window_->size(), QSize(du.X(571), du.Y(389)));
-    struct Spec {
-        app::ControlId id;
-        const char* text;
-        int x, y, w, h;
-    };
-    for (const Spec& s : {Spec{app::IDC_UPGRADE_LOG, "升级日志", 419, 222, 44, 16},
-                          Spec{app::IDC_SEARCH, "搜索设备", 523, 221, 48, 28},
-                          Spec{app::IDC_MODIFY_IP, "批量修改IP", 142, 240, 68, 15},
-                          Spec{app::IDC_RESTORE_IP, "批量恢复默认IP", 212, 240, 68, 15},
-                          Spec{app::IDC_UPGRADE, "升级", 523, 249, 48, 28},
-                          Spec{app::IDC_BROWSE, "浏览", 419, 257, 44, 15},
-                          Spec{app::IDC_STOP, "停止", 419, 240, 44, 15}}) {
-        auto* b = Get<QPushButton>(s.id);
-        ASSERT_NE(b, nullptr) << s.id;
-        EXPECT_EQ(b->text(), QString::fromUtf8(s.text));
-        EXPECT_EQ(b->geometry(), du.Rect(s.x, s.y, s.w, s.h)) << s.id;
-        EXPECT_FALSE(b->autoDefault());
-        // The text fits the button.
-        EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text()), b->width()) << s.id;
-    }
-    for (auto [id, text] :
-         {std::pair{app::IDC_SELECT_ALL, "全选"}, std::pair{app::IDC_SYNC_TIME, "同步时间"},
-          std::pair{app::IDC_FORCE_UPGRADE, "强制升级"}}) {
-        auto* box = Get<QCheckBox>(id);
-        ASSERT_NE(box, nullptr);
-        EXPECT_EQ(box->text(), QString::fromUtf8(text));
-        EXPECT_FALSE(box->isChecked());
+    // Every control of the description, where it puts it, with its text.
+    for (const app::ControlSpec& desc : app::kControls) {
+        SCOPED_TRACE(desc.id);
+        if (desc.id == app::kLabelId || desc.partOf != 0) {
+            continue;
+        }
+        QWidget* w = window_->Control(static_cast<app::ControlId>(desc.id));
+        ASSERT_NE(w, nullptr);
+        if (auto* b = qobject_cast<QPushButton*>(w)) {
+            EXPECT_EQ(b->text(), QString::fromUtf8(desc.text));
+            EXPECT_EQ(b->geometry(), du.Rect(desc.box));
+            EXPECT_FALSE(b->autoDefault());
+            // The text fits the button.
+            EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text()), b->width());
+        } else if (auto* box = qobject_cast<QCheckBox*>(w)) {
+            EXPECT_EQ(box->text(), QString::fromUtf8(desc.text));
+            EXPECT_FALSE(box->isChecked());
+        }
+        EXPECT_EQ(w->isEnabled(), !desc.disabledAtStart);
     }
     EXPECT_TRUE(Get<QCheckBox>(app::IDC_FORCE_UPGRADE)->isHidden());
     EXPECT_TRUE(Get<QCheckBox>(app::IDC_SYNC_TIME)->isVisible());
-    EXPECT_EQ(List()->geometry(), du.Rect(1, 1, 570, 218));
-    const char* headings[7] = {"序号",     "设备类型", "IP地址", "MAC地址",
-                               "软件版本", "硬件版本", "状态"};
-    const int widths[7] = {50, 120, 120, 120, 250, 60, 110};
-    for (int c = 0; c < 7; ++c) {
-        EXPECT_EQ(List()->horizontalHeaderItem(c)->text(), QString::fromUtf8(headings[c]));
-        EXPECT_EQ(List()->columnWidth(c), widths[c]);
+    EXPECT_EQ(List()->geometry(), du.Rect(app::FindControl(app::IDC_DEVICE_LIST)->box));
+    ASSERT_EQ(List()->columnCount(), app::kColumnCount);
+    for (const app::ColumnSpec& c : app::kColumns) {
+        EXPECT_EQ(List()->horizontalHeaderItem(c.column)->text(), QString::fromUtf8(c.heading));
+        EXPECT_EQ(List()->columnWidth(c.column), c.width);
     }
     EXPECT_FALSE(window_->StartIpBlank());
     EXPECT_EQ(window_->StartIp(), (std::array<std::uint8_t, 4>{192, 168, 0, 10}));
@@ -142,8 +136,12 @@ TEST_F(QtViewTest, TemplateControlsWithTheirTextsAndPlaces) {
     for (auto* l : window_->findChildren<QLabel*>()) {
         labels << l->text();
     }
-    EXPECT_TRUE(labels.contains(QStringLiteral("起始IP")));
-    EXPECT_TRUE(labels.contains(QStringLiteral("升级文件")));
+    for (const app::ControlSpec& c : app::kControls) {
+        if (c.kind == app::ControlKind::Label && c.partOf == 0) {
+            EXPECT_TRUE(labels.contains(QString::fromUtf8(c.text))) << c.text;
+        }
+    }
+    EXPECT_EQ(Get<QSpinBox>(app::IDC_PARALLEL)->suffix(), QStringLiteral("台"));
     EXPECT_EQ(Get<QPlainTextEdit>(app::IDC_LOG_PANE)->toPlainText(),
               QStringLiteral("QuorvaneV1.0.0.8(Custom版)   已启动\n"));
 }
@@ -227,7 +225,7 @@ TEST_F(QtViewTest, ABatchRunsOnTheWorkersAndEndsWithItsMessage) {
 
 TEST_F(QtViewTest, TheUpgradeButtonRunsABatchAndTheForceBoxStaysHidden) {
     EXPECT_TRUE(Get<QCheckBox>(app::IDC_FORCE_UPGRADE)->isHidden());
-    const std::string kernel = ::testing::TempDir() + "uImage";
+    const std::string kernel = scratch_ / "uImage";
     std::ofstream(kernel) << "kernel";
     dlg_->OnBnClickedSearch();
     window_->SetChecked(app::IDC_SELECT_ALL, true);
@@ -253,7 +251,7 @@ TEST_F(QtViewTest, TheStopControlAndEscapeWorkWhileABatchRuns) {
     deps.search = app::SearchApi{&Nothing, &Nothing, &FindTwo, nullptr};
     deps.net = enginetest::FakeNet::Api();
     deps.helper = HelperApi{};
-    deps.configDir = ::testing::TempDir();
+    deps.configDir = scratch_.path().string();
     dlg_ = std::make_unique<app::CQuorvaneDlg>(*window_, deps);
     window_->Attach(dlg_.get());
     dlg_->OnInitDialog();
@@ -264,7 +262,7 @@ TEST_F(QtViewTest, TheStopControlAndEscapeWorkWhileABatchRuns) {
     EXPECT_EQ(parallel->value(), 1);
     EXPECT_EQ(parallel->maximum(), 30);
 
-    const std::string kernel = ::testing::TempDir() + "uImage";
+    const std::string kernel = scratch_ / "uImage";
     std::ofstream(kernel) << "kernel";
     QTest::mouseClick(Get<QPushButton>(app::IDC_SEARCH), Qt::LeftButton);
     window_->SetChecked(app::IDC_SELECT_ALL, true);
@@ -579,7 +577,7 @@ TEST_F(QtViewTest, AMessageBoxShowsItsTitleAndHasNoMinimiseOrMaximise) {
 }
 
 TEST_F(QtViewTest, BrowseOpensInTheFolderOfTheChosenFile) {
-    const QString dir = QDir(QString::fromStdString(::testing::TempDir())).absolutePath();
+    const QString dir = QDir(QString::fromStdString(scratch_.path().string())).absolutePath();
     struct Case {
         QString box;
         QString folder;

@@ -144,9 +144,9 @@ TEST_F(Win32View, ReportsRunInPostingOrderEvenWhenOneWaits) {
         ran.push_back("done:end");
     });
     std::thread worker([&] {
-        const unsigned kinds[] = {WM_TASK_RESULT, WM_TASK_PROGRESS, WM_LIVE_STATE};
+        const unsigned kinds[] = {WM_TASK_RESULT, WM_TASK_PROGRESS, WM_LIVE_STATE, WM_TASK_PROOF};
         for (int i = 0; i < 30; ++i) {
-            view.PostReport(kinds[i % 3], [&ran, i] { ran.push_back(std::to_string(i)); });
+            view.PostReport(kinds[i % 4], [&ran, i] { ran.push_back(std::to_string(i)); });
         }
     });
     worker.join();

@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include "Fleet.h"
 #include "WireClient.h"
 #include "korvel.h"
 #include "pack/UpdatePack.h"
-#include "support/Fleet.h"
 #include "wire/Addr.h"
 #include "wire/Md5.h"
 

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <future>
 #include <mutex>
@@ -114,6 +117,66 @@ TEST_F(DispatcherTest, ManyTasksEachReportInOrderAndBatchDoneOnceAfterTheLast) {
     }
     EXPECT_EQ(macs.size(), static_cast<size_t>(kTasks));
     EXPECT_EQ(reports.back().type, Report::kBatchDone);
+    EXPECT_EQ(window_.BatchDoneCount(), 1);
+}
+
+// Whether the cameras of the proof test answer again after their reboot.
+std::atomic<bool> g_cameraBack{false};
+
+int ProbeAfterReboot(const char* ip, int, tNetDeviceInfo* info) {
+    if (!g_cameraBack) {
+        return static_cast<int>(KORVEL_E_TIMEOUT);
+    }
+    *info = {};
+    const std::string text = ip;
+    const uint8_t mac[6] = {
+        0x02, 0x51, 0x56, 0, 0, static_cast<uint8_t>(std::stoi(text.substr(text.rfind('.') + 1)))};
+    std::memcpy(info->ucMac, mac, sizeof(mac));
+    std::snprintf(info->szSoftVersion, sizeof(info->szSoftVersion), "%s", "2.6.0_1a2b");
+    return 0;
+}
+
+// The result is the verdict's, posted when the camera gives it; its proof after
+// reboot follows, and the batch ends only after every proof.
+TEST_F(DispatcherTest, TheResultComesAtTheVerdictAndTheProofBeforeBatchDone) {
+    g_cameraBack = false;
+    NetApi net = FakeNet::Api();
+    net.ProbeDevice = ProbeAfterReboot;
+    TaskDispatcher d(net, HelperApi{});
+    d.SetReportWindow(&window_);
+    d.BeginBatch({.kind = TASK_UPGRADE,
+                  .total = 2,
+                  .upgrade = UpgradeRecord(NET_UPGRADE_APP),
+                  .verifyTimeoutMs = 60000,
+                  .verifyTiming = {1, 5, 0, 0}});
+    d.Enqueue("10.0.0.5", "02:51:56:00:00:05", "/nonexistent/app_V2.6_x.jffs2");
+    d.Enqueue("10.0.0.6", "02:51:56:00:00:06", "/nonexistent/app_V2.6_x.jffs2");
+    // Both verdicts, while neither camera is back yet.
+    ASSERT_TRUE(window_.WaitForReports(4, std::chrono::seconds(20)));
+    EXPECT_EQ(window_.BatchDoneCount(), 0);
+    EXPECT_TRUE(window_.Proofs().empty());
+    g_cameraBack = true;
+    ASSERT_TRUE(window_.WaitForBatchDone());
+    d.Stop();
+
+    const auto reports = window_.Reports();
+    ASSERT_EQ(reports.size(), 7u);
+    const Report::Type order[] = {Report::kResult,   Report::kProgress, Report::kResult,
+                                  Report::kProgress, Report::kProof,    Report::kProof,
+                                  Report::kBatchDone};
+    for (size_t i = 0; i < reports.size(); ++i) {
+        EXPECT_EQ(reports[i].type, order[i]) << i;
+    }
+    EXPECT_EQ(reports[3].finished, 2u);
+    for (size_t i : {0u, 2u}) {
+        EXPECT_TRUE(reports[i].result.outcome.proofFollows);
+        EXPECT_EQ(reports[i].result.outcome.verify, VerifyResult::NotChecked);
+    }
+    for (size_t i : {4u, 5u}) {
+        EXPECT_FALSE(reports[i].result.outcome.proofFollows);
+        EXPECT_EQ(reports[i].result.outcome.verify, VerifyResult::NamedVersion);
+    }
+    EXPECT_NE(std::string(reports[4].result.aux), reports[5].result.aux);
     EXPECT_EQ(window_.BatchDoneCount(), 1);
 }
 

@@ -10,11 +10,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "DeviceJobs.h"
+#include "ScratchDir.h"
 
 namespace {
 
@@ -334,7 +336,8 @@ TEST_P(ProofAfterReboot, SaysWhatTheCameraCameBackWith) {
     fast.searchEveryRounds = 2;
     fast.unchangedGraceMs = 100;
     // A folder per case: the cases run at once in separate processes.
-    const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / c.name;
+    const qvtest::ScratchDir scratch("qv-verify-");
+    const std::filesystem::path dir = scratch.path() / c.name;
     std::filesystem::create_directories(dir);
     const std::string path = (dir / c.file).string();
     std::ofstream(path) << "image";
@@ -396,6 +399,96 @@ INSTANTIATE_TEST_SUITE_P(
                    {"", "02:51:56:00:00:01|2.3.0_00ff00ff"},
                    VerifyResult::NewVersion,
                    "2.3.0_00ff00ff"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// What a camera answers that proves nothing, and old versions believed only
+// after the grace: each case in a folder of its own.
+struct ProofFromNothingCase {
+    const char* name;
+    const char* file;
+    const char* before;
+    std::vector<std::string> answers;
+    VerifyResult verify;
+    const char* after;
+    int notBeforeMs;  // the verdict takes at least this long (the grace)
+};
+
+class ProofFromNothing : public ::testing::TestWithParam<ProofFromNothingCase> {
+  protected:
+    void SetUp() override {
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && dir_.empty(); ++attempt) {
+            const auto candidate =
+                std::filesystem::temp_directory_path() / ("qvproof-" + std::to_string(random()));
+            std::error_code ec;
+            if (std::filesystem::create_directory(candidate, ec)) {
+                dir_ = candidate;
+            }
+        }
+        ASSERT_FALSE(dir_.empty());
+    }
+    void TearDown() override {
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    std::filesystem::path dir_;
+};
+
+constexpr int kGraceMs = 300;
+
+TEST_P(ProofFromNothing, NeitherAnEmptyVersionNorAnUnansweredProbeDecides) {
+    const ProofFromNothingCase& c = GetParam();
+    g = {};
+    g.answers = c.answers;
+    engine::BatchFields batch;
+    batch.verifyTimeoutMs = 20000;
+    engine::VerifyTiming fast;
+    fast.probeTimeoutMs = 1;
+    fast.pauseMs = 5;
+    fast.searchEveryRounds = 0;
+    fast.unchangedGraceMs = kGraceMs;
+    const std::string path = (dir_ / c.file).string();
+    std::ofstream(path) << "image";
+    CameraOutcome out;
+    out.result = OutcomeResult::Succeeded;
+    out.versionBefore = c.before;
+    const std::atomic<bool> running{true};
+    engine::VerifyAfterReboot(Api(), batch, Task(path), out, {}, running, fast);
+    EXPECT_EQ(out.verify, c.verify);
+    EXPECT_EQ(out.versionAfter, c.after);
+    EXPECT_GE(out.verifyMs, c.notBeforeMs);
+}
+
+// Answers enough to outlast the grace at a round every few milliseconds.
+std::vector<std::string> Repeated(std::vector<std::string> first, const std::string& then) {
+    first.resize(first.size() + 2000, then);
+    return first;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ProofFromNothing,
+    ::testing::Values(
+        ProofFromNothingCase{"EmptyBeforeAndAfter", "app.jffs2", "",
+                             Repeated({}, "02:51:56:00:00:01|"), VerifyResult::NoVersion, "",
+                             kGraceMs},
+        ProofFromNothingCase{"EmptyAfter", "app.jffs2", "2.3.1_180101",
+                             Repeated({}, "02:51:56:00:00:01|"), VerifyResult::NoVersion, "",
+                             kGraceMs},
+        ProofFromNothingCase{"ControlCharactersAreNoVersion", "app.jffs2", "2.3.1_180101",
+                             Repeated({}, "02:51:56:00:00:01|\x01\x1b"), VerifyResult::NoVersion,
+                             "\x01\x1b", kGraceMs},
+        ProofFromNothingCase{"NothingToCompareWith", "app.jffs2", " ",
+                             Repeated({}, "02:51:56:00:00:01|2.6.0_x"), VerifyResult::NoVersion,
+                             "2.6.0_x", kGraceMs},
+        ProofFromNothingCase{"TheNamedVersionProvesItWithoutABefore", "app_V2.6_x.jffs2", "",
+                             Repeated({}, "02:51:56:00:00:01|2.6.0_x"), VerifyResult::NamedVersion,
+                             "2.6.0_x", kGraceMs},
+        ProofFromNothingCase{"AnUnansweredProbeIsNoSightingOfAbsence", "app.jffs2", "2.3.1_180101",
+                             Repeated({""}, "02:51:56:00:00:01|2.3.1_180101"),
+                             VerifyResult::Unchanged, "2.3.1_180101", kGraceMs},
+        ProofFromNothingCase{"ABlankAnswerThenANewVersion", "app.jffs2", "2.3.1_180101",
+                             Repeated({"02:51:56:00:00:01|", ""}, "02:51:56:00:00:01|2.4.0_y"),
+                             VerifyResult::NewVersion, "2.4.0_y", 0}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // A stop must not leave the technician waiting out the whole wait, and what

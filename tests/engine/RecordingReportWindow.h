@@ -16,9 +16,9 @@ namespace enginetest {
 inline constexpr auto kPatience = std::chrono::seconds(30);
 
 struct Report {
-    enum Type { kResult, kProgress, kBatchDone };
+    enum Type { kResult, kProgress, kBatchDone, kProof };
     Type type = kResult;
-    TaskResult result;      // kResult
+    TaskResult result;      // kResult, kProof
     uint32_t finished = 0;  // kProgress
     int32_t kind = 0;       // kBatchDone
 };
@@ -35,6 +35,12 @@ class RecordingReportWindow : public ReportWindow {
         Report r;
         r.type = Report::kProgress;
         r.finished = finished;
+        Add(r);
+    }
+    void PostTaskProof(std::unique_ptr<TaskResult> proof) override {
+        Report r;
+        r.type = Report::kProof;
+        r.result = *proof;
         Add(r);
     }
     void PostBatchDone(int32_t kind) override {
@@ -61,6 +67,16 @@ class RecordingReportWindow : public ReportWindow {
         std::vector<TaskResult> out;
         for (const auto& r : reports_) {
             if (r.type == Report::kResult) {
+                out.push_back(r.result);
+            }
+        }
+        return out;
+    }
+    std::vector<TaskResult> Proofs() const {
+        std::lock_guard lock(mutex_);
+        std::vector<TaskResult> out;
+        for (const auto& r : reports_) {
+            if (r.type == Report::kProof) {
                 out.push_back(r.result);
             }
         }

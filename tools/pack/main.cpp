@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
 #include "pack/PackLog.h"
@@ -57,55 +58,51 @@ struct Args {
     std::vector<std::string> hw;
 };
 
-// Options may stand anywhere after the command; "--" ends them.
+// The words after the command. The options are declared once; they may stand
+// anywhere, and "--" ends them. Every other word, one that begins with a single
+// '-' included, is a positional argument in the order given.
 std::optional<Args> Parse(int argc, char** argv, std::string* error) {
     Args a;
+    std::string magic, type, versionKey;
+    CLI::App cli{"update pack routines", "quorvane-pack"};
+    cli.set_help_flag();  // --help is a command of its own, before any other word
+    cli.allow_extras();   // positional words come back in order, unknown options with them
+    cli.add_flag("--json", a.json);
+    auto* magicOpt = cli.add_option("--magic", magic);
+    auto* typeOpt = cli.add_option("--type", type);
+    auto* keyOpt = cli.add_option("--version-key", versionKey);
+    cli.add_option("--hw", a.hw)->allow_extra_args(false);
+    for (CLI::Option* o : {magicOpt, typeOpt, keyOpt}) {
+        o->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    }
+    try {
+        cli.parse(argc - 1, argv + 1);  // argv[1] is the command
+    } catch (const CLI::ArgumentMismatch& e) {
+        const std::string what = e.what();
+        *error =
+            what.rfind("--", 0) == 0 ? what.substr(0, what.find(':')) + " needs a value" : what;
+        return std::nullopt;
+    } catch (const CLI::ParseError& e) {
+        *error = e.what();
+        return std::nullopt;
+    }
     bool optionsDone = false;
-    for (int i = 2; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (optionsDone || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-            a.positional.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
+    for (const std::string& word : cli.remaining()) {
+        if (!optionsDone && word == "--") {
             optionsDone = true;
-            continue;
-        }
-        if (arg == "--json") {
-            a.json = true;
-            continue;
-        }
-        auto value = [&](std::optional<std::string>* out) {
-            if (i + 1 >= argc) {
-                *error = arg + " needs a value";
-                return false;
-            }
-            *out = argv[++i];
-            return true;
-        };
-        std::optional<std::string> hw;
-        if (arg == "--magic") {
-            if (!value(&a.magic)) {
-                return std::nullopt;
-            }
-        } else if (arg == "--type") {
-            if (!value(&a.type)) {
-                return std::nullopt;
-            }
-        } else if (arg == "--version-key") {
-            if (!value(&a.versionKey)) {
-                return std::nullopt;
-            }
-        } else if (arg == "--hw") {
-            if (!value(&hw)) {
-                return std::nullopt;
-            }
-            a.hw.push_back(*hw);
-        } else {
-            *error = "unknown option " + arg;
+        } else if (!optionsDone && word.size() >= 2 && word.compare(0, 2, "--") == 0) {
+            *error = "unknown option " + word;
             return std::nullopt;
+        } else {
+            a.positional.push_back(word);
         }
     }
+    auto given = [](CLI::Option* o, const std::string& v) {
+        return o->count() > 0 ? std::optional<std::string>(v) : std::nullopt;
+    };
+    a.magic = given(magicOpt, magic);
+    a.type = given(typeOpt, type);
+    a.versionKey = given(keyOpt, versionKey);
     return a;
 }
 

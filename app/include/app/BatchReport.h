@@ -60,6 +60,7 @@ struct ReportSummary {
     unsigned unchanged = 0;
     unsigned otherVersion = 0;
     unsigned otherDevice = 0;
+    unsigned noVersion = 0;
     unsigned notStarted = 0;
 };
 
@@ -83,13 +84,27 @@ struct ReportEntry {
 };
 // Reports in the folder, newest first; names that are not reports are skipped.
 std::vector<ReportEntry> ListReports(const std::string& stateDir);
+// A report read back from disk: every field of the format checked for its
+// type and range, the report as the writer was given it, and the document as
+// stored (for printing). Fields it does not know are ignored.
+struct StoredReport {
+    BatchReport report;
+    nlohmann::json doc;
+};
+// The text of a report, or the reason naming the first field that is damaged.
+// Never throws.
+std::optional<StoredReport> ParseReport(const std::string& text, std::string* why);
+// A report file given by its path (regular files only, links not followed);
+// the reason names the file.
+std::optional<StoredReport> ReadReportFile(const std::string& path, std::string* why);
 // One report by its id (a well-formed id only: no path can be formed from it).
-std::optional<nlohmann::json> LoadReport(const std::string& stateDir, const std::string& id,
-                                         std::string* why);
+std::optional<StoredReport> LoadReport(const std::string& stateDir, const std::string& id,
+                                       std::string* why);
 bool ValidReportId(const std::string& id);
 
-// A report's cameras as CSV (header line first), and one CSV field.
-std::string CamerasCsv(const nlohmann::json& report);
+// A report's cameras as CSV (header line first), and one CSV field: control
+// characters escaped as on the console, a formula defused, quoted when needed.
+std::string CamerasCsv(const BatchReport& report);
 std::string CsvField(const std::string& text);
 
 }  // namespace app

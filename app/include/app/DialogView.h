@@ -46,6 +46,8 @@ struct CameraRowUpdate {
     std::int32_t result = 0;                 // when finished: 1 success, 0 failure
     std::string status;
     std::string detail;
+    // The upgraded camera's proof after reboot, after its result (outcome set).
+    bool proof = false;
 };
 
 // Everything the dialog logic does on the screen. The Qt window, the console
@@ -115,7 +117,8 @@ class DialogView {
     // Runs `fn` on the UI thread later, in posting order. Callable from any thread.
     virtual void PostToUi(std::function<void()> fn) = 0;
     // PostToUi for a worker report; a Windows view posts it as `message`
-    // (WM_TASK_RESULT, WM_TASK_PROGRESS, WM_BATCH_DONE, WM_LIVE_STATE).
+    // (WM_TASK_RESULT, WM_TASK_PROGRESS, WM_BATCH_DONE, WM_LIVE_STATE,
+    // WM_TASK_PROOF).
     virtual void PostReport(unsigned message, std::function<void()> fn) {
         (void)message;
         PostToUi(std::move(fn));
@@ -123,3 +126,42 @@ class DialogView {
 };
 
 }  // namespace app
+
+// The declarations of a window view that implements every DialogView call
+// (the Qt window, the Windows window), written once beside the interface:
+// class SomeWindow : public app::DialogView { public: QV_DIALOG_VIEW_OVERRIDES ... };
+#define QV_DIALOG_VIEW_OVERRIDES                                             \
+    void SetCaption(const std::string& text) override;                       \
+    int RowCount() const override;                                           \
+    void DeleteAllRows() override;                                           \
+    int InsertRow() override;                                                \
+    void SetCellText(int row, int column, const std::string& text) override; \
+    std::string CellText(int row, int column) const override;                \
+    bool RowChecked(int row) const override;                                 \
+    void SetRowChecked(int row, bool checked) override;                      \
+    void SetItemData(int row, std::intptr_t data) override;                  \
+    std::intptr_t ItemData(int row) const override;                          \
+    void ReorderRows(const std::vector<int>& order) override;                \
+    void SetProgressRange(int low, int high) override;                       \
+    void SetProgressPos(int pos) override;                                   \
+    std::string FileEditText() const override;                               \
+    void SetFileEditText(const std::string& text) override;                  \
+    bool StartIpBlank() const override;                                      \
+    bool StartIpComplete() const override;                                   \
+    std::array<std::uint8_t, 4> StartIp() const override;                    \
+    void SetStartIp(const std::array<std::uint8_t, 4>& octets) override;     \
+    bool IsChecked(app::ControlId id) const override;                        \
+    void SetChecked(app::ControlId id, bool checked) override;               \
+    void ShowControl(app::ControlId id, bool visible) override;              \
+    void EnableWindow(bool enable) override;                                 \
+    void EnableControl(app::ControlId id, bool enable) override;             \
+    void MessageBox(const std::string& text) override;                       \
+    bool Confirm(const std::string& text) override;                          \
+    int UpgradeParallel() const override;                                    \
+    void SetUpgradeParallel(int count) override;                             \
+    void AppendToLogPane(const std::string& text) override;                  \
+    void SetWaitCursor(bool wait) override;                                  \
+    bool OpenInEditor(const std::string& path) override;                     \
+    std::optional<std::string> BrowseForFile() override;                     \
+    void CameraChanged(const app::CameraRowUpdate& update) override;         \
+    void PostToUi(std::function<void()> fn) override

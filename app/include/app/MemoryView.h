@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/DialogView.h"
+#include "app/WindowDescription.h"
 
 namespace app {
 
@@ -17,9 +18,8 @@ namespace app {
 // from it and the tests read it. Queued calls run when the owner pumps them.
 class MemoryView : public DialogView {
   public:
-    static constexpr int kColumnCount = 8;  // the seven of the list and "详情"
     struct Row {
-        std::vector<std::string> cells = std::vector<std::string>(8);
+        std::vector<std::string> cells = std::vector<std::string>(kColumnCount);
         bool checked = false;
         std::intptr_t data = 0;
     };

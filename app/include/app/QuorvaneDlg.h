@@ -123,12 +123,14 @@ class CQuorvaneDlg : public ReportWindow {
 
     // Worker reports, once queued onto the UI thread.
     void OnTaskResult(std::unique_ptr<TaskResult> result);
+    void OnTaskProof(std::unique_ptr<TaskResult> proof);
     void OnTaskProgress(std::uint32_t finished);
     void OnBatchDone(std::int32_t kind);
     void OnLiveState(const LiveState& state);
 
     // ReportWindow: called on worker threads; each queues the handler above.
     void PostTaskResult(std::unique_ptr<TaskResult> result) override;
+    void PostTaskProof(std::unique_ptr<TaskResult> proof) override;
     void PostTaskProgress(std::uint32_t finished) override;
     void PostBatchDone(std::int32_t kind) override;
     void PostLiveState(const LiveState& state) override;
@@ -153,6 +155,8 @@ class CQuorvaneDlg : public ReportWindow {
     // could not be written).
     const BatchReport& LastReport() const { return m_report; }
     const std::string& LastReportPath() const { return m_reportPath; }
+    // The line said when the last batch's record could not be saved, or empty.
+    const std::string& ReportFailure() const { return m_reportFailure; }
     const std::string& StateDir() const { return m_strStateDir; }
 
     // Read-only views for front ends and tests.
@@ -197,6 +201,8 @@ class CQuorvaneDlg : public ReportWindow {
     int FindRowByMac(const std::string& mac) const;
     bool CheckIpRequest(const std::vector<int>& ticked);
     void SayLogFailure(const char* what, const std::string& why);
+    // Whether the camera is worth another try after what is known of it.
+    void NoteRetry(const std::string& mac, const TaskResult& result);
 
     // Every batch handler calls this once its checks have passed, before it
     // queues anything. It takes the batch lock of the configuration folder
@@ -244,6 +250,7 @@ class CQuorvaneDlg : public ReportWindow {
     std::optional<int> m_verifyOverride;
     BatchReport m_report;
     std::string m_reportPath;
+    std::string m_reportFailure;
     std::chrono::steady_clock::time_point m_batchStarted;
 
     UpgradeSettings m_overrides;

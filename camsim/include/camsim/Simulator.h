@@ -11,7 +11,7 @@
 
 #include <asio.hpp>
 
-#include "camsim/FileReceiver.h"
+#include "camsim/FileJudge.h"
 #include "camsim/FleetModel.h"
 #include "camsim/Log.h"
 #include "korvel.h"

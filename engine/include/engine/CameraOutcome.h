@@ -49,6 +49,7 @@ enum class VerifyResult : int32_t {
     OtherDevice = 5,   // another camera (another MAC) answers at its address
     OtherVersion = 6,  // back, but not with the version the update file names
     Stopped = 7,       // the batch was stopped while the camera was awaited
+    NoVersion = 8,     // back, but no readable version to compare proves anything
 };
 
 // Where a worker is with a camera.
@@ -79,6 +80,9 @@ struct CameraOutcome {
     int percent = -1;  // how much of the file had gone when the link dropped
 
     VerifyResult verify = VerifyResult::NotChecked;
+    // Set in the result at the verdict when the proof after reboot follows
+    // (WM_TASK_PROOF); false in the proof and in every stored record.
+    bool proofFollows = false;
     std::string versionBefore;  // from the camera's hello, when it gave one
     std::string versionAfter;   // what it reported when it came back
     std::string versionNamed;   // "<major>.<minor>" the file's name tag gives, or empty

@@ -25,6 +25,8 @@ inline constexpr unsigned WM_BATCH_DONE = WM_USER + 202;     // to the report wi
 inline constexpr unsigned WM_TASK_RESULT = WM_USER + 203;    // to the report window
 // Ours: a camera's live state while a worker is on it, to the report window.
 inline constexpr unsigned WM_LIVE_STATE = WM_USER + 204;
+// Ours: an upgraded camera's proof after reboot, after its WM_TASK_RESULT.
+inline constexpr unsigned WM_TASK_PROOF = WM_USER + 205;
 
 enum TaskKind : int32_t {
     TASK_NONE = 0,
@@ -66,12 +68,19 @@ struct TaskResult {
 class ReportWindow {
   public:
     virtual ~ReportWindow() = default;
-    // WM_TASK_RESULT: the receiver owns the result.
+    // WM_TASK_RESULT, at the camera's verdict: the receiver owns the result.
+    // When outcome.proofFollows, the check after reboot is still to come.
     virtual void PostTaskResult(std::unique_ptr<TaskResult> result) = 0;
-    // WM_TASK_PROGRESS: the number of finished tasks of the batch.
+    // WM_TASK_PROGRESS: the number of finished tasks (verdicts) of the batch.
     virtual void PostTaskProgress(uint32_t finished) = 0;
-    // WM_BATCH_DONE: the batch's kind; posted once, after the last result.
+    // WM_BATCH_DONE: the batch's kind; posted once, after the last result and
+    // the last proof.
     virtual void PostBatchDone(int32_t kind) = 0;
+    // WM_TASK_PROOF: the same camera's record again once its check after
+    // reboot has ended, its outcome complete (verify, version after, times).
+    // Posted exactly once after each result that said proofFollows, before
+    // WM_BATCH_DONE. A window without it keeps what the verdict said.
+    virtual void PostTaskProof(std::unique_ptr<TaskResult> proof) { (void)proof; }
     // Where a worker is with a camera, a few times a second at most, before
     // the camera's result. Posted from worker threads while other cameras are
     // being talked to, under the same rules. A window without it drops them.
@@ -109,8 +118,10 @@ struct VerifyTiming {
     int probeTimeoutMs = 500;   // wait for the answer to one directed probe
     int pauseMs = 1000;         // between rounds
     int searchEveryRounds = 2;  // a search instead of a probe every n-th round
-    // An answer with the old version before the camera was ever seen gone may
-    // come from a camera that has not begun to reboot yet: believed only after this.
+    // An answer with the old version may come from a camera that has not begun
+    // to reboot yet: believed only this long after the verdict, as is an empty
+    // version, or any version when the one before is unknown. An unanswered
+    // probe shortens nothing (a datagram may be lost).
     int unchangedGraceMs = 20000;
 };
 
@@ -207,7 +218,7 @@ struct BatchSettings {
     // 0: no probe. Clamped to 0..kMaxProbeMs.
     int probeMs = TaskDispatcher::kDefaultProbeMs;
     // How long an upgraded camera is waited for to come back with its new
-    // version before the task is reported; 0: not checked.
+    // version, after its result and before its proof; 0: not checked.
     int verifyTimeoutMs = 0;
     engine::VerifyTiming verifyTiming{};  // the pace of that wait (tests shorten it)
     // The PC clock that the upgrade job copies into the camera; empty: the real one.

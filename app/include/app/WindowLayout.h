@@ -1,8 +1,9 @@
 #pragma once
-// Where the main dialog's controls go when the window is not at its template
-// size. Plain arithmetic on pixels, so that it is the same on every system.
+// Where the main window's controls go: dialog units to pixels, and their
+// places when the window is not at its template size. Plain arithmetic on
+// pixels, so that it is the same in every view and on every system.
 
-namespace win32view {
+namespace app {
 
 struct Box {
     int x = 0;
@@ -16,6 +17,26 @@ struct Extent {
     int w = 0;
     int h = 0;
     bool operator==(const Extent&) const = default;
+};
+
+struct DuBox;
+
+// Dialog units to pixels through the dialog font's base units, as Windows
+// does it: x px = du * baseX / 4, y px = du * baseY / 8, rounded.
+class DialogUnits {
+  public:
+    DialogUnits(int baseX, int baseY) : baseX_(baseX), baseY_(baseY) {}
+    int X(int du) const { return MulDiv(du, baseX_, 4); }
+    int Y(int du) const { return MulDiv(du, baseY_, 8); }
+    Box ToPixels(const DuBox& box) const;
+    int BaseX() const { return baseX_; }
+    int BaseY() const { return baseY_; }
+
+  private:
+    // Rounded a * b / c, as the Windows MulDiv.
+    static int MulDiv(int a, int b, int c) { return (a * b + c / 2) / c; }
+    int baseX_;
+    int baseY_;
 };
 
 // How a control follows the window: the list and the log pane take the room
@@ -33,13 +54,14 @@ Anchor AnchorOf(int id, int x, int rightColumnX);
 // change in height, the pane the rest.
 Box Place(Box base, Anchor anchor, int dx, int dy);
 
-// The smallest client size: the band whole, a few rows of the list and a few
-// lines of the pane. `templ` is the template's client size, `band` the
-// height of the band between list and pane, `du8` eight vertical dialog units.
-Extent MinimumClient(Extent templ, int band, int du8);
+// The template's client size in pixels.
+Extent TemplateClient(const DialogUnits& du);
+// The smallest client size: the band between list and pane whole, a few rows
+// of the list and a few lines of the pane.
+Extent MinimumClient(const DialogUnits& du);
 
 // The window size to open with: the template's, shrunk where the work area is
 // smaller, never below `minimum`.
 Extent FitToWorkArea(Extent window, Extent minimum, Extent workArea);
 
-}  // namespace win32view
+}  // namespace app

@@ -1,19 +1,24 @@
-#include "WindowLayout.h"
+#include "app/WindowLayout.h"
 
 #include <algorithm>
 
 #include "app/DialogView.h"
+#include "app/WindowDescription.h"
 
-namespace win32view {
+namespace app {
+
+Box DialogUnits::ToPixels(const DuBox& box) const {
+    return {X(box.x), Y(box.y), X(box.w), Y(box.h)};
+}
 
 Anchor AnchorOf(int id, int x, int rightColumnX) {
     switch (id) {
-        case app::IDC_DEVICE_LIST:
+        case IDC_DEVICE_LIST:
             return Anchor::List;
-        case app::IDC_LOG_PANE:
+        case IDC_LOG_PANE:
             return Anchor::Pane;
-        case app::IDC_PROGRESS:
-        case app::IDC_FILE_EDIT:
+        case IDC_PROGRESS:
+        case IDC_FILE_EDIT:
             return Anchor::BandStretch;
         default:
             return x >= rightColumnX ? Anchor::BandRight : Anchor::Band;
@@ -50,9 +55,16 @@ Box Place(Box base, Anchor anchor, int dx, int dy) {
     return base;
 }
 
-Extent MinimumClient(Extent templ, int band, int du8) {
+Extent TemplateClient(const DialogUnits& du) {
+    return {du.X(kTemplateSize.w), du.Y(kTemplateSize.h)};
+}
+
+Extent MinimumClient(const DialogUnits& du) {
+    const ControlSpec* list = FindControl(IDC_DEVICE_LIST);
+    const ControlSpec* pane = FindControl(IDC_LOG_PANE);
+    const int band = du.Y(kTemplateSize.h) - du.Y(list->box.h) - du.Y(pane->box.h);
     // Some 7 dialog-unit lines of the list, 6 of the pane.
-    return {templ.w, band + du8 * 60 / 8 + du8 * 50 / 8};
+    return {du.X(kTemplateSize.w), band + du.Y(60) + du.Y(50)};
 }
 
 Extent FitToWorkArea(Extent window, Extent minimum, Extent workArea) {
@@ -60,4 +72,4 @@ Extent FitToWorkArea(Extent window, Extent minimum, Extent workArea) {
             std::max(minimum.h, std::min(window.h, workArea.h))};
 }
 
-}  // namespace win32view
+}  // namespace app

@@ -1,5 +1,5 @@
 #pragma once
-// A camsim fleet on loopback for one test: its own free ports, its own 127.x
+// A camsim fleet on loopback for one test or benchmark: its own free ports, its own 127.x
 // address block and its own temporary directory, with a quorvane-net.conf that
 // points the code under test at it. Stopped and cleaned up in the destructor.
 //

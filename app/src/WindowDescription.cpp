@@ -1,0 +1,126 @@
+#include "app/WindowDescription.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "app/QuorvaneDlg.h"
+#include "platform/Paths.h"
+
+namespace app {
+namespace {
+
+struct Wiring {
+    int id;
+    void (CQuorvaneDlg::*handler)();
+};
+// The button-to-handler wiring; the check boxes without one are read by the
+// upgrade request.
+constexpr Wiring kWiring[] = {
+    {IDC_SEARCH, &CQuorvaneDlg::OnBnClickedSearch},
+    {IDC_SELECT_ALL, &CQuorvaneDlg::OnBnClickedSelectAll},
+    {IDC_UPGRADE_LOG, &CQuorvaneDlg::OnBnClickedUpgradeLog},
+    {IDC_BROWSE, &CQuorvaneDlg::OnBnClickedBrowse},
+    {IDC_MODIFY_IP, &CQuorvaneDlg::OnBnClickedModifyIp},
+    {IDC_RESTORE_IP, &CQuorvaneDlg::OnBnClickedRestoreIp},
+    {IDC_UPGRADE, &CQuorvaneDlg::OnBnClickedUpgrade},
+    {IDC_STOP, &CQuorvaneDlg::OnBnClickedStop},
+};
+
+}  // namespace
+
+std::optional<ListColumn> ColumnByKey(std::string_view key) {
+    for (const ColumnSpec& c : kColumns) {
+        if (key == c.key) {
+            return c.column;
+        }
+    }
+    return std::nullopt;
+}
+
+bool SortsBy(int column) {
+    return column >= 0 && column < kColumnCount &&
+           kColumns[static_cast<std::size_t>(column)].sortable;
+}
+
+const ControlSpec* FindControl(int id) {
+    if (id == kLabelId) {
+        return nullptr;
+    }
+    for (const ControlSpec& c : kControls) {
+        if (c.id == id) {
+            return &c;
+        }
+    }
+    return nullptr;
+}
+
+bool Press(CQuorvaneDlg* dlg, int id) {
+    for (const Wiring& w : kWiring) {
+        if (w.id == id) {
+            if (dlg != nullptr) {
+                (dlg->*w.handler)();
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+void RunMenuCommand(MenuCommand command, CQuorvaneDlg* dlg, const MenuSeat& seat) {
+    switch (command) {
+        case kMenuAbout:
+            if (seat.showAbout) {
+                seat.showAbout();
+            }
+            break;
+        case kMenuRetry:
+            if (dlg != nullptr) {
+                dlg->TickRowsToRetry();
+            }
+            break;
+        case kMenuExport:
+            if (dlg != nullptr && seat.askExportPath) {
+                if (const std::optional<std::string> path = seat.askExportPath()) {
+                    dlg->ExportList(*path);
+                }
+            }
+            break;
+        case kMenuNone:
+            break;
+    }
+}
+
+KeyAnswer OnWindowKey(WindowKey key, bool keyDown, bool stopEnabled) {
+    if (key == WindowKey::Other) {
+        return {};
+    }
+    return {true, key == WindowKey::Escape && keyDown && stopEnabled};
+}
+
+bool TakesInput(bool windowEnabled, int controlId) {
+    if (windowEnabled) {
+        return true;
+    }
+    const ControlSpec* c = FindControl(controlId);
+    return c != nullptr && c->usableWhileBusy;
+}
+
+std::string BrowseStartFolder(const std::string& fileBoxText) {
+    const auto first = fileBoxText.find_first_not_of(" \t");
+    if (first == std::string::npos) {
+        return {};
+    }
+    const auto last = fileBoxText.find_last_not_of(" \t");
+    std::error_code ec;
+    std::filesystem::path p = std::filesystem::absolute(
+        platform::FsPath(fileBoxText.substr(first, last - first + 1)), ec);
+    if (ec) {
+        return {};
+    }
+    if (!std::filesystem::is_directory(p, ec)) {
+        p = p.parent_path();
+    }
+    return std::filesystem::is_directory(p, ec) ? platform::Utf8Path(p) : std::string();
+}
+
+}  // namespace app
