@@ -109,6 +109,7 @@ int Run(const Args& given) {
             return kExitAllOk;
         }
         a.macs = *macs;
+        a.settings.checkVersion = true;  // some may have taken the file already
     }
     // The device libraries follow the same folder.
     platform::SetConfigDirOverride(a.configDir);

@@ -4,8 +4,8 @@
 #include <QFontMetrics>
 #include <QRect>
 
-#include "app/WindowLayout.h"
 #include "app/WindowDescription.h"
+#include "app/WindowLayout.h"
 
 namespace qtview {
 

@@ -59,6 +59,12 @@ const char* ReasonWords(ReasonCode reason) {
             return "批量任务已停止，未开始";
         case ReasonCode::Held:
             return "失败设备过多，暂缓";
+        case ReasonCode::OtherDevice:
+            return "地址上是另一台设备";
+        case ReasonCode::MayHaveFile:
+            return "已放弃，相机可能已收到文件";
+        case ReasonCode::AlreadyCurrent:
+            return "已是目标版本";
     }
     return "失败";  // a code of a later version read back from a report
 }
@@ -94,6 +100,9 @@ std::string ReasonText(const CameraOutcome& o) {
     if (o.reason == ReasonCode::LinkDropped && o.percent >= 0) {
         text = Format("连接在%d%%时中断", o.percent);
     }
+    if (o.reason == ReasonCode::OtherDevice) {
+        text = "地址上是另一台设备 " + platform::EscapeForTerminal(o.otherMac);
+    }
     if (!o.reasonText.empty()) {
         text += "（" + platform::EscapeForTerminal(o.reasonText) + "）";
     }
@@ -125,7 +134,17 @@ std::string VerifyText(const CameraOutcome& o) {
     return {};
 }
 
+const char* StatusOverride(const CameraOutcome& o) {
+    return o.reason == ReasonCode::MayHaveFile ? ReasonWords(o.reason) : nullptr;
+}
+
 std::string DetailText(const CameraOutcome& o) {
+    if (o.reason == ReasonCode::AlreadyCurrent) {
+        return "已是目标版本 " + platform::EscapeForTerminal(o.versionBefore);
+    }
+    if (StatusOverride(o) != nullptr) {
+        return {};  // the status says it all
+    }
     std::string reason = ReasonText(o);
     return reason.empty() ? VerifyText(o) : reason;
 }
@@ -186,6 +205,12 @@ const char* ReasonName(ReasonCode reason) {
             return "not-started";
         case ReasonCode::Held:
             return "held";
+        case ReasonCode::OtherDevice:
+            return "other-device";
+        case ReasonCode::MayHaveFile:
+            return "may-have-file";
+        case ReasonCode::AlreadyCurrent:
+            return "already-current";
     }
     return "unknown";
 }

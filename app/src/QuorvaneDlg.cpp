@@ -538,6 +538,11 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
     const bool skipped = why == ReasonCode::NotStarted || why == ReasonCode::Held;
     m_skipped += skipped ? 1u : 0u;
     NoteRetry(aux, *result);
+    if (result->kind == TASK_UPGRADE && why == ReasonCode::MayHaveFile) {
+        m_mayHave.insert(aux);  // its version is checked before it is sent to again
+    } else if (result->kind == TASK_UPGRADE && !skipped) {
+        m_mayHave.erase(aux);
+    }
     const int row = FindRowByMac(aux);
     ReportCamera camera;
     camera.mac = aux;
@@ -553,8 +558,10 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
             camera.outcome.versionBefore = m_listDevices.CellText(row, kColSoft);
         }
     }
-    const char* status =
-        skipped ? SkippedText(result->kind, why) : StatusText(result->kind, result->result);
+    const char* override = StatusOverride(result->outcome);
+    const char* status = skipped    ? SkippedText(result->kind, why)
+                         : override ? override
+                                    : StatusText(result->kind, result->result);
     camera.status = status;  // what the list and the log say
     camera.outcome.proofFollows = false;
     camera.detail = DetailText(result->outcome);
@@ -1009,6 +1016,13 @@ void CQuorvaneDlg::OnBnClickedUpgrade() {
         OnLiveState(queued);
     }
     for (const PlannedUpgrade& p : plan) {
+        // The camera at the address must be the one judged here.
+        const int row = FindRowByMac(p.mac);
+        TaskDispatcher::Expectation expected;
+        expected.type = row >= 0 ? m_listDevices.CellText(row, kColType) : std::string();
+        expected.hw = row >= 0 ? m_listDevices.CellText(row, kColHard) : std::string();
+        expected.checkVersion = m_overrides.checkVersion || m_mayHave.count(p.mac) != 0;
+        m_dispatcher.ExpectCamera(p.mac, std::move(expected));
         m_dispatcher.Enqueue(p.ip.c_str(), p.mac.c_str(), p.file.c_str());
     }
 }

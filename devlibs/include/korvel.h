@@ -107,18 +107,26 @@ typedef struct tNetProgress {
     uint64_t ullTotal;   /* 24: file size */
 } tNetProgress;
 
-/* What the last call on a handle found out beyond its return code. 300 bytes. */
+/* Bits of tNetCallDetail.uiFlags. */
+enum {
+    NET_DETAIL_ABORTED = 1,   /* the session was cut by Net_AbortCamera (reset, not closed) */
+    NET_DETAIL_END_ACKED = 2, /* the camera's system acknowledged every byte, UPDATE_END too */
+    NET_DETAIL_ACK_COUNT = 4  /* ullAcked is the system's own count, not the bytes handed over */
+};
+
+/* What the last call on a handle found out beyond its return code. 308 bytes. */
 typedef struct tNetCallDetail {
     int32_t iLastError;       /*   0: KORVEL_* of the last call that failed, 0 none */
     uint32_t uiStage;         /*   4: NET_STAGE_* it was in when it ended */
     uint32_t uiAttempts;      /*   8: connection attempts made by Net_ConnCamera */
     uint32_t uiCameraStatus;  /*  12: the camera's status word, 0 when it sent none */
     uint32_t uiCameraReason;  /*  16: the camera's reason code (docs/protocol.md), 0 none */
-    uint32_t uiReserved;      /*  20 */
+    uint32_t uiFlags;         /*  20: NET_DETAIL_* of the last file update */
     uint64_t ullSent;         /*  24: bytes of the file that went out */
     uint64_t ullSize;         /*  32: size of the file */
     char szCameraReason[128]; /*  40: the camera's own words, NUL-terminated */
     char szSoftVersion[132];  /* 168: software version from the camera's hello */
+    uint64_t ullAcked;        /* 300: bytes of the file the camera's system acknowledged */
 } tNetCallDetail;
 
 #pragma pack(pop)
@@ -138,7 +146,9 @@ static_assert(sizeof(tNetFileUpdate) == 258, "tNetFileUpdate is 258 bytes");
 static_assert(offsetof(tNetFileUpdate, szFilePath) == 2, "path at 2");
 static_assert(sizeof(tNetProgress) == 32, "tNetProgress is 32 bytes");
 static_assert(offsetof(tNetProgress, ullDone) == 16, "done at 16");
-static_assert(sizeof(tNetCallDetail) == 300, "tNetCallDetail is 300 bytes");
+static_assert(sizeof(tNetCallDetail) == 308, "tNetCallDetail is 308 bytes");
+static_assert(offsetof(tNetCallDetail, uiFlags) == 20, "flags at 20");
+static_assert(offsetof(tNetCallDetail, ullAcked) == 300, "acknowledged at 300");
 static_assert(offsetof(tNetCallDetail, ullSent) == 24, "sent at 24");
 static_assert(offsetof(tNetCallDetail, szCameraReason) == 40, "reason at 40");
 static_assert(offsetof(tNetCallDetail, szSoftVersion) == 168, "version at 168");
@@ -147,7 +157,7 @@ _Static_assert(sizeof(tNetDeviceInfo) == 452, "tNetDeviceInfo is 452 bytes");
 _Static_assert(sizeof(tNetTimeSetup) == 12, "tNetTimeSetup is 12 bytes");
 _Static_assert(sizeof(tNetFileUpdate) == 258, "tNetFileUpdate is 258 bytes");
 _Static_assert(sizeof(tNetProgress) == 32, "tNetProgress is 32 bytes");
-_Static_assert(sizeof(tNetCallDetail) == 300, "tNetCallDetail is 300 bytes");
+_Static_assert(sizeof(tNetCallDetail) == 308, "tNetCallDetail is 308 bytes");
 #endif
 
 /* Called once per camera found, on the thread that called Net_FindDevice. The
@@ -191,9 +201,11 @@ KORVEL_API int Net_ConnCamera(int handle, int timeout_ms, int attempts);
 KORVEL_API int Net_ProbeCamera(int handle, int timeout_ms);
 
 /* Quorvane's own: callable from any thread. The handle's call in progress
- * (a transfer included) and every later one end at once with KORVEL_E_IO; the
- * camera drops what it received of an unfinished file. The handle stays valid
- * until Net_DelCamera. */
+ * (a transfer included) and every later one end at once with KORVEL_E_IO. The
+ * session is reset, not closed: what the system still holds for the camera is
+ * dropped, so the camera drops what it received of an unfinished file.
+ * Net_GetCallDetail then tells what the camera had acknowledged. The handle
+ * stays valid until Net_DelCamera. */
 KORVEL_API int Net_AbortCamera(int handle);
 
 /* Reads the camera clock into *time. */
@@ -224,6 +236,10 @@ KORVEL_API int Net_SetProgressCallback(int handle, NetProgressCallback callback,
  * failing call ended in, the camera's status and reason, the bytes sent, the
  * software version the camera's hello gave. */
 KORVEL_API int Net_GetCallDetail(int handle, tNetCallDetail* detail);
+/* Fills *info with the device record of the camera's hello on the open session:
+ * who answered at the address (MAC, type, hardware and software version).
+ * KORVEL_E_NOT_CONNECTED when no hello has been received. */
+KORVEL_API int Net_GetHelloInfo(int handle, tNetDeviceInfo* info);
 /* Sends one discovery probe to `ip` alone and waits up to `timeout_ms` (1 ..
  * 60000) for its answer: 0 with *info filled, KORVEL_E_TIMEOUT when nothing
  * answered. */

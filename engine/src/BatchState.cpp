@@ -6,6 +6,7 @@ namespace engine {
 
 void BatchState::Begin(const BatchSettings& settings) {
     status_ = {};
+    expected_.clear();
     proofsPending_ = 0;
     status_.settings = settings;
     BatchSettings& s = status_.settings;
@@ -14,7 +15,7 @@ void BatchState::Begin(const BatchSettings& settings) {
     s.verifyTimeoutMs = std::max(s.verifyTimeoutMs, 0);
 }
 
-BatchFields BatchState::Fields() const {
+BatchFields BatchState::Fields(const std::string& mac) const {
     const BatchSettings& s = status_.settings;
     BatchFields batch;
     batch.kind = s.kind;
@@ -23,6 +24,9 @@ BatchFields BatchState::Fields() const {
     batch.defaultIp = s.defaultIp;
     batch.probeMs = s.probeMs;
     batch.verifyTimeoutMs = s.verifyTimeoutMs;
+    if (const auto it = expected_.find(mac); it != expected_.end()) {
+        batch.expected = it->second;
+    }
     return batch;
 }
 

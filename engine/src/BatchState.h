@@ -1,11 +1,14 @@
 #pragma once
 
-// The current batch: its settings, how many of its tasks finished and failed,
-// the proofs after reboot still to come, and whether it was stopped by hand or
-// held by its failure limit. Guarded by
+// The current batch: its settings, what each camera was judged for, how many
+// of its tasks finished and failed, the proofs after reboot still to come, and
+// whether it was stopped by hand or held by its failure limit. Guarded by
 // the dispatcher's lock: every call is made holding it.
 
 #include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
 
 #include "DeviceJobs.h"
 #include "engine/TaskDispatcher.h"
@@ -20,8 +23,12 @@ class BatchState {
     int32_t Kind() const { return status_.settings.kind; }
     const BatchSettings& Settings() const { return status_.settings; }
     const BatchStatus& Status() const { return status_; }
-    // What a job reads of the batch, copied when its task starts.
-    BatchFields Fields() const;
+    // What a job reads of the batch, copied when its task starts: the
+    // camera's expectation comes with the task's MAC text.
+    BatchFields Fields(const std::string& mac = {}) const;
+    void Expect(const std::string& mac, TaskDispatcher::Expectation expected) {
+        expected_[mac] = std::move(expected);
+    }
 
     // Why a task queued now is finished without running: None while the
     // batch takes tasks, NotStarted once stopped, Held once held.
@@ -43,6 +50,7 @@ class BatchState {
 
   private:
     BatchStatus status_;
+    std::map<std::string, TaskDispatcher::Expectation> expected_;  // by MAC text
     uint32_t proofsPending_ = 0;
 };
 

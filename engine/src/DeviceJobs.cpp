@@ -183,7 +183,7 @@ void ConnectFailure(int code, const tNetCallDetail& detail, CameraOutcome& out) 
 // Why the transfer failed, from the library's code and what it saw.
 void SendFailure(int code, const tNetCallDetail& detail, const ProgressContext& ctx,
                  CameraOutcome& out) {
-    out.percent = Percent(out.bytesSent, out.fileBytes);
+    out.percent = Percent(out.bytesAcked, out.fileBytes);
     if (detail.uiCameraStatus != 0 || code == KORVEL_E_VERIFY || code == KORVEL_E_REFUSED) {
         out.result = OutcomeResult::Refused;
         out.reason = detail.uiCameraReason != 0   ? FromCameraReason(detail.uiCameraReason)
@@ -195,6 +195,14 @@ void SendFailure(int code, const tNetCallDetail& detail, const ProgressContext& 
         return;
     }
     out.result = OutcomeResult::Failed;
+    // Abandoned after every byte arrived, before the verdict: whether it
+    // flashes is the camera's. (A camera that drops the link itself may also
+    // have had every byte acknowledged by its system, unread: not this case.)
+    const uint32_t abandonedWhole = NET_DETAIL_ABORTED | NET_DETAIL_END_ACKED;
+    if ((detail.uiFlags & abandonedWhole) == abandonedWhole) {
+        out.reason = ReasonCode::MayHaveFile;
+        return;
+    }
     switch (code) {
         case KORVEL_E_IO:
             // Nothing went out and the link was never used: the file is at fault here.
@@ -218,6 +226,44 @@ void SendFailure(int code, const tNetCallDetail& detail, const ProgressContext& 
             out.reason = ReasonCode::LinkDropped;
             break;
     }
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::toupper(static_cast<unsigned char>(x)) ==
+                      std::toupper(static_cast<unsigned char>(y));
+           });
+}
+
+// Who answered the hello, when it is not the camera that was queued and
+// judged: "<MAC>", or "<MAC> <type>" / "<MAC> <type> <hw>" when the MAC is the
+// same but what it is differs. Empty when it is the one.
+std::string Impostor(const tNetDeviceInfo& hello, const DeviceTask& task,
+                     const TaskDispatcher::Expectation& expected) {
+    const std::string mac = MacText(hello.ucMac);
+    const std::string type = FieldText(hello.szDevType);
+    const std::string hw = FieldText(hello.szHardVersion);
+    if (!SameText(mac, FieldText(task.aux))) {
+        return type.empty() ? mac : mac + " " + type;
+    }
+    if (!expected.type.empty() && type != expected.type) {
+        return mac + " " + type;
+    }
+    if (!expected.hw.empty() && hw != expected.hw) {
+        return mac + " " + type + " " + hw;
+    }
+    return {};
+}
+
+// The version key of a software version ("V2.6.0_1a2b" -> "2.6"), compared
+// with what a file's name tag gives.
+std::string VersionKey(const std::string& version) {
+    std::string key = version.substr(0, version.find('_'));
+    key = key.substr(0, key.find_last_of('.'));
+    while (!key.empty() && std::isalpha(static_cast<unsigned char>(key[0]))) {
+        key.erase(0, 1);
+    }
+    return key;
 }
 
 // A camera that does not take a TCP connection within the probe is not worth
@@ -272,7 +318,7 @@ int RunUpgradeJob(const NetApi& net, const BatchFields& batch, const platform::C
     progress.teller = &teller;
     auto finish = [&](int result) {
         out.totalMs = MsSince(started);
-        if (result == 1) {
+        if (result == 1 && out.reason != ReasonCode::AlreadyCurrent) {
             out.result = OutcomeResult::Succeeded;
             out.reason = ReasonCode::None;
         }
@@ -313,7 +359,34 @@ int RunUpgradeJob(const NetApi& net, const BatchFields& batch, const platform::C
     tNetCallDetail d = detail();
     out.attempts = static_cast<int>(d.uiAttempts);
     out.versionBefore = FieldText(d.szSoftVersion);
-    if (connected != 0) {
+    // Who answered: an address is where a camera was at the search, not who
+    // is there now. Nothing is sent, the clock included, to anyone else.
+    tNetDeviceInfo hello{};
+    std::string other;
+    if (connected == 0 && net.GetHelloInfo != nullptr) {
+        if (net.GetHelloInfo(handle, &hello) != 0) {
+            other = "?";  // who answered cannot be told: not worth the risk
+        } else {
+            other = Impostor(hello, task, batch.expected);
+            out.versionBefore = FieldText(hello.szSoftVersion);
+        }
+    }
+    const std::string named = connected == 0 && other.empty() && batch.expected.checkVersion
+                                  ? PackNamedVersion(FieldText(task.path))
+                                  : std::string();
+    if (connected == 0 && !other.empty()) {
+        result = 0;
+        out.result = OutcomeResult::Failed;
+        out.reason = ReasonCode::OtherDevice;
+        out.otherMac = other;
+    } else if (!named.empty() && VersionKey(out.versionBefore) == named) {
+        // A retried camera that may have taken the file before already has it.
+        out.result = OutcomeResult::Succeeded;
+        out.reason = ReasonCode::AlreadyCurrent;
+        out.versionNamed = named;
+        out.versionAfter = out.versionBefore;
+        out.verify = VerifyResult::NamedVersion;
+    } else if (connected != 0) {
         result = 0;
         out.result = OutcomeResult::Failed;
         if (!going) {
@@ -341,6 +414,9 @@ int RunUpgradeJob(const NetApi& net, const BatchFields& batch, const platform::C
         d = detail();
         out.fileBytes = d.ullSize != 0 ? d.ullSize : progress.total;
         out.bytesSent = std::max<uint64_t>(d.ullSent, progress.sent);
+        // What the camera has is what its system acknowledged; a library that
+        // does not tell leaves what was handed over.
+        out.bytesAcked = (d.uiFlags & NET_DETAIL_ACK_COUNT) != 0 ? d.ullAcked : out.bytesSent;
         if (sent != 0) {
             result = 0;
             if (net.FileUpdate == nullptr) {
@@ -401,8 +477,8 @@ bool Readable(const std::string& version) {
 void VerifyAfterReboot(const NetApi& net, const BatchFields& batch, const DeviceTask& task,
                        CameraOutcome& out, const LiveFn& live, const std::atomic<bool>& checking,
                        const VerifyTiming& timing) {
-    if (out.result != OutcomeResult::Succeeded || batch.verifyTimeoutMs <= 0 ||
-        (net.ProbeDevice == nullptr && net.FindDevice == nullptr)) {
+    if (out.result != OutcomeResult::Succeeded || out.verify != VerifyResult::NotChecked ||
+        batch.verifyTimeoutMs <= 0 || (net.ProbeDevice == nullptr && net.FindDevice == nullptr)) {
         return;
     }
     const auto started = SteadyClock::now();

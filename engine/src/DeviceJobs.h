@@ -24,6 +24,8 @@ struct BatchFields {
     // The wait for an upgraded camera to come back; 0: no check.
     int verifyTimeoutMs = 0;
     int probeMs = 0;  // bare connect before the specified one; 0: none
+    // What this camera was judged for (set per task); empty texts are not compared.
+    TaskDispatcher::Expectation expected;
 };
 
 // Where a job tells the live state of its camera; may be empty.

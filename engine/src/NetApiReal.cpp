@@ -13,6 +13,7 @@ NetApi NetApi::Real() {
     api.DelCamera = Net_DelCamera;
     api.SetProgressCallback = Net_SetProgressCallback;
     api.GetCallDetail = Net_GetCallDetail;
+    api.GetHelloInfo = Net_GetHelloInfo;
     api.ProbeDevice = Net_ProbeDevice;
     api.FindDevice = Net_FindDevice;
     return api;

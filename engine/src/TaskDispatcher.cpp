@@ -1,6 +1,7 @@
 #include "engine/TaskDispatcher.h"
 
 #include <atomic>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -71,8 +72,9 @@ struct TaskDispatcher::Impl {
         });
     }
     void StopAll();
-    JobInput InputLocked() const {
-        return {batch.Fields(), batch.Settings().clock, batch.Settings().verifyTiming};
+    JobInput InputLocked(const DeviceTask& task) const {
+        return {batch.Fields(std::string(task.aux, strnlen(task.aux, sizeof(task.aux)))),
+                batch.Settings().clock, batch.Settings().verifyTiming};
     }
     void RunTask(DeviceTask& task);
     // A turn for an upgrade: takes a slot when one is free and runs upgrades
@@ -144,7 +146,7 @@ void TaskDispatcher::Impl::RunTask(DeviceTask& task) {
     bool closed = false;
     {
         std::lock_guard lock(mutex);
-        in = InputLocked();
+        in = InputLocked(task);
         closed = slots.Closed();
     }
     if (in.fields.kind == TASK_UPGRADE && !closed) {
@@ -220,7 +222,7 @@ void TaskDispatcher::Impl::RunUpgradeSlot() {
         return;
     }
     while (std::unique_ptr<DeviceTask> task = slots.Next()) {
-        const JobInput in = InputLocked();
+        const JobInput in = InputLocked(*task);
         lock.unlock();
         bool slotFreed = false;
         UpgradeAndReport(in, *task, [&] {
@@ -309,6 +311,11 @@ void TaskDispatcher::BeginBatch(const BatchSettings& settings) {
     impl_->slots.SetParallel(impl_->batch.Settings().parallel);
     impl_->checking = !impl_->stopped;
     impl_->sessions.Reset();
+}
+
+void TaskDispatcher::ExpectCamera(const std::string& mac, Expectation expected) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->batch.Expect(mac, std::move(expected));
 }
 
 void TaskDispatcher::Enqueue(const char* ip, const char* aux, const char* path) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
@@ -15,6 +17,7 @@ struct NetState {
     NetScript script;
     std::vector<NetCall> calls;
     std::map<int, std::string> cameras;  // handle -> address
+    std::map<int, std::string> macs;     // handle -> the task's MAC
     int nextHandle = 100;
     int open = 0;
     int maxOpen = 0;
@@ -46,6 +49,7 @@ int Add(const void* camera) {
     }
     const int handle = s.nextHandle++;
     s.cameras[handle] = ip;
+    s.macs[handle] = std::string(task->aux, strnlen(task->aux, sizeof(task->aux)));
     s.maxOpen = std::max(s.maxOpen, ++s.open);
     return handle;
 }
@@ -55,6 +59,27 @@ int Conn(int handle, int timeoutMs, int attempts) {
     std::lock_guard lock(s.mutex);
     Record(s, "Conn", handle, timeoutMs, attempts);
     return s.script.refuseConnect.count(s.cameras[handle]) != 0 ? KORVEL_E_CONNECT : 0;
+}
+
+int Hello(int handle, tNetDeviceInfo* info) {
+    auto& s = Net();
+    std::lock_guard lock(s.mutex);
+    *info = {};
+    NetScript::Hello who{s.macs[handle], "", "", ""};
+    if (const auto it = s.script.helloAt.find(s.cameras[handle]); it != s.script.helloAt.end()) {
+        who = it->second;
+    }
+    unsigned b[6] = {};
+    if (std::sscanf(who.mac.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x", &b[0], &b[1], &b[2], &b[3], &b[4],
+                    &b[5]) == 6) {
+        for (int i = 0; i < 6; ++i) {
+            info->ucMac[i] = static_cast<uint8_t>(b[i]);
+        }
+    }
+    std::snprintf(info->szDevType, sizeof(info->szDevType), "%s", who.type.c_str());
+    std::snprintf(info->szHardVersion, sizeof(info->szHardVersion), "%s", who.hw.c_str());
+    std::snprintf(info->szSoftVersion, sizeof(info->szSoftVersion), "%s", who.sw.c_str());
+    return 0;
 }
 
 int Probe(int handle, int timeoutMs) {
@@ -167,6 +192,7 @@ void FakeNet::Reset(NetScript script) {
     s.script = std::move(script);
     s.calls.clear();
     s.cameras.clear();
+    s.macs.clear();
     s.nextHandle = 100;
     s.open = 0;
     s.maxOpen = 0;
@@ -188,6 +214,13 @@ NetApi FakeNet::Api() {
     api.FileUpdate = File;
     api.DisConnCamera = DisConn;
     api.DelCamera = Del;
+    // Only a script that says who answers has the call: older tests queue
+    // texts that are no MAC, for cameras of no type.
+    auto& s = Net();
+    std::lock_guard lock(s.mutex);
+    if (!s.script.helloAt.empty()) {
+        api.GetHelloInfo = Hello;
+    }
     return api;
 }
 

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <thread>
@@ -37,6 +38,13 @@ struct NetScript {
     std::string holdFileOf;
     // When set, every update waits until ReleaseFileUpdate() or its abort.
     bool holdEveryFile = false;
+    // Who answers the hello at an address: MAC text, type, hardware version.
+    // Absent: the camera queued there, of no type or hardware version. Empty:
+    // the library has no Net_GetHelloInfo (nothing is compared).
+    struct Hello {
+        std::string mac, type, hw, sw;
+    };
+    std::map<std::string, Hello> helloAt;
 };
 
 class FakeNet {

@@ -15,6 +15,9 @@ std::string LiveText(const LiveState& state);
 std::string ReasonText(const CameraOutcome& outcome);
 // What the proof after reboot found; empty when it did not run.
 std::string VerifyText(const CameraOutcome& outcome);
+// Instead of the status word ("升级失败"), for an outcome that is not a plain
+// failure: the camera may have taken the file. Null otherwise.
+const char* StatusOverride(const CameraOutcome& outcome);
 // The "详情" cell: the reason of a failure, else what the check found.
 std::string DetailText(const CameraOutcome& outcome);
 

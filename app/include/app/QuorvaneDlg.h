@@ -64,6 +64,8 @@ struct UpgradeSettings {
     std::optional<int> parallel;
     std::optional<std::uint32_t> maxFailures;
     std::optional<int> probeMs;
+    // A retry: a camera that already runs the version the file names is not sent it.
+    bool checkVersion = false;
 };
 
 // One camera of a prepared upgrade and the file it would get.
@@ -260,6 +262,8 @@ class CQuorvaneDlg : public ReportWindow {
     std::uint32_t m_skipped = 0;  // cameras of the batch never started
     // MAC texts of the last upgrade batch's cameras that did not succeed.
     std::set<std::string> m_toRetry;
+    // Cameras abandoned after they had the whole file: checked before a retry.
+    std::set<std::string> m_mayHave;
 };
 
 }  // namespace app

@@ -448,11 +448,29 @@ KORVEL_API int Net_GetCallDetail(int handle, tNetCallDetail* detail) {
     detail->uiCameraReason = d.cameraReason;
     detail->ullSent = d.sent;
     detail->ullSize = d.size;
+    detail->ullAcked = d.acked;
+    detail->uiFlags = d.flags;
     const size_t n = std::min(d.reasonText.size(), sizeof(detail->szCameraReason) - 1);
     std::memcpy(detail->szCameraReason, d.reasonText.data(), n);
     std::memcpy(detail->szSoftVersion, cam->session.helloInfo().szSoftVersion,
                 sizeof(detail->szSoftVersion));
     detail->szSoftVersion[sizeof(detail->szSoftVersion) - 1] = '\0';
+    return KORVEL_OK;
+}
+
+KORVEL_API int Net_GetHelloInfo(int handle, tNetDeviceInfo* info) {
+    if (info == nullptr) {
+        return KORVEL_E_PARAM;
+    }
+    const auto cam = Find(handle);
+    if (!cam) {
+        return KORVEL_E_HANDLE;
+    }
+    std::lock_guard lock(cam->mutex);
+    if (!cam->session.helloKnown()) {
+        return KORVEL_E_NOT_CONNECTED;
+    }
+    *info = cam->session.helloInfo();
     return KORVEL_OK;
 }
 

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <thread>
 
+#include "Acked.h"
 #include "Log.h"
 #include "platform/FileIo.h"
 #include "wire/Addr.h"
@@ -170,6 +171,7 @@ void Session::run(Duration timeout) {
         io_.run_for(timeout);
     }
     if (!io_.stopped()) {
+        countAcked();
         asio::error_code ignored;
         socket_.close(ignored);
         io_.restart();
@@ -182,9 +184,55 @@ void Session::abort() {
     // The socket belongs to the thread running the io_context: the close is
     // handed to it, and ends whatever it is waiting for.
     asio::post(io_, [this] {
-        asio::error_code ignored;
-        socket_.close(ignored);
+        if (socket_.is_open()) {
+            detail_.flags |= NET_DETAIL_ABORTED;
+        }
+        reset();
     });
+}
+
+void Session::reset() {
+    if (!socket_.is_open()) {
+        return;
+    }
+    countAcked();
+    // A reset, not a close: a close would let the system deliver the rest of
+    // an abandoned file, and a camera that got it whole would flash it.
+    asio::error_code ignored;
+    socket_.set_option(asio::socket_base::linger(true, 0), ignored);
+    socket_.close(ignored);
+}
+
+void Session::countAcked() {
+    if (!streaming_ || !socket_.is_open()) {
+        return;
+    }
+    uint64_t onWire = 0;
+    switch (AckedBytes(static_cast<std::uintptr_t>(socket_.native_handle()), written_, &onWire)) {
+        case AckState::Gone:
+            return;  // the last count stands
+        case AckState::Unsupported:
+            // Without the system's count, what was handed over may all have arrived.
+            detail_.flags &= ~static_cast<uint32_t>(NET_DETAIL_ACK_COUNT);
+            detail_.acked = detail_.sent;
+            if (fileWireEnd_ != 0 && written_ >= fileWireEnd_) {
+                detail_.flags |= NET_DETAIL_END_ACKED;
+            }
+            return;
+        case AckState::Counted:
+            break;
+    }
+    detail_.flags |= NET_DETAIL_ACK_COUNT;
+    // Every UPDATE_DATA frame is a header and one piece, the last one shorter.
+    const uint64_t into = onWire > fileWireStart_ ? onWire - fileWireStart_ : 0;
+    const uint64_t frame = wire::kHeaderSize + pieceSize_;
+    const uint64_t rest = into % frame;
+    const uint64_t file =
+        into / frame * pieceSize_ + (rest > wire::kHeaderSize ? rest - wire::kHeaderSize : 0);
+    detail_.acked = std::min(file, detail_.sent);
+    if (fileWireEnd_ != 0 && onWire >= fileWireEnd_) {
+        detail_.flags |= NET_DETAIL_END_ACKED;
+    }
 }
 
 int Session::fail(int code) {
@@ -192,6 +240,10 @@ int Session::fail(int code) {
         code = KORVEL_E_IO;
     }
     asio::error_code ignored;
+    if (aborted_) {
+        reset();
+    }
+    countAcked();
     socket_.close(ignored);
     decoder_.reset();
     inStart_ = inEnd_ = 0;
@@ -200,7 +252,7 @@ int Session::fail(int code) {
 }
 
 void Session::close() {
-    if (socket_.is_open()) {
+    if (socket_.is_open() && !aborted_) {
         // A courtesy; the camera copes without it.
         const auto bye = wire::EncodeFrame(wire::MsgType::Bye, ++txid_);
         asio::error_code ignored;
@@ -254,6 +306,7 @@ int Session::writeAll(const std::vector<asio::const_buffer>& buffers, Duration t
         if (result) {
             return KORVEL_E_IO;  // the caller may still read what the camera said
         }
+        written_ += wrote;
         for (size_t i = first; i < rest.size() && wrote > 0; ++i) {
             const size_t take = std::min(wrote, rest[i].size());
             rest[i] += take;
@@ -407,6 +460,10 @@ int Session::open(const std::string& ip, uint16_t port, Duration timeout) {
         return KORVEL_E_PARAM;
     }
     peer_ = ip + ":" + std::to_string(port);
+    hello_ = {};
+    helloKnown_ = false;
+    written_ = 0;
+    streaming_ = false;
     bool done = false;
     asio::error_code result;
     socket_.async_connect(asio::ip::tcp::endpoint(addr, port), [&](const asio::error_code& e) {
@@ -459,6 +516,7 @@ int Session::open(const std::string& ip, uint16_t port, Duration timeout) {
         return fail(statusToCode(rep->status));
     }
     hello_ = rep->info;
+    helloKnown_ = true;
     return KORVEL_OK;
 }
 
@@ -558,7 +616,11 @@ int Session::fileUpdate(uint16_t upgradeType, const std::string& path, Duration 
     detail_.reasonText.clear();
     detail_.sent = 0;
     detail_.size = 0;
+    detail_.acked = 0;
+    detail_.flags = 0;
     detail_.stage = NET_STAGE_NONE;
+    streaming_ = false;
+    fileWireEnd_ = 0;
     if (!socket_.is_open()) {
         return KORVEL_E_NOT_CONNECTED;
     }
@@ -626,6 +688,9 @@ int Session::fileUpdate(uint16_t upgradeType, const std::string& path, Duration 
     // An unchanged file needs no digest and so no second thread.
     PipelinedMd5 md5(known ? 1 : 4, pieceSize, !known);
     uint64_t sent = 0;
+    fileWireStart_ = written_;
+    pieceSize_ = pieceSize;
+    streaming_ = true;
     tell(NET_STAGE_SENDING);
     auto earlyVerdict = [&](Duration wait) -> int {
         // The camera may stop the stream with a verdict of its own.
@@ -667,6 +732,7 @@ int Session::fileUpdate(uint16_t upgradeType, const std::string& path, Duration 
         }
         sent += got;
         detail_.sent = sent;
+        countAcked();
         tell(NET_STAGE_SENDING);
         if (frameArrived()) {
             return earlyVerdict(timeout);
@@ -684,6 +750,8 @@ int Session::fileUpdate(uint16_t upgradeType, const std::string& path, Duration 
     if (int rc = writeAll({asio::buffer(endFrame)}, timeout); rc != KORVEL_OK) {
         return rc == KORVEL_E_IO ? earlyVerdict(std::chrono::seconds(2)) : rc;
     }
+    fileWireEnd_ = written_;
+    countAcked();
     tell(NET_STAGE_VERDICT);
     if (int rc = readFrame(SteadyClock::now() + verdictTimeout); rc != KORVEL_OK) {
         Logf("Korvel: no verdict from camera %s on \"%s\"", peer_.c_str(), name.c_str());
@@ -693,6 +761,10 @@ int Session::fileUpdate(uint16_t upgradeType, const std::string& path, Duration 
         return fail(KORVEL_E_PROTOCOL);
     }
     const auto p = decoder_.payload();
+    countAcked();
+    streaming_ = false;  // the verdict came: the camera has had every byte
+    detail_.acked = size;
+    detail_.flags |= NET_DETAIL_END_ACKED;
     return updateResult({p.begin(), p.end()}, digest, size);
 }
 

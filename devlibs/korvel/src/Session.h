@@ -56,6 +56,8 @@ class Session {
         std::string reasonText;
         uint64_t sent = 0;
         uint64_t size = 0;
+        uint64_t acked = 0;  // of the file, as the camera's system acknowledged it
+        uint32_t flags = 0;  // NET_DETAIL_*
     };
     Detail& detail() { return detail_; }
     const Detail& detail() const { return detail_; }
@@ -65,6 +67,8 @@ class Session {
     void tell(uint32_t stage, uint32_t attempt = 0, uint32_t attempts = 0);
 
     const tNetDeviceInfo& helloInfo() const { return hello_; }
+    // Whether the last open() received a hello (helloInfo() is then its record).
+    bool helloKnown() const { return helloKnown_; }
     const std::string& peer() const { return peer_; }
 
   private:
@@ -81,6 +85,11 @@ class Session {
     // up; at time-up the socket is closed, which ends the operation.
     void run(Duration timeout);
     int fail(int code);  // closes the socket and returns `code`
+    // Reads what the camera's system has acknowledged of the file so far into
+    // detail_; only while the socket is open, on the session's thread.
+    void countAcked();
+    // Closes with a reset: what the system still holds for the camera is dropped.
+    void reset();
     int updateResult(const std::vector<uint8_t>& payload, const wire::Digest& sent, uint64_t size);
     // A frame that explains a refusal to come; kept, not returned.
     bool takeReason();
@@ -97,6 +106,14 @@ class Session {
     bool unknownLogged_ = false;
     uint32_t txid_ = 0;
     tNetDeviceInfo hello_{};
+    bool helloKnown_ = false;
+    // Bytes handed to the socket since the connection, and where the file's
+    // frames begin and end among them, to map the system's count to the file.
+    uint64_t written_ = 0;
+    uint64_t fileWireStart_ = 0;
+    uint64_t fileWireEnd_ = 0;  // after UPDATE_END; 0 while it has not gone
+    size_t pieceSize_ = 0;
+    bool streaming_ = false;
     std::string peer_;
     std::atomic<bool> aborted_{false};
     Detail detail_;

@@ -37,6 +37,14 @@ enum class ReasonCode : int32_t {
     NotTaken = 17,        // an IP change the camera did not confirm
     NotStarted = 18,      // the batch was stopped before its turn: never touched
     Held = 19,            // the batch's failure limit came before its turn: never touched
+    // The camera at the address is not the one queued (MAC, or the type or
+    // hardware the request was judged for): nothing was sent. `otherMac` says who.
+    OtherDevice = 20,
+    // Abandoned after the camera's system had every byte but before its
+    // verdict: it may have taken and flashed the file.
+    MayHaveFile = 21,
+    // A retried camera already runs the version the file names: nothing sent.
+    AlreadyCurrent = 22,
 };
 
 // The proof after reboot of an upgraded camera.
@@ -77,7 +85,7 @@ struct CameraOutcome {
     ReasonCode reason = ReasonCode::None;
     // The camera's own words or the local cause, as data: views escape it.
     std::string reasonText;
-    int percent = -1;  // how much of the file had gone when the link dropped
+    int percent = -1;  // how much of the file the camera had when the link dropped
 
     VerifyResult verify = VerifyResult::NotChecked;
     // Set in the result at the verdict when the proof after reboot follows
@@ -86,11 +94,12 @@ struct CameraOutcome {
     std::string versionBefore;  // from the camera's hello, when it gave one
     std::string versionAfter;   // what it reported when it came back
     std::string versionNamed;   // "<major>.<minor>" the file's name tag gives, or empty
-    std::string otherMac;       // OtherDevice: who answered instead
+    std::string otherMac;       // OtherDevice (verify or reason): who answered instead
 
-    std::string file;        // what was sent
-    uint64_t fileBytes = 0;  // its size
-    uint64_t bytesSent = 0;  // how much of it went out
+    std::string file;         // what was sent
+    uint64_t fileBytes = 0;   // its size
+    uint64_t bytesSent = 0;   // how much of it went out
+    uint64_t bytesAcked = 0;  // how much of it the camera's system acknowledged
 
     int attempts = 0;  // connection attempts made
     int64_t connectMs = 0;

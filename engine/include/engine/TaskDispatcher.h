@@ -107,6 +107,9 @@ struct NetApi {
     int (*GetCallDetail)(int handle, tNetCallDetail* detail) = nullptr;
     int (*ProbeDevice)(const char* ip, int timeout_ms, tNetDeviceInfo* info) = nullptr;
     int (*FindDevice)(NetFindDeviceCallback callback, void* user) = nullptr;
+    // The record of the hello on the open session, to check who answered.
+    // Null only in scripted libraries: who answered is then not compared.
+    int (*GetHelloInfo)(int handle, tNetDeviceInfo* info) = nullptr;
 
     static NetApi Real();  // the Korvel functions
 };
@@ -168,6 +171,18 @@ class TaskDispatcher {
     // batch field at once, finished = 0, nothing failed, stopped or held.
     // Fields the kind does not use keep their defaults.
     void BeginBatch(const BatchSettings& settings);
+
+    // What an upgrade of the camera with this MAC was judged for, handed over
+    // before it is queued: its hello must name this type and hardware version
+    // (an empty text is not compared). Without one only the MAC is compared.
+    // `checkVersion`: a retry; a camera that already runs the version the file
+    // names is not sent it. Cleared by BeginBatch.
+    struct Expectation {
+        std::string type;
+        std::string hw;
+        bool checkVersion = false;
+    };
+    void ExpectCamera(const std::string& mac, Expectation expected);
 
     // Copies the texts (31, 31 and 255 characters at most) into a DeviceTask
     // and hands it to the next worker in turn. Never waits for a camera. A task
