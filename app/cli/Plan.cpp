@@ -2,58 +2,15 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cctype>
 #include <cstdio>
 #include <iostream>
 
-#include "pack/UpdatePack.h"
+#include "pack/PackInfo.h"
 #include "platform/Md5.h"
 #include "platform/SafeFile.h"
 #include "platform/TermText.h"
 
 namespace cli {
-namespace {
-
-// The name an update pack's first application entry carries, which is what
-// names the version a camera takes from it; empty for any other file.
-std::string AppEntryOfPack(const std::string& path) {
-    tPackHead head{};
-    const auto table = CheckFileMD5(path.c_str(), &head);
-    if (!table) {
-        return {};
-    }
-    for (unsigned i = 0; i < head.uifileNum; ++i) {
-        if (table[i].ucFileType == PACK_FILE_APP || table[i].ucFileType == PACK_FILE_BIN) {
-            return PackEntryName(table[i]);
-        }
-    }
-    return {};
-}
-
-}  // namespace
-
-std::string VersionNamed(const std::string& name) {
-    for (auto at = name.find("_V"); at != std::string::npos; at = name.find("_V", at + 1)) {
-        std::size_t i = at + 2;
-        const std::size_t major = i;
-        while (i < name.size() && i - major < 9 &&
-               std::isdigit(static_cast<unsigned char>(name[i]))) {
-            ++i;
-        }
-        if (i == major || i >= name.size() || name[i] != '.') {
-            continue;
-        }
-        const std::size_t minor = ++i;
-        while (i < name.size() && i - minor < 9 &&
-               std::isdigit(static_cast<unsigned char>(name[i]))) {
-            ++i;
-        }
-        if (i > minor) {
-            return name.substr(major, i - major);
-        }
-    }
-    return {};
-}
 
 PlanLine DescribePlanned(const app::PlannedUpgrade& camera) {
     PlanLine line;
@@ -68,8 +25,7 @@ PlanLine DescribePlanned(const app::PlannedUpgrade& camera) {
         line.md5 = platform::DigestHex(
             platform::Md5Of({reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()}));
     }
-    const std::string entry = AppEntryOfPack(camera.file);
-    line.version = VersionNamed(entry.empty() ? line.name : entry);
+    line.version = PackNamedVersion(camera.file);
     return line;
 }
 

@@ -17,8 +17,6 @@ struct PlanLine {
 };
 
 PlanLine DescribePlanned(const app::PlannedUpgrade& camera);
-// "2.6" from the first "_V2.6" of a name; empty when there is none.
-std::string VersionNamed(const std::string& name);
 // The table on stdout, or JSON (the machine interface).
 void PrintPlan(const std::vector<PlanLine>& lines, bool json);
 

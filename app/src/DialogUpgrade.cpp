@@ -118,14 +118,15 @@ void CQuorvaneDlg::OnBnClickedUpgrade() {
     } else if (m_deps.search.GetVerifyTimeout != nullptr) {
         verifyMs = m_deps.search.GetVerifyTimeout();
     }
-    m_dispatcher.SetSyncTime(m_view.IsChecked(IDC_SYNC_TIME));
-    m_dispatcher.SetUpgradeInfo(m_upgrade.UpgradeInfo());
-    m_dispatcher.SetParallel(parallel);
-    m_dispatcher.SetMaxFailures(limits->maxFailures);
-    m_dispatcher.SetProbeTimeout(limits->probeMs);
-    m_dispatcher.SetVerifyTimeout(verifyMs);
     const bool forced = m_view.IsChecked(IDC_FORCE_UPGRADE);
-    if (!StartBatch(TASK_UPGRADE, static_cast<std::uint32_t>(plan.size()),
+    BatchSettings batch{.kind = TASK_UPGRADE, .total = static_cast<std::uint32_t>(plan.size())};
+    batch.syncTime = m_view.IsChecked(IDC_SYNC_TIME);
+    batch.upgrade = m_upgrade.UpgradeInfo();
+    batch.parallel = parallel;
+    batch.maxFailures = limits->maxFailures;
+    batch.probeMs = limits->probeMs;
+    batch.verifyTimeoutMs = verifyMs;
+    if (!StartBatch(batch,
                     UpgradeRequestText(m_strUpdateFile, forced, parallel, limits->maxFailures))) {
         return refuse();
     }

@@ -262,7 +262,7 @@ void CQuorvaneDlg::OnLiveState(const LiveState& state) {
     }
     CameraRowUpdate update;
     update.row = row;
-    update.kind = m_dispatcher.Kind();
+    update.kind = m_dispatcher.Batch().settings.kind;
     update.mac = state.mac;
     update.ip = state.ip;
     update.live = &state;
@@ -337,10 +337,11 @@ void CQuorvaneDlg::OnTaskProgress(std::uint32_t finished) {
 void CQuorvaneDlg::OnBatchDone(std::int32_t kind) {
     m_session.End(Now());
     m_view.EnableControl(IDC_STOP, false);
-    if (m_dispatcher.BatchHeld()) {
-        AppendLog("失败设备已达%u台，其余%u台暂缓，未开始", m_dispatcher.MaxFailures(),
+    const BatchStatus batch = m_dispatcher.Batch();
+    if (batch.held) {
+        AppendLog("失败设备已达%u台，其余%u台暂缓，未开始", batch.settings.maxFailures,
                   m_session.Skipped());
-    } else if (m_dispatcher.BatchStopped()) {
+    } else if (batch.stopped) {
         AppendLog("批量任务已停止：%u台设备未开始", m_session.Skipped());
     }
     // The batch's record: one summary line, and the report beside the log.
@@ -375,13 +376,15 @@ bool CQuorvaneDlg::TakeBatchLock() {
     return false;
 }
 
-bool CQuorvaneDlg::StartBatch(TaskKind kind, std::uint32_t total, const std::string& request) {
+bool CQuorvaneDlg::StartBatch(const BatchSettings& batch, const std::string& request) {
     if (!TakeBatchLock()) {
         return false;
     }
+    const TaskKind kind = batch.kind;
+    const std::uint32_t total = batch.total;
     AppendLog("开始%s：%u台设备，%s", BatchName(kind), total,
               platform::EscapeForTerminal(request).c_str());
-    m_dispatcher.BeginBatch(kind, total);
+    m_dispatcher.BeginBatch(batch);
     m_view.SetProgressRange(0, static_cast<int>(total));
     m_view.SetProgressPos(0);
     m_session.Begin(kind, m_strTitle, Now());
@@ -482,7 +485,7 @@ void CQuorvaneDlg::OnBnClickedModifyIp() {
         return;
     }
     const auto total = static_cast<std::uint32_t>(ticked.size());
-    if (!StartBatch(TASK_MODIFY_IP, total, "起始IP " + (*addresses)[0])) {
+    if (!StartBatch({.kind = TASK_MODIFY_IP, .total = total}, "起始IP " + (*addresses)[0])) {
         return;
     }
     off.HandToBatch();
@@ -506,12 +509,12 @@ void CQuorvaneDlg::OnBnClickedRestoreIp() {
         return;
     }
     const auto total = static_cast<std::uint32_t>(ticked.size());
-    if (!StartBatch(TASK_RESTORE_IP, total, "默认IP " + *defaultIp)) {
+    if (!StartBatch({.kind = TASK_RESTORE_IP, .total = total, .defaultIp = *defaultIp},
+                    "默认IP " + *defaultIp)) {
         return;
     }
     off.HandToBatch();
     m_session.Record().request.defaultIp = *defaultIp;
-    m_dispatcher.SetDefaultIp(*defaultIp);
     for (int row : ticked) {
         const DeviceRow& r = m_listDevices.Row(row);
         m_dispatcher.Enqueue(r.ip.c_str(), r.mac.c_str(), "");

@@ -5,11 +5,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <thread>
 
 #include "FixedText.h"
-#include "platform/FileIo.h"
+#include "pack/PackInfo.h"
 
 namespace engine {
 namespace {
@@ -309,63 +308,6 @@ void RunningSessions::Reset() {
     handles_.clear();
 }
 
-std::string VersionTag(const std::string& name) {
-    auto number = [&](size_t& at, unsigned long& value) {
-        size_t n = 0;
-        value = 0;
-        while (at < name.size() && n < 10 && std::isdigit(static_cast<unsigned char>(name[at]))) {
-            value = value * 10 + static_cast<unsigned>(name[at] - '0');
-            ++at;
-            ++n;
-        }
-        return n >= 1 && n <= 9;
-    };
-    for (size_t at = name.find("_V"); at != std::string::npos; at = name.find("_V", at + 1)) {
-        size_t p = at + 2;
-        unsigned long major = 0;
-        unsigned long minor = 0;
-        if (number(p, major) && p < name.size() && name[p] == '.' && number(++p, minor)) {
-            return std::to_string(major) + "." + std::to_string(minor);
-        }
-    }
-    return {};
-}
-
-std::string NamedVersion(const std::string& path) {
-    struct Closer {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
-    const auto slash = path.find_last_of("/\\");
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::unique_ptr<std::FILE, Closer> file(platform::OpenStream(path, "rb"));
-    if (!file) {
-        return VersionTag(base);
-    }
-    // A pack names its first application entry; its header and table are bounded.
-    uint8_t head[64];
-    if (std::fread(head, 1, sizeof(head), file.get()) != sizeof(head)) {
-        return VersionTag(base);
-    }
-    const uint32_t magic = static_cast<uint32_t>(head[0]) | static_cast<uint32_t>(head[1]) << 8 |
-                           static_cast<uint32_t>(head[2]) << 16 |
-                           static_cast<uint32_t>(head[3]) << 24;
-    if (magic != 0x89ABCDEFu && magic != 0x01234567u) {
-        return magic == 0x88888888u ? std::string() : VersionTag(base);
-    }
-    const unsigned count = static_cast<unsigned>(head[4]) | static_cast<unsigned>(head[5]) << 8;
-    for (unsigned i = 0; i < count && i < 99; ++i) {
-        uint8_t entry[200];
-        if (std::fread(entry, 1, sizeof(entry), file.get()) != sizeof(entry)) {
-            return {};
-        }
-        if (entry[4] == 1 || entry[4] == 6) {
-            return VersionTag(std::string(reinterpret_cast<const char*>(entry + 8),
-                                          strnlen(reinterpret_cast<const char*>(entry + 8), 128)));
-        }
-    }
-    return {};
-}
-
 int RunUpgradeJob(const NetApi& net, const BatchFields& batch, const platform::Clock& clock,
                   DeviceTask& task, CameraOutcome& out, const LiveFn& live,
                   RunningSessions* sessions) {
@@ -430,7 +372,7 @@ int RunUpgradeJob(const NetApi& net, const BatchFields& batch, const platform::C
         }
     }
     const std::string named = connected == 0 && other.empty() && batch.expected.checkVersion
-                                  ? NamedVersion(FieldText(task.path))
+                                  ? PackNamedVersion(FieldText(task.path))
                                   : std::string();
     if (connected == 0 && !other.empty()) {
         result = 0;
@@ -543,7 +485,7 @@ void VerifyAfterReboot(const NetApi& net, const BatchFields& batch, const Device
     const auto deadline = started + std::chrono::milliseconds(batch.verifyTimeoutMs);
     const std::string ip = FieldText(task.ip);
     const std::string mac = FieldText(task.aux);
-    out.versionNamed = NamedVersion(FieldText(task.path));
+    out.versionNamed = PackNamedVersion(FieldText(task.path));
     LiveTeller teller(live, task);
     // Only for the live stage: an unanswered probe may be a lost datagram, so
     // it is never taken for the camera having gone away.

@@ -53,18 +53,6 @@ int RunUpgradeJob(const NetApi& net, const BatchFields& batch, const platform::C
                   DeviceTask& task, CameraOutcome& outcome, const LiveFn& live = {},
                   RunningSessions* sessions = nullptr);
 
-// How the proof after reboot looks for the camera. The pauses are short in tests.
-struct VerifyTiming {
-    int probeTimeoutMs = 500;   // wait for the answer to one directed probe
-    int pauseMs = 1000;         // between rounds
-    int searchEveryRounds = 2;  // a search instead of a probe every n-th round
-    // An answer with the old version may come from a camera that has not begun
-    // to reboot yet: believed only this long after the verdict, as is an empty
-    // version, or any version when the one before is unknown. An unanswered
-    // probe shortens nothing (a datagram may be lost).
-    int unchangedGraceMs = 20000;
-};
-
 // After an upgrade the camera took: waits for it to answer again (by MAC, at
 // its address, then by a search) and records what version it came back with.
 // An empty or unreadable version proves nothing (VerifyResult::NoVersion).
@@ -72,12 +60,6 @@ struct VerifyTiming {
 void VerifyAfterReboot(const NetApi& net, const BatchFields& batch, const DeviceTask& task,
                        CameraOutcome& outcome, const LiveFn& live,
                        const std::atomic<bool>& checking, const VerifyTiming& timing = {});
-
-// "<major>.<minor>" of the first "_V<major>.<minor>" in `name`, or empty.
-std::string VersionTag(const std::string& name);
-// The version tag of what the file will make of the camera: the tag of a
-// pack's first application entry, or of a plain image's own name.
-std::string NamedVersion(const std::string& path);
 
 // The camera named by task.aux takes task.ip.
 int RunModifyIpJob(const HelperApi& helper, DeviceTask& task, CameraOutcome& outcome);

@@ -66,10 +66,11 @@ TEST_P(AddressCheckTest, NothingGoesToAnotherCamera) {
     RecordingReportWindow window;
     TaskDispatcher d(FakeNet::Api(), HelperApi{});
     d.SetReportWindow(&window);
-    d.BeginBatch(TASK_UPGRADE, 1);
-    d.SetUpgradeInfo(UpgradeRecord(NET_UPGRADE_APP));
-    d.SetSyncTime(true);
-    d.SetProbeTimeout(0);
+    d.BeginBatch({.kind = TASK_UPGRADE,
+                  .total = 1,
+                  .upgrade = UpgradeRecord(NET_UPGRADE_APP),
+                  .syncTime = true,
+                  .probeMs = 0});
     if (c.expect) {
         d.ExpectCamera(c.aux, c.expected);
     }

@@ -68,10 +68,11 @@ TEST_P(BatchScheduleTest, SlotsStartInOrderAndEveryCameraIsReportedOnce) {
     RecordingReportWindow window;
     TaskDispatcher d(FakeNet::Api(), HelperApi{});
     d.SetReportWindow(&window);
-    d.SetParallel(c.parallel);
-    d.SetMaxFailures(c.maxFailures);
-    d.BeginBatch(TASK_UPGRADE, static_cast<uint32_t>(c.cameras));
-    d.SetUpgradeInfo(UpgradeRecord(NET_UPGRADE_APP));
+    d.BeginBatch({.kind = TASK_UPGRADE,
+                  .total = static_cast<uint32_t>(c.cameras),
+                  .upgrade = UpgradeRecord(NET_UPGRADE_APP),
+                  .parallel = c.parallel,
+                  .maxFailures = c.maxFailures});
     for (int i = 0; i < c.cameras; ++i) {
         d.Enqueue(Ip(i).c_str(), Mac(i).c_str(), "/work/app.bin");
     }
@@ -115,15 +116,15 @@ TEST_P(BatchScheduleTest, SlotsStartInOrderAndEveryCameraIsReportedOnce) {
     }
     EXPECT_EQ(reports.back().type, Report::kBatchDone);
     EXPECT_EQ(window.BatchDoneCount(), 1);
-    EXPECT_EQ(d.Finished(), static_cast<uint32_t>(c.cameras));
+    EXPECT_EQ(d.Batch().finished, static_cast<uint32_t>(c.cameras));
 
     EXPECT_EQ(ok, c.ok);
     EXPECT_GE(failed, c.failed);
     EXPECT_LE(failed, c.failed + c.failedSlack);
     EXPECT_EQ(stopped, c.stopped);
     EXPECT_EQ(held, c.failedSlack > 0 ? c.cameras - ok - failed : c.held);
-    EXPECT_EQ(d.BatchStopped(), c.stop != Stop::None);
-    EXPECT_EQ(d.BatchHeld(), held > 0 || (c.held > 0 && c.failedSlack > 0));
+    EXPECT_EQ(d.Batch().stopped, c.stop != Stop::None);
+    EXPECT_EQ(d.Batch().held, held > 0 || (c.held > 0 && c.failedSlack > 0));
 
     // Never more at once than the slots; cameras start in the order queued;
     // a camera not started is never touched.
@@ -180,8 +181,7 @@ TEST(BatchStopTest, TaskQueuedAfterTheStopIsNotStarted) {
     RecordingReportWindow window;
     TaskDispatcher d(FakeNet::Api(), HelperApi{});
     d.SetReportWindow(&window);
-    d.BeginBatch(TASK_UPGRADE, 2);
-    d.SetUpgradeInfo(UpgradeRecord(NET_UPGRADE_APP));
+    d.BeginBatch({.kind = TASK_UPGRADE, .total = 2, .upgrade = UpgradeRecord(NET_UPGRADE_APP)});
     d.Enqueue(Ip(0).c_str(), Mac(0).c_str(), "/work/app.bin");
     ASSERT_TRUE(FakeNet::WaitUntilHeld(kPatience));
     d.StopBatch(false);
@@ -202,32 +202,74 @@ TEST(BatchStopTest, NextBatchIsNotStopped) {
     RecordingReportWindow window;
     TaskDispatcher d(FakeNet::Api(), HelperApi{});
     d.SetReportWindow(&window);
-    d.BeginBatch(TASK_UPGRADE, 1);
+    d.BeginBatch({.kind = TASK_UPGRADE, .total = 1});
     d.StopBatch(true);
-    EXPECT_TRUE(d.BatchStopped());
-    d.BeginBatch(TASK_UPGRADE, 1);
-    d.SetUpgradeInfo(UpgradeRecord(NET_UPGRADE_APP));
-    EXPECT_FALSE(d.BatchStopped());
-    EXPECT_EQ(d.Failures(), 0u);
+    EXPECT_TRUE(d.Batch().stopped);
+    d.BeginBatch({.kind = TASK_UPGRADE, .total = 1, .upgrade = UpgradeRecord(NET_UPGRADE_APP)});
+    EXPECT_FALSE(d.Batch().stopped);
+    EXPECT_EQ(d.Batch().failures, 0u);
     d.Enqueue(Ip(0).c_str(), Mac(0).c_str(), "/work/app.bin");
     ASSERT_TRUE(window.WaitForBatchDone());
     EXPECT_EQ(window.Results().at(0).result, 1);
 }
 
-TEST(BatchSettingsTest, ParallelAndProbeAreClamped) {
+TEST(BatchSettingsTest, ParallelProbeAndVerifyAreClamped) {
     FakeNet::Reset();
     TaskDispatcher d(FakeNet::Api(), HelperApi{});
-    EXPECT_EQ(d.Parallel(), 1);
-    EXPECT_EQ(d.MaxFailures(), 0u);
-    EXPECT_EQ(d.ProbeTimeout(), TaskDispatcher::kDefaultProbeMs);
-    d.SetParallel(0);
-    EXPECT_EQ(d.Parallel(), 1);
-    d.SetParallel(31);
-    EXPECT_EQ(d.Parallel(), 30);
-    d.SetProbeTimeout(-5);
-    EXPECT_EQ(d.ProbeTimeout(), 0);
-    d.SetProbeTimeout(10'000'000);
-    EXPECT_EQ(d.ProbeTimeout(), TaskDispatcher::kMaxProbeMs);
+    EXPECT_EQ(d.Batch().settings.parallel, 1);
+    EXPECT_EQ(d.Batch().settings.maxFailures, 0u);
+    EXPECT_EQ(d.Batch().settings.probeMs, TaskDispatcher::kDefaultProbeMs);
+    struct Row {
+        int parallel, probeMs, verifyMs;
+        int parallelAfter, probeAfter, verifyAfter;
+    };
+    const Row rows[] = {
+        {0, -5, -1, 1, 0, 0},
+        {31, 10'000'000, 5000, 30, TaskDispatcher::kMaxProbeMs, 5000},
+        {7, 250, 0, 7, 250, 0},
+    };
+    for (const Row& r : rows) {
+        d.BeginBatch({.kind = TASK_UPGRADE,
+                      .parallel = r.parallel,
+                      .probeMs = r.probeMs,
+                      .verifyTimeoutMs = r.verifyMs});
+        const BatchSettings s = d.Batch().settings;
+        EXPECT_EQ(s.parallel, r.parallelAfter) << r.parallel;
+        EXPECT_EQ(s.probeMs, r.probeAfter) << r.probeMs;
+        EXPECT_EQ(s.verifyTimeoutMs, r.verifyAfter) << r.verifyMs;
+    }
+}
+
+// The failure limit belongs to its batch: the IP batch after a held upgrade
+// batch runs every camera.
+TEST(BatchSettingsTest, NextBatchDoesNotInheritTheFailureLimit) {
+    NetScript script;
+    script.deadProbe = {Ip(0), Ip(1)};
+    FakeNet::Reset(script);
+    HelperScript refuse;
+    refuse.refuse = {Mac(2), Mac(3)};
+    FakeHelper::Reset(refuse);
+    RecordingReportWindow window;
+    TaskDispatcher d(FakeNet::Api(), FakeHelper::Api());
+    d.SetReportWindow(&window);
+    d.BeginBatch({.kind = TASK_UPGRADE,
+                  .total = 2,
+                  .upgrade = UpgradeRecord(NET_UPGRADE_APP),
+                  .maxFailures = 1});
+    d.Enqueue(Ip(0).c_str(), Mac(0).c_str(), "/work/app.bin");
+    d.Enqueue(Ip(1).c_str(), Mac(1).c_str(), "/work/app.bin");
+    ASSERT_TRUE(window.WaitForBatchDone());
+    EXPECT_TRUE(d.Batch().held);
+
+    RecordingReportWindow next;
+    d.SetReportWindow(&next);
+    d.BeginBatch({.kind = TASK_MODIFY_IP, .total = 3});
+    for (int i = 2; i < 5; ++i) {
+        d.Enqueue(Ip(i).c_str(), Mac(i).c_str(), "");
+    }
+    ASSERT_TRUE(next.WaitForBatchDone());
+    EXPECT_FALSE(d.Batch().held);
+    EXPECT_EQ(FakeHelper::Calls().size(), 3u) << "no camera of the IP batch was held";
 }
 
 }  // namespace

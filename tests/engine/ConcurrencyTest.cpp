@@ -22,9 +22,10 @@ TEST(ConcurrencyTest, UpgradesRunOneCameraAtATime) {
     TaskDispatcher d(FakeNet::Api(), HelperApi{});
     d.SetReportWindow(&window);
     constexpr int kCameras = 12;
-    d.BeginBatch(TASK_UPGRADE, kCameras);
-    d.SetUpgradeInfo(UpgradeRecord(NET_UPGRADE_APP));
-    d.SetSyncTime(true);
+    d.BeginBatch({.kind = TASK_UPGRADE,
+                  .total = kCameras,
+                  .upgrade = UpgradeRecord(NET_UPGRADE_APP),
+                  .syncTime = true});
     for (int i = 0; i < kCameras; ++i) {
         d.Enqueue(Ip(i).c_str(), Mac(i).c_str(), "/work/app.bin");
     }
@@ -47,7 +48,7 @@ TEST(ConcurrencyTest, IpJobsRunOnAllWorkersAtOnce) {
     RecordingReportWindow window;
     TaskDispatcher d(NetApi{}, FakeHelper::Api());
     d.SetReportWindow(&window);
-    d.BeginBatch(TASK_MODIFY_IP, TaskDispatcher::kWorkerCount);
+    d.BeginBatch({.kind = TASK_MODIFY_IP, .total = TaskDispatcher::kWorkerCount});
     for (int i = 0; i < TaskDispatcher::kWorkerCount; ++i) {
         d.Enqueue(Ip(i).c_str(), Mac(i).c_str(), "");
     }
@@ -75,8 +76,7 @@ class HeldUpgradeTest : public ::testing::Test {
 };
 
 TEST_F(HeldUpgradeTest, EnqueueReturnsWhileAnUpgradeIsInProgress) {
-    d_->BeginBatch(TASK_UPGRADE, 3);
-    d_->SetUpgradeInfo(UpgradeRecord(NET_UPGRADE_APP));
+    d_->BeginBatch({.kind = TASK_UPGRADE, .total = 3, .upgrade = UpgradeRecord(NET_UPGRADE_APP)});
     d_->Enqueue(Ip(0).c_str(), Mac(0).c_str(), "/work/app.bin");
     ASSERT_TRUE(FakeNet::WaitUntilHeld(kPatience));
 
@@ -98,12 +98,11 @@ TEST_F(HeldUpgradeTest, EnqueueReturnsWhileAnUpgradeIsInProgress) {
 }
 
 TEST_F(HeldUpgradeTest, OtherJobsReportWhileAnUpgradeIsInProgress) {
-    d_->BeginBatch(TASK_UPGRADE, 1);
-    d_->SetUpgradeInfo(UpgradeRecord(NET_UPGRADE_APP));
+    d_->BeginBatch({.kind = TASK_UPGRADE, .total = 1, .upgrade = UpgradeRecord(NET_UPGRADE_APP)});
     d_->Enqueue(Ip(0).c_str(), Mac(0).c_str(), "/work/app.bin");
     ASSERT_TRUE(FakeNet::WaitUntilHeld(kPatience));
 
-    d_->BeginBatch(TASK_MODIFY_IP, 1);
+    d_->BeginBatch({.kind = TASK_MODIFY_IP, .total = 1});
     d_->Enqueue("10.7.0.1", Mac(9).c_str(), "");
     ASSERT_TRUE(window_.WaitForBatchDone()) << "a report waited for the camera";
     const auto results = window_.Results();
@@ -112,8 +111,7 @@ TEST_F(HeldUpgradeTest, OtherJobsReportWhileAnUpgradeIsInProgress) {
 }
 
 TEST_F(HeldUpgradeTest, StopLetsTheRunningUpgradeEndAndStartsNoOther) {
-    d_->BeginBatch(TASK_UPGRADE, 2);
-    d_->SetUpgradeInfo(UpgradeRecord(NET_UPGRADE_APP));
+    d_->BeginBatch({.kind = TASK_UPGRADE, .total = 2, .upgrade = UpgradeRecord(NET_UPGRADE_APP)});
     d_->Enqueue(Ip(0).c_str(), Mac(0).c_str(), "/work/app.bin");
     ASSERT_TRUE(FakeNet::WaitUntilHeld(kPatience));
     // Upgrades take turns in no set order, so this one is queued behind the held one.
@@ -127,7 +125,7 @@ TEST_F(HeldUpgradeTest, StopLetsTheRunningUpgradeEndAndStartsNoOther) {
     EXPECT_EQ(FakeNet::Count("Add"), 1);
     EXPECT_EQ(FakeNet::Count("DisConn"), 1) << "the running job ended normally";
     EXPECT_EQ(FakeNet::Count("Del"), 1);
-    EXPECT_EQ(d_->Finished(), 2u);
+    EXPECT_EQ(d_->Batch().finished, 2u);
     EXPECT_TRUE(window_.Reports().empty()) << "nothing is posted once Stop has begun";
 }
 

@@ -42,14 +42,15 @@ class DispatcherTest : public ::testing::Test {
 TEST_F(DispatcherTest, StartsWithTheInitialBatchFields) {
     auto d = Make();
     EXPECT_EQ(d->RunningWorkers(), TaskDispatcher::kWorkerCount);
-    EXPECT_EQ(d->Kind(), TASK_NONE);
-    EXPECT_EQ(d->BatchTotal(), 0u);
-    EXPECT_EQ(d->Finished(), 0u);
-    EXPECT_FALSE(d->SyncTime());
+    const BatchStatus batch = d->Batch();
+    EXPECT_EQ(batch.settings.kind, TASK_NONE);
+    EXPECT_EQ(batch.settings.total, 0u);
+    EXPECT_EQ(batch.finished, 0u);
+    EXPECT_FALSE(batch.settings.syncTime);
     EXPECT_EQ(d->NextWorker(), 0);
-    EXPECT_EQ(d->DefaultIp(), "192.168.0.10");
-    ASSERT_FALSE(d->ExeFolder().empty());
-    EXPECT_EQ(d->ExeFolder().back(), platform::kPathSeparator);
+    EXPECT_EQ(batch.settings.defaultIp, "192.168.0.10");
+    ASSERT_FALSE(d->Helper().Folder().empty());
+    EXPECT_EQ(d->Helper().Folder().back(), platform::kPathSeparator);
 }
 
 struct OneTaskCase {
@@ -66,9 +67,10 @@ class OneTaskTest : public DispatcherTest, public ::testing::WithParamInterface<
 TEST_P(OneTaskTest, ReportsResultThenProgressOneThenBatchDone) {
     const auto& c = GetParam();
     auto d = Make();
-    d->BeginBatch(c.kind, 1);
-    d->SetUpgradeInfo(UpgradeRecord(NET_UPGRADE_APP));
-    d->SetDefaultIp("10.9.9.9");
+    d->BeginBatch({.kind = c.kind,
+                   .total = 1,
+                   .upgrade = UpgradeRecord(NET_UPGRADE_APP),
+                   .defaultIp = "10.9.9.9"});
     d->Enqueue("10.0.0.5", "00:11:22:33:44:55", c.kind == TASK_UPGRADE ? "/tmp/fw.bin" : "");
     ASSERT_TRUE(window_.WaitForBatchDone());
 
@@ -84,7 +86,7 @@ TEST_P(OneTaskTest, ReportsResultThenProgressOneThenBatchDone) {
     EXPECT_EQ(reports[1].finished, 1u);
     ASSERT_EQ(reports[2].type, Report::kBatchDone);
     EXPECT_EQ(reports[2].kind, c.kind);
-    EXPECT_EQ(d->Finished(), 1u);
+    EXPECT_EQ(d->Batch().finished, 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryKind, OneTaskTest,
@@ -95,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(EveryKind, OneTaskTest,
 TEST_F(DispatcherTest, ManyTasksEachReportInOrderAndBatchDoneOnceAfterTheLast) {
     constexpr int kTasks = 75;
     auto d = Make();
-    d->BeginBatch(TASK_MODIFY_IP, kTasks);
+    d->BeginBatch({.kind = TASK_MODIFY_IP, .total = kTasks});
     for (int i = 0; i < kTasks; ++i) {
         d->Enqueue(Ip(i).c_str(), Mac(i).c_str(), "");
     }
@@ -142,10 +144,11 @@ TEST_F(DispatcherTest, TheResultComesAtTheVerdictAndTheProofBeforeBatchDone) {
     net.ProbeDevice = ProbeAfterReboot;
     TaskDispatcher d(net, HelperApi{});
     d.SetReportWindow(&window_);
-    d.BeginBatch(TASK_UPGRADE, 2);
-    d.SetUpgradeInfo(UpgradeRecord(NET_UPGRADE_APP));
-    d.SetVerifyTimeout(60000);
-    d.SetVerifyTiming(1, 5, 0, 0);
+    d.BeginBatch({.kind = TASK_UPGRADE,
+                  .total = 2,
+                  .upgrade = UpgradeRecord(NET_UPGRADE_APP),
+                  .verifyTimeoutMs = 60000,
+                  .verifyTiming = {1, 5, 0, 0}});
     d.Enqueue("10.0.0.5", "02:51:56:00:00:05", "/nonexistent/app_V2.6_x.jffs2");
     d.Enqueue("10.0.0.6", "02:51:56:00:00:06", "/nonexistent/app_V2.6_x.jffs2");
     // Both verdicts, while neither camera is back yet.
@@ -179,7 +182,7 @@ TEST_F(DispatcherTest, TheResultComesAtTheVerdictAndTheProofBeforeBatchDone) {
 
 TEST_F(DispatcherTest, ThirtyFirstTaskGoesToTheFirstWorkerAndTheTurnCarriesAcrossBatches) {
     auto d = Make();
-    d->BeginBatch(TASK_MODIFY_IP, 31);
+    d->BeginBatch({.kind = TASK_MODIFY_IP, .total = 31});
     for (int i = 0; i < 31; ++i) {
         d->Enqueue(Ip(i).c_str(), Mac(i).c_str(), "");
     }
@@ -199,7 +202,7 @@ TEST_F(DispatcherTest, ThirtyFirstTaskGoesToTheFirstWorkerAndTheTurnCarriesAcros
     EXPECT_EQ(threadOf[30], threadOf[0]);
 
     // The next batch goes on from worker 1.
-    d->BeginBatch(TASK_MODIFY_IP, 1);
+    d->BeginBatch({.kind = TASK_MODIFY_IP, .total = 1});
     d->Enqueue("10.2.0.1", "AA:AA:AA:AA:AA:AA", "");
     EXPECT_EQ(d->NextWorker(), 2);
 }
@@ -220,8 +223,7 @@ TEST_P(TextCutTest, TextsAreCutToTheFieldAndStayTerminated) {
     const std::string aux(c.auxLen, 'A');
     const std::string path(c.pathLen, 'p');
     auto d = Make();
-    d->BeginBatch(TASK_UPGRADE, 1);
-    d->SetUpgradeInfo(UpgradeRecord(NET_UPGRADE_KERNEL));
+    d->BeginBatch({.kind = TASK_UPGRADE, .total = 1, .upgrade = UpgradeRecord(NET_UPGRADE_KERNEL)});
     d->Enqueue(ip.c_str(), aux.c_str(), path.c_str());
     ASSERT_TRUE(window_.WaitForBatchDone());
 
@@ -243,7 +245,7 @@ INSTANTIATE_TEST_SUITE_P(Lengths, TextCutTest,
 
 TEST_F(DispatcherTest, NullTextsBecomeEmptyTexts) {
     auto d = Make();
-    d->BeginBatch(TASK_MODIFY_IP, 1);
+    d->BeginBatch({.kind = TASK_MODIFY_IP, .total = 1});
     d->Enqueue(nullptr, nullptr, nullptr);
     ASSERT_TRUE(window_.WaitForBatchDone());
     const auto calls = FakeHelper::Calls();
@@ -255,18 +257,18 @@ TEST_F(DispatcherTest, NullTextsBecomeEmptyTexts) {
 TEST_F(DispatcherTest, WithoutReportWindowTasksStillRunAndCount) {
     auto d = Make();
     d->SetReportWindow(nullptr);
-    d->BeginBatch(TASK_MODIFY_IP, 5);
+    d->BeginBatch({.kind = TASK_MODIFY_IP, .total = 5});
     for (int i = 0; i < 5; ++i) {
         d->Enqueue(Ip(i).c_str(), Mac(i).c_str(), "");
     }
-    ASSERT_TRUE(Eventually([&] { return d->Finished() == 5; }));
+    ASSERT_TRUE(Eventually([&] { return d->Batch().finished == 5; }));
     EXPECT_EQ(FakeHelper::Calls().size(), 5u);
     EXPECT_TRUE(window_.Reports().empty());
 }
 
 TEST_F(DispatcherTest, UnknownKindReportsFailureCountsAndCallsNothing) {
     auto d = Make();
-    d->BeginBatch(static_cast<TaskKind>(7), 2);
+    d->BeginBatch({.kind = static_cast<TaskKind>(7), .total = 2});
     d->Enqueue("10.0.0.1", "00:00:00:00:00:01", "");
     d->Enqueue("10.0.0.2", "00:00:00:00:00:02", "");
     ASSERT_TRUE(window_.WaitForBatchDone());
@@ -286,7 +288,7 @@ TEST_F(DispatcherTest, TaskThatCannotBeHandedToAWorkerIsReportedAsFailedAndCompl
     d->Stop();
     EXPECT_EQ(d->RunningWorkers(), 0);
     d->SetReportWindow(&window_);  // Stop detached it
-    d->BeginBatch(TASK_MODIFY_IP, 2);
+    d->BeginBatch({.kind = TASK_MODIFY_IP, .total = 2});
     d->Enqueue("10.0.0.1", "00:00:00:00:00:01", "");
     d->Enqueue("10.0.0.2", "00:00:00:00:00:02", "");
 
@@ -342,7 +344,7 @@ TEST_F(DispatcherTest, DetachingWaitsForAPostInProgress) {
     SlowWindow slow;
     auto d = Make();
     d->SetReportWindow(&slow);
-    d->BeginBatch(TASK_MODIFY_IP, 1);
+    d->BeginBatch({.kind = TASK_MODIFY_IP, .total = 1});
     d->Enqueue("10.0.0.1", "00:00:00:00:00:01", "");
     ASSERT_TRUE(slow.WaitEntered());
 
@@ -382,8 +384,7 @@ TEST_P(RestoreTest, ReportsTheAddressTheCameraHasAfterwards) {
     }
     FakeHelper::Reset(script);
     auto d = Make();
-    d->BeginBatch(TASK_RESTORE_IP, 1);
-    d->SetDefaultIp("192.168.7.7");
+    d->BeginBatch({.kind = TASK_RESTORE_IP, .total = 1, .defaultIp = "192.168.7.7"});
     d->Enqueue("10.0.0.5", "00:11:22:33:44:55", "");
     ASSERT_TRUE(window_.WaitForBatchDone());
 
@@ -408,7 +409,7 @@ TEST_F(DispatcherTest, ModifyIpGivesTheNewAddressByMacAndReportsTheAnswer) {
     script.refuse.insert(Mac(1));
     FakeHelper::Reset(script);
     auto d = Make();
-    d->BeginBatch(TASK_MODIFY_IP, 2);
+    d->BeginBatch({.kind = TASK_MODIFY_IP, .total = 2});
     d->Enqueue("10.0.0.100", Mac(0).c_str(), "");
     d->Enqueue("10.0.0.101", Mac(1).c_str(), "");
     ASSERT_TRUE(window_.WaitForBatchDone());
@@ -429,8 +430,8 @@ class MissingHelperTest : public DispatcherTest, public ::testing::WithParamInte
 TEST_P(MissingHelperTest, IpJobsFailWithoutCallingAnything) {
     HelperApi none;
     auto d = Make(none);
-    EXPECT_FALSE(d->HelperLoaded());
-    d->BeginBatch(GetParam(), 3);
+    EXPECT_FALSE(d->Helper().Loaded());
+    d->BeginBatch({.kind = GetParam(), .total = 3});
     for (int i = 0; i < 3; ++i) {
         d->Enqueue(Ip(i).c_str(), Mac(i).c_str(), "");
     }

@@ -84,11 +84,12 @@ TEST(EngineFleetTest, UpgradeBatchSendsTheFileToEveryCameraThatTakesIt) {
     TaskDispatcher d(NetApi::Real());
     d.SetReportWindow(&window);
     const auto& cams = fleet.cameras();
-    d.BeginBatch(TASK_UPGRADE, static_cast<uint32_t>(cams.size()));
     tNetFileUpdate info{};
     info.UpgradeType = NET_UPGRADE_APP;
-    d.SetUpgradeInfo(info);
-    d.SetSyncTime(true);
+    d.BeginBatch({.kind = TASK_UPGRADE,
+                  .total = static_cast<uint32_t>(cams.size()),
+                  .upgrade = info,
+                  .syncTime = true});
     for (const auto& cam : cams) {
         d.Enqueue(cam.ip.c_str(), cam.mac.c_str(), image.c_str());
     }
@@ -123,10 +124,10 @@ TEST(EngineFleetTest, ModifyIpBatchMovesEveryCameraThatAgrees) {
 
     RecordingReportWindow window;
     TaskDispatcher d(NetApi::Real());
-    ASSERT_TRUE(d.HelperLoaded()) << "libNimbrel.so beside the test in " << d.ExeFolder();
+    ASSERT_TRUE(d.Helper().Loaded()) << "libNimbrel.so beside the test in " << d.Helper().Folder();
     d.SetReportWindow(&window);
     const auto& cams = fleet.cameras();
-    d.BeginBatch(TASK_MODIFY_IP, static_cast<uint32_t>(cams.size()));
+    d.BeginBatch({.kind = TASK_MODIFY_IP, .total = static_cast<uint32_t>(cams.size())});
     std::vector<std::string> wanted;
     for (size_t i = 0; i < cams.size(); ++i) {
         wanted.push_back(SameBlock(cams[i].ip, 100 + static_cast<int>(i)));
@@ -135,7 +136,7 @@ TEST(EngineFleetTest, ModifyIpBatchMovesEveryCameraThatAgrees) {
     ASSERT_TRUE(window.WaitForBatchDone(kBatchPatience)) << fleet.log();
 
     auto results = ByMac(window.Results());
-    const auto now = Discover(d.Helper());
+    const auto now = Discover(d.Helper().Api());
     const int expected[] = {1, 0, 1};
     for (size_t i = 0; i < cams.size(); ++i) {
         const auto& r = results[cams[i].mac];
@@ -158,8 +159,9 @@ TEST(EngineFleetTest, RestoreBatchReportsTheDefaultOrTheOldAddress) {
     d.SetReportWindow(&window);
     const auto& cams = fleet.cameras();
     const std::string defaultIp = SameBlock(cams[0].ip, 200);
-    d.BeginBatch(TASK_RESTORE_IP, static_cast<uint32_t>(cams.size()));
-    d.SetDefaultIp(defaultIp);
+    d.BeginBatch({.kind = TASK_RESTORE_IP,
+                  .total = static_cast<uint32_t>(cams.size()),
+                  .defaultIp = defaultIp});
     for (const auto& cam : cams) {
         d.Enqueue(cam.ip.c_str(), cam.mac.c_str(), "");
     }
@@ -170,7 +172,7 @@ TEST(EngineFleetTest, RestoreBatchReportsTheDefaultOrTheOldAddress) {
     EXPECT_EQ(std::string(results[cams[0].mac].ip), cams[0].ip);
     EXPECT_EQ(results[cams[1].mac].result, 1) << fleet.log();
     EXPECT_EQ(std::string(results[cams[1].mac].ip), defaultIp);
-    EXPECT_EQ(Discover(d.Helper())[cams[1].mac], defaultIp);
+    EXPECT_EQ(Discover(d.Helper().Api())[cams[1].mac], defaultIp);
 }
 
 }  // namespace

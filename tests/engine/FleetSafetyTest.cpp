@@ -84,12 +84,13 @@ class LiveWindow : public RecordingReportWindow {
 };
 
 void StartUpgrade(TaskDispatcher& d, uint32_t total, int parallel) {
-    d.BeginBatch(TASK_UPGRADE, total);
     tNetFileUpdate info{};
     info.UpgradeType = NET_UPGRADE_APP;
-    d.SetUpgradeInfo(info);
-    d.SetParallel(parallel);
-    d.SetProbeTimeout(0);
+    d.BeginBatch({.kind = TASK_UPGRADE,
+                  .total = total,
+                  .upgrade = info,
+                  .parallel = parallel,
+                  .probeMs = 0});
 }
 
 // Queued MACs at addresses shuffled among the fleet: a file goes only where

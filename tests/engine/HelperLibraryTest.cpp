@@ -41,7 +41,7 @@ class HelperFolder {
 std::vector<TaskResult> RunModifyBatch(TaskDispatcher& d) {
     RecordingReportWindow window;
     d.SetReportWindow(&window);
-    d.BeginBatch(TASK_MODIFY_IP, 2);
+    d.BeginBatch({.kind = TASK_MODIFY_IP, .total = 2});
     d.Enqueue("10.3.0.1", "02:00:00:00:00:01", "");
     d.Enqueue("10.3.0.2", "02:00:00:00:00:02", "");
     EXPECT_TRUE(window.WaitForBatchDone());
@@ -60,10 +60,10 @@ int Successes(const std::vector<TaskResult>& results) {
 TEST(HelperLibraryTest, LoadsTheHelperFromTheExecutableFolderAndUsesModifyDevIp) {
     HelperFolder folder(QV_TEST_HELPER_FULL);
     TaskDispatcher d(NetApi{}, folder.Path());
-    EXPECT_TRUE(d.HelperLoaded());
-    EXPECT_NE(d.Helper().ModifyDevIp, nullptr);
-    EXPECT_NE(d.Helper().GetDevList, nullptr);
-    EXPECT_EQ(d.ExeFolder(), platform::JoinPath(folder.Path(), ""));
+    EXPECT_TRUE(d.Helper().Loaded());
+    EXPECT_NE(d.Helper().Api().ModifyDevIp, nullptr);
+    EXPECT_NE(d.Helper().Api().GetDevList, nullptr);
+    EXPECT_EQ(d.Helper().Folder(), platform::JoinPath(folder.Path(), ""));
     const auto results = RunModifyBatch(d);
     ASSERT_EQ(results.size(), 2u);
     EXPECT_EQ(Successes(results), 1) << "the library's own answers came back";
@@ -72,8 +72,8 @@ TEST(HelperLibraryTest, LoadsTheHelperFromTheExecutableFolderAndUsesModifyDevIp)
 TEST(HelperLibraryTest, WithoutModifyDevIpTheIpJobsFail) {
     HelperFolder folder(QV_TEST_HELPER_PARTIAL);
     TaskDispatcher d(NetApi{}, folder.Path());
-    EXPECT_EQ(d.Helper().ModifyDevIp, nullptr);
-    EXPECT_NE(d.Helper().GetDevList, nullptr);
+    EXPECT_EQ(d.Helper().Api().ModifyDevIp, nullptr);
+    EXPECT_NE(d.Helper().Api().GetDevList, nullptr);
     const auto results = RunModifyBatch(d);
     ASSERT_EQ(results.size(), 2u);
     EXPECT_EQ(Successes(results), 0);
@@ -82,7 +82,7 @@ TEST(HelperLibraryTest, WithoutModifyDevIpTheIpJobsFail) {
 TEST(HelperLibraryTest, WithoutTheLibraryTheDispatcherStillStartsAndIpJobsFail) {
     HelperFolder folder(nullptr);
     TaskDispatcher d(NetApi{}, folder.Path());
-    EXPECT_FALSE(d.HelperLoaded());
+    EXPECT_FALSE(d.Helper().Loaded());
     EXPECT_EQ(d.RunningWorkers(), TaskDispatcher::kWorkerCount);
     const auto results = RunModifyBatch(d);
     ASSERT_EQ(results.size(), 2u);

@@ -53,10 +53,11 @@ TEST_P(UpgradeJobTest, CallsTheCameraLibraryInOrderAndReportsTheOutcome) {
     FakeNet::Reset(c.script);
     TaskDispatcher d(FakeNet::Api(), HelperApi{});
     d.SetReportWindow(&window_);
-    d.BeginBatch(TASK_UPGRADE, 1);
-    d.SetUpgradeInfo(UpgradeRecord(c.upgradeType));
-    d.SetSyncTime(c.syncTime);
-    d.SetProbeTimeout(c.probeMs);
+    d.BeginBatch({.kind = TASK_UPGRADE,
+                  .total = 1,
+                  .upgrade = UpgradeRecord(c.upgradeType),
+                  .syncTime = c.syncTime,
+                  .probeMs = c.probeMs});
     d.Enqueue(kCamera, "00:11:22:33:44:55", "/work/Pack1.bin");
     ASSERT_TRUE(window_.WaitForBatchDone());
 
@@ -157,10 +158,11 @@ TEST(UpgradeClockTest, CameraGetsThePcDateAndTimeAndKeepsItsOwnBytes) {
     RecordingReportWindow window;
     TaskDispatcher d(FakeNet::Api(), HelperApi{});
     d.SetReportWindow(&window);
-    d.SetClock([] { return platform::LocalTime{2031, 12, 24, 23, 58, 59, 987}; });
-    d.BeginBatch(TASK_UPGRADE, 1);
-    d.SetUpgradeInfo(UpgradeRecord(NET_UPGRADE_APP));
-    d.SetSyncTime(true);
+    d.BeginBatch({.kind = TASK_UPGRADE,
+                  .total = 1,
+                  .upgrade = UpgradeRecord(NET_UPGRADE_APP),
+                  .syncTime = true,
+                  .clock = [] { return platform::LocalTime{2031, 12, 24, 23, 58, 59, 987}; }});
     d.Enqueue(kCamera, "00:11:22:33:44:55", "/work/app.bin");
     ASSERT_TRUE(window.WaitForBatchDone());
 
@@ -180,8 +182,7 @@ TEST(UpgradeBatchTest, UnknownTypeFailsEveryCameraWithoutAddingOne) {
     RecordingReportWindow window;
     TaskDispatcher d(FakeNet::Api(), HelperApi{});
     d.SetReportWindow(&window);
-    d.BeginBatch(TASK_UPGRADE, 4);
-    d.SetUpgradeInfo(UpgradeRecord(NET_UPGRADE_UNKNOWN));
+    d.BeginBatch({.kind = TASK_UPGRADE, .total = 4, .upgrade = UpgradeRecord(NET_UPGRADE_UNKNOWN)});
     for (int i = 0; i < 4; ++i) {
         d.Enqueue(Ip(i).c_str(), Mac(i).c_str(), "/work/x.bin");
     }
@@ -198,9 +199,10 @@ TEST(UpgradeBatchTest, MissingLibraryEntriesFailTheUpgradeWithoutCrashing) {
     RecordingReportWindow window;
     TaskDispatcher d(NetApi{}, HelperApi{});
     d.SetReportWindow(&window);
-    d.BeginBatch(TASK_UPGRADE, 1);
-    d.SetUpgradeInfo(UpgradeRecord(NET_UPGRADE_APP));
-    d.SetSyncTime(true);
+    d.BeginBatch({.kind = TASK_UPGRADE,
+                  .total = 1,
+                  .upgrade = UpgradeRecord(NET_UPGRADE_APP),
+                  .syncTime = true});
     d.Enqueue(kCamera, "00:11:22:33:44:55", "/work/x.bin");
     ASSERT_TRUE(window.WaitForBatchDone());
     ASSERT_EQ(window.Results().size(), 1u);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "pack/PackInfo.h"
 #include "pack/UpdatePack.h"
 #include "platform/FileIo.h"
 #include "platform/Paths.h"
@@ -37,9 +38,8 @@ std::string Lower(std::string text) {
     return text;
 }
 
-// The names of a verified pack's application entries (type 1, or 6 as a
-// forced copy carries them): what a camera flashes. False when the file is no
-// pack that verifies.
+// The names of a verified pack's application entries: what a camera flashes.
+// False when the file is no pack that verifies.
 bool AppEntryNames(const std::string& path, std::vector<std::string>& names) {
     tPackHead head{};
     const auto table = CheckFileMD5(path.c_str(), &head);
@@ -47,7 +47,7 @@ bool AppEntryNames(const std::string& path, std::vector<std::string>& names) {
         return false;
     }
     for (unsigned i = 0; i < head.uifileNum; ++i) {
-        if (table[i].ucFileType == PACK_FILE_APP || table[i].ucFileType == PACK_FILE_BIN) {
+        if (PackIsAppEntry(table[i])) {
             names.push_back(PackEntryName(table[i]));
         }
     }

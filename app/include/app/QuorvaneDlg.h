@@ -71,8 +71,8 @@ class CQuorvaneDlg : public ReportWindow {
     bool PlanUpgrade(const std::function<void(const std::vector<PlannedUpgrade>&)>& show);
     void SetUpgradeOverrides(const UpgradeSettings& settings) { m_overrides = settings; }
     // How the last batch ended: stopped by hand, held at its failure limit.
-    bool BatchStopped() const { return m_dispatcher.BatchStopped(); }
-    bool BatchHeld() const { return m_dispatcher.BatchHeld(); }
+    bool BatchStopped() const { return m_dispatcher.Batch().stopped; }
+    bool BatchHeld() const { return m_dispatcher.Batch().held; }
     bool BatchRunning() const { return m_session.Running(); }
 
     // Worker reports, once queued onto the UI thread.
@@ -196,7 +196,7 @@ class CQuorvaneDlg : public ReportWindow {
     // queues anything. It takes the batch lock of the configuration folder
     // (BatchLockPath; another instance holding it refuses the request with a
     // message), writes the request line to the operation log, sets up the
-    // batch on the dispatcher and the progress bar at 0 of `total`. False
+    // batch on the dispatcher and the progress bar at 0 of its total. False
     // after a refusal: the handler returns, and its ControlsOff enables the
     // window again; after true it hands the window to the batch.
     //
@@ -209,7 +209,7 @@ class CQuorvaneDlg : public ReportWindow {
     //   restore default "默认IP 192.168.0.10"
     //   upgrade         "升级文件 /path/to/file.bin" ("强制升级文件 …" when forced)
     // The lock is released in OnBatchDone and in the destructor.
-    bool StartBatch(TaskKind kind, std::uint32_t total, const std::string& request);
+    bool StartBatch(const BatchSettings& batch, const std::string& request);
 
     // Stand-ins for the window itself: the screen, the libraries, and a token
     // that queued reports check so that none runs after the dialog is gone.

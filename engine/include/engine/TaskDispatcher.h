@@ -1,8 +1,10 @@
 #pragma once
 
-// The worker pool that runs one device job per camera and reports back to the
-// main dialog. Records cross threads inside messages only; whoever receives a
-// record owns it.
+// The task engine as the dialog sees it: a batch begins with its settings in
+// one call, one task per camera is queued, and the workers report back through
+// a ReportWindow. Behind it (engine/src) sit the worker pool, the upgrade
+// slots, the batch state and the device jobs. Records cross threads inside
+// messages only; whoever receives a record owns it.
 
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +12,7 @@
 #include <string>
 
 #include "engine/CameraOutcome.h"
+#include "engine/HelperLibrary.h"
 #include "korvel.h"
 #include "platform/LocalTime.h"
 
@@ -111,11 +114,24 @@ struct NetApi {
     static NetApi Real();  // the Korvel functions
 };
 
-// The search helper's entry points the IP jobs use; null when missing.
-struct HelperApi {
-    int (*ModifyDevIp)(const char* mac, const char* ip, const char* mask) = nullptr;
-    int (*GetDevList)(tNetDeviceInfo* out, int capacity) = nullptr;
+namespace engine {
+
+// How the proof after reboot looks for the camera. The pauses are short in tests.
+struct VerifyTiming {
+    int probeTimeoutMs = 500;   // wait for the answer to one directed probe
+    int pauseMs = 1000;         // between rounds
+    int searchEveryRounds = 2;  // a search instead of a probe every n-th round
+    // An answer with the old version may come from a camera that has not begun
+    // to reboot yet: believed only this long after the verdict, as is an empty
+    // version, or any version when the one before is unknown. An unanswered
+    // probe shortens nothing (a datagram may be lost).
+    int unchangedGraceMs = 20000;
 };
+
+}  // namespace engine
+
+struct BatchSettings;
+struct BatchStatus;
 
 class TaskDispatcher {
   public:
@@ -151,44 +167,10 @@ class TaskDispatcher {
     // When it returns, no report is being posted to the window it replaced.
     void SetReportWindow(ReportWindow* window);
 
-    // Batch set-up, on the dialog thread before the batch's first Enqueue:
-    // kind, batch total and finished = 0; the batch is no longer stopped.
-    void BeginBatch(TaskKind kind, uint32_t total);
-    // Upgrades of a batch that run at once, clamped to 1..kMaxParallel. The
-    // rest wait in the order they were queued; 1 keeps them one after another.
-    void SetParallel(int count);
-    int Parallel() const;
-    // After this many failed cameras no further task of the batch is started;
-    // the rest are finished as held (ReasonCode::Held). 0: no limit.
-    void SetMaxFailures(uint32_t count);
-    uint32_t MaxFailures() const;
-    // Before the specified connect, an upgrade first tries a bare TCP connect
-    // for this long and fails the camera at once when it does not succeed.
-    // 0: no probe. Clamped to 0..kMaxProbeMs.
-    void SetProbeTimeout(int ms);
-    int ProbeTimeout() const;
-
-    // Stops the running batch: every task not yet started is finished at once
-    // with result 0 and ReasonCode::NotStarted, and is never run. Jobs in progress go on,
-    // unless `abandon`: then their camera sessions are cut (the camera drops a
-    // partial file) and they end as failed. May be called again with abandon.
-    void StopBatch(bool abandon);
-    // Whether the batch was stopped by hand or by its failure limit.
-    bool BatchStopped() const;
-    bool BatchHeld() const;
-    // Cameras of the batch that ran and failed.
-    uint32_t Failures() const;
-    void SetUpgradeInfo(const tNetFileUpdate& info);
-    void SetSyncTime(bool sync);
-    // How long an upgraded camera is waited for to come back with its new
-    // version, after its result and before its proof; 0 (the default): not checked.
-    void SetVerifyTimeout(int ms);
-    int VerifyTimeout() const;
-    // The pace of that wait (tests shorten it).
-    void SetVerifyTiming(int probeTimeoutMs, int pauseMs, int searchEveryRounds,
-                         int unchangedGraceMs);
-    void SetDefaultIp(const std::string& ip);
-    std::string DefaultIp() const;
+    // Begins a batch, on the dialog thread before its first Enqueue: every
+    // batch field at once, finished = 0, nothing failed, stopped or held.
+    // Fields the kind does not use keep their defaults.
+    void BeginBatch(const BatchSettings& settings);
 
     // What an upgrade of the camera with this MAC was judged for, handed over
     // before it is queued: its hello must name this type and hardware version
@@ -208,20 +190,19 @@ class TaskDispatcher {
     // start, memory ran out) is finished at once with result 0 and reported.
     void Enqueue(const char* ip, const char* aux, const char* path);
 
-    // True when the helper library was loaded or its entries were given.
-    bool HelperLoaded() const;
-    HelperApi Helper() const;
+    // Stops the running batch: every task not yet started is finished at once
+    // with result 0 and ReasonCode::NotStarted, and is never run. Jobs in progress go on,
+    // unless `abandon`: then their camera sessions are cut (the camera drops a
+    // partial file) and they end as failed. May be called again with abandon.
+    void StopBatch(bool abandon);
 
-    // The PC clock that the upgrade job copies into the camera (tests inject one).
-    void SetClock(platform::Clock clock);
+    // The batch's settings as they took effect and where it stands, read at once.
+    BatchStatus Batch() const;
 
-    // The executable's folder, ending with a separator.
-    std::string ExeFolder() const;
-    TaskKind Kind() const;
-    uint32_t BatchTotal() const;
-    uint32_t Finished() const;
-    bool SyncTime() const;
-    tNetFileUpdate UpgradeInfo() const;
+    // The search helper library: whether it loaded, its entries, its folder
+    // (the executable's folder, ending with a separator).
+    const engine::HelperLibrary& Helper() const;
+
     // Worker (0..29) that the next Enqueue hands its task to.
     int NextWorker() const;
     // Workers whose threads are running.
@@ -230,4 +211,42 @@ class TaskDispatcher {
   private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
+};
+
+// One batch's fields, given in one piece to BeginBatch. A worker reads them
+// when it runs a task of the batch.
+struct BatchSettings {
+    TaskKind kind = TASK_NONE;
+    uint32_t total = 0;
+    // Upgrade batches: the upgrade record (its type; the path is each task's).
+    tNetFileUpdate upgrade{};
+    // The camera's clock is set to the PC's before the file is sent.
+    bool syncTime = false;
+    // Upgrades that run at once, clamped to 1..kMaxParallel. The rest wait in
+    // the order they were queued; 1 keeps them one after another.
+    int parallel = 1;
+    // After this many failed cameras no further task of the batch is started;
+    // the rest are finished as held (ReasonCode::Held). 0: no limit.
+    uint32_t maxFailures = 0;
+    // Before the specified connect, an upgrade first tries a bare TCP connect
+    // for this long and fails the camera at once when it does not succeed.
+    // 0: no probe. Clamped to 0..kMaxProbeMs.
+    int probeMs = TaskDispatcher::kDefaultProbeMs;
+    // How long an upgraded camera is waited for to come back with its new
+    // version, after its result and before its proof; 0: not checked.
+    int verifyTimeoutMs = 0;
+    engine::VerifyTiming verifyTiming{};  // the pace of that wait (tests shorten it)
+    // The PC clock that the upgrade job copies into the camera; empty: the real one.
+    platform::Clock clock{};
+    // Restore batches: the address the cameras are given.
+    std::string defaultIp = TaskDispatcher::kDefaultIp;
+};
+
+// Where the batch stands.
+struct BatchStatus {
+    BatchSettings settings;  // after clamping
+    uint32_t finished = 0;
+    uint32_t failures = 0;  // cameras that ran and failed
+    bool stopped = false;   // stopped by hand
+    bool held = false;      // stopped by its failure limit
 };
