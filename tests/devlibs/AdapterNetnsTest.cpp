@@ -450,3 +450,35 @@ TEST(AdapterAddresses, DirectedBroadcastAndSearchRule) {
 }
 
 }  // namespace
+
+#ifdef QV_CLI_PATH
+// The console's listing, by the same namespace: names, addresses and where a
+// search goes, as JSON.
+TEST_F(Namespaces, ConsoleListsTheAdapters) {
+    Cable("eth0", "10.77.0.1/16");
+    Cable("eth1", "10.78.0.1/16");
+    Sh("ip -n $NS link set eth1 down");
+    const std::string cmd = "ip netns exec " + pc() + " " QV_CLI_PATH " interfaces --json";
+    FILE* p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[512];
+    while (size_t n = fread(buf, 1, sizeof buf, p)) {
+        out.append(buf, n);
+    }
+    ASSERT_EQ(pclose(p), 0) << out;
+    // One object per address; nlohmann writes the keys in order.
+    auto has = [&](const std::string& text) { return out.find(text) != std::string::npos; };
+    EXPECT_TRUE(has(R"("address": "10.77.0.1",)")) << out;
+    EXPECT_TRUE(has(R"("name": "eth0",)")) << out;
+    const auto eth1 = out.find(R"("address": "10.78.0.1")");
+    ASSERT_NE(eth1, std::string::npos) << out;
+    const auto eth1End = out.find('}', eth1);
+    const std::string eth1Object = out.substr(eth1, eth1End - eth1);
+    EXPECT_NE(eth1Object.find(R"("searched": false)"), std::string::npos) << eth1Object;
+    EXPECT_NE(eth1Object.find(R"("up": false)"), std::string::npos) << eth1Object;
+    const auto eth0 = out.find(R"("address": "10.77.0.1")");
+    const std::string eth0Object = out.substr(eth0, out.find('}', eth0) - eth0);
+    EXPECT_NE(eth0Object.find(R"("searched": true)"), std::string::npos) << eth0Object;
+}
+#endif
