@@ -17,6 +17,13 @@
 # with /D= into a folder named in Chinese that holds a file of the user's, which
 # the uninstaller must leave.
 #
+# Firewall: Wine's netsh.exe is a stub that only logs its arguments (debug
+# channel fixme+netsh), so the install and the uninstall run with that channel
+# on and the logged command lines are checked: that the installer adds an
+# inbound UDP rule for each program on the private and domain profiles and the
+# uninstaller deletes them. Whether Windows then holds such a rule is not
+# proven here.
+#
 # Both products carry the camera LAN's defaults (a broadcast to
 # 255.255.255.255). Everything therefore runs inside a network namespace of its
 # own with nothing but loopback (unshare -n), camsim included; without one
@@ -124,8 +131,9 @@ done
 installed=(Korvel.dll LICENSE.txt Nimbrel.dll config.ini quorvane-cli.exe quorvane-net.conf
   quorvane-pack.exe quorvane.installed uninstall.exe)
 [ -f "$windows/bin/quorvane.exe" ] && installed+=(quorvane.exe)
-run "silent install" "$wine" "$setup" /S
+WINEDEBUG=-all,fixme+netsh run "silent install" "$wine" "$setup" /S
 settle
+cp "$work/err.txt" "$work/install-err.txt"
 dir="$WINEPREFIX/drive_c/Program Files/Quorvane"
 menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Quorvane"
 # system.reg doubles each backslash of a key's name.
@@ -140,6 +148,21 @@ if grep -qF "$uninst_key" "$WINEPREFIX/system.reg" &&
 else
   bad "no uninstall key with DisplayVersion $version"
 fi
+
+# --- the firewall rules, as far as Wine's netsh stub shows them
+netsh_lines() { grep -a 'fixme:netsh:wmain stub:' "$1" | sed 's/.*stub: //' || true; }
+progs=(quorvane-cli.exe)
+[ -f "$windows/bin/quorvane.exe" ] && progs+=(quorvane.exe)
+for p in "${progs[@]}"; do
+  rule="L\"name=Quorvane $p\""
+  prog="L\"program=C:\\\\Program Files\\\\Quorvane\\\\$p\""
+  if netsh_lines "$work/install-err.txt" | grep -F "L\"add\" L\"rule\" $rule L\"dir=in\" L\"action=allow\" $prog L\"protocol=UDP\" L\"profile=private,domain\"" >/dev/null; then
+    ok "installer adds the inbound UDP rule for $p (private, domain)"
+  else
+    bad "installer ran no 'netsh advfirewall firewall add rule' for $p:"
+    netsh_lines "$work/install-err.txt" | sed 's/^/  /' >&2
+  fi
+done
 
 # --- the installed copy
 for prog in quorvane-cli quorvane-pack; do
@@ -161,8 +184,16 @@ ls "$local_appdata"/[0-9][0-9][0-9][0-9]_[0-9][0-9]_[0-9][0-9].log >/dev/null 2>
 [ -z "$(find "$dir" -name '*.log')" ] && ok "no log in the install folder" || bad "a log in $dir"
 
 # --- uninstall
-run "silent uninstall" "$wine" "C:\\Program Files\\Quorvane\\uninstall.exe" /S
+WINEDEBUG=-all,fixme+netsh run "silent uninstall" "$wine" "C:\\Program Files\\Quorvane\\uninstall.exe" /S
 settle  # the uninstaller runs on from a copy in %TEMP%
+for p in "${progs[@]}"; do
+  if netsh_lines "$work/err.txt" | grep -F "L\"delete\" L\"rule\" L\"name=Quorvane $p\"" >/dev/null; then
+    ok "uninstaller deletes the rule for $p"
+  else
+    bad "uninstaller ran no 'netsh advfirewall firewall delete rule' for $p"
+    netsh_lines "$work/err.txt" | sed 's/^/  /' >&2
+  fi
+done
 [ ! -e "$dir" ] && ok "install folder removed" || bad "left in the install folder: $(ls -A "$dir")"
 [ ! -e "$menu" ] && ok "Start-menu entry removed" || bad "Start-menu folder left: $(ls -A "$menu")"
 grep -qiF -e "$uninst_key" -e '[Software\\Quorvane]' "$WINEPREFIX/system.reg" &&

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "ConsoleView.h"
+#include "Interfaces.h"
 #include "Plan.h"
 #include "Retry.h"
 #include "app/BatchReport.h"
@@ -115,6 +116,9 @@ int Run(const Args& given) {
     platform::SetConfigDirOverride(a.configDir);
     if (a.command == "history") {
         return History(a);
+    }
+    if (a.command == "interfaces") {
+        return ListInterfaces(a.json);
     }
     // For search, a plan and JSON, stdout carries the list only; the log lines go to stderr.
     const bool listOnStdout = a.command == "search" || a.plan || a.json;

@@ -92,6 +92,9 @@ CLI::Option* NumberOption(CLI::App& cmd, const char* name, std::optional<T>& out
 }
 
 void Check(Args& a) {
+    if (a.command == "interfaces") {
+        return;
+    }
     if (a.command == "history") {
         if (!a.historyId.empty() && !app::ValidReportId(a.historyId)) {
             throw Refused("not a batch id (YYYYMMDD-HHMMSS-mmm): " + a.historyId);
@@ -217,6 +220,9 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
         ->type_name("REPORT");
 
     declare.Sort(*upgrade);
+
+    cli.add_subcommand("interfaces", "list this PC's IPv4 adapters")
+        ->add_flag("--json", a.json, "print the list as JSON");
 
     try {
         cli.parse(argc, argv);

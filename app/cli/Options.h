@@ -22,7 +22,7 @@ enum ExitStatus : int {
 
 struct Args {
     std::string configDir;
-    std::string command;  // search, modify-ip, restore-ip, upgrade, history
+    std::string command;  // search, modify-ip, restore-ip, upgrade, history, interfaces
     std::string start;    // modify-ip's start address
     std::string file;     // upgrade's update file
     bool all = false;

@@ -48,6 +48,22 @@ VIAddVersionKey /LANG=2052 "LegalCopyright" "MIT"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "SimpChinese"
 
+; Inbound UDP for a program, private and domain networks. The cameras answer a
+; search from their own addresses to the program's own ephemeral port, which
+; the stateful filter does not take for answers to a broadcast; a rule on the
+; program lets them in, on no other network than the office's and the site's.
+; A rule of the same name from an earlier install goes first.
+!macro QV_FIREWALL_ADD EXE
+  nsExec::ExecToLog '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="Quorvane ${EXE}" program="$INSTDIR\${EXE}"'
+  Pop $0
+  nsExec::ExecToLog '"$SYSDIR\netsh.exe" advfirewall firewall add rule name="Quorvane ${EXE}" dir=in action=allow program="$INSTDIR\${EXE}" protocol=UDP profile=private,domain enable=yes'
+  Pop $0
+!macroend
+!macro QV_FIREWALL_DELETE EXE
+  nsExec::ExecToLog '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="Quorvane ${EXE}" program="$INSTDIR\${EXE}"'
+  Pop $0
+!macroend
+
 Function .onInit
   ; The programs are 64-bit.
   ${IfNot} ${RunningX64}
@@ -80,6 +96,11 @@ Section "Quorvane" SecMain
   File "${QV_STAGE}\config.ini"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
+  !insertmacro QV_FIREWALL_ADD "quorvane-cli.exe"
+!ifdef QV_WINDOW
+  !insertmacro QV_FIREWALL_ADD "quorvane.exe"
+!endif
+
   CreateDirectory "$SMPROGRAMS\Quorvane"
 !ifdef QV_WINDOW
   CreateShortCut "$SMPROGRAMS\Quorvane\Quorvane.lnk" "$INSTDIR\quorvane.exe" "" "$INSTDIR\quorvane.exe" 0
@@ -107,6 +128,8 @@ SectionEnd
 
 Section "Uninstall"
   SetShellVarContext all
+  !insertmacro QV_FIREWALL_DELETE "quorvane-cli.exe"
+  !insertmacro QV_FIREWALL_DELETE "quorvane.exe"
   ; Only what the installer put there, by name: /D= may have pointed at a
   ; folder that holds other files too.
   Delete "$INSTDIR\quorvane-cli.exe"

@@ -1,11 +1,14 @@
 #include "wire/Discovery.h"
 
+#include <algorithm>
 #include <asio.hpp>
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <set>
 
+#include "platform/NetAdapters.h"
 #include "wire/Addr.h"
 #include "wire/Wire.h"
 
@@ -30,16 +33,69 @@ uint32_t RandomTxid() {
     return v;
 }
 
+bool SearchesEveryAdapter(const NetConfig& config) {
+    return config.discoveryAddress == "255.255.255.255" && config.bindAddress == "0.0.0.0";
+}
+
+namespace {
+
+// A receiving socket and its buffer.
+struct Port {
+    explicit Port(asio::io_context& io) : sock(io) {}
+    asio::ip::udp::socket sock;
+    std::array<uint8_t, 4096> buf{};
+    asio::ip::udp::endpoint from;
+};
+
+// One way out of a search: where its probes go and the adapter it stands for.
+struct Leg {
+    explicit Leg(asio::io_context& io) : main(io) {}
+    Port main;
+    // Bound to the wildcard address at main's port: Linux gives a socket bound
+    // to one address no broadcasts, and a camera without a route back answers
+    // by limited broadcast to the probe's source port.
+    std::unique_ptr<Port> wide;
+    std::vector<asio::ip::udp::endpoint> dests;
+    AnsweredOn on;
+};
+
+bool OpenPort(Port& port, const asio::ip::udp::endpoint& at, bool shared, asio::error_code& ec) {
+    port.sock.open(asio::ip::udp::v4(), ec);
+    if (!ec && shared) {
+        port.sock.set_option(asio::socket_base::reuse_address(true), ec);
+    }
+    if (!ec) {
+        port.sock.set_option(asio::socket_base::broadcast(true), ec);
+    }
+    if (!ec) {
+        // A thousand answers may arrive within a few milliseconds.
+        asio::error_code ignored;
+        port.sock.set_option(asio::socket_base::receive_buffer_size(4 * 1024 * 1024), ignored);
+        port.sock.bind(at, ec);
+    }
+    return !ec;
+}
+
+}  // namespace
+
 bool Discover(const NetConfig& config, const std::function<void(const tNetDeviceInfo&)>& onDevice,
               DiscoveryStats* stats, std::string* error, int maxCameras,
               const std::function<void()>& onLimit) {
+    return DiscoverOn(
+        config, [&](const tNetDeviceInfo& info, const AnsweredOn&) { onDevice(info); }, stats,
+        error, maxCameras, onLimit);
+}
+
+bool DiscoverOn(const NetConfig& config,
+                const std::function<void(const tNetDeviceInfo&, const AnsweredOn&)>& onDevice,
+                DiscoveryStats* stats, std::string* error, int maxCameras,
+                const std::function<void()>& onLimit) {
     DiscoveryStats local;
     DiscoveryStats& st = stats ? *stats : local;
     st = {};
     const auto start = SteadyClock::now();
 
     asio::io_context io;
-    asio::ip::udp::socket sock(io);
     asio::error_code ec;
     const auto bindAddr = asio::ip::make_address_v4(config.bindAddress, ec);
     const auto target = asio::ip::make_address_v4(config.discoveryAddress, ec);
@@ -49,28 +105,56 @@ bool Discover(const NetConfig& config, const std::function<void(const tNetDevice
         }
         return false;
     }
-    sock.open(asio::ip::udp::v4(), ec);
-    if (!ec) {
-        sock.set_option(asio::socket_base::broadcast(true), ec);
-    }
-    if (!ec) {
-        // A thousand answers may arrive within a few milliseconds.
-        asio::error_code ignored;
-        sock.set_option(asio::socket_base::receive_buffer_size(4 * 1024 * 1024), ignored);
-        sock.bind(asio::ip::udp::endpoint(bindAddr, 0), ec);
-    }
-    if (ec) {
-        if (error) {
-            *error = "cannot open the discovery socket: " + ec.message();
+    std::vector<std::unique_ptr<Leg>> legs;
+    if (SearchesEveryAdapter(config)) {
+        // A limited broadcast leaves only by the preferred route's adapter
+        // unless the socket is bound to another adapter's address: Linux and
+        // Windows then send it out of that adapter. The directed broadcast
+        // follows the subnet's route on its own.
+        // A listing the system refuses leaves the one socket below.
+        const auto adapters = platform::ListNetAdapters(nullptr);
+        std::set<uint32_t> bound;
+        for (const auto& a : adapters ? *adapters : std::vector<platform::NetAdapter>{}) {
+            if (!platform::CarriesSearch(a) || !bound.insert(a.address).second) {
+                continue;
+            }
+            auto leg = std::make_unique<Leg>(io);
+            if (!OpenPort(leg->main, {asio::ip::address_v4(a.address), 0}, true, ec)) {
+                continue;  // an address that vanished since the listing
+            }
+            const auto port = leg->main.sock.local_endpoint(ec).port();
+            leg->wide = std::make_unique<Port>(io);
+            if (ec || !OpenPort(*leg->wide, {asio::ip::address_v4::any(), port}, true, ec)) {
+                leg->wide.reset();  // unicast answers still arrive
+            }
+            leg->dests.emplace_back(target, config.discoveryPort);
+            if (const uint32_t directed = platform::DirectedBroadcast(a); directed != 0) {
+                leg->dests.emplace_back(asio::ip::address_v4(directed), config.discoveryPort);
+            }
+            leg->on = {a.name, a.address, a.prefix};
+            st.adapters.push_back(a.name + " " + platform::FormatIpv4(a.address) + "/" +
+                                  std::to_string(a.prefix));
+            legs.push_back(std::move(leg));
         }
-        return false;
+    }
+    if (legs.empty()) {
+        // An explicit address, or no adapter to stand for: one socket, the
+        // system picks the way out.
+        auto leg = std::make_unique<Leg>(io);
+        if (!OpenPort(leg->main, {bindAddr, 0}, false, ec)) {
+            if (error) {
+                *error = "cannot open the discovery socket: " + ec.message();
+            }
+            return false;
+        }
+        leg->dests.emplace_back(target, config.discoveryPort);
+        legs.push_back(std::move(leg));
     }
 
     const uint32_t txid = RandomTxid();
     DiscoverReq req{};
     req.spreadMs = static_cast<uint16_t>(config.discoverySpreadMs);
     const auto probe = EncodeFrame(MsgType::DiscoverReq, txid, req);
-    const asio::ip::udp::endpoint dest(target, config.discoveryPort);
 
     const auto interval = std::chrono::milliseconds(config.discoveryProbeIntervalMs);
     const auto quiet = std::chrono::milliseconds(config.discoveryQuietMs);
@@ -78,25 +162,82 @@ bool Discover(const NetConfig& config, const std::function<void(const tNetDevice
     auto nextProbe = start;
     auto lastEvent = start;  // last probe sent or new camera seen
     std::set<Mac> seen;
+    bool stopping = false;
 
-    std::array<uint8_t, 4096> buf{};
-    asio::ip::udp::endpoint from;
-    bool pending = false;
-    bool arrived = false;
-    size_t arrivedSize = 0;
-    asio::error_code recvEc;
+    const auto take = [&](const Port& port, const Leg& leg, size_t size) {
+        ++st.datagrams;
+        const auto frame = DecodeDatagram({port.buf.data(), size});
+        if (!frame || frame->type() != MsgType::DiscoverRep || frame->header.txid != txid) {
+            ++st.dropped;
+            return;
+        }
+        auto info = ParsePayload<tNetDeviceInfo>(frame->payload);
+        if (!info || info->uiRecordVersion != 1) {
+            ++st.dropped;
+            return;
+        }
+        Mac mac{};
+        std::copy(std::begin(info->ucMac), std::end(info->ucMac), mac.begin());
+        if (st.cameras >= maxCameras && !seen.contains(mac)) {
+            if (st.beyondLimit++ == 0 && onLimit) {
+                onLimit();
+            }
+            return;
+        }
+        // A camera seen on two adapters (or by both broadcasts) is one camera;
+        // it stays with the adapter that heard it first.
+        if (!seen.insert(mac).second) {
+            ++st.duplicates;
+            return;
+        }
+        TerminateTexts(*info);
+        ++st.cameras;
+        lastEvent = SteadyClock::now();
+        onDevice(*info, leg.on);
+    };
+    std::function<void(Port&, const Leg&)> receive = [&](Port& port, const Leg& leg) {
+        port.sock.async_receive_from(
+            asio::buffer(port.buf), port.from,
+            [&receive, &take, &stopping, p = &port, l = &leg](const asio::error_code& e, size_t n) {
+                if (stopping || e == asio::error::operation_aborted) {
+                    return;
+                }
+                if (!e) {
+                    take(*p, *l, n);
+                }
+                receive(*p, *l);
+            });
+    };
+    for (auto& leg : legs) {
+        receive(leg->main, *leg);
+        if (leg->wide) {
+            receive(*leg->wide, *leg);
+        }
+    }
 
     for (;;) {
         auto now = SteadyClock::now();
         if (st.probesSent < config.discoveryProbes && now >= nextProbe) {
-            asio::error_code sendEc;
-            sock.send_to(asio::buffer(probe), dest, 0, sendEc);
-            if (sendEc && st.probesSent == 0 && st.datagrams == 0) {
+            bool anySent = false;
+            std::string sendError;
+            for (auto& leg : legs) {
+                for (const auto& dest : leg->dests) {
+                    asio::error_code sendEc;
+                    leg->main.sock.send_to(asio::buffer(probe), dest, 0, sendEc);
+                    if (sendEc) {
+                        sendError = dest.address().to_string() + ": " + sendEc.message();
+                    } else {
+                        anySent = true;
+                    }
+                }
+            }
+            if (!anySent && st.probesSent == 0 && st.datagrams == 0) {
                 if (error) {
                     *error = "cannot send the discovery probe to " + config.discoveryAddress +
-                             ": " + sendEc.message();
+                             ": " + sendError;
                 }
-                return false;
+                stopping = true;
+                break;
             }
             ++st.probesSent;
             nextProbe += interval;
@@ -112,67 +253,27 @@ bool Discover(const NetConfig& config, const std::function<void(const tNetDevice
         if (st.probesSent < config.discoveryProbes) {
             wakeAt = std::min(wakeAt, nextProbe);
         }
-        if (!pending) {
-            pending = true;
-            arrived = false;
-            sock.async_receive_from(asio::buffer(buf), from,
-                                    [&](const asio::error_code& e, size_t n) {
-                                        pending = false;
-                                        arrived = true;
-                                        recvEc = e;
-                                        arrivedSize = n;
-                                    });
-        }
         io.restart();
         if (wakeAt > now) {
             io.run_for(wakeAt - now);
         } else {
             io.poll();
         }
-        if (!arrived) {
-            continue;  // time for the next probe or the end; the receive stays posted
-        }
-        arrived = false;
-        if (recvEc) {
-            continue;
-        }
-        ++st.datagrams;
-        const auto frame = DecodeDatagram({buf.data(), arrivedSize});
-        if (!frame || frame->type() != MsgType::DiscoverRep || frame->header.txid != txid) {
-            ++st.dropped;
-            continue;
-        }
-        auto info = ParsePayload<tNetDeviceInfo>(frame->payload);
-        if (!info || info->uiRecordVersion != 1) {
-            ++st.dropped;
-            continue;
-        }
-        Mac mac{};
-        std::copy(std::begin(info->ucMac), std::end(info->ucMac), mac.begin());
-        if (st.cameras >= maxCameras && !seen.contains(mac)) {
-            if (st.beyondLimit++ == 0 && onLimit) {
-                onLimit();
-            }
-            continue;
-        }
-        if (!seen.insert(mac).second) {
-            ++st.duplicates;
-            continue;
-        }
-        TerminateTexts(*info);
-        ++st.cameras;
-        lastEvent = SteadyClock::now();
-        onDevice(*info);
     }
-    if (pending) {
+    const bool failed = stopping;
+    stopping = true;
+    for (auto& leg : legs) {
         asio::error_code ignored;
-        sock.cancel(ignored);
-        io.restart();
-        io.run();
+        leg->main.sock.cancel(ignored);
+        if (leg->wide) {
+            leg->wide->sock.cancel(ignored);
+        }
     }
+    io.restart();
+    io.run();
     st.elapsedMs = static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start).count());
-    return true;
+    return !failed;
 }
 
 int ProbeOne(const NetConfig& config, const std::string& ip, int timeoutMs, tNetDeviceInfo* info,

@@ -242,6 +242,13 @@ KORVEL_API int Net_FindDevice(NetFindDeviceCallback callback, void* user) {
         "repeated, %d dropped, %d past the limit)",
         stats.cameras, stats.elapsedMs, stats.probesSent, stats.datagrams, stats.duplicates,
         stats.dropped, stats.beyondLimit);
+    if (!stats.adapters.empty()) {
+        std::string on;
+        for (const auto& a : stats.adapters) {
+            on += (on.empty() ? "" : ", ") + a;
+        }
+        korvel::LogLine("Korvel: searched on " + on);
+    }
     return KORVEL_OK;
 }
 

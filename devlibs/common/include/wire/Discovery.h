@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "korvel.h"
 #include "wire/NetConfig.h"
@@ -23,7 +24,22 @@ struct DiscoveryStats {
     int cameras = 0;
     int beyondLimit = 0;  // answers from cameras past the limit, not reported
     long elapsedMs = 0;
+    // The adapters searched on ("eth0 10.77.0.1/16"); empty when the system chose
+    // the way out (an explicit discovery address).
+    std::vector<std::string> adapters;
 };
+
+// The PC's adapter an answer came in on. Empty name and address 0 when the
+// search went out by one socket the system routed (an explicit discovery address).
+struct AnsweredOn {
+    std::string name;
+    uint32_t address = 0;  // host order
+    int prefix = 0;
+};
+
+// True when `config` searches on every adapter: the limited broadcast with the
+// wildcard bind address, as installed. Any other address keeps one socket.
+bool SearchesEveryAdapter(const NetConfig& config);
 
 // Runs one search with `config` and calls `onDevice` once per distinct MAC, on the
 // calling thread, one call after another; every call has returned when this returns.
@@ -43,6 +59,12 @@ int ProbeOne(const NetConfig& config, const std::string& ip, int timeoutMs, tNet
 
 // Forces NUL terminators into every text field of a received record.
 void TerminateTexts(tNetDeviceInfo& info);
+
+// As Discover, and tells each camera's adapter.
+bool DiscoverOn(const NetConfig& config,
+                const std::function<void(const tNetDeviceInfo&, const AnsweredOn&)>& onDevice,
+                DiscoveryStats* stats, std::string* error, int maxCameras = kMaxCamerasPerSearch,
+                const std::function<void()>& onLimit = {});
 
 // A random non-zero transaction id.
 uint32_t RandomTxid();
