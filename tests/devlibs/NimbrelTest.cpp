@@ -186,7 +186,9 @@ TEST(Nimbrel, MaskAndGatewayByMac) {
     o.fleetJson = R"([{}, {"faults": {"old-ipset": true}}])";
     o.tune = [](wire::NetConfig& c) {
         PatientDiscovery(c);
-        c.ipsetTimeoutMs = 600;
+        // Long enough that a loaded simulator still answers within the first
+        // attempt: a late answer would read as an older camera's.
+        c.ipsetTimeoutMs = 2000;
         c.ipsetAttempts = 2;
     };
     qvtest::Fleet fleet(o);
