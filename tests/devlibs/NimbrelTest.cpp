@@ -214,8 +214,8 @@ TEST(Nimbrel, MaskAndGatewayByMac) {
         {"address, mask and gateway", fresh, In16(base, 40, 10), "255.255.0.0", gw16, 1, gw16},
         {"empty gateway keeps it", fresh, In16(base, 41, 10), "255.255.0.0", "", 1, gw16},
         {"a /20 with a new gateway", fresh, In16(base, 50, 10), "255.255.240.0", gw8, 1, gw8},
-        {"an older camera: the specified request, gateway sent", old, In16(base, 42, 20),
-         "255.255.0.0", gw16, 2, gw16},
+        {"an older camera: IPSET_REQ, gateway sent", old, In16(base, 42, 20), "255.255.0.0", gw16,
+         2, gw16},
     };
     for (const auto& r : rows) {
         EXPECT_EQ(lib.modifyEx(r.mac.c_str(), r.ip.c_str(), r.mask.c_str(), r.gateway.c_str()),

@@ -74,9 +74,9 @@ std::optional<wire::Ipv4> Ip(const char* text) {
 
 // Sends the request and waits for the named camera's answer. `extended` starts
 // with IPSET_EX_REQ; a NAK of it within an attempt (a camera on the link that
-// predates it) turns the remaining attempts, at least one, into the specified
+// predates it) turns the remaining attempts, at least one, into the original
 // IPSET_REQ, which every camera takes. Returns 1 when the camera confirmed the
-// extended request, 2 when it confirmed the specified one, 0 otherwise.
+// extended request, 2 when it confirmed the original one, 0 otherwise.
 int Exchange(const Change& c, bool extended) {
     const auto config = Config();
     if (!config) {
@@ -108,7 +108,7 @@ int Exchange(const Change& c, bool extended) {
     std::copy(c.ip.begin(), c.ip.end(), req.ip);
     std::copy(c.mask.begin(), c.mask.end(), req.mask);
     std::copy(c.gateway.begin(), c.gateway.end(), req.gateway);
-    const auto specified = wire::EncodeFrame(wire::MsgType::IpSetReq, txid, req);
+    const auto original = wire::EncodeFrame(wire::MsgType::IpSetReq, txid, req);
     wire::IpSetExReq exReq{};
     std::memcpy(&exReq, &req, sizeof exReq);
     const auto ex = wire::EncodeFrame(wire::MsgType::IpSetExReq, txid, exReq);
@@ -121,7 +121,7 @@ int Exchange(const Change& c, bool extended) {
     asio::ip::udp::endpoint from;
     for (int attempt = 0; attempt < attempts; ++attempt) {
         asio::error_code sendEc;
-        sock.send_to(asio::buffer(useEx ? ex : specified), dest, 0, sendEc);
+        sock.send_to(asio::buffer(useEx ? ex : original), dest, 0, sendEc);
         if (sendEc) {
             Say("cannot send to " + config->discoveryAddress + ": " + sendEc.message());
             return 0;
