@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "addressing/PlanCsv.h"
 #include "pack/UpdatePack.h"
 #include "wire/Addr.h"
 #include "wire/NetConfig.h"
@@ -289,6 +290,20 @@ void TextSeeds() {
         R"("cameras": [)" +
         camera + R"(, {"mac": "02:51:56:00:00:02", "result": "none", "skipped": 19}]})";
     Put("batch_report", "record", record);
+    // addressing_plan: the checks byte, then a plan as the writer lays it out, and one by hand
+    std::vector<addressing::PlanRow> rows(2);
+    rows[0].mac = "02:51:56:00:00:01";
+    rows[0].ip = 0x0A4D010Au;
+    rows[0].name = "1号车道 \"入口\", 东";
+    rows[1].mac = "02:51:56:00:00:02";
+    rows[1].ip = 0x0A4D010Bu;
+    rows[1].mask = 0xFFFFFE00u;
+    rows[1].gateway = 0x0A4D0001u;
+    Put("addressing_plan", "written", std::string("\x07") + addressing::WritePlan(rows));
+    Put("addressing_plan", "by-hand",
+        std::string("\x00") +
+            "Name , IP,MAC\n\n lane 1 ,10.77.1.10, 02-51-56-00-00-0a\r\n"
+            "x,10.77.1.10,02:51:56:00:00:0b\n,10.77.1.255,zz\n\"open,1,2\n");
     Put("batch_report", "damaged",
         R"({"format": "quorvane-batch-report", "version": 1, "kind": 7, "summary": "x", )"
         R"("cameras": [{"mac": 5, "result": 1, "verify": []}]})");

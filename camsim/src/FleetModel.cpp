@@ -190,6 +190,9 @@ bool ApplyFault(Faults& f, const std::string& faultText, std::string& error) {
     if (name == "no-reasons") {
         return flag(f.noReasons);
     }
+    if (name == "old-ipset") {
+        return flag(f.oldIpset);
+    }
     if (name == "keep-version") {
         return flag(f.keepVersion);
     }

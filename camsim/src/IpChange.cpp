@@ -95,9 +95,11 @@ void Simulator::ReceiveIpset() {
                                   }
                                   if (!ec) {
                                       auto frame = wire::DecodeDatagram({ipsetBuf_.data(), n});
-                                      if (frame && frame->type() == wire::MsgType::IpSetReq) {
+                                      if (frame && (frame->type() == wire::MsgType::IpSetReq ||
+                                                    frame->type() == wire::MsgType::IpSetExReq)) {
                                           OnIpset(ipsetFrom_, frame->header.txid,
-                                                  {frame->payload.begin(), frame->payload.end()});
+                                                  {frame->payload.begin(), frame->payload.end()},
+                                                  frame->type() == wire::MsgType::IpSetExReq);
                                       }
                                   }
                                   ReceiveIpset();
@@ -105,16 +107,31 @@ void Simulator::ReceiveIpset() {
 }
 
 void Simulator::OnIpset(const udp::endpoint& from, std::uint32_t txid,
-                        const std::vector<std::uint8_t>& payload) {
+                        const std::vector<std::uint8_t>& payload, bool extended) {
+    // Both requests share one layout; only the meaning of gateway 0.0.0.0 differs.
+    static_assert(sizeof(wire::IpSetReq) == sizeof(wire::IpSetExReq));
     auto req = wire::ParsePayload<wire::IpSetReq>(payload);
     if (!req) {
         return;
+    }
+    if (extended) {
+        // A camera that predates the request cannot read it, so every such
+        // camera on the link answers NAK, whichever MAC it names.
+        for (const auto& c : cams_) {
+            if (c->model.faults.oldIpset && !c->rebooting) {
+                wire::Nak nak{};
+                nak.status = static_cast<std::uint32_t>(wire::Status::BadRequest);
+                nak.rejectedType = static_cast<std::uint8_t>(wire::MsgType::IpSetExReq);
+                SendUdp(c->index, wire::EncodeFrame(wire::MsgType::Nak, txid, nak), from,
+                        c->model.faults.replyDelayMs);
+            }
+        }
     }
     Mac mac{};
     std::copy(req->mac, req->mac + 6, mac.begin());
     auto it = std::find_if(cams_.begin(), cams_.end(),
                            [&](const auto& c) { return c->model.mac == mac; });
-    if (it == cams_.end() || (*it)->rebooting) {
+    if (it == cams_.end() || (*it)->rebooting || (extended && (*it)->model.faults.oldIpset)) {
         return;  // another camera's request, or this one does not listen now
     }
     Camera& cam = **it;
@@ -127,14 +144,25 @@ void Simulator::OnIpset(const udp::endpoint& from, std::uint32_t txid,
     wire::Status status = wire::Status::Ok;
     std::string why;
     const std::uint32_t host = ToU32(ip) & ~ToU32(mask);
+    const std::uint32_t gwHost = ToU32(gateway) & ~ToU32(mask);
+    const bool keepGateway = extended && ToU32(gateway) == 0;
+    if (keepGateway) {
+        gateway = cam.gateway;
+    }
     if (cam.model.faults.refuseIpChange) {
         status = wire::Status::Refused;
         why = "refuses IP changes on purpose";
-    } else if (ip == cam.ip && mask == cam.mask) {
+    } else if (ip == cam.ip && mask == cam.mask && (!extended || gateway == cam.gateway)) {
         status = wire::Status::Ok;  // a repeated request
     } else if (!ContiguousMask(mask) || host == 0 || host == ~ToU32(mask)) {
         status = wire::Status::BadRequest;
         why = FormatIpv4(ip) + "/" + FormatIpv4(mask) + " is not a host address";
+    } else if (extended && !keepGateway &&
+               ((ToU32(gateway) & ToU32(mask)) != (ToU32(ip) & ToU32(mask)) || gwHost == 0 ||
+                gwHost == ~ToU32(mask) || gateway == ip)) {
+        status = wire::Status::BadRequest;
+        why = "gateway " + FormatIpv4(gateway) + " is not a host of " + FormatIpv4(ip) + "/" +
+              FormatIpv4(mask);
     } else if (config_.iface.empty() && !IsLoopback(ip)) {
         status = wire::Status::Refused;
         why = FormatIpv4(ip) + " is outside 127.0.0.0/8";
@@ -148,7 +176,7 @@ void Simulator::OnIpset(const udp::endpoint& from, std::uint32_t txid,
         }
         if (!config_.iface.empty() && !Readdress(ip, mask, gateway, why)) {
             status = wire::Status::Internal;
-        } else if (!cam.model.faults.refuseConnect && !OpenAcceptor(cam, ip, why)) {
+        } else if (!cam.model.faults.refuseConnect && ip != cam.ip && !OpenAcceptor(cam, ip, why)) {
             status = wire::Status::Refused;
         } else {
             std::lock_guard lock(stateMutex_);
@@ -158,18 +186,29 @@ void Simulator::OnIpset(const udp::endpoint& from, std::uint32_t txid,
         }
     }
     if (status == wire::Status::Ok) {
-        log_.Line("%s IP change to %s/%s accepted", who.c_str(), FormatIpv4(ip).c_str(),
-                  FormatIpv4(mask).c_str());
+        log_.Line("%s IP change to %s/%s gateway %s accepted", who.c_str(), FormatIpv4(ip).c_str(),
+                  FormatIpv4(mask).c_str(), FormatIpv4(cam.gateway).c_str());
     } else {
         log_.Line("%s IP change to %s refused: %s", who.c_str(), FormatIpv4(ip).c_str(),
                   why.c_str());
     }
-    wire::IpSetRep rep{};
-    std::copy(mac.begin(), mac.end(), rep.mac);
-    rep.status = static_cast<std::uint32_t>(status);
-    std::copy(cam.ip.begin(), cam.ip.end(), rep.ip);
-    std::copy(cam.mask.begin(), cam.mask.end(), rep.mask);
-    auto frame = wire::EncodeFrame(wire::MsgType::IpSetRep, txid, rep);
+    std::vector<std::uint8_t> frame;
+    if (extended) {
+        wire::IpSetExRep rep{};
+        std::copy(mac.begin(), mac.end(), rep.mac);
+        rep.status = static_cast<std::uint32_t>(status);
+        std::copy(cam.ip.begin(), cam.ip.end(), rep.ip);
+        std::copy(cam.mask.begin(), cam.mask.end(), rep.mask);
+        std::copy(cam.gateway.begin(), cam.gateway.end(), rep.gateway);
+        frame = wire::EncodeFrame(wire::MsgType::IpSetExRep, txid, rep);
+    } else {
+        wire::IpSetRep rep{};
+        std::copy(mac.begin(), mac.end(), rep.mac);
+        rep.status = static_cast<std::uint32_t>(status);
+        std::copy(cam.ip.begin(), cam.ip.end(), rep.ip);
+        std::copy(cam.mask.begin(), cam.mask.end(), rep.mask);
+        frame = wire::EncodeFrame(wire::MsgType::IpSetRep, txid, rep);
+    }
     if (cam.model.faults.malformed) {
         Spoil(frame);
     }

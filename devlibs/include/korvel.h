@@ -137,6 +137,8 @@ static_assert(offsetof(tNetDeviceInfo, ucMac) == 4, "MAC at 4");
 static_assert(offsetof(tNetDeviceInfo, szDevType) == 80, "type at 80");
 static_assert(offsetof(tNetDeviceInfo, szSoftVersion) == 208, "software version at 208");
 static_assert(offsetof(tNetDeviceInfo, ucIp) == 340, "IP at 340");
+static_assert(offsetof(tNetDeviceInfo, ucMask) == 344, "mask at 344");
+static_assert(offsetof(tNetDeviceInfo, ucGateway) == 348, "gateway at 348");
 static_assert(offsetof(tNetDeviceInfo, usCtrlPort) == 352, "port at 352");
 static_assert(offsetof(tNetDeviceInfo, szHardVersion) == 386, "hardware version at 386");
 static_assert(sizeof(tNetTimeSetup) == 12, "tNetTimeSetup is 12 bytes");

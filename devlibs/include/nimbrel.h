@@ -16,6 +16,7 @@ extern "C" {
 #endif
 #define NIMBREL_MODIFY_DEV_IP "ModifyDevIp"
 #define NIMBREL_GET_DEV_LIST "GetDevList"
+#define NIMBREL_MODIFY_DEV_IP_EX "ModifyDevIpEx"
 
 /* Asks the camera with MAC `mac` ("%02X:%02X:%02X:%02X:%02X:%02X") to take the
  * IPv4 address `ip` with subnet mask `mask` (both dotted decimal). Addressed by
@@ -23,6 +24,19 @@ extern "C" {
  * the camera has confirmed; 0 on refusal, time-out or bad arguments. Safe to call
  * from many threads at once. */
 typedef int (*ModifyDevIpFn)(const char* mac, const char* ip, const char* mask);
+
+/* Like ModifyDevIp, and also sets the gateway `gateway` (dotted decimal; NULL or
+ * "" keeps the camera's gateway). Checked before anything is sent: the mask is
+ * contiguous, `ip` is neither the network nor the broadcast address of its
+ * subnet, and the gateway is a host of that subnet other than `ip`. Sends the
+ * extended request; when an older camera on the link answers that it does not
+ * know it, falls back to ModifyDevIp's request, where an empty gateway is the
+ * camera's choice. Returns 1 after the camera confirmed address, mask and
+ * gateway; 2 after it confirmed address and mask by the older request (the
+ * gateway is sent but not confirmed: a search shows it); 0 on refusal, time-out
+ * or bad arguments. Safe to call from many threads at once. */
+typedef int (*ModifyDevIpExFn)(const char* mac, const char* ip, const char* mask,
+                               const char* gateway);
 
 /* Runs a discovery and writes up to `capacity` records to `out`. Returns the
  * number of cameras found (which may exceed `capacity`), or -1 on bad arguments. */

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -28,9 +29,11 @@ class NimbrelLib {
     NimbrelLib() : lib_(QV_NIMBREL_PATH) {
         modify = reinterpret_cast<ModifyDevIpFn>(lib_.Symbol(NIMBREL_MODIFY_DEV_IP));
         list = reinterpret_cast<GetDevListFn>(lib_.Symbol(NIMBREL_GET_DEV_LIST));
+        modifyEx = reinterpret_cast<ModifyDevIpExFn>(lib_.Symbol(NIMBREL_MODIFY_DEV_IP_EX));
     }
-    bool ok() const { return modify != nullptr && list != nullptr; }
+    bool ok() const { return modify != nullptr && list != nullptr && modifyEx != nullptr; }
     ModifyDevIpFn modify = nullptr;
+    ModifyDevIpExFn modifyEx = nullptr;
     GetDevListFn list = nullptr;
 
   private:
@@ -153,6 +156,105 @@ TEST(Nimbrel, DeviceListCountsBeyondItsCapacity) {
     EXPECT_EQ(lib.list(nullptr, 0), 4);
     EXPECT_EQ(lib.list(nullptr, 3), -1);
     EXPECT_EQ(lib.list(two, -1), -1);
+}
+
+// The record the search gives for `mac`, if it answered.
+std::optional<tNetDeviceInfo> Found(GetDevListFn list, const std::string& mac) {
+    std::vector<tNetDeviceInfo> out(64);
+    const int n = list(out.data(), static_cast<int>(out.size()));
+    for (int i = 0; i < std::min(n, 64); ++i) {
+        const auto& r = out[static_cast<size_t>(i)];
+        if (wire::FormatMac(r.ucMac) == mac) {
+            return r;
+        }
+    }
+    return std::nullopt;
+}
+
+// An address in the fleet's /16, far above its own: third octet `c`, host `d`.
+std::string In16(const std::string& ip, int c, int d) {
+    auto a = *wire::ParseIpv4(ip);
+    a[2] = static_cast<uint8_t>(c);
+    a[3] = static_cast<uint8_t>(d);
+    return wire::FormatIpv4(a.data());
+}
+
+TEST(Nimbrel, MaskAndGatewayByMac) {
+    NimbrelLib lib;
+    ASSERT_TRUE(lib.ok());
+    qvtest::FleetOptions o;
+    o.fleetJson = R"([{}, {"faults": {"old-ipset": true}}])";
+    o.tune = [](wire::NetConfig& c) {
+        PatientDiscovery(c);
+        // Long enough that a loaded simulator still answers within the first
+        // attempt: a late answer would read as an older camera's.
+        c.ipsetTimeoutMs = 2000;
+        c.ipsetAttempts = 2;
+    };
+    qvtest::Fleet fleet(o);
+    ASSERT_TRUE(fleet.ok()) << fleet.error();
+    const auto env = fleet.useConf();
+    const std::string fresh = fleet.cameras().at(0).mac;
+    const std::string old = fleet.cameras().at(1).mac;
+    const std::string base = fleet.cameras().at(0).ip;
+
+    // Rows that reach the camera, in order: what the search reads back after each.
+    const std::string gw16 = In16(base, 0, 254);
+    const std::string gw8 = In16(base, 50, 254);
+    struct Row {
+        const char* what;
+        std::string mac;
+        std::string ip;
+        std::string mask;
+        std::string gateway;  // empty: keep
+        int result;
+        std::string wantGateway;
+    };
+    const Row rows[] = {
+        {"address, mask and gateway", fresh, In16(base, 40, 10), "255.255.0.0", gw16, 1, gw16},
+        {"empty gateway keeps it", fresh, In16(base, 41, 10), "255.255.0.0", "", 1, gw16},
+        {"a /20 with a new gateway", fresh, In16(base, 50, 10), "255.255.240.0", gw8, 1, gw8},
+        {"an older camera: IPSET_REQ, gateway sent", old, In16(base, 42, 20), "255.255.0.0", gw16,
+         2, gw16},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(lib.modifyEx(r.mac.c_str(), r.ip.c_str(), r.mask.c_str(), r.gateway.c_str()),
+                  r.result)
+            << r.what << "\n"
+            << fleet.log();
+        const auto rec = Found(lib.list, r.mac);
+        ASSERT_TRUE(rec.has_value()) << r.what;
+        EXPECT_EQ(wire::FormatIpv4(rec->ucIp), r.ip) << r.what;
+        EXPECT_EQ(wire::FormatIpv4(rec->ucMask), r.mask) << r.what;
+        EXPECT_EQ(wire::FormatIpv4(rec->ucGateway), r.wantGateway) << r.what;
+    }
+
+    // Refused before a byte goes out: the simulator never hears of these addresses.
+    const std::string ip = In16(base, 60, 10);
+    struct Bad {
+        const char* what;
+        const char* mask;
+        std::string gateway;
+        std::string ip;
+    };
+    const Bad bads[] = {
+        {"mask with a hole", "255.0.255.0", "", ip},
+        {"mask 0", "0.0.0.0", "", ip},
+        {"gateway outside the subnet", "255.255.255.0", In16(base, 61, 1), ip},
+        {"gateway is the network address", "255.255.255.0", In16(base, 60, 0), ip},
+        {"gateway is the broadcast address", "255.255.255.0", In16(base, 60, 255), ip},
+        {"gateway is the camera itself", "255.255.255.0", ip, ip},
+        {"gateway text", "255.255.255.0", "127.0.0", ip},
+        {"address is the subnet's broadcast", "255.255.255.0", "", In16(base, 60, 255)},
+        {"address is the subnet's network", "255.255.240.0", "", In16(base, 64, 0)},
+    };
+    for (const auto& b : bads) {
+        EXPECT_EQ(lib.modifyEx(fresh.c_str(), b.ip.c_str(), b.mask, b.gateway.c_str()), 0)
+            << b.what;
+    }
+    for (const auto& never : {ip, In16(base, 60, 255), In16(base, 64, 0)}) {
+        EXPECT_EQ(fleet.log().find("IP change to " + never), std::string::npos) << fleet.log();
+    }
 }
 
 }  // namespace

@@ -29,6 +29,7 @@ std::vector<std::tuple<MsgType, uint32_t, Bytes>> SampleFrames() {
         MsgType::TimeGetReq,  MsgType::TimeGetRep,  MsgType::TimeSetReq, MsgType::TimeSetRep,
         MsgType::UpdateBegin, MsgType::UpdateReady, MsgType::UpdateEnd,  MsgType::UpdateResult,
         MsgType::Bye,         MsgType::IpSetReq,    MsgType::IpSetRep,   MsgType::Nak,
+        MsgType::IpSetExReq,  MsgType::IpSetExRep,
     };
     uint32_t tx = 1;
     for (MsgType t : types) {

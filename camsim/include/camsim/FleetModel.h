@@ -26,6 +26,7 @@ struct Faults {
     std::uint32_t replyDelayMs = 0;  // waits this long before each reply
     bool noReasons = false;          // refuses without UPDATE_REASON, as older cameras do
     bool keepVersion = false;        // takes a file but comes back with its old version
+    bool oldIpset = false;  // knows only IPSET_REQ (NAKs IPSET_EX_REQ), as older cameras do
 };
 
 struct CameraSpec {

@@ -84,8 +84,9 @@ class Simulator {
     void ReceiveIpset();
     void OnDiscover(const asio::ip::udp::endpoint& from, std::uint32_t txid,
                     std::uint16_t spreadMs);
+    // `extended`: IPSET_EX_REQ (gateway 0.0.0.0 keeps it; the answer carries it).
     void OnIpset(const asio::ip::udp::endpoint& from, std::uint32_t txid,
-                 const std::vector<std::uint8_t>& payload);
+                 const std::vector<std::uint8_t>& payload, bool extended);
     bool OpenAcceptor(Camera& cam, const Ipv4& ip, std::string& error);
     void Accept(Camera& cam);
     void SendUdp(std::size_t cam, std::vector<std::uint8_t> frame,

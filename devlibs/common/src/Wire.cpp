@@ -37,6 +37,10 @@ PayloadBounds BoundsFor(uint8_t type) {
             return {sizeof(IpSetReq), sizeof(IpSetReq)};
         case MsgType::IpSetRep:
             return {sizeof(IpSetRep), sizeof(IpSetRep)};
+        case MsgType::IpSetExReq:
+            return {sizeof(IpSetExReq), sizeof(IpSetExReq)};
+        case MsgType::IpSetExRep:
+            return {sizeof(IpSetExRep), sizeof(IpSetExRep)};
         case MsgType::Nak:
             return {sizeof(Nak), sizeof(Nak)};
     }
@@ -83,6 +87,10 @@ const char* TypeName(uint8_t type) {
             return "IPSET_REQ";
         case MsgType::IpSetRep:
             return "IPSET_REP";
+        case MsgType::IpSetExReq:
+            return "IPSET_EX_REQ";
+        case MsgType::IpSetExRep:
+            return "IPSET_EX_REP";
         case MsgType::Nak:
             return "NAK";
     }

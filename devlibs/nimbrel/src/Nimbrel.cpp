@@ -56,20 +56,28 @@ bool UsableHost(const wire::Ipv4& ip) {
     return ip[0] != 0 && ip[0] < 224;
 }
 
-}  // namespace
+uint32_t U32(const wire::Ipv4& a) {
+    return (uint32_t{a[0]} << 24) | (uint32_t{a[1]} << 16) | (uint32_t{a[2]} << 8) | a[3];
+}
 
-NIMBREL_API int ModifyDevIp(const char* mac, const char* ip, const char* mask) {
-    if (mac == nullptr || ip == nullptr || mask == nullptr) {
-        return 0;
-    }
-    const auto macBytes = wire::ParseMac(std::string_view(mac, strnlen(mac, 64)));
-    const auto ipBytes = wire::ParseIpv4(std::string_view(ip, strnlen(ip, 64)));
-    const auto maskBytes = wire::ParseIpv4(std::string_view(mask, strnlen(mask, 64)));
-    if (!macBytes || !ipBytes || !maskBytes || !UsableHost(*ipBytes) ||
-        !ContiguousMask(*maskBytes)) {
-        Say("bad arguments to ModifyDevIp");
-        return 0;
-    }
+struct Change {
+    wire::Mac mac{};
+    wire::Ipv4 ip{};
+    wire::Ipv4 mask{};
+    wire::Ipv4 gateway{};  // 0.0.0.0: keep the camera's (IPSET_EX_REQ) or its choice (IPSET_REQ)
+    std::string text;      // "MAC -> IP", for the diagnostics
+};
+
+std::optional<wire::Ipv4> Ip(const char* text) {
+    return wire::ParseIpv4(std::string_view(text, strnlen(text, 64)));
+}
+
+// Sends the request and waits for the named camera's answer. `extended` starts
+// with IPSET_EX_REQ; a NAK of it within an attempt (a camera on the link that
+// predates it) turns the remaining attempts, at least one, into the original
+// IPSET_REQ, which every camera takes. Returns 1 when the camera confirmed the
+// extended request, 2 when it confirmed the original one, 0 otherwise.
+int Exchange(const Change& c, bool extended) {
     const auto config = Config();
     if (!config) {
         return 0;
@@ -96,17 +104,24 @@ NIMBREL_API int ModifyDevIp(const char* mac, const char* ip, const char* mask) {
     // never take one another's answers.
     const uint32_t txid = wire::RandomTxid();
     wire::IpSetReq req{};
-    std::copy(macBytes->begin(), macBytes->end(), req.mac);
-    std::copy(ipBytes->begin(), ipBytes->end(), req.ip);
-    std::copy(maskBytes->begin(), maskBytes->end(), req.mask);
-    const auto frame = wire::EncodeFrame(wire::MsgType::IpSetReq, txid, req);
+    std::copy(c.mac.begin(), c.mac.end(), req.mac);
+    std::copy(c.ip.begin(), c.ip.end(), req.ip);
+    std::copy(c.mask.begin(), c.mask.end(), req.mask);
+    std::copy(c.gateway.begin(), c.gateway.end(), req.gateway);
+    const auto original = wire::EncodeFrame(wire::MsgType::IpSetReq, txid, req);
+    wire::IpSetExReq exReq{};
+    std::memcpy(&exReq, &req, sizeof exReq);
+    const auto ex = wire::EncodeFrame(wire::MsgType::IpSetExReq, txid, exReq);
     const asio::ip::udp::endpoint dest(target, config->ipsetPort);
 
+    bool useEx = extended;
+    bool nakSeen = false;
+    int attempts = config->ipsetAttempts;
     std::array<uint8_t, 2048> buf{};
     asio::ip::udp::endpoint from;
-    for (int attempt = 0; attempt < config->ipsetAttempts; ++attempt) {
+    for (int attempt = 0; attempt < attempts; ++attempt) {
         asio::error_code sendEc;
-        sock.send_to(asio::buffer(frame), dest, 0, sendEc);
+        sock.send_to(asio::buffer(useEx ? ex : original), dest, 0, sendEc);
         if (sendEc) {
             Say("cannot send to " + config->discoveryAddress + ": " + sendEc.message());
             return 0;
@@ -142,29 +157,129 @@ NIMBREL_API int ModifyDevIp(const char* mac, const char* ip, const char* mask) {
                 break;
             }
             const auto rep = wire::DecodeDatagram({buf.data(), got});
-            if (!rep || rep->type() != wire::MsgType::IpSetRep || rep->header.txid != txid) {
+            if (!rep || rep->header.txid != txid) {
                 continue;
             }
-            const auto body = wire::ParsePayload<wire::IpSetRep>(rep->payload);
-            if (!body || !std::equal(macBytes->begin(), macBytes->end(), body->mac)) {
+            if (rep->type() == wire::MsgType::Nak) {
+                // A NAK names no camera: any older camera on the link sends one.
+                // The named camera may still answer within this attempt.
+                const auto nak = wire::ParsePayload<wire::Nak>(rep->payload);
+                if (nak && nak->rejectedType == static_cast<uint8_t>(wire::MsgType::IpSetExReq)) {
+                    nakSeen = true;
+                }
                 continue;
             }
-            if (body->status != 0) {
-                Say(std::string("camera ") + mac + " refused " + ip + ": " +
-                    wire::StatusName(body->status));
+            uint32_t status = 0;
+            const uint8_t* repMac = nullptr;
+            const uint8_t* repIp = nullptr;
+            const uint8_t* repMask = nullptr;
+            const uint8_t* repGateway = nullptr;
+            std::optional<wire::IpSetRep> old;
+            std::optional<wire::IpSetExRep> neu;
+            if (rep->type() == wire::MsgType::IpSetRep &&
+                (old = wire::ParsePayload<wire::IpSetRep>(rep->payload))) {
+                status = old->status;
+                repMac = old->mac;
+                repIp = old->ip;
+                repMask = old->mask;
+            } else if (rep->type() == wire::MsgType::IpSetExRep &&
+                       (neu = wire::ParsePayload<wire::IpSetExRep>(rep->payload))) {
+                status = neu->status;
+                repMac = neu->mac;
+                repIp = neu->ip;
+                repMask = neu->mask;
+                repGateway = neu->gateway;
+            } else {
+                continue;
+            }
+            if (!std::equal(c.mac.begin(), c.mac.end(), repMac)) {
+                continue;
+            }
+            if (status != 0) {
+                Say("camera " + c.text + " refused: " + wire::StatusName(status));
                 return 0;
             }
-            if (!std::equal(ipBytes->begin(), ipBytes->end(), body->ip)) {
-                Say(std::string("camera ") + mac + " confirmed " + wire::FormatIpv4(body->ip) +
-                    ", expected " + ip);
+            if (!std::equal(c.ip.begin(), c.ip.end(), repIp)) {
+                Say("camera " + c.text + " confirmed " + wire::FormatIpv4(repIp) + " instead");
                 return 0;
             }
-            return 1;
+            if (extended && !std::equal(c.mask.begin(), c.mask.end(), repMask)) {
+                Say("camera " + c.text + " confirmed mask " + wire::FormatIpv4(repMask));
+                return 0;
+            }
+            if (repGateway != nullptr && U32(c.gateway) != 0 &&
+                !std::equal(c.gateway.begin(), c.gateway.end(), repGateway)) {
+                Say("camera " + c.text + " confirmed gateway " + wire::FormatIpv4(repGateway));
+                return 0;
+            }
+            return repGateway != nullptr ? 1 : 2;
+        }
+        if (useEx && nakSeen) {
+            Say("camera " + c.text + ": IPSET_EX_REQ refused by an older camera, using IPSET_REQ");
+            useEx = false;
+            attempts = std::max(attempts, attempt + 2);
         }
     }
-    Say(std::string("no answer from camera ") + mac + " after " +
-        std::to_string(config->ipsetAttempts) + " attempt(s)");
+    Say("no answer from camera " + c.text + " after " + std::to_string(attempts) + " attempt(s)");
     return 0;
+}
+
+}  // namespace
+
+NIMBREL_API int ModifyDevIp(const char* mac, const char* ip, const char* mask) {
+    if (mac == nullptr || ip == nullptr || mask == nullptr) {
+        return 0;
+    }
+    const auto macBytes = wire::ParseMac(std::string_view(mac, strnlen(mac, 64)));
+    const auto ipBytes = Ip(ip);
+    const auto maskBytes = Ip(mask);
+    if (!macBytes || !ipBytes || !maskBytes || !UsableHost(*ipBytes) ||
+        !ContiguousMask(*maskBytes)) {
+        Say("bad arguments to ModifyDevIp");
+        return 0;
+    }
+    Change c;
+    c.mac = *macBytes;
+    c.ip = *ipBytes;
+    c.mask = *maskBytes;
+    c.text = std::string(mac) + " -> " + ip;
+    return Exchange(c, false) != 0 ? 1 : 0;
+}
+
+NIMBREL_API int ModifyDevIpEx(const char* mac, const char* ip, const char* mask,
+                              const char* gateway) {
+    if (mac == nullptr || ip == nullptr || mask == nullptr) {
+        return 0;
+    }
+    const auto macBytes = wire::ParseMac(std::string_view(mac, strnlen(mac, 64)));
+    const auto ipBytes = Ip(ip);
+    const auto maskBytes = Ip(mask);
+    const bool keepGateway = gateway == nullptr || gateway[0] == '\0';
+    const auto gatewayBytes = keepGateway ? std::optional<wire::Ipv4>(wire::Ipv4{}) : Ip(gateway);
+    if (!macBytes || !ipBytes || !maskBytes || !gatewayBytes || !UsableHost(*ipBytes) ||
+        !ContiguousMask(*maskBytes)) {
+        Say("bad arguments to ModifyDevIpEx");
+        return 0;
+    }
+    const uint32_t m = U32(*maskBytes);
+    const uint32_t host = U32(*ipBytes) & ~m;
+    const uint32_t gwHost = U32(*gatewayBytes) & ~m;
+    if (host == 0 || host == ~m) {
+        Say("ModifyDevIpEx: " + std::string(ip) + " is the subnet's network or broadcast address");
+        return 0;
+    }
+    if (!keepGateway && ((U32(*gatewayBytes) & m) != (U32(*ipBytes) & m) || gwHost == 0 ||
+                         gwHost == ~m || *gatewayBytes == *ipBytes)) {
+        Say("ModifyDevIpEx: gateway " + std::string(gateway) + " is not a host of the new subnet");
+        return 0;
+    }
+    Change c;
+    c.mac = *macBytes;
+    c.ip = *ipBytes;
+    c.mask = *maskBytes;
+    c.gateway = *gatewayBytes;
+    c.text = std::string(mac) + " -> " + ip;
+    return Exchange(c, true);
 }
 
 NIMBREL_API int GetDevList(tNetDeviceInfo* out, int capacity) {
@@ -198,3 +313,4 @@ NIMBREL_API int GetDevList(tNetDeviceInfo* out, int capacity) {
 // The exports must match the types the tool looks them up as.
 static_assert(std::is_same_v<decltype(&ModifyDevIp), ModifyDevIpFn>);
 static_assert(std::is_same_v<decltype(&GetDevList), GetDevListFn>);
+static_assert(std::is_same_v<decltype(&ModifyDevIpEx), ModifyDevIpExFn>);

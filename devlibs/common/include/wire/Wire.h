@@ -44,6 +44,8 @@ enum class MsgType : uint8_t {
     Bye = 0x40,
     IpSetReq = 0x50,
     IpSetRep = 0x51,
+    IpSetExReq = 0x52,  // address, mask and gateway; older cameras answer NAK
+    IpSetExRep = 0x53,
     Nak = 0x7F,
 };
 
@@ -145,6 +147,24 @@ struct IpSetRep {
     uint8_t mask[4];
 };
 
+// Same layout as IpSetReq; here 0.0.0.0 keeps the camera's gateway.
+struct IpSetExReq {
+    uint8_t mac[6];
+    uint16_t reserved;
+    uint8_t ip[4];
+    uint8_t mask[4];
+    uint8_t gateway[4];
+};
+
+struct IpSetExRep {
+    uint8_t mac[6];
+    uint16_t reserved;
+    uint32_t status;
+    uint8_t ip[4];
+    uint8_t mask[4];
+    uint8_t gateway[4];
+};
+
 struct Nak {
     uint32_t status;
     uint8_t rejectedType;
@@ -180,6 +200,10 @@ static_assert(sizeof(IpSetRep) == 20);
 static_assert(offsetof(IpSetRep, status) == 8);
 static_assert(offsetof(IpSetRep, ip) == 12);
 static_assert(offsetof(IpSetRep, mask) == 16);
+static_assert(sizeof(IpSetExReq) == 20);
+static_assert(offsetof(IpSetExReq, gateway) == 16);
+static_assert(sizeof(IpSetExRep) == 24);
+static_assert(offsetof(IpSetExRep, gateway) == 20);
 static_assert(sizeof(Nak) == 8);
 static_assert(sizeof(UpdateReason) == 128);
 static_assert(offsetof(UpdateReason, reason) == 4);
