@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         read = app::ParseReport(text, &why);
     } catch (...) {
-        FUZZ_CHECK(!"the reader threw");
+        std::fprintf(stderr, "property broken: the reader threw\n");
+        std::abort();
     }
     FUZZ_CHECK(read.has_value() == why.empty());
     if (!read) {
