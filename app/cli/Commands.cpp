@@ -156,6 +156,9 @@ int Run(const Args& given) {
                      platform::EscapeForTerminal(dlg.NetInitError()).c_str());
         return kExitRefused;
     }
+    if (!dlg.ChooseAdapter(a.adapter)) {
+        return kExitRefused;
+    }
     // A batch takes its folder's lock before it searches: a second one is
     // refused before it costs a search, an unpacking or a composition.
     const bool batch =

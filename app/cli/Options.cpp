@@ -159,6 +159,11 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
     cli.set_version_flag("--version", std::string("quorvane-cli ") + platform::kVersion);
     cli.add_option("--config-dir", a.configDir, "folder of config.ini, quorvane-net.conf, logs")
         ->type_name("DIR");
+    cli.add_option_function<std::string>(
+           "--interface", [&a](const std::string& text) { a.adapter = text; },
+           "search on this adapter only, by name or address (quorvane-net.conf interface, "
+           "else every adapter); see the interfaces command")
+        ->type_name("NAME|ADDRESS");
     cli.require_subcommand(1);
     // Options of the whole program may follow the command too.
     cli.fallthrough();

@@ -22,6 +22,8 @@ enum ExitStatus : int {
 
 struct Args {
     std::string configDir;
+    // --interface: the one adapter searched on; none, quorvane-net.conf's choice.
+    std::optional<std::string> adapter;
     std::string command;  // search, modify-ip, restore-ip, upgrade, history, interfaces
     std::string start;    // modify-ip's start address
     std::string file;     // upgrade's update file

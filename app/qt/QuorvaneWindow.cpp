@@ -206,6 +206,13 @@ QWidget* QuorvaneWindow::Make(const app::ControlSpec& desc) {
             logPane_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
             logPane_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
             return logPane_;
+        case app::ControlKind::DropDown:
+            adapters_ = new QComboBox;
+            adapters_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+            // A choice by the technician, never one the dialog made.
+            connect(adapters_, &QComboBox::activated, this,
+                    [this, id = desc.id] { app::Press(dlg_, id); });
+            return adapters_;
         case app::ControlKind::Label:
         case app::ControlKind::Arrows:
             break;
@@ -562,6 +569,18 @@ int QuorvaneWindow::UpgradeParallel() const {
 
 void QuorvaneWindow::SetUpgradeParallel(int count) {
     parallel_->setValue(count);
+}
+
+void QuorvaneWindow::SetAdapterItems(const std::vector<std::string>& items, int selected) {
+    adapters_->clear();
+    for (const std::string& item : items) {
+        adapters_->addItem(Q(item));
+    }
+    adapters_->setCurrentIndex(selected);
+}
+
+int QuorvaneWindow::ChosenAdapterItem() const {
+    return std::max(adapters_->currentIndex(), 0);
 }
 
 void QuorvaneWindow::AppendToLogPane(const std::string& text) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -106,6 +107,7 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
     IpAddressEdit* startIp_ = nullptr;
     QLineEdit* file_ = nullptr;
     QSpinBox* parallel_ = nullptr;
+    QComboBox* adapters_ = nullptr;
     // On the window itself, not the body: it stays usable while a batch runs.
     QPushButton* stop_ = nullptr;
     QPlainTextEdit* logPane_ = nullptr;

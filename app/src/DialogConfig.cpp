@@ -14,6 +14,7 @@ namespace {
 constexpr const char* kKeyParallel = "upgrade_parallel";
 constexpr const char* kKeyMaxFailures = "upgrade_max_failures";
 constexpr const char* kKeyProbeMs = "upgrade_probe_ms";
+constexpr const char* kKeyInterface = "interface";
 constexpr long kMaxFailuresLimit = 100000;
 
 std::string Key(const std::string& configFile, const char* name, const char* fallback = "") {
@@ -97,6 +98,15 @@ std::optional<UpgradeLimits> ReadUpgradeLimits(const std::string& configFile,
     }
     return UpgradeLimits{static_cast<std::uint32_t>(limits[1].value),
                          static_cast<int>(limits[2].value)};
+}
+
+std::string ReadAdapterChoice(const std::string& configFile) {
+    return Key(configFile, kKeyInterface);
+}
+
+bool RememberAdapterChoice(const std::string& configFile, const std::string& key,
+                           std::string* why) {
+    return platform::WritePrivateProfileString("config", kKeyInterface, key, configFile, why);
 }
 
 std::optional<std::string> ReadDefaultIp(const std::string& configFile, std::string* why) {

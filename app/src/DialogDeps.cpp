@@ -11,6 +11,8 @@ SearchApi SearchApi::Real() {
     api.GetInitError = &Net_GetInitError;
     api.GetVerifyTimeout = &Net_GetVerifyTimeout;
     api.GetSearchTarget = &Net_GetSearchTarget;
+    api.SetInterface = &Net_SetInterface;
+    api.GetAnsweredOn = &Net_GetAnsweredOn;
     return api;
 }
 

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "app/AdapterChoice.h"
 #include "app/DialogTexts.h"
 #include "app/IpBatch.h"
 #include "app/OutcomeText.h"
@@ -95,6 +96,52 @@ void CQuorvaneDlg::OnInitDialog() {
     } else if (!why.empty()) {
         AppendLog("%s", why.c_str());
     }
+    SetUpAdapters();
+}
+
+void CQuorvaneDlg::SetUpAdapters() {
+    const auto all = m_deps.adapters ? m_deps.adapters() : std::nullopt;
+    m_adapters = ChoosableAdapters(all ? *all : std::vector<platform::NetAdapter>{});
+    // An adapter remembered but not there now (a USB adapter unplugged) shows
+    // every adapter; config.ini keeps it for the day it is back.
+    const int index = AdapterIndex(m_adapters, ReadAdapterChoice(m_strConfigFile));
+    m_view.SetAdapterItems(AdapterItems(m_adapters), index);
+    ApplyAdapter(AdapterKey(m_adapters, index).c_str());
+}
+
+void CQuorvaneDlg::ApplyAdapter(const char* key) {
+    if (m_deps.search.SetInterface != nullptr) {
+        m_deps.search.SetInterface(key);
+    }
+    if (const auto set = m_dispatcher.Helper().Api().SetInterface; set != nullptr) {
+        set(key);
+    }
+}
+
+void CQuorvaneDlg::OnCbnSelchangeInterface() {
+    const std::string key = AdapterKey(m_adapters, m_view.ChosenAdapterItem());
+    ApplyAdapter(key.c_str());
+    std::string why;
+    if (!RememberAdapterChoice(m_strConfigFile, key, &why)) {
+        AppendLog("无法在config.ini中记住所选网卡：%s", platform::EscapeForTerminal(why).c_str());
+    }
+}
+
+bool CQuorvaneDlg::ChooseAdapter(const std::optional<std::string>& nameOrAddress) {
+    if (!nameOrAddress) {
+        ApplyAdapter(nullptr);
+        return true;
+    }
+    const auto all = m_deps.adapters ? m_deps.adapters() : std::nullopt;
+    std::string why;
+    const auto key =
+        CheckAdapterChoice(all ? *all : std::vector<platform::NetAdapter>{}, *nameOrAddress, &why);
+    if (!key) {
+        ShowMessage("%s", why.c_str());
+        return false;
+    }
+    ApplyAdapter(key->c_str());
+    return true;
 }
 
 void CQuorvaneDlg::EnableControls(bool enable) {

@@ -24,6 +24,8 @@ constexpr Wiring kWiring[] = {
     {IDC_RESTORE_IP, &CQuorvaneDlg::OnBnClickedRestoreIp},
     {IDC_UPGRADE, &CQuorvaneDlg::OnBnClickedUpgrade},
     {IDC_STOP, &CQuorvaneDlg::OnBnClickedStop},
+    // A choice made in the drop-down, not a click.
+    {IDC_INTERFACE, &CQuorvaneDlg::OnCbnSelchangeInterface},
 };
 
 }  // namespace

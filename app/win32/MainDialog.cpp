@@ -283,7 +283,7 @@ INT_PTR MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 void MainDialog::OnCommand(int id, int code) {
     // IDOK and IDCANCEL have no handler: Enter and Escape close nothing.
-    if (code == BN_CLICKED) {
+    if (code == BN_CLICKED || (code == CBN_SELCHANGE && id == app::IDC_INTERFACE)) {
         app::Press(dlg_, id);
     }
 }
@@ -610,6 +610,20 @@ int MainDialog::UpgradeParallel() const {
 void MainDialog::SetUpgradeParallel(int count) {
     ::SendDlgItemMessageW(hwnd_, IDC_PARALLEL_SPIN, UDM_SETPOS32, 0,
                           std::clamp(count, app::kParallelMin, app::kParallelMax));
+}
+
+void MainDialog::SetAdapterItems(const std::vector<std::string>& items, int selected) {
+    const HWND box = ::GetDlgItem(hwnd_, app::IDC_INTERFACE);
+    ::SendMessageW(box, CB_RESETCONTENT, 0, 0);
+    for (const std::string& item : items) {
+        ::SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(item).c_str()));
+    }
+    ::SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
+}
+
+int MainDialog::ChosenAdapterItem() const {
+    const LRESULT i = ::SendDlgItemMessageW(hwnd_, app::IDC_INTERFACE, CB_GETCURSEL, 0, 0);
+    return i == CB_ERR ? 0 : static_cast<int>(i);
 }
 
 void MainDialog::AppendToLogPane(const std::string& text) {

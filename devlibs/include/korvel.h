@@ -129,6 +129,14 @@ typedef struct tNetCallDetail {
     uint64_t ullAcked;        /* 300: bytes of the file the camera's system acknowledged */
 } tNetCallDetail;
 
+/* The PC's adapter a camera answered a search on. 264 bytes. */
+typedef struct tNetAdapterInfo {
+    char szName[256];     /*   0: the adapter's name, NUL-terminated */
+    uint8_t ucAddress[4]; /* 256: its IPv4 address, first octet first */
+    uint8_t ucPrefix;     /* 260: its prefix length, 0..32 */
+    uint8_t ucReserved[3];
+} tNetAdapterInfo;
+
 #pragma pack(pop)
 
 #ifdef __cplusplus
@@ -149,6 +157,7 @@ static_assert(offsetof(tNetFileUpdate, szFilePath) == 2, "path at 2");
 static_assert(sizeof(tNetProgress) == 32, "tNetProgress is 32 bytes");
 static_assert(offsetof(tNetProgress, ullDone) == 16, "done at 16");
 static_assert(sizeof(tNetCallDetail) == 308, "tNetCallDetail is 308 bytes");
+static_assert(sizeof(tNetAdapterInfo) == 264, "tNetAdapterInfo is 264 bytes");
 static_assert(offsetof(tNetCallDetail, uiFlags) == 20, "flags at 20");
 static_assert(offsetof(tNetCallDetail, ullAcked) == 300, "acknowledged at 300");
 static_assert(offsetof(tNetCallDetail, ullSent) == 24, "sent at 24");
@@ -252,6 +261,16 @@ KORVEL_API int Net_GetVerifyTimeout(void);
 /* Where a search goes: the discovery address as dotted text (cut to `size`),
  * and in ports[0..2] the discovery, control and IP-change ports. */
 KORVEL_API int Net_GetSearchTarget(char* address, int size, int* ports);
+/* The one adapter searches go out on, by name or dotted address, in place of
+ * the configuration's `interface`; "" every adapter; NULL the configuration's
+ * choice again. Kept across Net_Init. KORVEL_E_PARAM for a text longer than 255
+ * bytes or holding control characters. A search on an adapter that is not
+ * there (or down) fails with KORVEL_E_IO and says so in the log. */
+KORVEL_API int Net_SetInterface(const char* name_or_address);
+/* The adapter the last search heard the camera with these six MAC bytes on:
+ * KORVEL_OK with *info filled; KORVEL_E_PARAM when that search did not hear it
+ * or went out by one socket the system routed (an explicit discovery address). */
+KORVEL_API int Net_GetAnsweredOn(const uint8_t* mac, tNetAdapterInfo* info);
 
 /* printf-style diagnostics, one time-stamped line per call in the library's log
  * file, and on stderr when QUORVANE_LOG_STDERR=1. */

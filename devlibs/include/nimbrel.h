@@ -17,6 +17,7 @@ extern "C" {
 #define NIMBREL_MODIFY_DEV_IP "ModifyDevIp"
 #define NIMBREL_GET_DEV_LIST "GetDevList"
 #define NIMBREL_MODIFY_DEV_IP_EX "ModifyDevIpEx"
+#define NIMBREL_SET_INTERFACE "SetInterface"
 
 /* Asks the camera with MAC `mac` ("%02X:%02X:%02X:%02X:%02X:%02X") to take the
  * IPv4 address `ip` with subnet mask `mask` (both dotted decimal). Addressed by
@@ -37,6 +38,13 @@ typedef int (*ModifyDevIpFn)(const char* mac, const char* ip, const char* mask);
  * or bad arguments. Safe to call from many threads at once. */
 typedef int (*ModifyDevIpExFn)(const char* mac, const char* ip, const char* mask,
                                const char* gateway);
+
+/* The one adapter IP-change requests leave by (bound to its address, so that
+ * the limited broadcast leaves by it), by name or dotted address, in place of
+ * the configuration's `interface`; "" the system's way; NULL the
+ * configuration's choice again. Returns 1, or 0 for a text longer than 255
+ * bytes or holding control characters. */
+typedef int (*SetInterfaceFn)(const char* name_or_address);
 
 /* Runs a discovery and writes up to `capacity` records to `out`. Returns the
  * number of cameras found (which may exceed `capacity`), or -1 on bad arguments. */

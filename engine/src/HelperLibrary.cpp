@@ -23,6 +23,7 @@ HelperLibrary::HelperLibrary(std::string folder) : folder_(FolderOf(std::move(fo
     if (lib_.Loaded()) {
         api_.ModifyDevIp = reinterpret_cast<ModifyDevIpFn>(lib_.Symbol(NIMBREL_MODIFY_DEV_IP));
         api_.GetDevList = reinterpret_cast<GetDevListFn>(lib_.Symbol(NIMBREL_GET_DEV_LIST));
+        api_.SetInterface = reinterpret_cast<SetInterfaceFn>(lib_.Symbol(NIMBREL_SET_INTERFACE));
     }
 }
 

@@ -157,6 +157,68 @@ std::string IniTextToUtf8(const std::string& bytes) {
     return out;
 }
 
+std::string SetProfileStringInText(const std::string& section, const std::string& key,
+                                   const std::string& value, const std::string& text) {
+    const std::string eol = text.find("\r\n") != std::string::npos || text.empty() ? "\r\n" : "\n";
+    const std::string line = key + "=" + value;
+    std::string_view body(text);
+    const bool bom = body.size() >= 3 && body.substr(0, 3) == "\xEF\xBB\xBF";
+    // Where lines start and end within `text`, and the section each is in.
+    std::size_t pos = bom ? 3 : 0;
+    bool inSection = false;
+    bool sectionSeen = false;
+    std::size_t sectionEnd = std::string::npos;  // after the section's last key line
+    while (pos < text.size()) {
+        std::size_t end = pos;
+        while (end < text.size() && text[end] != '\n' && text[end] != '\r') {
+            ++end;
+        }
+        const std::string_view trimmed = Trim(std::string_view(text).substr(pos, end - pos));
+        std::size_t next = end;
+        if (next < text.size() && text[next] == '\r' && next + 1 < text.size() &&
+            text[next + 1] == '\n') {
+            ++next;
+        }
+        if (next < text.size()) {
+            ++next;
+        }
+        if (!trimmed.empty() && trimmed.front() == '[') {
+            if (sectionSeen && inSection) {
+                break;  // only the first section of that name counts, as when read
+            }
+            const auto close = trimmed.find(']');
+            const std::string_view name = Trim(trimmed.substr(
+                1, close == std::string_view::npos ? trimmed.size() - 1 : close - 1));
+            inSection = SameNoCase(name, Trim(section));
+            sectionSeen = sectionSeen || inSection;
+            if (inSection) {
+                sectionEnd = next;
+            }
+        } else if (inSection && !trimmed.empty() && trimmed.front() != ';' &&
+                   trimmed.front() != '#') {
+            const auto eq = trimmed.find('=');
+            if (eq != std::string_view::npos &&
+                SameNoCase(Trim(trimmed.substr(0, eq)), Trim(key))) {
+                return text.substr(0, pos) + line + text.substr(end);
+            }
+            sectionEnd = next;
+        }
+        pos = next;
+    }
+    if (sectionSeen) {
+        std::string out = text.substr(0, sectionEnd);
+        if (!out.empty() && out.back() != '\n' && out.back() != '\r') {
+            out += eol;
+        }
+        return out + line + eol + text.substr(sectionEnd);
+    }
+    std::string out = text;
+    if (!out.empty() && out.back() != '\n' && out.back() != '\r') {
+        out += eol;
+    }
+    return out + "[" + section + "]" + eol + line + eol;
+}
+
 std::string GetProfileStringFromText(const std::string& section, const std::string& key,
                                      const std::string& defaultValue, const std::string& text) {
     auto value = Lookup(text, section, key);

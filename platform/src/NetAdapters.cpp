@@ -20,4 +20,27 @@ bool CarriesSearch(const NetAdapter& adapter) {
            adapter.address != 0;
 }
 
+std::vector<NetAdapter> ChosenAdapters(const std::vector<NetAdapter>& adapters,
+                                       const std::string& nameOrAddress) {
+    std::vector<NetAdapter> out;
+    for (const auto& a : adapters) {
+        if (a.name == nameOrAddress || FormatIpv4(a.address) == nameOrAddress) {
+            out.push_back(a);
+        }
+    }
+    return out;
+}
+
+std::string DescribeAdapter(const NetAdapter& adapter) {
+    return adapter.name + " " + FormatIpv4(adapter.address) + "/" + std::to_string(adapter.prefix);
+}
+
+bool InSubnet(const NetAdapter& adapter, uint32_t address) {
+    if (adapter.prefix <= 0) {
+        return true;
+    }
+    const uint32_t mask = adapter.prefix >= 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> adapter.prefix);
+    return (adapter.address & mask) == (address & mask);
+}
+
 }  // namespace platform

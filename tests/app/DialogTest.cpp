@@ -16,10 +16,12 @@
 #include <vector>
 
 #include "ScopedEnv.h"
+#include "app/AdapterChoice.h"
 #include "app/MemoryView.h"
 #include "app/QuorvaneDlg.h"
 #include "platform/FileLock.h"
 #include "platform/FileText.h"
+#include "platform/IniFile.h"
 #include "platform/Workspace.h"
 
 namespace fs = std::filesystem;
@@ -1020,4 +1022,106 @@ TEST_F(DialogTest, ExportWritesTheListAsShownWhole) {
     EXPECT_FALSE(fs::exists(dir_ / "target.csv"));
     EXPECT_TRUE(fs::is_symlink(link));
 #endif
+}
+
+// ---- the adapter searched on ----
+
+namespace {
+
+std::vector<std::string> g_korvelChoices;
+std::vector<std::string> g_nimbrelChoices;
+
+int RecordKorvelChoice(const char* key) {
+    g_korvelChoices.push_back(key ? key : "(conf)");
+    return 0;
+}
+int RecordNimbrelChoice(const char* key) {
+    g_nimbrelChoices.push_back(key ? key : "(conf)");
+    return 1;
+}
+
+platform::NetAdapter Adapter(const char* name, uint32_t address, int prefix, bool up = true,
+                             bool loopback = false) {
+    return {name, address, prefix, up, !loopback, false, loopback};
+}
+
+const std::vector<platform::NetAdapter> kLaptop = {
+    Adapter("lo", 0x7F000001, 8, true, true), Adapter("wlan0", 0xC0A83214, 24),  // 192.168.50.20/24
+    Adapter("eth0", 0x0A4D0001, 16),                                             // 10.77.0.1/16
+    Adapter("eth0", 0x0A4E0001, 16),          // 10.78.0.1/16, a second address
+    Adapter("usb0", 0x0A630001, 24, false)};  // down
+
+}  // namespace
+
+TEST(AdapterChoice, ItemsKeysAndTheChoiceTypedByHand) {
+    const auto choosable = app::ChoosableAdapters(kLaptop);
+    EXPECT_EQ(app::AdapterItems(choosable),
+              (std::vector<std::string>{"全部网卡", "wlan0 192.168.50.20/24", "eth0 10.77.0.1/16",
+                                        "eth0 10.78.0.1/16"}));
+    struct Row {
+        int index;
+        std::string key;  // what config.ini keeps
+    };
+    // An adapter with two addresses is kept by the address chosen.
+    for (const Row& r : {Row{0, ""}, Row{1, "wlan0"}, Row{2, "10.77.0.1"}, Row{3, "10.78.0.1"}}) {
+        EXPECT_EQ(app::AdapterKey(choosable, r.index), r.key) << r.index;
+        EXPECT_EQ(app::AdapterIndex(choosable, r.key), r.index) << r.key;
+    }
+    EXPECT_EQ(app::AdapterKey(choosable, 9), "");
+    EXPECT_EQ(app::AdapterIndex(choosable, "usb0"), 0);  // down: every adapter is shown
+    EXPECT_EQ(app::AdapterIndex(choosable, "gone"), 0);
+
+    std::string why;
+    for (const char* known : {"eth0", "10.78.0.1", "usb0", "lo"}) {
+        EXPECT_EQ(app::CheckAdapterChoice(kLaptop, known, &why), std::string(known));
+    }
+    for (const char* unknown : {"eth9", "10.77.0.2", ""}) {
+        EXPECT_FALSE(app::CheckAdapterChoice(kLaptop, unknown, &why)) << unknown;
+    }
+    EXPECT_EQ(why,
+              "没有网卡“”，本机网卡：wlan0 192.168.50.20/24，eth0 10.77.0.1/16，eth0 "
+              "10.78.0.1/16，usb0 10.99.0.1/24");
+    EXPECT_FALSE(app::CheckAdapterChoice({}, "eth0", &why));
+    EXPECT_EQ(why, "没有网卡“eth0”，本机没有可用的网卡");
+}
+
+TEST_F(DialogTest, TheAdapterChosenIsSearchedOnAndRememberedInConfigIni) {
+    g_korvelChoices.clear();
+    g_nimbrelChoices.clear();
+    const auto withLaptop = [](app::DialogDeps& deps) {
+        deps.adapters = [] { return std::optional(kLaptop); };
+        deps.search.SetInterface = &RecordKorvelChoice;
+        deps.helper = HelperApi{&FakeModifyDevIp, nullptr, &RecordNimbrelChoice};
+    };
+    Open(true, withLaptop);
+    EXPECT_EQ(view_.adapterItems.size(), 4u);
+    EXPECT_EQ(view_.adapterItem, 0);
+    EXPECT_EQ(g_korvelChoices, (std::vector<std::string>{""}));
+
+    view_.adapterItem = 2;
+    dlg_->OnCbnSelchangeInterface();
+    EXPECT_EQ(g_korvelChoices.back(), "10.77.0.1");
+    EXPECT_EQ(g_nimbrelChoices.back(), "10.77.0.1");
+    EXPECT_EQ(platform::GetPrivateProfileString("config", "interface", "DEF",
+                                                (dir_ / "config.ini").string()),
+              "10.77.0.1");
+
+    // The next start shows and applies it again.
+    dlg_.reset();
+    Open(true, withLaptop);
+    EXPECT_EQ(view_.adapterItem, 2);
+    EXPECT_EQ(g_korvelChoices.back(), "10.77.0.1");
+
+    // The console: a name or an address of the PC, or quorvane-net.conf's choice.
+    EXPECT_TRUE(dlg_->ChooseAdapter(std::string("wlan0")));
+    EXPECT_EQ(g_korvelChoices.back(), "wlan0");
+    EXPECT_TRUE(dlg_->ChooseAdapter(std::nullopt));
+    EXPECT_EQ(g_korvelChoices.back(), "(conf)");
+    EXPECT_EQ(g_nimbrelChoices.back(), "(conf)");
+    const size_t before = g_korvelChoices.size();
+    EXPECT_FALSE(dlg_->ChooseAdapter(std::string("eth9")));
+    EXPECT_EQ(g_korvelChoices.size(), before);
+    ASSERT_FALSE(view_.messages.empty());
+    EXPECT_EQ(view_.messages.back().rfind("没有网卡“eth9”，本机网卡：", 0), 0u)
+        << view_.messages.back();
 }

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDir>
 #include <QHeaderView>
 #include <QLabel>
@@ -598,4 +599,59 @@ int main(int argc, char** argv) {
     QApplication qapp(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
+}
+
+namespace {
+std::vector<std::string> g_qtChoices;
+int RecordChoice(const char* key) {
+    g_qtChoices.push_back(key ? key : "(conf)");
+    return 0;
+}
+}  // namespace
+
+// The drop-down "网卡" by the keyboard, as a technician works it: the choice
+// reaches the library and config.ini, and the next window shows it again.
+TEST(QtAdapterChoice, ChosenByKeyAndShownAgainAtTheNextStart) {
+    qvtest::ScratchDir scratch;
+    g_qtChoices.clear();
+    app::DialogDeps deps;
+    deps.search = app::SearchApi{&Nothing, &Nothing, &FindTwo, nullptr};
+    deps.search.SetInterface = &RecordChoice;
+    deps.net = NetApi{};
+    deps.helper = HelperApi{};
+    deps.configDir = scratch.path().string();
+    deps.adapters = [] {
+        return std::optional(
+            std::vector<platform::NetAdapter>{{"eth0", 0x0A4D0001, 16, true, true, false, false},
+                                              {"wlan0", 0xC0A83214, 24, true, true, false, false}});
+    };
+    for (int start = 0; start < 2; ++start) {
+        qtview::QuorvaneWindow window;
+        app::CQuorvaneDlg dlg(window, deps);
+        window.Attach(&dlg);
+        dlg.OnInitDialog();
+        window.show();
+        QApplication::processEvents();
+        auto* box = qobject_cast<QComboBox*>(window.Control(app::IDC_INTERFACE));
+        ASSERT_NE(box, nullptr);
+        ASSERT_EQ(box->count(), 3);
+        EXPECT_EQ(box->itemText(0), QStringLiteral("全部网卡"));
+        EXPECT_EQ(box->itemText(2), QStringLiteral("wlan0 192.168.50.20/24"));
+        if (start == 0) {
+            EXPECT_EQ(box->currentIndex(), 0);
+            box->setFocus();
+            QTest::keyClick(box, Qt::Key_Down);
+            QTest::keyClick(box, Qt::Key_Down);
+            QApplication::processEvents();
+            EXPECT_EQ(box->currentIndex(), 2);
+            EXPECT_EQ(g_qtChoices.back(), "wlan0");
+        } else {
+            EXPECT_EQ(box->currentIndex(), 2);
+            EXPECT_EQ(g_qtChoices.back(), "wlan0");  // applied at start
+        }
+        window.Attach(nullptr);
+    }
+    std::ifstream ini(scratch.path() / "config.ini");
+    std::string text((std::istreambuf_iterator<char>(ini)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("interface=wlan0"), std::string::npos) << text;
 }

@@ -39,6 +39,7 @@ constexpr KindInTemplate kKinds[] = {
     {app::ControlKind::Arrows, "msctls_updown32", "UDS_AUTOBUDDY"},
     {app::ControlKind::Edit, "Edit", "ES_AUTOHSCROLL"},
     {app::ControlKind::LogPane, "RichEdit20W", "ES_READONLY"},
+    {app::ControlKind::DropDown, "ComboBox", "CBS_DROPDOWNLIST"},
 };
 
 const KindInTemplate* InTemplate(app::ControlKind kind) {
@@ -132,8 +133,9 @@ TEST(Win32Template, MainDialogIsTheDescription) {
         EXPECT_EQ(g.cls, kind->cls);
         EXPECT_NE(g.style.find(kind->style), std::string::npos) << g.style;
         EXPECT_EQ(g.style.find("WS_DISABLED") != std::string::npos, w.disabledAtStart) << g.style;
+        const int h = w.kind == app::ControlKind::DropDown ? app::kDropListHeight : w.box.h;
         EXPECT_EQ((std::vector<int>{g.x, g.y, g.w, g.h}),
-                  (std::vector<int>{w.box.x, w.box.y, w.box.w, w.box.h}));
+                  (std::vector<int>{w.box.x, w.box.y, w.box.w, h}));
     }
     // The arrows sit on their box: the template makes them its buddy.
     const app::ControlSpec* arrows = app::FindControl(app::kParallelSpinId);

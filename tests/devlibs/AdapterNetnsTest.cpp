@@ -11,6 +11,7 @@
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -316,6 +317,7 @@ struct SearchRow {
     std::set<std::string> firstCameraHeard;  // where the requests to camera 1 were sent
     size_t adaptersSearched;
     bool foreignCamera = false;  // camera 1 at 10.99.1.5/24, no route back
+    const char* adapter = "";    // the configuration's `interface`
 };
 
 class SearchEveryAdapter : public Namespaces, public ::testing::WithParamInterface<SearchRow> {};
@@ -334,6 +336,7 @@ TEST_P(SearchEveryAdapter, FindsTheCamerasOnTheirCables) {
     config.discoveryAddress = row.discoveryAddress;
     config.discoveryProbeIntervalMs = 100;
     config.discoveryQuietMs = 500;
+    config.adapter = row.adapter;
 
     std::vector<std::unique_ptr<Camera>> cams;
     std::vector<std::thread> threads;
@@ -395,29 +398,61 @@ TEST_P(SearchEveryAdapter, FindsTheCamerasOnTheirCables) {
 
 INSTANTIATE_TEST_SUITE_P(
     Laptop, SearchEveryAdapter,
-    ::testing::Values(SearchRow{"installed_default",
-                                "255.255.255.255",
-                                false,
-                                {"eth0"},
-                                {"255.255.255.255", "10.77.255.255"},
-                                2},
-                      SearchRow{"two_cables",
-                                "255.255.255.255",
-                                true,
-                                {"eth0", "eth1"},
-                                {"255.255.255.255", "10.77.255.255"},
-                                3},
-                      SearchRow{"camera_without_route_back",
-                                "255.255.255.255",
-                                false,
-                                {"eth0"},
-                                {"255.255.255.255"},
-                                2,
-                                true},
-                      // An explicit address: one socket, the system's route, as before.
-                      SearchRow{
-                          "explicit_address", "10.77.255.255", true, {""}, {"10.77.255.255"}, 0}),
+    ::testing::Values(
+        SearchRow{"installed_default",
+                  "255.255.255.255",
+                  false,
+                  {"eth0"},
+                  {"255.255.255.255", "10.77.255.255"},
+                  2},
+        SearchRow{"two_cables",
+                  "255.255.255.255",
+                  true,
+                  {"eth0", "eth1"},
+                  {"255.255.255.255", "10.77.255.255"},
+                  3},
+        SearchRow{"camera_without_route_back",
+                  "255.255.255.255",
+                  false,
+                  {"eth0"},
+                  {"255.255.255.255"},
+                  2,
+                  true},
+        // One adapter chosen, by name or by address: the other cable hears nothing.
+        SearchRow{"chosen_by_name",
+                  "255.255.255.255",
+                  true,
+                  {"eth0"},
+                  {"255.255.255.255", "10.77.255.255"},
+                  1,
+                  false,
+                  "eth0"},
+        SearchRow{
+            "chosen_by_address", "255.255.255.255", true, {"eth1"}, {}, 1, false, "10.78.0.1"},
+        // An explicit address: one socket, the system's route, as before.
+        SearchRow{"explicit_address", "10.77.255.255", true, {""}, {"10.77.255.255"}, 0}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// A chosen adapter that is not there fails the search instead of searching elsewhere.
+TEST_F(Namespaces, ChosenAdapterThatIsNotThereFailsTheSearch) {
+    Cable("eth0", "10.77.0.1/16");
+    Cable("eth1", "10.78.0.1/16");
+    Sh("ip -n $NS link set eth1 down");
+    wire::NetConfig config = wire::LanDefaults();
+    config.discoveryDeadlineMs = 300;
+    // Down, absent, an address no adapter has.
+    for (const char* choice : {"eth9", "eth1", "10.77.0.2"}) {
+        config.adapter = choice;
+        bool ok = true;
+        std::string error;
+        In(pc(), [&] {
+            ok = wire::DiscoverOn(
+                config, [](const tNetDeviceInfo&, const wire::AnsweredOn&) {}, nullptr, &error);
+        });
+        EXPECT_FALSE(ok) << choice;
+        EXPECT_NE(error.find(choice), std::string::npos) << error;
+    }
+}
 
 TEST(AdapterAddresses, DirectedBroadcastAndSearchRule) {
     struct Row {
@@ -480,5 +515,25 @@ TEST_F(Namespaces, ConsoleListsTheAdapters) {
     const auto eth0 = out.find(R"("address": "10.77.0.1")");
     const std::string eth0Object = out.substr(eth0, out.find('}', eth0) - eth0);
     EXPECT_NE(eth0Object.find(R"("searched": true)"), std::string::npos) << eth0Object;
+}
+
+// --interface names an adapter of the PC, or the console refuses before it searches.
+TEST_F(Namespaces, ConsoleRefusesAnAdapterThatIsNotThere) {
+    Cable("eth0", "10.77.0.1/16");
+    const std::string dir = "/tmp/" + pc() + "_cli";
+    const std::string cmd = "ip netns exec " + pc() + " " QV_CLI_PATH " search --config-dir " +
+                            dir + " --interface eth9 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[512];
+    while (size_t n = fread(buf, 1, sizeof buf, p)) {
+        out.append(buf, n);
+    }
+    const int status = pclose(p);
+    [[maybe_unused]] int rc = std::system(("rm -rf " + dir).c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << out;
+    EXPECT_EQ(WEXITSTATUS(status), 2) << out;
+    EXPECT_NE(out.find("没有网卡“eth9”，本机网卡：eth0 10.77.0.1/16"), std::string::npos) << out;
 }
 #endif

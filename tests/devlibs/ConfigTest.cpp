@@ -67,7 +67,8 @@ TEST(NetConfig, EveryKeyIsRead) {
         "ipset_timeout_ms = 250\n"
         "ipset_attempts = 2\n"
         "update_result_timeout_ms = 9000\n"
-        "log_file = /tmp/x.log\n";
+        "log_file = /tmp/x.log\n"
+        "interface = 以太网 2\n";
     std::vector<std::string> warnings;
     const auto c = wire::ParseNetConfig(text, wire::LanDefaults(), &warnings);
     EXPECT_TRUE(warnings.empty()) << warnings.front();
@@ -85,6 +86,7 @@ TEST(NetConfig, EveryKeyIsRead) {
     EXPECT_EQ(c.ipsetAttempts, 2);
     EXPECT_EQ(c.updateResultTimeoutMs, 9000);
     EXPECT_EQ(c.logFile, "/tmp/x.log");
+    EXPECT_EQ(c.adapter, "以太网 2");
 }
 
 TEST(NetConfig, BadLinesWarnAndKeepTheDefault) {
@@ -100,6 +102,8 @@ TEST(NetConfig, BadLinesWarnAndKeepTheDefault) {
         "discovery_deadline_ms = 99999999999999999999",
         "ipset_attempts = 0",
         "log_file =",
+        "interface = eth0\x01",
+        "interface = " + std::string(256, 'e'),
         "colour = blue",
         "just some words",
     };
@@ -113,7 +117,9 @@ TEST(NetConfig, BadLinesWarnAndKeepTheDefault) {
 }
 
 TEST(NetConfig, FormatReadsBackUnchanged) {
-    for (const auto& c : {wire::LanDefaults(), wire::LoopbackDefaults()}) {
+    wire::NetConfig chosen = wire::LanDefaults();
+    chosen.adapter = "Wi-Fi 2";
+    for (const auto& c : {wire::LanDefaults(), wire::LoopbackDefaults(), chosen}) {
         std::vector<std::string> warnings;
         EXPECT_EQ(wire::ParseNetConfig(wire::FormatNetConfig(c), wire::NetConfig{}, &warnings), c);
         EXPECT_TRUE(warnings.empty());

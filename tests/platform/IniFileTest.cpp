@@ -78,3 +78,69 @@ TEST(IniFile, ReadsAFileAgainAtEveryCall) {
 }
 
 }  // namespace
+
+// ---- writing one key ----
+
+struct IniWrite {
+    const char* name;
+    std::string before;
+    std::string after;  // with section "config", key "interface" set to "eth1"
+};
+
+class IniSet : public ::testing::TestWithParam<IniWrite> {};
+
+TEST_P(IniSet, RewritesOnlyTheKey) {
+    const IniWrite& c = GetParam();
+    const std::string got =
+        platform::SetProfileStringInText("config", "interface", "eth1", c.before);
+    EXPECT_EQ(got, c.after);
+    // What was written reads back, and the other keys keep their values.
+    EXPECT_EQ(platform::GetProfileStringFromText("config", "interface", "DEF", got), "eth1");
+    EXPECT_EQ(platform::GetProfileStringFromText("config", "defaultip", "DEF", got),
+              platform::GetProfileStringFromText("config", "defaultip", "DEF", c.before));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, IniSet,
+    ::testing::Values(
+        IniWrite{"empty_file", "", "[config]\r\ninterface=eth1\r\n"},
+        IniWrite{"replaced_in_place", "[config]\ninterface=eth0\ndefaultip=10.0.0.1\n",
+                 "[config]\ninterface=eth1\ndefaultip=10.0.0.1\n"},
+        IniWrite{"names_without_case", "[Config]\n Interface = wlan0 \n",
+                 "[Config]\ninterface=eth1\n"},
+        IniWrite{"added_at_the_sections_end",
+                 "[config]\ndefaultip=10.0.0.1\n\n[other]\ninterface=x\n",
+                 "[config]\ndefaultip=10.0.0.1\ninterface=eth1\n\n[other]\ninterface=x\n"},
+        IniWrite{"crlf_kept", "[config]\r\ndefaultip=10.0.0.1\r\n",
+                 "[config]\r\ndefaultip=10.0.0.1\r\ninterface=eth1\r\n"},
+        IniWrite{"no_final_newline", "[config]\ndefaultip=10.0.0.1",
+                 "[config]\ndefaultip=10.0.0.1\ninterface=eth1\n"},
+        // Added after the section's last key: a comment below it may be the next section's.
+        IniWrite{"comment_not_taken_for_the_key", "[config]\n;interface=eth0\n",
+                 "[config]\ninterface=eth1\n;interface=eth0\n"},
+        IniWrite{"new_section_after_others", "[other]\na=1\n",
+                 "[other]\na=1\n[config]\ninterface=eth1\n"},
+        IniWrite{"first_section_only", "[config]\na=1\n[config]\ninterface=eth0\n",
+                 "[config]\na=1\ninterface=eth1\n[config]\ninterface=eth0\n"},
+        IniWrite{"bom_kept", "\xEF\xBB\xBF[config]\ninterface=eth0\n",
+                 "\xEF\xBB\xBF[config]\ninterface=eth1\n"}),
+    [](const ::testing::TestParamInfo<IniWrite>& p) { return std::string(p.param.name); });
+
+TEST(IniFile, WritesAKeyIntoTheFileAndRefusesWhatCannotBeOne) {
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("qv_iniw_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "config.ini").string();
+    std::string why;
+    ASSERT_TRUE(platform::WritePrivateProfileString("config", "interface", "以太网 2", path, &why))
+        << why;
+    EXPECT_EQ(platform::GetPrivateProfileString("config", "interface", "", path), "以太网 2");
+    ASSERT_TRUE(platform::WritePrivateProfileString("config", "interface", "", path, &why));
+    EXPECT_EQ(platform::GetPrivateProfileString("config", "interface", "DEF", path), "");
+    EXPECT_FALSE(platform::WritePrivateProfileString("config", "interface", "a\nb=c", path, &why));
+    EXPECT_FALSE(platform::WritePrivateProfileString("config", "interface", std::string(260, 'x'),
+                                                     path, &why));
+    std::ofstream(path, std::ios::binary) << std::string("\xFF\xFE[\0", 4);
+    EXPECT_FALSE(platform::WritePrivateProfileString("config", "interface", "eth0", path, &why));
+    std::filesystem::remove_all(dir);
+}

@@ -53,6 +53,11 @@ struct UpgradeLimits {
 std::optional<UpgradeLimits> ReadUpgradeLimits(const std::string& configFile,
                                                const UpgradeSettings& overrides, std::string* why);
 
+// interface: the adapter the window searched on last ("" every adapter).
+std::string ReadAdapterChoice(const std::string& configFile);
+// Remembers it; false with `why` when config.ini cannot be written.
+bool RememberAdapterChoice(const std::string& configFile, const std::string& key, std::string* why);
+
 // defaultip, read at every press so that an edit takes effect at once; the
 // built-in default when absent. An address no camera could be reached at
 // refuses the request: nothing, and `why` is the message.

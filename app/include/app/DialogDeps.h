@@ -1,12 +1,15 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/TaskDispatcher.h"
 #include "korvel.h"
 #include "platform/AppFolders.h"
 #include "platform/LocalTime.h"
+#include "platform/NetAdapters.h"
 
 namespace app {
 
@@ -22,6 +25,9 @@ struct SearchApi {
     int (*GetVerifyTimeout)() = nullptr;
     // Where a search goes, said when it finds nothing.
     int (*GetSearchTarget)(char* address, int size, int* ports) = nullptr;
+    // The adapter searches go out on; the adapter each camera answered on.
+    int (*SetInterface)(const char* nameOrAddress) = nullptr;
+    int (*GetAnsweredOn)(const uint8_t* mac, tNetAdapterInfo* info) = nullptr;
 
     static SearchApi Real();  // the Korvel functions
 };
@@ -40,6 +46,10 @@ struct DialogDeps {
     // Folder the search helper library is loaded from; the executable's when empty.
     std::string libDir;
     platform::Clock clock = platform::Now;
+    // The PC's adapters, for the choice of one (tests give their own).
+    std::function<std::optional<std::vector<platform::NetAdapter>>()> adapters = [] {
+        return platform::ListNetAdapters(nullptr);
+    };
 };
 
 // The dialog's dispatcher on the libraries of `deps`.

@@ -31,6 +31,7 @@ enum ControlId : int {
     // Ours, beside the template's: upgrades at once, and the stop of a batch.
     IDC_PARALLEL = 1030,
     IDC_STOP = 1031,
+    IDC_INTERFACE = 1033,  // the adapter searches go out on
 };
 
 // One camera's row, just written by the dialog: while a worker is on it, its
@@ -102,6 +103,13 @@ class DialogView {
     // The control beside the upgrade button: how many cameras are upgraded at once.
     virtual int UpgradeParallel() const = 0;
     virtual void SetUpgradeParallel(int count) = 0;
+    // The adapter drop-down: its items (the first, every adapter) and the one
+    // shown. A view without one (the console) keeps nothing.
+    virtual void SetAdapterItems(const std::vector<std::string>& items, int selected) {
+        (void)items;
+        (void)selected;
+    }
+    virtual int ChosenAdapterItem() const { return 0; }
     // Appends `text` (already ending in "\r\n") to the log pane, showing the end.
     virtual void AppendToLogPane(const std::string& text) = 0;
     virtual void SetWaitCursor(bool wait) = 0;
@@ -130,38 +138,40 @@ class DialogView {
 // The declarations of a window view that implements every DialogView call
 // (the Qt window, the Windows window), written once beside the interface:
 // class SomeWindow : public app::DialogView { public: QV_DIALOG_VIEW_OVERRIDES ... };
-#define QV_DIALOG_VIEW_OVERRIDES                                             \
-    void SetCaption(const std::string& text) override;                       \
-    int RowCount() const override;                                           \
-    void DeleteAllRows() override;                                           \
-    int InsertRow() override;                                                \
-    void SetCellText(int row, int column, const std::string& text) override; \
-    std::string CellText(int row, int column) const override;                \
-    bool RowChecked(int row) const override;                                 \
-    void SetRowChecked(int row, bool checked) override;                      \
-    void SetItemData(int row, std::intptr_t data) override;                  \
-    std::intptr_t ItemData(int row) const override;                          \
-    void ReorderRows(const std::vector<int>& order) override;                \
-    void SetProgressRange(int low, int high) override;                       \
-    void SetProgressPos(int pos) override;                                   \
-    std::string FileEditText() const override;                               \
-    void SetFileEditText(const std::string& text) override;                  \
-    bool StartIpBlank() const override;                                      \
-    bool StartIpComplete() const override;                                   \
-    std::array<std::uint8_t, 4> StartIp() const override;                    \
-    void SetStartIp(const std::array<std::uint8_t, 4>& octets) override;     \
-    bool IsChecked(app::ControlId id) const override;                        \
-    void SetChecked(app::ControlId id, bool checked) override;               \
-    void ShowControl(app::ControlId id, bool visible) override;              \
-    void EnableWindow(bool enable) override;                                 \
-    void EnableControl(app::ControlId id, bool enable) override;             \
-    void MessageBox(const std::string& text) override;                       \
-    bool Confirm(const std::string& text) override;                          \
-    int UpgradeParallel() const override;                                    \
-    void SetUpgradeParallel(int count) override;                             \
-    void AppendToLogPane(const std::string& text) override;                  \
-    void SetWaitCursor(bool wait) override;                                  \
-    bool OpenInEditor(const std::string& path) override;                     \
-    std::optional<std::string> BrowseForFile() override;                     \
-    void CameraChanged(const app::CameraRowUpdate& update) override;         \
+#define QV_DIALOG_VIEW_OVERRIDES                                                        \
+    void SetCaption(const std::string& text) override;                                  \
+    int RowCount() const override;                                                      \
+    void DeleteAllRows() override;                                                      \
+    int InsertRow() override;                                                           \
+    void SetCellText(int row, int column, const std::string& text) override;            \
+    std::string CellText(int row, int column) const override;                           \
+    bool RowChecked(int row) const override;                                            \
+    void SetRowChecked(int row, bool checked) override;                                 \
+    void SetItemData(int row, std::intptr_t data) override;                             \
+    std::intptr_t ItemData(int row) const override;                                     \
+    void ReorderRows(const std::vector<int>& order) override;                           \
+    void SetProgressRange(int low, int high) override;                                  \
+    void SetProgressPos(int pos) override;                                              \
+    std::string FileEditText() const override;                                          \
+    void SetFileEditText(const std::string& text) override;                             \
+    bool StartIpBlank() const override;                                                 \
+    bool StartIpComplete() const override;                                              \
+    std::array<std::uint8_t, 4> StartIp() const override;                               \
+    void SetStartIp(const std::array<std::uint8_t, 4>& octets) override;                \
+    bool IsChecked(app::ControlId id) const override;                                   \
+    void SetChecked(app::ControlId id, bool checked) override;                          \
+    void ShowControl(app::ControlId id, bool visible) override;                         \
+    void EnableWindow(bool enable) override;                                            \
+    void EnableControl(app::ControlId id, bool enable) override;                        \
+    void MessageBox(const std::string& text) override;                                  \
+    bool Confirm(const std::string& text) override;                                     \
+    int UpgradeParallel() const override;                                               \
+    void SetUpgradeParallel(int count) override;                                        \
+    void SetAdapterItems(const std::vector<std::string>& items, int selected) override; \
+    int ChosenAdapterItem() const override;                                             \
+    void AppendToLogPane(const std::string& text) override;                             \
+    void SetWaitCursor(bool wait) override;                                             \
+    bool OpenInEditor(const std::string& path) override;                                \
+    std::optional<std::string> BrowseForFile() override;                                \
+    void CameraChanged(const app::CameraRowUpdate& update) override;                    \
     void PostToUi(std::function<void()> fn) override

@@ -62,6 +62,11 @@ class MemoryView : public DialogView {
     }
     int UpgradeParallel() const override { return parallel; }
     void SetUpgradeParallel(int count) override { parallel = count; }
+    void SetAdapterItems(const std::vector<std::string>& items, int selected) override {
+        adapterItems = items;
+        adapterItem = selected;
+    }
+    int ChosenAdapterItem() const override { return adapterItem; }
     void AppendToLogPane(const std::string& text) override { pane += text; }
     void SetWaitCursor(bool wait) override { waitCursor = wait; }
     bool OpenInEditor(const std::string& path) override {
@@ -103,6 +108,8 @@ class MemoryView : public DialogView {
     std::vector<std::string> questions;
     bool confirmAnswer = true;
     int parallel = 1;
+    std::vector<std::string> adapterItems;  // the drop-down "网卡"
+    int adapterItem = 0;
     std::string pane;
     std::vector<std::string> opened;
     bool openWorks = true;  // what OpenInEditor answers

@@ -20,6 +20,7 @@
 #include "pack/UpdataFileCheck.h"
 #include "platform/AppFolders.h"
 #include "platform/LocalTime.h"
+#include "platform/NetAdapters.h"
 #include "platform/Paths.h"
 #include "upgrade/UpgradeRequest.h"
 
@@ -61,6 +62,12 @@ class CQuorvaneDlg : public ReportWindow {
     // every camera not yet started as not done and never touches it; a second,
     // once confirmed, abandons the transfers in progress.
     void OnBnClickedStop();
+    // The drop-down "网卡": the adapter chosen is searched on from now on and
+    // remembered in config.ini.
+    void OnCbnSelchangeInterface();
+    // The console's --interface: that adapter (name or address), or with
+    // nothing, quorvane-net.conf's choice. False after the refusal is shown.
+    bool ChooseAdapter(const std::optional<std::string>& nameOrAddress);
     // Ticks exactly the rows of the last upgrade batch that did not succeed
     // (failed or never started), so that the next upgrade retries them.
     // Returns how many; says so when there are none.
@@ -187,6 +194,10 @@ class CQuorvaneDlg : public ReportWindow {
     std::optional<UpgradeLimits> ReadUpgradeLimits();
     upgrade::RequestEnv MakeRequestEnv();
     bool CheckIpRequest(const std::vector<int>& ticked);
+    // The drop-down filled from the PC's adapters, config.ini's choice shown and applied.
+    void SetUpAdapters();
+    // Tells both libraries: nullptr the configuration's choice, "" every adapter.
+    void ApplyAdapter(const char* key);
     void SayLogFailure(const char* what, const std::string& why);
     // A finished camera's detail cell and extra log line, and the view told:
     // at its verdict, or at its proof after reboot.
@@ -239,6 +250,8 @@ class CQuorvaneDlg : public ReportWindow {
     std::optional<int> m_verifyOverride;
     UpgradeSettings m_overrides;
     BatchSession m_session;
+    // The drop-down's adapters, after its "全部网卡".
+    std::vector<platform::NetAdapter> m_adapters;
 };
 
 }  // namespace app

@@ -80,7 +80,8 @@ enum class ControlKind {
     Number,
     Arrows,
     Edit,
-    LogPane
+    LogPane,
+    DropDown
 };
 
 struct ControlSpec {
@@ -102,12 +103,24 @@ inline constexpr DuBox kTemplateSize{0, 0, 571, 389};
 inline constexpr int kRightColumnX = 419;
 inline constexpr int kParallelMin = 1;
 inline constexpr int kParallelMax = 30;
+// A drop-down's box is its closed height; the Windows template gives the
+// height of its open list instead.
+inline constexpr int kDropListHeight = 120;
 
 // In the template's (tab) order.
-inline constexpr std::array<ControlSpec, 21> kControls{{
+inline constexpr std::array<ControlSpec, 23> kControls{{
     {IDC_DEVICE_LIST, ControlKind::List, "", {1, 1, 570, 218}},
     {IDC_SELECT_ALL, ControlKind::CheckBox, "全选", {3, 223, 32, 10}},
-    {IDC_PROGRESS, ControlKind::Progress, "", {39, 223, 373, 14}},
+    {kLabelId, ControlKind::Label, "网卡", {39, 225, 18, 8}},
+    {IDC_INTERFACE,
+     ControlKind::DropDown,
+     "",
+     {59, 222, 151, 14},
+     0,
+     false,
+     false,
+     "搜索设备所用的网卡"},
+    {IDC_PROGRESS, ControlKind::Progress, "", {212, 223, 200, 14}},
     {IDC_UPGRADE_LOG, ControlKind::Button, "升级日志", {419, 222, 44, 16}},
     {IDC_SEARCH, ControlKind::Button, "搜索设备", {523, 221, 48, 28}},
     {kLabelId, ControlKind::Label, "起始IP", {3, 243, 25, 8}},
@@ -147,8 +160,8 @@ const ControlSpec* FindControl(int id);
 
 // ---- what the controls do ----
 
-// Runs the handler of control `id` (a button or a check box); false when it
-// has none. Nothing happens without a dialog.
+// Runs the handler of control `id` (a button, a check box, or a choice made in
+// a drop-down); false when it has none. Nothing happens without a dialog.
 bool Press(CQuorvaneDlg* dlg, int id);
 
 // The context menu, in order; kNone is a separator.

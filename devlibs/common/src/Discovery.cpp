@@ -105,6 +105,26 @@ bool DiscoverOn(const NetConfig& config,
         }
         return false;
     }
+    // The adapters a chosen `interface` names, up; a choice that names none
+    // fails the search rather than search elsewhere.
+    std::vector<platform::NetAdapter> chosen;
+    if (!config.adapter.empty()) {
+        std::string why;
+        const auto adapters = platform::ListNetAdapters(&why);
+        for (const auto& a : adapters ? platform::ChosenAdapters(*adapters, config.adapter)
+                                      : std::vector<platform::NetAdapter>{}) {
+            if (a.up && a.address != 0) {
+                chosen.push_back(a);
+            }
+        }
+        if (chosen.empty()) {
+            if (error) {
+                *error = "no adapter that is up is named " + config.adapter +
+                         (why.empty() ? "" : " (" + why + ")");
+            }
+            return false;
+        }
+    }
     std::vector<std::unique_ptr<Leg>> legs;
     if (SearchesEveryAdapter(config)) {
         // A limited broadcast leaves only by the preferred route's adapter
@@ -112,10 +132,18 @@ bool DiscoverOn(const NetConfig& config,
         // Windows then send it out of that adapter. The directed broadcast
         // follows the subnet's route on its own.
         // A listing the system refuses leaves the one socket below.
-        const auto adapters = platform::ListNetAdapters(nullptr);
+        std::vector<platform::NetAdapter> adapters = chosen;
+        if (config.adapter.empty()) {
+            auto listed = platform::ListNetAdapters(nullptr);
+            for (const auto& a : listed ? *listed : std::vector<platform::NetAdapter>{}) {
+                if (platform::CarriesSearch(a)) {
+                    adapters.push_back(a);
+                }
+            }
+        }
         std::set<uint32_t> bound;
-        for (const auto& a : adapters ? *adapters : std::vector<platform::NetAdapter>{}) {
-            if (!platform::CarriesSearch(a) || !bound.insert(a.address).second) {
+        for (const auto& a : adapters) {
+            if (!bound.insert(a.address).second) {
                 continue;
             }
             auto leg = std::make_unique<Leg>(io);
@@ -132,16 +160,22 @@ bool DiscoverOn(const NetConfig& config,
                 leg->dests.emplace_back(asio::ip::address_v4(directed), config.discoveryPort);
             }
             leg->on = {a.name, a.address, a.prefix};
-            st.adapters.push_back(a.name + " " + platform::FormatIpv4(a.address) + "/" +
-                                  std::to_string(a.prefix));
+            st.adapters.push_back(platform::DescribeAdapter(a));
             legs.push_back(std::move(leg));
         }
     }
     if (legs.empty()) {
         // An explicit address, or no adapter to stand for: one socket, the
-        // system picks the way out.
+        // system picks the way out. A chosen adapter gives the socket its
+        // address when the configuration names none.
         auto leg = std::make_unique<Leg>(io);
-        if (!OpenPort(leg->main, {bindAddr, 0}, false, ec)) {
+        auto from = bindAddr;
+        if (!chosen.empty() && bindAddr.is_unspecified()) {
+            from = asio::ip::address_v4(chosen.front().address);
+            leg->on = {chosen.front().name, chosen.front().address, chosen.front().prefix};
+            st.adapters.push_back(platform::DescribeAdapter(chosen.front()));
+        }
+        if (!OpenPort(leg->main, {from, 0}, false, ec)) {
             if (error) {
                 *error = "cannot open the discovery socket: " + ec.message();
             }

@@ -1,5 +1,6 @@
 #include "wire/NetConfig.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <filesystem>
@@ -157,6 +158,18 @@ NetConfig ParseNetConfig(std::string_view text, const NetConfig& base,
             } else {
                 warn(lineNo, key + " = \"" + std::string(value) + "\" is not an IPv4 address");
             }
+        } else if (key == "interface") {
+            known = true;
+            // An adapter's name is short and printable; anything else is a mistake.
+            const bool printable = std::all_of(value.begin(), value.end(), [](char ch) {
+                return static_cast<unsigned char>(ch) >= 0x20 && ch != 0x7F;
+            });
+            if (value.size() <= kMaxAdapterChoice && printable) {
+                c.adapter = std::string(value);
+                good = true;
+            } else {
+                warn(lineNo, "interface is too long or holds control characters");
+            }
         } else if (key == "log_file") {
             known = true;
             if (!value.empty() && value.size() < 4096) {
@@ -185,6 +198,7 @@ std::string FormatNetConfig(const NetConfig& c) {
         out << k.name << " = " << c.*k.field << "\n";
     }
     out << "log_file = " << c.logFile << "\n";
+    out << "interface = " << c.adapter << "\n";
     return out.str();
 }
 

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -56,6 +57,10 @@ struct State {
     // Control ports the last searches reported, by IP text.
     std::map<std::string, uint16_t> ports;
     std::string initError;  // why the last Net_Init failed
+    // The front end's adapter choice, over the configuration's `interface`.
+    std::optional<std::string> adapterChoice;
+    // The adapter each camera of the last search answered on, by MAC.
+    std::map<wire::Mac, wire::AnsweredOn> answeredOn;
 };
 
 State& S() {
@@ -75,6 +80,9 @@ bool Initialised(wire::NetConfig* config = nullptr) {
     std::lock_guard lock(s.mutex);
     if (config) {
         *config = s.config;
+        if (s.adapterChoice) {
+            config->adapter = *s.adapterChoice;
+        }
     }
     return s.initialised;
 }
@@ -210,13 +218,19 @@ KORVEL_API int Net_FindDevice(NetFindDeviceCallback callback, void* user) {
         return KORVEL_E_NOT_INIT;
     }
     std::map<std::string, uint16_t> found;
+    std::map<wire::Mac, wire::AnsweredOn> heardOn;
     wire::DiscoveryStats stats;
     std::string error;
-    const bool ok = wire::Discover(
+    const bool ok = wire::DiscoverOn(
         config,
-        [&](const tNetDeviceInfo& info) {
+        [&](const tNetDeviceInfo& info, const wire::AnsweredOn& on) {
             if (info.usCtrlPort != 0) {
                 found[wire::FormatIpv4(info.ucIp)] = info.usCtrlPort;
+            }
+            if (on.address != 0) {
+                wire::Mac mac{};
+                std::copy(std::begin(info.ucMac), std::end(info.ucMac), mac.begin());
+                heardOn[mac] = on;
             }
             callback(&info, user);
         },
@@ -226,16 +240,17 @@ KORVEL_API int Net_FindDevice(NetFindDeviceCallback callback, void* user) {
                 "Korvel: search reached its limit of %d cameras; further answers are not kept",
                 wire::kMaxCamerasPerSearch);
         });
-    if (!ok) {
-        korvel::LogLine("Korvel: search failed: " + error);
-        return KORVEL_E_IO;
-    }
     {
         State& s = S();
         std::lock_guard lock(s.mutex);
+        s.answeredOn = std::move(heardOn);
         for (const auto& [ip, port] : found) {
             s.ports[ip] = port;
         }
+    }
+    if (!ok) {
+        korvel::LogLine("Korvel: search failed: " + error);
+        return KORVEL_E_IO;
     }
     korvel::Logf(
         "Korvel: search found %d cameras in %ld ms (%d probes, %d answers, %d "
@@ -522,6 +537,47 @@ KORVEL_API int Net_GetSearchTarget(char* address, int size, int* ports) {
     ports[0] = config.discoveryPort;
     ports[1] = config.controlPort;
     ports[2] = config.ipsetPort;
+    return KORVEL_OK;
+}
+
+KORVEL_API int Net_SetInterface(const char* nameOrAddress) {
+    std::optional<std::string> choice;
+    if (nameOrAddress != nullptr) {
+        const size_t n = strnlen(nameOrAddress, wire::kMaxAdapterChoice + 1);
+        if (n > wire::kMaxAdapterChoice ||
+            std::any_of(nameOrAddress, nameOrAddress + n,
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+            return KORVEL_E_PARAM;
+        }
+        choice = std::string(nameOrAddress, n);
+    }
+    State& s = S();
+    std::lock_guard lock(s.mutex);
+    s.adapterChoice = choice;
+    return KORVEL_OK;
+}
+
+KORVEL_API int Net_GetAnsweredOn(const uint8_t* mac, tNetAdapterInfo* info) {
+    if (mac == nullptr || info == nullptr) {
+        return KORVEL_E_PARAM;
+    }
+    wire::Mac key{};
+    std::copy(mac, mac + key.size(), key.begin());
+    State& s = S();
+    std::lock_guard lock(s.mutex);
+    const auto it = s.answeredOn.find(key);
+    if (it == s.answeredOn.end()) {
+        return KORVEL_E_PARAM;
+    }
+    *info = {};
+    const size_t n = std::min(it->second.name.size(), sizeof(info->szName) - 1);
+    std::memcpy(info->szName, it->second.name.data(), n);
+    const uint32_t a = it->second.address;
+    info->ucAddress[0] = static_cast<uint8_t>(a >> 24);
+    info->ucAddress[1] = static_cast<uint8_t>(a >> 16);
+    info->ucAddress[2] = static_cast<uint8_t>(a >> 8);
+    info->ucAddress[3] = static_cast<uint8_t>(a);
+    info->ucPrefix = static_cast<uint8_t>(std::clamp(it->second.prefix, 0, 32));
     return KORVEL_OK;
 }
 

@@ -6,12 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <type_traits>
 
 #include "nimbrel.h"
 #include "platform/AppFolders.h"
+#include "platform/NetAdapters.h"
 #include "wire/Addr.h"
 #include "wire/Discovery.h"
 #include "wire/NetConfig.h"
@@ -34,6 +36,10 @@ void Say(const std::string& text) {
     }
 }
 
+// The front end's adapter choice (SetInterface), over the configuration's.
+std::mutex g_choiceMutex;
+std::optional<std::string> g_choice;
+
 // Read on every call, so that a test may point the library at a new lab.
 std::optional<wire::NetConfig> Config() {
     std::string error;
@@ -43,7 +49,35 @@ std::optional<wire::NetConfig> Config() {
         Say(error);
         return std::nullopt;
     }
-    return loaded->config;
+    wire::NetConfig config = loaded->config;
+    std::lock_guard lock(g_choiceMutex);
+    if (g_choice) {
+        config.adapter = *g_choice;
+    }
+    return config;
+}
+
+// Where the request leaves from: the configured address, else the chosen
+// adapter's (bound to it, a limited broadcast leaves by that adapter), else
+// the system's choice. Nothing when the chosen adapter is not there.
+std::optional<asio::ip::address_v4> SourceAddress(const wire::NetConfig& config) {
+    asio::error_code ec;
+    const auto bindAddr = asio::ip::make_address_v4(config.bindAddress, ec);
+    if (ec) {
+        return std::nullopt;
+    }
+    if (config.adapter.empty() || !bindAddr.is_unspecified()) {
+        return bindAddr;
+    }
+    const auto adapters = platform::ListNetAdapters(nullptr);
+    for (const auto& a : adapters ? platform::ChosenAdapters(*adapters, config.adapter)
+                                  : std::vector<platform::NetAdapter>{}) {
+        if (a.up && a.address != 0) {
+            return asio::ip::address_v4(a.address);
+        }
+    }
+    Say("no adapter that is up is named " + config.adapter);
+    return std::nullopt;
 }
 
 bool ContiguousMask(const wire::Ipv4& m) {
@@ -86,7 +120,11 @@ int Exchange(const Change& c, bool extended) {
     asio::io_context io;
     asio::ip::udp::socket sock(io);
     asio::error_code ec;
-    const auto bindAddr = asio::ip::make_address_v4(config->bindAddress, ec);
+    const auto source = SourceAddress(*config);
+    if (!source) {
+        return 0;
+    }
+    const auto bindAddr = *source;
     const auto target = asio::ip::make_address_v4(config->discoveryAddress, ec);
     sock.open(asio::ip::udp::v4(), ec);
     if (!ec) {
@@ -314,3 +352,22 @@ NIMBREL_API int GetDevList(tNetDeviceInfo* out, int capacity) {
 static_assert(std::is_same_v<decltype(&ModifyDevIp), ModifyDevIpFn>);
 static_assert(std::is_same_v<decltype(&GetDevList), GetDevListFn>);
 static_assert(std::is_same_v<decltype(&ModifyDevIpEx), ModifyDevIpExFn>);
+
+// As Net_SetInterface: the one adapter IP changes leave by, "" the system's
+// way, NULL the configuration's choice again. 0 for a text that cannot be an
+// adapter's (too long, control characters), else 1.
+NIMBREL_API int SetInterface(const char* nameOrAddress) {
+    std::optional<std::string> choice;
+    if (nameOrAddress != nullptr) {
+        const size_t n = strnlen(nameOrAddress, wire::kMaxAdapterChoice + 1);
+        if (n > wire::kMaxAdapterChoice ||
+            std::any_of(nameOrAddress, nameOrAddress + n,
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+            return 0;
+        }
+        choice = std::string(nameOrAddress, n);
+    }
+    std::lock_guard lock(g_choiceMutex);
+    g_choice = choice;
+    return 1;
+}

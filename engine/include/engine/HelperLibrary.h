@@ -13,6 +13,8 @@
 struct HelperApi {
     int (*ModifyDevIp)(const char* mac, const char* ip, const char* mask) = nullptr;
     int (*GetDevList)(tNetDeviceInfo* out, int capacity) = nullptr;
+    // The adapter IP changes leave by; a helper without it leaves by the system's way.
+    int (*SetInterface)(const char* nameOrAddress) = nullptr;
 };
 
 namespace engine {

@@ -35,4 +35,15 @@ std::string FormatIpv4(uint32_t address);
 // and not a point-to-point link.
 bool CarriesSearch(const NetAdapter& adapter);
 
+// The adapters a choice names: every address of the adapter of that name, or
+// the one whose address is that dotted text. Empty when none does.
+std::vector<NetAdapter> ChosenAdapters(const std::vector<NetAdapter>& adapters,
+                                       const std::string& nameOrAddress);
+
+// "eth0 10.77.0.1/16", as lists and logs show an adapter.
+std::string DescribeAdapter(const NetAdapter& adapter);
+
+// True when `address` (host order) lies in the adapter's subnet.
+bool InSubnet(const NetAdapter& adapter, uint32_t address);
+
 }  // namespace platform

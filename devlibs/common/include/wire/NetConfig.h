@@ -14,6 +14,8 @@ inline constexpr const char* kNetConfEnv = "QUORVANE_NET_CONF";
 inline constexpr const char* kNetConfFileName = "quorvane-net.conf";
 // Larger files are refused: the configuration is a handful of lines.
 inline constexpr size_t kMaxNetConfBytes = 64 * 1024;
+// Longest adapter choice taken (a Windows friendly name is at most 256 wide characters).
+inline constexpr size_t kMaxAdapterChoice = 255;
 
 struct NetConfig {
     std::string discoveryAddress = "255.255.255.255";
@@ -32,6 +34,9 @@ struct NetConfig {
     // How long an upgraded camera is waited for to come back; 0: not checked.
     int verifyTimeoutMs = 300000;
     std::string logFile = "korvel.log";
+    // Key `interface`: the one adapter searched on, by name or address; empty,
+    // every adapter. Not named `interface`: Windows headers define that word.
+    std::string adapter;
 
     bool operator==(const NetConfig&) const = default;
 };

@@ -1,0 +1,66 @@
+#include "app/AdapterChoice.h"
+
+#include <algorithm>
+
+#include "platform/TermText.h"
+
+namespace app {
+
+std::vector<platform::NetAdapter> ChoosableAdapters(const std::vector<platform::NetAdapter>& all) {
+    std::vector<platform::NetAdapter> out;
+    for (const auto& a : all) {
+        if (a.up && !a.loopback && a.address != 0) {
+            out.push_back(a);
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> AdapterItems(const std::vector<platform::NetAdapter>& choosable) {
+    std::vector<std::string> items{kAllAdapters};
+    for (const auto& a : choosable) {
+        items.push_back(platform::DescribeAdapter(a));
+    }
+    return items;
+}
+
+std::string AdapterKey(const std::vector<platform::NetAdapter>& choosable, int index) {
+    if (index < 1 || index > static_cast<int>(choosable.size())) {
+        return {};
+    }
+    const platform::NetAdapter& a = choosable[static_cast<size_t>(index - 1)];
+    const auto sameName =
+        std::count_if(choosable.begin(), choosable.end(),
+                      [&](const platform::NetAdapter& b) { return b.name == a.name; });
+    return sameName > 1 ? platform::FormatIpv4(a.address) : a.name;
+}
+
+int AdapterIndex(const std::vector<platform::NetAdapter>& choosable, const std::string& key) {
+    if (key.empty()) {
+        return 0;
+    }
+    for (size_t i = 0; i < choosable.size(); ++i) {
+        if (choosable[i].name == key || platform::FormatIpv4(choosable[i].address) == key) {
+            return static_cast<int>(i) + 1;
+        }
+    }
+    return 0;
+}
+
+std::optional<std::string> CheckAdapterChoice(const std::vector<platform::NetAdapter>& all,
+                                              const std::string& text, std::string* why) {
+    if (!text.empty() && !platform::ChosenAdapters(all, text).empty()) {
+        return text;
+    }
+    std::string there;
+    for (const auto& a : all) {
+        if (!a.loopback) {
+            there += (there.empty() ? "" : "，") + platform::DescribeAdapter(a);
+        }
+    }
+    *why = "没有网卡“" + platform::EscapeForTerminal(text) + "”，" +
+           (there.empty() ? std::string("本机没有可用的网卡") : "本机网卡：" + there);
+    return std::nullopt;
+}
+
+}  // namespace app
