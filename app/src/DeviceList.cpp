@@ -7,7 +7,9 @@
 
 #include "app/BatchReport.h"
 #include "app/DialogTexts.h"
+#include "app/IpBatch.h"
 #include "app/NaturalCompare.h"
+#include "app/OutcomeText.h"
 
 namespace app {
 namespace {
@@ -40,6 +42,38 @@ bool IsColumn(int column) {
 const std::string& DeviceRow::Text(int column) const {
     static const std::string kNone;
     return IsColumn(column) ? this->*kFields[column] : kNone;
+}
+
+void DeviceList::SetAnsweredOn(int row, const platform::NetAdapter& adapter) {
+    if (row < 0 || row >= Count()) {
+        return;
+    }
+    DeviceRow& r = rows_[static_cast<std::size_t>(row)];
+    r.adapter = platform::DescribeAdapter(adapter);
+    r.adapterAddress = adapter.address;
+    r.adapterPrefix = adapter.prefix;
+    JudgeSubnet(r);
+    if (!r.foreignOf.empty()) {
+        SetText(row, kColDetail, ForeignText(r.foreignOf));
+    }
+}
+
+void DeviceList::JudgeSubnet(DeviceRow& r) {
+    r.foreignOf.clear();
+    const auto ip = ParseDottedIpv4(r.ip);
+    if (r.adapter.empty() || !ip) {
+        return;
+    }
+    platform::NetAdapter adapter;
+    adapter.address = r.adapterAddress;
+    adapter.prefix = r.adapterPrefix;
+    const std::uint32_t address = (std::uint32_t{(*ip)[0]} << 24) |
+                                  (std::uint32_t{(*ip)[1]} << 16) | (std::uint32_t{(*ip)[2]} << 8) |
+                                  (*ip)[3];
+    if (!platform::InSubnet(adapter, address)) {
+        r.foreignOf =
+            platform::FormatIpv4(r.adapterAddress) + "/" + std::to_string(r.adapterPrefix);
+    }
 }
 
 void DeviceList::Clear() {
@@ -78,6 +112,10 @@ void DeviceList::SetText(int row, int column, const std::string& text) {
     if (IsColumn(column)) {
         rows_[static_cast<std::size_t>(row)].*kFields[column] = text;
         view_.SetCellText(row, column, text);
+        if (column == kColIp) {
+            // A camera given a new address may have come into the subnet.
+            JudgeSubnet(rows_[static_cast<std::size_t>(row)]);
+        }
     }
 }
 

@@ -149,6 +149,18 @@ std::string DetailText(const CameraOutcome& o) {
     return reason.empty() ? VerifyText(o) : reason;
 }
 
+std::string ForeignText(const std::string& adapter) {
+    return "不在本机网段：" + adapter;
+}
+
+std::string DetailText(const CameraOutcome& o, const std::string& foreignOf) {
+    if (!foreignOf.empty() && o.reason == ReasonCode::NoConnect &&
+        o.result != OutcomeResult::Succeeded) {
+        return ForeignText(foreignOf) + "，无法连接";
+    }
+    return DetailText(o);
+}
+
 const char* ResultName(OutcomeResult result) {
     switch (result) {
         case OutcomeResult::None:

@@ -210,7 +210,18 @@ void CQuorvaneDlg::OnBnClickedSearch() {
         m_deps.search.FindDevice(&CQuorvaneDlg::OnDeviceFound, this);
     }
     for (const tNetDeviceInfo& dev : m_devices) {
-        m_listDevices.Add(dev);
+        const int row = m_listDevices.Add(dev);
+        tNetAdapterInfo on{};
+        if (m_deps.search.GetAnsweredOn != nullptr &&
+            m_deps.search.GetAnsweredOn(dev.ucMac, &on) == 0) {
+            platform::NetAdapter adapter;
+            adapter.name = FieldText(on.szName);
+            adapter.address = (uint32_t{on.ucAddress[0]} << 24) |
+                              (uint32_t{on.ucAddress[1]} << 16) | (uint32_t{on.ucAddress[2]} << 8) |
+                              on.ucAddress[3];
+            adapter.prefix = std::min<int>(on.ucPrefix, 32);
+            m_listDevices.SetAnsweredOn(row, adapter);
+        }
     }
     m_listDevices.Sort(kColIp, 1);
     m_listDevices.Number(1);
@@ -344,7 +355,7 @@ void CQuorvaneDlg::ShowDetail(int row, const TaskResult& result, const char* sta
     const std::string aux = FieldText(result.aux);
     const std::string ip = FieldText(result.ip);
     // What is known beyond the specified line goes beside it, never into it.
-    const std::string detail = DetailText(result.outcome);
+    const std::string detail = DetailText(result.outcome, m_listDevices.Row(row).foreignOf);
     m_listDevices.SetText(row, kColDetail, detail);
     if (!detail.empty()) {
         AppendLog("[%s] %s %s", aux.c_str(), ip.c_str(), detail.c_str());

@@ -18,6 +18,7 @@
 #include "ScopedEnv.h"
 #include "app/AdapterChoice.h"
 #include "app/MemoryView.h"
+#include "app/OutcomeText.h"
 #include "app/QuorvaneDlg.h"
 #include "platform/FileLock.h"
 #include "platform/FileText.h"
@@ -1124,4 +1125,114 @@ TEST_F(DialogTest, TheAdapterChosenIsSearchedOnAndRememberedInConfigIni) {
     ASSERT_FALSE(view_.messages.empty());
     EXPECT_EQ(view_.messages.back().rfind("没有网卡“eth9”，本机网卡：", 0), 0u)
         << view_.messages.back();
+}
+
+// ---- cameras on another subnet ----
+
+namespace {
+
+// The adapter each camera answered on, by the last byte of its MAC; none: unknown.
+std::map<std::uint8_t, tNetAdapterInfo> g_answeredOn;
+
+int FakeAnsweredOn(const uint8_t* mac, tNetAdapterInfo* info) {
+    const auto it = g_answeredOn.find(mac[5]);
+    if (it == g_answeredOn.end()) {
+        return KORVEL_E_PARAM;
+    }
+    *info = it->second;
+    return KORVEL_OK;
+}
+
+tNetAdapterInfo On(const char* name, std::array<std::uint8_t, 4> address, std::uint8_t prefix) {
+    tNetAdapterInfo a{};
+    std::strncpy(a.szName, name, sizeof(a.szName) - 1);
+    std::memcpy(a.ucAddress, address.data(), 4);
+    a.ucPrefix = prefix;
+    return a;
+}
+
+struct ForeignRow {
+    const char* name;
+    std::array<std::uint8_t, 4> camera;
+    std::optional<tNetAdapterInfo> answeredOn;
+    const char* detail;  // after the search
+};
+
+}  // namespace
+
+TEST_F(DialogTest, ACameraOutsideItsAdaptersSubnetIsMarked) {
+    const ForeignRow rows[] = {
+        {"inside", {10, 77, 1, 5}, On("eth0", {10, 77, 0, 1}, 16), ""},
+        {"outside", {10, 99, 1, 5}, On("eth0", {10, 77, 0, 1}, 16), "不在本机网段：10.77.0.1/16"},
+        {"edge_of_a_24", {192, 168, 1, 255}, On("eth1", {192, 168, 1, 7}, 24), ""},
+        {"next_24",
+         {192, 168, 2, 1},
+         On("eth1", {192, 168, 1, 7}, 24),
+         "不在本机网段：192.168.1.7/24"},
+        {"host_route_32",
+         {10, 8, 0, 2},
+         On("ptp0", {10, 8, 0, 1}, 32),
+         "不在本机网段：10.8.0.1/32"},
+        {"whole_space", {10, 8, 0, 3}, On("any", {10, 8, 0, 1}, 0), ""},
+        // One socket the system routed: the library does not know the adapter.
+        {"unknown_adapter", {10, 99, 1, 6}, std::nullopt, ""},
+    };
+    g_found.clear();
+    g_answeredOn.clear();
+    std::map<std::string, const ForeignRow*> byIp;
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const auto mac = static_cast<std::uint8_t>(i + 1);
+        g_found.push_back(Device("QV", rows[i].camera, mac, "V1.0.0", "YJ1"));
+        if (rows[i].answeredOn) {
+            g_answeredOn[mac] = *rows[i].answeredOn;
+        }
+        byIp[std::to_string(rows[i].camera[0]) + "." + std::to_string(rows[i].camera[1]) + "." +
+             std::to_string(rows[i].camera[2]) + "." + std::to_string(rows[i].camera[3])] =
+            &rows[i];
+    }
+    Open(true, [](app::DialogDeps& deps) { deps.search.GetAnsweredOn = &FakeAnsweredOn; });
+    dlg_->OnBnClickedSearch();
+    ASSERT_EQ(dlg_->List().Count(), static_cast<int>(std::size(rows)));
+    for (int r = 0; r < dlg_->List().Count(); ++r) {
+        const app::DeviceRow& row = dlg_->List().Row(r);
+        const ForeignRow* want = byIp.at(row.ip);
+        SCOPED_TRACE(want->name);
+        EXPECT_EQ(row.detail, want->detail);
+        EXPECT_EQ(view_.rows[static_cast<std::size_t>(r)].cells[app::kColDetail], want->detail);
+        EXPECT_EQ(row.adapter.empty(), !want->answeredOn.has_value());
+    }
+}
+
+// A new address inside the subnet clears the mark: its next failure is a plain one.
+TEST(ForeignCamera, ANewAddressInsideTheSubnetClearsTheMark) {
+    app::MemoryView view;
+    app::DeviceList list(view);
+    list.Add(Device("QV", {10, 99, 1, 5}, 1, "V1", "YJ1"));
+    list.SetAnsweredOn(0, {"eth0", 0x0A4D0001, 16, true, true, false, false});
+    EXPECT_EQ(list.Row(0).foreignOf, "10.77.0.1/16");
+    EXPECT_EQ(list.Row(0).detail, "不在本机网段：10.77.0.1/16");
+    list.SetText(0, app::kColIp, "10.77.1.50");
+    EXPECT_EQ(list.Row(0).foreignOf, "");
+    list.SetText(0, app::kColIp, "10.78.0.9");
+    EXPECT_EQ(list.Row(0).foreignOf, "10.77.0.1/16");
+}
+
+TEST(ForeignCamera, ItsConnectionFailureSaysWhy) {
+    struct Row {
+        ReasonCode reason;
+        const char* foreignOf;
+        const char* detail;
+    };
+    for (const Row& r : {
+             Row{ReasonCode::NoConnect, "10.77.0.1/16", "不在本机网段：10.77.0.1/16，无法连接"},
+             Row{ReasonCode::NoConnect, "", "连接无应答"},
+             // It answered: whatever failed then is not the subnet's doing.
+             Row{ReasonCode::NoHello, "10.77.0.1/16", "相机未应答握手"},
+             Row{ReasonCode::Refused, "10.77.0.1/16", "相机拒绝"},
+         }) {
+        CameraOutcome o;
+        o.result = OutcomeResult::Failed;
+        o.reason = r.reason;
+        EXPECT_EQ(app::DetailText(o, r.foreignOf), r.detail);
+    }
 }

@@ -7,6 +7,7 @@
 #include "app/DialogView.h"
 #include "app/WindowDescription.h"
 #include "korvel.h"
+#include "platform/NetAdapters.h"
 
 namespace app {
 
@@ -20,6 +21,13 @@ struct DeviceRow {
     std::string hard;
     std::string status;
     std::string detail;
+    // The PC's adapter the camera answered on ("eth0 10.77.0.1/16"), empty
+    // when the library does not tell; and when the camera's address lies
+    // outside that adapter's subnet, the adapter's "10.77.0.1/16".
+    std::string adapter;
+    std::string foreignOf;
+    std::uint32_t adapterAddress = 0;  // host order
+    int adapterPrefix = 0;
 
     const std::string& Text(int column) const;
 };
@@ -50,6 +58,9 @@ class DeviceList {
     std::string Text(int row, int column) const;
     // Writes one text into the record and its cell.
     void SetText(int row, int column, const std::string& text);
+    // The adapter row `row` answered on; a camera outside its subnet is
+    // marked in 详情 ("不在本机网段：10.77.0.1/16").
+    void SetAnsweredOn(int row, const platform::NetAdapter& adapter);
     // The first row showing `mac` (exact text), or -1.
     int FindByMac(const std::string& mac) const;
 
@@ -66,6 +77,9 @@ class DeviceList {
     std::string Csv() const;
 
   private:
+    // foreignOf from the row's address and adapter.
+    static void JudgeSubnet(DeviceRow& row);
+
     DialogView& view_;
     std::vector<DeviceRow> rows_;
 };

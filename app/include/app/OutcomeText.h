@@ -20,6 +20,11 @@ std::string VerifyText(const CameraOutcome& outcome);
 const char* StatusOverride(const CameraOutcome& outcome);
 // The "详情" cell: the reason of a failure, else what the check found.
 std::string DetailText(const CameraOutcome& outcome);
+// A camera outside the subnet of the adapter it answered on (`adapter` is
+// that adapter's "address/prefix"): its mark after a search, and its detail
+// in place of "连接无应答" when no connection could be made.
+std::string ForeignText(const std::string& adapter);
+std::string DetailText(const CameraOutcome& outcome, const std::string& foreignOf);
 
 // Stable names for machine output (JSON, CSV, reports).
 const char* ResultName(OutcomeResult result);
