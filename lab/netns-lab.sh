@@ -15,6 +15,12 @@
 #   --reply-delay MS   each camera waits MS before each of its replies
 #   --flash-ms MS      time a camera takes to flash an accepted file
 #   --camsim ARG       one more camsim argument (repeatable), e.g. --camsim --fault=...
+#   --laptop           the PC is a technician's laptop: a second adapter wlan0
+#                      (192.168.50.20/24, inside the lab) carries its default route
+#                      to an empty network, and eth0 has no route beyond its subnet
+#   --foreign          the last camera is fresh from the factory on another subnet:
+#                      10.77.1.i becomes 10.99.1.i/24, without a route to the PC
+#                      (camsim's fault no-route)
 #   --keep             keep the run folder (lab/run/netns-PID)
 # The command runs in the PC namespace with QUORVANE_NET_CONF set, and with
 # QV_LAB_DIR (run folder), QV_LAB_IPS and QV_LAB_MACS (space-separated) exported,
@@ -32,6 +38,8 @@ pcrate=""
 delay=0
 flash=0
 keep=0
+laptop=0
+foreign=0
 extra=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -43,11 +51,13 @@ while [ $# -gt 0 ]; do
     --flash-ms) flash="$2"; shift 2 ;;
     --camsim) extra+=("$2"); shift 2 ;;
     --keep) keep=1; shift ;;
+    --laptop) laptop=1; shift ;;
+    --foreign) foreign=1; shift ;;
     --) shift; break ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
-[ $# -gt 0 ] || { sed -n '2,27p' "$0" >&2; exit 2; }
+[ $# -gt 0 ] || { sed -n '2,33p' "$0" >&2; exit 2; }
 case "$cameras" in ''|*[!0-9]*) echo "--cameras takes a number" >&2; exit 2 ;; esac
 [ "$cameras" -ge 1 ] && [ "$cameras" -le 200 ] || { echo "--cameras takes 1..200" >&2; exit 2; }
 camsim="$build/bin/camsim"
@@ -110,9 +120,28 @@ if [ -n "$pcrate" ]; then
   shape "$pc" eth0 "$pcrate" 1mb
   shape "$lan" pc "$pcrate" 1mb
 fi
-# On-link default route: broadcasts to 255.255.255.255 leave by eth0, and a camera
-# moved to another subnet is still reached on the link.
-ip -n "$pc" route add default dev eth0
+if [ "$laptop" = 1 ]; then
+  # The office Wi-Fi: an empty network that holds the default route, so that a
+  # limited broadcast from 0.0.0.0 leaves by wlan0 and not by the cable.
+  wifi="${id}wifi"
+  ip netns add "$wifi"
+  namespaces+=("$wifi")
+  ip -n "$pc" link add wlan0 type veth peer name wlan0 netns "$wifi"
+  ip -n "$wifi" link set lo up
+  ip -n "$wifi" addr add 192.168.50.1/24 dev wlan0
+  ip -n "$wifi" link set wlan0 up
+  ip -n "$pc" addr add 192.168.50.20/24 dev wlan0
+  ip -n "$pc" link set wlan0 up
+  for _ in $(seq 1 200); do
+    ip -n "$pc" link show dev wlan0 | grep -q LOWER_UP && break
+    sleep 0.05
+  done
+  ip -n "$pc" route add default via 192.168.50.1
+else
+  # On-link default route: broadcasts to 255.255.255.255 leave by eth0, and a camera
+  # moved to another subnet is still reached on the link.
+  ip -n "$pc" route add default dev eth0
+fi
 
 cat > "$run/quorvane-net.conf" <<CONF
 # Namespace lab: limited broadcast on the lab's bridge.
@@ -138,6 +167,13 @@ for i in $(seq 1 "$cameras"); do
   ns="${id}c$i"
   mac=$(printf '02:77:00:00:01:%02X' "$i")
   ip_addr="10.77.1.$i"
+  mask=255.255.0.0
+  faults="\"reply-delay\": $delay"
+  if [ "$foreign" = 1 ] && [ "$i" = "$cameras" ]; then
+    ip_addr="10.99.1.$i"
+    mask=255.255.255.0
+    faults="$faults, \"no-route\": true"
+  fi
   attach "$ns" "c$i" "$mac"
   if [ -n "$rate" ]; then
     shape "$ns" eth0
@@ -145,8 +181,8 @@ for i in $(seq 1 "$cameras"); do
   fi
   mkdir -p "$run/c$i"
   cat > "$run/c$i/fleet.json" <<JSON
-{"cameras": [{"ip": "$ip_addr", "mask": "255.255.0.0", "mac": "$mac", "flash_ms": $flash,
-  "reboot_ms": ${QV_LAB_REBOOT_MS:-3000}, "faults": {"reply-delay": $delay}}]}
+{"cameras": [{"ip": "$ip_addr", "mask": "$mask", "mac": "$mac", "flash_ms": $flash,
+  "reboot_ms": ${QV_LAB_REBOOT_MS:-3000}, "faults": {$faults}}]}
 JSON
   ip netns exec "$ns" "$camsim" --conf "$run/quorvane-net.conf" --fleet "$run/c$i/fleet.json" \
     --iface eth0 --dir "$run/c$i/files" --log "$run/c$i/camsim.log" \

@@ -119,10 +119,11 @@ void Simulator::SendUdpNow(std::size_t index, const std::vector<std::uint8_t>& f
     msg.msg_iovlen = 1;
     msg.msg_control = control;
     msg.msg_controllen = sizeof control;
-    if (sendmsg(sender_.native_handle(), &msg, 0) >= 0) {
+    // Without a route back the first send fails as it would on such a camera.
+    if (!cam.model.faults.noRoute && sendmsg(sender_.native_handle(), &msg, 0) >= 0) {
         return;
     }
-    const int err = errno;
+    const int err = cam.model.faults.noRoute ? ENETUNREACH : errno;
     if (err == ENETUNREACH || err == EHOSTUNREACH) {
         // No route back (the camera sits on another subnet now): broadcast on its link.
         const std::uint32_t bcast =

@@ -193,6 +193,9 @@ bool ApplyFault(Faults& f, const std::string& faultText, std::string& error) {
     if (name == "old-ipset") {
         return flag(f.oldIpset);
     }
+    if (name == "no-route") {
+        return flag(f.noRoute);
+    }
     if (name == "keep-version") {
         return flag(f.keepVersion);
     }

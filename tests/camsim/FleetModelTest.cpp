@@ -92,13 +92,14 @@ TEST(FleetModel, BadJsonSaysWhatIsWrong) {
 TEST(FleetModel, FaultOptions) {
     Faults f;
     std::string error;
-    for (const char* faultText : {"refuse-connect", "hang", "fail-verify", "refuse-clock",
-                                  "refuse_ip_change", "discovery-twice", "silent", "malformed",
-                                  "drop-after=10", "throttle=12500000", "reply-delay=1"}) {
+    for (const char* faultText :
+         {"refuse-connect", "hang", "fail-verify", "refuse-clock", "refuse_ip_change",
+          "discovery-twice", "silent", "malformed", "drop-after=10", "throttle=12500000",
+          "reply-delay=1", "no-route"}) {
         EXPECT_TRUE(ApplyFault(f, faultText, error)) << faultText << ": " << error;
     }
     EXPECT_TRUE(f.refuseConnect && f.hang && f.failVerify && f.refuseClock && f.refuseIpChange &&
-                f.discoveryTwice && f.silent && f.malformed);
+                f.discoveryTwice && f.silent && f.malformed && f.noRoute);
     EXPECT_EQ(f.dropAfter, 10);
     EXPECT_EQ(f.throttleBps, 12500000u);
     EXPECT_EQ(f.replyDelayMs, 1u);

@@ -27,6 +27,9 @@ struct Faults {
     bool noReasons = false;          // refuses without UPDATE_REASON, as older cameras do
     bool keepVersion = false;        // takes a file but comes back with its old version
     bool oldIpset = false;  // knows only IPSET_REQ (NAKs IPSET_EX_REQ), as older cameras do
+    // Has no route to the PC (a camera fresh from the factory on another
+    // subnet): answers by limited broadcast on its link, never by unicast.
+    bool noRoute = false;
 };
 
 struct CameraSpec {

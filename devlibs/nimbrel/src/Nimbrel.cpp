@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -106,6 +109,55 @@ std::optional<wire::Ipv4> Ip(const char* text) {
     return wire::ParseIpv4(std::string_view(text, strnlen(text, 64)));
 }
 
+// A socket of one IP change: `sends` when the request leaves by it.
+struct Port {
+    Port(asio::io_context& io, bool sending) : sock(io), sends(sending) {}
+    asio::ip::udp::socket sock;
+    bool sends;
+    std::array<uint8_t, 2048> buf{};
+    asio::ip::udp::endpoint from;
+};
+
+bool OpenPort(Port& port, const asio::ip::udp::endpoint& at, bool shared, asio::error_code& ec) {
+    port.sock.open(asio::ip::udp::v4(), ec);
+    if (!ec && shared) {
+        port.sock.set_option(asio::socket_base::reuse_address(true), ec);
+    }
+    if (!ec) {
+        port.sock.set_option(asio::socket_base::broadcast(true), ec);
+    }
+    if (!ec) {
+        port.sock.bind(at, ec);
+    }
+    return !ec;
+}
+
+// The addresses a request leaves from. With the installed defaults, every
+// adapter a search goes out on: a limited broadcast from 0.0.0.0 leaves only
+// by the preferred route's adapter, and a camera on the cable of a laptop
+// whose Wi-Fi holds that route would never hear it.
+std::vector<asio::ip::address_v4> Sources(const wire::NetConfig& config) {
+    const auto chosen = SourceAddress(config);
+    if (!chosen) {
+        return {};
+    }
+    if (!chosen->is_unspecified() || !wire::SearchesEveryAdapter(config)) {
+        return {*chosen};
+    }
+    std::vector<asio::ip::address_v4> out;
+    const auto adapters = platform::ListNetAdapters(nullptr);
+    for (const auto& a : adapters ? *adapters : std::vector<platform::NetAdapter>{}) {
+        const asio::ip::address_v4 address(a.address);
+        if (platform::CarriesSearch(a) && std::find(out.begin(), out.end(), address) == out.end()) {
+            out.push_back(address);
+        }
+    }
+    if (out.empty()) {
+        out.push_back(*chosen);
+    }
+    return out;
+}
+
 // Sends the request and waits for the named camera's answer. `extended` starts
 // with IPSET_EX_REQ; a NAK of it within an attempt (a camera on the link that
 // predates it) turns the remaining attempts, at least one, into the original
@@ -118,25 +170,68 @@ int Exchange(const Change& c, bool extended) {
     }
 
     asio::io_context io;
-    asio::ip::udp::socket sock(io);
     asio::error_code ec;
-    const auto source = SourceAddress(*config);
-    if (!source) {
-        return 0;
-    }
-    const auto bindAddr = *source;
     const auto target = asio::ip::make_address_v4(config->discoveryAddress, ec);
-    sock.open(asio::ip::udp::v4(), ec);
-    if (!ec) {
-        sock.set_option(asio::socket_base::broadcast(true), ec);
-    }
-    if (!ec) {
-        sock.bind(asio::ip::udp::endpoint(bindAddr, 0), ec);
-    }
     if (ec) {
-        Say("cannot open a socket: " + ec.message());
+        Say("bad discovery address " + config->discoveryAddress);
         return 0;
     }
+    const auto sources = Sources(*config);
+    if (sources.empty()) {
+        return 0;
+    }
+    // One socket per address the request leaves from; beside each bound to an
+    // adapter's address, one bound to 0.0.0.0 at its port takes the answers a
+    // camera without a route back broadcasts (Linux gives those to no socket
+    // bound to one address).
+    std::vector<std::unique_ptr<Port>> ports;
+    for (const auto& from : sources) {
+        auto port = std::make_unique<Port>(io, true);
+        if (!OpenPort(*port, {from, 0}, !from.is_unspecified(), ec)) {
+            Say("cannot open a socket on " + from.to_string() + ": " + ec.message());
+            continue;
+        }
+        const auto at = port->sock.local_endpoint(ec);
+        ports.push_back(std::move(port));
+        if (!ec && !from.is_unspecified()) {
+            auto wide = std::make_unique<Port>(io, false);
+            if (OpenPort(*wide, {asio::ip::address_v4::any(), at.port()}, true, ec)) {
+                ports.push_back(std::move(wide));
+            }
+        }
+    }
+    if (ports.empty()) {
+        return 0;
+    }
+    std::deque<std::vector<uint8_t>> arrived;
+    std::function<void(Port&)> receive = [&](Port& port) {
+        port.sock.async_receive_from(
+            asio::buffer(port.buf), port.from, [&, p = &port](const asio::error_code& e, size_t n) {
+                if (e == asio::error::operation_aborted) {
+                    return;
+                }
+                if (!e && arrived.size() < 256) {
+                    arrived.emplace_back(p->buf.begin(), p->buf.begin() + n);
+                }
+                io.stop();  // one to look at
+                receive(*p);
+            });
+    };
+    for (auto& port : ports) {
+        receive(*port);
+    }
+    struct Drain {
+        asio::io_context& io;
+        std::vector<std::unique_ptr<Port>>& ports;
+        ~Drain() {
+            for (auto& port : ports) {
+                asio::error_code ignored;
+                port->sock.cancel(ignored);
+            }
+            io.restart();
+            io.run();
+        }
+    } drain{io, ports};
 
     // Each call has its own socket and transaction id, so thirty calls at once
     // never take one another's answers.
@@ -155,46 +250,38 @@ int Exchange(const Change& c, bool extended) {
     bool useEx = extended;
     bool nakSeen = false;
     int attempts = config->ipsetAttempts;
-    std::array<uint8_t, 2048> buf{};
-    asio::ip::udp::endpoint from;
     for (int attempt = 0; attempt < attempts; ++attempt) {
-        asio::error_code sendEc;
-        sock.send_to(asio::buffer(useEx ? ex : original), dest, 0, sendEc);
-        if (sendEc) {
-            Say("cannot send to " + config->discoveryAddress + ": " + sendEc.message());
+        bool sent = false;
+        std::string sendError;
+        for (auto& port : ports) {
+            asio::error_code sendEc;
+            if (port->sends) {
+                port->sock.send_to(asio::buffer(useEx ? ex : original), dest, 0, sendEc);
+                sent = sent || !sendEc;
+                if (sendEc) {
+                    sendError = sendEc.message();
+                }
+            }
+        }
+        if (!sent) {
+            Say("cannot send to " + config->discoveryAddress + ": " + sendError);
             return 0;
         }
         const auto deadline =
             SteadyClock::now() + std::chrono::milliseconds(config->ipsetTimeoutMs);
         for (;;) {
             const auto now = SteadyClock::now();
-            if (now >= deadline) {
-                break;
-            }
-            bool done = false;
-            asio::error_code recvEc;
-            size_t got = 0;
-            sock.async_receive_from(asio::buffer(buf), from,
-                                    [&](const asio::error_code& e, size_t n) {
-                                        done = true;
-                                        recvEc = e;
-                                        got = n;
-                                    });
-            io.restart();
-            io.run_for(deadline - now);
-            if (!done) {
-                asio::error_code ignored;
-                sock.cancel(ignored);
-                io.restart();
-                io.run();
-            }
-            if (!done || recvEc) {
-                if (recvEc && recvEc != asio::error::operation_aborted) {
-                    continue;  // e.g. an ICMP error from an earlier send; keep listening
+            if (arrived.empty()) {
+                if (now >= deadline) {
+                    break;
                 }
-                break;
+                io.restart();
+                io.run_for(deadline - now);
+                continue;
             }
-            const auto rep = wire::DecodeDatagram({buf.data(), got});
+            const std::vector<uint8_t> datagram = std::move(arrived.front());
+            arrived.pop_front();
+            const auto rep = wire::DecodeDatagram(datagram);
             if (!rep || rep->header.txid != txid) {
                 continue;
             }
