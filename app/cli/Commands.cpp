@@ -156,6 +156,7 @@ int Run(const Args& given) {
                      platform::EscapeForTerminal(dlg.NetInitError()).c_str());
         return kExitRefused;
     }
+    dlg.SetStartIpProposals(false);
     if (!dlg.ChooseAdapter(a.adapter)) {
         return kExitRefused;
     }

@@ -63,4 +63,39 @@ std::optional<std::string> CheckAdapterChoice(const std::vector<platform::NetAda
     return std::nullopt;
 }
 
+std::optional<std::array<std::uint8_t, 4>> ProposeStartIp(std::uint32_t address, int prefix,
+                                                          std::size_t count,
+                                                          const std::set<std::uint32_t>& used) {
+    // Subnets larger than a /12 are walked no further than their first million.
+    if (count == 0 || prefix < 1 || prefix > 30) {
+        return std::nullopt;
+    }
+    const std::uint32_t hostBits = 0xFFFFFFFFu >> prefix;
+    const std::uint32_t network = address & ~hostBits;
+    const std::uint32_t last = network | hostBits;  // the broadcast
+    const std::uint32_t end = hostBits > (1u << 20) ? network + (1u << 20) : last;
+    std::size_t run = 0;
+    std::uint32_t runStart = 0;
+    for (std::uint32_t a = network + 1; a < end; ++a) {
+        const std::uint32_t octet = a & 0xFF;
+        if (octet == 0 || octet == 255) {
+            continue;  // the numbering passes over them as well
+        }
+        if (a == address || used.count(a) != 0) {
+            run = 0;
+            continue;
+        }
+        if (run++ == 0) {
+            runStart = a;
+        }
+        if (run == count) {
+            return std::array<std::uint8_t, 4>{static_cast<std::uint8_t>(runStart >> 24),
+                                               static_cast<std::uint8_t>(runStart >> 16),
+                                               static_cast<std::uint8_t>(runStart >> 8),
+                                               static_cast<std::uint8_t>(runStart)};
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace app

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string_view>
 #include <utility>
 
@@ -528,11 +529,52 @@ bool CQuorvaneDlg::CheckIpRequest(const std::vector<int>& ticked) {
     return true;
 }
 
+void CQuorvaneDlg::OfferStartIp(const std::vector<int>& ticked) {
+    const DeviceRow& first = m_listDevices.Row(ticked.front());
+    for (int r : ticked) {
+        const DeviceRow& row = m_listDevices.Row(r);
+        if (row.foreignOf.empty() || row.adapterAddress != first.adapterAddress ||
+            row.adapterPrefix != first.adapterPrefix) {
+            return;
+        }
+    }
+    platform::NetAdapter adapter;
+    adapter.address = first.adapterAddress;
+    adapter.prefix = first.adapterPrefix;
+    const auto start = m_view.StartIp();
+    const std::uint32_t typed = (std::uint32_t{start[0]} << 24) | (std::uint32_t{start[1]} << 16) |
+                                (std::uint32_t{start[2]} << 8) | start[3];
+    if (!m_view.StartIpBlank() && m_view.StartIpComplete() && platform::InSubnet(adapter, typed)) {
+        return;  // already chosen inside it
+    }
+    std::set<std::uint32_t> used;
+    for (int r = 0; r < m_listDevices.Count(); ++r) {
+        if (const auto ip = ParseDottedIpv4(m_listDevices.Row(r).ip)) {
+            used.insert((std::uint32_t{(*ip)[0]} << 24) | (std::uint32_t{(*ip)[1]} << 16) |
+                        (std::uint32_t{(*ip)[2]} << 8) | (*ip)[3]);
+        }
+    }
+    const auto proposal = ProposeStartIp(adapter.address, adapter.prefix, ticked.size(), used);
+    if (!proposal) {
+        return;
+    }
+    const std::string text = std::to_string((*proposal)[0]) + "." + std::to_string((*proposal)[1]) +
+                             "." + std::to_string((*proposal)[2]) + "." +
+                             std::to_string((*proposal)[3]);
+    if (m_view.Confirm("所选设备都不在本机网段（" + first.foreignOf + "），起始IP改为" + text +
+                       "？")) {
+        m_view.SetStartIp(*proposal);
+    }
+}
+
 void CQuorvaneDlg::OnBnClickedModifyIp() {
     ControlsOff off(*this);
     const std::vector<int> ticked = m_listDevices.Ticked();
     if (!CheckIpRequest(ticked)) {
         return;
+    }
+    if (m_proposeStartIp) {
+        OfferStartIp(ticked);
     }
     // A partly blank address is as unusable as a blank one.
     std::string why;

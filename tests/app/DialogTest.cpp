@@ -12,6 +12,7 @@
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -1235,4 +1236,89 @@ TEST(ForeignCamera, ItsConnectionFailureSaysWhy) {
         o.reason = r.reason;
         EXPECT_EQ(app::DetailText(o, r.foreignOf), r.detail);
     }
+}
+
+TEST(ForeignCamera, TheStartAddressOfferedFitsTheSubnetAndSkipsWhatIsTaken) {
+    struct Row {
+        const char* name;
+        std::uint32_t address;
+        int prefix;
+        std::size_t count;
+        std::set<std::uint32_t> used;
+        std::optional<std::array<std::uint8_t, 4>> want;
+    };
+    const Row rows[] = {
+        {"after_the_pc", 0x0A4D0001, 16, 3, {}, std::array<std::uint8_t, 4>{10, 77, 0, 2}},
+        {"past_cameras_in_use",
+         0xC0A80101,
+         24,
+         2,
+         {0xC0A80102, 0xC0A80104},
+         std::array<std::uint8_t, 4>{192, 168, 1, 5}},
+        // The numbering passes .255 and .0: a run may go on in the next /24 of a /16.
+        {"across_a_24", 0x0A4D0001, 16, 300, {}, std::array<std::uint8_t, 4>{10, 77, 0, 2}},
+        {"a_full_30", 0x0A000001, 30, 2, {}, std::nullopt},  // .2 alone is left
+        {"room_for_one_in_a_30", 0x0A000001, 30, 1, {}, std::array<std::uint8_t, 4>{10, 0, 0, 2}},
+        {"no_room_in_a_24", 0xC0A80101, 24, 254, {}, std::nullopt},
+        {"a_31_has_no_hosts_to_give", 0x0A000000, 31, 1, {}, std::nullopt},
+        {"nothing_asked", 0x0A4D0001, 16, 0, {}, std::nullopt},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(app::ProposeStartIp(r.address, r.prefix, r.count, r.used), r.want) << r.name;
+    }
+}
+
+TEST_F(DialogTest, CamerasAllOnAnotherSubnetAreOfferedAStartAddressInIt) {
+    g_found = {Device("QV", {10, 99, 1, 5}, 1, "V1", "YJ1"),
+               Device("QV", {10, 99, 1, 6}, 2, "V1", "YJ1"),
+               Device("QV", {10, 77, 0, 2}, 3, "V1", "YJ1")};
+    g_answeredOn.clear();
+    for (const std::uint8_t mac : {std::uint8_t{1}, std::uint8_t{2}, std::uint8_t{3}}) {
+        g_answeredOn[mac] = On("eth0", {10, 77, 0, 1}, 16);
+    }
+    Open(true, [](app::DialogDeps& deps) { deps.search.GetAnsweredOn = &FakeAnsweredOn; });
+    dlg_->OnBnClickedSearch();
+    const auto tick = [&](std::initializer_list<std::uint8_t> macs) {
+        for (int r = 0; r < dlg_->List().Count(); ++r) {
+            const std::string& mac = dlg_->List().Row(r).mac;
+            view_.SetRowChecked(r, std::any_of(macs.begin(), macs.end(), [&](std::uint8_t m) {
+                                    return mac == "00:1A:2B:3C:4D:0" + std::to_string(m);
+                                }));
+        }
+    };
+    // Both foreign: the offer skips the PC and the camera already at .2; declined,
+    // the typed address stays.
+    tick({1, 2});
+    view_.confirmAnswer = false;
+    view_.SetStartIp({192, 168, 0, 10});
+    dlg_->OnBnClickedModifyIp();
+    ASSERT_EQ(view_.questions.size(), 1u);
+    EXPECT_EQ(view_.questions[0], "所选设备都不在本机网段（10.77.0.1/16），起始IP改为10.77.0.3？");
+    EXPECT_EQ(view_.startIp, (std::array<std::uint8_t, 4>{192, 168, 0, 10}));
+    ASSERT_TRUE(RunBatch());
+
+    // Taken: the batch numbers from it.
+    view_.confirmAnswer = true;
+    tick({1, 2});
+    {
+        std::lock_guard lock(g_ipMutex);
+        g_ipCalls.clear();
+    }
+    dlg_->OnBnClickedModifyIp();
+    ASSERT_TRUE(RunBatch());
+    EXPECT_EQ(view_.startIp, (std::array<std::uint8_t, 4>{10, 77, 0, 3}));
+    std::set<std::string> given;
+    {
+        std::lock_guard lock(g_ipMutex);
+        for (const auto& c : g_ipCalls) {
+            given.insert(c.ip);
+        }
+    }
+    EXPECT_EQ(given, (std::set<std::string>{"10.77.0.3", "10.77.0.4"}));
+    // Those now on the cable's subnet are offered nothing.
+    tick({1, 3});
+    view_.questions.clear();
+    dlg_->OnBnClickedModifyIp();
+    EXPECT_TRUE(view_.questions.empty());
+    ASSERT_TRUE(RunBatch());
 }

@@ -3,7 +3,11 @@
 // The choice of the adapter searches go out on: the window's drop-down "网卡",
 // the console's --interface, and what config.ini remembers of it.
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,5 +36,13 @@ int AdapterIndex(const std::vector<platform::NetAdapter>& choosable, const std::
 // refusal, naming the adapters there are.
 std::optional<std::string> CheckAdapterChoice(const std::vector<platform::NetAdapter>& all,
                                               const std::string& text, std::string* why);
+
+// A start address for `count` cameras brought into the subnet of the adapter
+// at `address`/`prefix`: the lowest from which the consecutive numbering of
+// the IP batch (ConsecutiveAddresses) gives `count` hosts of that subnet, none
+// of them in `used` or the adapter's own. Nothing when the subnet has no room.
+std::optional<std::array<std::uint8_t, 4>> ProposeStartIp(std::uint32_t address, int prefix,
+                                                          std::size_t count,
+                                                          const std::set<std::uint32_t>& used);
 
 }  // namespace app

@@ -107,6 +107,10 @@ class CQuorvaneDlg : public ReportWindow {
     // The wait for upgraded cameras to come back, in place of the configured
     // one (console options); nothing: the configuration decides; 0: no check.
     void SetVerifyTimeoutOverride(std::optional<int> ms) { m_verifyOverride = ms; }
+    // Whether 批量修改IP offers a start address inside the adapter's subnet
+    // when every ticked camera is outside it (the window); the console's start
+    // address is the one given.
+    void SetStartIpProposals(bool on) { m_proposeStartIp = on; }
 
     // "导出列表": the list as shown (every column, the rows in their order) as
     // CSV into `path`, written whole; said in the pane, or refused with a message.
@@ -196,6 +200,8 @@ class CQuorvaneDlg : public ReportWindow {
     bool CheckIpRequest(const std::vector<int>& ticked);
     // The drop-down filled from the PC's adapters, config.ini's choice shown and applied.
     void SetUpAdapters();
+    // The start address offered for ticked cameras all outside one adapter's subnet.
+    void OfferStartIp(const std::vector<int>& ticked);
     // Tells both libraries: nullptr the configuration's choice, "" every adapter.
     void ApplyAdapter(const char* key);
     void SayLogFailure(const char* what, const std::string& why);
@@ -252,6 +258,7 @@ class CQuorvaneDlg : public ReportWindow {
     BatchSession m_session;
     // The drop-down's adapters, after its "全部网卡".
     std::vector<platform::NetAdapter> m_adapters;
+    bool m_proposeStartIp = true;
 };
 
 }  // namespace app
