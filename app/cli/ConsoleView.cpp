@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <iostream>
 
 #include "platform/TermText.h"
@@ -90,9 +91,16 @@ bool ConsoleView::OpenInEditor(const std::string& path) {
 }
 
 void PrintTable(const app::MemoryView& view) {
+    // 详情 only when a row has one (a camera outside its adapter's subnet).
+    const bool detail = std::any_of(view.rows.begin(), view.rows.end(), [](const auto& row) {
+        return !row.cells[app::kColDetail].empty();
+    });
+    const auto shown = [detail](const app::ColumnSpec& c) {
+        return c.inTable || (detail && c.column == app::kColDetail);
+    };
     std::string header;
     for (const app::ColumnSpec& c : app::kColumns) {
-        if (c.inTable) {
+        if (shown(c)) {
             header += (header.empty() ? "" : "\t") + std::string(c.heading);
         }
     }
@@ -101,7 +109,7 @@ void PrintTable(const app::MemoryView& view) {
         std::string line;
         bool first = true;
         for (const app::ColumnSpec& c : app::kColumns) {
-            if (c.inTable) {
+            if (shown(c)) {
                 // A TAB or a newline in a camera's text must not make a row of its own.
                 line += (first ? "" : "\t") +
                         platform::EscapeForTerminal(row.cells[static_cast<std::size_t>(c.column)]);

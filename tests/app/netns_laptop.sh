@@ -31,6 +31,9 @@ found=$(grep -c '"mac"' "$dir/out.txt")
 row_of "$factory" | grep -q "\"ip\": \"${ips[$((n - 1))]}\"" || fail "factory camera not at ${ips[$((n - 1))]}"
 row_of "$factory" | grep -q '"detail": "不在本机网段：10.77.0.1/16"' || fail "factory camera not marked"
 row_of "${macs[0]}" | grep -q '"detail": ""' || fail "a camera on the cable's subnet is marked"
+run 0 search
+grep -q "^详情\|	详情$" "$dir/out.txt" || fail "the table has no 详情 column"
+grep -q "$factory.*不在本机网段：10.77.0.1/16$" "$dir/out.txt" || fail "the table does not mark it"
 
 # Not reachable by its address: the reason says it is on another subnet.
 head -c 100000 /dev/urandom >"$dir/uImage"

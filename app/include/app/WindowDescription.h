@@ -39,7 +39,8 @@ struct ColumnSpec {
     const char* heading;  // the header, the CSV export's heading
     int width;            // pixels
     bool sortable;        // a header click sorts by it
-    bool inTable;         // the console's table prints it (the 详情 of a search is empty)
+    // The console's table prints it; 详情, only when a search marked a camera.
+    bool inTable;
 };
 
 inline constexpr std::array<ColumnSpec, kColumnCount> kColumns{{
