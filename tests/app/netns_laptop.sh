@@ -3,7 +3,7 @@
 # defaults on a laptop whose Wi-Fi holds the default route find every camera
 # on the cable, the factory-fresh one on another subnet included and marked;
 # it cannot be connected to and says why; one IP batch by MAC brings it into
-# the cable's subnet, where it is upgraded.
+# the cable's subnet, where it is upgraded and comes back with its new version.
 #   netns_laptop.sh PATH/TO/quorvane-cli
 set -euo pipefail
 cli=$1
@@ -48,6 +48,8 @@ run 0 search --json
 row_of "$factory" | grep -q '"ip": "10.77.9.1"' || fail "the factory camera is not at 10.77.9.1"
 row_of "$factory" | grep -q '"detail": ""' || fail "the moved camera is still marked"
 
-run 0 upgrade "$dir/uImage" --mac "$factory" --no-verify
+run 0 upgrade "$dir/uImage" --mac "$factory" --verify-timeout 30
 grep -q "\[$factory\] 10.77.9.1 升级成功" "$dir/out.txt" || { cat "$dir/out.txt" >&2; fail "no upgrade"; }
+# Back after its reboot with the new version, found again on the cable.
+grep -q "已验证" "$dir/out.txt" "$dir/err.txt" || { cat "$dir/err.txt" >&2; fail "not verified after reboot"; }
 echo "netns laptop: OK ($n of $n found, the factory camera re-addressed and upgraded)"
