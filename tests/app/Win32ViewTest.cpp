@@ -112,6 +112,13 @@ TEST_F(Win32View, BoxesOfTheBand) {
     ::SetDlgItemTextW(view.Window(), app::IDC_PARALLEL, L"");
     EXPECT_EQ(view.UpgradeParallel(), 1);
 
+    // The drop-down "网卡": its items in their order, the one shown read back.
+    view.SetAdapterItems({"全部网卡", "以太网 10.77.0.1/16", "WLAN 192.168.50.20/24"}, 2);
+    EXPECT_EQ(view.ChosenAdapterItem(), 2);
+    EXPECT_EQ(::SendDlgItemMessageW(view.Window(), app::IDC_INTERFACE, CB_GETCOUNT, 0, 0), 3);
+    view.SetAdapterItems({"全部网卡"}, 0);
+    EXPECT_EQ(view.ChosenAdapterItem(), 0);
+
     view.SetFileEditText("Z:\\固件\\fw.bin");
     EXPECT_EQ(view.FileEditText(), "Z:\\固件\\fw.bin");
     for (app::ControlId box : {app::IDC_SELECT_ALL, app::IDC_SYNC_TIME, app::IDC_FORCE_UPGRADE}) {
