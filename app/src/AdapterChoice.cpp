@@ -49,8 +49,16 @@ int AdapterIndex(const std::vector<platform::NetAdapter>& choosable, const std::
 
 std::optional<std::string> CheckAdapterChoice(const std::vector<platform::NetAdapter>& all,
                                               const std::string& text, std::string* why) {
-    if (!text.empty() && !platform::ChosenAdapters(all, text).empty()) {
+    const auto named =
+        text.empty() ? std::vector<platform::NetAdapter>{} : platform::ChosenAdapters(all, text);
+    if (std::any_of(named.begin(), named.end(),
+                    [](const platform::NetAdapter& a) { return a.up; })) {
         return text;
+    }
+    if (!named.empty()) {
+        // A search there would fail; say why now rather than find nothing.
+        *why = "网卡“" + platform::EscapeForTerminal(text) + "”未启用";
+        return std::nullopt;
     }
     std::string there;
     for (const auto& a : all) {

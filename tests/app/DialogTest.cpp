@@ -1074,9 +1074,11 @@ TEST(AdapterChoice, ItemsKeysAndTheChoiceTypedByHand) {
     EXPECT_EQ(app::AdapterIndex(choosable, "gone"), 0);
 
     std::string why;
-    for (const char* known : {"eth0", "10.78.0.1", "usb0", "lo"}) {
+    for (const char* known : {"eth0", "10.78.0.1", "lo"}) {
         EXPECT_EQ(app::CheckAdapterChoice(kLaptop, known, &why), std::string(known));
     }
+    EXPECT_FALSE(app::CheckAdapterChoice(kLaptop, "usb0", &why));
+    EXPECT_EQ(why, "网卡“usb0”未启用");
     for (const char* unknown : {"eth9", "10.77.0.2", ""}) {
         EXPECT_FALSE(app::CheckAdapterChoice(kLaptop, unknown, &why)) << unknown;
     }

@@ -32,8 +32,8 @@ std::string AdapterKey(const std::vector<platform::NetAdapter>& choosable, int i
 int AdapterIndex(const std::vector<platform::NetAdapter>& choosable, const std::string& key);
 
 // A choice typed by hand (--interface NAME|ADDRESS): the text itself when an
-// adapter of `all` has that name or address, else nothing and `why` is the
-// refusal, naming the adapters there are.
+// adapter of `all` that is up has that name or address, else nothing and
+// `why` is the refusal (naming the adapters there are, or saying it is down).
 std::optional<std::string> CheckAdapterChoice(const std::vector<platform::NetAdapter>& all,
                                               const std::string& text, std::string* why);
 
