@@ -220,6 +220,15 @@ int Run(const Args& given) {
     }
     if (a.command == "modify-ip") {
         view.SetStartIp(*app::ParseDottedIpv4(a.start));
+        // The plan before anything changes: what the window asks about.
+        std::vector<app::PlannedAddress> plan;
+        if (!dlg.PlanModifyIp(&plan)) {
+            return kExitRefused;
+        }
+        PrintIpPlan(plan, stdout);
+        if (a.plan) {
+            return dlg.LogFailure().empty() ? kExitAllOk : kExitLogFailed;
+        }
         dlg.OnBnClickedModifyIp();
     } else if (a.command == "upgrade") {
         // Relative to where the command was given, as a file dialog would give it.
@@ -250,7 +259,18 @@ int Run(const Args& given) {
         view.ReportProgress();
         dlg.OnBnClickedUpgrade();
     } else {
+        // The window's question about one address for several is answered here.
+        view.confirmAnswer = a.sameAddress;
         dlg.OnBnClickedRestoreIp();
+        if (view.windowEnabled && !view.questions.empty() && !a.sameAddress) {
+            std::string why = view.questions.back();
+            if (const auto ask = why.rfind("，继续吗？"); ask != std::string::npos) {
+                why.erase(ask);
+            }
+            std::fprintf(stderr, "quorvane-cli: %s；确需如此请加 --same-address，没有设备被改动\n",
+                         why.c_str());
+            return kExitRefused;
+        }
     }
     if (view.windowEnabled) {
         return kExitRefused;  // refused: the message is on stderr

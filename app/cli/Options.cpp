@@ -172,10 +172,14 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
     modify->add_option("START", a.start, "the first address")->required();
     declare.Cameras(*modify);
     declare.Sort(*modify);
+    modify->add_flag("--plan", a.plan,
+                     "check as a real run, print which camera gets which address, change nothing");
 
     auto* restore = cli.add_subcommand("restore-ip", "give cameras the default IP of config.ini");
     declare.Cameras(*restore);
     declare.Sort(*restore);
+    restore->add_flag("--same-address", a.sameAddress,
+                      "give several cameras the one default address (refused without it)");
 
     auto* upgrade = cli.add_subcommand(
         "upgrade", "send FILE (an image or an update pack) to the chosen cameras");

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string_view>
 #include <utility>
 
@@ -297,7 +298,12 @@ void CQuorvaneDlg::ShowDetail(int row, const TaskResult& result, const char* sta
     const std::string aux = FieldText(result.aux);
     const std::string ip = FieldText(result.ip);
     // What is known beyond the specified line goes beside it, never into it.
-    const std::string detail = DetailText(result.outcome);
+    std::string detail = DetailText(result.outcome);
+    if (result.kind == TASK_MODIFY_IP) {
+        if (const auto note = m_ipNotes.find(aux); note != m_ipNotes.end()) {
+            detail = detail.empty() ? note->second : note->second + "；" + detail;
+        }
+    }
     m_listDevices.SetText(row, kColDetail, detail);
     if (!detail.empty()) {
         AppendLog("[%s] %s %s", aux.c_str(), ip.c_str(), detail.c_str());
@@ -382,6 +388,7 @@ bool CQuorvaneDlg::StartBatch(const BatchSettings& batch, const std::string& req
     }
     const TaskKind kind = batch.kind;
     const std::uint32_t total = batch.total;
+    m_ipNotes.clear();
     AppendLog("开始%s：%u台设备，%s", BatchName(kind), total,
               platform::EscapeForTerminal(request).c_str());
     m_dispatcher.BeginBatch(batch);
@@ -470,29 +477,67 @@ bool CQuorvaneDlg::CheckIpRequest(const std::vector<int>& ticked) {
     return true;
 }
 
-void CQuorvaneDlg::OnBnClickedModifyIp() {
-    ControlsOff off(*this);
+std::vector<HeldAddress> CQuorvaneDlg::CamerasHeld() const {
+    std::vector<HeldAddress> held;
+    for (int i = 0; i < m_listDevices.Count(); ++i) {
+        held.push_back({m_listDevices.Row(i).ip, m_listDevices.Row(i).mac});
+    }
+    // The rows are the last search, with the addresses a batch has moved
+    // cameras to since (the search's records would name ones left).
+    return held;
+}
+
+bool CQuorvaneDlg::PlanModifyIp(std::vector<PlannedAddress>* plan) {
     const std::vector<int> ticked = m_listDevices.Ticked();
     if (!CheckIpRequest(ticked)) {
-        return;
+        return false;
+    }
+    std::vector<std::string> macs;
+    for (int row : ticked) {
+        macs.push_back(m_listDevices.Row(row).mac);
     }
     // A partly blank address is as unusable as a blank one.
     std::string why;
-    const auto addresses = StartAddresses(m_view.StartIpBlank() || !m_view.StartIpComplete(),
-                                          m_view.StartIp(), ticked.size(), &why);
-    if (!addresses) {
+    const auto numbered = NumberCameras(m_view.StartIpBlank() || !m_view.StartIpComplete(),
+                                        m_view.StartIp(), macs, HeldAddresses(CamerasHeld()), &why);
+    if (!numbered) {
         ShowMessage("%s", why.c_str());
+        return false;
+    }
+    plan->clear();
+    for (std::size_t k = 0; k < ticked.size(); ++k) {
+        // Network and broadcast addresses passed over are the batch's way
+        // into the next subnet, no news; an address in use is.
+        addressing::Numbered taken = (*numbered)[k];
+        taken.skippedReserved.clear();
+        const auto notes = addressing::SkipNotes(taken);
+        plan->push_back({macs[k], m_listDevices.Row(ticked[k]).ip, addressing::FormatIpv4(taken.ip),
+                         notes.empty() ? "" : notes.front()});
+    }
+    return true;
+}
+
+void CQuorvaneDlg::OnBnClickedModifyIp() {
+    ControlsOff off(*this);
+    std::vector<PlannedAddress> plan;
+    if (!PlanModifyIp(&plan) || !m_view.Confirm(IpPlanQuestion(plan))) {
         return;
     }
-    const auto total = static_cast<std::uint32_t>(ticked.size());
-    if (!StartBatch({.kind = TASK_MODIFY_IP, .total = total}, "起始IP " + (*addresses)[0])) {
+    const std::array<std::uint8_t, 4> start = m_view.StartIp();
+    char startText[16];
+    std::snprintf(startText, sizeof(startText), "%u.%u.%u.%u", unsigned{start[0]},
+                  unsigned{start[1]}, unsigned{start[2]}, unsigned{start[3]});
+    const auto total = static_cast<std::uint32_t>(plan.size());
+    if (!StartBatch({.kind = TASK_MODIFY_IP, .total = total}, std::string("起始IP ") + startText)) {
         return;
     }
     off.HandToBatch();
-    m_session.Record().request.startIp = (*addresses)[0];
-    for (std::size_t k = 0; k < ticked.size(); ++k) {
-        const std::string& mac = m_listDevices.Row(ticked[k]).mac;
-        m_dispatcher.Enqueue((*addresses)[k].c_str(), mac.c_str(), "");
+    m_session.Record().request.startIp = startText;
+    for (const PlannedAddress& p : plan) {
+        if (!p.note.empty()) {
+            m_ipNotes[p.mac] = p.note;
+        }
+        m_dispatcher.Enqueue(p.newIp.c_str(), p.mac.c_str(), "");
     }
 }
 
@@ -506,6 +551,20 @@ void CQuorvaneDlg::OnBnClickedRestoreIp() {
     const auto defaultIp = ReadDefaultIp(m_strConfigFile, &why);
     if (!defaultIp) {
         ShowMessage("%s", why.c_str());
+        return;
+    }
+    std::set<std::string> macs;
+    for (int row : ticked) {
+        macs.insert(m_listDevices.Row(row).mac);
+    }
+    // A camera left out that sits on the default already would share it.
+    for (const HeldAddress& h : CamerasHeld()) {
+        if (h.ip == *defaultIp && macs.count(h.mac) == 0) {
+            ShowMessage("默认IP %s 已被占用（%s）", defaultIp->c_str(), h.mac.c_str());
+            return;
+        }
+    }
+    if (ticked.size() > 1 && !m_view.Confirm(SameAddressQuestion(ticked.size(), *defaultIp))) {
         return;
     }
     const auto total = static_cast<std::uint32_t>(ticked.size());

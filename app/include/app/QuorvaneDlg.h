@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,7 +14,9 @@
 #include "app/DeviceList.h"
 #include "app/DialogConfig.h"
 #include "app/DialogDeps.h"
+#include "app/DialogTexts.h"
 #include "app/DialogView.h"
+#include "app/IpBatch.h"
 #include "app/OperationLog.h"
 #include "engine/TaskDispatcher.h"
 #include "korvel.h"
@@ -69,6 +72,11 @@ class CQuorvaneDlg : public ReportWindow {
     // real press; `show` sees each camera's file while the workspace is still
     // there, then the workspace goes. False when the request was refused.
     bool PlanUpgrade(const std::function<void(const std::vector<PlannedUpgrade>&)>& show);
+    // The modify-IP press up to the confirmation, with every check and message
+    // of a real press: each ticked camera's new address in list order, never
+    // one another camera of the list or of the last search holds. False when
+    // the request was refused (its message shown).
+    bool PlanModifyIp(std::vector<PlannedAddress>* plan);
     void SetUpgradeOverrides(const UpgradeSettings& settings) { m_overrides = settings; }
     // How the last batch ended: stopped by hand, held at its failure limit.
     bool BatchStopped() const { return m_dispatcher.Batch().stopped; }
@@ -187,6 +195,8 @@ class CQuorvaneDlg : public ReportWindow {
     std::optional<UpgradeLimits> ReadUpgradeLimits();
     upgrade::RequestEnv MakeRequestEnv();
     bool CheckIpRequest(const std::vector<int>& ticked);
+    // The addresses the cameras of the list hold, by MAC.
+    std::vector<HeldAddress> CamerasHeld() const;
     void SayLogFailure(const char* what, const std::string& why);
     // A finished camera's detail cell and extra log line, and the view told:
     // at its verdict, or at its proof after reboot.
@@ -239,6 +249,8 @@ class CQuorvaneDlg : public ReportWindow {
     std::optional<int> m_verifyOverride;
     UpgradeSettings m_overrides;
     BatchSession m_session;
+    // The running IP batch's word per camera (MAC) for its detail cell.
+    std::map<std::string, std::string> m_ipNotes;
 };
 
 }  // namespace app
