@@ -19,6 +19,7 @@
 #include "app/IpBatch.h"
 #include "app/QuorvaneDlg.h"
 #include "platform/AppFolders.h"
+#include "platform/NeighbourProbe.h"
 #include "platform/Paths.h"
 #include "platform/StopRequests.h"
 #include "platform/TermText.h"
@@ -125,6 +126,7 @@ int Run(const Args& given) {
     ConsoleView view(listOnStdout ? stderr : stdout);
     app::DialogDeps deps;
     deps.configDir = a.configDir;
+    deps.probeLan = platform::ProbeNeighbours;
     app::CQuorvaneDlg dlg(view, deps);
     dlg.OnInitDialog();
     // Said once on stderr at the end, whatever else happened.

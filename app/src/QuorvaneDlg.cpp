@@ -1,7 +1,9 @@
 #include "app/QuorvaneDlg.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -487,6 +489,88 @@ std::vector<HeldAddress> CQuorvaneDlg::CamerasHeld() const {
     return held;
 }
 
+namespace {
+
+// What one press may spend asking the LAN, and one round of it: a host that
+// is there answers the first request within milliseconds.
+constexpr std::chrono::milliseconds kLanBudget{1800};
+constexpr std::chrono::milliseconds kLanRound{600};
+
+// An answer at an address a camera of the list holds is that camera's (its
+// interface may show another MAC than its record); any other one is held.
+bool AddLanAnswer(addressing::InUse& held, std::uint32_t ip, const std::string& mac) {
+    return held.emplace(ip, mac).second;
+}
+
+}  // namespace
+
+void CQuorvaneDlg::SayLanUnchecked(const std::string& why) {
+    m_view.AppendToLogPane("未检查局域网上的地址占用：" + platform::EscapeForTerminal(why) +
+                           "\r\n");
+}
+
+std::optional<std::vector<addressing::Numbered>> CQuorvaneDlg::NumberWithLan(
+    const std::vector<std::string>& macs) {
+    // A partly blank address is as unusable as a blank one.
+    const bool blank = m_view.StartIpBlank() || !m_view.StartIpComplete();
+    const std::array<std::uint8_t, 4> start = m_view.StartIp();
+    addressing::InUse held = HeldAddresses(CamerasHeld());
+    std::string why;
+    auto numbered = NumberCameras(blank, start, macs, held, &why);
+    if (!numbered || !m_deps.probeLan) {
+        if (!numbered) {
+            ShowMessage("%s", why.c_str());
+        }
+        return numbered;
+    }
+    const WaitCursor wait(m_view);
+    const auto deadline = std::chrono::steady_clock::now() + kLanBudget;
+    std::set<std::uint32_t> asked;
+    // The first round asks ahead (as many again and a few), so that a host in
+    // the range seldom needs a second one.
+    std::vector<std::string> ahead = macs;
+    for (std::size_t k = 0; k < macs.size() + 8; ++k) {
+        ahead.push_back("-");  // matches no camera or host
+    }
+    std::string ignored;
+    const auto wide = NumberCameras(blank, start, ahead, held, &ignored);
+    for (;;) {
+        std::vector<std::uint32_t> fresh;
+        for (const auto& n : (asked.empty() && wide) ? *wide : *numbered) {
+            if (asked.insert(n.ip).second) {
+                fresh.push_back(n.ip);
+            }
+        }
+        std::erase_if(fresh, [&](std::uint32_t ip) { return held.count(ip) != 0; });
+        if (fresh.empty()) {
+            return numbered;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            ShowMessage("无法在时限内检查局域网上的地址");
+            return std::nullopt;
+        }
+        const platform::NeighbourProbe probe = m_deps.probeLan(fresh, std::min(left, kLanRound));
+        if (!probe.checked) {
+            SayLanUnchecked(probe.why);
+            return numbered;
+        }
+        bool more = false;
+        for (const auto& [ip, mac] : probe.answered) {
+            more = AddLanAnswer(held, ip, mac) || more;
+        }
+        if (!more) {
+            return numbered;
+        }
+        numbered = NumberCameras(blank, start, macs, held, &why);
+        if (!numbered) {
+            ShowMessage("%s", why.c_str());
+            return numbered;
+        }
+    }
+}
+
 bool CQuorvaneDlg::PlanModifyIp(std::vector<PlannedAddress>* plan) {
     const std::vector<int> ticked = m_listDevices.Ticked();
     if (!CheckIpRequest(ticked)) {
@@ -496,12 +580,8 @@ bool CQuorvaneDlg::PlanModifyIp(std::vector<PlannedAddress>* plan) {
     for (int row : ticked) {
         macs.push_back(m_listDevices.Row(row).mac);
     }
-    // A partly blank address is as unusable as a blank one.
-    std::string why;
-    const auto numbered = NumberCameras(m_view.StartIpBlank() || !m_view.StartIpComplete(),
-                                        m_view.StartIp(), macs, HeldAddresses(CamerasHeld()), &why);
+    const auto numbered = NumberWithLan(macs);
     if (!numbered) {
-        ShowMessage("%s", why.c_str());
         return false;
     }
     plan->clear();
@@ -561,6 +641,22 @@ void CQuorvaneDlg::OnBnClickedRestoreIp() {
     for (const HeldAddress& h : CamerasHeld()) {
         if (h.ip == *defaultIp && macs.count(h.mac) == 0) {
             ShowMessage("默认IP %s 已被占用（%s）", defaultIp->c_str(), h.mac.c_str());
+            return;
+        }
+    }
+    const auto defaultNumber = addressing::ParseIpv4(*defaultIp);
+    const auto listed = HeldAddresses(CamerasHeld());
+    if (m_deps.probeLan && defaultNumber && listed.count(*defaultNumber) == 0) {
+        const WaitCursor wait(m_view);
+        const platform::NeighbourProbe probe = m_deps.probeLan({*defaultNumber}, kLanRound);
+        if (!probe.checked) {
+            SayLanUnchecked(probe.why);
+        } else if (const auto it = probe.answered.find(*defaultNumber);
+                   // A ticked camera answering there (an entry from before it
+                   // moved) is one of those that get the address anyway.
+                   it != probe.answered.end() && macs.count(it->second) == 0) {
+            ShowMessage("默认IP %s 已被局域网上的其他主机占用（%s）", defaultIp->c_str(),
+                        it->second.empty() ? "本机" : it->second.c_str());
             return;
         }
     }

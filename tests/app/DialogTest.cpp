@@ -12,10 +12,12 @@
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "ScopedEnv.h"
+#include "addressing/Address.h"
 #include "app/MemoryView.h"
 #include "app/QuorvaneDlg.h"
 #include "platform/FileLock.h"
@@ -770,6 +772,165 @@ TEST_F(DialogTest, ThePlanIsShownWholeUpToTwentyCameras) {
     EXPECT_TRUE(view_.windowEnabled);
     std::lock_guard lock(g_ipMutex);
     EXPECT_TRUE(g_ipCalls.empty());
+}
+
+// ---- the LAN asked too: a host that answers holds its address ----
+
+std::map<std::uint32_t, std::string> g_lan;  // who answers, by address
+bool g_lanWorks = true;
+std::vector<std::vector<std::uint32_t>> g_lanAsked;  // each round's addresses
+
+platform::NeighbourProbe FakeLan(const std::vector<std::uint32_t>& addresses,
+                                 std::chrono::milliseconds budget) {
+    EXPECT_LE(budget.count(), 2000);
+    g_lanAsked.push_back(addresses);
+    platform::NeighbourProbe out;
+    out.checked = g_lanWorks;
+    out.why = g_lanWorks ? "" : "不能问";
+    for (const std::uint32_t ip : addresses) {
+        if (const auto it = g_lan.find(ip); it != g_lan.end() && g_lanWorks) {
+            out.answered.insert(*it);
+        }
+    }
+    return out;
+}
+
+std::uint32_t Num(const std::string& ip) {
+    return addressing::ParseIpv4(ip).value();
+}
+
+struct LanCase {
+    const char* name;
+    std::vector<Cam> cams;
+    std::vector<std::string> lan;  // addresses a host that is no camera answers at
+    bool works;
+    std::vector<std::string> newIps;   // per ticked camera, start 10.77.1.18
+    std::vector<std::string> details;  // per ticked camera
+    int rounds;                        // how often the LAN was asked
+    const char* pane;                  // a line the pane must show, or ""
+};
+
+class IpOnTheLan : public DialogTest, public ::testing::WithParamInterface<LanCase> {};
+
+TEST_P(IpOnTheLan, AnAddressThatAnswersIsPassedOver) {
+    const LanCase& c = GetParam();
+    g_lan.clear();
+    g_lanAsked.clear();
+    g_lanWorks = c.works;
+    for (const std::string& ip : c.lan) {
+        g_lan[Num(ip)] = "02:00:00:00:00:99";
+    }
+    g_found.clear();
+    for (const Cam& cam : c.cams) {
+        g_found.push_back(Device("IPC", cam.ip, cam.mac, "V1", "H1"));
+    }
+    Open(true, [](app::DialogDeps& deps) { deps.probeLan = &FakeLan; });
+    dlg_->OnBnClickedSearch();
+    std::vector<std::string> ticked;
+    for (int r = 0; r < static_cast<int>(c.cams.size()); ++r) {
+        view_.SetRowChecked(r, c.cams[static_cast<std::size_t>(r)].ticked);
+        if (c.cams[static_cast<std::size_t>(r)].ticked) {
+            ticked.push_back(view_.CellText(r, 3));
+        }
+    }
+    view_.SetStartIp({10, 77, 1, 18});
+    dlg_->OnBnClickedModifyIp();
+    ASSERT_TRUE(RunBatch());
+    EXPECT_EQ(static_cast<int>(g_lanAsked.size()), c.rounds);
+    // Never asked twice for one address, never for one a listed camera holds.
+    std::set<std::uint32_t> asked;
+    for (const auto& round : g_lanAsked) {
+        for (const std::uint32_t ip : round) {
+            EXPECT_TRUE(asked.insert(ip).second) << addressing::FormatIpv4(ip);
+            for (const Cam& cam : c.cams) {
+                EXPECT_NE(ip, (std::uint32_t{cam.ip[0]} << 24) | (std::uint32_t{cam.ip[1]} << 16) |
+                                  (std::uint32_t{cam.ip[2]} << 8) | cam.ip[3]);
+            }
+        }
+    }
+    std::map<std::string, std::string> got;
+    {
+        std::lock_guard lock(g_ipMutex);
+        for (const auto& call : g_ipCalls) {
+            got[call.mac] = call.ip;
+        }
+    }
+    ASSERT_EQ(ticked.size(), c.newIps.size());
+    for (std::size_t k = 0; k < ticked.size(); ++k) {
+        EXPECT_EQ(got[ticked[k]], c.newIps[k]);
+        EXPECT_EQ(view_.CellText(dlg_->List().FindByMac(ticked[k]), app::kColDetail), c.details[k]);
+    }
+    if (c.pane[0] != '\0') {
+        EXPECT_NE(view_.pane.find(c.pane), std::string::npos) << view_.pane;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Probe, IpOnTheLan,
+    ::testing::Values(
+        LanCase{"a_host_in_the_range",
+                {{{10, 77, 1, 1}, 1, true}, {{10, 77, 1, 2}, 2, true}},
+                {"10.77.1.19"},
+                true,
+                {"10.77.1.18", "10.77.1.20"},
+                {"", "跳过已占用地址 10.77.1.19"},
+                1,
+                ""},
+        LanCase{"the_lan_cannot_be_asked",
+                {{{10, 77, 1, 1}, 1, true}, {{10, 77, 1, 2}, 2, true}},
+                {"10.77.1.19"},
+                false,
+                {"10.77.1.18", "10.77.1.19"},
+                {"", ""},
+                1,
+                "未检查局域网上的地址占用：不能问\r\n"},
+        LanCase{"a_camera_answering_where_the_list_has_it",
+                {{{10, 77, 1, 18}, 1, true}},
+                {"10.77.1.18"},
+                true,
+                {"10.77.1.18"},
+                {""},
+                1,
+                ""},
+        LanCase{"hosts_past_the_first_round",
+                {{{10, 77, 1, 1}, 1, true}, {{10, 77, 1, 2}, 2, true}},
+                {"10.77.1.18", "10.77.1.19", "10.77.1.20", "10.77.1.21", "10.77.1.22", "10.77.1.23",
+                 "10.77.1.24", "10.77.1.25", "10.77.1.26", "10.77.1.27", "10.77.1.28", "10.77.1.29",
+                 "10.77.1.30"},
+                true,
+                {"10.77.1.31", "10.77.1.32"},
+                {"跳过已占用地址 10.77.1.18、10.77.1.19、10.77.1.20、10.77.1.21、10.77.1.22、"
+                 "10.77.1.23、10.77.1.24、10.77.1.25、10.77.1.26、10.77.1.27、10.77.1.28、"
+                 "10.77.1.29、10.77.1.30",
+                 ""},
+                3,
+                ""}),
+    [](const ::testing::TestParamInfo<LanCase>& p) { return std::string(p.param.name); });
+
+TEST_F(DialogTest, ADefaultThatAnswersOnTheLanIsRefused) {
+    std::ofstream(dir_ / "config.ini") << "[config]\ndefaultip=10.77.1.77\n";
+    g_found = {Device("IPC", {10, 77, 1, 1}, 1, "V1", "H1")};
+    g_lanWorks = true;
+    Open(true, [](app::DialogDeps& deps) { deps.probeLan = &FakeLan; });
+    dlg_->OnBnClickedSearch();
+    view_.SetRowChecked(0, true);
+    for (const char* holder : {"02:00:00:00:00:99", ""}) {
+        g_lan = {{Num("10.77.1.77"), holder}};
+        view_.messages.clear();
+        dlg_->OnBnClickedRestoreIp();
+        EXPECT_EQ(
+            view_.messages,
+            std::vector<std::string>{std::string("默认IP 10.77.1.77 已被局域网上的其他主机占用（") +
+                                     (holder[0] != '\0' ? holder : "本机") + "）"});
+        EXPECT_TRUE(view_.windowEnabled);
+    }
+    // The ticked camera itself (an entry from before it moved): it goes on.
+    g_lan = {{Num("10.77.1.77"), "00:1A:2B:3C:4D:01"}};
+    dlg_->OnBnClickedRestoreIp();
+    ASSERT_TRUE(RunBatch());
+    std::lock_guard lock(g_ipMutex);
+    ASSERT_EQ(g_ipCalls.size(), 1u);
+    EXPECT_EQ(g_ipCalls[0].ip, "10.77.1.77");
 }
 
 struct SameAddressCase {

@@ -1,12 +1,17 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/TaskDispatcher.h"
 #include "korvel.h"
 #include "platform/AppFolders.h"
 #include "platform/LocalTime.h"
+#include "platform/NeighbourProbe.h"
 
 namespace app {
 
@@ -40,6 +45,12 @@ struct DialogDeps {
     // Folder the search helper library is loaded from; the executable's when empty.
     std::string libDir;
     platform::Clock clock = platform::Now;
+    // Who answers on the LAN for addresses an IP batch would give (ARP).
+    // Unset, nothing is asked and only the cameras of the list hold
+    // addresses; the window and the console set platform::ProbeNeighbours.
+    std::function<platform::NeighbourProbe(const std::vector<std::uint32_t>&,
+                                           std::chrono::milliseconds)>
+        probeLan;
 };
 
 // The dialog's dispatcher on the libraries of `deps`.

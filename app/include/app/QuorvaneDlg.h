@@ -197,6 +197,12 @@ class CQuorvaneDlg : public ReportWindow {
     bool CheckIpRequest(const std::vector<int>& ticked);
     // The addresses the cameras of the list hold, by MAC.
     std::vector<HeldAddress> CamerasHeld() const;
+    // The numbering of a modify-IP press, with the addresses that answer on
+    // the LAN (probeLan) held too; nothing after its refusal was shown.
+    std::optional<std::vector<addressing::Numbered>> NumberWithLan(
+        const std::vector<std::string>& macs);
+    // Says once per press in the pane that the LAN could not be asked.
+    void SayLanUnchecked(const std::string& why);
     void SayLogFailure(const char* what, const std::string& why);
     // A finished camera's detail cell and extra log line, and the view told:
     // at its verdict, or at its proof after reboot.
