@@ -231,7 +231,8 @@ int Run(const Args& given) {
         if (a.plan) {
             return dlg.LogFailure().empty() ? kExitAllOk : kExitLogFailed;
         }
-        dlg.OnBnClickedModifyIp();
+        // The very plan printed, not one asked for again.
+        dlg.ModifyIpAsPlanned(plan);
     } else if (a.command == "upgrade") {
         // Relative to where the command was given, as a file dialog would give it.
         std::error_code ec;

@@ -603,15 +603,29 @@ void CQuorvaneDlg::OnBnClickedModifyIp() {
     if (!PlanModifyIp(&plan) || !m_view.Confirm(IpPlanQuestion(plan))) {
         return;
     }
+    if (StartModifyIp(plan)) {
+        off.HandToBatch();
+    }
+}
+
+bool CQuorvaneDlg::ModifyIpAsPlanned(const std::vector<PlannedAddress>& plan) {
+    ControlsOff off(*this);
+    if (plan.empty() || !StartModifyIp(plan)) {
+        return false;
+    }
+    off.HandToBatch();
+    return true;
+}
+
+bool CQuorvaneDlg::StartModifyIp(const std::vector<PlannedAddress>& plan) {
     const std::array<std::uint8_t, 4> start = m_view.StartIp();
     char startText[16];
     std::snprintf(startText, sizeof(startText), "%u.%u.%u.%u", unsigned{start[0]},
                   unsigned{start[1]}, unsigned{start[2]}, unsigned{start[3]});
     const auto total = static_cast<std::uint32_t>(plan.size());
     if (!StartBatch({.kind = TASK_MODIFY_IP, .total = total}, std::string("起始IP ") + startText)) {
-        return;
+        return false;
     }
-    off.HandToBatch();
     m_session.Record().request.startIp = startText;
     for (const PlannedAddress& p : plan) {
         if (!p.note.empty()) {
@@ -619,6 +633,7 @@ void CQuorvaneDlg::OnBnClickedModifyIp() {
         }
         m_dispatcher.Enqueue(p.newIp.c_str(), p.mac.c_str(), "");
     }
+    return true;
 }
 
 void CQuorvaneDlg::OnBnClickedRestoreIp() {

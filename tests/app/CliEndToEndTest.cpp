@@ -231,6 +231,11 @@ TEST_F(CliEndToEnd, AnAddressInUseIsPassedOverAndThePlanChangesNothing) {
                            "\t" + next1 + "\t" + skipped + "\n" + cams[2].mac + "\t" + cams[2].ip +
                            "\t" + next2 + "\t-\n");
     EXPECT_EQ(dry.err.find("开始批量修改IP"), std::string::npos) << dry.err;
+    // A plan is refused as a run is.
+    const CliRun bad = Cli({"modify-ip", Block(220, 255), "--all", "--plan"});
+    EXPECT_EQ(bad.rc, 2);
+    EXPECT_NE(bad.err.find("IP地址最后一位不能255"), std::string::npos) << bad.err;
+    EXPECT_EQ(bad.out, "");
     nlohmann::json rows = Search();
     for (const auto& cam : cams) {
         EXPECT_EQ(IpOf(rows, cam.mac), cam.ip);

@@ -77,6 +77,9 @@ class CQuorvaneDlg : public ReportWindow {
     // one another camera of the list or of the last search holds. False when
     // the request was refused (its message shown).
     bool PlanModifyIp(std::vector<PlannedAddress>* plan);
+    // The batch of a plan just made by PlanModifyIp and shown (the console,
+    // which has no one to ask); false when it could not start.
+    bool ModifyIpAsPlanned(const std::vector<PlannedAddress>& plan);
     void SetUpgradeOverrides(const UpgradeSettings& settings) { m_overrides = settings; }
     // How the last batch ended: stopped by hand, held at its failure limit.
     bool BatchStopped() const { return m_dispatcher.Batch().stopped; }
@@ -201,6 +204,8 @@ class CQuorvaneDlg : public ReportWindow {
     // the LAN (probeLan) held too; nothing after its refusal was shown.
     std::optional<std::vector<addressing::Numbered>> NumberWithLan(
         const std::vector<std::string>& macs);
+    // Starts the batch of `plan` after its checks and its question.
+    bool StartModifyIp(const std::vector<PlannedAddress>& plan);
     // Says once per press in the pane that the LAN could not be asked.
     void SayLanUnchecked(const std::string& why);
     void SayLogFailure(const char* what, const std::string& why);
