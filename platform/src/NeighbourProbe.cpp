@@ -91,21 +91,22 @@ std::vector<std::uint32_t> OnLinkTargets(const std::vector<NetAdapter>& adapters
         if ((ip >> 24) == 127 || !seen.insert(ip).second) {
             continue;
         }
+        // Any adapter's address is this PC's, whichever subnet names it first.
+        if (std::any_of(adapters.begin(), adapters.end(),
+                        [ip](const NetAdapter& a) { return a.address == ip; })) {
+            own->push_back(ip);
+            continue;
+        }
         for (const NetAdapter& a : adapters) {
             if (!a.up || a.loopback || a.pointToPoint || a.prefix < 1 || a.prefix > 31) {
                 continue;
             }
             const std::uint32_t mask = ~std::uint32_t{0} << (32 - a.prefix);
             const std::uint32_t net = a.address & mask;
-            if ((ip & mask) != net || ip == net || ip == (net | ~mask)) {
-                continue;
-            }
-            if (ip == a.address) {
-                own->push_back(ip);
-            } else {
+            if ((ip & mask) == net && ip != net && ip != (net | ~mask)) {
                 out.push_back(ip);
+                break;
             }
-            break;
         }
     }
     return out;

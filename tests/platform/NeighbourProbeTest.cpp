@@ -59,6 +59,16 @@ TEST(OnLinkTargets, OnlyHostsOfAnAdapterSubnetAreAsked) {
     }
 }
 
+TEST(OnLinkTargets, AnyAdaptersAddressIsThisPcsWhicheverSubnetComesFirst) {
+    NetAdapter second = Adapter(Ip(10, 77, 1, 101), 24);
+    second.up = false;
+    std::vector<std::uint32_t> own;
+    const auto asked = platform::OnLinkTargets({Adapter(Ip(10, 77, 1, 100), 24), second},
+                                               {Ip(10, 77, 1, 101), Ip(10, 77, 1, 102)}, &own);
+    EXPECT_EQ(asked, std::vector<std::uint32_t>{Ip(10, 77, 1, 102)});
+    EXPECT_EQ(own, std::vector<std::uint32_t>{Ip(10, 77, 1, 101)});
+}
+
 TEST(ParseArpTable, OnlyCompleteEntriesWithAnAddressAndAMac) {
     const std::string table =
         "IP address       HW type     Flags       HW address            Mask     Device\n"

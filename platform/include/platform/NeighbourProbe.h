@@ -31,8 +31,8 @@ NeighbourProbe ProbeNeighbours(const std::vector<std::uint32_t>& addresses,
 
 // The addresses of `addresses` an adapter that is up reaches directly (not the
 // loopback, not a point-to-point link, /1 to /31, neither the subnet's network
-// nor its broadcast address), once each; those that are an adapter's own
-// address go into `own` instead.
+// nor its broadcast address), once each; those that are any adapter's own
+// address go into `own` instead. 127.0.0.0/8 is in neither.
 std::vector<std::uint32_t> OnLinkTargets(const std::vector<NetAdapter>& adapters,
                                          const std::vector<std::uint32_t>& addresses,
                                          std::vector<std::uint32_t>* own);
