@@ -232,6 +232,25 @@ TEST_F(QtViewTest, ABatchRunsOnTheWorkersAndEndsWithItsMessage) {
     EXPECT_EQ(bar->value(), 2);
 }
 
+TEST_F(QtViewTest, NoToTheQuestionChangesNothingAndEnablesTheWindow) {
+    window_->SetConfirmHook([this](const std::string& t) {
+        questions_.push_back(t);
+        return false;
+    });
+    dlg_->OnBnClickedSearch();
+    window_->SetChecked(app::IDC_SELECT_ALL, true);
+    dlg_->OnBnClickedSelectAll();
+    QTest::mouseClick(Get<QPushButton>(app::IDC_RESTORE_IP), Qt::LeftButton);
+    QTest::mouseClick(Get<QPushButton>(app::IDC_MODIFY_IP), Qt::LeftButton);
+    ASSERT_EQ(questions_.size(), 2u);
+    EXPECT_EQ(questions_[0], "2台设备将使用同一地址 192.168.0.10，继续吗？");
+    EXPECT_EQ(questions_[1].rfind("将修改2台设备的IP地址：\n", 0), 0u);
+    EXPECT_TRUE(window_->WindowEnabled());
+    EXPECT_TRUE(Get<QPushButton>(app::IDC_MODIFY_IP)->isEnabled());
+    EXPECT_TRUE(messages_.empty());
+    EXPECT_EQ(window_->CellText(0, 6), "等待升级");
+}
+
 TEST_F(QtViewTest, TheUpgradeButtonRunsABatchAndTheForceBoxStaysHidden) {
     EXPECT_TRUE(Get<QCheckBox>(app::IDC_FORCE_UPGRADE)->isHidden());
     const std::string kernel = scratch_ / "uImage";
