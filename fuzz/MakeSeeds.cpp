@@ -290,6 +290,15 @@ void TextSeeds() {
         R"("cameras": [)" +
         camera + R"(, {"mac": "02:51:56:00:00:02", "result": "none", "skipped": 19}]})";
     Put("batch_report", "record", record);
+    // neighbour_table: two adapters (10.77.1.100/24 up, 127.0.0.1/8 loopback),
+    // three targets, then a table as the kernel writes it
+    Put("neighbour_table", "lan",
+        std::string("\x02\x0A\x4D\x01\x64\x18\x01\x7F\x00\x00\x01\x08\x03\x03"
+                    "\x0A\x4D\x01\x14\x0A\x4D\x01\x64\x7F\x00\x00\x09",
+                    26) +
+            "IP address       HW type     Flags       HW address            Mask     Device\n"
+            "10.77.1.20       0x1         0x2         02:77:00:00:02:01     *        eth0\n"
+            "10.77.1.21       0x1         0x0         00:00:00:00:00:00     *        eth0\n");
     // addressing_plan: the checks byte, then a plan as the writer lays it out, and one by hand
     std::vector<addressing::PlanRow> rows(2);
     rows[0].mac = "02:51:56:00:00:01";

@@ -21,6 +21,7 @@
 #   --foreign          the last camera is fresh from the factory on another subnet:
 #                      10.77.1.i becomes 10.99.1.i/24, without a route to the PC
 #                      (camsim's fault no-route)
+#   --server IP        a host on the LAN that is no camera (a parking server) at IP/16
 #   --keep             keep the run folder (lab/run/netns-PID)
 # The command runs in the PC namespace with QUORVANE_NET_CONF set, and with
 # QV_LAB_DIR (run folder), QV_LAB_IPS and QV_LAB_MACS (space-separated) exported,
@@ -40,6 +41,7 @@ flash=0
 keep=0
 laptop=0
 foreign=0
+server=""
 extra=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -50,6 +52,7 @@ while [ $# -gt 0 ]; do
     --reply-delay) delay="$2"; shift 2 ;;
     --flash-ms) flash="$2"; shift 2 ;;
     --camsim) extra+=("$2"); shift 2 ;;
+    --server) server="$2"; shift 2 ;;
     --keep) keep=1; shift ;;
     --laptop) laptop=1; shift ;;
     --foreign) foreign=1; shift ;;
@@ -57,7 +60,7 @@ while [ $# -gt 0 ]; do
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
-[ $# -gt 0 ] || { sed -n '2,33p' "$0" >&2; exit 2; }
+[ $# -gt 0 ] || { sed -n '2,31p' "$0" >&2; exit 2; }
 case "$cameras" in ''|*[!0-9]*) echo "--cameras takes a number" >&2; exit 2 ;; esac
 [ "$cameras" -ge 1 ] && [ "$cameras" -le 200 ] || { echo "--cameras takes 1..200" >&2; exit 2; }
 camsim="$build/bin/camsim"
@@ -160,6 +163,11 @@ ipset_attempts = 3
 update_result_timeout_ms = 120000
 log_file = korvel.log
 CONF
+
+if [ -n "$server" ]; then
+  attach "${id}srv" srv 02:77:00:00:02:01
+  ip -n "${id}srv" addr add "$server/16" dev eth0
+fi
 
 ips=""
 macs=""

@@ -1,5 +1,7 @@
 #include "addressing/Numbering.h"
 
+#include <algorithm>
+
 namespace addressing {
 
 namespace {
@@ -18,7 +20,7 @@ std::string Joined(const std::vector<std::uint32_t>& ips) {
 }  // namespace
 
 Numbering NumberFrom(std::uint32_t start, std::uint32_t mask, const std::vector<std::string>& macs,
-                     const InUse& inUse) {
+                     const InUse& inUse, std::optional<std::uint32_t> through) {
     Numbering result;
     if (!UsableMask(mask)) {
         result.error = "子网掩码无效 " + FormatIpv4(mask);
@@ -29,19 +31,23 @@ Numbering NumberFrom(std::uint32_t start, std::uint32_t mask, const std::vector<
         return result;
     }
     const Subnet net = Subnet::Of(start, mask);
+    // Never on into multicast, whatever `through` says.
+    const std::uint64_t last =
+        through ? std::min<std::uint64_t>(*through, 0xDFFFFFFFu) : std::uint64_t{net.Broadcast()};
     // 64-bit, so that the end of 223.255.255.255 cannot wrap around.
     std::uint64_t next = start;
     for (const auto& mac : macs) {
         Numbered cam;
         cam.mac = mac;
         for (;;) {
-            if (next > net.Broadcast()) {
+            if (next > last) {
                 result.cameras.clear();
-                result.error = "子网 " + net.Text() + " 内地址不足";
+                result.error =
+                    through ? std::string("可用IP地址不足") : "子网 " + net.Text() + " 内地址不足";
                 return result;
             }
             const auto ip = static_cast<std::uint32_t>(next++);
-            if (!net.IsHost(ip)) {
+            if (!Subnet::Of(ip, mask).IsHost(ip)) {
                 cam.skippedReserved.push_back(ip);
                 continue;
             }

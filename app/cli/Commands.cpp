@@ -19,6 +19,7 @@
 #include "app/IpBatch.h"
 #include "app/QuorvaneDlg.h"
 #include "platform/AppFolders.h"
+#include "platform/NeighbourProbe.h"
 #include "platform/Paths.h"
 #include "platform/StopRequests.h"
 #include "platform/TermText.h"
@@ -125,6 +126,7 @@ int Run(const Args& given) {
     ConsoleView view(listOnStdout ? stderr : stdout);
     app::DialogDeps deps;
     deps.configDir = a.configDir;
+    deps.probeLan = platform::ProbeNeighbours;
     app::CQuorvaneDlg dlg(view, deps);
     dlg.OnInitDialog();
     // Said once on stderr at the end, whatever else happened.
@@ -224,7 +226,17 @@ int Run(const Args& given) {
     }
     if (a.command == "modify-ip") {
         view.SetStartIp(*app::ParseDottedIpv4(a.start));
-        dlg.OnBnClickedModifyIp();
+        // The plan before anything changes: what the window asks about.
+        std::vector<app::PlannedAddress> plan;
+        if (!dlg.PlanModifyIp(&plan)) {
+            return kExitRefused;
+        }
+        PrintIpPlan(plan, stdout);
+        if (a.plan) {
+            return dlg.LogFailure().empty() ? kExitAllOk : kExitLogFailed;
+        }
+        // The very plan printed, not one asked for again.
+        dlg.ModifyIpAsPlanned(plan);
     } else if (a.command == "upgrade") {
         // Relative to where the command was given, as a file dialog would give it.
         std::error_code ec;
@@ -254,7 +266,18 @@ int Run(const Args& given) {
         view.ReportProgress();
         dlg.OnBnClickedUpgrade();
     } else {
+        // The window's question about one address for several is answered here.
+        view.confirmAnswer = a.sameAddress;
         dlg.OnBnClickedRestoreIp();
+        if (view.windowEnabled && !view.questions.empty() && !a.sameAddress) {
+            std::string why = view.questions.back();
+            if (const auto ask = why.rfind("，继续吗？"); ask != std::string::npos) {
+                why.erase(ask);
+            }
+            std::fprintf(stderr, "quorvane-cli: %s；确需如此请加 --same-address，没有设备被改动\n",
+                         why.c_str());
+            return kExitRefused;
+        }
     }
     if (view.windowEnabled) {
         return kExitRefused;  // refused: the message is on stderr

@@ -24,7 +24,8 @@ const char* const kFooter =
     "Texts from cameras are printed with control characters escaped (\\t, \\n, \\xNN).\n"
     "Exit status: 0 every camera succeeded, 1 some failed, 2 the request was refused\n"
     "(malformed arguments, no such camera, a bad network configuration, another batch\n"
-    "running on the same configuration folder), 3 the operation log could not be opened\n"
+    "running on the same configuration folder, several cameras on one default address\n"
+    "without --same-address), 3 the operation log could not be opened\n"
     "or written (the outcome of the cameras is still printed), 4 the batch was stopped\n"
     "(Ctrl-C or a request to terminate), 5 the failure limit held the cameras not yet\n"
     "started.";
@@ -177,10 +178,14 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
     modify->add_option("START", a.start, "the first address")->required();
     declare.Cameras(*modify);
     declare.Sort(*modify);
+    modify->add_flag("--plan", a.plan,
+                     "check as a real run, print which camera gets which address, change nothing");
 
     auto* restore = cli.add_subcommand("restore-ip", "give cameras the default IP of config.ini");
     declare.Cameras(*restore);
     declare.Sort(*restore);
+    restore->add_flag("--same-address", a.sameAddress,
+                      "give several cameras the one default address (refused without it)");
 
     auto* upgrade = cli.add_subcommand(
         "upgrade", "send FILE (an image or an update pack) to the chosen cameras");

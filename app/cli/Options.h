@@ -37,7 +37,8 @@ struct Args {
     bool force = false;
     app::UpgradeSettings settings;  // --parallel, --max-failures, --probe-ms
     bool plan = false;
-    std::string retryFrom;  // a batch report: its cameras that did not succeed
+    bool sameAddress = false;  // restore-ip: several cameras may share the default
+    std::string retryFrom;     // a batch report: its cameras that did not succeed
     // The wait for upgraded cameras to come back: seconds, or none to take
     // quorvane-net.conf's verify_timeout_ms; --no-verify gives 0.
     std::optional<int> verifyTimeoutS;

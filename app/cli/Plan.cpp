@@ -54,4 +54,14 @@ void PrintPlan(const std::vector<PlanLine>& lines, bool json) {
     }
 }
 
+void PrintIpPlan(const std::vector<app::PlannedAddress>& plan, std::FILE* out) {
+    std::fprintf(out, "MAC地址\tIP地址\t新IP地址\t说明\n");
+    for (const app::PlannedAddress& p : plan) {
+        std::fprintf(out, "%s\t%s\t%s\t%s\n", platform::EscapeForTerminal(p.mac).c_str(),
+                     platform::EscapeForTerminal(p.ip).c_str(), p.newIp.c_str(),
+                     p.note.empty() ? "-" : p.note.c_str());
+    }
+    std::fflush(out);
+}
+
 }  // namespace cli

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -19,5 +20,9 @@ struct PlanLine {
 PlanLine DescribePlanned(const app::PlannedUpgrade& camera);
 // The table on stdout, or JSON (the machine interface).
 void PrintPlan(const std::vector<PlanLine>& lines, bool json);
+
+// An IP change's plan: each camera's MAC, its address now, the one it gets and
+// what was passed over for it, as a table on `out`.
+void PrintIpPlan(const std::vector<app::PlannedAddress>& plan, std::FILE* out);
 
 }  // namespace cli

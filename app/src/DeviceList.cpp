@@ -12,7 +12,6 @@
 #include "app/OutcomeText.h"
 
 namespace app {
-namespace {
 
 std::string IpText(const std::uint8_t (&ip)[4]) {
     char text[16];
@@ -26,6 +25,8 @@ std::string MacText(const std::uint8_t (&mac)[6]) {
                   mac[3], mac[4], mac[5]);
     return text;
 }
+
+namespace {
 
 // Each column's text in the record, in column order.
 constexpr std::string DeviceRow::*kFields[] = {

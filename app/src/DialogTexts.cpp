@@ -90,6 +90,27 @@ std::string UpgradeRequestText(const std::string& file, bool forced, int paralle
     return request;
 }
 
+std::string IpPlanQuestion(const std::vector<PlannedAddress>& plan) {
+    constexpr std::size_t kShown = 20;
+    std::string text = "将修改" + std::to_string(plan.size()) + "台设备的IP地址：\n";
+    for (std::size_t i = 0; i < plan.size() && i < kShown; ++i) {
+        const PlannedAddress& p = plan[i];
+        text += p.mac + "  " + p.ip + " → " + p.newIp;
+        if (!p.note.empty()) {
+            text += "（" + p.note + "）";
+        }
+        text += "\n";
+    }
+    if (plan.size() > kShown) {
+        text += "……另有" + std::to_string(plan.size() - kShown) + "台\n";
+    }
+    return text + "继续吗？";
+}
+
+std::string SameAddressQuestion(std::size_t cameras, const std::string& ip) {
+    return std::to_string(cameras) + "台设备将使用同一地址 " + ip + "，继续吗？";
+}
+
 std::string NotFoundText(const char* address, const int (&ports)[3]) {
     char text[256];
     std::snprintf(text, sizeof(text),

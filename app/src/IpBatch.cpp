@@ -1,6 +1,7 @@
 #include "app/IpBatch.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace app {
 
@@ -69,9 +70,10 @@ bool IsUsableHostAddress(const std::array<std::uint8_t, 4>& ip) {
     return IsUnicastHost(ip) && ip[3] != 0 && ip[3] != 255;
 }
 
-std::optional<std::vector<std::string>> StartAddresses(bool blank,
-                                                       const std::array<std::uint8_t, 4>& start,
-                                                       std::size_t count, std::string* why) {
+namespace {
+
+// The start's own refusals, in the order the request checks them.
+bool StartRefused(bool blank, const std::array<std::uint8_t, 4>& start, std::string* why) {
     if (blank) {
         *why = "起始IP不能为空";
     } else if (start[3] == 0) {
@@ -83,11 +85,60 @@ std::optional<std::vector<std::string>> StartAddresses(bool blank,
         std::snprintf(text, sizeof(text), "起始IP %d.%d.%d.%d 不是可用的主机地址", start[0],
                       start[1], start[2], start[3]);
         *why = text;
-    } else if (auto addresses = ConsecutiveAddresses(start, count)) {
-        return addresses;
     } else {
-        *why = "可用IP地址不足";
+        return false;
     }
+    return true;
+}
+
+std::uint32_t Number(const std::array<std::uint8_t, 4>& ip) {
+    return (std::uint32_t{ip[0]} << 24) | (std::uint32_t{ip[1]} << 16) |
+           (std::uint32_t{ip[2]} << 8) | std::uint32_t{ip[3]};
+}
+
+}  // namespace
+
+std::optional<std::vector<addressing::Numbered>> NumberCameras(
+    bool blank, const std::array<std::uint8_t, 4>& start, const std::vector<std::string>& macs,
+    const addressing::InUse& inUse, std::string* why) {
+    if (StartRefused(blank, start, why)) {
+        return std::nullopt;
+    }
+    const std::uint32_t first = Number(start);
+    const std::uint32_t through = Number({start[0], start[1], 255, 254});
+    auto numbering = addressing::NumberFrom(first, addressing::kDefaultMask, macs, inUse, through);
+    if (!numbering.error.empty()) {
+        *why = numbering.error;
+        return std::nullopt;
+    }
+    return std::move(numbering.cameras);
+}
+
+addressing::InUse HeldAddresses(const std::vector<HeldAddress>& held) {
+    addressing::InUse out;
+    for (const HeldAddress& h : held) {
+        const auto ip = addressing::ParseIpv4(h.ip);
+        if (!ip) {
+            continue;
+        }
+        const auto [it, added] = out.emplace(*ip, h.mac);
+        if (!added && it->second != h.mac) {
+            it->second.clear();  // no camera may count it as its own
+        }
+    }
+    return out;
+}
+
+std::optional<std::vector<std::string>> StartAddresses(bool blank,
+                                                       const std::array<std::uint8_t, 4>& start,
+                                                       std::size_t count, std::string* why) {
+    if (StartRefused(blank, start, why)) {
+        return std::nullopt;
+    }
+    if (auto addresses = ConsecutiveAddresses(start, count)) {
+        return addresses;
+    }
+    *why = "可用IP地址不足";
     return std::nullopt;
 }
 

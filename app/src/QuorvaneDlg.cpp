@@ -1,7 +1,9 @@
 #include "app/QuorvaneDlg.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -356,7 +358,12 @@ void CQuorvaneDlg::ShowDetail(int row, const TaskResult& result, const char* sta
     const std::string aux = FieldText(result.aux);
     const std::string ip = FieldText(result.ip);
     // What is known beyond the specified line goes beside it, never into it.
-    const std::string detail = DetailText(result.outcome, m_listDevices.Row(row).foreignOf);
+    std::string detail = DetailText(result.outcome, m_listDevices.Row(row).foreignOf);
+    if (result.kind == TASK_MODIFY_IP) {
+        if (const auto note = m_ipNotes.find(aux); note != m_ipNotes.end()) {
+            detail = detail.empty() ? note->second : note->second + "；" + detail;
+        }
+    }
     m_listDevices.SetText(row, kColDetail, detail);
     if (!detail.empty()) {
         AppendLog("[%s] %s %s", aux.c_str(), ip.c_str(), detail.c_str());
@@ -441,6 +448,7 @@ bool CQuorvaneDlg::StartBatch(const BatchSettings& batch, const std::string& req
     }
     const TaskKind kind = batch.kind;
     const std::uint32_t total = batch.total;
+    m_ipNotes.clear();
     AppendLog("开始%s：%u台设备，%s", BatchName(kind), total,
               platform::EscapeForTerminal(request).c_str());
     m_dispatcher.BeginBatch(batch);
@@ -512,112 +520,6 @@ void CQuorvaneDlg::OnBnClickedBrowse() {
     if (auto chosen = m_view.BrowseForFile()) {
         m_strUpdateFile = *chosen;
         m_view.SetFileEditText(m_strUpdateFile);
-    }
-}
-
-// ---- The two IP batches ----
-
-bool CQuorvaneDlg::CheckIpRequest(const std::vector<int>& ticked) {
-    if (m_listDevices.Count() == 0) {
-        ShowMessage("请先搜索设备");
-        return false;
-    }
-    if (ticked.empty()) {
-        ShowMessage("你没有选择设备");
-        return false;
-    }
-    return true;
-}
-
-void CQuorvaneDlg::OfferStartIp(const std::vector<int>& ticked) {
-    const DeviceRow& first = m_listDevices.Row(ticked.front());
-    for (int r : ticked) {
-        const DeviceRow& row = m_listDevices.Row(r);
-        if (row.foreignOf.empty() || row.adapterAddress != first.adapterAddress ||
-            row.adapterPrefix != first.adapterPrefix) {
-            return;
-        }
-    }
-    platform::NetAdapter adapter;
-    adapter.address = first.adapterAddress;
-    adapter.prefix = first.adapterPrefix;
-    const auto start = m_view.StartIp();
-    const std::uint32_t typed = (std::uint32_t{start[0]} << 24) | (std::uint32_t{start[1]} << 16) |
-                                (std::uint32_t{start[2]} << 8) | start[3];
-    if (!m_view.StartIpBlank() && m_view.StartIpComplete() && platform::InSubnet(adapter, typed)) {
-        return;  // already chosen inside it
-    }
-    std::set<std::uint32_t> used;
-    for (int r = 0; r < m_listDevices.Count(); ++r) {
-        if (const auto ip = ParseDottedIpv4(m_listDevices.Row(r).ip)) {
-            used.insert((std::uint32_t{(*ip)[0]} << 24) | (std::uint32_t{(*ip)[1]} << 16) |
-                        (std::uint32_t{(*ip)[2]} << 8) | (*ip)[3]);
-        }
-    }
-    const auto proposal = ProposeStartIp(adapter.address, adapter.prefix, ticked.size(), used);
-    if (!proposal) {
-        return;
-    }
-    const std::string text = std::to_string((*proposal)[0]) + "." + std::to_string((*proposal)[1]) +
-                             "." + std::to_string((*proposal)[2]) + "." +
-                             std::to_string((*proposal)[3]);
-    if (m_view.Confirm("所选设备都不在本机网段（" + first.foreignOf + "），起始IP改为" + text +
-                       "？")) {
-        m_view.SetStartIp(*proposal);
-    }
-}
-
-void CQuorvaneDlg::OnBnClickedModifyIp() {
-    ControlsOff off(*this);
-    const std::vector<int> ticked = m_listDevices.Ticked();
-    if (!CheckIpRequest(ticked)) {
-        return;
-    }
-    if (m_proposeStartIp) {
-        OfferStartIp(ticked);
-    }
-    // A partly blank address is as unusable as a blank one.
-    std::string why;
-    const auto addresses = StartAddresses(m_view.StartIpBlank() || !m_view.StartIpComplete(),
-                                          m_view.StartIp(), ticked.size(), &why);
-    if (!addresses) {
-        ShowMessage("%s", why.c_str());
-        return;
-    }
-    const auto total = static_cast<std::uint32_t>(ticked.size());
-    if (!StartBatch({.kind = TASK_MODIFY_IP, .total = total}, "起始IP " + (*addresses)[0])) {
-        return;
-    }
-    off.HandToBatch();
-    m_session.Record().request.startIp = (*addresses)[0];
-    for (std::size_t k = 0; k < ticked.size(); ++k) {
-        const std::string& mac = m_listDevices.Row(ticked[k]).mac;
-        m_dispatcher.Enqueue((*addresses)[k].c_str(), mac.c_str(), "");
-    }
-}
-
-void CQuorvaneDlg::OnBnClickedRestoreIp() {
-    ControlsOff off(*this);
-    const std::vector<int> ticked = m_listDevices.Ticked();
-    if (!CheckIpRequest(ticked)) {
-        return;
-    }
-    std::string why;
-    const auto defaultIp = ReadDefaultIp(m_strConfigFile, &why);
-    if (!defaultIp) {
-        ShowMessage("%s", why.c_str());
-        return;
-    }
-    const auto total = static_cast<std::uint32_t>(ticked.size());
-    if (!StartBatch({.kind = TASK_RESTORE_IP, .total = total, .defaultIp = *defaultIp},
-                    "默认IP " + *defaultIp)) {
-        return;
-    }
-    off.HandToBatch();
-    m_session.Record().request.defaultIp = *defaultIp;
-    for (int row : ticked) {
-        const DeviceRow& r = m_listDevices.Row(row);
-        m_dispatcher.Enqueue(r.ip.c_str(), r.mac.c_str(), "");
     }
 }
 

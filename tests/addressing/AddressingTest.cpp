@@ -107,6 +107,30 @@ TEST(Numbering, SaysPerCameraWhatItSkipped) {
     EXPECT_EQ(SkipNotes(net.cameras[0]), std::vector<std::string>{"跳过网络或广播地址 10.77.1.0"});
 }
 
+TEST(Numbering, GoesOnIntoTheNextSubnetsUpToThrough) {
+    const InUse inUse = {{Ip("10.77.2.1"), ""}};
+    const auto n =
+        NumberFrom(Ip("10.77.1.254"), Ip("255.255.255.0"), {kA, kB}, inUse, Ip("10.77.2.3"));
+    ASSERT_EQ(n.cameras.size(), 2u) << n.error;
+    EXPECT_EQ(FormatIpv4(n.cameras[1].ip), "10.77.2.2");
+    EXPECT_EQ(n.cameras[1].skippedReserved,
+              (std::vector<std::uint32_t>{Ip("10.77.1.255"), Ip("10.77.2.0")}));
+    EXPECT_EQ(n.cameras[1].skippedInUse, std::vector<std::uint32_t>{Ip("10.77.2.1")});
+    // `through` itself is the last address given.
+    const auto last =
+        NumberFrom(Ip("10.77.1.254"), Ip("255.255.255.0"), {kA, kB, kC}, inUse, Ip("10.77.2.3"));
+    ASSERT_EQ(last.cameras.size(), 3u);
+    EXPECT_EQ(FormatIpv4(last.cameras[2].ip), "10.77.2.3");
+    const auto out =
+        NumberFrom(Ip("10.77.1.254"), Ip("255.255.255.0"), {kA, kB, kC}, inUse, Ip("10.77.2.2"));
+    EXPECT_TRUE(out.cameras.empty());
+    EXPECT_EQ(out.error, "可用IP地址不足");
+    // Never on into multicast.
+    const auto top =
+        NumberFrom(Ip("223.255.255.254"), Ip("255.255.255.0"), {kA, kB}, {}, Ip("255.255.255.254"));
+    EXPECT_EQ(top.error, "可用IP地址不足");
+}
+
 const std::string kHeader = "mac,ip,mask,gateway,name\n";
 
 TEST(PlanCsv, EveryFaultWithItsLine) {

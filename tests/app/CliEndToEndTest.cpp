@@ -200,6 +200,85 @@ TEST_F(CliEndToEnd, RefusedRequestsExitWithTwoAndTheirMessage) {
     EXPECT_EQ(Cli({"bogus"}).rc, 2);
 }
 
+// Where a search says a camera is, by MAC.
+std::string IpOf(const nlohmann::json& rows, const std::string& mac) {
+    for (const auto& r : rows) {
+        if (r["mac"] == mac) {
+            return r["ip"];
+        }
+    }
+    return "";
+}
+
+TEST_F(CliEndToEnd, AnAddressInUseIsPassedOverAndThePlanChangesNothing) {
+    StartFleet(Count(3));
+    const auto cams = fleet_->cameras();
+    ASSERT_EQ(cams.size(), 3u);
+    // From the middle camera's address, which is not ticked: it and the last
+    // camera's own address are passed over for the first.
+    const std::vector<std::string> args{"modify-ip", cams[1].ip, "--mac",
+                                        cams[0].mac, "--mac",    cams[2].mac};
+    const std::string next1 = cams[1].ip.substr(0, cams[1].ip.rfind('.')) + ".4";
+    const std::string next2 = cams[1].ip.substr(0, cams[1].ip.rfind('.')) + ".5";
+    ASSERT_EQ(cams[1].ip.substr(cams[1].ip.rfind('.')), ".2");
+    const std::string skipped = "跳过已占用地址 " + cams[1].ip + "、" + cams[2].ip;
+
+    std::vector<std::string> plan = args;
+    plan.push_back("--plan");
+    const CliRun dry = Cli(plan);
+    ASSERT_EQ(dry.rc, 0) << dry.out << dry.err;
+    EXPECT_EQ(dry.out, "MAC地址\tIP地址\t新IP地址\t说明\n" + cams[0].mac + "\t" + cams[0].ip +
+                           "\t" + next1 + "\t" + skipped + "\n" + cams[2].mac + "\t" + cams[2].ip +
+                           "\t" + next2 + "\t-\n");
+    EXPECT_EQ(dry.err.find("开始批量修改IP"), std::string::npos) << dry.err;
+    // A plan is refused as a run is.
+    const CliRun bad = Cli({"modify-ip", Block(220, 255), "--all", "--plan"});
+    EXPECT_EQ(bad.rc, 2);
+    EXPECT_NE(bad.err.find("IP地址最后一位不能255"), std::string::npos) << bad.err;
+    EXPECT_EQ(bad.out, "");
+    nlohmann::json rows = Search();
+    for (const auto& cam : cams) {
+        EXPECT_EQ(IpOf(rows, cam.mac), cam.ip);
+    }
+
+    const CliRun run = Cli(args);
+    ASSERT_EQ(run.rc, 0) << run.out << run.err;
+    // The plan first, then the batch.
+    const auto planAt = run.out.find("MAC地址\tIP地址\t新IP地址\t说明\n");
+    EXPECT_LT(planAt, run.out.find("开始批量修改IP：2台设备，起始IP " + cams[1].ip)) << run.out;
+    EXPECT_NE(run.out.find("[" + cams[0].mac + "] " + next1 + " 修改IP成功\n"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("[" + cams[0].mac + "] " + next1 + " " + skipped), std::string::npos)
+        << run.out;
+    rows = Search();
+    EXPECT_EQ(IpOf(rows, cams[0].mac), next1);
+    EXPECT_EQ(IpOf(rows, cams[1].mac), cams[1].ip);
+    EXPECT_EQ(IpOf(rows, cams[2].mac), next2);
+}
+
+TEST_F(CliEndToEnd, RestoreOfSeveralNeedsSameAddress) {
+    StartFleet(Count(2));
+    const auto cams = fleet_->cameras();
+    const std::string def = Block(203, 9);
+    std::ofstream(dir_ / "config.ini") << "[config]\ndefaultip=" << def << "\n";
+    const CliRun refused = Cli({"restore-ip", "--all"});
+    EXPECT_EQ(refused.rc, 2) << refused.out << refused.err;
+    EXPECT_NE(refused.err.find("quorvane-cli: 2台设备将使用同一地址 " + def +
+                               "；确需如此请加 --same-address，没有设备被改动\n"),
+              std::string::npos)
+        << refused.err;
+    nlohmann::json rows = Search();
+    EXPECT_EQ(IpOf(rows, cams[0].mac), cams[0].ip);
+    EXPECT_EQ(IpOf(rows, cams[1].mac), cams[1].ip);
+
+    // Said yes to: the batch runs. The simulator itself lets one camera take it.
+    const CliRun run = Cli({"restore-ip", "--all", "--same-address"});
+    EXPECT_EQ(run.rc, 1) << run.out << run.err;
+    EXPECT_NE(run.err.find("批量恢复默认IP完成"), std::string::npos) << run.err;
+    rows = Search();
+    EXPECT_EQ((IpOf(rows, cams[0].mac) == def) + (IpOf(rows, cams[1].mac) == def), 1);
+}
+
 // ---- safe at the edges ----
 
 std::string TodaysLogName() {

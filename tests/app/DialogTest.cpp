@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "ScopedEnv.h"
+#include "addressing/Address.h"
 #include "app/AdapterChoice.h"
 #include "app/MemoryView.h"
 #include "app/OutcomeText.h"
@@ -574,32 +575,442 @@ TEST_F(DialogTest, ModifyIpGivesConsecutiveAddressesInListOrder) {
 TEST_F(DialogTest, RestoreReadsTheConfigurationAtEveryPress) {
     Open();
     dlg_->OnBnClickedSearch();
-    view_.SetRowChecked(0, true);
+    // The camera on the built-in default already: no other holds it.
+    view_.SetRowChecked(1, true);
     // No file: the built-in default.
     dlg_->OnBnClickedRestoreIp();
     ASSERT_TRUE(RunBatch());
     EXPECT_EQ(view_.messages.back(), "批量恢复默认IP完成");
-    EXPECT_EQ(view_.CellText(0, 2), "192.168.0.10");
+    EXPECT_EQ(view_.CellText(1, 2), "192.168.0.10");
 
     std::ofstream(dir_ / "config.ini") << "[config]\r\ndefaultip = 127.0.0.77\r\n";
     dlg_->OnBnClickedRestoreIp();
     ASSERT_TRUE(RunBatch());
-    EXPECT_EQ(view_.CellText(0, 2), "127.0.0.77");
-    EXPECT_EQ(view_.CellText(0, 6), "恢复默认IP成功");
+    EXPECT_EQ(view_.CellText(1, 2), "127.0.0.77");
+    EXPECT_EQ(view_.CellText(1, 6), "恢复默认IP成功");
 
     std::ofstream(dir_ / "config.ini") << "[config]\ndefaultip=127.0.0.78\n";
-    g_refuse["00:1A:2B:3C:4D:9A"] = true;
+    g_refuse["00:1A:2B:3C:4D:10"] = true;
     dlg_->OnBnClickedRestoreIp();
     ASSERT_TRUE(RunBatch());
     // A failed restore keeps the old address.
-    EXPECT_EQ(view_.CellText(0, 2), "127.0.0.77");
-    EXPECT_EQ(view_.CellText(0, 6), "恢复默认IP失败");
+    EXPECT_EQ(view_.CellText(1, 2), "127.0.0.77");
+    EXPECT_EQ(view_.CellText(1, 6), "恢复默认IP失败");
     std::lock_guard lock(g_ipMutex);
     ASSERT_EQ(g_ipCalls.size(), 3u);
     EXPECT_EQ(g_ipCalls[0].ip, "192.168.0.10");
     EXPECT_EQ(g_ipCalls[1].ip, "127.0.0.77");
     EXPECT_EQ(g_ipCalls[2].ip, "127.0.0.78");
 }
+
+// ---- addresses in use: never handed out, said per camera, asked first ----
+
+// A camera of a case: where it is, the last byte of its MAC, ticked or not.
+struct Cam {
+    std::array<std::uint8_t, 4> ip;
+    std::uint8_t mac;
+    bool ticked;
+};
+
+struct InUseCase {
+    const char* name;
+    std::vector<Cam> cams;  // listed by address, so in this order when ascending
+    std::array<std::uint8_t, 4> start;
+    bool answer;                       // to the question with the plan
+    std::vector<std::string> newIps;   // per ticked camera in list order; empty: nothing sent
+    std::vector<std::string> details;  // per ticked camera, its detail cell
+    const char* message;               // the refusal, or ""
+};
+
+class IpInUse : public DialogTest, public ::testing::WithParamInterface<InUseCase> {};
+
+TEST_P(IpInUse, NoTargetIsHeldByAnotherCameraAndThePlanIsAskedFirst) {
+    const InUseCase& c = GetParam();
+    g_found.clear();
+    for (const Cam& cam : c.cams) {
+        g_found.push_back(Device("IPC", cam.ip, cam.mac, "V1", "H1"));
+    }
+    Open();
+    dlg_->OnBnClickedSearch();
+    std::vector<std::string> ticked;
+    for (int r = 0; r < static_cast<int>(c.cams.size()); ++r) {
+        const auto& cam = c.cams[static_cast<std::size_t>(r)];
+        view_.SetRowChecked(r, cam.ticked);
+        if (cam.ticked) {
+            ticked.push_back(view_.CellText(r, 3));
+        }
+    }
+    view_.SetStartIp(c.start);
+    view_.confirmAnswer = c.answer;
+    dlg_->OnBnClickedModifyIp();
+    if (c.newIps.empty()) {
+        EXPECT_TRUE(view_.windowEnabled);
+        EXPECT_EQ(view_.messages, c.message[0] != '\0' ? std::vector<std::string>{c.message}
+                                                       : std::vector<std::string>{});
+        EXPECT_EQ(view_.pane.find("开始批量修改IP"), std::string::npos);
+        view_.RunUntil([] { return false; }, 100ms);
+        std::lock_guard lock(g_ipMutex);
+        EXPECT_TRUE(g_ipCalls.empty());
+        return;
+    }
+    ASSERT_TRUE(RunBatch());
+    // The question named every camera with where it goes, before anything was sent.
+    ASSERT_EQ(view_.questions.size(), 1u);
+    const std::string& question = view_.questions[0];
+    EXPECT_EQ(question.rfind("将修改" + std::to_string(ticked.size()) + "台设备的IP地址：\n", 0),
+              0u);
+    std::map<std::string, std::string> got;
+    {
+        std::lock_guard lock(g_ipMutex);
+        for (const auto& call : g_ipCalls) {
+            got[call.mac] = call.ip;
+            EXPECT_EQ(call.mask, "255.255.255.0");
+        }
+    }
+    ASSERT_EQ(got.size(), ticked.size());
+    ASSERT_EQ(c.newIps.size(), ticked.size());
+    for (std::size_t k = 0; k < ticked.size(); ++k) {
+        SCOPED_TRACE(ticked[k]);
+        EXPECT_EQ(got[ticked[k]], c.newIps[k]);
+        EXPECT_NE(question.find(ticked[k] + "  "), std::string::npos);
+        EXPECT_NE(question.find(" → " + c.newIps[k]), std::string::npos);
+        const int row = dlg_->List().FindByMac(ticked[k]);
+        EXPECT_EQ(view_.CellText(row, app::kColDetail), c.details[k]);
+        if (!c.details[k].empty()) {
+            EXPECT_NE(
+                view_.pane.find("[" + ticked[k] + "] " + c.newIps[k] + " " + c.details[k] + "\r\n"),
+                std::string::npos);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Numbering, IpInUse,
+    ::testing::Values(
+        InUseCase{"nothing_in_the_way",
+                  {{{10, 77, 1, 1}, 1, true}, {{10, 77, 1, 2}, 2, true}, {{10, 77, 1, 3}, 3, true}},
+                  {10, 77, 1, 18},
+                  true,
+                  {"10.77.1.18", "10.77.1.19", "10.77.1.20"},
+                  {"", "", ""},
+                  ""},
+        InUseCase{
+            "an_unticked_camera_in_the_range",
+            {{{10, 77, 1, 1}, 1, true}, {{10, 77, 1, 2}, 2, true}, {{10, 77, 1, 19}, 3, false}},
+            {10, 77, 1, 18},
+            true,
+            {"10.77.1.18", "10.77.1.20"},
+            {"", "跳过已占用地址 10.77.1.19"},
+            ""},
+        InUseCase{"a_camera_keeps_its_own_address",
+                  {{{10, 77, 1, 18}, 1, true}, {{10, 77, 1, 19}, 2, true}},
+                  {10, 77, 1, 18},
+                  true,
+                  {"10.77.1.18", "10.77.1.19"},
+                  {"", ""},
+                  ""},
+        InUseCase{"where_a_ticked_camera_is_now",
+                  {{{10, 77, 1, 19}, 1, true}, {{10, 77, 1, 30}, 2, true}},
+                  {10, 77, 1, 18},
+                  true,
+                  {"10.77.1.18", "10.77.1.20"},
+                  {"", "跳过已占用地址 10.77.1.19"},
+                  ""},
+        InUseCase{"several_in_a_row",
+                  {{{10, 77, 1, 1}, 1, true},
+                   {{10, 77, 1, 5}, 2, false},
+                   {{10, 77, 1, 6}, 3, false},
+                   {{10, 77, 1, 7}, 4, true}},
+                  {10, 77, 1, 4},
+                  true,
+                  {"10.77.1.4", "10.77.1.7"},
+                  {"", "跳过已占用地址 10.77.1.5、10.77.1.6"},
+                  ""},
+        InUseCase{"across_the_broadcast_into_the_next_subnet",
+                  {{{10, 77, 1, 1}, 1, true},
+                   {{10, 77, 1, 2}, 2, true},
+                   {{10, 77, 1, 3}, 3, true},
+                   {{10, 77, 2, 1}, 4, false}},
+                  {10, 77, 1, 253},
+                  true,
+                  {"10.77.1.253", "10.77.1.254", "10.77.2.2"},
+                  {"", "", "跳过已占用地址 10.77.2.1"},
+                  ""},
+        InUseCase{
+            "no_address_left_past_those_in_use",
+            {{{10, 77, 1, 1}, 1, true}, {{10, 77, 1, 2}, 2, true}, {{10, 77, 255, 254}, 3, false}},
+            {10, 77, 255, 253},
+            true,
+            {},
+            {},
+            "可用IP地址不足"},
+        InUseCase{"no_to_the_plan_changes_nothing",
+                  {{{10, 77, 1, 1}, 1, true}, {{10, 77, 1, 2}, 2, true}},
+                  {10, 77, 1, 18},
+                  false,
+                  {},
+                  {},
+                  ""}),
+    [](const ::testing::TestParamInfo<InUseCase>& p) { return std::string(p.param.name); });
+
+TEST_F(DialogTest, ThePlanIsShownWholeUpToTwentyCameras) {
+    g_found.clear();
+    for (std::uint8_t i = 1; i <= 25; ++i) {
+        g_found.push_back(Device("IPC", {10, 77, 1, i}, i, "V1", "H1"));
+    }
+    Open();
+    dlg_->OnBnClickedSearch();
+    view_.SetChecked(app::IDC_SELECT_ALL, true);
+    dlg_->OnBnClickedSelectAll();
+    std::vector<app::PlannedAddress> plan;
+    ASSERT_TRUE(dlg_->PlanModifyIp(&plan));
+    ASSERT_EQ(plan.size(), 25u);
+    EXPECT_EQ(plan[0].ip, "10.77.1.1");
+    EXPECT_EQ(plan[0].newIp, "192.168.0.10");
+    const std::string q = app::IpPlanQuestion(plan);
+    EXPECT_NE(q.find("00:1A:2B:3C:4D:01  10.77.1.1 → 192.168.0.10\n"), std::string::npos);
+    EXPECT_NE(q.find("00:1A:2B:3C:4D:14  10.77.1.20 → 192.168.0.29\n……另有5台\n继续吗？"),
+              std::string::npos);
+    // A plan sends nothing and leaves the window as it was.
+    EXPECT_TRUE(view_.windowEnabled);
+    std::lock_guard lock(g_ipMutex);
+    EXPECT_TRUE(g_ipCalls.empty());
+}
+
+// ---- the LAN asked too: a host that answers holds its address ----
+
+std::map<std::uint32_t, std::string> g_lan;  // who answers, by address
+bool g_lanWorks = true;
+std::vector<std::vector<std::uint32_t>> g_lanAsked;  // each round's addresses
+
+platform::NeighbourProbe FakeLan(const std::vector<std::uint32_t>& addresses,
+                                 std::chrono::milliseconds budget) {
+    EXPECT_LE(budget.count(), 2000);
+    g_lanAsked.push_back(addresses);
+    platform::NeighbourProbe out;
+    out.checked = g_lanWorks;
+    out.why = g_lanWorks ? "" : "不能问";
+    for (const std::uint32_t ip : addresses) {
+        if (const auto it = g_lan.find(ip); it != g_lan.end() && g_lanWorks) {
+            out.answered.insert(*it);
+        }
+    }
+    return out;
+}
+
+std::uint32_t Num(const std::string& ip) {
+    return addressing::ParseIpv4(ip).value();
+}
+
+struct LanCase {
+    const char* name;
+    std::vector<Cam> cams;
+    std::vector<std::string> lan;  // addresses a host that is no camera answers at
+    bool works;
+    std::vector<std::string> newIps;   // per ticked camera, start 10.77.1.18
+    std::vector<std::string> details;  // per ticked camera
+    int rounds;                        // how often the LAN was asked
+    const char* pane;                  // a line the pane must show, or ""
+};
+
+class IpOnTheLan : public DialogTest, public ::testing::WithParamInterface<LanCase> {};
+
+TEST_P(IpOnTheLan, AnAddressThatAnswersIsPassedOver) {
+    const LanCase& c = GetParam();
+    g_lan.clear();
+    g_lanAsked.clear();
+    g_lanWorks = c.works;
+    for (const std::string& ip : c.lan) {
+        g_lan[Num(ip)] = "02:00:00:00:00:99";
+    }
+    g_found.clear();
+    for (const Cam& cam : c.cams) {
+        g_found.push_back(Device("IPC", cam.ip, cam.mac, "V1", "H1"));
+    }
+    Open(true, [](app::DialogDeps& deps) { deps.probeLan = &FakeLan; });
+    dlg_->OnBnClickedSearch();
+    std::vector<std::string> ticked;
+    for (int r = 0; r < static_cast<int>(c.cams.size()); ++r) {
+        view_.SetRowChecked(r, c.cams[static_cast<std::size_t>(r)].ticked);
+        if (c.cams[static_cast<std::size_t>(r)].ticked) {
+            ticked.push_back(view_.CellText(r, 3));
+        }
+    }
+    view_.SetStartIp({10, 77, 1, 18});
+    dlg_->OnBnClickedModifyIp();
+    ASSERT_TRUE(RunBatch());
+    EXPECT_EQ(static_cast<int>(g_lanAsked.size()), c.rounds);
+    // Never asked twice for one address, never for one a listed camera holds.
+    std::set<std::uint32_t> asked;
+    for (const auto& round : g_lanAsked) {
+        for (const std::uint32_t ip : round) {
+            EXPECT_TRUE(asked.insert(ip).second) << addressing::FormatIpv4(ip);
+            for (const Cam& cam : c.cams) {
+                EXPECT_NE(ip, (std::uint32_t{cam.ip[0]} << 24) | (std::uint32_t{cam.ip[1]} << 16) |
+                                  (std::uint32_t{cam.ip[2]} << 8) | cam.ip[3]);
+            }
+        }
+    }
+    std::map<std::string, std::string> got;
+    {
+        std::lock_guard lock(g_ipMutex);
+        for (const auto& call : g_ipCalls) {
+            got[call.mac] = call.ip;
+        }
+    }
+    ASSERT_EQ(ticked.size(), c.newIps.size());
+    for (std::size_t k = 0; k < ticked.size(); ++k) {
+        EXPECT_EQ(got[ticked[k]], c.newIps[k]);
+        EXPECT_EQ(view_.CellText(dlg_->List().FindByMac(ticked[k]), app::kColDetail), c.details[k]);
+    }
+    if (c.pane[0] != '\0') {
+        EXPECT_NE(view_.pane.find(c.pane), std::string::npos) << view_.pane;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Probe, IpOnTheLan,
+    ::testing::Values(
+        LanCase{"a_host_in_the_range",
+                {{{10, 77, 1, 1}, 1, true}, {{10, 77, 1, 2}, 2, true}},
+                {"10.77.1.19"},
+                true,
+                {"10.77.1.18", "10.77.1.20"},
+                {"", "跳过已占用地址 10.77.1.19"},
+                1,
+                ""},
+        LanCase{"the_lan_cannot_be_asked",
+                {{{10, 77, 1, 1}, 1, true}, {{10, 77, 1, 2}, 2, true}},
+                {"10.77.1.19"},
+                false,
+                {"10.77.1.18", "10.77.1.19"},
+                {"", ""},
+                1,
+                "未检查局域网上的地址占用：不能问\r\n"},
+        LanCase{"a_camera_answering_where_the_list_has_it",
+                {{{10, 77, 1, 18}, 1, true}},
+                {"10.77.1.18"},
+                true,
+                {"10.77.1.18"},
+                {""},
+                1,
+                ""},
+        LanCase{"hosts_past_the_first_round",
+                {{{10, 77, 1, 1}, 1, true}, {{10, 77, 1, 2}, 2, true}},
+                {"10.77.1.18", "10.77.1.19", "10.77.1.20", "10.77.1.21", "10.77.1.22", "10.77.1.23",
+                 "10.77.1.24", "10.77.1.25", "10.77.1.26", "10.77.1.27", "10.77.1.28", "10.77.1.29",
+                 "10.77.1.30"},
+                true,
+                {"10.77.1.31", "10.77.1.32"},
+                {"跳过已占用地址 10.77.1.18、10.77.1.19、10.77.1.20、10.77.1.21、10.77.1.22、"
+                 "10.77.1.23、10.77.1.24、10.77.1.25、10.77.1.26、10.77.1.27、10.77.1.28、"
+                 "10.77.1.29、10.77.1.30",
+                 ""},
+                3,
+                ""}),
+    [](const ::testing::TestParamInfo<LanCase>& p) { return std::string(p.param.name); });
+
+TEST_F(DialogTest, ADefaultThatAnswersOnTheLanIsRefused) {
+    std::ofstream(dir_ / "config.ini") << "[config]\ndefaultip=10.77.1.77\n";
+    g_found = {Device("IPC", {10, 77, 1, 1}, 1, "V1", "H1")};
+    g_lanWorks = true;
+    Open(true, [](app::DialogDeps& deps) { deps.probeLan = &FakeLan; });
+    dlg_->OnBnClickedSearch();
+    view_.SetRowChecked(0, true);
+    for (const char* holder : {"02:00:00:00:00:99", ""}) {
+        g_lan = {{Num("10.77.1.77"), holder}};
+        view_.messages.clear();
+        dlg_->OnBnClickedRestoreIp();
+        EXPECT_EQ(
+            view_.messages,
+            std::vector<std::string>{std::string("默认IP 10.77.1.77 已被局域网上的其他主机占用（") +
+                                     (holder[0] != '\0' ? holder : "本机") + "）"});
+        EXPECT_TRUE(view_.windowEnabled);
+    }
+    // The ticked camera itself (an entry from before it moved): it goes on.
+    g_lan = {{Num("10.77.1.77"), "00:1A:2B:3C:4D:01"}};
+    dlg_->OnBnClickedRestoreIp();
+    ASSERT_TRUE(RunBatch());
+    std::lock_guard lock(g_ipMutex);
+    ASSERT_EQ(g_ipCalls.size(), 1u);
+    EXPECT_EQ(g_ipCalls[0].ip, "10.77.1.77");
+}
+
+struct SameAddressCase {
+    const char* name;
+    std::vector<Cam> cams;
+    bool answer;
+    const char* question;  // "" when none is asked
+    const char* message;   // the refusal, or ""
+    std::size_t sent;      // cameras given the default
+};
+
+class RestoreSeveral : public DialogTest, public ::testing::WithParamInterface<SameAddressCase> {};
+
+TEST_P(RestoreSeveral, SeveralCamerasOnOneAddressOnlyWhenSaidYes) {
+    const SameAddressCase& c = GetParam();
+    std::ofstream(dir_ / "config.ini") << "[config]\ndefaultip=10.77.1.77\n";
+    g_found.clear();
+    for (const Cam& cam : c.cams) {
+        g_found.push_back(Device("IPC", cam.ip, cam.mac, "V1", "H1"));
+    }
+    Open();
+    dlg_->OnBnClickedSearch();
+    for (int r = 0; r < static_cast<int>(c.cams.size()); ++r) {
+        view_.SetRowChecked(r, c.cams[static_cast<std::size_t>(r)].ticked);
+    }
+    view_.confirmAnswer = c.answer;
+    dlg_->OnBnClickedRestoreIp();
+    EXPECT_EQ(view_.questions, c.question[0] != '\0' ? std::vector<std::string>{c.question}
+                                                     : std::vector<std::string>{});
+    if (c.sent > 0) {
+        ASSERT_TRUE(RunBatch());
+        EXPECT_EQ(view_.messages, std::vector<std::string>{"批量恢复默认IP完成"});
+    } else {
+        EXPECT_TRUE(view_.windowEnabled);
+        EXPECT_EQ(view_.messages, c.message[0] != '\0' ? std::vector<std::string>{c.message}
+                                                       : std::vector<std::string>{});
+        view_.RunUntil([] { return false; }, 100ms);
+    }
+    std::lock_guard lock(g_ipMutex);
+    EXPECT_EQ(g_ipCalls.size(), c.sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Checks, RestoreSeveral,
+    ::testing::Values(SameAddressCase{"one_camera_asks_nothing",
+                                      {{{10, 77, 1, 1}, 1, true}, {{10, 77, 1, 2}, 2, false}},
+                                      false,
+                                      "",
+                                      "",
+                                      1},
+                      SameAddressCase{"several_asked_yes",
+                                      {{{10, 77, 1, 1}, 1, true},
+                                       {{10, 77, 1, 2}, 2, true},
+                                       {{10, 77, 1, 3}, 3, true}},
+                                      true,
+                                      "3台设备将使用同一地址 10.77.1.77，继续吗？",
+                                      "",
+                                      3},
+                      SameAddressCase{"several_asked_no",
+                                      {{{10, 77, 1, 1}, 1, true}, {{10, 77, 1, 2}, 2, true}},
+                                      false,
+                                      "2台设备将使用同一地址 10.77.1.77，继续吗？",
+                                      "",
+                                      0},
+                      SameAddressCase{"a_camera_left_out_holds_the_default",
+                                      {{{10, 77, 1, 1}, 1, true}, {{10, 77, 1, 77}, 2, false}},
+                                      true,
+                                      "",
+                                      "默认IP 10.77.1.77 已被占用（00:1A:2B:3C:4D:02）",
+                                      0},
+                      SameAddressCase{"a_ticked_camera_on_the_default_already",
+                                      {{{10, 77, 1, 77}, 1, true}},
+                                      true,
+                                      "",
+                                      "",
+                                      1}),
+    [](const ::testing::TestParamInfo<SameAddressCase>& p) { return std::string(p.param.name); });
 
 // ---- safe at the edges: default address, request line, lock, log failures ----
 
@@ -647,6 +1058,7 @@ TEST_F(DialogTest, ABatchRecordsItsRequestBeforeAnyCameraIsTouched) {
 }
 
 TEST_F(DialogTest, OneBatchAtATimePerConfigurationFolder) {
+    std::ofstream(dir_ / "config.ini") << "[config]\ndefaultip=127.0.0.77\n";
     Open();
     dlg_->OnBnClickedSearch();
     view_.SetRowChecked(0, true);

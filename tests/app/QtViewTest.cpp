@@ -72,6 +72,10 @@ class QtViewTest : public ::testing::Test {
         deps.clock = [] { return platform::LocalTime{2026, 1, 2, 3, 4, 5, 6}; };
         window_ = std::make_unique<qtview::QuorvaneWindow>();
         window_->SetMessageBoxHook([this](const std::string& t) { messages_.push_back(t); });
+        window_->SetConfirmHook([this](const std::string& t) {
+            questions_.push_back(t);
+            return true;
+        });
         dlg_ = std::make_unique<app::CQuorvaneDlg>(*window_, deps);
         window_->Attach(dlg_.get());
         dlg_->OnInitDialog();
@@ -94,6 +98,7 @@ class QtViewTest : public ::testing::Test {
     std::unique_ptr<qtview::QuorvaneWindow> window_;
     std::unique_ptr<app::CQuorvaneDlg> dlg_;
     std::vector<std::string> messages_;
+    std::vector<std::string> questions_;
 };
 
 TEST_F(QtViewTest, TemplateControlsWithTheirTextsAndPlaces) {
@@ -211,6 +216,10 @@ TEST_F(QtViewTest, ABatchRunsOnTheWorkersAndEndsWithItsMessage) {
     dlg_->OnBnClickedSelectAll();
     window_->SetStartIp({10, 0, 1, 1});
     QTest::mouseClick(Get<QPushButton>(app::IDC_MODIFY_IP), Qt::LeftButton);
+    // The plan was asked for before anything was sent.
+    ASSERT_EQ(questions_.size(), 1u);
+    EXPECT_EQ(questions_[0].rfind("将修改2台设备的IP地址：\n", 0), 0u);
+    EXPECT_NE(questions_[0].find(" → 10.0.1.1\n"), std::string::npos);
     EXPECT_FALSE(window_->WindowEnabled());
     EXPECT_FALSE(window_->close());  // not while the batch runs
     // No search helper here: every camera fails, and the batch still ends.
@@ -222,6 +231,25 @@ TEST_F(QtViewTest, ABatchRunsOnTheWorkersAndEndsWithItsMessage) {
     const auto* bar = Get<QProgressBar>(app::IDC_PROGRESS);
     EXPECT_EQ(bar->maximum(), 2);
     EXPECT_EQ(bar->value(), 2);
+}
+
+TEST_F(QtViewTest, NoToTheQuestionChangesNothingAndEnablesTheWindow) {
+    window_->SetConfirmHook([this](const std::string& t) {
+        questions_.push_back(t);
+        return false;
+    });
+    dlg_->OnBnClickedSearch();
+    window_->SetChecked(app::IDC_SELECT_ALL, true);
+    dlg_->OnBnClickedSelectAll();
+    QTest::mouseClick(Get<QPushButton>(app::IDC_RESTORE_IP), Qt::LeftButton);
+    QTest::mouseClick(Get<QPushButton>(app::IDC_MODIFY_IP), Qt::LeftButton);
+    ASSERT_EQ(questions_.size(), 2u);
+    EXPECT_EQ(questions_[0], "2台设备将使用同一地址 192.168.0.10，继续吗？");
+    EXPECT_EQ(questions_[1].rfind("将修改2台设备的IP地址：\n", 0), 0u);
+    EXPECT_TRUE(window_->WindowEnabled());
+    EXPECT_TRUE(Get<QPushButton>(app::IDC_MODIFY_IP)->isEnabled());
+    EXPECT_TRUE(messages_.empty());
+    EXPECT_EQ(window_->CellText(0, 6), "等待升级");
 }
 
 TEST_F(QtViewTest, TheUpgradeButtonRunsABatchAndTheForceBoxStaysHidden) {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs inside lab/netns-lab.sh (root): a modify-IP batch really moves the
-# cameras to another subnet, then a restore and a second batch bring them back.
+# cameras to another subnet, then a restore and a second batch bring them back;
+# the parking server at 10.77.1.20 (lab --server) never loses its address.
 #   netns_ip_batch.sh PATH/TO/quorvane-cli
 set -euo pipefail
 cli=$1
@@ -39,4 +40,24 @@ grep -q "\[$mac1\] $ip1 恢复默认IP成功" "$dir/out.txt" || fail "no restore
 run 0 modify-ip "$ip2" --ip 10.77.5.2
 [ "$(address_of "$mac1")" = "$ip1" ] || fail "$mac1 not back at $ip1"
 [ "$(address_of "$mac2")" = "$ip2" ] || fail "$mac2 not back at $ip2"
+# From 10.77.1.19 the second camera would land on the server: it is passed over.
+run 0 modify-ip 10.77.1.19 --mac "$mac1" "$mac2"
+grep -q "^$mac2	$ip2	10.77.1.21	跳过已占用地址 10.77.1.20" "$dir/out.txt" || fail "no plan line skipping the server"
+grep -q "\[$mac2\] 10.77.1.21 跳过已占用地址 10.77.1.20" "$dir/out.txt" || fail "no skip line"
+[ "$(address_of "$mac1")" = 10.77.1.19 ] || fail "$mac1 not at 10.77.1.19"
+[ "$(address_of "$mac2")" = 10.77.1.21 ] || fail "$mac2 not at 10.77.1.21"
+ip neigh show 10.77.1.20 | grep -q 02:77:00:00:02:01 || fail "the server's address moved"
+
+# The server's address as the default: refused with the reason, nothing changed.
+printf '[config]\r\ndefaultip=10.77.1.20\r\n' >"$dir/config.ini"
+run 2 restore-ip --mac "$mac1"
+grep -q "默认IP 10.77.1.20 已被局域网上的其他主机占用（02:77:00:00:02:01）" "$dir/err.txt" ||
+  fail "no refusal for the server's address"
+# Several cameras on one default: only with --same-address.
+printf '[config]\r\ndefaultip=%s\r\n' "$ip1" >"$dir/config.ini"
+run 2 restore-ip --all
+grep -q "2台设备将使用同一地址 $ip1；确需如此请加 --same-address" "$dir/err.txt" ||
+  fail "no refusal of one address for two"
+[ "$(address_of "$mac1")" = 10.77.1.19 ] || fail "$mac1 moved"
+[ "$(address_of "$mac2")" = 10.77.1.21 ] || fail "$mac2 moved"
 echo "netns IP batches: OK"

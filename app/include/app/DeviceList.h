@@ -11,6 +11,10 @@
 
 namespace app {
 
+// A search record's address and MAC as the list shows them.
+std::string IpText(const std::uint8_t (&ip)[4]);
+std::string MacText(const std::uint8_t (&mac)[6]);
+
 // One camera of the list: what the search found and what the batches wrote since.
 struct DeviceRow {
     std::string number;

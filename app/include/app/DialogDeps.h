@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -9,6 +11,7 @@
 #include "korvel.h"
 #include "platform/AppFolders.h"
 #include "platform/LocalTime.h"
+#include "platform/NeighbourProbe.h"
 #include "platform/NetAdapters.h"
 
 namespace app {
@@ -50,6 +53,12 @@ struct DialogDeps {
     std::function<std::optional<std::vector<platform::NetAdapter>>()> adapters = [] {
         return platform::ListNetAdapters(nullptr);
     };
+    // Who answers on the LAN for addresses an IP batch would give (ARP).
+    // Unset, nothing is asked and only the cameras of the list hold
+    // addresses; the window and the console set platform::ProbeNeighbours.
+    std::function<platform::NeighbourProbe(const std::vector<std::uint32_t>&,
+                                           std::chrono::milliseconds)>
+        probeLan;
 };
 
 // The dialog's dispatcher on the libraries of `deps`.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "engine/CameraOutcome.h"
 
@@ -29,6 +30,20 @@ const char* ReportKind(std::int32_t kind);
 // the settings that differ from one at a time without a limit.
 std::string UpgradeRequestText(const std::string& file, bool forced, int parallel,
                                std::uint32_t maxFailures);
+
+// One camera of a planned IP change: where it is and where it goes.
+struct PlannedAddress {
+    std::string mac;
+    std::string ip;     // where it is now
+    std::string newIp;  // where it goes
+    std::string note;   // "跳过已占用地址 …" when addresses were passed over for it
+};
+
+// The question before an IP change: every camera's MAC, its address now and
+// the one it gets, at most the first 20 of them, then how many more.
+std::string IpPlanQuestion(const std::vector<PlannedAddress>& plan);
+// The question before several cameras are given the one default address.
+std::string SameAddressQuestion(std::size_t cameras, const std::string& ip);
 
 // The pane's line after a search that found nothing, with where it went.
 std::string NotFoundText(const char* address, const int (&ports)[3]);

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "addressing/Numbering.h"
+
 namespace app {
 
 // `count` consecutive addresses from a.b.c.d: the last octet counts up to 254,
@@ -35,5 +37,23 @@ bool IsUsableHostAddress(const std::array<std::uint8_t, 4>& ip);
 std::optional<std::vector<std::string>> StartAddresses(bool blank,
                                                        const std::array<std::uint8_t, 4>& start,
                                                        std::size_t count, std::string* why);
+
+// The numbering of a batch IP change for the cameras `macs`, in list order:
+// the start checked as StartAddresses does, then consecutive addresses that
+// pass over what `inUse` holds for another camera or host and each subnet's
+// network and broadcast address under 255.255.255.0, going on in a.b.(c+1)
+// up to a.b.255.254. Nothing, with the message that refuses it, otherwise.
+std::optional<std::vector<addressing::Numbered>> NumberCameras(
+    bool blank, const std::array<std::uint8_t, 4>& start, const std::vector<std::string>& macs,
+    const addressing::InUse& inUse, std::string* why);
+
+// The addresses something of the list already holds: every row's and every
+// record's of the last search, by the camera's MAC. An address two cameras
+// claim is held for everyone.
+struct HeldAddress {
+    std::string ip;
+    std::string mac;
+};
+addressing::InUse HeldAddresses(const std::vector<HeldAddress>& held);
 
 }  // namespace app

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,7 +14,9 @@
 #include "app/DeviceList.h"
 #include "app/DialogConfig.h"
 #include "app/DialogDeps.h"
+#include "app/DialogTexts.h"
 #include "app/DialogView.h"
+#include "app/IpBatch.h"
 #include "app/OperationLog.h"
 #include "engine/TaskDispatcher.h"
 #include "korvel.h"
@@ -76,6 +79,14 @@ class CQuorvaneDlg : public ReportWindow {
     // real press; `show` sees each camera's file while the workspace is still
     // there, then the workspace goes. False when the request was refused.
     bool PlanUpgrade(const std::function<void(const std::vector<PlannedUpgrade>&)>& show);
+    // The modify-IP press up to the confirmation, with every check and message
+    // of a real press: each ticked camera's new address in list order, never
+    // one another camera of the list or of the last search holds. False when
+    // the request was refused (its message shown).
+    bool PlanModifyIp(std::vector<PlannedAddress>* plan);
+    // The batch of a plan just made by PlanModifyIp and shown (the console,
+    // which has no one to ask); false when it could not start.
+    bool ModifyIpAsPlanned(const std::vector<PlannedAddress>& plan);
     void SetUpgradeOverrides(const UpgradeSettings& settings) { m_overrides = settings; }
     // How the last batch ended: stopped by hand, held at its failure limit.
     bool BatchStopped() const { return m_dispatcher.Batch().stopped; }
@@ -204,6 +215,16 @@ class CQuorvaneDlg : public ReportWindow {
     void OfferStartIp(const std::vector<int>& ticked);
     // Tells both libraries: nullptr the configuration's choice, "" every adapter.
     void ApplyAdapter(const char* key);
+    // The addresses the cameras of the list hold, by MAC.
+    std::vector<HeldAddress> CamerasHeld() const;
+    // The numbering of a modify-IP press, with the addresses that answer on
+    // the LAN (probeLan) held too; nothing after its refusal was shown.
+    std::optional<std::vector<addressing::Numbered>> NumberWithLan(
+        const std::vector<std::string>& macs);
+    // Starts the batch of `plan` after its checks and its question.
+    bool StartModifyIp(const std::vector<PlannedAddress>& plan);
+    // Says once per press in the pane that the LAN could not be asked.
+    void SayLanUnchecked(const std::string& why);
     void SayLogFailure(const char* what, const std::string& why);
     // A finished camera's detail cell and extra log line, and the view told:
     // at its verdict, or at its proof after reboot.
@@ -259,6 +280,8 @@ class CQuorvaneDlg : public ReportWindow {
     // The drop-down's adapters, after its "全部网卡".
     std::vector<platform::NetAdapter> m_adapters;
     bool m_proposeStartIp = true;
+    // The running IP batch's word per camera (MAC) for its detail cell.
+    std::map<std::string, std::string> m_ipNotes;
 };
 
 }  // namespace app

@@ -41,6 +41,7 @@ template <typename Window, typename Run>
 int RunMainDialog(Window& window, const StartOptions& opt, Run run) {
     DialogDeps deps;
     deps.configDir = opt.configDir;
+    deps.probeLan = platform::ProbeNeighbours;
     CQuorvaneDlg dlg(window, deps);
     window.Attach(&dlg);
     dlg.OnInitDialog();
