@@ -1701,18 +1701,19 @@ TEST_F(DialogTest, CamerasAllOnAnotherSubnetAreOfferedAStartAddressInIt) {
         }
     };
     // Both foreign: the offer skips the PC and the camera already at .2; declined,
-    // the typed address stays.
+    // the typed address stays, and the plan of the typed one is asked next.
     tick({1, 2});
-    view_.confirmAnswer = false;
+    view_.answer = [](const std::string& q) { return q.rfind("所选设备", 0) != 0; };
     view_.SetStartIp({192, 168, 0, 10});
     dlg_->OnBnClickedModifyIp();
-    ASSERT_EQ(view_.questions.size(), 1u);
+    ASSERT_EQ(view_.questions.size(), 2u);
     EXPECT_EQ(view_.questions[0], "所选设备都不在本机网段（10.77.0.1/16），起始IP改为10.77.0.3？");
+    EXPECT_NE(view_.questions[1].find("192.168.0.10"), std::string::npos) << view_.questions[1];
     EXPECT_EQ(view_.startIp, (std::array<std::uint8_t, 4>{192, 168, 0, 10}));
     ASSERT_TRUE(RunBatch());
 
     // Taken: the batch numbers from it.
-    view_.confirmAnswer = true;
+    view_.answer = nullptr;
     tick({1, 2});
     {
         std::lock_guard lock(g_ipMutex);
@@ -1733,6 +1734,7 @@ TEST_F(DialogTest, CamerasAllOnAnotherSubnetAreOfferedAStartAddressInIt) {
     tick({1, 3});
     view_.questions.clear();
     dlg_->OnBnClickedModifyIp();
-    EXPECT_TRUE(view_.questions.empty());
+    ASSERT_EQ(view_.questions.size(), 1u);
+    EXPECT_EQ(view_.questions[0].rfind("所选设备", 0), std::string::npos) << view_.questions[0];
     ASSERT_TRUE(RunBatch());
 }

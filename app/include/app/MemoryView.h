@@ -58,7 +58,7 @@ class MemoryView : public DialogView {
     void MessageBox(const std::string& text) override { messages.push_back(text); }
     bool Confirm(const std::string& text) override {
         questions.push_back(text);
-        return confirmAnswer;
+        return answer ? answer(text) : confirmAnswer;
     }
     int UpgradeParallel() const override { return parallel; }
     void SetUpgradeParallel(int count) override { parallel = count; }
@@ -107,6 +107,7 @@ class MemoryView : public DialogView {
     std::vector<std::string> messages;
     std::vector<std::string> questions;
     bool confirmAnswer = true;
+    std::function<bool(const std::string&)> answer;  // by question, when set
     int parallel = 1;
     std::vector<std::string> adapterItems;  // the drop-down "网卡"
     int adapterItem = 0;
