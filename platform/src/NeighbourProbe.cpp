@@ -4,6 +4,7 @@
 #include <cctype>
 #include <optional>
 #include <set>
+#include <thread>
 
 namespace platform {
 namespace {
@@ -147,6 +148,49 @@ std::map<std::uint32_t, std::string> ParseArpTable(std::string_view text) {
         }
     }
     return out;
+}
+
+NeighbourProbe ProbeNeighbours(const std::vector<std::uint32_t>& addresses,
+                               std::chrono::milliseconds budget) {
+    NeighbourProbe out;
+    const auto deadline = std::chrono::steady_clock::now() + budget;
+    auto adapters = ListNetAdapters(&out.why);
+    if (!adapters) {
+        return out;
+    }
+    std::vector<std::uint32_t> own;
+    const std::vector<std::uint32_t> targets = OnLinkTargets(*adapters, addresses, &own);
+    for (const std::uint32_t ip : own) {
+        out.answered[ip] = "";
+    }
+    if (targets.empty()) {
+        out.checked = true;
+        return out;
+    }
+    if (!AskNeighbours(targets, &out.why)) {
+        return out;
+    }
+    for (;;) {
+        std::map<std::uint32_t, std::string> table;
+        if (!ReadNeighbours(&table, &out.why)) {
+            // Half a table would call the rest free.
+            out.checked = false;
+            out.answered.clear();
+            return out;
+        }
+        out.checked = true;
+        std::size_t found = 0;
+        for (const std::uint32_t ip : targets) {
+            if (const auto it = table.find(ip); it != table.end()) {
+                out.answered[ip] = it->second;
+                ++found;
+            }
+        }
+        if (found == targets.size() || std::chrono::steady_clock::now() >= deadline) {
+            return out;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 }  // namespace platform

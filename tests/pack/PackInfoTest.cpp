@@ -18,12 +18,12 @@ namespace {
 // A header and table only, as the format lays them out; `cut` drops bytes at the end.
 std::string Table(std::uint32_t magic, std::vector<Entry> entries, int fileNum = -1,
                   std::size_t cut = 0) {
-    PackSpec spec;
-    spec.magic = magic;
-    spec.entries = std::move(entries);
-    spec.fileNum = fileNum;
-    std::string body = BuildBody(spec);
-    body.resize(64 + 200 * spec.entries.size());  // the data is never read
+    PackSpec layout;
+    layout.magic = magic;
+    layout.entries = std::move(entries);
+    layout.fileNum = fileNum;
+    std::string body = BuildBody(layout);
+    body.resize(64 + 200 * layout.entries.size());  // the data is never read
     body.resize(body.size() > cut ? body.size() - cut : 0);
     return body;
 }

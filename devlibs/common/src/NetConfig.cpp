@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 
@@ -13,6 +14,21 @@
 #include "wire/Addr.h"
 
 namespace wire {
+
+bool ReadAdapterChoice(const char* text, std::optional<std::string>* choice) {
+    choice->reset();
+    if (text == nullptr) {
+        return true;
+    }
+    const size_t n = strnlen(text, kMaxAdapterChoice + 1);
+    if (n > kMaxAdapterChoice || std::any_of(text, text + n, [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+        })) {
+        return false;
+    }
+    *choice = std::string(text, n);
+    return true;
+}
 
 NetConfig LanDefaults() {
     return NetConfig{};

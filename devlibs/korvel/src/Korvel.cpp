@@ -542,14 +542,8 @@ KORVEL_API int Net_GetSearchTarget(char* address, int size, int* ports) {
 
 KORVEL_API int Net_SetInterface(const char* nameOrAddress) {
     std::optional<std::string> choice;
-    if (nameOrAddress != nullptr) {
-        const size_t n = strnlen(nameOrAddress, wire::kMaxAdapterChoice + 1);
-        if (n > wire::kMaxAdapterChoice ||
-            std::any_of(nameOrAddress, nameOrAddress + n,
-                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
-            return KORVEL_E_PARAM;
-        }
-        choice = std::string(nameOrAddress, n);
+    if (!wire::ReadAdapterChoice(nameOrAddress, &choice)) {
+        return KORVEL_E_PARAM;
     }
     State& s = S();
     std::lock_guard lock(s.mutex);

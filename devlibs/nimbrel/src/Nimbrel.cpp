@@ -445,14 +445,8 @@ static_assert(std::is_same_v<decltype(&ModifyDevIpEx), ModifyDevIpExFn>);
 // adapter's (too long, control characters), else 1.
 NIMBREL_API int SetInterface(const char* nameOrAddress) {
     std::optional<std::string> choice;
-    if (nameOrAddress != nullptr) {
-        const size_t n = strnlen(nameOrAddress, wire::kMaxAdapterChoice + 1);
-        if (n > wire::kMaxAdapterChoice ||
-            std::any_of(nameOrAddress, nameOrAddress + n,
-                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
-            return 0;
-        }
-        choice = std::string(nameOrAddress, n);
+    if (!wire::ReadAdapterChoice(nameOrAddress, &choice)) {
+        return 0;
     }
     std::lock_guard lock(g_choiceMutex);
     g_choice = choice;

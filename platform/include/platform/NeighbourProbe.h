@@ -37,6 +37,13 @@ std::vector<std::uint32_t> OnLinkTargets(const std::vector<NetAdapter>& adapters
                                          const std::vector<std::uint32_t>& addresses,
                                          std::vector<std::uint32_t>* own);
 
+// The system's part of ProbeNeighbours (one file per system). AskNeighbours
+// makes the system resolve each address at once; ReadNeighbours gives its
+// neighbour table's complete entries, address → MAC. False with `why` when
+// the system refuses.
+bool AskNeighbours(const std::vector<std::uint32_t>& targets, std::string* why);
+bool ReadNeighbours(std::map<std::uint32_t, std::string>* table, std::string* why);
+
 // The complete entries of a Linux neighbour table as /proc/net/arp shows it:
 // address → MAC in upper case with colons. At most 4096 entries are read.
 std::map<std::uint32_t, std::string> ParseArpTable(std::string_view text);

@@ -5,9 +5,7 @@
 #include <netioapi.h>
 // clang-format on
 
-#include <set>
 #include <string>
-#include <thread>
 
 #include "platform/NeighbourProbe.h"
 
@@ -40,33 +38,17 @@ bool Answered(const MIB_IPNET_ROW2& row) {
 
 }  // namespace
 
-NeighbourProbe ProbeNeighbours(const std::vector<std::uint32_t>& addresses,
-                               std::chrono::milliseconds budget) {
-    NeighbourProbe out;
-    const auto deadline = std::chrono::steady_clock::now() + budget;
-    auto adapters = ListNetAdapters(&out.why);
-    if (!adapters) {
-        return out;
-    }
-    std::vector<std::uint32_t> own;
-    const std::vector<std::uint32_t> targets = OnLinkTargets(*adapters, addresses, &own);
-    for (const std::uint32_t ip : own) {
-        out.answered[ip] = "";
-    }
-    if (targets.empty()) {
-        out.checked = true;
-        return out;
-    }
+bool AskNeighbours(const std::vector<std::uint32_t>& targets, std::string* why) {
     WSADATA wsa;
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
-        out.why = "WSAStartup";
-        return out;
+        *why = "WSAStartup";
+        return false;
     }
     const SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (s == INVALID_SOCKET) {
-        out.why = "socket: " + std::to_string(WSAGetLastError());
+        *why = "socket: " + std::to_string(WSAGetLastError());
         WSACleanup();
-        return out;
+        return false;
     }
     // An empty datagram to the discard port: the system asks for the
     // neighbour before it can send, for every address at once.
@@ -79,30 +61,25 @@ NeighbourProbe ProbeNeighbours(const std::vector<std::uint32_t>& addresses,
     }
     ::closesocket(s);
     WSACleanup();
-    const std::set<std::uint32_t> wanted(targets.begin(), targets.end());
-    for (;;) {
-        MIB_IPNET_TABLE2* table = nullptr;
-        const DWORD rc = GetIpNetTable2(AF_INET, &table);
-        if (rc != NO_ERROR) {
-            out.why = "GetIpNetTable2: " + std::to_string(rc);
-            out.answered.clear();
-            return out;
-        }
-        for (ULONG i = 0; i < table->NumEntries; ++i) {
-            const MIB_IPNET_ROW2& row = table->Table[i];
-            const std::uint32_t ip = ntohl(row.Address.Ipv4.sin_addr.s_addr);
-            if (wanted.count(ip) != 0 && Answered(row)) {
-                out.answered[ip] = MacText(row.PhysicalAddress);
-            }
-        }
-        FreeMibTable(table);
-        out.checked = true;
-        if (out.answered.size() >= wanted.size() + own.size() ||
-            std::chrono::steady_clock::now() >= deadline) {
-            return out;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return true;
+}
+
+bool ReadNeighbours(std::map<std::uint32_t, std::string>* table, std::string* why) {
+    MIB_IPNET_TABLE2* rows = nullptr;
+    const DWORD rc = GetIpNetTable2(AF_INET, &rows);
+    if (rc != NO_ERROR) {
+        *why = "GetIpNetTable2: " + std::to_string(rc);
+        return false;
     }
+    table->clear();
+    for (ULONG i = 0; i < rows->NumEntries && table->size() < 4096; ++i) {
+        const MIB_IPNET_ROW2& row = rows->Table[i];
+        if (Answered(row)) {
+            (*table)[ntohl(row.Address.Ipv4.sin_addr.s_addr)] = MacText(row.PhysicalAddress);
+        }
+    }
+    FreeMibTable(rows);
+    return true;
 }
 
 }  // namespace platform

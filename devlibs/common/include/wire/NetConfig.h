@@ -17,6 +17,11 @@ inline constexpr size_t kMaxNetConfBytes = 64 * 1024;
 // Longest adapter choice taken (a Windows friendly name is at most 256 wide characters).
 inline constexpr size_t kMaxAdapterChoice = 255;
 
+// An adapter choice handed to a library: NULL leaves `choice` empty (the
+// configuration's choice again). False for a text no adapter can have (too
+// long, control characters).
+bool ReadAdapterChoice(const char* text, std::optional<std::string>* choice);
+
 struct NetConfig {
     std::string discoveryAddress = "255.255.255.255";
     uint16_t discoveryPort = 48620;
