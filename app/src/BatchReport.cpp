@@ -42,7 +42,7 @@ bool Proven(const ReportCamera& c) {
     const VerifyResult v = c.outcome.verify;
     return c.skipped == 0 && c.result == 1 &&
            (v == VerifyResult::NotChecked || v == VerifyResult::NewVersion ||
-            v == VerifyResult::NamedVersion);
+            v == VerifyResult::NamedVersion || v == VerifyResult::AtNewAddress);
 }
 
 ReportSummary Summarize(const BatchReport& report) {
@@ -67,6 +67,7 @@ ReportSummary Summarize(const BatchReport& report) {
         s.otherVersion += o.verify == VerifyResult::OtherVersion ? 1u : 0u;
         s.otherDevice += o.verify == VerifyResult::OtherDevice ? 1u : 0u;
         s.noVersion += o.verify == VerifyResult::NoVersion ? 1u : 0u;
+        s.notAtNewAddress += o.verify == VerifyResult::NotAtNewAddress ? 1u : 0u;
     }
     return s;
 }
@@ -75,10 +76,22 @@ std::string SummaryLine(const BatchReport& report) {
     const ReportSummary s = Summarize(report);
     std::string line =
         "结果：共" + std::to_string(s.total) + "台，成功" + std::to_string(s.succeeded);
-    if (report.kind == "upgrade" && report.request.verifyTimeoutMs > 0) {
+    if (report.request.verifyTimeoutMs > 0) {
         line += "（已验证" + std::to_string(s.verified) + "）";
     }
     line += "，拒绝" + std::to_string(s.refused) + "，失败" + std::to_string(s.failed);
+    if (report.kind != "upgrade") {
+        if (s.notAtNewAddress > 0) {
+            line += "，新地址无应答" + std::to_string(s.notAtNewAddress);
+        }
+        if (s.otherDevice > 0) {
+            line += "，新地址被占用" + std::to_string(s.otherDevice);
+        }
+        if (s.notStarted > 0) {
+            line += "，未开始" + std::to_string(s.notStarted);
+        }
+        return line + "，用时" + Duration(report.durationMs);
+    }
     if (s.notBack > 0) {
         line += "，未恢复" + std::to_string(s.notBack);
     }
@@ -102,6 +115,9 @@ nlohmann::json CameraJson(const ReportCamera& c) {
     return {{"mac", c.mac},
             {"ip", c.ip},
             {"ip_after", c.ipAfter},
+            {"ip_before", c.ipBefore},
+            {"mask", c.mask},
+            {"gateway", c.gateway},
             {"type", c.type},
             {"hw", c.hw},
             {"version_before", o.versionBefore},
@@ -120,6 +136,7 @@ nlohmann::json CameraJson(const ReportCamera& c) {
             {"percent", o.percent},
             {"verify", VerifyName(o.verify)},
             {"other_mac", o.otherMac},
+            {"address_seen", o.addressSeen},
             {"attempts", o.attempts},
             {"connect_ms", o.connectMs},
             {"send_ms", o.sendMs},
@@ -161,6 +178,7 @@ nlohmann::json ReportJson(const BatchReport& r) {
               {"other_version", s.otherVersion},
               {"other_device", s.otherDevice},
               {"no_version", s.noVersion},
+              {"not_at_new_address", s.notAtNewAddress},
               {"not_started", s.notStarted}}},
             {"cameras", cameras}};
 }
@@ -348,6 +366,9 @@ bool ReadCamera(const nlohmann::json& j, const std::string& where, ReportCamera*
     f.Text("mac", &c->mac, true);
     f.Text("ip", &c->ip);
     f.Text("ip_after", &c->ipAfter);
+    f.Text("ip_before", &c->ipBefore);
+    f.Text("mask", &c->mask);
+    f.Text("gateway", &c->gateway);
     f.Text("type", &c->type);
     f.Text("hw", &c->hw);
     f.Text("version_before", &o.versionBefore);
@@ -370,6 +391,7 @@ bool ReadCamera(const nlohmann::json& j, const std::string& where, ReportCamera*
     std::string verify;
     f.Text("verify", &verify);
     f.Text("other_mac", &o.otherMac);
+    f.Text("address_seen", &o.addressSeen);
     f.Number("attempts", &o.attempts, 0, kMaxInt);
     f.Number("connect_ms", &o.connectMs, 0, kMaxMs);
     f.Number("send_ms", &o.sendMs, 0, kMaxMs);
@@ -443,8 +465,9 @@ std::optional<StoredReport> ParseReport(const std::string& text, std::string* wh
     // The counts are made again from the cameras; stored, they must still be counts.
     if (const nlohmann::json* sum = f.Object("summary")) {
         FieldReader counts(*sum, "/summary", &damaged);
-        for (const char* key : {"total", "succeeded", "verified", "refused", "failed", "not_back",
-                                "unchanged", "other_version", "other_device", "not_started"}) {
+        for (const char* key :
+             {"total", "succeeded", "verified", "refused", "failed", "not_back", "unchanged",
+              "other_version", "other_device", "not_at_new_address", "not_started"}) {
             unsigned n = 0;
             counts.Number(key, &n, 0, std::numeric_limits<unsigned>::max());
         }
@@ -507,9 +530,10 @@ std::string CsvField(const std::string& text) {
 
 std::string CamerasCsv(const BatchReport& report) {
     static const char* const kFields[] = {
-        "mac",           "ip",     "ip_after",   "type",       "hw",      "version_before",
-        "version_after", "status", "detail",     "result",     "reason",  "reason_text",
-        "verify",        "file",   "file_bytes", "bytes_sent", "total_ms"};
+        "mac",           "ip",     "ip_after",   "type",       "hw",       "version_before",
+        "version_after", "status", "detail",     "result",     "reason",   "reason_text",
+        "verify",        "file",   "file_bytes", "bytes_sent", "total_ms", "ip_before",
+        "mask",          "gateway"};
     std::string out;
     for (std::size_t i = 0; i < std::size(kFields); ++i) {
         out += std::string(i ? "," : "") + kFields[i];

@@ -76,14 +76,17 @@ void BatchSession::Add(const TaskResult& result, const DeviceRow* row) {
     camera.result = result.result;
     camera.skipped = skipped ? static_cast<std::int32_t>(why) : 0;
     camera.outcome = result.outcome;
+    if (result.kind == TASK_MODIFY_IP || result.kind == TASK_RESTORE_IP) {
+        camera.mask = TaskDispatcher::kSubnetMask;  // the gateway is never sent
+    }
     if (row != nullptr) {
+        camera.ipBefore = row->ip;
         camera.type = row->type;
         camera.hw = row->hard;
         if (camera.outcome.versionBefore.empty()) {
             camera.outcome.versionBefore = row->soft;
         }
     }
-    // What the list and the log say.
     // What the list and the log say.
     camera.status = FinishedText(result.kind, result.result, result.outcome);
     camera.outcome.proofFollows = false;

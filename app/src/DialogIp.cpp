@@ -67,6 +67,18 @@ void CQuorvaneDlg::OfferStartIp(const std::vector<int>& ticked) {
     }
 }
 
+int CQuorvaneDlg::IpProofMs() const {
+    // Without a probe or a search nothing can be looked for: no wait is claimed.
+    const bool canLook = m_deps.net.ProbeDevice != nullptr || m_deps.net.FindDevice != nullptr;
+    return canLook ? std::max(m_deps.ipProofMs, 0) : 0;
+}
+
+BatchSettings CQuorvaneDlg::ProvedIpBatch(BatchSettings batch) const {
+    batch.verifyTimeoutMs = IpProofMs();
+    batch.verifyTiming = kIpProofPace;
+    return batch;
+}
+
 std::vector<HeldAddress> CQuorvaneDlg::CamerasHeld() const {
     std::vector<HeldAddress> held;
     for (int i = 0; i < m_listDevices.Count(); ++i) {
@@ -214,10 +226,12 @@ bool CQuorvaneDlg::StartModifyIp(const std::vector<PlannedAddress>& plan) {
     std::snprintf(startText, sizeof(startText), "%u.%u.%u.%u", unsigned{start[0]},
                   unsigned{start[1]}, unsigned{start[2]}, unsigned{start[3]});
     const auto total = static_cast<std::uint32_t>(plan.size());
-    if (!StartBatch({.kind = TASK_MODIFY_IP, .total = total}, std::string("起始IP ") + startText)) {
+    if (!StartBatch(ProvedIpBatch({.kind = TASK_MODIFY_IP, .total = total}),
+                    std::string("起始IP ") + startText)) {
         return false;
     }
     m_session.Record().request.startIp = startText;
+    m_session.Record().request.verifyTimeoutMs = IpProofMs();
     for (const PlannedAddress& p : plan) {
         if (!p.note.empty()) {
             m_ipNotes[p.mac] = p.note;
@@ -270,12 +284,14 @@ void CQuorvaneDlg::OnBnClickedRestoreIp() {
         return;
     }
     const auto total = static_cast<std::uint32_t>(ticked.size());
-    if (!StartBatch({.kind = TASK_RESTORE_IP, .total = total, .defaultIp = *defaultIp},
-                    "默认IP " + *defaultIp)) {
+    if (!StartBatch(
+            ProvedIpBatch({.kind = TASK_RESTORE_IP, .total = total, .defaultIp = *defaultIp}),
+            "默认IP " + *defaultIp)) {
         return;
     }
     off.HandToBatch();
     m_session.Record().request.defaultIp = *defaultIp;
+    m_session.Record().request.verifyTimeoutMs = IpProofMs();
     for (int row : ticked) {
         const DeviceRow& r = m_listDevices.Row(row);
         m_dispatcher.Enqueue(r.ip.c_str(), r.mac.c_str(), "");

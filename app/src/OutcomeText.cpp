@@ -130,6 +130,10 @@ std::string VerifyText(const CameraOutcome& o) {
             return "已停止，未验证";
         case VerifyResult::NoVersion:
             return "无法验证：相机未报告版本";
+        case VerifyResult::AtNewAddress:
+            return "已验证 新地址 " + platform::EscapeForTerminal(o.addressSeen);
+        case VerifyResult::NotAtNewAddress:
+            return "新地址无应答";
     }
     return {};
 }
@@ -247,6 +251,10 @@ const char* VerifyName(VerifyResult verify) {
             return "stopped";
         case VerifyResult::NoVersion:
             return "no-version";
+        case VerifyResult::AtNewAddress:
+            return "at-new-address";
+        case VerifyResult::NotAtNewAddress:
+            return "not-at-new-address";
     }
     return "unknown";
 }

@@ -601,6 +601,73 @@ void VerifyAfterReboot(const NetApi& net, const BatchFields& batch, const Device
     settle(VerifyResult::NotBack);
 }
 
+void VerifyAtNewAddress(const NetApi& net, const BatchFields& batch, const DeviceTask& task,
+                        CameraOutcome& out, const std::atomic<bool>& checking,
+                        const VerifyTiming& timing) {
+    if (out.result != OutcomeResult::Succeeded || out.verify != VerifyResult::NotChecked ||
+        batch.verifyTimeoutMs <= 0 || (net.ProbeDevice == nullptr && net.FindDevice == nullptr)) {
+        return;
+    }
+    const auto started = SteadyClock::now();
+    const auto deadline = started + std::chrono::milliseconds(batch.verifyTimeoutMs);
+    const std::string ip = FieldText(task.ip);
+    const std::string mac = FieldText(task.aux);
+    std::string lastOther;
+    auto settle = [&](VerifyResult v) {
+        out.verify = v;
+        out.verifyMs = MsSince(started);
+        out.totalMs += out.verifyMs;
+    };
+    for (int round = 0; checking; ++round) {
+        const bool search = net.ProbeDevice == nullptr ||
+                            (net.FindDevice != nullptr && round > 0 &&
+                             timing.searchEveryRounds > 0 && round % timing.searchEveryRounds == 0);
+        tNetDeviceInfo info{};
+        bool answered = false;
+        if (search) {
+            SearchHit hit;
+            hit.mac = mac;
+            (void)net.FindDevice(&OnSearchHit, &hit);
+            char seen[16];
+            std::snprintf(seen, sizeof(seen), "%u.%u.%u.%u", unsigned{hit.info.ucIp[0]},
+                          unsigned{hit.info.ucIp[1]}, unsigned{hit.info.ucIp[2]},
+                          unsigned{hit.info.ucIp[3]});
+            // Found elsewhere is not found at the address it was given.
+            answered = hit.found && ip == seen;
+            info = hit.info;
+        } else {
+            answered = net.ProbeDevice(ip.c_str(), timing.probeTimeoutMs, &info) == 0;
+            if (answered && MacText(info.ucMac) != mac) {
+                lastOther = MacText(info.ucMac);
+                answered = false;
+            }
+        }
+        if (answered) {
+            out.addressSeen = ip;
+            settle(VerifyResult::AtNewAddress);
+            return;
+        }
+        if (SteadyClock::now() >= deadline) {
+            break;
+        }
+        const auto pauseEnd =
+            std::min(deadline, SteadyClock::now() + std::chrono::milliseconds(timing.pauseMs));
+        while (checking && SteadyClock::now() < pauseEnd) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    if (!checking) {
+        settle(VerifyResult::Stopped);
+        return;
+    }
+    if (!lastOther.empty()) {
+        out.otherMac = lastOther;
+        settle(VerifyResult::OtherDevice);
+        return;
+    }
+    settle(VerifyResult::NotAtNewAddress);
+}
+
 int RunModifyIpJob(const HelperApi& helper, DeviceTask& task, CameraOutcome& out) {
     if (helper.ModifyDevIp == nullptr) {
         out.result = OutcomeResult::Failed;

@@ -21,7 +21,8 @@ struct BatchFields {
     tNetFileUpdate upgrade{};
     bool syncTime = false;
     std::string defaultIp;
-    // The wait for an upgraded camera to come back; 0: no check.
+    // The wait for an upgraded camera to come back, or for a re-addressed one
+    // to answer at its new address; 0: no check.
     int verifyTimeoutMs = 0;
     int probeMs = 0;  // bare connect before the specified one; 0: none
     // What this camera was judged for (set per task); empty texts are not compared.
@@ -60,6 +61,13 @@ int RunUpgradeJob(const NetApi& net, const BatchFields& batch, const platform::C
 void VerifyAfterReboot(const NetApi& net, const BatchFields& batch, const DeviceTask& task,
                        CameraOutcome& outcome, const LiveFn& live,
                        const std::atomic<bool>& checking, const VerifyTiming& timing = {});
+
+// After an IP change the camera confirmed: looks for it by MAC at task.ip, a
+// directed probe, then a search, within batch.verifyTimeoutMs. Another MAC at
+// the address is remembered but not final: the camera may still turn up there.
+void VerifyAtNewAddress(const NetApi& net, const BatchFields& batch, const DeviceTask& task,
+                        CameraOutcome& outcome, const std::atomic<bool>& checking,
+                        const VerifyTiming& timing = {});
 
 // The camera named by task.aux takes task.ip.
 int RunModifyIpJob(const HelperApi& helper, DeviceTask& task, CameraOutcome& outcome);

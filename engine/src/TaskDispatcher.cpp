@@ -171,10 +171,29 @@ void TaskDispatcher::Impl::RunTask(DeviceTask& task) {
     } catch (const std::exception&) {
         result = 0;
     }
+    // As after an upgrade: the result at the camera's word, the proof (and
+    // so the batch's end) once it has been looked for at its new address.
+    outcome.proofFollows = result == 1 && in.fields.verifyTimeoutMs > 0 &&
+                           (net.ProbeDevice != nullptr || net.FindDevice != nullptr);
+    const bool check = outcome.proofFollows;
     try {
-        Finish(task, in.fields.kind, result, std::move(outcome));
+        Finish(task, in.fields.kind, result, outcome);
     } catch (const std::exception&) {
         // A receiver that cannot take the report loses it; the worker goes on.
+    }
+    if (!check) {
+        return;
+    }
+    outcome.proofFollows = false;
+    try {
+        engine::VerifyAtNewAddress(net, in.fields, task, outcome, checking, in.timing);
+    } catch (const std::exception&) {
+        // Nothing was learnt; the proof still goes out so that the batch can end.
+    }
+    try {
+        Proof(task, in.fields.kind, result, std::move(outcome));
+    } catch (const std::exception&) {
+        // As above.
     }
 }
 

@@ -1738,3 +1738,158 @@ TEST_F(DialogTest, CamerasAllOnAnotherSubnetAreOfferedAStartAddressInIt) {
     EXPECT_EQ(view_.questions[0].rfind("所选设备", 0), std::string::npos) << view_.questions[0];
     ASSERT_TRUE(RunBatch());
 }
+
+// ---- the proof at the new address ----
+
+namespace {
+
+// Who answers a directed probe at an address, and who a search finds where.
+std::mutex g_netMutex;
+std::map<std::string, tNetDeviceInfo> g_probeAnswers;
+std::vector<tNetDeviceInfo> g_searchAnswers;
+
+int FakeProbeDevice(const char* ip, int, tNetDeviceInfo* info) {
+    std::lock_guard lock(g_netMutex);
+    const auto it = g_probeAnswers.find(ip);
+    if (it == g_probeAnswers.end()) {
+        return KORVEL_E_TIMEOUT;
+    }
+    *info = it->second;
+    return 0;
+}
+
+int FakeNetFind(NetFindDeviceCallback cb, void* user) {
+    std::vector<tNetDeviceInfo> found;
+    {
+        std::lock_guard lock(g_netMutex);
+        found = g_searchAnswers;
+    }
+    for (const auto& d : found) {
+        cb(&d, user);
+    }
+    return 0;
+}
+
+struct ProofCase {
+    const char* name;
+    bool restore;  // restore the default IP instead of modifying
+    // After the change: who answers a probe at the new address (last MAC
+    // byte, 0: nobody) and where a search finds the camera (empty: nowhere).
+    std::uint8_t probedMac;
+    std::array<std::uint8_t, 4> searchedAt;
+    const char* detail;
+    const char* summary;  // a part of the batch's summary line
+};
+
+class IpProof : public DialogTest, public ::testing::WithParamInterface<ProofCase> {};
+
+TEST_P(IpProof, EachChangedCameraIsLookedForAtItsNewAddress) {
+    const ProofCase& c = GetParam();
+    g_found = {Device("IPC", {10, 77, 1, 1}, 0x01, "V1", "H1")};
+    const std::string address = c.restore ? "127.0.0.77" : "10.77.1.30";
+    {
+        std::lock_guard lock(g_netMutex);
+        g_probeAnswers.clear();
+        g_searchAnswers.clear();
+        const auto ip = addressing::ParseIpv4(address);
+        const std::array<std::uint8_t, 4> at{
+            static_cast<std::uint8_t>(*ip >> 24), static_cast<std::uint8_t>(*ip >> 16),
+            static_cast<std::uint8_t>(*ip >> 8), static_cast<std::uint8_t>(*ip)};
+        if (c.probedMac != 0) {
+            g_probeAnswers[address] = Device("IPC", at, c.probedMac, "V1", "H1");
+        }
+        if (c.searchedAt[0] != 0) {
+            g_searchAnswers.push_back(
+                Device("IPC", c.searchedAt[0] == 1 ? at : c.searchedAt, 0x01, "V1", "H1"));
+        }
+    }
+    if (c.restore) {
+        std::ofstream(dir_ / "config.ini") << "[config]\ndefaultip=" << address << "\n";
+    }
+    Open(true, [](app::DialogDeps& deps) {
+        deps.net.ProbeDevice = &FakeProbeDevice;
+        deps.net.FindDevice = &FakeNetFind;
+        deps.ipProofMs = 1200;  // long enough for a probe and a search
+    });
+    dlg_->OnBnClickedSearch();
+    view_.SetRowChecked(0, true);
+    view_.SetStartIp({10, 77, 1, 30});
+    if (c.restore) {
+        dlg_->OnBnClickedRestoreIp();
+    } else {
+        dlg_->OnBnClickedModifyIp();
+    }
+    ASSERT_TRUE(RunBatch());
+    // The described result line stays as it is; the proof goes beside it.
+    const char* status = c.restore ? "恢复默认IP成功" : "修改IP成功";
+    EXPECT_EQ(view_.CellText(0, app::kColStatus), status);
+    EXPECT_EQ(view_.CellText(0, app::kColIp), address);
+    EXPECT_EQ(view_.CellText(0, app::kColDetail), c.detail);
+    EXPECT_NE(view_.pane.find("[00:1A:2B:3C:4D:01] " + address + " " + status + "\r\n"),
+              std::string::npos);
+    EXPECT_NE(view_.pane.find("[00:1A:2B:3C:4D:01] " + address + " " + c.detail + "\r\n"),
+              std::string::npos)
+        << view_.pane;
+    EXPECT_NE(view_.pane.find(c.summary), std::string::npos) << view_.pane;
+    // The proof came before the batch's end: the record has it.
+    const app::BatchReport& record = dlg_->LastReport();
+    ASSERT_EQ(record.cameras.size(), 1u);
+    EXPECT_EQ(record.cameras[0].detail, c.detail);
+    EXPECT_EQ(record.cameras[0].ipBefore, "10.77.1.1");
+    EXPECT_EQ(record.cameras[0].ip, address);
+    EXPECT_EQ(record.cameras[0].mask, "255.255.255.0");
+    EXPECT_GT(record.request.verifyTimeoutMs, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AtTheNewAddress, IpProof,
+    ::testing::Values(
+        ProofCase{"answers_the_probe",
+                  false,
+                  0x01,
+                  {},
+                  "已验证 新地址 10.77.1.30",
+                  "成功1（已验证1），拒绝0，失败0，用时"},
+        ProofCase{"found_by_the_search", false, 0, {1}, "已验证 新地址 10.77.1.30", "已验证1"},
+        ProofCase{"does_not_answer",
+                  false,
+                  0,
+                  {},
+                  "新地址无应答",
+                  "（已验证0），拒绝0，失败0，新地址无应答1"},
+        ProofCase{
+            "found_elsewhere_only", false, 0, {10, 77, 1, 1}, "新地址无应答", "新地址无应答1"},
+        ProofCase{"another_mac_answers_there",
+                  false,
+                  0x99,
+                  {},
+                  "地址上是另一台设备 00:1A:2B:3C:4D:99",
+                  "新地址被占用1"},
+        ProofCase{"restore_answers_at_the_default",
+                  true,
+                  0x01,
+                  {},
+                  "已验证 新地址 127.0.0.77",
+                  "已验证1"},
+        ProofCase{"restore_not_at_the_default", true, 0, {}, "新地址无应答", "新地址无应答1"}),
+    [](const ::testing::TestParamInfo<ProofCase>& p) { return std::string(p.param.name); });
+
+TEST_F(DialogTest, AFailedChangeIsNotLookedFor) {
+    g_refuse["00:1A:2B:3C:4D:10"] = true;
+    Open(true, [](app::DialogDeps& deps) {
+        deps.net.ProbeDevice = &FakeProbeDevice;
+        deps.ipProofMs = 60000;  // would be waited out if it were looked for
+    });
+    dlg_->OnBnClickedSearch();
+    const int row = dlg_->List().FindByMac("00:1A:2B:3C:4D:10");
+    view_.SetRowChecked(row, true);
+    view_.SetStartIp({10, 77, 1, 30});
+    const auto started = std::chrono::steady_clock::now();
+    dlg_->OnBnClickedModifyIp();
+    ASSERT_TRUE(RunBatch());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+    EXPECT_EQ(view_.CellText(row, app::kColStatus), "修改IP失败");
+    EXPECT_EQ(view_.CellText(row, app::kColDetail), "相机未确认");
+}
+
+}  // namespace

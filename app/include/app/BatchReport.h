@@ -17,8 +17,12 @@ namespace app {
 
 struct ReportCamera {
     std::string mac;
-    std::string ip;       // as queued
-    std::string ipAfter;  // as reported
+    std::string ip;        // as queued (an IP batch: the address it is given)
+    std::string ipAfter;   // as reported
+    std::string ipBefore;  // the list's address when its result came
+    // IP batches: the mask sent and the gateway (empty: left as it was).
+    std::string mask;
+    std::string gateway;
     std::string type;
     std::string hw;
     std::string status;  // the status cell
@@ -41,7 +45,7 @@ struct ReportRequest {
     std::uint64_t fileBytes = 0;
     bool force = false;
     bool syncTime = false;
-    int verifyTimeoutMs = 0;
+    int verifyTimeoutMs = 0;  // an IP batch: the wait at the new address
     std::string startIp;
     std::string defaultIp;
 };
@@ -68,6 +72,7 @@ struct ReportSummary {
     unsigned otherVersion = 0;
     unsigned otherDevice = 0;
     unsigned noVersion = 0;
+    unsigned notAtNewAddress = 0;
     unsigned notStarted = 0;
 };
 

@@ -38,8 +38,9 @@ class BatchSession {
     // version of its row when it has one; a camera of an upgrade batch leaves
     // the retry set once proven and joins it otherwise.
     void Add(const TaskResult& result, const DeviceRow* row);
-    // An upgraded camera's proof after reboot: its record, kept since the
-    // verdict, takes what the check learnt, and the retry set follows it.
+    // A camera's proof (after reboot, or at its new address): its record,
+    // kept since the verdict, takes what the check learnt, and an upgraded
+    // camera's retry set follows it.
     void Prove(const TaskResult& proof);
     std::uint32_t Skipped() const { return skipped_; }
     bool ToRetry(const std::string& mac) const { return retry_.count(mac) != 0; }

@@ -35,6 +35,13 @@ struct SearchApi {
     static SearchApi Real();  // the Korvel functions
 };
 
+// How long a re-addressed camera is looked for at its new address, and the
+// pace of it. The helper returns once the camera has confirmed the change, so
+// it answers there at once: a few probes and searches are enough, not the
+// upgrade's wait for a reboot.
+inline constexpr int kIpProofMs = 5000;
+inline constexpr engine::VerifyTiming kIpProofPace{.probeTimeoutMs = 500, .pauseMs = 250};
+
 // What the dialog is built on. The defaults are the real libraries and folders.
 struct DialogDeps {
     SearchApi search = SearchApi::Real();
@@ -59,6 +66,8 @@ struct DialogDeps {
     std::function<platform::NeighbourProbe(const std::vector<std::uint32_t>&,
                                            std::chrono::milliseconds)>
         probeLan;
+    // The look for re-addressed cameras at their new address; 0: none.
+    int ipProofMs = kIpProofMs;
 };
 
 // The dialog's dispatcher on the libraries of `deps`.

@@ -217,6 +217,10 @@ class CQuorvaneDlg : public ReportWindow {
     void ApplyAdapter(const char* key);
     // The addresses the cameras of the list hold, by MAC.
     std::vector<HeldAddress> CamerasHeld() const;
+    // An IP batch's settings with the look for each changed camera at its new
+    // address, and how long that look may take (0: none).
+    BatchSettings ProvedIpBatch(BatchSettings batch) const;
+    int IpProofMs() const;
     // The numbering of a modify-IP press, with the addresses that answer on
     // the LAN (probeLan) held too; nothing after its refusal was shown.
     std::optional<std::vector<addressing::Numbered>> NumberWithLan(

@@ -47,7 +47,7 @@ enum class ReasonCode : int32_t {
     AlreadyCurrent = 22,
 };
 
-// The proof after reboot of an upgraded camera.
+// The proof after reboot of an upgraded camera, or after an IP change.
 enum class VerifyResult : int32_t {
     NotChecked = 0,    // not an upgrade that succeeded, or checking is off
     NewVersion = 1,    // back with another software version
@@ -58,6 +58,9 @@ enum class VerifyResult : int32_t {
     OtherVersion = 6,  // back, but not with the version the update file names
     Stopped = 7,       // the batch was stopped while the camera was awaited
     NoVersion = 8,     // back, but no readable version to compare proves anything
+    // IP batches: found by MAC at the address it was given (`addressSeen`), or not.
+    AtNewAddress = 9,
+    NotAtNewAddress = 10,
 };
 
 // Where a worker is with a camera.
@@ -95,6 +98,7 @@ struct CameraOutcome {
     std::string versionAfter;   // what it reported when it came back
     std::string versionNamed;   // "<major>.<minor>" the file's name tag gives, or empty
     std::string otherMac;       // OtherDevice (verify or reason): who answered instead
+    std::string addressSeen;    // AtNewAddress: where it answered
 
     std::string file;         // what was sent
     uint64_t fileBytes = 0;   // its size

@@ -233,7 +233,8 @@ struct BatchSettings {
     // 0: no probe. Clamped to 0..kMaxProbeMs.
     int probeMs = TaskDispatcher::kDefaultProbeMs;
     // How long an upgraded camera is waited for to come back with its new
-    // version, after its result and before its proof; 0: not checked.
+    // version, or a re-addressed one to answer at its new address, after its
+    // result and before its proof; 0: not checked.
     int verifyTimeoutMs = 0;
     engine::VerifyTiming verifyTiming{};  // the pace of that wait (tests shorten it)
     // The PC clock that the upgrade job copies into the camera; empty: the real one.
