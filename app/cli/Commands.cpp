@@ -36,8 +36,19 @@ std::string HistoryCounts(const app::BatchReport& report) {
     for (const app::ReportCamera& c : report.cameras) {
         held += c.skipped == static_cast<std::int32_t>(ReasonCode::Held) ? 1u : 0u;
     }
-    const unsigned checked = s.verified + s.notBack + s.unchanged + s.otherVersion + s.otherDevice;
     char text[256];
+    if (report.kind != "upgrade") {
+        // Its proofs are at the new address: no version to compare.
+        const unsigned checked = s.verified + s.notAtNewAddress + s.otherDevice;
+        std::snprintf(text, sizeof(text),
+                      "成功%u（已验证%u 新地址无应答%u 新地址被占用%u 未验证%u） 拒绝%u 失败%u "
+                      "已停止%u 已暂缓%u",
+                      s.succeeded, s.verified, s.notAtNewAddress, s.otherDevice,
+                      s.succeeded > checked ? s.succeeded - checked : 0u, s.refused, s.failed,
+                      s.notStarted - held, held);
+        return text;
+    }
+    const unsigned checked = s.verified + s.notBack + s.unchanged + s.otherVersion + s.otherDevice;
     std::snprintf(text, sizeof(text),
                   "成功%u（已验证%u 未恢复%u 版本未变%u 版本不符%u 未验证%u） 拒绝%u 失败%u "
                   "已停止%u 已暂缓%u",

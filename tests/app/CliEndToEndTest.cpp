@@ -157,6 +157,48 @@ TEST_F(CliEndToEnd, ModifyThenRestoreMovesTheCameras) {
     EXPECT_NE(log.find(" 恢复默认IP成功\r\n"), std::string::npos);
 }
 
+TEST_F(CliEndToEnd, ModifyIpProvesEachCameraAtItsNewAddressAndHistoryKeepsTheAddresses) {
+    StartFleet(Count(2));
+    const auto& cams = fleet_->cameras();
+    const CliRun mod = Cli({"modify-ip", Block(205, 1), "--all"});
+    ASSERT_EQ(mod.rc, 0) << mod.out << mod.err;
+    for (int k = 0; k < 2; ++k) {
+        const std::string line =
+            "[" + cams[static_cast<std::size_t>(k)].mac + "] " + Block(205, 1 + k);
+        EXPECT_NE(mod.out.find(line + " 修改IP成功"), std::string::npos) << mod.out;
+        EXPECT_NE(mod.out.find(line + " 已验证 新地址 " + Block(205, 1 + k)), std::string::npos)
+            << mod.out;
+    }
+    EXPECT_NE((mod.out + mod.err).find("成功2（已验证2），拒绝0，失败0，用时"), std::string::npos)
+        << mod.out << mod.err;
+
+    const CliRun list = Cli({"history"});
+    ASSERT_EQ(list.rc, 0) << list.err;
+    const auto at = list.out.find("\tmodify-ip\t");
+    ASSERT_NE(at, std::string::npos) << list.out;
+    const std::string id = list.out.substr(list.out.rfind('\n', at) + 1, 19);
+    EXPECT_NE(list.out.find("\t2\t成功2（已验证2 新地址无应答0 新地址被占用0 未验证0） 拒绝0 失败0 "
+                            "已停止0 已暂缓0\n"),
+              std::string::npos)
+        << list.out;
+    const CliRun one = Cli({"history", id});
+    ASSERT_EQ(one.rc, 0) << one.err;
+    const nlohmann::json doc = nlohmann::json::parse(one.out, nullptr, false);
+    ASSERT_TRUE(doc.is_object()) << one.out;
+    EXPECT_EQ(doc["kind"], "modify-ip");
+    ASSERT_EQ(doc["cameras"].size(), 2u);
+    for (const nlohmann::json& c : doc["cameras"]) {
+        SCOPED_TRACE(c.dump());
+        // In the order they finished.
+        const std::size_t k = c["mac"] == cams[0].mac ? 0 : 1;
+        EXPECT_EQ(c["mac"], cams[k].mac);
+        EXPECT_EQ(c["ip_before"], cams[k].ip);
+        EXPECT_EQ(c["ip"], Block(205, 1 + static_cast<int>(k)));
+        EXPECT_EQ(c["mask"], "255.255.255.0");
+        EXPECT_EQ(c["verify"], "at-new-address");
+    }
+}
+
 TEST_F(CliEndToEnd, AFaultyCameraFailsAloneAndTheExitSaysSo) {
     StartFleet(FromJson(R"({"cameras":[{}, {"faults":{"refuse-ip-change":true}}, {}]})"));
     const auto& cams = fleet_->cameras();
@@ -536,7 +578,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(DamageCase{"/summary", 3}, DamageCase{"/summary/total", "8"},
                       DamageCase{"/kind", 1}, DamageCase{"/format", 1}, DamageCase{"/started", 1},
                       DamageCase{"/cameras/0/result", 1}, DamageCase{"/cameras/0/verify", 1},
-                      DamageCase{"/cameras/0/mac", nullptr}),
+                      DamageCase{"/cameras/0/mac", nullptr}, DamageCase{"/cameras/0/ip_before", 7},
+                      DamageCase{"/cameras/0/mask", false},
+                      DamageCase{"/cameras/0/address_seen", 1},
+                      DamageCase{"/summary/not_at_new_address", -1}),
     [](const auto& p) { return std::to_string(p.index); });
 
 TEST_F(CliHistory, CsvEscapesControlCharactersAndDefusesFormulas) {
