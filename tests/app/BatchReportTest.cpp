@@ -155,6 +155,8 @@ INSTANTIATE_TEST_SUITE_P(EveryVerify, ProvenRule,
                                            ProofRow{1, 0, VerifyResult::OtherDevice, false},
                                            ProofRow{1, 0, VerifyResult::OtherVersion, false},
                                            ProofRow{1, 0, VerifyResult::Stopped, false},
+                                           ProofRow{1, 0, VerifyResult::AtNewAddress, true},
+                                           ProofRow{1, 0, VerifyResult::NotAtNewAddress, false},
                                            ProofRow{0, 0, VerifyResult::NotChecked, false},
                                            ProofRow{0, 0, VerifyResult::NamedVersion, false},
                                            ProofRow{0, 18, VerifyResult::NotChecked, false},
@@ -247,6 +249,33 @@ TEST(BatchReport, TheReaderGivesBackWhatWasWritten) {
     const auto back = app::ParseReport(app::ReportJson(r).dump(), &why);
     ASSERT_TRUE(back) << why;
     EXPECT_EQ(app::ReportJson(back->report), app::ReportJson(r));
+}
+
+TEST(BatchReport, ARecordFromBeforeTheAddressFieldsIsStillRead) {
+    app::BatchReport r = Sample();
+    r.kind = "modify-ip";
+    r.cameras[0].ipBefore = "127.0.0.9";
+    r.cameras[0].mask = "255.255.255.0";
+    r.cameras[0].outcome.verify = VerifyResult::AtNewAddress;
+    r.cameras[0].outcome.addressSeen = "127.0.1.1";
+    std::string why;
+    auto back = app::ParseReport(app::ReportJson(r).dump(), &why);
+    ASSERT_TRUE(back) << why;
+    EXPECT_EQ(back->report.cameras[0].ipBefore, "127.0.0.9");
+    EXPECT_EQ(back->report.cameras[0].outcome.addressSeen, "127.0.1.1");
+    EXPECT_EQ(back->report.cameras[0].outcome.verify, VerifyResult::AtNewAddress);
+
+    nlohmann::json old = app::ReportJson(r);
+    old["summary"].erase("not_at_new_address");
+    for (auto& c : old["cameras"]) {
+        for (const char* key : {"ip_before", "mask", "gateway", "address_seen"}) {
+            c.erase(key);
+        }
+    }
+    back = app::ParseReport(old.dump(), &why);
+    ASSERT_TRUE(back) << why;
+    EXPECT_EQ(back->report.cameras[0].ipBefore, "");
+    EXPECT_EQ(back->report.cameras[0].mask, "");
 }
 
 // A record with one field of the wrong type or out of its range is refused

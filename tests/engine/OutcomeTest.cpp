@@ -535,3 +535,31 @@ TEST(ProofAfterReboot, IsSkippedWhenOffOrWhenTheUpgradeFailed) {
 }
 
 }  // namespace
+
+namespace {
+
+// The look for a re-addressed camera: a stop ends it at once and says so; a
+// change that failed is never looked for.
+TEST(ProofAtNewAddress, AStopEndsTheWaitAndAFailedChangeIsNotLookedFor) {
+    g = {};
+    g.probeWorks = false;
+    engine::BatchFields batch;
+    batch.verifyTimeoutMs = 60000;
+    const DeviceTask task = Task("");
+    CameraOutcome out;
+    out.result = OutcomeResult::Succeeded;
+    const std::atomic<bool> checking{false};  // stopped
+    const auto started = std::chrono::steady_clock::now();
+    engine::VerifyAtNewAddress(Api(), batch, task, out, checking);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_EQ(out.verify, VerifyResult::Stopped);
+
+    CameraOutcome failed;
+    failed.result = OutcomeResult::Failed;
+    const std::atomic<bool> running{true};
+    engine::VerifyAtNewAddress(Api(), batch, task, failed, running);
+    EXPECT_EQ(failed.verify, VerifyResult::NotChecked);
+    EXPECT_EQ(g.searches, 0);
+}
+
+}  // namespace
