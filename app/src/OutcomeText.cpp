@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "app/DialogTexts.h"
+#include "pack/PackInfo.h"
 #include "platform/TermText.h"
 
 namespace app {
@@ -142,11 +144,16 @@ std::string DetailText(const CameraOutcome& o) {
     if (o.reason == ReasonCode::AlreadyCurrent) {
         return "已是目标版本 " + platform::EscapeForTerminal(o.versionBefore);
     }
-    if (StatusOverride(o) != nullptr) {
-        return {};  // the status says it all
+    std::string detail;
+    if (StatusOverride(o) == nullptr) {  // else the status says it all
+        detail = ReasonText(o);
+        detail = detail.empty() ? VerifyText(o) : detail;
     }
-    std::string reason = ReasonText(o);
-    return reason.empty() ? VerifyText(o) : reason;
+    if (CompareVersionKeys(SoftVersionKey(o.versionBefore), o.versionNamed).value_or(0) > 0) {
+        const std::string mark = DowngradeText(o.versionBefore, o.versionNamed);
+        return detail.empty() ? mark : mark + "，" + detail;
+    }
+    return detail;
 }
 
 std::string ForeignText(const std::string& adapter) {

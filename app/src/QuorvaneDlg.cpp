@@ -150,7 +150,7 @@ bool CQuorvaneDlg::ChooseAdapter(const std::optional<std::string>& nameOrAddress
 void CQuorvaneDlg::EnableControls(bool enable) {
     m_view.EnableWindow(enable);
     for (ControlId id : {IDC_SEARCH, IDC_SELECT_ALL, IDC_UPGRADE_LOG, IDC_BROWSE, IDC_MODIFY_IP,
-                         IDC_RESTORE_IP, IDC_SYNC_TIME, IDC_UPGRADE}) {
+                         IDC_RESTORE_IP, IDC_SYNC_TIME, IDC_RESEND, IDC_UPGRADE}) {
         m_view.EnableControl(id, enable);
     }
 }

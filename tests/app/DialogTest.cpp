@@ -228,7 +228,7 @@ TEST_F(DialogTest, EnableControlsTouchesTheWindowAndTheCommandControlsOnly) {
     const std::map<app::ControlId, bool> expected{
         {app::IDC_SEARCH, false},    {app::IDC_SELECT_ALL, false}, {app::IDC_UPGRADE_LOG, false},
         {app::IDC_BROWSE, false},    {app::IDC_MODIFY_IP, false},  {app::IDC_RESTORE_IP, false},
-        {app::IDC_SYNC_TIME, false}, {app::IDC_UPGRADE, false}};
+        {app::IDC_SYNC_TIME, false}, {app::IDC_RESEND, false},     {app::IDC_UPGRADE, false}};
     EXPECT_EQ(view_.enabled, expected);
     dlg_->EnableControls(true);
     EXPECT_TRUE(view_.windowEnabled);

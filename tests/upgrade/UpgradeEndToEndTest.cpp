@@ -354,7 +354,7 @@ TEST_F(UpgradeEndToEnd, APlanPreparesAsARunAndSendsNothing) {
     // Text, and a refusal is the run's own.
     run = Upgrade(pack, {"--plan"});
     EXPECT_EQ(run.rc, 0);
-    EXPECT_NE(run.out.find("MAC地址\tIP地址\t文件\t大小\tMD5\t版本\n"), std::string::npos);
+    EXPECT_NE(run.out.find("MAC地址\tIP地址\t文件\t大小\tMD5\t版本\t说明\n"), std::string::npos);
     run = Upgrade(Pack("other.bin", {App("109", 1)}, PACK_MAGIC_MULTI), {"--plan"});
     EXPECT_EQ(run.rc, 2) << run.out << run.err;
     EXPECT_TRUE(run.out.empty()) << run.out;

@@ -69,6 +69,7 @@ struct ReportSummary {
     unsigned otherDevice = 0;
     unsigned noVersion = 0;
     unsigned notStarted = 0;
+    unsigned alreadyCurrent = 0;  // of the succeeded: nothing sent, already on the named version
 };
 
 ReportSummary Summarize(const BatchReport& report);

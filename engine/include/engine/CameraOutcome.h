@@ -43,7 +43,7 @@ enum class ReasonCode : int32_t {
     // Abandoned after the camera's system had every byte but before its
     // verdict: it may have taken and flashed the file.
     MayHaveFile = 21,
-    // A retried camera already runs the version the file names: nothing sent.
+    // The camera already runs the version the file names: nothing sent.
     AlreadyCurrent = 22,
 };
 
