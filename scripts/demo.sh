@@ -76,6 +76,8 @@ say "a refused upgrade: two camera types ticked together"
 cli upgrade "$work/fw.bin" --all
 say "search again: the upgraded cameras report their new software version"
 cli search
+say "the same upgrade again: the cameras already run V2.2, nothing is sent"
+cli upgrade "$work/fw.bin" --ip 127.0.1.1 127.0.1.2 127.0.1.4 127.0.1.5
 say "modify IP: the ticked cameras get consecutive addresses from 127.0.20.253 (one refuses)"
 cli modify-ip 127.0.20.253 --all
 say "search again: the cameras answer from their new addresses"
