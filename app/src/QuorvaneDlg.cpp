@@ -365,6 +365,12 @@ void CQuorvaneDlg::ShowDetail(int row, const TaskResult& result, const char* sta
         }
     }
     m_listDevices.SetText(row, kColDetail, detail);
+    // A proven camera runs what it was seen with after its reboot.
+    const VerifyResult seen = result.outcome.verify;
+    if (result.kind == TASK_UPGRADE && result.result == 1 && !result.outcome.versionAfter.empty() &&
+        (seen == VerifyResult::NewVersion || seen == VerifyResult::NamedVersion)) {
+        m_listDevices.SetText(row, kColSoft, result.outcome.versionAfter);
+    }
     if (!detail.empty()) {
         AppendLog("[%s] %s %s", aux.c_str(), ip.c_str(), detail.c_str());
     }
