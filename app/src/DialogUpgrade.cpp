@@ -177,6 +177,7 @@ void CQuorvaneDlg::OnBnClickedUpgrade() {
         expected.type = row.type;
         expected.hw = row.hard;
         expected.checkVersion = !resend && !p.named.empty();
+        expected.allowOlder = p.named.empty() || !p.downgradeFrom.empty();
         m_dispatcher.ExpectCamera(p.mac, std::move(expected));
         m_dispatcher.Enqueue(p.ip.c_str(), p.mac.c_str(), p.file.c_str());
     }

@@ -67,6 +67,8 @@ const char* ReasonWords(ReasonCode reason) {
             return "已放弃，相机可能已收到文件";
         case ReasonCode::AlreadyCurrent:
             return "已是目标版本";
+        case ReasonCode::Newer:
+            return "未允许降级";
     }
     return "失败";  // a code of a later version read back from a report
 }
@@ -230,6 +232,8 @@ const char* ReasonName(ReasonCode reason) {
             return "may-have-file";
         case ReasonCode::AlreadyCurrent:
             return "already-current";
+        case ReasonCode::Newer:
+            return "newer";
     }
     return "unknown";
 }

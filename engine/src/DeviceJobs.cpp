@@ -375,6 +375,12 @@ int RunUpgradeJob(const NetApi& net, const BatchFields& batch, const platform::C
         out.reason = ReasonCode::AlreadyCurrent;
         out.versionAfter = out.versionBefore;
         out.verify = VerifyResult::NamedVersion;
+    } else if (!batch.expected.allowOlder &&
+               CompareVersionKeys(SoftVersionKey(out.versionBefore), named).value_or(0) > 0) {
+        // Newer than the list said when the request was judged: not asked about.
+        result = 0;
+        out.result = OutcomeResult::Failed;
+        out.reason = ReasonCode::Newer;
     } else if (connected != 0) {
         result = 0;
         out.result = OutcomeResult::Failed;

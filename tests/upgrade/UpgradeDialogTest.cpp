@@ -588,8 +588,9 @@ struct VersionCase {
     bool confirm;      // the answer to the downgrade question
     bool asked;
     bool sent;
-    const char* detail;   // the start of 详情 after the batch; "" empty
-    const char* summary;  // in the pane's summary line; "" none looked for
+    const char* detail;           // the start of 详情 after the batch; "" empty
+    const char* summary;          // in the pane's summary line; "" none looked for
+    const char* hello = nullptr;  // another version at the hello than in the list
 };
 
 void PrintTo(const VersionCase& c, std::ostream* os) {
@@ -602,7 +603,8 @@ class VersionJudgeTest : public UpgradeDialogTest,
 TEST_P(VersionJudgeTest, SkipsWhatIsDoneAndAsksBeforeOlder) {
     const VersionCase& c = GetParam();
     enginetest::NetScript script;
-    script.helloAt["127.0.1.1"] = {"02:00:00:00:00:01", "KQM-RVT3305", "101A", c.soft};
+    script.helloAt["127.0.1.1"] = {"02:00:00:00:00:01", "KQM-RVT3305", "101A",
+                                   c.hello != nullptr ? c.hello : c.soft};
     FakeNet::Reset(script);
     Reopen("");  // the library with its hello
     tNetDeviceInfo d = Device(1, "101A");
@@ -632,7 +634,7 @@ TEST_P(VersionJudgeTest, SkipsWhatIsDoneAndAsksBeforeOlder) {
         EXPECT_EQ(view_.CellText(0, app::kColStatus), "等待升级");
         return;
     }
-    EXPECT_EQ(view_.CellText(0, app::kColStatus), "升级成功");
+    EXPECT_EQ(view_.CellText(0, app::kColStatus), c.hello != nullptr ? "升级失败" : "升级成功");
     EXPECT_EQ(view_.CellText(0, app::kColDetail).rfind(c.detail, 0), 0u)
         << view_.CellText(0, app::kColDetail);
     if (*c.detail == '\0') {
@@ -658,9 +660,12 @@ INSTANTIATE_TEST_SUITE_P(
         VersionCase{"NamedNewerByNumber", "2.9.4_180101", "uImage_V2.10", false, true, false, true,
                     "", ""},
         VersionCase{"NoneNamed", "2.3.1_180101", "uImage", false, true, false, true, "", ""},
-        VersionCase{"TagUnreadable", "2.3.1_180101", "uImage_V1234567890.2", false, true, false, true, "",
-                    ""},
-        VersionCase{"CameraUnreadable", "vX.Y_1", "uImage_V2.2", false, true, false, true, "", ""}),
+        VersionCase{"TagUnreadable", "2.3.1_180101", "uImage_V1234567890.2", false, true, false,
+                    true, "", ""},
+        VersionCase{"CameraUnreadable", "vX.Y_1", "uImage_V2.2", false, true, false, true, "", ""},
+        // Upgraded by someone else since the search: not asked about, so not sent.
+        VersionCase{"NewerSinceTheSearch", "2.3.1_180101", "uImage_V2.3", false, true, false, false,
+                    "降级：2.4.0_190101 → 2.3，未允许降级", "，失败1", "2.4.0_190101"}),
     [](const ::testing::TestParamInfo<VersionCase>& p) { return p.param.name; });
 
 }  // namespace

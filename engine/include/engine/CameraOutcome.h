@@ -45,6 +45,9 @@ enum class ReasonCode : int32_t {
     MayHaveFile = 21,
     // The camera already runs the version the file names: nothing sent.
     AlreadyCurrent = 22,
+    // The camera runs a newer version than the file names and was not judged
+    // a downgrade the technician allowed: nothing sent.
+    Newer = 23,
 };
 
 // The proof after reboot of an upgraded camera.

@@ -182,6 +182,9 @@ class TaskDispatcher {
         std::string type;
         std::string hw;
         bool checkVersion = false;
+        // False: a camera that runs a newer version than the file names is not
+        // sent it (ReasonCode::Newer).
+        bool allowOlder = true;
     };
     void ExpectCamera(const std::string& mac, Expectation expected);
 
