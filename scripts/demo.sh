@@ -64,18 +64,20 @@ say "search: every camera, sorted by IP address"
 cli search
 say "search sorted by software version, as after two clicks on its header"
 cli search --sort sw
-say "upgrade the four QV-LPR200 cameras with a single update pack (kernel, file system, application)"
+say "upgrade the four QV-LPR200 cameras (V2.1.x) to V2.2 with a single update pack (kernel, file system, application)"
 head -c 300000 /dev/urandom >"$work/uImage"
 head -c 500000 /dev/urandom >"$work/rootfs.cramfs"
 # _YJ11#_: the application fits hardware versions 110 to 119.
-head -c 400000 /dev/urandom >"$work/app_V2.1_YJ11#_QV-LPR200.jffs2"
+head -c 400000 /dev/urandom >"$work/app_V2.2_YJ11#_QV-LPR200.jffs2"
 "$bin/quorvane-pack" create "$work/fw.bin" "$work/uImage" "$work/rootfs.cramfs" \
-  "$work/app_V2.1_YJ11#_QV-LPR200.jffs2" >/dev/null
+  "$work/app_V2.2_YJ11#_QV-LPR200.jffs2" >/dev/null
 cli upgrade "$work/fw.bin" --ip 127.0.1.1 127.0.1.2 127.0.1.4 127.0.1.5 --sync-time
 say "a refused upgrade: two camera types ticked together"
 cli upgrade "$work/fw.bin" --all
 say "search again: the upgraded cameras report their new software version"
 cli search
+say "the same upgrade again: the cameras already run V2.2, nothing is sent"
+cli upgrade "$work/fw.bin" --ip 127.0.1.1 127.0.1.2 127.0.1.4 127.0.1.5
 say "modify IP: the ticked cameras get consecutive addresses from 127.0.20.253 (one refuses)"
 cli modify-ip 127.0.20.253 --all
 say "search again: the cameras answer from their new addresses"

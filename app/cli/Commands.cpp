@@ -122,7 +122,6 @@ int Run(const Args& given) {
             return kExitAllOk;
         }
         a.macs = *macs;
-        a.settings.checkVersion = true;  // some may have taken the file already
     }
     // The device libraries follow the same folder.
     platform::SetConfigDirOverride(a.configDir);
@@ -255,6 +254,7 @@ int Run(const Args& given) {
         view.SetFileEditText(ec ? a.file : platform::Utf8Path(file));
         view.SetChecked(app::IDC_SYNC_TIME, a.syncTime);
         view.SetChecked(app::IDC_FORCE_UPGRADE, a.force);
+        view.SetChecked(app::IDC_RESEND, a.resend);
         dlg.SetUpgradeOverrides(a.settings);
         if (a.noVerify) {
             dlg.SetVerifyTimeoutOverride(0);
@@ -275,7 +275,26 @@ int Run(const Args& given) {
             return dlg.LogFailure().empty() ? kExitAllOk : kExitLogFailed;
         }
         view.ReportProgress();
+        // The window's question about older versions is answered here.
+        bool askedOlder = false;
+        view.answer = [&](const std::string& question) {
+            if (question.rfind(app::kDowngradeAsk, 0) != 0) {
+                return true;
+            }
+            askedOlder = true;
+            return a.allowOlder;
+        };
         dlg.OnBnClickedUpgrade();
+        view.answer = nullptr;  // the stop's question is the window's own
+        if (view.windowEnabled && askedOlder && !a.allowOlder) {
+            std::string why = view.questions.back();
+            if (const auto ask = why.rfind("继续吗？"); ask != std::string::npos) {
+                why.erase(ask);
+            }
+            std::fprintf(stderr, "quorvane-cli: %s确需如此请加 --allow-older，没有设备被改动\n",
+                         why.c_str());
+            return kExitRefused;
+        }
     } else {
         // The window's question about one address for several is answered here.
         view.confirmAnswer = a.sameAddress;

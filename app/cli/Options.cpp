@@ -25,8 +25,9 @@ const char* const kFooter =
     "Exit status: 0 every camera succeeded, 1 some failed, 2 the request was refused\n"
     "(malformed arguments, no such camera, a bad network configuration, another batch\n"
     "running on the same configuration folder, several cameras on one default address\n"
-    "without --same-address), 3 the operation log could not be opened\n"
-    "or written (the outcome of the cameras is still printed), 4 the batch was stopped\n"
+    "without --same-address, an older version without --allow-older), 3 the operation\n"
+    "log could not be opened or written (the outcome of the cameras is still printed),\n"
+    "4 the batch was stopped\n"
     "(Ctrl-C or a request to terminate), 5 the failure limit held the cameras not yet\n"
     "started.";
 
@@ -199,6 +200,10 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
     declare.Cameras(*upgrade);
     upgrade->add_flag("--sync-time", a.syncTime, "set each camera's clock to this PC's");
     upgrade->add_flag("--force", a.force, "skip the device-type checks");
+    upgrade->add_flag("--resend", a.resend,
+                      "send the file to cameras that already run the version it names too");
+    upgrade->add_flag("--allow-older", a.allowOlder,
+                      "send the file to cameras that run a newer version than it names");
     NumberOption(*upgrade, "--parallel", a.settings.parallel, 1, 30, "N",
                  "cameras upgraded at once, 1 to 30 (config.ini upgrade_parallel, else 1)");
     NumberOption(*upgrade, "--max-failures", a.settings.maxFailures, 0, 100000, "N",

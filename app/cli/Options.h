@@ -35,6 +35,8 @@ struct Args {
     bool json = false;
     bool syncTime = false;
     bool force = false;
+    bool resend = false;            // upgrade: cameras already on the named version too
+    bool allowOlder = false;        // upgrade: cameras on a newer version than the file names
     app::UpgradeSettings settings;  // --parallel, --max-failures, --probe-ms
     bool plan = false;
     bool sameAddress = false;  // restore-ip: several cameras may share the default

@@ -26,6 +26,9 @@ PlanLine DescribePlanned(const app::PlannedUpgrade& camera) {
             platform::Md5Of({reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()}));
     }
     line.version = PackNamedVersion(camera.file);
+    if (!camera.downgradeFrom.empty()) {
+        line.note = app::DowngradeText(camera.downgradeFrom, camera.named);
+    }
     return line;
 }
 
@@ -39,18 +42,20 @@ void PrintPlan(const std::vector<PlanLine>& lines, bool json) {
                            {"name", l.name},
                            {"size", l.size},
                            {"md5", l.md5},
-                           {"version", l.version}});
+                           {"version", l.version},
+                           {"downgrade_from", l.camera.downgradeFrom}});
         }
         std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
         return;
     }
-    std::printf("MAC地址\tIP地址\t文件\t大小\tMD5\t版本\n");
+    std::printf("MAC地址\tIP地址\t文件\t大小\tMD5\t版本\t说明\n");
     for (const PlanLine& l : lines) {
-        std::printf("%s\t%s\t%s\t%lld\t%s\t%s\n", platform::EscapeForTerminal(l.camera.mac).c_str(),
-                    platform::EscapeForTerminal(l.camera.ip).c_str(),
-                    platform::EscapeForTerminal(l.name).c_str(), l.size,
-                    l.md5.empty() ? "-" : l.md5.c_str(),
-                    l.version.empty() ? "-" : l.version.c_str());
+        std::printf(
+            "%s\t%s\t%s\t%lld\t%s\t%s\t%s\n", platform::EscapeForTerminal(l.camera.mac).c_str(),
+            platform::EscapeForTerminal(l.camera.ip).c_str(),
+            platform::EscapeForTerminal(l.name).c_str(), l.size,
+            l.md5.empty() ? "-" : l.md5.c_str(), l.version.empty() ? "-" : l.version.c_str(),
+            l.note.empty() ? "-" : l.note.c_str());
     }
 }
 

@@ -15,6 +15,7 @@ struct PlanLine {
     long long size = -1;
     std::string md5;      // lower-case hex; empty when the file cannot be read
     std::string version;  // "<major>.<minor>" the file names; empty when none
+    std::string note;     // "降级：…" when the camera runs a newer version
 };
 
 PlanLine DescribePlanned(const app::PlannedUpgrade& camera);

@@ -68,6 +68,7 @@ ReportSummary Summarize(const BatchReport& report) {
         s.otherDevice += o.verify == VerifyResult::OtherDevice ? 1u : 0u;
         s.noVersion += o.verify == VerifyResult::NoVersion ? 1u : 0u;
         s.notAtNewAddress += o.verify == VerifyResult::NotAtNewAddress ? 1u : 0u;
+        s.alreadyCurrent += c.result == 1 && o.reason == ReasonCode::AlreadyCurrent ? 1u : 0u;
     }
     return s;
 }
@@ -106,6 +107,9 @@ std::string SummaryLine(const BatchReport& report) {
     }
     if (s.notStarted > 0) {
         line += "，未开始" + std::to_string(s.notStarted);
+    }
+    if (s.alreadyCurrent > 0) {
+        line += "，已是目标版本" + std::to_string(s.alreadyCurrent);
     }
     return line + "，用时" + Duration(report.durationMs);
 }
@@ -179,7 +183,8 @@ nlohmann::json ReportJson(const BatchReport& r) {
               {"other_device", s.otherDevice},
               {"no_version", s.noVersion},
               {"not_at_new_address", s.notAtNewAddress},
-              {"not_started", s.notStarted}}},
+              {"not_started", s.notStarted},
+              {"already_current", s.alreadyCurrent}}},
             {"cameras", cameras}};
 }
 

@@ -93,11 +93,6 @@ void BatchSession::Add(const TaskResult& result, const DeviceRow* row) {
     camera.detail = DetailText(result.outcome);
     skipped_ += skipped ? 1u : 0u;
     NoteRetry(camera, result.kind);
-    if (result.kind == TASK_UPGRADE && why == ReasonCode::MayHaveFile) {
-        mayHave_.insert(camera.mac);  // its version is checked before it is sent to again
-    } else if (result.kind == TASK_UPGRADE && !skipped) {
-        mayHave_.erase(camera.mac);
-    }
     record_.cameras.push_back(std::move(camera));
 }
 

@@ -107,6 +107,31 @@ std::string IpPlanQuestion(const std::vector<PlannedAddress>& plan) {
     return text + "继续吗？";
 }
 
+std::string DowngradeText(const std::string& from, const std::string& to) {
+    return "降级：" + platform::EscapeForTerminal(from) + " → " + platform::EscapeForTerminal(to);
+}
+
+std::string DowngradeQuestion(const std::vector<PlannedUpgrade>& plan) {
+    constexpr std::size_t kShown = 20;
+    std::string lines;
+    std::size_t older = 0;
+    for (const PlannedUpgrade& p : plan) {
+        if (p.downgradeFrom.empty()) {
+            continue;
+        }
+        if (++older <= kShown) {
+            lines += p.mac + "  " + p.ip + "  " + DowngradeText(p.downgradeFrom, p.named) + "\n";
+        }
+    }
+    if (older == 0) {
+        return {};
+    }
+    if (older > kShown) {
+        lines += "……另有" + std::to_string(older - kShown) + "台\n";
+    }
+    return kDowngradeAsk + std::to_string(older) + "台设备到较旧的版本：\n" + lines + "继续吗？";
+}
+
 std::string SameAddressQuestion(std::size_t cameras, const std::string& ip) {
     return std::to_string(cameras) + "台设备将使用同一地址 " + ip + "，继续吗？";
 }

@@ -4,6 +4,7 @@
 
 #include "app/DialogTexts.h"
 #include "app/QuorvaneDlg.h"
+#include "pack/PackInfo.h"
 
 namespace app {
 
@@ -66,6 +67,7 @@ bool CQuorvaneDlg::PrepareUpgrade(std::vector<PlannedUpgrade>* plan, bool forBat
     m_strUpdateFile = m_upgrade.UpdateFile();
 
     // Each row's file, chosen by its hardware version.
+    const std::string named = PackJudgedVersion(m_strUpdateFile);
     plan->clear();
     plan->reserve(ticked.size());
     for (int row : ticked) {
@@ -76,7 +78,11 @@ bool CQuorvaneDlg::PrepareUpgrade(std::vector<PlannedUpgrade>* plan, bool forBat
             m_upgrade.DiscardWorkspace();
             return refuse();
         }
-        plan->push_back({r.ip, r.mac, *file});
+        PlannedUpgrade p{r.ip, r.mac, *file, {}, named};
+        if (CompareVersionKeys(SoftVersionKey(r.soft), named).value_or(0) > 0) {
+            p.downgradeFrom = r.soft;
+        }
+        plan->push_back(std::move(p));
     }
     return true;
 }
@@ -118,6 +124,11 @@ void CQuorvaneDlg::OnBnClickedUpgrade() {
     } else if (m_deps.search.GetVerifyTimeout != nullptr) {
         verifyMs = m_deps.search.GetVerifyTimeout();
     }
+    // An older version is sent only when the technician says so, once for all.
+    const std::string downgrades = DowngradeQuestion(plan);
+    if (!downgrades.empty() && !m_view.Confirm(downgrades)) {
+        return refuse();
+    }
     const bool forced = m_view.IsChecked(IDC_FORCE_UPGRADE);
     BatchSettings batch{.kind = TASK_UPGRADE, .total = static_cast<std::uint32_t>(plan.size())};
     batch.syncTime = m_view.IsChecked(IDC_SYNC_TIME);
@@ -126,8 +137,19 @@ void CQuorvaneDlg::OnBnClickedUpgrade() {
     batch.maxFailures = limits->maxFailures;
     batch.probeMs = limits->probeMs;
     batch.verifyTimeoutMs = verifyMs;
-    if (!StartBatch(batch,
-                    UpgradeRequestText(m_strUpdateFile, forced, parallel, limits->maxFailures))) {
+    // Unticked, a camera already on the version the file names is not sent it.
+    const bool resend = m_view.IsChecked(IDC_RESEND);
+    std::string requestText =
+        UpgradeRequestText(m_strUpdateFile, forced, parallel, limits->maxFailures);
+    if (resend) {
+        requestText += "，已是目标版本的也发送";
+    }
+    const auto older = std::count_if(
+        plan.begin(), plan.end(), [](const PlannedUpgrade& p) { return !p.downgradeFrom.empty(); });
+    if (older > 0) {
+        requestText += "，降级" + std::to_string(older) + "台";
+    }
+    if (!StartBatch(batch, requestText)) {
         return refuse();
     }
     off.HandToBatch();
@@ -137,8 +159,9 @@ void CQuorvaneDlg::OnBnClickedUpgrade() {
     request.syncTime = m_view.IsChecked(IDC_SYNC_TIME);
     request.verifyTimeoutMs = verifyMs;
     m_session.DescribeFile(m_strUpdateFile);
-    // Forcing is a choice for one batch, never a setting that stays.
+    // Forcing and resending are choices for one batch, never settings that stay.
     m_view.SetChecked(IDC_FORCE_UPGRADE, false);
+    m_view.SetChecked(IDC_RESEND, false);
     // Every camera of the batch says it waits for its turn until a worker takes it.
     for (const PlannedUpgrade& p : plan) {
         LiveState queued;
@@ -153,7 +176,8 @@ void CQuorvaneDlg::OnBnClickedUpgrade() {
         TaskDispatcher::Expectation expected;
         expected.type = row.type;
         expected.hw = row.hard;
-        expected.checkVersion = m_overrides.checkVersion || m_session.MayHave(p.mac);
+        expected.checkVersion = !resend && !p.named.empty();
+        expected.allowOlder = p.named.empty() || !p.downgradeFrom.empty();
         m_dispatcher.ExpectCamera(p.mac, std::move(expected));
         m_dispatcher.Enqueue(p.ip.c_str(), p.mac.c_str(), p.file.c_str());
     }

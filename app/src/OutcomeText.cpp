@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "app/DialogTexts.h"
+#include "pack/PackInfo.h"
 #include "platform/TermText.h"
 
 namespace app {
@@ -65,6 +67,8 @@ const char* ReasonWords(ReasonCode reason) {
             return "已放弃，相机可能已收到文件";
         case ReasonCode::AlreadyCurrent:
             return "已是目标版本";
+        case ReasonCode::Newer:
+            return "未允许降级";
     }
     return "失败";  // a code of a later version read back from a report
 }
@@ -146,11 +150,16 @@ std::string DetailText(const CameraOutcome& o) {
     if (o.reason == ReasonCode::AlreadyCurrent) {
         return "已是目标版本 " + platform::EscapeForTerminal(o.versionBefore);
     }
-    if (StatusOverride(o) != nullptr) {
-        return {};  // the status says it all
+    std::string detail;
+    if (StatusOverride(o) == nullptr) {  // else the status says it all
+        detail = ReasonText(o);
+        detail = detail.empty() ? VerifyText(o) : detail;
     }
-    std::string reason = ReasonText(o);
-    return reason.empty() ? VerifyText(o) : reason;
+    if (CompareVersionKeys(SoftVersionKey(o.versionBefore), o.versionNamed).value_or(0) > 0) {
+        const std::string mark = DowngradeText(o.versionBefore, o.versionNamed);
+        return detail.empty() ? mark : mark + "，" + detail;
+    }
+    return detail;
 }
 
 std::string ForeignText(const std::string& adapter) {
@@ -227,6 +236,8 @@ const char* ReasonName(ReasonCode reason) {
             return "may-have-file";
         case ReasonCode::AlreadyCurrent:
             return "already-current";
+        case ReasonCode::Newer:
+            return "newer";
     }
     return "unknown";
 }

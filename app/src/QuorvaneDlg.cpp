@@ -150,7 +150,7 @@ bool CQuorvaneDlg::ChooseAdapter(const std::optional<std::string>& nameOrAddress
 void CQuorvaneDlg::EnableControls(bool enable) {
     m_view.EnableWindow(enable);
     for (ControlId id : {IDC_SEARCH, IDC_SELECT_ALL, IDC_UPGRADE_LOG, IDC_BROWSE, IDC_MODIFY_IP,
-                         IDC_RESTORE_IP, IDC_SYNC_TIME, IDC_UPGRADE}) {
+                         IDC_RESTORE_IP, IDC_SYNC_TIME, IDC_RESEND, IDC_UPGRADE}) {
         m_view.EnableControl(id, enable);
     }
 }
@@ -365,6 +365,12 @@ void CQuorvaneDlg::ShowDetail(int row, const TaskResult& result, const char* sta
         }
     }
     m_listDevices.SetText(row, kColDetail, detail);
+    // A proven camera runs what it was seen with after its reboot.
+    const VerifyResult seen = result.outcome.verify;
+    if (result.kind == TASK_UPGRADE && result.result == 1 && !result.outcome.versionAfter.empty() &&
+        (seen == VerifyResult::NewVersion || seen == VerifyResult::NamedVersion)) {
+        m_listDevices.SetText(row, kColSoft, result.outcome.versionAfter);
+    }
     if (!detail.empty()) {
         AppendLog("[%s] %s %s", aux.c_str(), ip.c_str(), detail.c_str());
     }

@@ -255,17 +255,6 @@ std::string Impostor(const tNetDeviceInfo& hello, const DeviceTask& task,
     return {};
 }
 
-// The version key of a software version ("V2.6.0_1a2b" -> "2.6"), compared
-// with what a file's name tag gives.
-std::string VersionKey(const std::string& version) {
-    std::string key = version.substr(0, version.find('_'));
-    key = key.substr(0, key.find_last_of('.'));
-    while (!key.empty() && std::isalpha(static_cast<unsigned char>(key[0]))) {
-        key.erase(0, 1);
-    }
-    return key;
-}
-
 // A camera that does not take a TCP connection within the probe is not worth
 // the specified attempts; one that takes it and then says nothing still gets them.
 int Probe(const NetApi& net, const BatchFields& batch, int handle) {
@@ -371,21 +360,27 @@ int RunUpgradeJob(const NetApi& net, const BatchFields& batch, const platform::C
             out.versionBefore = FieldText(hello.szSoftVersion);
         }
     }
-    const std::string named = connected == 0 && other.empty() && batch.expected.checkVersion
-                                  ? PackNamedVersion(FieldText(task.path))
-                                  : std::string();
+    const std::string named =
+        connected == 0 && other.empty() ? PackNamedVersion(FieldText(task.path)) : std::string();
+    out.versionNamed = named;
     if (connected == 0 && !other.empty()) {
         result = 0;
         out.result = OutcomeResult::Failed;
         out.reason = ReasonCode::OtherDevice;
         out.otherMac = other;
-    } else if (!named.empty() && VersionKey(out.versionBefore) == named) {
-        // A retried camera that may have taken the file before already has it.
+    } else if (batch.expected.checkVersion && !named.empty() &&
+               SoftVersionKey(out.versionBefore) == named) {
+        // Done before: a retried camera that took the file, or a re-run batch.
         out.result = OutcomeResult::Succeeded;
         out.reason = ReasonCode::AlreadyCurrent;
-        out.versionNamed = named;
         out.versionAfter = out.versionBefore;
         out.verify = VerifyResult::NamedVersion;
+    } else if (!batch.expected.allowOlder &&
+               CompareVersionKeys(SoftVersionKey(out.versionBefore), named).value_or(0) > 0) {
+        // Newer than the list said when the request was judged: not asked about.
+        result = 0;
+        out.result = OutcomeResult::Failed;
+        out.reason = ReasonCode::Newer;
     } else if (connected != 0) {
         result = 0;
         out.result = OutcomeResult::Failed;

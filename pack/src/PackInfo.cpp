@@ -1,5 +1,6 @@
 #include "pack/PackInfo.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <vector>
@@ -102,4 +103,59 @@ std::string PackNamedVersion(const std::string& path) {
         return PackVersionTag(slash == std::string::npos ? path : path.substr(slash + 1));
     }
     return entry.found ? PackVersionTag(entry.name) : std::string();
+}
+
+std::string PackJudgedVersion(const std::string& path) {
+    const PackRole role = PackFirstAppEntryOfFile(path).role;
+    return role == PackRole::Multi || role == PackRole::Bundle ? std::string()
+                                                               : PackNamedVersion(path);
+}
+
+std::string SoftVersionKey(const std::string& version) {
+    std::string key = version.substr(0, version.find('_'));
+    key = key.substr(0, key.find_last_of('.'));
+    while (!key.empty() && std::isalpha(static_cast<unsigned char>(key[0]))) {
+        key.erase(0, 1);
+    }
+    return key;
+}
+
+namespace {
+
+std::optional<std::vector<unsigned long>> VersionParts(std::string_view key) {
+    constexpr std::size_t kMostParts = 8;
+    std::vector<unsigned long> parts;
+    std::size_t at = 0;
+    while (true) {
+        unsigned long n = 0;
+        if (parts.size() == kMostParts || !ReadNumber(key, at, n)) {
+            return std::nullopt;
+        }
+        parts.push_back(n);
+        if (at == key.size()) {
+            return parts;
+        }
+        if (key[at] != '.') {
+            return std::nullopt;
+        }
+        ++at;
+    }
+}
+
+}  // namespace
+
+std::optional<int> CompareVersionKeys(std::string_view a, std::string_view b) {
+    const auto pa = VersionParts(a);
+    const auto pb = VersionParts(b);
+    if (!pa || !pb) {
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < std::max(pa->size(), pb->size()); ++i) {
+        const unsigned long x = i < pa->size() ? (*pa)[i] : 0;
+        const unsigned long y = i < pb->size() ? (*pb)[i] : 0;
+        if (x != y) {
+            return x < y ? -1 : 1;
+        }
+    }
+    return 0;
 }

@@ -228,7 +228,7 @@ TEST_F(DialogTest, EnableControlsTouchesTheWindowAndTheCommandControlsOnly) {
     const std::map<app::ControlId, bool> expected{
         {app::IDC_SEARCH, false},    {app::IDC_SELECT_ALL, false}, {app::IDC_UPGRADE_LOG, false},
         {app::IDC_BROWSE, false},    {app::IDC_MODIFY_IP, false},  {app::IDC_RESTORE_IP, false},
-        {app::IDC_SYNC_TIME, false}, {app::IDC_UPGRADE, false}};
+        {app::IDC_SYNC_TIME, false}, {app::IDC_RESEND, false},     {app::IDC_UPGRADE, false}};
     EXPECT_EQ(view_.enabled, expected);
     dlg_->EnableControls(true);
     EXPECT_TRUE(view_.windowEnabled);
@@ -1172,7 +1172,13 @@ TEST_P(OutcomeToViews, DetailGoesBesideTheSpecifiedLineAndToTheHook) {
     r->outcome.versionAfter = c.after;
     r->outcome.versionNamed = "2.6";
     r->outcome.otherMac = "02:00:00:00:00:09";
+    const std::string soft = view_.CellText(1, app::kColSoft);
     dlg_->OnTaskResult(std::move(r));
+    // Only a proven camera's row takes the version it came back with.
+    const bool proven =
+        c.verify == VerifyResult::NamedVersion || c.verify == VerifyResult::NewVersion;
+    EXPECT_EQ(view_.CellText(1, app::kColSoft), proven ? std::string(c.after) : soft);
+    EXPECT_EQ(dlg_->List().Row(1).soft, view_.CellText(1, app::kColSoft));
     const std::string status = c.result == 1 ? "升级成功" : "升级失败";
     EXPECT_EQ(view_.CellText(1, 6), status);
     EXPECT_EQ(view_.CellText(1, 7), c.detail);

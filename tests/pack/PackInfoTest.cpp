@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <span>
 #include <string>
@@ -149,6 +150,41 @@ TEST_F(NamedVersionTest, FromThePackTableOrThePlainFilesName) {
     EXPECT_EQ(PackNamedVersion(dir_ / "folder_V3.2.bin"), "3.2");
     EXPECT_EQ(PackNamedVersion("C:\\fw\\cam_V3.3.bin"), "3.3");
     EXPECT_EQ(PackNamedVersion(""), "");
+}
+
+// Version order by number, and no order where either side cannot be read.
+TEST(PackInfo, VersionKeysCompareByNumberOrNotAtAll) {
+    struct Row {
+        const char* a;
+        const char* b;
+        std::optional<int> order;
+    };
+    for (const Row& r :
+         {Row{"2.10", "2.9", 1}, Row{"2.9", "2.10", -1}, Row{"2.3", "2.3", 0},
+          Row{"2.3", "2.3.0", 0}, Row{"2.3.1", "2.3", 1}, Row{"10", "9.9", 1},
+          Row{"", "2.3", std::nullopt}, Row{"2.x", "2.3", std::nullopt},
+          Row{"2..3", "2.3", std::nullopt}, Row{"2.3.", "2.3", std::nullopt},
+          Row{"1234567890.1", "2.3", std::nullopt}, Row{"1.1.1.1.1.1.1.1.1", "1", std::nullopt}}) {
+        EXPECT_EQ(CompareVersionKeys(r.a, r.b), r.order) << r.a << " " << r.b;
+    }
+    EXPECT_EQ(SoftVersionKey("V2.6.0_1a2b"), "2.6");
+    EXPECT_EQ(SoftVersionKey("2.10.3_180101"), "2.10");
+    EXPECT_EQ(SoftVersionKey("vX.Y_1"), "");
+}
+
+// A multi-application pack's tags are the cameras' own family: nothing judged.
+TEST(PackInfo, OnlyASingleFileNamesAVersionToJudgeBy) {
+    const std::string dir = ::testing::TempDir();
+    const std::string multi = dir + "/judged-multi.bin";
+    const std::string single = dir + "/judged-single.bin";
+    packtest::WritePack(multi, PACK_MAGIC_MULTI,
+                        {{"app_V2.3_YJ101_T.jffs2", PACK_FILE_APP, "a", ""}});
+    packtest::WritePack(single, PACK_MAGIC_SINGLE,
+                        {{"app_V2.4_YJ101_T.jffs2", PACK_FILE_APP, "a", ""}});
+    EXPECT_EQ(PackNamedVersion(multi), "2.3");
+    EXPECT_EQ(PackJudgedVersion(multi), "");
+    EXPECT_EQ(PackJudgedVersion(single), "2.4");
+    EXPECT_EQ(PackJudgedVersion(dir + "/absent_V2.5"), "2.5");
 }
 
 }  // namespace

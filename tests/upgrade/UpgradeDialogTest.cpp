@@ -576,3 +576,96 @@ TEST_F(UpgradeDialogTest, TheLockComesFirstAndForcingLastsOneBatch) {
     EXPECT_EQ(view_.messages, std::vector<std::string>{"设备类型不匹配"});
     EXPECT_EQ(other.TryLock(dlg_->BatchLockPath(), nullptr), platform::FileLock::Result::Locked);
 }
+
+namespace {
+
+// What one camera gets by the version the file names against the one it runs.
+struct VersionCase {
+    const char* name;
+    const char* soft;  // in the list and at the hello
+    const char* file;  // a kernel image, named so that it names a version or not
+    bool resend;       // 仍然发送
+    bool confirm;      // the answer to the downgrade question
+    bool asked;
+    bool sent;
+    const char* detail;           // the start of 详情 after the batch; "" empty
+    const char* summary;          // in the pane's summary line; "" none looked for
+    const char* hello = nullptr;  // another version at the hello than in the list
+};
+
+void PrintTo(const VersionCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class VersionJudgeTest : public UpgradeDialogTest,
+                         public ::testing::WithParamInterface<VersionCase> {};
+
+TEST_P(VersionJudgeTest, SkipsWhatIsDoneAndAsksBeforeOlder) {
+    const VersionCase& c = GetParam();
+    enginetest::NetScript script;
+    script.helloAt["127.0.1.1"] = {"02:00:00:00:00:01", "KQM-RVT3305", "101A",
+                                   c.hello != nullptr ? c.hello : c.soft};
+    FakeNet::Reset(script);
+    Reopen("");  // the library with its hello
+    tNetDeviceInfo d = Device(1, "101A");
+    std::snprintf(d.szSoftVersion, sizeof(d.szSoftVersion), "%s", c.soft);
+    g_devices = {d};
+    dlg_->OnBnClickedSearch();
+    view_.SetRowChecked(0, true);
+    std::ofstream(tmp_ / c.file) << "kernel";
+    view_.fileText = tmp_ / c.file;
+    view_.SetChecked(app::IDC_RESEND, c.resend);
+    view_.confirmAnswer = c.confirm;
+    view_.questions.clear();
+
+    const bool ran = Press();
+    EXPECT_EQ(ran, c.asked ? c.confirm : true);
+    ASSERT_EQ(view_.questions.size(), c.asked ? 1u : 0u);
+    if (c.asked) {
+        EXPECT_EQ(view_.questions[0],
+                  std::string("将降级1台设备到较旧的版本：\n02:00:00:00:00:01  127.0.1.1  降级：") +
+                      c.soft + " → 2.2\n继续吗？");
+    }
+    EXPECT_EQ(FakeNet::Count("File"), c.sent ? 1 : 0);
+    EXPECT_FALSE(view_.IsChecked(app::IDC_RESEND)) << "a choice for one batch";
+    EXPECT_TRUE(view_.windowEnabled);
+    if (!ran) {
+        EXPECT_TRUE(FakeNet::Calls().empty()) << "refused before anything is sent";
+        EXPECT_EQ(view_.CellText(0, app::kColStatus), "等待升级");
+        return;
+    }
+    EXPECT_EQ(view_.CellText(0, app::kColStatus), c.hello != nullptr ? "升级失败" : "升级成功");
+    EXPECT_EQ(view_.CellText(0, app::kColDetail).rfind(c.detail, 0), 0u)
+        << view_.CellText(0, app::kColDetail);
+    if (*c.detail == '\0') {
+        EXPECT_EQ(view_.CellText(0, app::kColDetail), "");
+    }
+    if (*c.summary != '\0') {
+        EXPECT_NE(view_.pane.find(c.summary), std::string::npos) << view_.pane;
+    }
+    EXPECT_EQ(view_.pane.find("已是目标版本的也发送") != std::string::npos, c.resend);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, VersionJudgeTest,
+    ::testing::Values(
+        VersionCase{"NamedEqual", "2.3.1_180101", "uImage_V2.3", false, true, false, false,
+                    "已是目标版本 2.3.1_180101", "，已是目标版本1，"},
+        VersionCase{"NamedEqualResent", "2.3.1_180101", "uImage_V2.3", true, true, false, true, "",
+                    ""},
+        VersionCase{"NamedOlderRefused", "2.3.1_180101", "uImage_V2.2", false, false, true, false,
+                    "", ""},
+        VersionCase{"NamedOlderConfirmed", "V2.3.1_180101", "uImage_V2.2", false, true, true, true,
+                    "降级：V2.3.1_180101 → 2.2", "开始批量升级：1台设备，升级文件 "},
+        VersionCase{"NamedNewerByNumber", "2.9.4_180101", "uImage_V2.10", false, true, false, true,
+                    "", ""},
+        VersionCase{"NoneNamed", "2.3.1_180101", "uImage", false, true, false, true, "", ""},
+        VersionCase{"TagUnreadable", "2.3.1_180101", "uImage_V1234567890.2", false, true, false,
+                    true, "", ""},
+        VersionCase{"CameraUnreadable", "vX.Y_1", "uImage_V2.2", false, true, false, true, "", ""},
+        // Upgraded by someone else since the search: not asked about, so not sent.
+        VersionCase{"NewerSinceTheSearch", "2.3.1_180101", "uImage_V2.3", false, true, false, false,
+                    "降级：2.4.0_190101 → 2.3，未允许降级", "，失败1", "2.4.0_190101"}),
+    [](const ::testing::TestParamInfo<VersionCase>& p) { return p.param.name; });
+
+}  // namespace

@@ -354,7 +354,7 @@ TEST_F(UpgradeEndToEnd, APlanPreparesAsARunAndSendsNothing) {
     // Text, and a refusal is the run's own.
     run = Upgrade(pack, {"--plan"});
     EXPECT_EQ(run.rc, 0);
-    EXPECT_NE(run.out.find("MAC地址\tIP地址\t文件\t大小\tMD5\t版本\n"), std::string::npos);
+    EXPECT_NE(run.out.find("MAC地址\tIP地址\t文件\t大小\tMD5\t版本\t说明\n"), std::string::npos);
     run = Upgrade(Pack("other.bin", {App("109", 1)}, PACK_MAGIC_MULTI), {"--plan"});
     EXPECT_EQ(run.rc, 2) << run.out << run.err;
     EXPECT_TRUE(run.out.empty()) << run.out;
@@ -410,6 +410,76 @@ TEST_F(UpgradeEndToEnd, RetryFromAReportTakesOnlyWhatDidNotSucceed) {
     }
     run = qvtest::RunCli(QV_CLI_PATH, dir_, {"upgrade", image, "--all", "--retry-from", last});
     EXPECT_EQ(run.rc, 2) << "one way of choosing cameras";
+}
+
+// What the file names against what the cameras run (2.3.1): the same is not
+// sent unless --resend, an older one only with --allow-older.
+struct VersionRow {
+    const char* name;
+    const char* file;
+    std::vector<std::string> extra;
+    int rc;
+    bool kept;
+    std::vector<const char*> outHas;
+    std::vector<const char*> errHas;
+};
+
+TEST_F(UpgradeEndToEnd, TheNamedVersionDecidesWhatIsSent) {
+    const std::vector<VersionRow> rows = {
+        {"same",
+         "uImage_V2.3",
+         {},
+         0,
+         false,
+         {"已是目标版本 2.3.1_180101", "，已是目标版本2，"},
+         {}},
+        {"same, resent", "uImage_V2.3", {"--resend"}, 0, true, {"已是目标版本的也发送"}, {}},
+        {"older, planned",
+         "uImage_V2.2",
+         {"--plan"},
+         0,
+         false,
+         {"\t降级：2.3.1_180101 → 2.2\n"},
+         {}},
+        {"older",
+         "uImage_V2.2",
+         {},
+         2,
+         false,
+         {},
+         {"将降级2台设备", "降级：2.3.1_180101 → 2.2",
+          "确需如此请加 --allow-older，没有设备被改动"}},
+        {"older, allowed",
+         "uImage_V2.2",
+         {"--allow-older"},
+         0,
+         true,
+         {"，降级2台", "降级：2.3.1_180101 → 2.2"},
+         {}},
+        {"newer", "uImage_V2.4", {}, 0, true, {"升级成功"}, {}},
+    };
+    for (const VersionRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        StartFleet({"101A", "101A"});
+        const std::string image = (fs::path(fleet_->dir()) / row.file).string();
+        const std::string bytes = packtest::Bytes(20000, 5);
+        packtest::WriteFile(image, bytes);
+        const qvtest::CliRun run = Upgrade(image, row.extra);
+        EXPECT_EQ(run.rc, row.rc) << run.out << run.err;
+        for (const auto& cam : fleet_->cameras()) {
+            EXPECT_EQ(Kept(cam.mac) == bytes, row.kept) << cam.mac;
+        }
+        for (const char* text : row.outHas) {
+            EXPECT_NE(run.out.find(text), std::string::npos) << text << "\n" << run.out;
+        }
+        for (const char* text : row.errHas) {
+            EXPECT_NE(run.err.find(text), std::string::npos) << text << "\n" << run.err;
+        }
+        if (std::string(row.name).find("older") == std::string::npos) {
+            EXPECT_EQ(run.out.find("降级"), std::string::npos) << run.out;
+        }
+        EXPECT_FALSE(WorkspaceLeft());
+    }
 }
 
 }  // namespace

@@ -74,6 +74,7 @@ struct ReportSummary {
     unsigned noVersion = 0;
     unsigned notAtNewAddress = 0;
     unsigned notStarted = 0;
+    unsigned alreadyCurrent = 0;  // of the succeeded: nothing sent, already on the named version
 };
 
 ReportSummary Summarize(const BatchReport& report);

@@ -44,8 +44,6 @@ class BatchSession {
     void Prove(const TaskResult& proof);
     std::uint32_t Skipped() const { return skipped_; }
     bool ToRetry(const std::string& mac) const { return retry_.count(mac) != 0; }
-    // Abandoned after it had the whole file: its version is checked before a retry.
-    bool MayHave(const std::string& mac) const { return mayHave_.count(mac) != 0; }
 
     // The record's end and duration; the batch no longer runs.
     void End(const platform::LocalTime& now);
@@ -77,7 +75,6 @@ class BatchSession {
     // MAC texts of the last upgrade batch's cameras that are not proven.
     std::set<std::string> retry_;
     // MAC texts of upgraded cameras that may have taken the file they were sent.
-    std::set<std::string> mayHave_;
 };
 
 }  // namespace app

@@ -20,8 +20,6 @@ struct UpgradeSettings {
     std::optional<int> parallel;
     std::optional<std::uint32_t> maxFailures;
     std::optional<int> probeMs;
-    // A retry: a camera that already runs the version the file names is not sent it.
-    bool checkVersion = false;
 };
 
 // Where config.ini is read and the day's log and the batch records written.

@@ -31,6 +31,24 @@ const char* ReportKind(std::int32_t kind);
 std::string UpgradeRequestText(const std::string& file, bool forced, int parallel,
                                std::uint32_t maxFailures);
 
+// One camera of a prepared upgrade and the file it would get.
+struct PlannedUpgrade {
+    std::string ip;
+    std::string mac;
+    std::string file;
+    // The camera runs a newer version than the file names: what it runs now.
+    std::string downgradeFrom;
+    std::string named;  // the version the file names, when it is judged by one
+};
+
+// "降级：<now> → <named>", the mark of a camera given an older version.
+std::string DowngradeText(const std::string& from, const std::string& to);
+// The question before older versions are sent: every such camera, at most the
+// first 20, then how many more; empty when there is none. Begins with
+// kDowngradeAsk.
+inline constexpr const char* kDowngradeAsk = "将降级";
+std::string DowngradeQuestion(const std::vector<PlannedUpgrade>& plan);
+
 // One camera of a planned IP change: where it is and where it goes.
 struct PlannedAddress {
     std::string mac;

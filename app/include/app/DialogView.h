@@ -32,6 +32,7 @@ enum ControlId : int {
     IDC_PARALLEL = 1030,
     IDC_STOP = 1031,
     IDC_INTERFACE = 1033,  // the adapter searches go out on
+    IDC_RESEND = 1034,     // send to cameras already on the file's version
 };
 
 // One camera's row, just written by the dialog: while a worker is on it, its

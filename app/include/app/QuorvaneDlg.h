@@ -31,13 +31,6 @@ namespace app {
 
 inline constexpr const char* kTitle = "QuorvaneV1.0.0.8(Custom版)";
 
-// One camera of a prepared upgrade and the file it would get.
-struct PlannedUpgrade {
-    std::string ip;
-    std::string mac;
-    std::string file;
-};
-
 // The direction of the last header-click sort, shared by every column.
 extern std::int32_t g_bSortAscending;
 

@@ -109,7 +109,7 @@ inline constexpr int kParallelMax = 30;
 inline constexpr int kDropListHeight = 120;
 
 // In the template's (tab) order.
-inline constexpr std::array<ControlSpec, 23> kControls{{
+inline constexpr std::array<ControlSpec, 24> kControls{{
     {IDC_DEVICE_LIST, ControlKind::List, "", {1, 1, 570, 218}},
     {IDC_SELECT_ALL, ControlKind::CheckBox, "全选", {3, 223, 32, 10}},
     {kLabelId, ControlKind::Label, "网卡", {39, 225, 18, 8}},
@@ -123,6 +123,14 @@ inline constexpr std::array<ControlSpec, 23> kControls{{
      "搜索设备所用的网卡"},
     {IDC_PROGRESS, ControlKind::Progress, "", {212, 223, 200, 14}},
     {IDC_UPGRADE_LOG, ControlKind::Button, "升级日志", {419, 222, 44, 16}},
+    {IDC_RESEND,
+     ControlKind::CheckBox,
+     "仍然发送",
+     {467, 225, 48, 10},
+     0,
+     false,
+     false,
+     "已是目标版本的设备也发送升级文件"},
     {IDC_SEARCH, ControlKind::Button, "搜索设备", {523, 221, 48, 28}},
     {kLabelId, ControlKind::Label, "起始IP", {3, 243, 25, 8}},
     {IDC_START_IP, ControlKind::IpAddress, "", {39, 240, 100, 15}},

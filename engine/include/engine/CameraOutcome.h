@@ -43,8 +43,11 @@ enum class ReasonCode : int32_t {
     // Abandoned after the camera's system had every byte but before its
     // verdict: it may have taken and flashed the file.
     MayHaveFile = 21,
-    // A retried camera already runs the version the file names: nothing sent.
+    // The camera already runs the version the file names: nothing sent.
     AlreadyCurrent = 22,
+    // The camera runs a newer version than the file names and was not judged
+    // a downgrade the technician allowed: nothing sent.
+    Newer = 23,
 };
 
 // The proof after reboot of an upgraded camera, or after an IP change.

@@ -175,12 +175,16 @@ class TaskDispatcher {
     // What an upgrade of the camera with this MAC was judged for, handed over
     // before it is queued: its hello must name this type and hardware version
     // (an empty text is not compared). Without one only the MAC is compared.
-    // `checkVersion`: a retry; a camera that already runs the version the file
-    // names is not sent it. Cleared by BeginBatch.
+    // `checkVersion`: a camera that already runs the version the file names is
+    // not sent it (the window's upgrades, unless told to send anyway). Cleared
+    // by BeginBatch.
     struct Expectation {
         std::string type;
         std::string hw;
         bool checkVersion = false;
+        // False: a camera that runs a newer version than the file names is not
+        // sent it (ReasonCode::Newer).
+        bool allowOlder = true;
     };
     void ExpectCamera(const std::string& mac, Expectation expected);
 

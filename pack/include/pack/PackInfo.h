@@ -7,6 +7,7 @@
 // is not checked (the file was judged before it is sent).
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -41,3 +42,18 @@ std::string PackVersionTag(std::string_view name);
 // application entry, or of a plain image's own file name. Empty for a bundle,
 // or a pack whose table names no application.
 std::string PackNamedVersion(const std::string& path);
+
+// The version an update file names for judging what a camera already runs:
+// PackNamedVersion, but none for a multi-application pack or a bundle. A
+// multi-application pack's tags are the cameras' own version family, by which
+// its images are chosen; they say nothing of a camera being done.
+std::string PackJudgedVersion(const std::string& path);
+
+// The version key of a camera's software version ("V2.6.0_1a2b" -> "2.6"),
+// compared with what a file's name tag gives.
+std::string SoftVersionKey(const std::string& version);
+
+// Two version keys in order, numeric by dotted component ("2.10" > "2.9",
+// a missing component counts 0): below, at or above 0. Nothing when either is
+// not 1 to 8 components of 1 to 9 digits each.
+std::optional<int> CompareVersionKeys(std::string_view a, std::string_view b);
