@@ -453,6 +453,35 @@ void OnSearchHit(const tNetDeviceInfo* info, void* user) {
     }
 }
 
+// One round of a check after a change: the camera looked for at `ip` by the
+// directed probe, or by a search for `mac` every few rounds (or always without
+// a probe). True when something answered; `info` is what it said. `bySearch`
+// tells which way it was found.
+bool LookFor(const NetApi& net, const VerifyTiming& timing, int round, const std::string& ip,
+             const std::string& mac, tNetDeviceInfo* info, bool* bySearch) {
+    *bySearch = net.ProbeDevice == nullptr ||
+                (net.FindDevice != nullptr && round > 0 && timing.searchEveryRounds > 0 &&
+                 round % timing.searchEveryRounds == 0);
+    if (*bySearch) {
+        SearchHit hit;
+        hit.mac = mac;
+        (void)net.FindDevice(&OnSearchHit, &hit);
+        *info = hit.info;
+        return hit.found;
+    }
+    return net.ProbeDevice(ip.c_str(), timing.probeTimeoutMs, info) == 0;
+}
+
+// The pause between two rounds, cut short by a stop; never past `deadline`.
+void PauseRound(SteadyClock::time_point deadline, const std::atomic<bool>& checking,
+                const VerifyTiming& timing) {
+    const auto pauseEnd =
+        std::min(deadline, SteadyClock::now() + std::chrono::milliseconds(timing.pauseMs));
+    while (checking && SteadyClock::now() < pauseEnd) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 // A version that can be compared: something besides blanks, and no control
 // characters (a field of garbage is no version).
 bool Readable(const std::string& version) {
@@ -511,21 +540,10 @@ void VerifyAfterReboot(const NetApi& net, const BatchFields& batch, const Device
         settle(key == out.versionNamed ? VerifyResult::NamedVersion : VerifyResult::OtherVersion);
     };
     for (int round = 0; checking; ++round) {
-        const bool search = net.ProbeDevice == nullptr ||
-                            (net.FindDevice != nullptr && round > 0 &&
-                             timing.searchEveryRounds > 0 && round % timing.searchEveryRounds == 0);
         teller.Tell(seenGone || round > 0 ? LiveStage::Rebooting : LiveStage::Checking);
         tNetDeviceInfo info{};
-        bool answered = false;
-        if (search) {
-            SearchHit hit;
-            hit.mac = mac;
-            (void)net.FindDevice(&OnSearchHit, &hit);
-            answered = hit.found;
-            info = hit.info;
-        } else {
-            answered = net.ProbeDevice(ip.c_str(), timing.probeTimeoutMs, &info) == 0;
-        }
+        bool bySearch = false;
+        bool answered = LookFor(net, timing, round, ip, mac, &info, &bySearch);
         if (answered && MacText(info.ucMac) != mac) {
             lastOther = MacText(info.ucMac);  // someone else holds the address now
             answered = false;
@@ -564,11 +582,7 @@ void VerifyAfterReboot(const NetApi& net, const BatchFields& batch, const Device
         if (SteadyClock::now() >= deadline) {
             break;
         }
-        const auto pauseEnd =
-            std::min(deadline, SteadyClock::now() + std::chrono::milliseconds(timing.pauseMs));
-        while (checking && SteadyClock::now() < pauseEnd) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        PauseRound(deadline, checking, timing);
     }
     if (!checking) {
         settle(VerifyResult::Stopped);  // not a finding about the camera
@@ -614,28 +628,18 @@ void VerifyAtNewAddress(const NetApi& net, const BatchFields& batch, const Devic
         out.totalMs += out.verifyMs;
     };
     for (int round = 0; checking; ++round) {
-        const bool search = net.ProbeDevice == nullptr ||
-                            (net.FindDevice != nullptr && round > 0 &&
-                             timing.searchEveryRounds > 0 && round % timing.searchEveryRounds == 0);
         tNetDeviceInfo info{};
-        bool answered = false;
-        if (search) {
-            SearchHit hit;
-            hit.mac = mac;
-            (void)net.FindDevice(&OnSearchHit, &hit);
+        bool bySearch = false;
+        bool answered = LookFor(net, timing, round, ip, mac, &info, &bySearch);
+        if (answered && bySearch) {
             char seen[16];
-            std::snprintf(seen, sizeof(seen), "%u.%u.%u.%u", unsigned{hit.info.ucIp[0]},
-                          unsigned{hit.info.ucIp[1]}, unsigned{hit.info.ucIp[2]},
-                          unsigned{hit.info.ucIp[3]});
+            std::snprintf(seen, sizeof(seen), "%u.%u.%u.%u", unsigned{info.ucIp[0]},
+                          unsigned{info.ucIp[1]}, unsigned{info.ucIp[2]}, unsigned{info.ucIp[3]});
             // Found elsewhere is not found at the address it was given.
-            answered = hit.found && ip == seen;
-            info = hit.info;
-        } else {
-            answered = net.ProbeDevice(ip.c_str(), timing.probeTimeoutMs, &info) == 0;
-            if (answered && MacText(info.ucMac) != mac) {
-                lastOther = MacText(info.ucMac);
-                answered = false;
-            }
+            answered = ip == seen;
+        } else if (answered && MacText(info.ucMac) != mac) {
+            lastOther = MacText(info.ucMac);
+            answered = false;
         }
         if (answered) {
             out.addressSeen = ip;
@@ -645,11 +649,7 @@ void VerifyAtNewAddress(const NetApi& net, const BatchFields& batch, const Devic
         if (SteadyClock::now() >= deadline) {
             break;
         }
-        const auto pauseEnd =
-            std::min(deadline, SteadyClock::now() + std::chrono::milliseconds(timing.pauseMs));
-        while (checking && SteadyClock::now() < pauseEnd) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        PauseRound(deadline, checking, timing);
     }
     if (!checking) {
         settle(VerifyResult::Stopped);
