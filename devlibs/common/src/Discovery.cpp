@@ -10,6 +10,7 @@
 
 #include "platform/NetAdapters.h"
 #include "wire/Addr.h"
+#include "wire/UdpSocket.h"
 #include "wire/Wire.h"
 
 namespace wire {
@@ -60,20 +61,8 @@ struct Leg {
 };
 
 bool OpenPort(Port& port, const asio::ip::udp::endpoint& at, bool shared, asio::error_code& ec) {
-    port.sock.open(asio::ip::udp::v4(), ec);
-    if (!ec && shared) {
-        port.sock.set_option(asio::socket_base::reuse_address(true), ec);
-    }
-    if (!ec) {
-        port.sock.set_option(asio::socket_base::broadcast(true), ec);
-    }
-    if (!ec) {
-        // A thousand answers may arrive within a few milliseconds.
-        asio::error_code ignored;
-        port.sock.set_option(asio::socket_base::receive_buffer_size(4 * 1024 * 1024), ignored);
-        port.sock.bind(at, ec);
-    }
-    return !ec;
+    // A thousand answers may arrive within a few milliseconds.
+    return OpenUdp(port.sock, at, shared, 4 * 1024 * 1024, ec);
 }
 
 }  // namespace

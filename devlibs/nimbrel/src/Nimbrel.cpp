@@ -20,6 +20,7 @@
 #include "wire/Addr.h"
 #include "wire/Discovery.h"
 #include "wire/NetConfig.h"
+#include "wire/UdpSocket.h"
 #include "wire/Wire.h"
 
 #ifdef _WIN32
@@ -119,17 +120,7 @@ struct Port {
 };
 
 bool OpenPort(Port& port, const asio::ip::udp::endpoint& at, bool shared, asio::error_code& ec) {
-    port.sock.open(asio::ip::udp::v4(), ec);
-    if (!ec && shared) {
-        port.sock.set_option(asio::socket_base::reuse_address(true), ec);
-    }
-    if (!ec) {
-        port.sock.set_option(asio::socket_base::broadcast(true), ec);
-    }
-    if (!ec) {
-        port.sock.bind(at, ec);
-    }
-    return !ec;
+    return wire::OpenUdp(port.sock, at, shared, 0, ec);
 }
 
 // The addresses a request leaves from. With the installed defaults, every
