@@ -85,6 +85,11 @@ struct TaskDispatcher::Impl {
     // `mutex`; `freeSlot` is called, without it too, when the check begins.
     void UpgradeAndReport(const JobInput& in, DeviceTask& task,
                           const std::function<void()>& freeSlot);
+    // A camera's result at its word and, when `check` is given, its proof once
+    // `check` has looked: both are always posted, so that the batch can end.
+    // Called without `mutex`.
+    void ReportAndProve(const JobInput& in, DeviceTask& task, int result, CameraOutcome outcome,
+                        const std::function<void(CameraOutcome&)>& check);
     // Counts the task as finished and posts its result, the progress and, after
     // the batch's last task and its last proof, batch-done. With
     // outcome.proofFollows, ProofLocked must follow for the task. Caller holds `mutex`.
@@ -173,9 +178,19 @@ void TaskDispatcher::Impl::RunTask(DeviceTask& task) {
     }
     // As after an upgrade: the result at the camera's word, the proof (and
     // so the batch's end) once it has been looked for at its new address.
-    outcome.proofFollows = result == 1 && in.fields.verifyTimeoutMs > 0 &&
-                           (net.ProbeDevice != nullptr || net.FindDevice != nullptr);
-    const bool check = outcome.proofFollows;
+    const bool check = result == 1 && in.fields.verifyTimeoutMs > 0 &&
+                       (net.ProbeDevice != nullptr || net.FindDevice != nullptr);
+    ReportAndProve(in, task, result, std::move(outcome),
+                   check ? std::function<void(CameraOutcome&)>([&](CameraOutcome& o) {
+                       engine::VerifyAtNewAddress(net, in.fields, task, o, checking, in.timing);
+                   })
+                         : nullptr);
+}
+
+void TaskDispatcher::Impl::ReportAndProve(const JobInput& in, DeviceTask& task, int result,
+                                          CameraOutcome outcome,
+                                          const std::function<void(CameraOutcome&)>& check) {
+    outcome.proofFollows = static_cast<bool>(check);
     try {
         Finish(task, in.fields.kind, result, outcome);
     } catch (const std::exception&) {
@@ -186,7 +201,7 @@ void TaskDispatcher::Impl::RunTask(DeviceTask& task) {
     }
     outcome.proofFollows = false;
     try {
-        engine::VerifyAtNewAddress(net, in.fields, task, outcome, checking, in.timing);
+        check(outcome);
     } catch (const std::exception&) {
         // Nothing was learnt; the proof still goes out so that the batch can end.
     }
@@ -209,30 +224,16 @@ void TaskDispatcher::Impl::UpgradeAndReport(const JobInput& in, DeviceTask& task
     }
     // The result goes out at the verdict; the proof, and so the batch's end,
     // waits for the check after reboot.
-    outcome.proofFollows = result == 1 && in.fields.verifyTimeoutMs > 0;
-    const bool check = outcome.proofFollows;
-    try {
-        Finish(task, in.fields.kind, result, outcome);
-    } catch (const std::exception&) {
-        // A receiver that cannot take the report loses it; the worker goes on.
-    }
-    if (!check) {
-        return;
-    }
-    // The check gives the slot to the next camera: its transfer goes on while
-    // this one reboots.
-    freeSlot();
-    outcome.proofFollows = false;
-    try {
-        engine::VerifyAfterReboot(net, in.fields, task, outcome, live, checking, in.timing);
-    } catch (const std::exception&) {
-        // Nothing was learnt; the proof still goes out so that the batch can end.
-    }
-    try {
-        Proof(task, in.fields.kind, result, std::move(outcome));
-    } catch (const std::exception&) {
-        // As above.
-    }
+    const bool check = result == 1 && in.fields.verifyTimeoutMs > 0;
+    ReportAndProve(in, task, result, std::move(outcome),
+                   check ? std::function<void(CameraOutcome&)>([&](CameraOutcome& o) {
+                       // The check gives the slot to the next camera: its
+                       // transfer goes on while this one reboots.
+                       freeSlot();
+                       engine::VerifyAfterReboot(net, in.fields, task, o, live, checking,
+                                                 in.timing);
+                   })
+                         : nullptr);
 }
 
 void TaskDispatcher::Impl::RunUpgradeSlot() {
