@@ -12,6 +12,7 @@
 #include <string>
 
 #include "engine/CameraOutcome.h"
+#include "engine/Canary.h"
 #include "engine/HelperLibrary.h"
 #include "korvel.h"
 #include "platform/LocalTime.h"
@@ -245,6 +246,9 @@ struct BatchSettings {
     platform::Clock clock{};
     // Restore batches: the address the cameras are given.
     std::string defaultIp = TaskDispatcher::kDefaultIp;
+    // Upgrade batches: the cameras upgraded first (and proven after reboot,
+    // when checked) before any other starts; see Canary.
+    Canary canary{};
 };
 
 // Where the batch stands.
@@ -253,5 +257,13 @@ struct BatchStatus {
     uint32_t finished = 0;
     uint32_t failures = 0;  // cameras that ran and failed
     bool stopped = false;   // stopped by hand
-    bool held = false;      // stopped by its failure limit
+    bool held = false;      // stopped by its failure limit or a canary
+    // Canary first: every canary was proven and the other cameras were let go.
+    bool canaryPassed = false;
+    uint32_t canaries = 0;  // the cameras picked as canaries so far
+    // Held by a canary that failed or was not proven (else by the failure
+    // limit): who it was.
+    bool heldByCanary = false;
+    std::string canaryIp;
+    std::string canaryMac;
 };
