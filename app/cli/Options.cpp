@@ -28,8 +28,8 @@ const char* const kFooter =
     "without --same-address, an older version without --allow-older), 3 the operation\n"
     "log could not be opened or written (the outcome of the cameras is still printed),\n"
     "4 the batch was stopped\n"
-    "(Ctrl-C or a request to terminate), 5 the failure limit held the cameras not yet\n"
-    "started.";
+    "(Ctrl-C or a request to terminate), 5 the failure limit or a canary held the cameras\n"
+    "not yet started.";
 
 // --sort takes the columns a header click sorts by, by their console names.
 const std::map<std::string, int> kColumns = [] {
@@ -192,7 +192,8 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
         "upgrade", "send FILE (an image or an update pack) to the chosen cameras");
     upgrade->footer(
         "The cameras are upgraded one after another (--parallel: that many at once); a\n"
-        "progress line per finished camera goes to stderr. The first Ctrl-C starts no\n"
+        "progress line per finished camera goes to stderr. With --canary those cameras\n"
+        "go first and the others wait for their proof. The first Ctrl-C starts no\n"
         "further camera and lets the transfers in progress finish; a second one abandons\n"
         "them (a camera drops a partial file).\n" +
         std::string(kFooter));
@@ -212,6 +213,22 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
     NumberOption(*upgrade, "--probe-ms", a.settings.probeMs, 0, 30000, "MS",
                  "a camera that takes no connection within MS fails at once (config.ini "
                  "upgrade_probe_ms, else 2000; 0: no probe)");
+    upgrade
+        ->add_option_function<std::string>(
+            "--canary",
+            [&a](const std::string& text) {
+                const auto canary = app::ParseCanary(text);
+                if (!canary) {
+                    throw Refused("not a decimal number from 0 to " +
+                                  std::to_string(Canary::kMaxCount) + " or " +
+                                  app::kCanaryPerHardware + " for --canary: " + text);
+                }
+                a.settings.canary = *canary;
+            },
+            "upgrade these cameras first: the first N, or the first of each hardware version; "
+            "the others start once every one has come back with a new version, and are held "
+            "when one fails (config.ini upgrade_canary, else 0: off)")
+        ->type_name("N|per-hardware");
     upgrade->add_flag("--plan", a.plan,
                       "check and prepare as a real run, print which file goes where, send "
                       "nothing");

@@ -17,7 +17,7 @@ enum ExitStatus : int {
     kExitRefused = 2,
     kExitLogFailed = 3,
     kExitStopped = 4,  // stopped by Ctrl-C or a request to terminate
-    kExitHeld = 5,     // the failure limit held the cameras not yet started
+    kExitHeld = 5,     // the failure limit or a canary held the cameras not yet started
 };
 
 struct Args {
@@ -37,7 +37,7 @@ struct Args {
     bool force = false;
     bool resend = false;            // upgrade: cameras already on the named version too
     bool allowOlder = false;        // upgrade: cameras on a newer version than the file names
-    app::UpgradeSettings settings;  // --parallel, --max-failures, --probe-ms
+    app::UpgradeSettings settings;  // --parallel, --max-failures, --probe-ms, --canary
     bool plan = false;
     bool sameAddress = false;  // restore-ip: several cameras may share the default
     std::string retryFrom;     // a batch report: its cameras that did not succeed

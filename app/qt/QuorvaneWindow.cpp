@@ -207,6 +207,14 @@ QWidget* QuorvaneWindow::Make(const app::ControlSpec& desc) {
             logPane_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
             return logPane_;
         case app::ControlKind::DropDown:
+            if (desc.id == app::IDC_CANARY) {
+                canary_ = new QComboBox;
+                canaryItems_ = app::CanaryItems({});
+                for (const app::CanaryItem& item : canaryItems_) {
+                    canary_->addItem(Q(item.text));
+                }
+                return canary_;
+            }
             adapters_ = new QComboBox;
             adapters_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
             // A choice by the technician, never one the dialog made.
@@ -569,6 +577,22 @@ int QuorvaneWindow::UpgradeParallel() const {
 
 void QuorvaneWindow::SetUpgradeParallel(int count) {
     parallel_->setValue(count);
+}
+
+Canary QuorvaneWindow::UpgradeCanary() const {
+    const int i = canary_->currentIndex();
+    return i >= 0 && static_cast<size_t>(i) < canaryItems_.size()
+               ? canaryItems_[static_cast<size_t>(i)].canary
+               : Canary{};
+}
+
+void QuorvaneWindow::SetUpgradeCanary(const Canary& canary) {
+    canaryItems_ = app::CanaryItems(canary);
+    canary_->clear();
+    for (const app::CanaryItem& item : canaryItems_) {
+        canary_->addItem(Q(item.text));
+    }
+    canary_->setCurrentIndex(app::CanaryItemIndex(canaryItems_, canary));
 }
 
 void QuorvaneWindow::SetAdapterItems(const std::vector<std::string>& items, int selected) {

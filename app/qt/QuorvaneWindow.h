@@ -13,10 +13,12 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "DialogUnits.h"
 #include "IpAddressEdit.h"
 #include "app/DialogView.h"
+#include "app/WindowDescription.h"
 
 namespace app {
 class CQuorvaneDlg;
@@ -108,6 +110,8 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
     QLineEdit* file_ = nullptr;
     QSpinBox* parallel_ = nullptr;
     QComboBox* adapters_ = nullptr;
+    QComboBox* canary_ = nullptr;
+    std::vector<app::CanaryItem> canaryItems_;  // what each item of canary_ stands for
     // On the window itself, not the body: it stays usable while a batch runs.
     QPushButton* stop_ = nullptr;
     QPlainTextEdit* logPane_ = nullptr;

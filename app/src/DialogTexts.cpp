@@ -79,7 +79,7 @@ const char* ReportKind(std::int32_t kind) {
 }
 
 std::string UpgradeRequestText(const std::string& file, bool forced, int parallel,
-                               std::uint32_t maxFailures) {
+                               std::uint32_t maxFailures, const Canary& canary) {
     std::string request = (forced ? "强制升级文件 " : "升级文件 ") + file;
     if (parallel > 1) {
         request += "，同时升级" + std::to_string(parallel) + "台";
@@ -87,7 +87,27 @@ std::string UpgradeRequestText(const std::string& file, bool forced, int paralle
     if (maxFailures > 0) {
         request += "，失败" + std::to_string(maxFailures) + "台后暂缓其余";
     }
+    if (canary.On()) {
+        request += "，" + CanaryText(canary) + "，验证后再升级其余";
+    }
     return request;
+}
+
+std::string CanaryText(const Canary& canary) {
+    if (canary.perHardware) {
+        return "先升级每种硬件1台";
+    }
+    return canary.count > 0 ? "先升级" + std::to_string(canary.count) + "台" : std::string();
+}
+
+std::string CanaryHeldText(const std::string& mac, const std::string& ip, std::uint32_t held) {
+    return "先升级的设备[" + mac + "] " + ip + "未通过，其余" + std::to_string(held) +
+           "台暂缓，未开始";
+}
+
+std::string CanaryPassedText(std::uint32_t canaries, std::uint32_t rest) {
+    return "先升级的" + std::to_string(canaries) + "台已通过，开始升级其余" + std::to_string(rest) +
+           "台";
 }
 
 std::string IpPlanQuestion(const std::vector<PlannedAddress>& plan) {

@@ -99,6 +99,12 @@ void CQuorvaneDlg::OnInitDialog() {
     } else if (!why.empty()) {
         AppendLog("%s", why.c_str());
     }
+    why.clear();
+    if (const auto canary = ReadCanary(m_strConfigFile, &why)) {
+        m_view.SetUpgradeCanary(*canary);
+    } else if (!why.empty()) {
+        AppendLog("%s", why.c_str());
+    }
     SetUpAdapters();
 }
 
@@ -352,6 +358,22 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
     AppendLog("[%s] %s %s", aux.c_str(), ip.c_str(), status);
 
     ShowDetail(row, *result, status, false);
+    TellCanaryPassed();
+}
+
+void CQuorvaneDlg::TellCanaryPassed() {
+    if (m_canaryTold) {
+        return;
+    }
+    const BatchStatus batch = m_dispatcher.Batch();
+    if (!batch.canaryPassed) {
+        return;
+    }
+    m_canaryTold = true;
+    if (batch.settings.total > batch.canaries) {
+        AppendLog("%s",
+                  CanaryPassedText(batch.canaries, batch.settings.total - batch.canaries).c_str());
+    }
 }
 
 void CQuorvaneDlg::ShowDetail(int row, const TaskResult& result, const char* status, bool proof) {
@@ -400,6 +422,7 @@ void CQuorvaneDlg::OnTaskProof(std::unique_ptr<TaskResult> proof) {
     const char* status = StatusText(proof->kind, proof->result);
     m_listDevices.SetText(row, kColStatus, status);
     ShowDetail(row, *proof, status, true);
+    TellCanaryPassed();
 }
 
 void CQuorvaneDlg::OnTaskProgress(std::uint32_t finished) {
@@ -410,7 +433,12 @@ void CQuorvaneDlg::OnBatchDone(std::int32_t kind) {
     m_session.End(Now());
     m_view.EnableControl(IDC_STOP, false);
     const BatchStatus batch = m_dispatcher.Batch();
-    if (batch.held) {
+    if (batch.heldByCanary) {
+        AppendLog("%s",
+                  CanaryHeldText(platform::EscapeForTerminal(batch.canaryMac),
+                                 platform::EscapeForTerminal(batch.canaryIp), m_session.Skipped())
+                      .c_str());
+    } else if (batch.held) {
         AppendLog("失败设备已达%u台，其余%u台暂缓，未开始", batch.settings.maxFailures,
                   m_session.Skipped());
     } else if (batch.stopped) {
@@ -455,6 +483,7 @@ bool CQuorvaneDlg::StartBatch(const BatchSettings& batch, const std::string& req
     const TaskKind kind = batch.kind;
     const std::uint32_t total = batch.total;
     m_ipNotes.clear();
+    m_canaryTold = !(kind == TASK_UPGRADE && batch.canary.On());
     AppendLog("开始%s：%u台设备，%s", BatchName(kind), total,
               platform::EscapeForTerminal(request).c_str());
     m_dispatcher.BeginBatch(batch);

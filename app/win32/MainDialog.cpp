@@ -136,6 +136,7 @@ void MainDialog::OnInitDialog() {
                           app::kParallelMax);
     ::SendDlgItemMessageW(hwnd_, IDC_PARALLEL_SPIN, UDM_SETPOS32, 0, 1);
     ::SendDlgItemMessageW(hwnd_, app::IDC_PARALLEL, EM_LIMITTEXT, 2, 0);
+    SetUpgradeCanary({});
     ::SendMessageW(Item(app::IDC_PROGRESS), PBM_SETRANGE32, 0, 100);
     // The pane holds a whole day's lines: the rich edit's own limit of 32K
     // characters would silently drop every line after it.
@@ -610,6 +611,24 @@ int MainDialog::UpgradeParallel() const {
 void MainDialog::SetUpgradeParallel(int count) {
     ::SendDlgItemMessageW(hwnd_, IDC_PARALLEL_SPIN, UDM_SETPOS32, 0,
                           std::clamp(count, app::kParallelMin, app::kParallelMax));
+}
+
+Canary MainDialog::UpgradeCanary() const {
+    const LRESULT i = ::SendDlgItemMessageW(hwnd_, app::IDC_CANARY, CB_GETCURSEL, 0, 0);
+    return i >= 0 && static_cast<size_t>(i) < canaryItems_.size()
+               ? canaryItems_[static_cast<size_t>(i)].canary
+               : Canary{};
+}
+
+void MainDialog::SetUpgradeCanary(const Canary& canary) {
+    canaryItems_ = app::CanaryItems(canary);
+    const HWND box = ::GetDlgItem(hwnd_, app::IDC_CANARY);
+    ::SendMessageW(box, CB_RESETCONTENT, 0, 0);
+    for (const app::CanaryItem& item : canaryItems_) {
+        ::SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(item.text).c_str()));
+    }
+    ::SendMessageW(box, CB_SETCURSEL,
+                   static_cast<WPARAM>(app::CanaryItemIndex(canaryItems_, canary)), 0);
 }
 
 void MainDialog::SetAdapterItems(const std::vector<std::string>& items, int selected) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/DialogView.h"
+#include "app/WindowDescription.h"
 #include "app/WindowLayout.h"
 
 namespace app {
@@ -80,6 +81,7 @@ class MainDialog : public app::DialogView {
     bool windowEnabled_ = true;
     int waitDepth_ = 0;
     std::vector<Placed> placed_;
+    std::vector<app::CanaryItem> canaryItems_;  // what each item of 先升级 stands for
     app::Extent templateClient_;
     app::Extent minimumWindow_;
 

@@ -334,6 +334,54 @@ TEST_F(QtViewTest, TheStopControlAndEscapeWorkWhileABatchRuns) {
     enginetest::FakeNet::ReleaseFileUpdate();
 }
 
+// 先升级 starts at config.ini's value, is chosen by the keyboard, and a
+// canary that fails holds the camera after it.
+TEST_F(QtViewTest, TheCanarySettingByKeyHoldsTheRestWhenItsCameraFails) {
+    window_->Attach(nullptr);
+    dlg_.reset();
+    std::ofstream(scratch_ / "config.ini") << "[config]\nupgrade_canary=7\n";
+    app::DialogDeps deps;
+    deps.search = app::SearchApi{&Nothing, &Nothing, &FindTwo, nullptr};
+    deps.net = enginetest::FakeNet::Api();
+    deps.helper = HelperApi{};
+    deps.configDir = scratch_.path().string();
+    dlg_ = std::make_unique<app::CQuorvaneDlg>(*window_, deps);
+    window_->Attach(dlg_.get());
+    dlg_->OnInitDialog();
+    auto* box = Get<QComboBox>(app::IDC_CANARY);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->currentText(), QStringLiteral("7台"));
+    EXPECT_EQ(box->itemText(0), QStringLiteral("无"));
+    EXPECT_EQ(box->itemText(box->count() - 1), QStringLiteral("每种硬件1台"));
+    box->setFocus();
+    for (int k = 0; k < 4; ++k) {
+        QTest::keyClick(box, Qt::Key_Up);
+    }
+    EXPECT_EQ(box->currentText(), QStringLiteral("1台"));
+
+    QTest::mouseClick(Get<QPushButton>(app::IDC_SEARCH), Qt::LeftButton);
+    enginetest::NetScript script;
+    script.failFile.insert(window_->CellText(0, app::kColIp));
+    enginetest::FakeNet::Reset(script);
+    window_->SetChecked(app::IDC_SELECT_ALL, true);
+    dlg_->OnBnClickedSelectAll();
+    const std::string kernel = scratch_ / "uImage";
+    std::ofstream(kernel) << "kernel";
+    window_->SetFileEditText(kernel);
+    QTest::mouseClick(Get<QPushButton>(app::IDC_UPGRADE), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!messages_.empty(), 60000);
+    EXPECT_EQ(messages_, std::vector<std::string>{"批量升级完成"});
+    EXPECT_EQ(window_->CellText(0, 6), "升级失败");
+    EXPECT_EQ(window_->CellText(1, 6), "未升级（已暂缓）");
+    const QString pane = Get<QPlainTextEdit>(app::IDC_LOG_PANE)->toPlainText();
+    EXPECT_TRUE(pane.contains(
+        QString::fromStdString("先升级的设备[" + window_->CellText(0, app::kColMac) + "] " +
+                               window_->CellText(0, app::kColIp) + "未通过，其余1台暂缓，未开始")))
+        << pane.toStdString();
+    EXPECT_EQ(enginetest::FakeNet::Count("Add"), 1);
+    EXPECT_EQ(box->currentText(), QStringLiteral("1台")) << "the setting stays for the next batch";
+}
+
 TEST_F(QtViewTest, RefusalsShowTheirMessage) {
     QTest::mouseClick(Get<QPushButton>(app::IDC_MODIFY_IP), Qt::LeftButton);
     dlg_->OnBnClickedSearch();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/CameraOutcome.h"
+#include "engine/Canary.h"
 
 namespace app {
 
@@ -33,6 +34,7 @@ enum ControlId : int {
     IDC_STOP = 1031,
     IDC_INTERFACE = 1033,  // the adapter searches go out on
     IDC_RESEND = 1034,     // send to cameras already on the file's version
+    IDC_CANARY = 1040,     // the cameras upgraded and proven before the others
 };
 
 // One camera's row, just written by the dialog: while a worker is on it, its
@@ -104,6 +106,9 @@ class DialogView {
     // The control beside the upgrade button: how many cameras are upgraded at once.
     virtual int UpgradeParallel() const = 0;
     virtual void SetUpgradeParallel(int count) = 0;
+    // The setting below it (先升级): the cameras upgraded and proven first.
+    virtual Canary UpgradeCanary() const = 0;
+    virtual void SetUpgradeCanary(const Canary& canary) = 0;
     // The adapter drop-down: its items (the first, every adapter) and the one
     // shown. A view without one (the console) keeps nothing.
     virtual void SetAdapterItems(const std::vector<std::string>& items, int selected) {
@@ -168,6 +173,8 @@ class DialogView {
     bool Confirm(const std::string& text) override;                                     \
     int UpgradeParallel() const override;                                               \
     void SetUpgradeParallel(int count) override;                                        \
+    Canary UpgradeCanary() const override;                                              \
+    void SetUpgradeCanary(const Canary& canary) override;                               \
     void SetAdapterItems(const std::vector<std::string>& items, int selected) override; \
     int ChosenAdapterItem() const override;                                             \
     void AppendToLogPane(const std::string& text) override;                             \

@@ -62,6 +62,8 @@ class MemoryView : public DialogView {
     }
     int UpgradeParallel() const override { return parallel; }
     void SetUpgradeParallel(int count) override { parallel = count; }
+    Canary UpgradeCanary() const override { return canary; }
+    void SetUpgradeCanary(const Canary& c) override { canary = c; }
     void SetAdapterItems(const std::vector<std::string>& items, int selected) override {
         adapterItems = items;
         adapterItem = selected;
@@ -109,6 +111,7 @@ class MemoryView : public DialogView {
     bool confirmAnswer = true;
     std::function<bool(const std::string&)> answer;  // by question, when set
     int parallel = 1;
+    Canary canary;
     std::vector<std::string> adapterItems;  // the drop-down "网卡"
     int adapterItem = 0;
     std::string pane;

@@ -226,6 +226,8 @@ class CQuorvaneDlg : public ReportWindow {
     // A finished camera's detail cell and extra log line, and the view told:
     // at its verdict, or at its proof after reboot.
     void ShowDetail(int row, const TaskResult& result, const char* status, bool proof);
+    // Says once in the log that the canaries passed and the others start.
+    void TellCanaryPassed();
 
     // Every batch handler calls this once its checks have passed, before it
     // queues anything. It takes the batch lock of the configuration folder
@@ -279,6 +281,8 @@ class CQuorvaneDlg : public ReportWindow {
     bool m_proposeStartIp = true;
     // The running IP batch's word per camera (MAC) for its detail cell.
     std::map<std::string, std::string> m_ipNotes;
+    // The running upgrade's canaries have been said to pass (or it has none).
+    bool m_canaryTold = true;
 };
 
 }  // namespace app

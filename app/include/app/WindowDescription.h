@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/DialogView.h"
 
@@ -109,7 +110,7 @@ inline constexpr int kParallelMax = 30;
 inline constexpr int kDropListHeight = 120;
 
 // In the template's (tab) order.
-inline constexpr std::array<ControlSpec, 24> kControls{{
+inline constexpr std::array<ControlSpec, 26> kControls{{
     {IDC_DEVICE_LIST, ControlKind::List, "", {1, 1, 570, 218}},
     {IDC_SELECT_ALL, ControlKind::CheckBox, "全选", {3, 223, 32, 10}},
     {kLabelId, ControlKind::Label, "网卡", {39, 225, 18, 8}},
@@ -161,11 +162,30 @@ inline constexpr std::array<ControlSpec, 24> kControls{{
     {IDC_FILE_EDIT, ControlKind::Edit, "", {39, 258, 373, 14}},
     {IDC_BROWSE, ControlKind::Button, "浏览", {419, 257, 44, 15}},
     {IDC_SYNC_TIME, ControlKind::CheckBox, "同步时间", {467, 260, 44, 10}},
-    {IDC_LOG_PANE, ControlKind::LogPane, "", {0, 278, 571, 108}},
+    {kLabelId, ControlKind::Label, "先升级", {300, 279, 26, 8}},
+    {IDC_CANARY,
+     ControlKind::DropDown,
+     "",
+     {338, 276, 74, 14},
+     0,
+     false,
+     false,
+     "先升级并验证这些设备，都成功后才升级其余设备"},
+    {IDC_LOG_PANE, ControlKind::LogPane, "", {0, 294, 571, 92}},
 }};
 
 // The control of that id (a ControlId or the arrows), or null.
 const ControlSpec* FindControl(int id);
+
+// The items of 先升级, in order: none, a few counts, one per hardware version,
+// and `shown` among the counts when it is none of them (a config.ini value).
+struct CanaryItem {
+    std::string text;
+    Canary canary;
+};
+std::vector<CanaryItem> CanaryItems(const Canary& shown);
+// The item of `canary` (the first, none, when it is not there).
+int CanaryItemIndex(const std::vector<CanaryItem>& items, const Canary& canary);
 
 // ---- what the controls do ----
 
