@@ -96,6 +96,28 @@ class TickingWindow : public RecordingReportWindow {
     std::map<std::string, int> judgedAt_;
 };
 
+// Every case starts the clock again and wraps the scripted library.
+class CanaryFixture {
+  protected:
+    NetApi Start(const NetScript& script, const std::set<int>& neverBack) {
+        g_tick = 0;
+        FakeNet::Reset(script);
+        {
+            const std::lock_guard lock(g_mutex);
+            g_addedAt.clear();
+            g_neverBack.clear();
+            for (int i : neverBack) {
+                g_neverBack.insert(CamIp(i));
+            }
+        }
+        NetApi net = FakeNet::Api();
+        g_realAdd = net.AddCamera;
+        net.AddCamera = AddAndNote;
+        net.ProbeDevice = ProbeBack;
+        return net;
+    }
+};
+
 enum class End { Ok, Failed, Held };
 
 struct CanaryCase {
@@ -115,16 +137,7 @@ void PrintTo(const CanaryCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class CanaryTest : public ::testing::TestWithParam<CanaryCase> {
-  protected:
-    void SetUp() override {
-        g_tick = 0;
-        const std::lock_guard lock(g_mutex);
-        g_addedAt.clear();
-        g_neverBack.clear();
-    }
-    void TearDown() override { FakeNet::ReleaseFileUpdate(); }
-};
+class CanaryTest : public ::testing::TestWithParam<CanaryCase>, protected CanaryFixture {};
 
 TEST_P(CanaryTest, TheRestStartOnlyAfterEveryCanaryIsProven) {
     const CanaryCase& c = GetParam();
@@ -134,19 +147,8 @@ TEST_P(CanaryTest, TheRestStartOnlyAfterEveryCanaryIsProven) {
     for (int i : c.refused) {
         script.failFile.insert(CamIp(i));
     }
-    FakeNet::Reset(script);
-    {
-        const std::lock_guard lock(g_mutex);
-        for (int i : c.neverBack) {
-            g_neverBack.insert(CamIp(i));
-        }
-    }
-    NetApi net = FakeNet::Api();
-    g_realAdd = net.AddCamera;
-    net.AddCamera = AddAndNote;
-    net.ProbeDevice = ProbeBack;
     TickingWindow window;
-    TaskDispatcher d(net, HelperApi{});
+    TaskDispatcher d(Start(script, c.neverBack), HelperApi{});
     d.SetReportWindow(&window);
     d.BeginBatch({.kind = TASK_UPGRADE,
                   .total = static_cast<uint32_t>(n),
@@ -304,14 +306,8 @@ void PrintTo(const StopCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class CanaryStopTest : public ::testing::TestWithParam<StopCase> {
+class CanaryStopTest : public ::testing::TestWithParam<StopCase>, protected CanaryFixture {
   protected:
-    void SetUp() override {
-        g_tick = 0;
-        const std::lock_guard lock(g_mutex);
-        g_addedAt.clear();
-        g_neverBack = {CamIp(0)};
-    }
     void TearDown() override { FakeNet::ReleaseFileUpdate(); }
 };
 
@@ -319,13 +315,8 @@ TEST_P(CanaryStopTest, AStopDuringTheCanaryStartsNoOther) {
     const StopCase& c = GetParam();
     NetScript script;
     script.holdFileOf = CamIp(0);
-    FakeNet::Reset(script);
-    NetApi net = FakeNet::Api();
-    g_realAdd = net.AddCamera;
-    net.AddCamera = AddAndNote;
-    net.ProbeDevice = ProbeBack;
     TickingWindow window;
-    TaskDispatcher d(net, HelperApi{});
+    TaskDispatcher d(Start(script, {0}), HelperApi{});
     d.SetReportWindow(&window);
     d.BeginBatch({.kind = TASK_UPGRADE,
                   .total = 4,
@@ -398,22 +389,6 @@ TEST(CanaryShutdown, StoppingTheDispatcherWhileTheRestWaitEndsAtOnce) {
         EXPECT_EQ(d.Batch().finished, 3u);
     }
     EXPECT_EQ(FakeNet::Count("Add"), 1);
-}
-
-// Only an upgrade has canaries: an IP batch runs as it always has.
-TEST(CanaryIpBatch, IsIgnoredOutsideUpgrades) {
-    FakeHelper::Reset();
-    RecordingReportWindow window;
-    TaskDispatcher d(FakeNet::Api(), FakeHelper::Api());
-    d.SetReportWindow(&window);
-    d.BeginBatch({.kind = TASK_MODIFY_IP, .total = 3, .canary = {1, true}});
-    EXPECT_FALSE(d.Batch().settings.canary.On());
-    for (int i = 0; i < 3; ++i) {
-        d.Enqueue(CamIp(i).c_str(), CamMac(i).c_str(), "");
-    }
-    ASSERT_TRUE(window.WaitForBatchDone());
-    EXPECT_EQ(window.Results().size(), 3u);
-    EXPECT_FALSE(d.Batch().canaryPassed);
 }
 
 }  // namespace

@@ -516,7 +516,6 @@ TEST_F(UpgradeEndToEnd, CanariesAreProvenBeforeTheRestStart) {
     const char* const kA = R"("hw": "101A")";
     const char* const kB = R"("hw": "101B")";
     const char* const kBStuck = R"("hw": "101B", "faults": {"keep-version": true})";
-    const char* const kARefuses = R"("hw": "101A", "faults": {"fail-verify": true})";
     const std::string ok = "升级成功";
     const std::string held = "未升级（已暂缓）";
     const std::vector<CanaryRow> rows = {
@@ -537,15 +536,6 @@ TEST_F(UpgradeEndToEnd, CanariesAreProvenBeforeTheRestStart) {
          {ok, held, ok, held},
          2,
          {"，先升级每种硬件1台"},
-         {}},
-        {"from config.ini",
-         {kARefuses, kA, kA},
-         {},
-         "upgrade_canary=1\n",
-         5,
-         {"升级失败", held, held},
-         0,
-         {},
          {}},
         {"config.ini's value unusable",
          {kA},
