@@ -101,7 +101,7 @@ std::string CanaryText(const Canary& canary) {
 }
 
 std::string CanaryHeldText(const std::string& mac, const std::string& ip, std::uint32_t held) {
-    return "先升级的设备[" + mac + "] " + ip + "未通过，其余" + std::to_string(held) +
+    return "先升级的设备[" + mac + "] " + ip + " 未通过，其余" + std::to_string(held) +
            "台暂缓，未开始";
 }
 

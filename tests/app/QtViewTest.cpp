@@ -376,7 +376,7 @@ TEST_F(QtViewTest, TheCanarySettingByKeyHoldsTheRestWhenItsCameraFails) {
     const QString pane = Get<QPlainTextEdit>(app::IDC_LOG_PANE)->toPlainText();
     EXPECT_TRUE(pane.contains(
         QString::fromStdString("先升级的设备[" + window_->CellText(0, app::kColMac) + "] " +
-                               window_->CellText(0, app::kColIp) + "未通过，其余1台暂缓，未开始")))
+                               window_->CellText(0, app::kColIp) + " 未通过，其余1台暂缓，未开始")))
         << pane.toStdString();
     EXPECT_EQ(enginetest::FakeNet::Count("Add"), 1);
     EXPECT_EQ(box->currentText(), QStringLiteral("1台")) << "the setting stays for the next batch";

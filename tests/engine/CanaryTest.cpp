@@ -43,6 +43,12 @@ std::map<std::string, int> g_addedAt;  // camera address -> tick of its first ca
 std::set<std::string> g_neverBack;     // cameras that do not come back after reboot
 int (*g_realAdd)(const void*) = nullptr;
 
+// The cameras called so far, read without holding the lock afterwards.
+std::map<std::string, int> Added() {
+    const std::lock_guard lock(g_mutex);
+    return g_addedAt;
+}
+
 int AddAndNote(const void* camera) {
     {
         const std::lock_guard lock(g_mutex);
@@ -181,20 +187,20 @@ TEST_P(CanaryTest, TheRestStartOnlyAfterEveryCanaryIsProven) {
     for (int i : c.canaries) {
         lastCanary = std::max(lastCanary, window.JudgedAt(CamMac(i)));
     }
-    const std::lock_guard lock(g_mutex);
+    const std::map<std::string, int> added = Added();
     for (int i = 0; i < n; ++i) {
         const TaskResult& r = byMac.at(CamMac(i));
         const End end = c.ends[static_cast<size_t>(i)];
-        const bool ran = g_addedAt.count(CamIp(i)) != 0;
+        const bool ran = added.count(CamIp(i)) != 0;
         EXPECT_EQ(ran, end != End::Held) << "camera " << i;
         EXPECT_EQ(r.result, end == End::Ok ? 1 : 0) << "camera " << i;
         EXPECT_EQ(r.outcome.reason == ReasonCode::Held, end == End::Held) << "camera " << i;
         if (ran && c.canaries.count(i) == 0) {
-            EXPECT_GT(g_addedAt.at(CamIp(i)), lastCanary) << "camera " << i << " went early";
+            EXPECT_GT(added.at(CamIp(i)), lastCanary) << "camera " << i << " went early";
         }
     }
     for (int i : c.canaries) {
-        EXPECT_TRUE(g_addedAt.count(CamIp(i)) != 0 || c.heldBy >= 0) << "canary " << i;
+        EXPECT_TRUE(added.count(CamIp(i)) != 0 || c.heldBy >= 0) << "canary " << i;
     }
     const BatchStatus status = d.Batch();
     EXPECT_EQ(status.heldByCanary, c.heldBy >= 0);
@@ -351,8 +357,7 @@ TEST_P(CanaryStopTest, AStopDuringTheCanaryStartsNoOther) {
             EXPECT_EQ(r.outcome.reason, ReasonCode::NotStarted) << r.aux;
         }
     }
-    const std::lock_guard lock(g_mutex);
-    EXPECT_EQ(g_addedAt.size(), 1u);
+    EXPECT_EQ(Added().size(), 1u);
     EXPECT_TRUE(d.Batch().stopped);
     EXPECT_FALSE(d.Batch().heldByCanary);
 }

@@ -503,7 +503,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {kDone},
                     {kFailed, kHeld, kHeld},
                     {"，先升级1台，验证后再升级其余",
-                     "先升级的设备[02:00:00:00:00:01] 127.0.1.1未通过，其余2台暂缓，未开始"},
+                     "先升级的设备[02:00:00:00:00:01] 127.0.1.1 未通过，其余2台暂缓，未开始"},
                     2000,
                     3},
         ControlCase{"CanaryPassesThenTheRest",

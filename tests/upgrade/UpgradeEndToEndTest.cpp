@@ -584,7 +584,7 @@ TEST_F(UpgradeEndToEnd, CanariesAreProvenBeforeTheRestStart) {
         }
         if (row.heldBy >= 0) {
             const auto& c = cams[static_cast<std::size_t>(row.heldBy)];
-            const std::string says = "先升级的设备[" + c.mac + "] " + c.ip + "未通过，其余2台暂缓";
+            const std::string says = "先升级的设备[" + c.mac + "] " + c.ip + " 未通过，其余2台暂缓";
             EXPECT_NE(run.out.find(says), std::string::npos) << says << "\n" << run.out;
         }
         for (const char* text : row.outHas) {
