@@ -347,6 +347,9 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
     if ((result->kind == TASK_MODIFY_IP || result->kind == TASK_RESTORE_IP) &&
         result->result == 1) {
         m_listDevices.SetText(row, kColIp, ip);
+        // What it was given, so that a later plan or undo starts from it.
+        const ReportCamera& recorded = m_session.Record().cameras.back();
+        m_listDevices.SetAddress(row, recorded.mask, recorded.gateway);
     }
     m_listDevices.SetText(row, kColStatus, status);
     AppendLog("[%s] %s %s", aux.c_str(), ip.c_str(), status);

@@ -188,6 +188,16 @@ class TaskDispatcher {
     };
     void ExpectCamera(const std::string& mac, Expectation expected);
 
+    // The mask and gateway an IP change gives the camera with this MAC (an
+    // address plan), handed over before it is queued. Empty texts: the mask
+    // 255.255.255.0 and the gateway left as it is, by the specified request.
+    // A gateway goes by the helper's ModifyDevIpEx. Cleared by BeginBatch.
+    struct CameraAddress {
+        std::string mask;
+        std::string gateway;
+    };
+    void AddressCamera(const std::string& mac, CameraAddress address);
+
     // Copies the texts (31, 31 and 255 characters at most) into a DeviceTask
     // and hands it to the next worker in turn. Never waits for a camera. A task
     // that cannot be handed over (the dispatcher is stopped, its worker did not
