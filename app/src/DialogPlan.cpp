@@ -187,8 +187,10 @@ bool CQuorvaneDlg::PlanUndo(const std::string& id, std::vector<PlannedAddress>* 
         row.mac = c.mac;
         row.ip = *ip;
         row.mask = MaybeIp(c.maskBefore);
-        // 0.0.0.0 was no gateway; none can be set back, so it is left.
-        if (const auto gw = MaybeIp(c.gatewayBefore); gw && *gw != 0) {
+        // 0.0.0.0 was no gateway, and one off the subnet was one kept from
+        // before: neither can be sent, and leaving the gateway gives it back.
+        const auto net = addressing::Subnet::Of(*ip, row.mask.value_or(addressing::kDefaultMask));
+        if (const auto gw = MaybeIp(c.gatewayBefore); gw && net.IsHost(*gw) && *gw != *ip) {
             row.gateway = gw;
         }
         row.name = c.name;

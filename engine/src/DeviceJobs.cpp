@@ -664,18 +664,20 @@ void VerifyAtNewAddress(const NetApi& net, const BatchFields& batch, const Devic
 }
 
 int RunModifyIpJob(const HelperApi& helper, DeviceTask& task, CameraOutcome& out,
-                   const TaskDispatcher::CameraAddress& address) {
-    const char* mask = address.mask.empty() ? TaskDispatcher::kSubnetMask : address.mask.c_str();
-    // Without a gateway the specified request does; a gateway needs the new one.
-    const bool withGateway = !address.gateway.empty();
-    if (withGateway ? helper.ModifyDevIpEx == nullptr : helper.ModifyDevIp == nullptr) {
+                   const std::optional<TaskDispatcher::CameraAddress>& address) {
+    const char* mask =
+        !address || address->mask.empty() ? TaskDispatcher::kSubnetMask : address->mask.c_str();
+    // A plan's camera keeps its gateway unless told one: only the new request can.
+    const bool extended = address && helper.ModifyDevIpEx != nullptr;
+    const bool gateway = address && !address->gateway.empty();
+    if (!extended && (gateway || helper.ModifyDevIp == nullptr)) {
         out.result = OutcomeResult::Failed;
         out.reason = ReasonCode::NoLibrary;
         return 0;
     }
     const bool ok =
-        withGateway ? helper.ModifyDevIpEx(task.aux, task.ip, mask, address.gateway.c_str()) != 0
-                    : helper.ModifyDevIp(task.aux, task.ip, mask) != 0;
+        extended ? helper.ModifyDevIpEx(task.aux, task.ip, mask, address->gateway.c_str()) != 0
+                 : helper.ModifyDevIp(task.aux, task.ip, mask) != 0;
     out.result = ok ? OutcomeResult::Succeeded : OutcomeResult::Failed;
     out.reason = ok ? ReasonCode::None : ReasonCode::NotTaken;
     return ok ? 1 : 0;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <future>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <string>
@@ -461,8 +462,8 @@ int RecordModifyDevIpEx(const char* mac, const char* ip, const char* mask, const
 
 struct PlannedCase {
     const char* name;
-    TaskDispatcher::CameraAddress address;
-    bool withEx;            // the helper has ModifyDevIpEx
+    std::optional<TaskDispatcher::CameraAddress> address;  // none: not handed over
+    bool withEx;                                           // the helper has ModifyDevIpEx
     const char* specified;  // the mask of the ModifyDevIp call, or "" for none
     const char* extended;   // the ModifyDevIpEx call, or "" for none
     ReasonCode reason;
@@ -482,7 +483,9 @@ TEST_P(PlannedAddress, GoesByTheRequestThatCanCarryIt) {
     }
     auto d = Make(helper);
     d->BeginBatch({.kind = TASK_MODIFY_IP, .total = 1});
-    d->AddressCamera("00:00:00:00:00:01", c.address);
+    if (c.address) {
+        d->AddressCamera("00:00:00:00:00:01", *c.address);
+    }
     d->AddressCamera("00:00:00:00:00:09", {"255.0.0.0", "10.0.0.1"});  // another camera's
     d->Enqueue("10.77.5.1", "00:00:00:00:00:01", "");
     ASSERT_TRUE(window_.WaitForBatchDone());
@@ -504,30 +507,21 @@ TEST_P(PlannedAddress, GoesByTheRequestThatCanCarryIt) {
     EXPECT_EQ(results[0].result, c.reason == ReasonCode::None ? 1 : 0);
 }
 
+using CA = TaskDispatcher::CameraAddress;
 INSTANTIATE_TEST_SUITE_P(
     Plans, PlannedAddress,
     ::testing::Values(
-        PlannedCase{"none_given", {}, true, "255.255.255.0", "", ReasonCode::None},
-        PlannedCase{
-            "a_mask_alone", {"255.255.254.0", ""}, true, "255.255.254.0", "", ReasonCode::None},
-        PlannedCase{"mask_and_gateway",
-                    {"255.255.0.0", "10.77.0.1"},
-                    true,
-                    "",
-                    "00:00:00:00:00:01 10.77.5.1 255.255.0.0 10.77.0.1",
-                    ReasonCode::None},
-        PlannedCase{"a_gateway_with_the_default_mask",
-                    {"", "10.77.5.254"},
-                    true,
-                    "",
-                    "00:00:00:00:00:01 10.77.5.1 255.255.255.0 10.77.5.254",
-                    ReasonCode::None},
-        PlannedCase{"a_gateway_but_an_older_helper",
-                    {"255.255.0.0", "10.77.0.1"},
-                    false,
-                    "",
-                    "",
-                    ReasonCode::NoLibrary}),
+        PlannedCase{"not_planned", std::nullopt, true, "255.255.255.0", "", ReasonCode::None},
+        PlannedCase{"a_mask_alone_keeps_the_gateway", CA{"255.255.254.0", ""}, true, "",
+                    "00:00:00:00:00:01 10.77.5.1 255.255.254.0 ", ReasonCode::None},
+        PlannedCase{"mask_and_gateway", CA{"255.255.0.0", "10.77.0.1"}, true, "",
+                    "00:00:00:00:00:01 10.77.5.1 255.255.0.0 10.77.0.1", ReasonCode::None},
+        PlannedCase{"a_gateway_with_the_default_mask", CA{"", "10.77.5.254"}, true, "",
+                    "00:00:00:00:00:01 10.77.5.1 255.255.255.0 10.77.5.254", ReasonCode::None},
+        PlannedCase{"an_older_helper_takes_a_mask", CA{"255.255.254.0", ""}, false, "255.255.254.0",
+                    "", ReasonCode::None},
+        PlannedCase{"an_older_helper_cannot_set_a_gateway", CA{"255.255.0.0", "10.77.0.1"}, false,
+                    "", "", ReasonCode::NoLibrary}),
     [](const ::testing::TestParamInfo<PlannedCase>& p) { return std::string(p.param.name); });
 
 TEST_F(DispatcherTest, ACameraAddressLastsOneBatch) {

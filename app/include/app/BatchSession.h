@@ -50,6 +50,7 @@ class BatchSession {
     void PlanCamera(const std::string& mac, PlannedCamera planned) {
         planned_[mac] = std::move(planned);
     }
+    bool Planned(const std::string& mac) const { return planned_.count(mac) != 0; }
     // A camera's proof (after reboot, or at its new address): its record,
     // kept since the verdict, takes what the check learnt, and an upgraded
     // camera's retry set follows it.

@@ -189,9 +189,12 @@ class TaskDispatcher {
     void ExpectCamera(const std::string& mac, Expectation expected);
 
     // The mask and gateway an IP change gives the camera with this MAC (an
-    // address plan), handed over before it is queued. Empty texts: the mask
-    // 255.255.255.0 and the gateway left as it is, by the specified request.
-    // A gateway goes by the helper's ModifyDevIpEx. Cleared by BeginBatch.
+    // address plan), handed over before it is queued: sent by the helper's
+    // ModifyDevIpEx, an empty mask as 255.255.255.0, an empty gateway kept as
+    // the camera has it. A camera without one goes by the specified
+    // ModifyDevIp. A helper without ModifyDevIpEx takes a plan without a
+    // gateway by ModifyDevIp (the camera then chooses its gateway) and fails
+    // one with a gateway (ReasonCode::NoLibrary). Cleared by BeginBatch.
     struct CameraAddress {
         std::string mask;
         std::string gateway;
