@@ -279,6 +279,10 @@ bool CQuorvaneDlg::ExportPlan(const std::string& path) {
 }
 
 void CQuorvaneDlg::OnImportPlan() {
+    if (m_listDevices.Count() == 0) {
+        ShowMessage("请先搜索设备");  // before a file is chosen for nothing
+        return;
+    }
     const auto path = m_view.AskOpenPath(kImportPlanDialog);
     if (!path) {
         return;

@@ -2163,4 +2163,16 @@ TEST_F(AddressPlan, NoIpBatchToUndoIsSaid) {
     ExpectNothingSent();
 }
 
+TEST_F(AddressPlan, BeforeASearchNoFileIsAskedFor) {
+    g_found.clear();
+    Open();
+    view_.nextOpenPath = PlanFile(kPlanHead + kRow1);
+    dlg_->OnImportPlan();
+    dlg_->OnExportPlan();
+    dlg_->OnUndoIpBatch();
+    EXPECT_EQ(view_.messages, std::vector<std::string>(3, "请先搜索设备"));
+    EXPECT_TRUE(view_.fileDialogs.empty());
+    EXPECT_TRUE(view_.windowEnabled);
+}
+
 }  // namespace
