@@ -25,7 +25,8 @@ const char* const kFooter =
     "Exit status: 0 every camera succeeded, 1 some failed, 2 the request was refused\n"
     "(malformed arguments, no such camera, a bad network configuration, another batch\n"
     "running on the same configuration folder, several cameras on one default address\n"
-    "without --same-address, an older version without --allow-older), 3 the operation\n"
+    "without --same-address, an older version without --allow-older, an address plan\n"
+    "or an undo that does not pass its checks), 3 the operation\n"
     "log could not be opened or written (the outcome of the cameras is still printed),\n"
     "4 the batch was stopped\n"
     "(Ctrl-C or a request to terminate), 5 the failure limit or a canary held the cameras\n"
@@ -106,8 +107,25 @@ void Check(Args& a) {
         }
         return;
     }
+    const bool byPlan = a.command == "modify-ip" && (!a.planFile.empty() || !a.undoId.empty());
+    if (a.command == "modify-ip") {
+        const int sources =
+            (a.start.empty() ? 0 : 1) + (a.planFile.empty() ? 0 : 1) + (a.undoId.empty() ? 0 : 1);
+        if (sources != 1) {
+            throw Refused("give one of START, --plan-file or --undo");
+        }
+        if (!a.undoId.empty() && !app::ValidReportId(a.undoId)) {
+            throw Refused("not a batch id (YYYYMMDD-HHMMSS-mmm): " + a.undoId);
+        }
+    }
     const int ways = (a.all ? 1 : 0) + (a.macs.empty() ? 0 : 1) + (a.ips.empty() ? 0 : 1) +
                      (a.retryFrom.empty() ? 0 : 1);
+    if (byPlan) {
+        if (ways != 0) {
+            throw Refused("--plan-file and --undo name their cameras: no --all, --mac or --ip");
+        }
+        return;
+    }
     if (a.command != "search" && ways != 1) {
         throw Refused(a.command == "upgrade"
                           ? "choose the cameras with one of --all, --mac, --ip or --retry-from"
@@ -126,7 +144,7 @@ void Check(Args& a) {
             throw Refused("not an IPv4 address: " + ip);
         }
     }
-    if (a.command == "modify-ip" && !app::ParseDottedIpv4(a.start)) {
+    if (a.command == "modify-ip" && !a.start.empty() && !app::ParseDottedIpv4(a.start)) {
         throw Refused("not an IPv4 address: " + a.start);
     }
 }
@@ -175,8 +193,20 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
     declare.Sort(*search);
     search->add_flag("--json", a.json, "print the list as JSON");
 
-    auto* modify = cli.add_subcommand("modify-ip", "give cameras consecutive addresses from START");
-    modify->add_option("START", a.start, "the first address")->required();
+    auto* modify = cli.add_subcommand(
+        "modify-ip",
+        "give cameras consecutive addresses from START, or each its own from an address plan");
+    modify->add_option("START", a.start, "the first address");
+    modify
+        ->add_option("--plan-file", a.planFile,
+                     "an address plan by MAC (CSV: mac,ip and optional mask, gateway, name), "
+                     "checked whole; the cameras it names are changed")
+        ->type_name("FILE");
+    modify
+        ->add_option("--undo", a.undoId,
+                     "give every camera of IP batch ID (see history) back the address, mask "
+                     "and gateway it had")
+        ->type_name("ID");
     declare.Cameras(*modify);
     declare.Sort(*modify);
     modify->add_flag("--plan", a.plan,

@@ -641,6 +641,31 @@ std::optional<std::string> QuorvaneWindow::BrowseForFile() {
     return chosen.toStdString();
 }
 
+std::optional<std::string> QuorvaneWindow::AskSavePath(const app::FileDialogSpec& spec) {
+    if (planFileHook_) {
+        return planFileHook_(spec);
+    }
+    const QString path = QFileDialog::getSaveFileName(this, QString::fromUtf8(spec.title),
+                                                      QString::fromUtf8(spec.suggestedName),
+                                                      QString::fromUtf8(spec.filterName));
+    if (path.isEmpty()) {
+        return std::nullopt;
+    }
+    return path.toStdString();
+}
+
+std::optional<std::string> QuorvaneWindow::AskOpenPath(const app::FileDialogSpec& spec) {
+    if (planFileHook_) {
+        return planFileHook_(spec);
+    }
+    const QString path = QFileDialog::getOpenFileName(
+        this, QString::fromUtf8(spec.title), QString(), QString::fromUtf8(spec.filterName));
+    if (path.isEmpty()) {
+        return std::nullopt;
+    }
+    return path.toStdString();
+}
+
 void QuorvaneWindow::CameraChanged(const app::CameraRowUpdate& update) {
     // The cells hold the texts; a long reason is read whole from the tooltip.
     if (update.row < 0 || update.row >= list_->rowCount()) {

@@ -116,6 +116,15 @@ std::string IpPlanQuestion(const std::vector<PlannedAddress>& plan) {
     for (std::size_t i = 0; i < plan.size() && i < kShown; ++i) {
         const PlannedAddress& p = plan[i];
         text += p.mac + "  " + p.ip + " → " + p.newIp;
+        if (!p.mask.empty()) {
+            text += " 子网掩码 " + p.mask;
+        }
+        if (!p.gateway.empty()) {
+            text += " 网关 " + p.gateway;
+        }
+        if (!p.name.empty()) {
+            text += "  " + platform::EscapeForTerminal(p.name);
+        }
         if (!p.note.empty()) {
             text += "（" + p.note + "）";
         }

@@ -353,6 +353,14 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
     if ((result->kind == TASK_MODIFY_IP || result->kind == TASK_RESTORE_IP) &&
         result->result == 1) {
         m_listDevices.SetText(row, kColIp, ip);
+        // What it was given, so that a later plan or undo starts from it.
+        // A plan without a gateway kept the camera's; the specified request
+        // let the camera choose one.
+        const ReportCamera& recorded = m_session.Record().cameras.back();
+        const std::string gateway = recorded.gateway.empty() && m_session.Planned(aux)
+                                        ? m_listDevices.Row(row).gateway
+                                        : recorded.gateway;
+        m_listDevices.SetAddress(row, recorded.mask, gateway);
     }
     m_listDevices.SetText(row, kColStatus, status);
     AppendLog("[%s] %s %s", aux.c_str(), ip.c_str(), status);

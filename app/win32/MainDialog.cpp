@@ -318,7 +318,18 @@ void MainDialog::OnContextMenu(LPARAM lParam) {
 }
 
 std::optional<std::string> MainDialog::AskExportPath() {
-    const app::ExportDialogSpec& d = app::kExportDialog;
+    return AskFile(app::kExportDialog, true);
+}
+
+std::optional<std::string> MainDialog::AskSavePath(const app::FileDialogSpec& spec) {
+    return AskFile(spec, true);
+}
+
+std::optional<std::string> MainDialog::AskOpenPath(const app::FileDialogSpec& spec) {
+    return AskFile(spec, false);
+}
+
+std::optional<std::string> MainDialog::AskFile(const app::FileDialogSpec& d, bool save) {
     std::wstring file(kPathBuffer, L'\0');
     const std::wstring suggested = Wide(d.suggestedName);
     std::copy(suggested.begin(), suggested.end(), file.begin());
@@ -334,8 +345,9 @@ std::optional<std::string> MainDialog::AskExportPath() {
     ofn.nMaxFile = kPathBuffer;
     ofn.lpstrTitle = title.c_str();
     ofn.lpstrDefExt = extension.c_str();
-    ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR;
-    if (::GetSaveFileNameW(&ofn) == 0) {
+    ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR |
+                (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST);
+    if ((save ? ::GetSaveFileNameW(&ofn) : ::GetOpenFileNameW(&ofn)) == 0) {
         return std::nullopt;
     }
     file.resize(std::wcslen(file.c_str()));

@@ -587,6 +587,49 @@ TEST_F(QtViewTest, NoMenuWhileDisabledAndNoUndoHistoryInThePane) {
     EXPECT_EQ(pane->document()->availableUndoSteps(), 0);
 }
 
+TEST_F(QtViewTest, ThePlanImportedFromTheMenuTicksItsCamerasAndIsAskedFirst) {
+    dlg_->OnBnClickedSearch();
+    const std::string plan = (scratch_.path() / "plan.csv").string();
+    std::ofstream(plan, std::ios::binary) << "mac,ip,name\n00:00:00:00:00:03,10.0.0.50,lane 3\n";
+    std::vector<std::string> asked;
+    window_->SetPlanFileHook([&](const app::FileDialogSpec& spec) -> std::optional<std::string> {
+        asked.push_back(spec.title);
+        return plan;
+    });
+    // The menu is modal: a timer clicks its entry as a technician would.
+    bool clicked = false;
+    QTimer::singleShot(300, [&clicked] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu == nullptr) {
+            return;
+        }
+        for (QAction* action : menu->actions()) {
+            if (action->text() == QString::fromUtf8("导入地址表…")) {
+                QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+                clicked = true;
+                return;
+            }
+        }
+        menu->close();
+    });
+    emit window_->customContextMenuRequested(QPoint(10, 10));
+    ASSERT_TRUE(clicked);
+    EXPECT_EQ(asked, std::vector<std::string>{"导入地址表"});
+    ASSERT_EQ(questions_.size(), 1u);
+    EXPECT_EQ(questions_[0].rfind("将修改1台设备的IP地址：\n00:00:00:00:00:03  10.0.0.3 → "
+                                  "10.0.0.50  lane 3\n",
+                                  0),
+              0u)
+        << questions_[0];
+    const int three = dlg_->List().FindByMac("00:00:00:00:00:03");
+    EXPECT_TRUE(window_->RowChecked(three));
+    EXPECT_FALSE(window_->RowChecked(1 - three));
+    // No search helper here: the camera fails, and the batch still ends.
+    QTRY_VERIFY_WITH_TIMEOUT(!messages_.empty(), 60000);
+    EXPECT_EQ(messages_, std::vector<std::string>{"批量修改IP完成"});
+    EXPECT_EQ(window_->CellText(three, app::kColStatus), "修改IP失败");
+}
+
 // Without a display the program must say so and fail, not end silently.
 TEST(QuorvaneWithoutDisplay, SaysSoOnStderrAndExitsNonZero) {
     const std::string cmd = std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '") +

@@ -62,6 +62,10 @@ struct PlannedAddress {
     std::string ip;     // where it is now
     std::string newIp;  // where it goes
     std::string note;   // "跳过已占用地址 …" when addresses were passed over for it
+    // An address plan's (a file's, an undo's) own values: empty when not given.
+    std::string mask;     // empty: 255.255.255.0
+    std::string gateway;  // empty: left as it is
+    std::string name;
 };
 
 // The question before an IP change: every camera's MAC, its address now and

@@ -54,6 +54,15 @@ struct CameraRowUpdate {
     bool proof = false;
 };
 
+// A save or open dialog for one kind of file.
+struct FileDialogSpec {
+    const char* title;
+    const char* suggestedName;
+    const char* filterName;
+    const char* pattern;
+    const char* extension;
+};
+
 // Everything the dialog logic does on the screen. The Qt window, the console
 // front end and the tests' recording view implement it. Every call except
 // PostToUi is made on the UI thread.
@@ -123,6 +132,16 @@ class DialogView {
     virtual bool OpenInEditor(const std::string& path) = 0;
     // The open-file dialog: the chosen full path, or nothing when cancelled.
     virtual std::optional<std::string> BrowseForFile() = 0;
+    // The save and open dialogs of the address plan: the chosen full path,
+    // or nothing when cancelled. A view without them (the console) gives nothing.
+    virtual std::optional<std::string> AskSavePath(const FileDialogSpec& spec) {
+        (void)spec;
+        return std::nullopt;
+    }
+    virtual std::optional<std::string> AskOpenPath(const FileDialogSpec& spec) {
+        (void)spec;
+        return std::nullopt;
+    }
 
     // A camera's row has changed (above). Views that show or print more than
     // the cells (the console's progress lines, its JSON) take it from here.
@@ -181,5 +200,7 @@ class DialogView {
     void SetWaitCursor(bool wait) override;                                             \
     bool OpenInEditor(const std::string& path) override;                                \
     std::optional<std::string> BrowseForFile() override;                                \
+    std::optional<std::string> AskSavePath(const app::FileDialogSpec& spec) override;   \
+    std::optional<std::string> AskOpenPath(const app::FileDialogSpec& spec) override;   \
     void CameraChanged(const app::CameraRowUpdate& update) override;                    \
     void PostToUi(std::function<void()> fn) override
