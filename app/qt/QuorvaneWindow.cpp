@@ -5,9 +5,11 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLibraryInfo>
+#include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
@@ -615,6 +617,26 @@ std::optional<std::string> QuorvaneWindow::BrowseForFile() {
         return std::nullopt;
     }
     return chosen.toStdString();
+}
+
+std::optional<std::string> QuorvaneWindow::AskText(const std::string& title,
+                                                   const std::string& prompt,
+                                                   const std::string& initial) {
+    QInputDialog box(this);
+    box.setObjectName(QStringLiteral("askText"));
+    box.setWindowTitle(Q(title));
+    box.setLabelText(Q(prompt));
+    box.setTextValue(Q(initial));
+    box.setOkButtonText(QStringLiteral("确定"));
+    box.setCancelButtonText(QStringLiteral("取消"));
+    // One line: the dialog's own check bounds what it takes, the box what it holds.
+    if (auto* edit = box.findChild<QLineEdit*>()) {
+        edit->setMaxLength(app::kAskTextMax);
+    }
+    if (box.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    return box.textValue().toStdString();
 }
 
 void QuorvaneWindow::CameraChanged(const app::CameraRowUpdate& update) {

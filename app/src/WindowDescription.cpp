@@ -87,6 +87,11 @@ void RunMenuCommand(MenuCommand command, CQuorvaneDlg* dlg, const MenuSeat& seat
                 }
             }
             break;
+        case kMenuScan:
+            if (dlg != nullptr) {
+                dlg->OnMenuScan();
+            }
+            break;
         case kMenuNone:
             break;
     }

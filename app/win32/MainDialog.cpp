@@ -62,6 +62,45 @@ INT_PTR CALLBACK AboutProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
     return FALSE;
 }
 
+// What the one-line question shows and, once confirmed, what was typed.
+struct AskTextState {
+    std::wstring title;
+    std::wstring prompt;
+    std::wstring text;
+};
+
+INT_PTR CALLBACK AskTextProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+        case WM_INITDIALOG: {
+            auto* state = reinterpret_cast<AskTextState*>(lParam);
+            ::SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
+            ::SetWindowTextW(hwnd, state->title.c_str());
+            ::SetDlgItemTextW(hwnd, IDC_ASK_PROMPT, state->prompt.c_str());
+            HWND edit = ::GetDlgItem(hwnd, IDC_ASK_TEXT);
+            ::SendMessageW(edit, EM_LIMITTEXT, app::kAskTextMax, 0);
+            ::SetWindowTextW(edit, state->text.c_str());
+            ::SendMessageW(edit, EM_SETSEL, 0, -1);
+            ::SetFocus(edit);
+            return FALSE;  // the focus is set
+        }
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDOK) {
+                auto* state = reinterpret_cast<AskTextState*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
+                state->text = WindowText(::GetDlgItem(hwnd, IDC_ASK_TEXT));
+                ::EndDialog(hwnd, IDOK);
+                return TRUE;
+            }
+            if (LOWORD(wParam) == IDCANCEL) {
+                ::EndDialog(hwnd, IDCANCEL);
+                return TRUE;
+            }
+            break;
+        default:
+            break;
+    }
+    return FALSE;
+}
+
 }  // namespace
 
 void ShowAboutBox(HINSTANCE instance, HWND owner) {
@@ -664,6 +703,17 @@ std::optional<std::string> MainDialog::BrowseForFile() {
     }
     file.resize(std::wcslen(file.c_str()));
     return Utf8(file);
+}
+
+std::optional<std::string> MainDialog::AskText(const std::string& title, const std::string& prompt,
+                                               const std::string& initial) {
+    AskTextState state{Wide(title), Wide(prompt), Wide(initial)};
+    const INT_PTR chosen = ::DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_ASK_TEXT), hwnd_,
+                                             AskTextProc, reinterpret_cast<LPARAM>(&state));
+    if (chosen != IDOK) {
+        return std::nullopt;
+    }
+    return Utf8(state.text);
 }
 
 void MainDialog::CameraChanged(const app::CameraRowUpdate&) {

@@ -174,15 +174,22 @@ const ControlSpec* FindControl(int id);
 bool Press(CQuorvaneDlg* dlg, int id);
 
 // The context menu, in order; kNone is a separator.
-enum MenuCommand : unsigned { kMenuNone = 0, kMenuRetry = 1, kMenuExport, kMenuAbout };
+enum MenuCommand : unsigned {
+    kMenuNone = 0,
+    kMenuRetry = 1,
+    kMenuExport = 2,
+    kMenuAbout = 3,
+    kMenuScan = 4
+};
 struct MenuEntry {
     MenuCommand command;
     const char* text;
 };
 inline constexpr const char* kAboutMenuText = "关于 Quorvane(&A)...";
-inline constexpr std::array<MenuEntry, 4> kContextMenu{{
+inline constexpr std::array<MenuEntry, 5> kContextMenu{{
     {kMenuRetry, "只勾选失败和未升级的设备"},
     {kMenuExport, "导出列表"},
+    {kMenuScan, "按地址搜索…"},
     {kMenuNone, nullptr},
     {kMenuAbout, kAboutMenuText},
 }};
