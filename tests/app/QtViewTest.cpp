@@ -539,6 +539,73 @@ TEST_F(QtViewTest, NoMenuWhileDisabledAndNoUndoHistoryInThePane) {
     EXPECT_EQ(pane->document()->availableUndoSteps(), 0);
 }
 
+// The scripted scan: one camera at the last address asked.
+int ScanLast(const std::uint8_t (*addresses)[4], int count, NetFindDeviceCallback cb, void* user) {
+    tNetDeviceInfo d;
+    std::memset(&d, 0, sizeof(d));
+    std::memcpy(d.ucIp, addresses[count - 1], 4);
+    d.ucMac[5] = 0x77;
+    std::strcpy(d.szDevType, "QV-LPR200");
+    cb(&d, user);
+    return 0;
+}
+
+TEST_F(QtViewTest, TheMenusSearchByAddressAsksForTheRangeAndListsWhatAnswers) {
+    window_->Attach(nullptr);
+    dlg_.reset();
+    app::DialogDeps deps;
+    deps.search = app::SearchApi{&Nothing, &Nothing, &FindTwo, nullptr};
+    deps.search.ScanDevice = &ScanLast;
+    deps.net = NetApi{};
+    deps.helper = HelperApi{};
+    deps.configDir = scratch_.path().string();
+    dlg_ = std::make_unique<app::CQuorvaneDlg>(*window_, deps);
+    window_->Attach(dlg_.get());
+    dlg_->OnInitDialog();
+    QTest::mouseClick(Get<QPushButton>(app::IDC_SEARCH), Qt::LeftButton);
+    ASSERT_EQ(List()->rowCount(), 2);
+
+    // The menu, then the box it opens: both modal, so timers act on them.
+    bool asked = false;
+    QString title;
+    QTimer::singleShot(300, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu == nullptr) {
+            return;
+        }
+        for (QAction* a : menu->actions()) {
+            if (a->text() == QStringLiteral("按地址搜索…")) {
+                menu->setActiveAction(a);
+            }
+        }
+        QTimer::singleShot(300, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            if (box == nullptr || box->objectName() != QStringLiteral("askText")) {
+                return;
+            }
+            asked = true;
+            title = box->windowTitle();
+            auto* edit = box->findChild<QLineEdit*>();
+            edit->selectAll();
+            QTest::keyClicks(edit, QStringLiteral("10.0.0.1-10.0.0.5"));
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    emit window_->customContextMenuRequested(QPoint(10, 10));
+    QTest::qWait(200);
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(title, QStringLiteral("按地址搜索"));
+    ASSERT_EQ(List()->rowCount(), 3);
+    // By address again: 10.0.0.3, 10.0.0.5, 10.0.0.20.
+    EXPECT_EQ(List()->item(1, app::kColIp)->text(), QStringLiteral("10.0.0.5"));
+    EXPECT_NE(
+        Get<QPlainTextEdit>(app::IDC_LOG_PANE)
+            ->toPlainText()
+            .indexOf(QStringLiteral("按地址搜索 10.0.0.1-10.0.0.5（5个地址）：搜索到1台设备")),
+        -1);
+}
+
 // Without a display the program must say so and fail, not end silently.
 TEST(QuorvaneWithoutDisplay, SaysSoOnStderrAndExitsNonZero) {
     const std::string cmd = std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '") +
