@@ -268,7 +268,8 @@ KORVEL_API int Net_GetSearchTarget(char* address, int size, int* ports);
  * bytes or holding control characters. A search on an adapter that is not
  * there (or down) fails with KORVEL_E_IO and says so in the log. */
 KORVEL_API int Net_SetInterface(const char* name_or_address);
-/* The adapter the last search heard the camera with these six MAC bytes on:
+/* The adapter the last search (or a Net_ScanDevice after it) heard the camera
+ * with these six MAC bytes on:
  * KORVEL_OK with *info filled; KORVEL_E_PARAM when that search did not hear it
  * or went out by one socket the system routed (an explicit discovery address). */
 KORVEL_API int Net_GetAnsweredOn(const uint8_t* mac, tNetAdapterInfo* info);

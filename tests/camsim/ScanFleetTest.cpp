@@ -140,7 +140,7 @@ TEST_F(ScanFleet, ArgumentsOutOfRangeAreRefused) {
 
 TEST(ScanStop, ASlowScanEndsSoonAfterItIsCancelled) {
     auto options = qvtest::FleetOptions::Cameras(2);
-    options.tune = [](wire::NetConfig& c) { c.scanRate = 20; };  // 254 addresses: 25 s
+    options.tune = [](wire::NetConfig& c) { c.scanRate = 50; };  // 254 addresses: 10 s
     qvtest::Fleet fleet(options);
     ASSERT_TRUE(fleet.ok()) << fleet.error();
     auto env = fleet.useConf();
