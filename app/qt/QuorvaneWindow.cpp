@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHeaderView>
@@ -19,6 +20,7 @@
 #include <QSpacerItem>
 #include <QTranslator>
 #include <algorithm>
+#include <thread>
 
 #include "AboutDialog.h"
 #include "app/QuorvaneDlg.h"
@@ -647,6 +649,18 @@ void QuorvaneWindow::CameraChanged(const app::CameraRowUpdate& update) {
     if (QTableWidgetItem* item = list_->item(update.row, app::kColDetail)) {
         item->setToolTip(Q(update.detail));
     }
+}
+
+void QuorvaneWindow::RunWhileResponsive(const std::function<void()>& work) {
+    // The window is disabled but for the stop; its events go on meanwhile.
+    QEventLoop loop;
+    std::thread worker([&work, &loop] {
+        work();
+        QMetaObject::invokeMethod(
+            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
 }
 
 void QuorvaneWindow::PostToUi(std::function<void()> fn) {

@@ -294,8 +294,16 @@ bool CQuorvaneDlg::ScanAddresses(const std::string& text) {
     {
         const WaitCursor wait(m_view);
         const ControlsOff off(*this);
-        rc = m_deps.search.ScanDevice(reinterpret_cast<const std::uint8_t(*)[4]>(addresses.data()),
-                                      static_cast<int>(addresses.size()), &OnScanFound, &found);
+        // A thousand addresses take seconds: the stop (and Esc) ends it early.
+        m_scanning = true;
+        m_view.EnableControl(IDC_STOP, true);
+        m_view.RunWhileResponsive([&] {
+            rc = m_deps.search.ScanDevice(
+                reinterpret_cast<const std::uint8_t(*)[4]>(addresses.data()),
+                static_cast<int>(addresses.size()), &OnScanFound, &found);
+        });
+        m_view.EnableControl(IDC_STOP, false);
+        m_scanning = false;
     }
     m_scanCancelled = rc == KORVEL_E_CANCELLED;
     if (rc != 0 && !m_scanCancelled) {
@@ -547,6 +555,10 @@ bool CQuorvaneDlg::StartBatch(const BatchSettings& batch, const std::string& req
 }
 
 void CQuorvaneDlg::OnBnClickedStop() {
+    if (m_scanning) {
+        CancelScan();
+        return;
+    }
     switch (m_session.NextStop()) {
         case BatchSession::StopStep::Nothing:
             return;

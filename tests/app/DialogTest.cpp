@@ -1904,6 +1904,13 @@ TEST_F(DialogTest, AFailedChangeIsNotLookedFor) {
 std::vector<std::array<std::uint8_t, 4>> g_scanAsked;
 std::vector<tNetDeviceInfo> g_scanFound;
 int g_scanRc = 0;
+std::function<void()> g_duringScan;  // a press that arrives while the scan runs
+bool g_scanCancelled = false;
+
+int FakeCancelScan() {
+    g_scanCancelled = true;
+    return 0;
+}
 
 int FakeScan(const std::uint8_t (*addresses)[4], int count, NetFindDeviceCallback cb, void* user) {
     g_scanAsked.clear();
@@ -1913,7 +1920,10 @@ int FakeScan(const std::uint8_t (*addresses)[4], int count, NetFindDeviceCallbac
     for (const auto& d : g_scanFound) {
         cb(&d, user);
     }
-    return g_scanRc;
+    if (g_duringScan) {
+        g_duringScan();
+    }
+    return g_scanCancelled ? KORVEL_E_CANCELLED : g_scanRc;
 }
 
 struct ScanCase {
@@ -1938,6 +1948,7 @@ TEST_P(ScanJoins, TheListByMacAndThePaneLine) {
     };
     g_scanAsked.clear();
     g_scanRc = c.rc;
+    g_scanCancelled = false;
     Open(true, [](app::DialogDeps& deps) { deps.search.ScanDevice = &FakeScan; });
     dlg_->OnBnClickedSearch();
     view_.SetRowChecked(0, true);
@@ -1987,6 +1998,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(DialogTest, NothingFoundIsSaidAndTheMenuAsksWithTheLastText) {
     g_scanFound.clear();
     g_scanRc = 0;
+    g_scanCancelled = false;
     Open(true, [](app::DialogDeps& deps) { deps.search.ScanDevice = &FakeScan; });
     // Cancelled: nothing asked of the library.
     g_scanAsked.clear();
@@ -2006,6 +2018,35 @@ TEST_F(DialogTest, NothingFoundIsSaidAndTheMenuAsksWithTheLastText) {
     app::RunMenuCommand(app::kMenuScan, dlg_.get(), {});
     ASSERT_EQ(view_.asked.size(), 3u);
     EXPECT_EQ(view_.asked[2].substr(view_.asked[2].rfind('|') + 1), "10.88.1.9-10.88.1.10");
+}
+
+TEST_F(DialogTest, TheStopEndsAScanAndOnlyThenTheBatchesOnes) {
+    g_scanFound = {Device("IPC-R", {10, 88, 1, 20}, 0x20, "V3.0.0", "YJ3")};
+    g_scanRc = 0;
+    g_scanCancelled = false;
+    Open(true, [](app::DialogDeps& deps) {
+        deps.search.ScanDevice = &FakeScan;
+        deps.search.CancelScan = &FakeCancelScan;
+    });
+    EXPECT_FALSE(view_.enabled[app::IDC_STOP]);
+    bool stopUsable = false;
+    g_duringScan = [this, &stopUsable] {
+        stopUsable = view_.enabled[app::IDC_STOP] && !view_.windowEnabled;
+        dlg_->OnBnClickedStop();
+    };
+    EXPECT_TRUE(dlg_->ScanAddresses("10.88.1.0/24"));
+    g_duringScan = nullptr;
+    EXPECT_TRUE(stopUsable);
+    EXPECT_TRUE(g_scanCancelled);
+    EXPECT_TRUE(dlg_->ScanCancelled());
+    EXPECT_FALSE(view_.enabled[app::IDC_STOP]);
+    EXPECT_TRUE(view_.windowEnabled);
+    EXPECT_EQ(dlg_->List().FindByMac("00:1A:2B:3C:4D:20"), 0);
+    EXPECT_NE(view_.pane.find("已停止：搜索到1台设备"), std::string::npos) << view_.pane;
+    // Without a scan the stop is the batch's again: with none running it does nothing.
+    g_scanCancelled = false;
+    dlg_->OnBnClickedStop();
+    EXPECT_FALSE(g_scanCancelled);
 }
 
 }  // namespace

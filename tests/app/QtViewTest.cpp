@@ -19,6 +19,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -604,6 +606,58 @@ TEST_F(QtViewTest, TheMenusSearchByAddressAsksForTheRangeAndListsWhatAnswers) {
             ->toPlainText()
             .indexOf(QStringLiteral("按地址搜索 10.0.0.1-10.0.0.5（5个地址）：搜索到1台设备")),
         -1);
+}
+
+// A scan that lasts until it is stopped (or ten seconds).
+std::atomic<bool> g_stopScan{false};
+int ScanUntilStopped(const std::uint8_t (*)[4], int, NetFindDeviceCallback, void*) {
+    for (int i = 0; i < 1000 && !g_stopScan; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return g_stopScan ? KORVEL_E_CANCELLED : 0;
+}
+int StopScan() {
+    g_stopScan = true;
+    return 0;
+}
+
+TEST_F(QtViewTest, TheStopAndEscEndALongScanWhileTheWindowWaits) {
+    window_->Attach(nullptr);
+    dlg_.reset();
+    app::DialogDeps deps;
+    deps.search = app::SearchApi{&Nothing, &Nothing, &FindTwo, nullptr};
+    deps.search.ScanDevice = &ScanUntilStopped;
+    deps.search.CancelScan = &StopScan;
+    deps.net = NetApi{};
+    deps.helper = HelperApi{};
+    deps.configDir = scratch_.path().string();
+    dlg_ = std::make_unique<app::CQuorvaneDlg>(*window_, deps);
+    window_->Attach(dlg_.get());
+    dlg_->OnInitDialog();
+    auto* stop = Get<QPushButton>(app::IDC_STOP);
+    for (const bool byKey : {false, true}) {
+        SCOPED_TRACE(byKey ? "Esc" : "停止");
+        g_stopScan = false;
+        bool usable = false;
+        QTimer::singleShot(300, [&] {
+            usable = stop->isEnabled() && !Get<QPushButton>(app::IDC_SEARCH)->isEnabled();
+            if (byKey) {
+                QTest::keyClick(List(), Qt::Key_Escape);
+            } else {
+                QTest::mouseClick(stop, Qt::LeftButton);
+            }
+        });
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_TRUE(dlg_->ScanAddresses("10.0.0.0/24"));
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+        EXPECT_TRUE(usable);
+        EXPECT_TRUE(dlg_->ScanCancelled());
+        EXPECT_FALSE(stop->isEnabled());
+    }
+    EXPECT_NE(Get<QPlainTextEdit>(app::IDC_LOG_PANE)
+                  ->toPlainText()
+                  .indexOf(QStringLiteral("（254个地址）已停止：未搜索到设备")),
+              -1);
 }
 
 // Without a display the program must say so and fail, not end silently.

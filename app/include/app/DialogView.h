@@ -132,6 +132,12 @@ class DialogView {
         return std::nullopt;
     }
 
+    // Runs `work` (seconds of waiting on the network) off the UI thread while
+    // the window goes on taking the controls usable while busy (the stop and
+    // its key); returns once it is done. A view without an event loop of its
+    // own (the console, the tests' views) runs it in place.
+    virtual void RunWhileResponsive(const std::function<void()>& work) { work(); }
+
     // A camera's row has changed (above). Views that show or print more than
     // the cells (the console's progress lines, its JSON) take it from here.
     virtual void CameraChanged(const CameraRowUpdate& update) = 0;

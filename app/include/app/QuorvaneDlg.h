@@ -54,7 +54,8 @@ class CQuorvaneDlg : public ReportWindow {
     void OnBnClickedModifyIp();
     void OnBnClickedRestoreIp();
     void OnBnClickedUpgrade();
-    // The stop control (and Esc) while a batch runs: the first press finishes
+    // The stop control (and Esc) while a search by address runs ends it; while
+    // a batch runs: the first press finishes
     // every camera not yet started as not done and never touches it; a second,
     // once confirmed, abandons the transfers in progress.
     void OnBnClickedStop();
@@ -293,6 +294,7 @@ class CQuorvaneDlg : public ReportWindow {
     bool m_proposeStartIp = true;
     std::string m_scanText;  // the last addresses searched, offered again
     bool m_scanCancelled = false;
+    bool m_scanning = false;  // the stop then ends the scan
     // The running IP batch's word per camera (MAC) for its detail cell.
     std::map<std::string, std::string> m_ipNotes;
 };
