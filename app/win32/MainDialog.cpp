@@ -6,7 +6,9 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 #include "app/QuorvaneDlg.h"
 #include "app/WindowDescription.h"
@@ -423,6 +425,36 @@ void MainDialog::RunModalLoop() {
             ::DispatchMessageW(&msg);
         }
     }
+}
+
+void MainDialog::RunWhileResponsive(const std::function<void()>& work) {
+    // The loop of RunModalLoop, until the work is done: the window is disabled
+    // but for the stop, whose click and key still arrive.
+    std::atomic<bool> done{false};
+    const DWORD uiThread = ::GetCurrentThreadId();
+    std::thread worker([&work, &done, uiThread] {
+        work();
+        done = true;
+        ::PostThreadMessageW(uiThread, WM_NULL, 0, 0);  // wakes GetMessage
+    });
+    MSG msg;
+    while (!done) {
+        const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
+        if (got <= 0) {
+            if (got == 0) {
+                ::PostQuitMessage(static_cast<int>(msg.wParam));  // for the outer loop
+            }
+            break;
+        }
+        if (hwnd_ != nullptr && Swallow(msg)) {
+            continue;
+        }
+        if (hwnd_ == nullptr || ::IsDialogMessageW(hwnd_, &msg) == FALSE) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+    }
+    worker.join();
 }
 
 void MainDialog::PostToUi(std::function<void()> fn) {
