@@ -24,6 +24,8 @@ struct Args {
     std::string configDir;
     // --interface: the one adapter searched on; none, quorvane-net.conf's choice.
     std::optional<std::string> adapter;
+    // --scan: the addresses asked one by one after the search (one, a range, a prefix).
+    std::string scan;
     std::string command;   // search, modify-ip, restore-ip, upgrade, history, interfaces
     std::string start;     // modify-ip's start address
     std::string planFile;  // modify-ip --plan-file: an address plan by MAC

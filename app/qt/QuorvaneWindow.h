@@ -76,6 +76,7 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
 
     // DialogView
     QV_DIALOG_VIEW_OVERRIDES;
+    void RunWhileResponsive(const std::function<void()>& work) override;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -130,6 +130,11 @@ void RunMenuCommand(MenuCommand command, CQuorvaneDlg* dlg, const MenuSeat& seat
                 dlg->OnUndoIpBatch();
             }
             break;
+        case kMenuScan:
+            if (dlg != nullptr) {
+                dlg->OnMenuScan();
+            }
+            break;
         case kMenuNone:
             break;
     }

@@ -48,6 +48,7 @@ class MainDialog : public app::DialogView {
 
     // DialogView
     QV_DIALOG_VIEW_OVERRIDES;
+    void RunWhileResponsive(const std::function<void()>& work) override;
     void PostReport(unsigned message, std::function<void()> fn) override;
 
   private:

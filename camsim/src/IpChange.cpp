@@ -184,6 +184,9 @@ void Simulator::OnIpset(const udp::endpoint& from, std::uint32_t txid,
             cam.mask = mask;
             cam.gateway = gateway;
         }
+        if (status == wire::Status::Ok && cam.probe) {
+            OpenProbe(cam, ip);
+        }
     }
     if (status == wire::Status::Ok) {
         log_.Line("%s IP change to %s/%s gateway %s accepted", who.c_str(), FormatIpv4(ip).c_str(),

@@ -682,4 +682,83 @@ TEST_F(CliHistory, ARecordThatIsALinkIsRefusedByName) {
     EXPECT_NE(run.err.find(link.string() + ": is a symbolic link"), std::string::npos) << run.err;
 }
 
+// ---- search by address ----
+
+// The fleet's first /24, as --scan takes it.
+std::string FirstSubnet(const qvtest::Fleet& fleet) {
+    const std::string& ip = fleet.cameras().front().ip;
+    return ip.substr(0, ip.rfind('.')) + ".0/24";
+}
+
+TEST_F(CliEndToEnd, ScanFindsTheCameraBehindTheRouterAndTheBatchesTakeIt) {
+    StartFleet(FromJson(R"({"cameras":[{}, {}, {"faults":{"routed":true}}]})"));
+    const auto& routed = fleet_->cameras()[2];
+    EXPECT_EQ(Search().size(), 2u) << fleet_->log();
+
+    const CliRun run = Cli({"search", "--json", "--scan", FirstSubnet(*fleet_)});
+    ASSERT_EQ(run.rc, 0) << run.err;
+    const auto rows = nlohmann::json::parse(run.out, nullptr, false);
+    ASSERT_EQ(rows.size(), 3u) << run.out;
+    EXPECT_EQ(rows[2]["mac"], routed.mac);
+    EXPECT_EQ(rows[2]["number"], "3");
+    EXPECT_NE(run.err.find("按地址搜索 " + FirstSubnet(*fleet_) +
+                           "（254个地址）：搜索到3台设备，其中2台已在列表中"),
+              std::string::npos)
+        << run.err;
+
+    // A batch names it like any camera of the list.
+    const CliRun plan =
+        Cli({"modify-ip", Block(200, 7), "--mac", routed.mac, "--plan", "--scan", routed.ip});
+    EXPECT_EQ(plan.rc, 0) << plan.err;
+    EXPECT_NE(plan.out.find(routed.mac), std::string::npos) << plan.out;
+    const CliRun missing = Cli({"modify-ip", Block(200, 7), "--mac", routed.mac, "--plan"});
+    EXPECT_EQ(missing.rc, 2) << missing.err;
+}
+
+TEST_F(CliEndToEnd, ABadScanIsRefusedBeforeTheSearch) {
+    StartFleet(Count(1));
+    struct Case {
+        std::vector<std::string> args;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {{"search", "--scan", "127.0.0.0/16"}, "一次最多搜索1024个"},
+        {{"search", "--scan", "127.0.0.9-127.0.0.1"}, "大于结束地址"},
+        {{"search", "--scan", "printer"}, "无法识别的地址"},
+        {{"restore-ip", "--all", "--scan", std::string(100, '1')}, "最多64个字符"},
+        {{"upgrade", "f", "--all", "--scan", "224.0.0.1"}, "不能搜索"},
+    };
+    for (const Case& c : cases) {
+        const auto started = std::chrono::steady_clock::now();
+        const CliRun run = Cli(c.args);
+        EXPECT_EQ(run.rc, 2) << c.args.back();
+        EXPECT_EQ(run.err.rfind("quorvane-cli: --scan: ", 0), 0u) << run.err;
+        EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(900));
+    }
+}
+
+TEST_F(CliEndToEnd, CtrlCStopsAScanAndTheListFoundSoFarIsPrinted) {
+    StartFleet(Count(2));
+    {
+        // 254 addresses at 50 a second: a scan of ten seconds.
+        std::ofstream conf(dir_ / "quorvane-net.conf", std::ios::app);
+        conf << "scan_rate = 50\n";
+    }
+    const fs::path out = dir_ / "out.json";
+    const fs::path err = dir_ / "err.txt";
+    const std::string cmd = Quote(QV_CLI_PATH) + " --config-dir " + Quote(dir_.string()) +
+                            " search --json --scan " + FirstSubnet(*fleet_) + " >" +
+                            Quote(out.string()) + " 2>" + Quote(err.string()) +
+                            " & pid=$!; sleep 4; kill -INT $pid; wait $pid";
+    const auto started = std::chrono::steady_clock::now();
+    const int status = std::system(("bash -c " + Quote(cmd)).c_str());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 4) << ReadAll(err);
+    const auto rows = nlohmann::json::parse(ReadAll(out), nullptr, false);
+    EXPECT_EQ(rows.size(), 2u) << ReadAll(out);
+    EXPECT_NE(ReadAll(err).find("（254个地址）已停止"), std::string::npos) << ReadAll(err);
+}
+
 }  // namespace

@@ -2175,4 +2175,155 @@ TEST_F(AddressPlan, BeforeASearchNoFileIsAskedFor) {
     EXPECT_TRUE(view_.windowEnabled);
 }
 
+// ---- search by address ----
+
+// What the scripted scan was asked, and what it answers.
+std::vector<std::array<std::uint8_t, 4>> g_scanAsked;
+std::vector<tNetDeviceInfo> g_scanFound;
+int g_scanRc = 0;
+std::function<void()> g_duringScan;  // a press that arrives while the scan runs
+bool g_scanCancelled = false;
+
+int FakeCancelScan() {
+    g_scanCancelled = true;
+    return 0;
+}
+
+int FakeScan(const std::uint8_t (*addresses)[4], int count, NetFindDeviceCallback cb, void* user) {
+    g_scanAsked.clear();
+    for (int i = 0; i < count; ++i) {
+        g_scanAsked.push_back({addresses[i][0], addresses[i][1], addresses[i][2], addresses[i][3]});
+    }
+    for (const auto& d : g_scanFound) {
+        cb(&d, user);
+    }
+    if (g_duringScan) {
+        g_duringScan();
+    }
+    return g_scanCancelled ? KORVEL_E_CANCELLED : g_scanRc;
+}
+
+struct ScanCase {
+    const char* name;
+    const char* text;
+    int rc;                // what the library returns
+    const char* refusal;   // a message box holding this, nothing asked
+    std::size_t asked;     // addresses handed to the library
+    std::size_t rows;      // rows afterwards (three from the search)
+    const char* paneLine;  // a part of the pane's last line
+};
+
+class ScanJoins : public DialogTest, public ::testing::WithParamInterface<ScanCase> {};
+
+TEST_P(ScanJoins, TheListByMacAndThePaneLine) {
+    const ScanCase& c = GetParam();
+    // One camera already listed (…:01, found by the search too), two new ones.
+    g_scanFound = {
+        Device("IPC-C", {192, 168, 0, 100}, 0x01, "V2.0.0", "YJ1"),
+        Device("IPC-R", {10, 88, 1, 20}, 0x20, "V3.0.0", "YJ3"),
+        Device("IPC-S", {10, 88, 1, 5}, 0x05, "V3.0.0", "YJ3"),
+    };
+    g_scanAsked.clear();
+    g_scanRc = c.rc;
+    g_scanCancelled = false;
+    Open(true, [](app::DialogDeps& deps) { deps.search.ScanDevice = &FakeScan; });
+    dlg_->OnBnClickedSearch();
+    view_.SetRowChecked(0, true);
+    view_.messages.clear();
+    const bool ok = dlg_->ScanAddresses(c.text);
+    EXPECT_EQ(g_scanAsked.size(), c.asked);
+    EXPECT_EQ(view_.rows.size(), c.rows);
+    if (c.refusal != nullptr) {
+        EXPECT_FALSE(ok);
+        ASSERT_EQ(view_.messages.size(), 1u);
+        EXPECT_NE(view_.messages[0].find(c.refusal), std::string::npos) << view_.messages[0];
+        return;
+    }
+    EXPECT_TRUE(view_.messages.empty());
+    EXPECT_TRUE(view_.windowEnabled);
+    EXPECT_FALSE(view_.waitCursor);
+    const auto last = view_.pane.rfind("按地址搜索");
+    ASSERT_NE(last, std::string::npos) << view_.pane;
+    EXPECT_NE(view_.pane.find(c.paneLine, last), std::string::npos) << view_.pane.substr(last);
+    if (c.rows == 5) {
+        // By address again, numbered from 1; the listed camera's row kept once.
+        EXPECT_EQ(Column(2), (std::vector<std::string>{"10.88.1.5", "10.88.1.20", "192.168.0.9",
+                                                       "192.168.0.10", "192.168.0.100"}));
+        EXPECT_EQ(Column(0), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
+        EXPECT_EQ(dlg_->List().FindByMac("00:1A:2B:3C:4D:20"), 1);
+        // The technician's tick stays with its camera.
+        EXPECT_TRUE(view_.RowChecked(dlg_->List().FindByMac("00:1A:2B:3C:4D:9A")));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dialog, ScanJoins,
+    ::testing::Values(
+        ScanCase{"range", "10.88.1.1-10.88.1.30", 0, nullptr, 30, 5,
+                 "按地址搜索 10.88.1.1-10.88.1.30（30个地址）：搜索到3台设备，其中1台已在列表中"},
+        ScanCase{"prefix_blanks_trimmed", "  10.88.1.0/24 ", 0, nullptr, 254, 5,
+                 "按地址搜索 10.88.1.0/24（254个地址）"},
+        ScanCase{"stopped_keeps_what_it_found", "10.88.1.0/24", KORVEL_E_CANCELLED, nullptr, 254, 5,
+                 "（254个地址）已停止：搜索到3台设备"},
+        ScanCase{"library_fails", "10.88.1.7", KORVEL_E_IO, nullptr, 1, 3,
+                 "按地址搜索 10.88.1.7 失败（错误6）"},
+        ScanCase{"too_many", "10.88.0.0/16", 0, "一次最多搜索1024个", 0, 3, nullptr},
+        ScanCase{"reversed", "10.88.1.30-10.88.1.1", 0, "大于结束地址", 0, 3, nullptr},
+        ScanCase{"garbage", "camera-7", 0, "无法识别的地址", 0, 3, nullptr}),
+    [](const ::testing::TestParamInfo<ScanCase>& p) { return std::string(p.param.name); });
+
+TEST_F(DialogTest, NothingFoundIsSaidAndTheMenuAsksWithTheLastText) {
+    g_scanFound.clear();
+    g_scanRc = 0;
+    g_scanCancelled = false;
+    Open(true, [](app::DialogDeps& deps) { deps.search.ScanDevice = &FakeScan; });
+    // Cancelled: nothing asked of the library.
+    g_scanAsked.clear();
+    view_.nextText.reset();
+    app::RunMenuCommand(app::kMenuScan, dlg_.get(), {});
+    ASSERT_EQ(view_.asked.size(), 1u);
+    EXPECT_EQ(view_.asked[0], std::string(app::kScanTitle) + "|" + app::kScanPrompt + "|");
+    EXPECT_TRUE(g_scanAsked.empty());
+    // Given: asked, and offered again next time.
+    view_.nextText = "10.88.1.9-10.88.1.10";
+    app::RunMenuCommand(app::kMenuScan, dlg_.get(), {});
+    EXPECT_EQ(g_scanAsked.size(), 2u);
+    EXPECT_NE(view_.pane.find("按地址搜索 10.88.1.9-10.88.1.10（2个地址）：未搜索到设备"),
+              std::string::npos)
+        << view_.pane;
+    view_.nextText.reset();
+    app::RunMenuCommand(app::kMenuScan, dlg_.get(), {});
+    ASSERT_EQ(view_.asked.size(), 3u);
+    EXPECT_EQ(view_.asked[2].substr(view_.asked[2].rfind('|') + 1), "10.88.1.9-10.88.1.10");
+}
+
+TEST_F(DialogTest, TheStopEndsAScanAndOnlyThenTheBatchesOnes) {
+    g_scanFound = {Device("IPC-R", {10, 88, 1, 20}, 0x20, "V3.0.0", "YJ3")};
+    g_scanRc = 0;
+    g_scanCancelled = false;
+    Open(true, [](app::DialogDeps& deps) {
+        deps.search.ScanDevice = &FakeScan;
+        deps.search.CancelScan = &FakeCancelScan;
+    });
+    EXPECT_FALSE(view_.enabled[app::IDC_STOP]);
+    bool stopUsable = false;
+    g_duringScan = [this, &stopUsable] {
+        stopUsable = view_.enabled[app::IDC_STOP] && !view_.windowEnabled;
+        dlg_->OnBnClickedStop();
+    };
+    EXPECT_TRUE(dlg_->ScanAddresses("10.88.1.0/24"));
+    g_duringScan = nullptr;
+    EXPECT_TRUE(stopUsable);
+    EXPECT_TRUE(g_scanCancelled);
+    EXPECT_TRUE(dlg_->ScanCancelled());
+    EXPECT_FALSE(view_.enabled[app::IDC_STOP]);
+    EXPECT_TRUE(view_.windowEnabled);
+    EXPECT_EQ(dlg_->List().FindByMac("00:1A:2B:3C:4D:20"), 0);
+    EXPECT_NE(view_.pane.find("已停止：搜索到1台设备"), std::string::npos) << view_.pane;
+    // Without a scan the stop is the batch's again: with none running it does nothing.
+    g_scanCancelled = false;
+    dlg_->OnBnClickedStop();
+    EXPECT_FALSE(g_scanCancelled);
+}
+
 }  // namespace

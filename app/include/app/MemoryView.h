@@ -84,6 +84,11 @@ class MemoryView : public DialogView {
         fileDialogs.push_back(spec.title);
         return nextOpenPath;
     }
+    std::optional<std::string> AskText(const std::string& title, const std::string& prompt,
+                                       const std::string& initial) override {
+        asked.push_back(title + "|" + prompt + "|" + initial);
+        return nextText;
+    }
 
     // Keeps every update, the live state and outcome copied.
     struct CameraRecord {
@@ -128,7 +133,9 @@ class MemoryView : public DialogView {
     int adapterItem = 0;
     std::string pane;
     std::vector<std::string> opened;
-    bool openWorks = true;  // what OpenInEditor answers
+    std::vector<std::string> asked;       // "title|prompt|initial" of each AskText
+    std::optional<std::string> nextText;  // AskText's answer
+    bool openWorks = true;                // what OpenInEditor answers
     std::optional<std::string> nextBrowse;
     std::vector<CameraRecord> cameras;
 

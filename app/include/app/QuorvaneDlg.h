@@ -55,13 +55,26 @@ class CQuorvaneDlg : public ReportWindow {
     void OnBnClickedModifyIp();
     void OnBnClickedRestoreIp();
     void OnBnClickedUpgrade();
-    // The stop control (and Esc) while a batch runs: the first press finishes
+    // The stop control (and Esc) while a search by address runs ends it; while
+    // a batch runs: the first press finishes
     // every camera not yet started as not done and never touches it; a second,
     // once confirmed, abandons the transfers in progress.
     void OnBnClickedStop();
     // The drop-down "网卡": the adapter chosen is searched on from now on and
     // remembered in config.ini.
     void OnCbnSelchangeInterface();
+    // "按地址搜索…": asks for the addresses (the last ones filled in), then ScanAddresses.
+    void OnMenuScan();
+    // A search by address: one address, a range "10.77.1.10-10.77.1.50" or a
+    // prefix "10.77.1.0/24" (at most 1,024 addresses), each asked by unicast.
+    // The cameras that answer join the list like a search's (a MAC already
+    // listed keeps its row). False when refused (the reason shown) or when the
+    // library failed; a stopped scan keeps what it found.
+    bool ScanAddresses(const std::string& text);
+    // Ends a scan in progress soon; callable from any thread (a stop request).
+    void CancelScan();
+    // Whether the last scan was stopped before its end.
+    bool ScanCancelled() const { return m_scanCancelled; }
     // The console's --interface: that adapter (name or address), or with
     // nothing, quorvane-net.conf's choice. False after the refusal is shown.
     bool ChooseAdapter(const std::optional<std::string>& nameOrAddress);
@@ -228,6 +241,8 @@ class CQuorvaneDlg : public ReportWindow {
     bool CheckIpRequest(const std::vector<int>& ticked);
     // The drop-down filled from the PC's adapters, config.ini's choice shown and applied.
     void SetUpAdapters();
+    // The adapter the library says row `row` (the camera `dev`) answered on.
+    void MarkAnsweredOn(int row, const tNetDeviceInfo& dev);
     // The start address offered for ticked cameras all outside one adapter's subnet.
     void OfferStartIp(const std::vector<int>& ticked);
     // Tells both libraries: nullptr the configuration's choice, "" every adapter.
@@ -312,6 +327,9 @@ class CQuorvaneDlg : public ReportWindow {
     // The drop-down's adapters, after its "全部网卡".
     std::vector<platform::NetAdapter> m_adapters;
     bool m_proposeStartIp = true;
+    std::string m_scanText;  // the last addresses searched, offered again
+    bool m_scanCancelled = false;
+    bool m_scanning = false;  // the stop then ends the scan
     // The running IP batch's word per camera (MAC) for its detail cell.
     std::map<std::string, std::string> m_ipNotes;
     // The running upgrade's canaries have been said to pass (or it has none).

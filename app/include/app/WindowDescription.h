@@ -199,6 +199,7 @@ enum MenuCommand : unsigned {
     kMenuRetry = 1,
     kMenuExport = 2,
     kMenuAbout = 3,
+    kMenuScan = 4,
     kMenuImportPlan = 5,
     kMenuExportPlan = 6,
     kMenuUndo = 7,
@@ -208,9 +209,10 @@ struct MenuEntry {
     const char* text;
 };
 inline constexpr const char* kAboutMenuText = "关于 Quorvane(&A)...";
-inline constexpr std::array<MenuEntry, 7> kContextMenu{{
+inline constexpr std::array<MenuEntry, 8> kContextMenu{{
     {kMenuRetry, "只勾选失败和未升级的设备"},
     {kMenuExport, "导出列表"},
+    {kMenuScan, "按地址搜索…"},
     {kMenuImportPlan, "导入地址表…"},
     {kMenuExportPlan, "导出地址表"},
     {kMenuUndo, "恢复到批次前的地址"},
