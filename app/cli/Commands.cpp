@@ -190,7 +190,7 @@ int Run(const Args& given) {
 
     if (a.command == "search") {
         if (a.json) {
-            PrintJson(view);
+            PrintJson(view, dlg.Devices());
         } else {
             PrintTable(view);
         }
@@ -236,6 +236,8 @@ int Run(const Args& given) {
     }
     if (a.command == "modify-ip") {
         view.SetStartIp(*app::ParseDottedIpv4(a.start));
+        view.SetAddressText(app::IDC_MASK, a.mask);
+        view.SetAddressText(app::IDC_GATEWAY, a.gateway);
         // The plan before anything changes: what the window asks about.
         std::vector<app::PlannedAddress> plan;
         if (!dlg.PlanModifyIp(&plan)) {

@@ -129,6 +129,10 @@ void Check(Args& a) {
     if (a.command == "modify-ip" && !app::ParseDottedIpv4(a.start)) {
         throw Refused("not an IPv4 address: " + a.start);
     }
+    if (std::string why;
+        a.command == "modify-ip" && !app::ParseMaskGateway(a.mask, a.gateway, &why)) {
+        throw Refused(why);
+    }
 }
 
 }  // namespace
@@ -179,6 +183,10 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
     modify->add_option("START", a.start, "the first address")->required();
     declare.Cameras(*modify);
     declare.Sort(*modify);
+    modify->add_option("--mask", a.mask, "the subnet mask sent (else 255.255.255.0)")
+        ->type_name("MASK");
+    modify->add_option("--gateway", a.gateway, "the gateway sent (else each camera keeps its own)")
+        ->type_name("GW");
     modify->add_flag("--plan", a.plan,
                      "check as a real run, print which camera gets which address, change nothing");
 

@@ -26,6 +26,8 @@ struct Args {
     std::optional<std::string> adapter;
     std::string command;  // search, modify-ip, restore-ip, upgrade, history, interfaces
     std::string start;    // modify-ip's start address
+    std::string mask;     // modify-ip: empty, 255.255.255.0
+    std::string gateway;  // modify-ip: empty, each camera keeps its own
     std::string file;     // upgrade's update file
     bool all = false;
     std::vector<std::string> macs;  // as the list shows them: upper case, ':'

@@ -46,9 +46,15 @@ void BatchSession::Begin(std::int32_t kind, const std::string& tool,
     started_ = std::chrono::steady_clock::now();
     stopPresses_ = 0;
     skipped_ = 0;
+    addresses_.clear();
     if (kind == TASK_UPGRADE) {
         retry_.clear();
     }
+}
+
+void BatchSession::NoteAddress(const std::string& mac, const std::string& mask,
+                               const std::string& gateway) {
+    addresses_[mac] = {mask, gateway};
 }
 
 void BatchSession::DescribeFile(const std::string& path) {
@@ -77,7 +83,11 @@ void BatchSession::Add(const TaskResult& result, const DeviceRow* row) {
     camera.skipped = skipped ? static_cast<std::int32_t>(why) : 0;
     camera.outcome = result.outcome;
     if (result.kind == TASK_MODIFY_IP || result.kind == TASK_RESTORE_IP) {
-        camera.mask = TaskDispatcher::kSubnetMask;  // the gateway is never sent
+        camera.mask = TaskDispatcher::kSubnetMask;
+        if (const auto it = addresses_.find(camera.mac); it != addresses_.end()) {
+            camera.mask = it->second.first;
+            camera.gateway = it->second.second;
+        }
     }
     if (row != nullptr) {
         camera.ipBefore = row->ip;

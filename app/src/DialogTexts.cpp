@@ -104,6 +104,10 @@ std::string IpPlanQuestion(const std::vector<PlannedAddress>& plan) {
     if (plan.size() > kShown) {
         text += "……另有" + std::to_string(plan.size() - kShown) + "台\n";
     }
+    if (!plan.empty() && (plan.front().mask != "255.255.255.0" || !plan.front().gateway.empty())) {
+        text += "子网掩码 " + plan.front().mask + "，网关 " +
+                (plan.front().gateway.empty() ? std::string("不变") : plan.front().gateway) + "\n";
+    }
     return text + "继续吗？";
 }
 

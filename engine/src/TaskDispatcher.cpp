@@ -338,6 +338,16 @@ void TaskDispatcher::ExpectCamera(const std::string& mac, Expectation expected) 
     impl_->batch.Expect(mac, std::move(expected));
 }
 
+void TaskDispatcher::EnqueueIp(const char* ip, const char* mac, const std::string& mask,
+                               const std::string& gateway) {
+    std::string path;
+    if (!gateway.empty() || (!mask.empty() && mask != kSubnetMask)) {
+        path = (mask.empty() ? std::string(kSubnetMask) : mask) +
+               (gateway.empty() ? "" : " " + gateway);
+    }
+    Enqueue(ip, mac, path.c_str());
+}
+
 void TaskDispatcher::Enqueue(const char* ip, const char* aux, const char* path) {
     DeviceTask local{};
     engine::CopyFixedText(local.ip, ip);

@@ -2,8 +2,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "app/BatchReport.h"
 #include "app/DeviceList.h"
@@ -32,6 +34,9 @@ class BatchSession {
     BatchReport& Record() { return record_; }
     const BatchReport& Record() const { return record_; }
 
+    // The mask and gateway (empty: kept) an IP batch sends the camera with this
+    // MAC, for its record; a camera not noted gets the specified mask.
+    void NoteAddress(const std::string& mac, const std::string& mask, const std::string& gateway);
     // The update file's size and MD5 into the record; left out when unreadable.
     void DescribeFile(const std::string& path);
     // One finished camera into the record, with the type, hardware and first
@@ -74,6 +79,7 @@ class BatchSession {
     std::uint32_t skipped_ = 0;  // cameras of the batch never started
     // MAC texts of the last upgrade batch's cameras that are not proven.
     std::set<std::string> retry_;
+    std::map<std::string, std::pair<std::string, std::string>> addresses_;  // MAC: mask, gateway
     // MAC texts of upgraded cameras that may have taken the file they were sent.
 };
 

@@ -55,6 +55,8 @@ struct PlannedAddress {
     std::string ip;     // where it is now
     std::string newIp;  // where it goes
     std::string note;   // "跳过已占用地址 …" when addresses were passed over for it
+    std::string mask = "255.255.255.0";
+    std::string gateway;  // empty: the camera keeps its own
 };
 
 // The question before an IP change: every camera's MAC, its address now and

@@ -217,7 +217,7 @@ class CQuorvaneDlg : public ReportWindow {
     // The numbering of a modify-IP press, with the addresses that answer on
     // the LAN (probeLan) held too; nothing after its refusal was shown.
     std::optional<std::vector<addressing::Numbered>> NumberWithLan(
-        const std::vector<std::string>& macs);
+        const std::vector<std::string>& macs, const MaskGateway& settings);
     // Starts the batch of `plan` after its checks and its question.
     bool StartModifyIp(const std::vector<PlannedAddress>& plan);
     // Says once per press in the pane that the LAN could not be asked.

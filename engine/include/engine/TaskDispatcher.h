@@ -193,6 +193,11 @@ class TaskDispatcher {
     // that cannot be handed over (the dispatcher is stopped, its worker did not
     // start, memory ran out) is finished at once with result 0 and reported.
     void Enqueue(const char* ip, const char* aux, const char* path);
+    // An IP change's task: the mask and gateway (empty: kept) ride in the
+    // task's path as "MASK" or "MASK GATEWAY"; the specified mask without a
+    // gateway leaves it empty, and the job makes the specified call.
+    void EnqueueIp(const char* ip, const char* mac, const std::string& mask,
+                   const std::string& gateway);
 
     // Stops the running batch: every task not yet started is finished at once
     // with result 0 and ReasonCode::NotStarted, and is never run. Jobs in progress go on,
