@@ -238,9 +238,9 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
     history->add_flag("--csv", a.csv, "print the batch's cameras as CSV")->excludes(hjson);
     upgrade
         ->add_option("--retry-from", a.retryFrom,
-                     "the cameras a batch report says did not succeed (instead of --all, --mac "
-                     "or --ip)")
-        ->type_name("REPORT");
+                     "the cameras a batch report (its file or its ID; an interrupted batch's "
+                     "journal) says are not proven (instead of --all, --mac or --ip)")
+        ->type_name("REPORT|ID");
 
     declare.Sort(*upgrade);
 

@@ -246,6 +246,7 @@ bool CQuorvaneDlg::StartModifyIp(const std::vector<PlannedAddress>& plan) {
             m_ipNotes[p.mac] = p.note;
         }
         m_session.NoteAddress(p.mac, p.mask, p.gateway);
+        m_session.Queued(p.mac, p.newIp);
         m_dispatcher.EnqueueIp(p.newIp.c_str(), p.mac.c_str(), p.mask, p.gateway);
     }
     return true;
@@ -304,6 +305,7 @@ void CQuorvaneDlg::OnBnClickedRestoreIp() {
     m_session.Record().request.verifyTimeoutMs = IpProofMs();
     for (int row : ticked) {
         const DeviceRow& r = m_listDevices.Row(row);
+        m_session.Queued(r.mac, r.ip);
         m_dispatcher.Enqueue(r.ip.c_str(), r.mac.c_str(), "");
     }
 }

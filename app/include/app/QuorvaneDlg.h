@@ -202,6 +202,8 @@ class CQuorvaneDlg : public ReportWindow {
     std::optional<UpgradeLimits> ReadUpgradeLimits();
     upgrade::RequestEnv MakeRequestEnv();
     bool CheckIpRequest(const std::vector<int>& ticked);
+    // "上次批量任务未完成：…" when the folder's last batch was cut off.
+    void SayInterruptedBatch();
     // The drop-down filled from the PC's adapters, config.ini's choice shown and applied.
     void SetUpAdapters();
     // The start address offered for ticked cameras all outside one adapter's subnet.
