@@ -149,6 +149,10 @@ std::optional<JournalBatch> ParseJournal(const std::string& text, std::string* w
     std::map<std::string, std::pair<nlohmann::json, bool>> cameras;  // record, proof to come
     nlohmann::json finished;
     std::size_t at = 0;
+    // A crash or a power loss damages only the end of an append-only file:
+    // unreadable lines with nothing readable after them are what was being
+    // written, and are ignored. One with a readable line after it refuses.
+    std::string firstBad;
     for (std::size_t number = 1; at < text.size(); ++number) {
         const std::size_t end = text.find('\n', at);
         if (end == std::string::npos) {
@@ -156,63 +160,75 @@ std::optional<JournalBatch> ParseJournal(const std::string& text, std::string* w
         }
         const std::string_view line(text.data() + at, end - at);
         at = end + 1;
-        const bool last = at >= text.size();
-        if (line.size() > kMaxJournalLine) {
-            *why = LineWhy(number, "过长");
-            return std::nullopt;
-        }
-        nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
-        // A last line that does not read was being written when the batch
-        // was cut off (a power loss may leave it whole but unwritten): ignored.
-        // Anything else that does not read refuses the journal.
-        const auto bad = [&] {
-            if (last && number > 1) {
-                return false;
-            }
-            *why = LineWhy(number, "不可用");
-            return true;
-        };
-        if (j.is_discarded() || !j.is_object()) {
-            if (bad()) {
-                return std::nullopt;
-            }
-            break;
-        }
-        if (number == 1) {
+        nlohmann::json j = line.size() > kMaxJournalLine
+                               ? nlohmann::json(nlohmann::json::value_t::discarded)
+                               : nlohmann::json::parse(line, nullptr, false);
+        const auto r = j.is_object() ? j.find("request") : j.end();
+        const auto q = j.is_object() ? j.find("queued") : j.end();
+        const auto c = j.is_object() ? j.find("camera") : j.end();
+        enum class Kind { Bad, Header, Request, Queued, Camera, Finished } kind = Kind::Bad;
+        if (!j.is_object()) {
+            kind = Kind::Bad;
+        } else if (number == 1) {
             if (j.value("journal", "") != kFormat) {
                 *why = "不是批次日志";
                 return std::nullopt;
             }
-            header = std::move(j);
-            continue;
-        }
-        const auto r = j.find("request");
-        const auto q = j.find("queued");
-        const auto c = j.find("camera");
-        if (r != j.end() && r->is_object()) {
-            request = *r;
+            kind = Kind::Header;
+        } else if (r != j.end() && r->is_object()) {
+            kind = Kind::Request;
         } else if (q != j.end() && q->is_object() && q->contains("mac") &&
                    (*q)["mac"].is_string() && q->contains("ip") && (*q)["ip"].is_string()) {
-            const std::string mac = (*q)["mac"].get<std::string>();
-            if (queuedMacs.insert(mac).second) {
-                queued.emplace_back(mac, (*q)["ip"].get<std::string>());
-            }
+            kind = Kind::Queued;
         } else if (c != j.end() && c->is_object() && c->contains("mac") &&
                    (*c)["mac"].is_string() &&
                    (!j.contains("proof_follows") || j["proof_follows"].is_boolean())) {
-            const std::string m = (*c)["mac"].get<std::string>();
-            if (cameras.count(m) == 0) {
-                order.push_back(m);
-            }
-            cameras[m] = {*c, j.value("proof_follows", false)};
+            kind = Kind::Camera;
         } else if (j.contains("finished")) {
-            finished = j;
-        } else {
-            if (bad()) {
-                return std::nullopt;
-            }
-            break;
+            kind = Kind::Finished;
         }
+        if (kind == Kind::Bad) {
+            if (firstBad.empty()) {
+                firstBad = LineWhy(number, line.size() > kMaxJournalLine ? "过长" : "不可用");
+            }
+            continue;
+        }
+        if (!firstBad.empty()) {
+            *why = firstBad;
+            return std::nullopt;
+        }
+        switch (kind) {
+            case Kind::Header:
+                header = std::move(j);
+                break;
+            case Kind::Request:
+                request = *r;
+                break;
+            case Kind::Queued: {
+                const std::string mac = (*q)["mac"].get<std::string>();
+                if (queuedMacs.insert(mac).second) {
+                    queued.emplace_back(mac, (*q)["ip"].get<std::string>());
+                }
+                break;
+            }
+            case Kind::Camera: {
+                const std::string m = (*c)["mac"].get<std::string>();
+                if (cameras.count(m) == 0) {
+                    order.push_back(m);
+                }
+                cameras[m] = {*c, j.value("proof_follows", false)};
+                break;
+            }
+            case Kind::Finished:
+                finished = j;
+                break;
+            case Kind::Bad:
+                break;
+        }
+    }
+    if (header.is_null() && !firstBad.empty()) {
+        *why = firstBad;  // not even its first line reads
+        return std::nullopt;
     }
     if (header.is_null()) {
         *why = "批次日志是空的";
