@@ -212,10 +212,10 @@ TEST(Win32Layout, AnchorsAndOpeningSize) {
     EXPECT_EQ(app::FitToWorkArea(window, minimum, {1920, 1040}), window);
     EXPECT_EQ(app::FitToWorkArea(window, minimum, {1366, 728}), (app::Extent{1000, 728}));
     EXPECT_EQ(app::FitToWorkArea(window, minimum, {800, 300}), minimum);
-    // Base units 7 x 16: the template is 1000 x 778, its band 126 high.
+    // Base units 7 x 16: the template is 1000 x 778, its band 158 high.
     const app::DialogUnits du(7, 16);
     EXPECT_EQ(app::TemplateClient(du), (app::Extent{999, 778}));
-    EXPECT_EQ(app::MinimumClient(du), (app::Extent{999, 346}));
+    EXPECT_EQ(app::MinimumClient(du), (app::Extent{999, 378}));
 }
 
 }  // namespace
