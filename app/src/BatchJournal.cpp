@@ -170,7 +170,8 @@ std::optional<JournalBatch> ParseJournal(const std::string& text, std::string* w
         if (!j.is_object()) {
             kind = Kind::Bad;
         } else if (number == 1) {
-            if (j.value("journal", "") != kFormat) {
+            const auto format = j.find("journal");
+            if (format == j.end() || !format->is_string() || *format != kFormat) {
                 *why = "不是批次日志";
                 return std::nullopt;
             }

@@ -98,6 +98,8 @@ TEST_F(BatchJournal, EachJournalReadsAsFarAsItGotOrIsRefused) {
         {"torn header", header.substr(0, 20), false, false, 0, 0, "批次日志是空的"},
         {"not a journal", "{\"format\":\"quorvane-batch-report\"}\n", false, false, 0, 0,
          "不是批次日志"},
+        {"a header whose format is a number", "{\"journal\":1}\n", false, false, 0, 0,
+         "不是批次日志"},
         {"garbage",
          "\x7f"
          "ELF\x02\x01\n\x00\x00\n",
