@@ -288,7 +288,24 @@ int Run(const Args& given) {
         std::fprintf(stderr, "quorvane-cli: 已停止，没有设备被改动\n");
         return kExitStopped;
     }
-    if (a.command == "modify-ip") {
+    if (a.command == "modify-ip" && (!a.planFile.empty() || !a.undoId.empty())) {
+        // Checked whole and printed before anything changes, as the window asks.
+        std::vector<app::PlannedAddress> plan;
+        std::error_code ec;
+        const auto file = std::filesystem::absolute(platform::FsPath(a.planFile), ec);
+        const bool planned =
+            a.planFile.empty()
+                ? dlg.PlanUndo(a.undoId, &plan)
+                : dlg.PlanFromFile(ec ? a.planFile : platform::Utf8Path(file), &plan);
+        if (!planned) {
+            return kExitRefused;
+        }
+        PrintIpPlan(plan, stdout, true);
+        if (a.plan) {
+            return dlg.LogFailure().empty() ? kExitAllOk : kExitLogFailed;
+        }
+        dlg.RunAddressPlan(plan);
+    } else if (a.command == "modify-ip") {
         view.SetStartIp(*app::ParseDottedIpv4(a.start));
         view.SetAddressText(app::IDC_MASK, a.mask);
         view.SetAddressText(app::IDC_GATEWAY, a.gateway);

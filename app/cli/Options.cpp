@@ -25,11 +25,12 @@ const char* const kFooter =
     "Exit status: 0 every camera succeeded, 1 some failed, 2 the request was refused\n"
     "(malformed arguments, no such camera, a bad network configuration, another batch\n"
     "running on the same configuration folder, several cameras on one default address\n"
-    "without --same-address, an older version without --allow-older), 3 the operation\n"
+    "without --same-address, an older version without --allow-older, an address plan\n"
+    "or an undo that does not pass its checks), 3 the operation\n"
     "log could not be opened or written (the outcome of the cameras is still printed),\n"
     "4 the batch was stopped\n"
-    "(Ctrl-C or a request to terminate), 5 the failure limit held the cameras not yet\n"
-    "started.";
+    "(Ctrl-C or a request to terminate), 5 the failure limit or a canary held the cameras\n"
+    "not yet started.";
 
 // --sort takes the columns a header click sorts by, by their console names.
 const std::map<std::string, int> kColumns = [] {
@@ -106,8 +107,25 @@ void Check(Args& a) {
         }
         return;
     }
+    const bool byPlan = a.command == "modify-ip" && (!a.planFile.empty() || !a.undoId.empty());
+    if (a.command == "modify-ip") {
+        const int sources =
+            (a.start.empty() ? 0 : 1) + (a.planFile.empty() ? 0 : 1) + (a.undoId.empty() ? 0 : 1);
+        if (sources != 1) {
+            throw Refused("give one of START, --plan-file or --undo");
+        }
+        if (!a.undoId.empty() && !app::ValidReportId(a.undoId)) {
+            throw Refused("not a batch id (YYYYMMDD-HHMMSS-mmm): " + a.undoId);
+        }
+    }
     const int ways = (a.all ? 1 : 0) + (a.macs.empty() ? 0 : 1) + (a.ips.empty() ? 0 : 1) +
                      (a.retryFrom.empty() ? 0 : 1);
+    if (byPlan) {
+        if (ways != 0) {
+            throw Refused("--plan-file and --undo name their cameras: no --all, --mac or --ip");
+        }
+        return;
+    }
     if (a.command != "search" && ways != 1) {
         throw Refused(a.command == "upgrade"
                           ? "choose the cameras with one of --all, --mac, --ip or --retry-from"
@@ -126,7 +144,7 @@ void Check(Args& a) {
             throw Refused("not an IPv4 address: " + ip);
         }
     }
-    if (a.command == "modify-ip" && !app::ParseDottedIpv4(a.start)) {
+    if (a.command == "modify-ip" && !a.start.empty() && !app::ParseDottedIpv4(a.start)) {
         throw Refused("not an IPv4 address: " + a.start);
     }
     if (std::string why;
@@ -179,8 +197,20 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
     declare.Sort(*search);
     search->add_flag("--json", a.json, "print the list as JSON");
 
-    auto* modify = cli.add_subcommand("modify-ip", "give cameras consecutive addresses from START");
-    modify->add_option("START", a.start, "the first address")->required();
+    auto* modify = cli.add_subcommand(
+        "modify-ip",
+        "give cameras consecutive addresses from START, or each its own from an address plan");
+    modify->add_option("START", a.start, "the first address");
+    modify
+        ->add_option("--plan-file", a.planFile,
+                     "an address plan by MAC (CSV: mac,ip and optional mask, gateway, name), "
+                     "checked whole; the cameras it names are changed")
+        ->type_name("FILE");
+    modify
+        ->add_option("--undo", a.undoId,
+                     "give every camera of IP batch ID (see history) back the address, mask "
+                     "and gateway it had")
+        ->type_name("ID");
     declare.Cameras(*modify);
     declare.Sort(*modify);
     modify->add_option("--mask", a.mask, "the subnet mask sent (else 255.255.255.0)")
@@ -200,7 +230,8 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
         "upgrade", "send FILE (an image or an update pack) to the chosen cameras");
     upgrade->footer(
         "The cameras are upgraded one after another (--parallel: that many at once); a\n"
-        "progress line per finished camera goes to stderr. The first Ctrl-C starts no\n"
+        "progress line per finished camera goes to stderr. With --canary those cameras\n"
+        "go first and the others wait for their proof. The first Ctrl-C starts no\n"
         "further camera and lets the transfers in progress finish; a second one abandons\n"
         "them (a camera drops a partial file).\n" +
         std::string(kFooter));
@@ -220,6 +251,22 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
     NumberOption(*upgrade, "--probe-ms", a.settings.probeMs, 0, 30000, "MS",
                  "a camera that takes no connection within MS fails at once (config.ini "
                  "upgrade_probe_ms, else 2000; 0: no probe)");
+    upgrade
+        ->add_option_function<std::string>(
+            "--canary",
+            [&a](const std::string& text) {
+                const auto canary = app::ParseCanary(text);
+                if (!canary) {
+                    throw Refused("not a decimal number from 0 to " +
+                                  std::to_string(Canary::kMaxCount) + " or " +
+                                  app::kCanaryPerHardware + " for --canary: " + text);
+                }
+                a.settings.canary = *canary;
+            },
+            "upgrade these cameras first: the first N, or the first of each hardware version; "
+            "the others start once every one has come back with a new version, and are held "
+            "when one fails (config.ini upgrade_canary, else 0: off)")
+        ->type_name("N|per-hardware");
     upgrade->add_flag("--plan", a.plan,
                       "check and prepare as a real run, print which file goes where, send "
                       "nothing");

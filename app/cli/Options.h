@@ -17,18 +17,20 @@ enum ExitStatus : int {
     kExitRefused = 2,
     kExitLogFailed = 3,
     kExitStopped = 4,  // stopped by Ctrl-C or a request to terminate
-    kExitHeld = 5,     // the failure limit held the cameras not yet started
+    kExitHeld = 5,     // the failure limit or a canary held the cameras not yet started
 };
 
 struct Args {
     std::string configDir;
     // --interface: the one adapter searched on; none, quorvane-net.conf's choice.
     std::optional<std::string> adapter;
-    std::string command;  // search, modify-ip, restore-ip, upgrade, history, interfaces
-    std::string start;    // modify-ip's start address
-    std::string mask;     // modify-ip: empty, 255.255.255.0
-    std::string gateway;  // modify-ip: empty, each camera keeps its own
-    std::string file;     // upgrade's update file
+    std::string command;   // search, modify-ip, restore-ip, upgrade, history, interfaces
+    std::string start;     // modify-ip's start address
+    std::string mask;      // modify-ip: empty, 255.255.255.0
+    std::string gateway;   // modify-ip: empty, each camera keeps its own
+    std::string planFile;  // modify-ip --plan-file: an address plan by MAC
+    std::string undoId;    // modify-ip --undo: the IP batch to undo
+    std::string file;      // upgrade's update file
     bool all = false;
     std::vector<std::string> macs;  // as the list shows them: upper case, ':'
     std::vector<std::string> ips;
@@ -39,7 +41,7 @@ struct Args {
     bool force = false;
     bool resend = false;            // upgrade: cameras already on the named version too
     bool allowOlder = false;        // upgrade: cameras on a newer version than the file names
-    app::UpgradeSettings settings;  // --parallel, --max-failures, --probe-ms
+    app::UpgradeSettings settings;  // --parallel, --max-failures, --probe-ms, --canary
     bool plan = false;
     bool sameAddress = false;  // restore-ip: several cameras may share the default
     std::string retryFrom;     // a batch report: its cameras that did not succeed

@@ -212,6 +212,14 @@ QWidget* QuorvaneWindow::Make(const app::ControlSpec& desc) {
             logPane_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
             return logPane_;
         case app::ControlKind::DropDown:
+            if (desc.id == app::IDC_CANARY) {
+                canary_ = new QComboBox;
+                canaryItems_ = app::CanaryItems({});
+                for (const app::CanaryItem& item : canaryItems_) {
+                    canary_->addItem(Q(item.text));
+                }
+                return canary_;
+            }
             adapters_ = new QComboBox;
             adapters_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
             // A choice by the technician, never one the dialog made.
@@ -602,6 +610,22 @@ void QuorvaneWindow::SetUpgradeParallel(int count) {
     parallel_->setValue(count);
 }
 
+Canary QuorvaneWindow::UpgradeCanary() const {
+    const int i = canary_->currentIndex();
+    return i >= 0 && static_cast<size_t>(i) < canaryItems_.size()
+               ? canaryItems_[static_cast<size_t>(i)].canary
+               : Canary{};
+}
+
+void QuorvaneWindow::SetUpgradeCanary(const Canary& canary) {
+    canaryItems_ = app::CanaryItems(canary);
+    canary_->clear();
+    for (const app::CanaryItem& item : canaryItems_) {
+        canary_->addItem(Q(item.text));
+    }
+    canary_->setCurrentIndex(app::CanaryItemIndex(canaryItems_, canary));
+}
+
 void QuorvaneWindow::SetAdapterItems(const std::vector<std::string>& items, int selected) {
     adapters_->clear();
     for (const std::string& item : items) {
@@ -646,6 +670,31 @@ std::optional<std::string> QuorvaneWindow::BrowseForFile() {
         return std::nullopt;
     }
     return chosen.toStdString();
+}
+
+std::optional<std::string> QuorvaneWindow::AskSavePath(const app::FileDialogSpec& spec) {
+    if (planFileHook_) {
+        return planFileHook_(spec);
+    }
+    const QString path = QFileDialog::getSaveFileName(this, QString::fromUtf8(spec.title),
+                                                      QString::fromUtf8(spec.suggestedName),
+                                                      QString::fromUtf8(spec.filterName));
+    if (path.isEmpty()) {
+        return std::nullopt;
+    }
+    return path.toStdString();
+}
+
+std::optional<std::string> QuorvaneWindow::AskOpenPath(const app::FileDialogSpec& spec) {
+    if (planFileHook_) {
+        return planFileHook_(spec);
+    }
+    const QString path = QFileDialog::getOpenFileName(
+        this, QString::fromUtf8(spec.title), QString(), QString::fromUtf8(spec.filterName));
+    if (path.isEmpty()) {
+        return std::nullopt;
+    }
+    return path.toStdString();
 }
 
 void QuorvaneWindow::CameraChanged(const app::CameraRowUpdate& update) {

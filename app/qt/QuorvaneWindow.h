@@ -13,10 +13,12 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "DialogUnits.h"
 #include "IpAddressEdit.h"
 #include "app/DialogView.h"
+#include "app/WindowDescription.h"
 
 namespace app {
 class CQuorvaneDlg;
@@ -42,6 +44,11 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
     // Stands in for the save dialog of "导出列表" (tests).
     void SetSaveFileHook(std::function<std::optional<std::string>()> hook) {
         saveHook_ = std::move(hook);
+    }
+    // Stands in for the open and save dialogs of the address plan (tests).
+    void SetPlanFileHook(
+        std::function<std::optional<std::string>(const app::FileDialogSpec&)> hook) {
+        planFileHook_ = std::move(hook);
     }
     void SetMessageBoxHook(std::function<void(const std::string&)> hook) {
         messageHook_ = std::move(hook);
@@ -99,6 +106,7 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
     int waitDepth_ = 0;
     std::function<void(const std::string&)> messageHook_;
     std::function<std::optional<std::string>()> saveHook_;
+    std::function<std::optional<std::string>(const app::FileDialogSpec&)> planFileHook_;
     std::function<bool(const std::string&)> confirmHook_;
 
     QWidget* body_ = nullptr;
@@ -108,6 +116,8 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
     QLineEdit* file_ = nullptr;
     QSpinBox* parallel_ = nullptr;
     QComboBox* adapters_ = nullptr;
+    QComboBox* canary_ = nullptr;
+    std::vector<app::CanaryItem> canaryItems_;  // what each item of canary_ stands for
     // On the window itself, not the body: it stays usable while a batch runs.
     QPushButton* stop_ = nullptr;
     QPlainTextEdit* logPane_ = nullptr;

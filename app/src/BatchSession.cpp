@@ -46,11 +46,11 @@ void BatchSession::Begin(std::int32_t kind, const std::string& tool,
     started_ = std::chrono::steady_clock::now();
     stopPresses_ = 0;
     skipped_ = 0;
-    addresses_.clear();
     // A journal left open (a batch whose report could not be saved) stays on disk.
     journal_.Close();
     journalTried_ = false;
     journalFailure_.clear();
+    planned_.clear();
     if (kind == TASK_UPGRADE) {
         retry_.clear();
     }
@@ -85,11 +85,6 @@ std::string BatchSession::TakeJournalFailure() {
     return out;
 }
 
-void BatchSession::NoteAddress(const std::string& mac, const std::string& mask,
-                               const std::string& gateway) {
-    addresses_[mac] = {mask, gateway};
-}
-
 void BatchSession::DescribeFile(const std::string& path) {
     std::string why;
     const auto bytes = platform::ReadRegularFile(path, std::size_t{256} << 20, &why);
@@ -116,14 +111,19 @@ void BatchSession::Add(const TaskResult& result, const DeviceRow* row) {
     camera.skipped = skipped ? static_cast<std::int32_t>(why) : 0;
     camera.outcome = result.outcome;
     if (result.kind == TASK_MODIFY_IP || result.kind == TASK_RESTORE_IP) {
-        camera.mask = TaskDispatcher::kSubnetMask;
-        if (const auto it = addresses_.find(camera.mac); it != addresses_.end()) {
-            camera.mask = it->second.first;
-            camera.gateway = it->second.second;
+        camera.mask = TaskDispatcher::kSubnetMask;  // the gateway is not sent
+        if (const auto it = planned_.find(camera.mac); it != planned_.end()) {
+            if (!it->second.mask.empty()) {
+                camera.mask = it->second.mask;
+            }
+            camera.gateway = it->second.gateway;
+            camera.name = it->second.name;
         }
     }
     if (row != nullptr) {
         camera.ipBefore = row->ip;
+        camera.maskBefore = row->mask;
+        camera.gatewayBefore = row->gateway;
         camera.type = row->type;
         camera.hw = row->hard;
         if (camera.outcome.versionBefore.empty()) {

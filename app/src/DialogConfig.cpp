@@ -14,6 +14,7 @@ namespace {
 constexpr const char* kKeyParallel = "upgrade_parallel";
 constexpr const char* kKeyMaxFailures = "upgrade_max_failures";
 constexpr const char* kKeyProbeMs = "upgrade_probe_ms";
+constexpr const char* kKeyCanary = "upgrade_canary";
 constexpr const char* kKeyInterface = "interface";
 constexpr long kMaxFailuresLimit = 100000;
 
@@ -64,6 +65,37 @@ std::optional<int> ReadParallel(const std::string& configFile, std::string* why)
     return std::nullopt;
 }
 
+std::optional<Canary> ParseCanary(const std::string& text) {
+    if (text == kCanaryPerHardware) {
+        return Canary{0, true};
+    }
+    if (const auto n = ConfigNumber(text, 0, Canary::kMaxCount)) {
+        return Canary{static_cast<std::uint32_t>(*n), false};
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+std::string CanaryUnusable(const std::string& text) {
+    return Unusable(kKeyCanary, text) + "0到" + std::to_string(Canary::kMaxCount) + "之间的整数或" +
+           kCanaryPerHardware;
+}
+
+}  // namespace
+
+std::optional<Canary> ReadCanary(const std::string& configFile, std::string* why) {
+    const std::string text = Key(configFile, kKeyCanary);
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    if (const auto canary = ParseCanary(text)) {
+        return canary;
+    }
+    *why = CanaryUnusable(text);
+    return std::nullopt;
+}
+
 std::optional<UpgradeLimits> ReadUpgradeLimits(const std::string& configFile,
                                                const UpgradeSettings& overrides, std::string* why) {
     struct Limit {
@@ -95,6 +127,14 @@ std::optional<UpgradeLimits> ReadUpgradeLimits(const std::string& configFile,
             return std::nullopt;
         }
         limit.value = *n;
+    }
+    // The window's setting started at this key; one that cannot be used refuses too.
+    if (!overrides.canary) {
+        const std::string text = Key(configFile, kKeyCanary);
+        if (!text.empty() && !ParseCanary(text)) {
+            *why = CanaryUnusable(text);
+            return std::nullopt;
+        }
     }
     return UpgradeLimits{static_cast<std::uint32_t>(limits[1].value),
                          static_cast<int>(limits[2].value)};

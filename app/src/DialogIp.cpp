@@ -203,8 +203,9 @@ bool CQuorvaneDlg::PlanModifyIp(std::vector<PlannedAddress>* plan) {
         taken.skippedReserved.clear();
         const auto notes = addressing::SkipNotes(taken);
         plan->push_back({macs[k], m_listDevices.Row(ticked[k]).ip, addressing::FormatIpv4(taken.ip),
-                         notes.empty() ? "" : notes.front(), settings->MaskText(),
-                         settings->GatewayText()});
+                         notes.empty() ? "" : notes.front(),
+                         settings->mask == addressing::kDefaultMask ? "" : settings->MaskText(),
+                         settings->GatewayText(), ""});
     }
     return true;
 }
@@ -245,9 +246,12 @@ bool CQuorvaneDlg::StartModifyIp(const std::vector<PlannedAddress>& plan) {
         if (!p.note.empty()) {
             m_ipNotes[p.mac] = p.note;
         }
-        m_session.NoteAddress(p.mac, p.mask, p.gateway);
+        if (!p.mask.empty() || !p.gateway.empty()) {
+            m_dispatcher.AddressCamera(p.mac, {p.mask, p.gateway});
+            m_session.PlanCamera(p.mac, {p.mask, p.gateway, p.name});
+        }
         m_session.Queued(p.mac, p.newIp);
-        m_dispatcher.EnqueueIp(p.newIp.c_str(), p.mac.c_str(), p.mask, p.gateway);
+        m_dispatcher.Enqueue(p.newIp.c_str(), p.mac.c_str(), "");
     }
     return true;
 }

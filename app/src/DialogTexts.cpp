@@ -79,7 +79,7 @@ const char* ReportKind(std::int32_t kind) {
 }
 
 std::string UpgradeRequestText(const std::string& file, bool forced, int parallel,
-                               std::uint32_t maxFailures) {
+                               std::uint32_t maxFailures, const Canary& canary) {
     std::string request = (forced ? "强制升级文件 " : "升级文件 ") + file;
     if (parallel > 1) {
         request += "，同时升级" + std::to_string(parallel) + "台";
@@ -87,7 +87,27 @@ std::string UpgradeRequestText(const std::string& file, bool forced, int paralle
     if (maxFailures > 0) {
         request += "，失败" + std::to_string(maxFailures) + "台后暂缓其余";
     }
+    if (canary.On()) {
+        request += "，" + CanaryText(canary) + "，验证后再升级其余";
+    }
     return request;
+}
+
+std::string CanaryText(const Canary& canary) {
+    if (canary.perHardware) {
+        return "先升级每种硬件1台";
+    }
+    return canary.count > 0 ? "先升级" + std::to_string(canary.count) + "台" : std::string();
+}
+
+std::string CanaryHeldText(const std::string& mac, const std::string& ip, std::uint32_t held) {
+    return "先升级的设备[" + mac + "] " + ip + " 未通过，其余" + std::to_string(held) +
+           "台暂缓，未开始";
+}
+
+std::string CanaryPassedText(std::uint32_t canaries, std::uint32_t rest) {
+    return "先升级的" + std::to_string(canaries) + "台已通过，开始升级其余" + std::to_string(rest) +
+           "台";
 }
 
 std::string IpPlanQuestion(const std::vector<PlannedAddress>& plan) {
@@ -96,6 +116,15 @@ std::string IpPlanQuestion(const std::vector<PlannedAddress>& plan) {
     for (std::size_t i = 0; i < plan.size() && i < kShown; ++i) {
         const PlannedAddress& p = plan[i];
         text += p.mac + "  " + p.ip + " → " + p.newIp;
+        if (!p.mask.empty()) {
+            text += " 子网掩码 " + p.mask;
+        }
+        if (!p.gateway.empty()) {
+            text += " 网关 " + p.gateway;
+        }
+        if (!p.name.empty()) {
+            text += "  " + platform::EscapeForTerminal(p.name);
+        }
         if (!p.note.empty()) {
             text += "（" + p.note + "）";
         }
@@ -103,10 +132,6 @@ std::string IpPlanQuestion(const std::vector<PlannedAddress>& plan) {
     }
     if (plan.size() > kShown) {
         text += "……另有" + std::to_string(plan.size() - kShown) + "台\n";
-    }
-    if (!plan.empty() && (plan.front().mask != "255.255.255.0" || !plan.front().gateway.empty())) {
-        text += "子网掩码 " + plan.front().mask + "，网关 " +
-                (plan.front().gateway.empty() ? std::string("不变") : plan.front().gateway) + "\n";
     }
     return text + "继续吗？";
 }

@@ -137,10 +137,11 @@ void CQuorvaneDlg::OnBnClickedUpgrade() {
     batch.maxFailures = limits->maxFailures;
     batch.probeMs = limits->probeMs;
     batch.verifyTimeoutMs = verifyMs;
+    batch.canary = m_overrides.canary.value_or(m_view.UpgradeCanary());
     // Unticked, a camera already on the version the file names is not sent it.
     const bool resend = m_view.IsChecked(IDC_RESEND);
     std::string requestText =
-        UpgradeRequestText(m_strUpdateFile, forced, parallel, limits->maxFailures);
+        UpgradeRequestText(m_strUpdateFile, forced, parallel, limits->maxFailures, batch.canary);
     if (resend) {
         requestText += "，已是目标版本的也发送";
     }

@@ -101,6 +101,12 @@ void CQuorvaneDlg::OnInitDialog() {
     } else if (!why.empty()) {
         AppendLog("%s", why.c_str());
     }
+    why.clear();
+    if (const auto canary = ReadCanary(m_strConfigFile, &why)) {
+        m_view.SetUpgradeCanary(*canary);
+    } else if (!why.empty()) {
+        AppendLog("%s", why.c_str());
+    }
     SetUpAdapters();
 }
 
@@ -361,11 +367,35 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
     if ((result->kind == TASK_MODIFY_IP || result->kind == TASK_RESTORE_IP) &&
         result->result == 1) {
         m_listDevices.SetText(row, kColIp, ip);
+        // What it was given, so that a later plan or undo starts from it.
+        // A plan without a gateway kept the camera's; the specified request
+        // let the camera choose one.
+        const ReportCamera& recorded = m_session.Record().cameras.back();
+        const std::string gateway = recorded.gateway.empty() && m_session.Planned(aux)
+                                        ? m_listDevices.Row(row).gateway
+                                        : recorded.gateway;
+        m_listDevices.SetAddress(row, recorded.mask, gateway);
     }
     m_listDevices.SetText(row, kColStatus, status);
     AppendLog("[%s] %s %s", aux.c_str(), ip.c_str(), status);
 
     ShowDetail(row, *result, status, false);
+    TellCanaryPassed();
+}
+
+void CQuorvaneDlg::TellCanaryPassed() {
+    if (m_canaryTold) {
+        return;
+    }
+    const BatchStatus batch = m_dispatcher.Batch();
+    if (!batch.canaryPassed) {
+        return;
+    }
+    m_canaryTold = true;
+    if (batch.settings.total > batch.canaries) {
+        AppendLog("%s",
+                  CanaryPassedText(batch.canaries, batch.settings.total - batch.canaries).c_str());
+    }
 }
 
 void CQuorvaneDlg::ShowDetail(int row, const TaskResult& result, const char* status, bool proof) {
@@ -414,6 +444,7 @@ void CQuorvaneDlg::OnTaskProof(std::unique_ptr<TaskResult> proof) {
     const char* status = StatusText(proof->kind, proof->result);
     m_listDevices.SetText(row, kColStatus, status);
     ShowDetail(row, *proof, status, true);
+    TellCanaryPassed();
 }
 
 void CQuorvaneDlg::OnTaskProgress(std::uint32_t finished) {
@@ -424,7 +455,12 @@ void CQuorvaneDlg::OnBatchDone(std::int32_t kind) {
     m_session.End(Now());
     m_view.EnableControl(IDC_STOP, false);
     const BatchStatus batch = m_dispatcher.Batch();
-    if (batch.held) {
+    if (batch.heldByCanary) {
+        AppendLog("%s",
+                  CanaryHeldText(platform::EscapeForTerminal(batch.canaryMac),
+                                 platform::EscapeForTerminal(batch.canaryIp), m_session.Skipped())
+                      .c_str());
+    } else if (batch.held) {
         AppendLog("失败设备已达%u台，其余%u台暂缓，未开始", batch.settings.maxFailures,
                   m_session.Skipped());
     } else if (batch.stopped) {
@@ -472,6 +508,7 @@ bool CQuorvaneDlg::StartBatch(const BatchSettings& batch, const std::string& req
     const TaskKind kind = batch.kind;
     const std::uint32_t total = batch.total;
     m_ipNotes.clear();
+    m_canaryTold = !(kind == TASK_UPGRADE && batch.canary.On());
     AppendLog("开始%s：%u台设备，%s", BatchName(kind), total,
               platform::EscapeForTerminal(request).c_str());
     m_dispatcher.BeginBatch(batch);

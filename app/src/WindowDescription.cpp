@@ -1,5 +1,6 @@
 #include "app/WindowDescription.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <system_error>
 
@@ -56,6 +57,33 @@ const ControlSpec* FindControl(int id) {
     return nullptr;
 }
 
+std::vector<CanaryItem> CanaryItems(const Canary& shown) {
+    std::vector<CanaryItem> items{{"无", {}}};
+    bool listed = !shown.On() || shown.perHardware;
+    for (const std::uint32_t count : {1u, 2u, 3u, 5u}) {
+        if (!listed && shown.count < count) {
+            items.push_back({std::to_string(shown.count) + "台", {shown.count, false}});
+            listed = true;
+        }
+        items.push_back({std::to_string(count) + "台", {count, false}});
+        listed = listed || shown.count == count;
+    }
+    if (!listed) {
+        items.push_back({std::to_string(shown.count) + "台", {shown.count, false}});
+    }
+    items.push_back({"每种硬件1台", {0, true}});
+    return items;
+}
+
+int CanaryItemIndex(const std::vector<CanaryItem>& items, const Canary& canary) {
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (items[i].canary == canary) {
+            return static_cast<int>(i);
+        }
+    }
+    return 0;
+}
+
 bool Press(CQuorvaneDlg* dlg, int id) {
     for (const Wiring& w : kWiring) {
         if (w.id == id) {
@@ -85,6 +113,21 @@ void RunMenuCommand(MenuCommand command, CQuorvaneDlg* dlg, const MenuSeat& seat
                 if (const std::optional<std::string> path = seat.askExportPath()) {
                     dlg->ExportList(*path);
                 }
+            }
+            break;
+        case kMenuImportPlan:
+            if (dlg != nullptr) {
+                dlg->OnImportPlan();
+            }
+            break;
+        case kMenuExportPlan:
+            if (dlg != nullptr) {
+                dlg->OnExportPlan();
+            }
+            break;
+        case kMenuUndo:
+            if (dlg != nullptr) {
+                dlg->OnUndoIpBatch();
             }
             break;
         case kMenuNone:

@@ -138,6 +138,7 @@ void MainDialog::OnInitDialog() {
                           app::kParallelMax);
     ::SendDlgItemMessageW(hwnd_, IDC_PARALLEL_SPIN, UDM_SETPOS32, 0, 1);
     ::SendDlgItemMessageW(hwnd_, app::IDC_PARALLEL, EM_LIMITTEXT, 2, 0);
+    SetUpgradeCanary({});
     ::SendMessageW(Item(app::IDC_PROGRESS), PBM_SETRANGE32, 0, 100);
     // The pane holds a whole day's lines: the rich edit's own limit of 32K
     // characters would silently drop every line after it.
@@ -319,7 +320,18 @@ void MainDialog::OnContextMenu(LPARAM lParam) {
 }
 
 std::optional<std::string> MainDialog::AskExportPath() {
-    const app::ExportDialogSpec& d = app::kExportDialog;
+    return AskFile(app::kExportDialog, true);
+}
+
+std::optional<std::string> MainDialog::AskSavePath(const app::FileDialogSpec& spec) {
+    return AskFile(spec, true);
+}
+
+std::optional<std::string> MainDialog::AskOpenPath(const app::FileDialogSpec& spec) {
+    return AskFile(spec, false);
+}
+
+std::optional<std::string> MainDialog::AskFile(const app::FileDialogSpec& d, bool save) {
     std::wstring file(kPathBuffer, L'\0');
     const std::wstring suggested = Wide(d.suggestedName);
     std::copy(suggested.begin(), suggested.end(), file.begin());
@@ -335,8 +347,9 @@ std::optional<std::string> MainDialog::AskExportPath() {
     ofn.nMaxFile = kPathBuffer;
     ofn.lpstrTitle = title.c_str();
     ofn.lpstrDefExt = extension.c_str();
-    ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR;
-    if (::GetSaveFileNameW(&ofn) == 0) {
+    ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR |
+                (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST);
+    if ((save ? ::GetSaveFileNameW(&ofn) : ::GetOpenFileNameW(&ofn)) == 0) {
         return std::nullopt;
     }
     file.resize(std::wcslen(file.c_str()));
@@ -639,6 +652,24 @@ int MainDialog::UpgradeParallel() const {
 void MainDialog::SetUpgradeParallel(int count) {
     ::SendDlgItemMessageW(hwnd_, IDC_PARALLEL_SPIN, UDM_SETPOS32, 0,
                           std::clamp(count, app::kParallelMin, app::kParallelMax));
+}
+
+Canary MainDialog::UpgradeCanary() const {
+    const LRESULT i = ::SendDlgItemMessageW(hwnd_, app::IDC_CANARY, CB_GETCURSEL, 0, 0);
+    return i >= 0 && static_cast<size_t>(i) < canaryItems_.size()
+               ? canaryItems_[static_cast<size_t>(i)].canary
+               : Canary{};
+}
+
+void MainDialog::SetUpgradeCanary(const Canary& canary) {
+    canaryItems_ = app::CanaryItems(canary);
+    const HWND box = ::GetDlgItem(hwnd_, app::IDC_CANARY);
+    ::SendMessageW(box, CB_RESETCONTENT, 0, 0);
+    for (const app::CanaryItem& item : canaryItems_) {
+        ::SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(item.text).c_str()));
+    }
+    ::SendMessageW(box, CB_SETCURSEL,
+                   static_cast<WPARAM>(app::CanaryItemIndex(canaryItems_, canary)), 0);
 }
 
 void MainDialog::SetAdapterItems(const std::vector<std::string>& items, int selected) {

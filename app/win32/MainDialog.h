@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/DialogView.h"
+#include "app/WindowDescription.h"
 #include "app/WindowLayout.h"
 
 namespace app {
@@ -56,6 +57,8 @@ class MainDialog : public app::DialogView {
     void OnCommand(int id, int code);
     void OnContextMenu(LPARAM lParam);
     std::optional<std::string> AskExportPath();
+    // The system's save (or open) dialog for one kind of file.
+    std::optional<std::string> AskFile(const app::FileDialogSpec& spec, bool save);
     void Relayout();
     void RunQueued();
     // True when the message loop must not hand `msg` on: Enter and Escape
@@ -80,6 +83,7 @@ class MainDialog : public app::DialogView {
     bool windowEnabled_ = true;
     int waitDepth_ = 0;
     std::vector<Placed> placed_;
+    std::vector<app::CanaryItem> canaryItems_;  // what each item of 先升级 stands for
     app::Extent templateClient_;
     app::Extent minimumWindow_;
 

@@ -15,7 +15,7 @@ smoke=${QV_BENCH_SMOKE:-0}
 [ "${1:-}" = --smoke ] && { smoke=1; shift; }
 build=$(cd "${1:?usage: bench/net/run.sh [--smoke] BUILD_DIR}" && pwd)
 bin="$build/bin"
-for b in bench_discovery bench_update bench_modify_ip camsim; do
+for b in bench_discovery bench_update bench_modify_ip bench_lan_check camsim; do
   [ -x "$bin/$b" ] || { echo "missing $bin/$b; build the tree first" >&2; exit 2; }
 done
 bash "$root/lab/loopback-up.sh" || exit 1
@@ -42,7 +42,13 @@ if [ "$(id -u)" -eq 0 ]; then
     -- "$bin/bench_update" --lan 100 --rounds "$lan_rounds" "${size[@]}"
   rc=$?
   [ "$rc" -eq 0 ] || [ "$rc" -eq 77 ] || status=1
+  # 254 target addresses asked for on the LAN, four cameras and a server among them.
+  bash "$root/lab/netns-lab.sh" --build "$build" --cameras 4 --server 10.77.1.200 \
+    -- "$bin/bench_lan_check" --rounds "$lan_rounds" --host 10.77.1.200
+  rc=$?
+  [ "$rc" -eq 0 ] || [ "$rc" -eq 77 ] || status=1
 else
   echo "update, shaped LAN           skipped: needs root for the namespace lab"
+  echo "address check, 254           skipped: needs root for the namespace lab"
 fi
 exit "$status"

@@ -663,31 +663,21 @@ void VerifyAtNewAddress(const NetApi& net, const BatchFields& batch, const Devic
     settle(VerifyResult::NotAtNewAddress);
 }
 
-int RunModifyIpJob(const HelperApi& helper, DeviceTask& task, CameraOutcome& out) {
-    if (helper.ModifyDevIp == nullptr) {
+int RunModifyIpJob(const HelperApi& helper, DeviceTask& task, CameraOutcome& out,
+                   const std::optional<TaskDispatcher::CameraAddress>& address) {
+    const char* mask =
+        !address || address->mask.empty() ? TaskDispatcher::kSubnetMask : address->mask.c_str();
+    // A plan's camera keeps its gateway unless told one: only the new request can.
+    const bool extended = address && helper.ModifyDevIpEx != nullptr;
+    const bool gateway = address && !address->gateway.empty();
+    if (!extended && (gateway || helper.ModifyDevIp == nullptr)) {
         out.result = OutcomeResult::Failed;
         out.reason = ReasonCode::NoLibrary;
         return 0;
     }
-    const std::string settings = FieldText(task.path);
-    bool ok = false;
-    if (settings.empty()) {
-        ok = helper.ModifyDevIp(task.aux, task.ip, TaskDispatcher::kSubnetMask) != 0;
-    } else {
-        const auto space = settings.find(' ');
-        const std::string mask = settings.substr(0, space);
-        const std::string gateway = space == std::string::npos ? "" : settings.substr(space + 1);
-        if (helper.ModifyDevIpEx != nullptr) {
-            // 2: address and mask taken by the older request; the search shows the gateway.
-            ok = helper.ModifyDevIpEx(task.aux, task.ip, mask.c_str(), gateway.c_str()) != 0;
-        } else if (gateway.empty()) {
-            ok = helper.ModifyDevIp(task.aux, task.ip, mask.c_str()) != 0;
-        } else {
-            out.result = OutcomeResult::Failed;
-            out.reason = ReasonCode::NoLibrary;  // no way to send the gateway
-            return 0;
-        }
-    }
+    const bool ok =
+        extended ? helper.ModifyDevIpEx(task.aux, task.ip, mask, address->gateway.c_str()) != 0
+                 : helper.ModifyDevIp(task.aux, task.ip, mask) != 0;
     out.result = ok ? OutcomeResult::Succeeded : OutcomeResult::Failed;
     out.reason = ok ? ReasonCode::None : ReasonCode::NotTaken;
     return ok ? 1 : 0;

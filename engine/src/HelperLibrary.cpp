@@ -22,10 +22,10 @@ HelperLibrary::HelperLibrary(std::string folder) : folder_(FolderOf(std::move(fo
     lib_ = platform::DynLib(folder_ + NIMBREL_LIBRARY_NAME);
     if (lib_.Loaded()) {
         api_.ModifyDevIp = reinterpret_cast<ModifyDevIpFn>(lib_.Symbol(NIMBREL_MODIFY_DEV_IP));
-        api_.ModifyDevIpEx =
-            reinterpret_cast<ModifyDevIpExFn>(lib_.Symbol(NIMBREL_MODIFY_DEV_IP_EX));
         api_.GetDevList = reinterpret_cast<GetDevListFn>(lib_.Symbol(NIMBREL_GET_DEV_LIST));
         api_.SetInterface = reinterpret_cast<SetInterfaceFn>(lib_.Symbol(NIMBREL_SET_INTERFACE));
+        api_.ModifyDevIpEx =
+            reinterpret_cast<ModifyDevIpExFn>(lib_.Symbol(NIMBREL_MODIFY_DEV_IP_EX));
     }
 }
 

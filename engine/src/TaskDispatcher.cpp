@@ -7,6 +7,7 @@
 #include <functional>
 #include <mutex>
 #include <new>
+#include <string>
 #include <utility>
 
 #include "BatchState.h"
@@ -37,6 +38,10 @@ std::unique_ptr<TaskResult> MakeReport(const DeviceTask& task, int32_t kind, int
     return report;
 }
 
+std::string TextOf(const char* field, size_t size) {
+    return std::string(field, strnlen(field, size));
+}
+
 }  // namespace
 
 struct TaskDispatcher::Impl {
@@ -53,6 +58,9 @@ struct TaskDispatcher::Impl {
     mutable std::mutex mutex;
     engine::BatchState batch;
     engine::UpgradeSlots slots;
+    // Canary first: the upgrades queued while the canaries are not yet
+    // proven, each with the worker its turn goes to, in the order queued.
+    std::deque<std::pair<int, std::unique_ptr<DeviceTask>>> afterCanaries;
     ReportWindow* window = nullptr;
 
     engine::RunningSessions sessions;
@@ -73,8 +81,8 @@ struct TaskDispatcher::Impl {
     }
     void StopAll();
     JobInput InputLocked(const DeviceTask& task) const {
-        return {batch.Fields(std::string(task.aux, strnlen(task.aux, sizeof(task.aux)))),
-                batch.Settings().clock, batch.Settings().verifyTiming};
+        return {batch.Fields(TextOf(task.aux, sizeof(task.aux))), batch.Settings().clock,
+                batch.Settings().verifyTiming};
     }
     void RunTask(DeviceTask& task);
     // A turn for an upgrade: takes a slot when one is free and runs upgrades
@@ -115,6 +123,12 @@ struct TaskDispatcher::Impl {
     }
     // Finishes every task not yet started as never run. Caller holds `mutex`.
     void SkipWaitingLocked(ReasonCode why);
+    // Puts an upgrade into the slots and gives `worker` its turn; one that
+    // cannot be handed over is finished as failed. Caller holds `mutex`.
+    void HandUpgradeLocked(int worker, std::unique_ptr<DeviceTask> task);
+    // What a canary's verdict decided: the tasks after the canaries go to the
+    // slots, or are held. Caller holds `mutex`.
+    void ActLocked(engine::BatchState::Gate gate);
 };
 
 void TaskDispatcher::Impl::StopAll() {
@@ -136,6 +150,10 @@ void TaskDispatcher::Impl::StopAll() {
         std::lock_guard lock(mutex);
         kind = batch.Kind();
         left = slots.TakeWaiting();
+        for (auto& waiting : afterCanaries) {
+            left.push_back(std::move(waiting.second));
+        }
+        afterCanaries.clear();
     }
     for (auto& task : pool.TakeTasks()) {
         left.push_back(std::move(task));
@@ -165,7 +183,7 @@ void TaskDispatcher::Impl::RunTask(DeviceTask& task) {
     try {
         switch (in.fields.kind) {
             case TASK_MODIFY_IP:
-                result = engine::RunModifyIpJob(helper.Api(), task, outcome);
+                result = engine::RunModifyIpJob(helper.Api(), task, outcome, in.fields.address);
                 break;
             case TASK_RESTORE_IP:
                 result = engine::RunRestoreIpJob(helper.Api(), in.fields.defaultIp, task, outcome);
@@ -261,6 +279,10 @@ void TaskDispatcher::Impl::RunUpgradeSlot() {
 
 void TaskDispatcher::Impl::SkipWaitingLocked(ReasonCode why) {
     std::deque<std::unique_ptr<DeviceTask>> left = slots.TakeWaiting();
+    for (auto& waiting : afterCanaries) {
+        left.push_back(std::move(waiting.second));
+    }
+    afterCanaries.clear();
     // IP jobs wait in their workers' queues.
     for (auto& task : pool.TakeTasks()) {
         left.push_back(std::move(task));
@@ -270,9 +292,52 @@ void TaskDispatcher::Impl::SkipWaitingLocked(ReasonCode why) {
     }
 }
 
+void TaskDispatcher::Impl::HandUpgradeLocked(int worker, std::unique_ptr<DeviceTask> task) {
+    const DeviceTask local = *task;
+    bool handed = false;
+    try {
+        slots.Push(std::move(task));
+        engine::WorkerPool::Message turn;  // the upgrade's turn
+        handed = pool.Post(worker, turn);
+        if (!handed) {
+            slots.DropLast();
+        }
+    } catch (const std::bad_alloc&) {
+        handed = false;
+    }
+    if (!handed) {
+        // Otherwise the batch would never reach its total.
+        FinishLocked(local, batch.Kind(), 0);
+    }
+}
+
+void TaskDispatcher::Impl::ActLocked(engine::BatchState::Gate gate) {
+    using Gate = engine::BatchState::Gate;
+    if (gate == Gate::Hold) {
+        SkipWaitingLocked(ReasonCode::Held);
+    } else if (gate == Gate::Open) {
+        std::deque<std::pair<int, std::unique_ptr<DeviceTask>>> go;
+        go.swap(afterCanaries);
+        for (auto& [worker, task] : go) {
+            // One that could not be handed over may have reached the failure limit.
+            if (const ReasonCode why = batch.Refusal(); why != ReasonCode::None) {
+                FinishLocked(*task, batch.Kind(), 0, why);
+            } else {
+                HandUpgradeLocked(worker, std::move(task));
+            }
+        }
+    }
+}
+
 void TaskDispatcher::Impl::FinishLocked(const DeviceTask& task, int32_t taskKind, int result,
                                         ReasonCode skipped, CameraOutcome outcome) {
     const engine::BatchState::Counted counted = batch.Count(result, skipped, outcome.proofFollows);
+    // A canary without a proof to come is judged by its result.
+    const engine::BatchState::Gate gate =
+        skipped == ReasonCode::None && !outcome.proofFollows
+            ? batch.Judge(TextOf(task.aux, sizeof(task.aux)), TextOf(task.ip, sizeof(task.ip)),
+                          result == 1)
+            : engine::BatchState::Gate::None;
     if (window != nullptr) {
         if (skipped != ReasonCode::None) {
             outcome = {};
@@ -287,12 +352,21 @@ void TaskDispatcher::Impl::FinishLocked(const DeviceTask& task, int32_t taskKind
     if (counted.limitReached) {
         // After this camera's own reports, so that the held ones follow it.
         SkipWaitingLocked(ReasonCode::Held);
+    } else {
+        ActLocked(gate);
     }
 }
 
 void TaskDispatcher::Impl::ProofLocked(const DeviceTask& task, int32_t taskKind, int result,
                                        CameraOutcome outcome) {
     const bool last = batch.CountProof();
+    // A canary is proven when it came back with a new version (or, as for
+    // the batch's record, when no check could be made: the verdict decides).
+    const VerifyResult seen = outcome.verify;
+    const engine::BatchState::Gate gate = batch.Judge(
+        TextOf(task.aux, sizeof(task.aux)), TextOf(task.ip, sizeof(task.ip)),
+        result == 1 && (seen == VerifyResult::NewVersion || seen == VerifyResult::NamedVersion ||
+                        seen == VerifyResult::NotChecked));
     if (window != nullptr) {
         outcome.proofFollows = false;
         window->PostTaskProof(MakeReport(task, taskKind, result, std::move(outcome)));
@@ -300,6 +374,8 @@ void TaskDispatcher::Impl::ProofLocked(const DeviceTask& task, int32_t taskKind,
             window->PostBatchDone(batch.Kind());
         }
     }
+    // After the canary's own proof, so that the cameras it lets go or holds follow it.
+    ActLocked(gate);
 }
 
 TaskDispatcher::TaskDispatcher(NetApi net, std::string exeDir)
@@ -338,14 +414,9 @@ void TaskDispatcher::ExpectCamera(const std::string& mac, Expectation expected) 
     impl_->batch.Expect(mac, std::move(expected));
 }
 
-void TaskDispatcher::EnqueueIp(const char* ip, const char* mac, const std::string& mask,
-                               const std::string& gateway) {
-    std::string path;
-    if (!gateway.empty() || (!mask.empty() && mask != kSubnetMask)) {
-        path = (mask.empty() ? std::string(kSubnetMask) : mask) +
-               (gateway.empty() ? "" : " " + gateway);
-    }
-    Enqueue(ip, mac, path.c_str());
+void TaskDispatcher::AddressCamera(const std::string& mac, CameraAddress address) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->batch.Address(mac, std::move(address));
 }
 
 void TaskDispatcher::Enqueue(const char* ip, const char* aux, const char* path) {
@@ -366,15 +437,19 @@ void TaskDispatcher::Enqueue(const char* ip, const char* aux, const char* path) 
     try {
         auto task = std::make_unique<DeviceTask>(local);
         if (kind == TASK_UPGRADE) {
-            impl_->slots.Push(std::move(task));
-            engine::WorkerPool::Message turn;  // the upgrade's turn
-            handed = impl_->pool.Post(worker, turn);
-            if (!handed) {
-                impl_->slots.DropLast();
+            using Place = engine::BatchState::Place;
+            if (impl_->batch.Queue(TextOf(local.aux, sizeof(local.aux))) == Place::Wait) {
+                impl_->afterCanaries.emplace_back(worker, std::move(task));
+            } else {
+                impl_->HandUpgradeLocked(worker, std::move(task));
             }
-        } else {
-            handed = impl_->pool.Post(worker, task);
+            // The last one queued may be what the canaries were waiting for.
+            if (impl_->batch.Opens()) {
+                impl_->ActLocked(engine::BatchState::Gate::Open);
+            }
+            return;
         }
+        handed = impl_->pool.Post(worker, task);
     } catch (const std::bad_alloc&) {
         handed = false;
     }

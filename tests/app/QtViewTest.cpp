@@ -334,6 +334,54 @@ TEST_F(QtViewTest, TheStopControlAndEscapeWorkWhileABatchRuns) {
     enginetest::FakeNet::ReleaseFileUpdate();
 }
 
+// 先升级 starts at config.ini's value, is chosen by the keyboard, and a
+// canary that fails holds the camera after it.
+TEST_F(QtViewTest, TheCanarySettingByKeyHoldsTheRestWhenItsCameraFails) {
+    window_->Attach(nullptr);
+    dlg_.reset();
+    std::ofstream(scratch_ / "config.ini") << "[config]\nupgrade_canary=7\n";
+    app::DialogDeps deps;
+    deps.search = app::SearchApi{&Nothing, &Nothing, &FindTwo, nullptr};
+    deps.net = enginetest::FakeNet::Api();
+    deps.helper = HelperApi{};
+    deps.configDir = scratch_.path().string();
+    dlg_ = std::make_unique<app::CQuorvaneDlg>(*window_, deps);
+    window_->Attach(dlg_.get());
+    dlg_->OnInitDialog();
+    auto* box = Get<QComboBox>(app::IDC_CANARY);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->currentText(), QStringLiteral("7台"));
+    EXPECT_EQ(box->itemText(0), QStringLiteral("无"));
+    EXPECT_EQ(box->itemText(box->count() - 1), QStringLiteral("每种硬件1台"));
+    box->setFocus();
+    for (int k = 0; k < 4; ++k) {
+        QTest::keyClick(box, Qt::Key_Up);
+    }
+    EXPECT_EQ(box->currentText(), QStringLiteral("1台"));
+
+    QTest::mouseClick(Get<QPushButton>(app::IDC_SEARCH), Qt::LeftButton);
+    enginetest::NetScript script;
+    script.failFile.insert(window_->CellText(0, app::kColIp));
+    enginetest::FakeNet::Reset(script);
+    window_->SetChecked(app::IDC_SELECT_ALL, true);
+    dlg_->OnBnClickedSelectAll();
+    const std::string kernel = scratch_ / "uImage";
+    std::ofstream(kernel) << "kernel";
+    window_->SetFileEditText(kernel);
+    QTest::mouseClick(Get<QPushButton>(app::IDC_UPGRADE), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!messages_.empty(), 60000);
+    EXPECT_EQ(messages_, std::vector<std::string>{"批量升级完成"});
+    EXPECT_EQ(window_->CellText(0, 6), "升级失败");
+    EXPECT_EQ(window_->CellText(1, 6), "未升级（已暂缓）");
+    const QString pane = Get<QPlainTextEdit>(app::IDC_LOG_PANE)->toPlainText();
+    EXPECT_TRUE(pane.contains(
+        QString::fromStdString("先升级的设备[" + window_->CellText(0, app::kColMac) + "] " +
+                               window_->CellText(0, app::kColIp) + " 未通过，其余1台暂缓，未开始")))
+        << pane.toStdString();
+    EXPECT_EQ(enginetest::FakeNet::Count("Add"), 1);
+    EXPECT_EQ(box->currentText(), QStringLiteral("1台")) << "the setting stays for the next batch";
+}
+
 TEST_F(QtViewTest, RefusalsShowTheirMessage) {
     QTest::mouseClick(Get<QPushButton>(app::IDC_MODIFY_IP), Qt::LeftButton);
     dlg_->OnBnClickedSearch();
@@ -475,8 +523,9 @@ TEST_F(IpBoxKeys, TheMaskAndGatewayTypedAreCheckedBeforeTheQuestion) {
     };
     const Row rows[] = {
         {"", "", nullptr, " → 10.0.1.1\n继续吗？"},
-        {"255.255.254.0", "10.0.0.1", nullptr, "子网掩码 255.255.254.0，网关 10.0.0.1\n"},
-        {"255.255.0.0", "", nullptr, "子网掩码 255.255.0.0，网关 不变\n"},
+        {"255.255.254.0", "10.0.0.1", nullptr,
+         " → 10.0.1.1 子网掩码 255.255.254.0 网关 10.0.0.1\n"},
+        {"255.255.0.0", "", nullptr, " → 10.0.1.1 子网掩码 255.255.0.0\n"},
         {"255.0.255.0", "", "子网掩码无效 255.0.255.0：前面的1必须连续", nullptr},
         {"255.255.255", "", "子网掩码格式不对：255.255.255.", nullptr},
         {"255.255.255.255", "", "子网掩码无效 255.255.255.255：子网内至少要有两个主机地址",
@@ -590,6 +639,49 @@ TEST_F(QtViewTest, NoMenuWhileDisabledAndNoUndoHistoryInThePane) {
     }
     EXPECT_FALSE(pane->isUndoRedoEnabled());
     EXPECT_EQ(pane->document()->availableUndoSteps(), 0);
+}
+
+TEST_F(QtViewTest, ThePlanImportedFromTheMenuTicksItsCamerasAndIsAskedFirst) {
+    dlg_->OnBnClickedSearch();
+    const std::string plan = (scratch_.path() / "plan.csv").string();
+    std::ofstream(plan, std::ios::binary) << "mac,ip,name\n00:00:00:00:00:03,10.0.0.50,lane 3\n";
+    std::vector<std::string> asked;
+    window_->SetPlanFileHook([&](const app::FileDialogSpec& spec) -> std::optional<std::string> {
+        asked.push_back(spec.title);
+        return plan;
+    });
+    // The menu is modal: a timer clicks its entry as a technician would.
+    bool clicked = false;
+    QTimer::singleShot(300, [&clicked] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu == nullptr) {
+            return;
+        }
+        for (QAction* action : menu->actions()) {
+            if (action->text() == QString::fromUtf8("导入地址表…")) {
+                QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+                clicked = true;
+                return;
+            }
+        }
+        menu->close();
+    });
+    emit window_->customContextMenuRequested(QPoint(10, 10));
+    ASSERT_TRUE(clicked);
+    EXPECT_EQ(asked, std::vector<std::string>{"导入地址表"});
+    ASSERT_EQ(questions_.size(), 1u);
+    EXPECT_EQ(questions_[0].rfind("将修改1台设备的IP地址：\n00:00:00:00:00:03  10.0.0.3 → "
+                                  "10.0.0.50  lane 3\n",
+                                  0),
+              0u)
+        << questions_[0];
+    const int three = dlg_->List().FindByMac("00:00:00:00:00:03");
+    EXPECT_TRUE(window_->RowChecked(three));
+    EXPECT_FALSE(window_->RowChecked(1 - three));
+    // No search helper here: the camera fails, and the batch still ends.
+    QTRY_VERIFY_WITH_TIMEOUT(!messages_.empty(), 60000);
+    EXPECT_EQ(messages_, std::vector<std::string>{"批量修改IP完成"});
+    EXPECT_EQ(window_->CellText(three, app::kColStatus), "修改IP失败");
 }
 
 // Without a display the program must say so and fail, not end silently.

@@ -119,6 +119,15 @@ TEST_F(Win32View, BoxesOfTheBand) {
     view.SetAdapterItems({"全部网卡"}, 0);
     EXPECT_EQ(view.ChosenAdapterItem(), 0);
 
+    // 先升级: config.ini's value among the counts, the item chosen read back.
+    view.SetUpgradeCanary({4, false});
+    EXPECT_EQ(::SendDlgItemMessageW(view.Window(), app::IDC_CANARY, CB_GETCOUNT, 0, 0), 7);
+    EXPECT_EQ(view.UpgradeCanary(), (Canary{4, false}));
+    ::SendDlgItemMessageW(view.Window(), app::IDC_CANARY, CB_SETCURSEL, 6, 0);
+    EXPECT_EQ(view.UpgradeCanary(), (Canary{0, true}));
+    view.SetUpgradeCanary({});
+    EXPECT_EQ(view.UpgradeCanary(), Canary{});
+
     view.SetFileEditText("Z:\\固件\\fw.bin");
     EXPECT_EQ(view.FileEditText(), "Z:\\固件\\fw.bin");
     for (app::ControlId box : {app::IDC_SELECT_ALL, app::IDC_SYNC_TIME, app::IDC_FORCE_UPGRADE}) {

@@ -28,6 +28,35 @@ TEST(WindowDescription, ColumnsByNameAndWhichSort) {
     EXPECT_TRUE(app::SortsBy(app::kColStatus));
 }
 
+// 先升级's items: a value of config.ini that is none of them is shown in
+// its place among the counts, and each item reads back as what it shows.
+struct CanaryItemsRow {
+    Canary shown;
+    std::vector<std::string> texts;
+    int index;
+};
+
+TEST(WindowDescription, CanaryItemsShowTheValueGiven) {
+    const std::vector<CanaryItemsRow> rows = {
+        {{}, {"无", "1台", "2台", "3台", "5台", "每种硬件1台"}, 0},
+        {{1, false}, {"无", "1台", "2台", "3台", "5台", "每种硬件1台"}, 1},
+        {{4, false}, {"无", "1台", "2台", "3台", "4台", "5台", "每种硬件1台"}, 4},
+        {{1000, false}, {"无", "1台", "2台", "3台", "5台", "1000台", "每种硬件1台"}, 5},
+        {{0, true}, {"无", "1台", "2台", "3台", "5台", "每种硬件1台"}, 5},
+    };
+    for (const CanaryItemsRow& row : rows) {
+        const auto items = app::CanaryItems(row.shown);
+        std::vector<std::string> texts;
+        for (const app::CanaryItem& item : items) {
+            texts.push_back(item.text);
+            EXPECT_EQ(app::CanaryItemIndex(items, item.canary), &item - items.data()) << item.text;
+        }
+        EXPECT_EQ(texts, row.texts) << row.shown.count;
+        EXPECT_EQ(app::CanaryItemIndex(items, row.shown), row.index) << row.shown.count;
+    }
+    EXPECT_EQ(app::CanaryItemIndex(app::CanaryItems({}), {9, false}), 0);
+}
+
 TEST(WindowDescription, EveryControlOnceAndEveryButtonWired) {
     for (const app::ControlSpec& c : app::kControls) {
         if (c.id != app::kLabelId) {

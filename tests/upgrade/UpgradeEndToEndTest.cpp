@@ -322,6 +322,21 @@ INSTANTIATE_TEST_SUITE_P(
                                0,
                                5,
                                {"升级失败", "未升级（已暂缓）", "未升级（已暂缓）"}},
+                      // Canary first: the others wait, and a stop or a failed canary
+                      // leaves them untouched.
+                      StopCase{"StopDuringTheCanary",
+                               {kFlash, kFlash, kFlash},
+                               {"--canary", "1", "--parallel", "3"},
+                               1,
+                               4,
+                               {"升级成功", "未升级（已停止）", "未升级（已停止）"}},
+                      StopCase{"RefusedCanaryHoldsTheRest",
+                               {R"("hw": "101A", "faults": {"fail-verify": true})",
+                                R"("hw": "101A")", R"("hw": "101A")"},
+                               {"--canary", "1", "--parallel", "3"},
+                               0,
+                               5,
+                               {"升级失败", "未升级（已暂缓）", "未升级（已暂缓）"}},
                       StopCase{"SeveralAtOnceAllSucceed",
                                {kFlash, kFlash, kFlash, kFlash},
                                {"--parallel", "4", "--probe-ms", "1000"},
@@ -570,6 +585,106 @@ TEST_F(UpgradeEndToEnd, TheNamedVersionDecidesWhatIsSent) {
         }
         if (std::string(row.name).find("older") == std::string::npos) {
             EXPECT_EQ(run.out.find("降级"), std::string::npos) << run.out;
+        }
+        EXPECT_FALSE(WorkspaceLeft());
+    }
+}
+
+// Canary first through the console, proven after the cameras' reboot: the
+// others are sent the file only once every canary is back with the version
+// the file names.
+struct CanaryRow {
+    const char* name;
+    std::vector<std::string> cameras;  // fleet-file objects
+    std::vector<std::string> extra;
+    const char* configIni;  // config.ini's [config] lines
+    int rc;
+    std::vector<std::string> statuses;  // empty: refused before any camera
+    int heldBy;                         // the canary named as holding the rest, or -1
+    std::vector<const char*> outHas;
+    std::vector<const char*> errHas;
+};
+
+TEST_F(UpgradeEndToEnd, CanariesAreProvenBeforeTheRestStart) {
+    const char* const kA = R"("hw": "101A")";
+    const char* const kB = R"("hw": "101B")";
+    const char* const kBStuck = R"("hw": "101B", "faults": {"keep-version": true})";
+    const std::string ok = "升级成功";
+    const std::string held = "未升级（已暂缓）";
+    const std::vector<CanaryRow> rows = {
+        {"one proven, then the rest",
+         {kA, kA, kA},
+         {"--canary", "1"},
+         "",
+         0,
+         {ok, ok, ok},
+         -1,
+         {"，先升级1台，验证后再升级其余", "先升级的1台已通过，开始升级其余2台"},
+         {}},
+        {"per hardware version, one not proven",
+         {kA, kA, kBStuck, kB},
+         {"--canary", "per-hardware", "--verify-timeout", "6"},
+         "",
+         5,
+         {ok, held, ok, held},
+         2,
+         {"，先升级每种硬件1台"},
+         {}},
+        {"config.ini's value unusable",
+         {kA},
+         {},
+         "upgrade_canary=two\n",
+         2,
+         {},
+         -1,
+         {},
+         {"config.ini 中的upgrade_canary“two”不可用"}},
+        {"option malformed", {kA}, {"--canary", "2x"}, "", 2, {}, -1, {}, {"for --canary: 2x"}},
+    };
+    for (const CanaryRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        StartFleetOf(row.cameras);
+        if (*row.configIni != '\0') {
+            packtest::WriteFile((dir_ / "config.ini").string(),
+                                std::string("[config]\n") + row.configIni);
+        }
+        const std::string image = (fs::path(fleet_->dir()) / "uImage_V2.4").string();
+        const std::string bytes = packtest::Bytes(20000, 6);
+        packtest::WriteFile(image, bytes);
+        const qvtest::CliRun run = Upgrade(image, row.extra);
+        EXPECT_EQ(run.rc, row.rc) << run.out << run.err;
+        const auto& cams = fleet_->cameras();
+        std::size_t lastCanaryLine = 0;
+        for (std::size_t i = 0; i < cams.size(); ++i) {
+            const std::string status = row.statuses.empty() ? "" : row.statuses[i];
+            // A camera that kept its old version took the file all the same.
+            EXPECT_EQ(Kept(cams[i].mac) == bytes, status == ok) << i;
+            if (status.empty()) {
+                continue;
+            }
+            const auto line = run.out.find("[" + cams[i].mac + "] " + cams[i].ip + " " + status);
+            EXPECT_NE(line, std::string::npos) << i << "\n" << run.out;
+            if (i == 0 && line != std::string::npos) {
+                lastCanaryLine = line;
+            }
+        }
+        // The others' lines come after the canary's.
+        if (row.rc == 0) {
+            for (std::size_t i = 1; i < cams.size(); ++i) {
+                EXPECT_GT(run.out.find("[" + cams[i].mac + "] " + cams[i].ip + " " + ok),
+                          lastCanaryLine);
+            }
+        }
+        if (row.heldBy >= 0) {
+            const auto& c = cams[static_cast<std::size_t>(row.heldBy)];
+            const std::string says = "先升级的设备[" + c.mac + "] " + c.ip + " 未通过，其余2台暂缓";
+            EXPECT_NE(run.out.find(says), std::string::npos) << says << "\n" << run.out;
+        }
+        for (const char* text : row.outHas) {
+            EXPECT_NE(run.out.find(text), std::string::npos) << text << "\n" << run.out;
+        }
+        for (const char* text : row.errHas) {
+            EXPECT_NE(run.err.find(text), std::string::npos) << text << "\n" << run.err;
         }
         EXPECT_FALSE(WorkspaceLeft());
     }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/Canary.h"
 #include "platform/AppFolders.h"
 #include "platform/LocalTime.h"
 
@@ -20,6 +21,7 @@ struct UpgradeSettings {
     std::optional<int> parallel;
     std::optional<std::uint32_t> maxFailures;
     std::optional<int> probeMs;
+    std::optional<Canary> canary;
 };
 
 // Where config.ini is read and the day's log and the batch records written.
@@ -39,12 +41,20 @@ DialogPlaces SetUpPlaces(const std::optional<platform::FolderInputs>& inputs,
 // (and the upgrade press refuses: ReadUpgradeLimits).
 std::optional<int> ReadParallel(const std::string& configFile, std::string* why);
 
+// Canary first as config.ini's upgrade_canary and --canary write it: a number
+// of cameras (0, the default: off) or kCanaryPerHardware. Nothing when it is
+// neither.
+inline constexpr const char* kCanaryPerHardware = "per-hardware";
+std::optional<Canary> ParseCanary(const std::string& text);
+// upgrade_canary, read at start for the window's setting, as ReadParallel.
+std::optional<Canary> ReadCanary(const std::string& configFile, std::string* why);
+
 struct UpgradeLimits {
     std::uint32_t maxFailures = 0;
     int probeMs = 0;
 };
 // upgrade_max_failures and upgrade_probe_ms, read at every press like the
-// default IP, and upgrade_parallel checked again; an override given takes the
+// default IP, and upgrade_parallel and upgrade_canary checked again; an override given takes the
 // place of its key. A value that
 // cannot be used refuses the request rather than be replaced by a guess:
 // nothing, and `why` is the message.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/CameraOutcome.h"
+#include "engine/Canary.h"
 
 namespace app {
 
@@ -29,7 +30,13 @@ const char* ReportKind(std::int32_t kind);
 // What an upgrade request line says the cameras get: "升级文件 <file>", and
 // the settings that differ from one at a time without a limit.
 std::string UpgradeRequestText(const std::string& file, bool forced, int parallel,
-                               std::uint32_t maxFailures);
+                               std::uint32_t maxFailures, const Canary& canary = {});
+// "先升级N台" or "先升级每种硬件1台"; empty when off.
+std::string CanaryText(const Canary& canary);
+// The log line of a batch a canary held: which one, and how many waited.
+std::string CanaryHeldText(const std::string& mac, const std::string& ip, std::uint32_t held);
+// The log line when every canary was proven and the others start.
+std::string CanaryPassedText(std::uint32_t canaries, std::uint32_t rest);
 
 // One camera of a prepared upgrade and the file it would get.
 struct PlannedUpgrade {
@@ -55,8 +62,10 @@ struct PlannedAddress {
     std::string ip;     // where it is now
     std::string newIp;  // where it goes
     std::string note;   // "跳过已占用地址 …" when addresses were passed over for it
-    std::string mask = "255.255.255.0";
-    std::string gateway;  // empty: the camera keeps its own
+    // An address plan's (a file's, an undo's) own values: empty when not given.
+    std::string mask;     // empty: 255.255.255.0
+    std::string gateway;  // empty: left as it is
+    std::string name;
 };
 
 // The question before an IP change: every camera's MAC, its address now and

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/CameraOutcome.h"
+#include "engine/Canary.h"
 
 namespace app {
 
@@ -37,6 +38,7 @@ enum ControlId : int {
     // camera's own gateway kept).
     IDC_MASK = 1036,
     IDC_GATEWAY = 1037,
+    IDC_CANARY = 1040,  // the cameras upgraded and proven before the others
 };
 
 // One camera's row, just written by the dialog: while a worker is on it, its
@@ -54,6 +56,15 @@ struct CameraRowUpdate {
     std::string detail;
     // The upgraded camera's proof after reboot, after its result (outcome set).
     bool proof = false;
+};
+
+// A save or open dialog for one kind of file.
+struct FileDialogSpec {
+    const char* title;
+    const char* suggestedName;
+    const char* filterName;
+    const char* pattern;
+    const char* extension;
 };
 
 // Everything the dialog logic does on the screen. The Qt window, the console
@@ -120,6 +131,9 @@ class DialogView {
     // The control beside the upgrade button: how many cameras are upgraded at once.
     virtual int UpgradeParallel() const = 0;
     virtual void SetUpgradeParallel(int count) = 0;
+    // The setting below it (先升级): the cameras upgraded and proven first.
+    virtual Canary UpgradeCanary() const = 0;
+    virtual void SetUpgradeCanary(const Canary& canary) = 0;
     // The adapter drop-down: its items (the first, every adapter) and the one
     // shown. A view without one (the console) keeps nothing.
     virtual void SetAdapterItems(const std::vector<std::string>& items, int selected) {
@@ -134,6 +148,16 @@ class DialogView {
     virtual bool OpenInEditor(const std::string& path) = 0;
     // The open-file dialog: the chosen full path, or nothing when cancelled.
     virtual std::optional<std::string> BrowseForFile() = 0;
+    // The save and open dialogs of the address plan: the chosen full path,
+    // or nothing when cancelled. A view without them (the console) gives nothing.
+    virtual std::optional<std::string> AskSavePath(const FileDialogSpec& spec) {
+        (void)spec;
+        return std::nullopt;
+    }
+    virtual std::optional<std::string> AskOpenPath(const FileDialogSpec& spec) {
+        (void)spec;
+        return std::nullopt;
+    }
 
     // A camera's row has changed (above). Views that show or print more than
     // the cells (the console's progress lines, its JSON) take it from here.
@@ -186,11 +210,15 @@ class DialogView {
     bool Confirm(const std::string& text) override;                                     \
     int UpgradeParallel() const override;                                               \
     void SetUpgradeParallel(int count) override;                                        \
+    Canary UpgradeCanary() const override;                                              \
+    void SetUpgradeCanary(const Canary& canary) override;                               \
     void SetAdapterItems(const std::vector<std::string>& items, int selected) override; \
     int ChosenAdapterItem() const override;                                             \
     void AppendToLogPane(const std::string& text) override;                             \
     void SetWaitCursor(bool wait) override;                                             \
     bool OpenInEditor(const std::string& path) override;                                \
     std::optional<std::string> BrowseForFile() override;                                \
+    std::optional<std::string> AskSavePath(const app::FileDialogSpec& spec) override;   \
+    std::optional<std::string> AskOpenPath(const app::FileDialogSpec& spec) override;   \
     void CameraChanged(const app::CameraRowUpdate& update) override;                    \
     void PostToUi(std::function<void()> fn) override

@@ -68,6 +68,8 @@ class MemoryView : public DialogView {
     }
     int UpgradeParallel() const override { return parallel; }
     void SetUpgradeParallel(int count) override { parallel = count; }
+    Canary UpgradeCanary() const override { return canary; }
+    void SetUpgradeCanary(const Canary& c) override { canary = c; }
     void SetAdapterItems(const std::vector<std::string>& items, int selected) override {
         adapterItems = items;
         adapterItem = selected;
@@ -80,6 +82,14 @@ class MemoryView : public DialogView {
         return openWorks;
     }
     std::optional<std::string> BrowseForFile() override { return nextBrowse; }
+    std::optional<std::string> AskSavePath(const FileDialogSpec& spec) override {
+        fileDialogs.push_back(spec.title);
+        return nextSavePath;
+    }
+    std::optional<std::string> AskOpenPath(const FileDialogSpec& spec) override {
+        fileDialogs.push_back(spec.title);
+        return nextOpenPath;
+    }
 
     // Keeps every update, the live state and outcome copied.
     struct CameraRecord {
@@ -113,9 +123,14 @@ class MemoryView : public DialogView {
     bool waitCursor = false;
     std::vector<std::string> messages;
     std::vector<std::string> questions;
+    // The address plan's file dialogs: what they answer, and their titles asked.
+    std::optional<std::string> nextSavePath;
+    std::optional<std::string> nextOpenPath;
+    std::vector<std::string> fileDialogs;
     bool confirmAnswer = true;
     std::function<bool(const std::string&)> answer;  // by question, when set
     int parallel = 1;
+    Canary canary;
     std::vector<std::string> adapterItems;  // the drop-down "网卡"
     int adapterItem = 0;
     std::string pane;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "addressing/PlanCsv.h"
 #include "app/BatchReport.h"
 #include "app/BatchSession.h"
 #include "app/DeviceList.h"
@@ -80,6 +81,29 @@ class CQuorvaneDlg : public ReportWindow {
     // The batch of a plan just made by PlanModifyIp and shown (the console,
     // which has no one to ask); false when it could not start.
     bool ModifyIpAsPlanned(const std::vector<PlannedAddress>& plan);
+    // Context menu "导入地址表…": asks for the file, checks the plan whole,
+    // ticks the cameras it names, asks with the plan and runs the batch.
+    void OnImportPlan();
+    // Context menu "导出地址表": asks where, writes the list as an address plan.
+    void OnExportPlan();
+    // Context menu "恢复到批次前的地址": undoes the last IP batch recorded,
+    // after asking with its plan.
+    void OnUndoIpBatch();
+    // An address plan file (mac,ip[,mask,gateway,name]) checked whole before
+    // anything is sent: its lines, the cameras of the list, the addresses in
+    // use (list and LAN), each camera's adapter subnet. The cameras it names
+    // are ticked. False after the refusal was shown, every fault with its line.
+    bool PlanFromFile(const std::string& path, std::vector<PlannedAddress>* plan);
+    // The plan that gives every camera of IP batch `id` (empty: the last IP
+    // batch) back the address, mask and gateway it had, checked the same
+    // way (not against the adapter's subnet: it goes back where it was).
+    bool PlanUndo(const std::string& id, std::vector<PlannedAddress>* plan);
+    // The batch of a plan just made by PlanFromFile or PlanUndo; false when
+    // it could not start.
+    bool RunAddressPlan(const std::vector<PlannedAddress>& plan);
+    // The list as an address plan file (every camera, its address, mask,
+    // gateway and name), written whole; said in the pane, or refused.
+    bool ExportPlan(const std::string& path);
     void SetUpgradeOverrides(const UpgradeSettings& settings) { m_overrides = settings; }
     // How the last batch ended: stopped by hand, held at its failure limit.
     bool BatchStopped() const { return m_dispatcher.Batch().stopped; }
@@ -222,12 +246,23 @@ class CQuorvaneDlg : public ReportWindow {
         const std::vector<std::string>& macs, const MaskGateway& settings);
     // Starts the batch of `plan` after its checks and its question.
     bool StartModifyIp(const std::vector<PlannedAddress>& plan);
+    // Checks an address plan's rows whole (the list, the LAN, with
+    // `bySubnet` each camera's adapter subnet) and makes its plan; false
+    // after the refusal `heading` + the faults was shown.
+    bool CheckAddressPlan(std::vector<addressing::PlanRow> rows, bool bySubnet,
+                          const std::string& heading, std::vector<PlannedAddress>* plan);
+    // Starts the batch of an address plan, without a question.
+    bool StartAddressPlan(const std::vector<PlannedAddress>& plan);
+    // Ticks exactly the rows of `plan`.
+    void TickPlanned(const std::vector<PlannedAddress>& plan);
     // Says once per press in the pane that the LAN could not be asked.
     void SayLanUnchecked(const std::string& why);
     void SayLogFailure(const char* what, const std::string& why);
     // A finished camera's detail cell and extra log line, and the view told:
     // at its verdict, or at its proof after reboot.
     void ShowDetail(int row, const TaskResult& result, const char* status, bool proof);
+    // Says once in the log that the canaries passed and the others start.
+    void TellCanaryPassed();
 
     // Every batch handler calls this once its checks have passed, before it
     // queues anything. It takes the batch lock of the configuration folder
@@ -281,6 +316,16 @@ class CQuorvaneDlg : public ReportWindow {
     bool m_proposeStartIp = true;
     // The running IP batch's word per camera (MAC) for its detail cell.
     std::map<std::string, std::string> m_ipNotes;
+    // The running upgrade's canaries have been said to pass (or it has none).
+    bool m_canaryTold = true;
+    // Where the last address plan came from: the request line's words and
+    // the record's plan_file or undo_of.
+    struct PlanOrigin {
+        std::string request;
+        std::string planFile;
+        std::string undoOf;
+    };
+    PlanOrigin m_planOrigin;
 };
 
 }  // namespace app

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/DialogView.h"
 
@@ -109,7 +110,7 @@ inline constexpr int kParallelMax = 30;
 inline constexpr int kDropListHeight = 120;
 
 // In the template's (tab) order.
-inline constexpr std::array<ControlSpec, 28> kControls{{
+inline constexpr std::array<ControlSpec, 30> kControls{{
     {IDC_DEVICE_LIST, ControlKind::List, "", {1, 1, 570, 218}},
     {IDC_SELECT_ALL, ControlKind::CheckBox, "全选", {3, 223, 32, 10}},
     {kLabelId, ControlKind::Label, "网卡", {39, 225, 18, 8}},
@@ -179,11 +180,30 @@ inline constexpr std::array<ControlSpec, 28> kControls{{
      false,
      false,
      "批量修改IP发送的网关；不填则设备保留原网关"},
+    {kLabelId, ControlKind::Label, "先升级", {300, 279, 26, 8}},
+    {IDC_CANARY,
+     ControlKind::DropDown,
+     "",
+     {338, 276, 74, 14},
+     0,
+     false,
+     false,
+     "先升级并验证这些设备，都成功后才升级其余设备"},
     {IDC_LOG_PANE, ControlKind::LogPane, "", {0, 294, 571, 92}},
 }};
 
 // The control of that id (a ControlId or the arrows), or null.
 const ControlSpec* FindControl(int id);
+
+// The items of 先升级, in order: none, a few counts, one per hardware version,
+// and `shown` among the counts when it is none of them (a config.ini value).
+struct CanaryItem {
+    std::string text;
+    Canary canary;
+};
+std::vector<CanaryItem> CanaryItems(const Canary& shown);
+// The item of `canary` (the first, none, when it is not there).
+int CanaryItemIndex(const std::vector<CanaryItem>& items, const Canary& canary);
 
 // ---- what the controls do ----
 
@@ -192,29 +212,38 @@ const ControlSpec* FindControl(int id);
 bool Press(CQuorvaneDlg* dlg, int id);
 
 // The context menu, in order; kNone is a separator.
-enum MenuCommand : unsigned { kMenuNone = 0, kMenuRetry = 1, kMenuExport, kMenuAbout };
+enum MenuCommand : unsigned {
+    kMenuNone = 0,
+    kMenuRetry = 1,
+    kMenuExport = 2,
+    kMenuAbout = 3,
+    kMenuImportPlan = 5,
+    kMenuExportPlan = 6,
+    kMenuUndo = 7,
+};
 struct MenuEntry {
     MenuCommand command;
     const char* text;
 };
 inline constexpr const char* kAboutMenuText = "关于 Quorvane(&A)...";
-inline constexpr std::array<MenuEntry, 4> kContextMenu{{
+inline constexpr std::array<MenuEntry, 7> kContextMenu{{
     {kMenuRetry, "只勾选失败和未升级的设备"},
     {kMenuExport, "导出列表"},
+    {kMenuImportPlan, "导入地址表…"},
+    {kMenuExportPlan, "导出地址表"},
+    {kMenuUndo, "恢复到批次前的地址"},
     {kMenuNone, nullptr},
     {kMenuAbout, kAboutMenuText},
 }};
 
 // The save dialog of "导出列表".
-struct ExportDialogSpec {
-    const char* title;
-    const char* suggestedName;
-    const char* filterName;
-    const char* pattern;
-    const char* extension;
-};
+using ExportDialogSpec = FileDialogSpec;
 inline constexpr ExportDialogSpec kExportDialog{"导出列表", "quorvane-list.csv", "CSV (*.csv)",
                                                 "*.csv", "csv"};
+// The open dialog of "导入地址表…" and the save dialog of "导出地址表".
+inline constexpr FileDialogSpec kImportPlanDialog{"导入地址表", "", "CSV (*.csv)", "*.csv", "csv"};
+inline constexpr FileDialogSpec kExportPlanDialog{"导出地址表", "quorvane-plan.csv", "CSV (*.csv)",
+                                                  "*.csv", "csv"};
 
 // What a view supplies to the menu: its About box and its save dialog.
 struct MenuSeat {

@@ -36,7 +36,7 @@ enum class ReasonCode : int32_t {
     NoLibrary = 16,       // the library entry the job needs is missing
     NotTaken = 17,        // an IP change the camera did not confirm
     NotStarted = 18,      // the batch was stopped before its turn: never touched
-    Held = 19,            // the batch's failure limit came before its turn: never touched
+    Held = 19,  // the batch's failure limit or a failed canary came before its turn: never touched
     // The camera at the address is not the one queued (MAC, or the type or
     // hardware the request was judged for): nothing was sent. `otherMac` says who.
     OtherDevice = 20,

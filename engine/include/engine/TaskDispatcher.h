@@ -12,6 +12,7 @@
 #include <string>
 
 #include "engine/CameraOutcome.h"
+#include "engine/Canary.h"
 #include "engine/HelperLibrary.h"
 #include "korvel.h"
 #include "platform/LocalTime.h"
@@ -188,16 +189,24 @@ class TaskDispatcher {
     };
     void ExpectCamera(const std::string& mac, Expectation expected);
 
+    // The mask and gateway an IP change gives the camera with this MAC (an
+    // address plan), handed over before it is queued: sent by the helper's
+    // ModifyDevIpEx, an empty mask as 255.255.255.0, an empty gateway kept as
+    // the camera has it. A camera without one goes by the specified
+    // ModifyDevIp. A helper without ModifyDevIpEx takes a plan without a
+    // gateway by ModifyDevIp (the camera then chooses its gateway) and fails
+    // one with a gateway (ReasonCode::NoLibrary). Cleared by BeginBatch.
+    struct CameraAddress {
+        std::string mask;
+        std::string gateway;
+    };
+    void AddressCamera(const std::string& mac, CameraAddress address);
+
     // Copies the texts (31, 31 and 255 characters at most) into a DeviceTask
     // and hands it to the next worker in turn. Never waits for a camera. A task
     // that cannot be handed over (the dispatcher is stopped, its worker did not
     // start, memory ran out) is finished at once with result 0 and reported.
     void Enqueue(const char* ip, const char* aux, const char* path);
-    // An IP change's task: the mask and gateway (empty: kept) ride in the
-    // task's path as "MASK" or "MASK GATEWAY"; the specified mask without a
-    // gateway leaves it empty, and the job makes the specified call.
-    void EnqueueIp(const char* ip, const char* mac, const std::string& mask,
-                   const std::string& gateway);
 
     // Stops the running batch: every task not yet started is finished at once
     // with result 0 and ReasonCode::NotStarted, and is never run. Jobs in progress go on,
@@ -250,6 +259,9 @@ struct BatchSettings {
     platform::Clock clock{};
     // Restore batches: the address the cameras are given.
     std::string defaultIp = TaskDispatcher::kDefaultIp;
+    // Upgrade batches: the cameras upgraded first (and proven after reboot,
+    // when checked) before any other starts; see Canary.
+    Canary canary{};
 };
 
 // Where the batch stands.
@@ -258,5 +270,13 @@ struct BatchStatus {
     uint32_t finished = 0;
     uint32_t failures = 0;  // cameras that ran and failed
     bool stopped = false;   // stopped by hand
-    bool held = false;      // stopped by its failure limit
+    bool held = false;      // stopped by its failure limit or a canary
+    // Canary first: every canary was proven and the other cameras were let go.
+    bool canaryPassed = false;
+    uint32_t canaries = 0;  // the cameras picked as canaries so far
+    // Held by a canary that failed or was not proven (else by the failure
+    // limit): who it was.
+    bool heldByCanary = false;
+    std::string canaryIp;
+    std::string canaryMac;
 };
