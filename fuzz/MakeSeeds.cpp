@@ -290,6 +290,23 @@ void TextSeeds() {
         R"("cameras": [)" +
         camera + R"(, {"mac": "02:51:56:00:00:02", "result": "none", "skipped": 19}]})";
     Put("batch_report", "record", record);
+    // batch_journal: a journal cut off as the writer lays it out, one complete
+    const std::string journal =
+        R"({"id":"20261209-001503-120","journal":"quorvane-batch-journal","kind":"upgrade",)"
+        R"("started":"2026-12-09 00:15:03.120","tool":"Quorvane","version":1})"
+        "\n"
+        R"({"request":{"file":"/fw/uImage","verify_timeout_ms":300000}})"
+        "\n"
+        R"({"queued":{"ip":"127.0.1.1","mac":"02:51:56:00:00:01"}})"
+        "\n"
+        R"({"queued":{"ip":"127.0.1.2","mac":"02:51:56:00:00:02"}})"
+        "\n"
+        R"({"camera":)" +
+        camera + R"(,"proof_follows":true})" + "\n";
+    Put("batch_journal", "cut-off", journal + R"({"camera":{"mac":"02:51:56:00:00:02","re)");
+    Put("batch_journal", "complete",
+        journal + R"({"camera":)" + camera + R"(,"proof_follows":false})" + "\n" +
+            R"({"duration_ms":65380,"finished":"2026-12-09 00:16:08.500"})" + "\n");
     // neighbour_table: two adapters (10.77.1.100/24 up, 127.0.0.1/8 loopback),
     // three targets, then a table as the kernel writes it
     Put("neighbour_table", "lan",

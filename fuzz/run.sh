@@ -5,7 +5,7 @@
 # copied into fuzz/regressions/TARGET/, where ctest replays it in the ordinary
 # builds, and the script exits 1. Prints executions and coverage per target.
 # The targets: pack_read pack_write wire_decoder wire_datagram netconf ini
-# natural_compare upgrade_request batch_report addressing_plan neighbour_table camsim_receive (every fuzz_*
+# natural_compare upgrade_request batch_report batch_journal addressing_plan neighbour_table camsim_receive (every fuzz_*
 # program of the build).
 #   fuzz/run.sh SECONDS [BUILD_DIR] [TARGET...]
 # BUILD_DIR defaults to build/fuzz, configured and built here with the fuzz

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -15,10 +16,12 @@
 #include "Interfaces.h"
 #include "Plan.h"
 #include "Retry.h"
+#include "app/BatchJournal.h"
 #include "app/BatchReport.h"
 #include "app/IpBatch.h"
 #include "app/QuorvaneDlg.h"
 #include "platform/AppFolders.h"
+#include "platform/FileLock.h"
 #include "platform/NeighbourProbe.h"
 #include "platform/Paths.h"
 #include "platform/StopRequests.h"
@@ -58,40 +61,91 @@ std::string HistoryCounts(const app::BatchReport& report) {
     return text;
 }
 
+// A batch of the list: its report, or the journal of one that has none.
+struct Listed {
+    std::string id;
+    std::string path;
+    bool journal = false;
+};
+
 // `history`: the batches recorded beside the log, newest first, or one of them.
+// A batch cut off by a crash or a kill is listed from its journal.
 int History(const Args& a) {
     const std::string stateDir = platform::CurrentFolders().stateDir;
     if (a.historyId.empty()) {
-        const auto reports = app::ListReports(stateDir);
-        if (reports.empty()) {
+        std::vector<Listed> listed;
+        std::set<std::string> reported;
+        for (const auto& r : app::ListReports(stateDir)) {
+            listed.push_back({r.id, r.path, false});
+            reported.insert(r.id);
+        }
+        for (const auto& j : app::ListJournals(stateDir)) {
+            if (reported.count(j.id) == 0) {
+                listed.push_back({j.id, j.path, true});
+            }
+        }
+        std::sort(listed.begin(), listed.end(),
+                  [](const Listed& x, const Listed& y) { return x.id > y.id; });
+        if (listed.empty()) {
             std::fprintf(stderr, "quorvane-cli: %s 中没有批次记录\n",
                          platform::EscapeForTerminal(app::ReportsDir(stateDir)).c_str());
             return kExitAllOk;
         }
+        // While another instance holds the batch lock, the newest journal is its running batch.
+        platform::FileLock lock;
+        std::string lockWhy;
+        const bool running = lock.TryLock(platform::JoinPath(stateDir, "quorvane.lock"),
+                                          &lockWhy) == platform::FileLock::Result::Busy;
         std::printf("编号\t类型\t开始\t设备\t结果\n");
         int shown = 0;
-        for (const auto& r : reports) {
+        for (const Listed& r : listed) {
             if (++shown > 50) {
                 break;
             }
             // A damaged record is named and passed over; the others are still listed.
             std::string why;
-            const auto stored = app::LoadReport(stateDir, r.id, &why);
-            if (!stored) {
+            std::optional<app::BatchReport> report;
+            std::string state;
+            if (!r.journal) {
+                if (auto stored = app::LoadReport(stateDir, r.id, &why)) {
+                    report = std::move(stored->report);
+                }
+            } else if (auto batch = app::ReadJournalFile(r.path, &why)) {
+                if (!batch->complete) {
+                    state = running && &r == &listed.front()
+                                ? "进行中 "
+                                : "已中断 未处理" + std::to_string(batch->unfinished) + "台 ";
+                }
+                report = std::move(batch->report);
+            }
+            if (!report) {
                 std::fprintf(stderr, "quorvane-cli: 批量记录已损坏：%s\n",
                              platform::EscapeForTerminal(why).c_str());
                 continue;
             }
-            std::printf("%s\t%s\t%s\t%s\t%s\n", r.id.c_str(),
-                        platform::EscapeForTerminal(stored->report.kind).c_str(),
-                        platform::EscapeForTerminal(stored->report.started).c_str(),
-                        std::to_string(stored->report.cameras.size()).c_str(),
-                        HistoryCounts(stored->report).c_str());
+            std::printf("%s\t%s\t%s\t%s\t%s%s\n", r.id.c_str(),
+                        platform::EscapeForTerminal(report->kind).c_str(),
+                        platform::EscapeForTerminal(report->started).c_str(),
+                        std::to_string(report->cameras.size()).c_str(), state.c_str(),
+                        HistoryCounts(*report).c_str());
         }
         return kExitAllOk;
     }
     std::string why;
-    const auto stored = app::LoadReport(stateDir, a.historyId, &why);
+    auto stored = app::LoadReport(stateDir, a.historyId, &why);
+    if (!stored) {
+        // No report: the journal of a batch that did not end, when there is one.
+        std::string journalWhy;
+        const std::string path = app::JournalPath(stateDir, a.historyId);
+        std::error_code ec;
+        if (std::filesystem::exists(platform::FsPath(path), ec)) {
+            if (auto batch = app::ReadJournalFile(path, &journalWhy)) {
+                stored = app::StoredReport{std::move(batch->report), std::move(batch->doc)};
+            } else {
+                why = journalWhy;
+            }
+        }
+    }
     if (!stored) {
         std::fprintf(stderr, "quorvane-cli: %s\n", platform::EscapeForTerminal(why).c_str());
         return kExitRefused;
@@ -109,10 +163,12 @@ int History(const Args& a) {
 
 int Run(const Args& given) {
     Args a = given;
+    // The device libraries follow the same folder.
+    platform::SetConfigDirOverride(a.configDir);
     if (!a.retryFrom.empty()) {
         // Read before anything is searched: a report that cannot serve refuses.
         std::string why;
-        const auto macs = CamerasToRetry(a.retryFrom, &why);
+        const auto macs = CamerasToRetry(a.retryFrom, platform::CurrentFolders().stateDir, &why);
         if (!macs) {
             std::fprintf(stderr, "quorvane-cli: %s\n", platform::EscapeForTerminal(why).c_str());
             return kExitRefused;
@@ -123,8 +179,6 @@ int Run(const Args& given) {
         }
         a.macs = *macs;
     }
-    // The device libraries follow the same folder.
-    platform::SetConfigDirOverride(a.configDir);
     if (a.command == "history") {
         return History(a);
     }
@@ -199,7 +253,7 @@ int Run(const Args& given) {
 
     if (a.command == "search") {
         if (a.json) {
-            PrintJson(view);
+            PrintJson(view, dlg.Devices());
         } else {
             PrintTable(view);
         }
@@ -265,6 +319,8 @@ int Run(const Args& given) {
         dlg.RunAddressPlan(plan);
     } else if (a.command == "modify-ip") {
         view.SetStartIp(*app::ParseDottedIpv4(a.start));
+        view.SetAddressText(app::IDC_MASK, a.mask);
+        view.SetAddressText(app::IDC_GATEWAY, a.gateway);
         // The plan before anything changes: what the window asks about.
         std::vector<app::PlannedAddress> plan;
         if (!dlg.PlanModifyIp(&plan)) {

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstdio>
 #include <iostream>
 
 #include "platform/TermText.h"
@@ -120,12 +121,36 @@ void PrintTable(const app::MemoryView& view) {
     }
 }
 
-void PrintJson(const app::MemoryView& view) {
+namespace {
+
+std::string Dotted(const std::uint8_t (&b)[4]) {
+    if ((b[0] | b[1] | b[2] | b[3]) == 0) {
+        return {};
+    }
+    char text[16];
+    std::snprintf(text, sizeof(text), "%u.%u.%u.%u", unsigned{b[0]}, unsigned{b[1]}, unsigned{b[2]},
+                  unsigned{b[3]});
+    return text;
+}
+
+}  // namespace
+
+void PrintJson(const app::MemoryView& view, const std::vector<tNetDeviceInfo>& records) {
     nlohmann::json rows = nlohmann::json::array();
     for (const auto& row : view.rows) {
         nlohmann::json fields = nlohmann::json::object();
         for (const app::ColumnSpec& c : app::kColumns) {
             fields[c.key] = row.cells[static_cast<std::size_t>(c.column)];
+        }
+        for (const tNetDeviceInfo& r : records) {
+            char mac[18];
+            std::snprintf(mac, sizeof(mac), "%02X:%02X:%02X:%02X:%02X:%02X", r.ucMac[0], r.ucMac[1],
+                          r.ucMac[2], r.ucMac[3], r.ucMac[4], r.ucMac[5]);
+            if (row.cells[app::kColMac] == mac) {
+                fields["mask"] = Dotted(r.ucMask);
+                fields["gateway"] = Dotted(r.ucGateway);
+                break;
+            }
         }
         rows.push_back(std::move(fields));
     }

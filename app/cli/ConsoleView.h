@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/MemoryView.h"
+#include "korvel.h"
 
 namespace cli {
 
@@ -44,6 +46,8 @@ class ConsoleView : public app::MemoryView {
 // The list as the console prints it on stdout: a table of the columns the
 // table shows, a header over its rows, or a JSON array of every column.
 void PrintTable(const app::MemoryView& view);
-void PrintJson(const app::MemoryView& view);
+// With the search's records, each row also gets the mask and gateway its
+// camera reports ("" when it reports none).
+void PrintJson(const app::MemoryView& view, const std::vector<tNetDeviceInfo>& records = {});
 
 }  // namespace cli

@@ -161,6 +161,10 @@ void Check(Args& a) {
     if (a.command == "modify-ip" && !a.start.empty() && !app::ParseDottedIpv4(a.start)) {
         throw Refused("not an IPv4 address: " + a.start);
     }
+    if (std::string why;
+        a.command == "modify-ip" && !app::ParseMaskGateway(a.mask, a.gateway, &why)) {
+        throw Refused(why);
+    }
 }
 
 }  // namespace
@@ -225,6 +229,10 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
     declare.Cameras(*modify);
     declare.Scan(*modify);
     declare.Sort(*modify);
+    modify->add_option("--mask", a.mask, "the subnet mask sent (else 255.255.255.0)")
+        ->type_name("MASK");
+    modify->add_option("--gateway", a.gateway, "the gateway sent (else each camera keeps its own)")
+        ->type_name("GW");
     modify->add_flag("--plan", a.plan,
                      "check as a real run, print which camera gets which address, change nothing");
 
@@ -295,9 +303,9 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
     history->add_flag("--csv", a.csv, "print the batch's cameras as CSV")->excludes(hjson);
     upgrade
         ->add_option("--retry-from", a.retryFrom,
-                     "the cameras a batch report says did not succeed (instead of --all, --mac "
-                     "or --ip)")
-        ->type_name("REPORT");
+                     "the cameras a batch report (its file or its ID; an interrupted batch's "
+                     "journal) says are not proven (instead of --all, --mac or --ip)")
+        ->type_name("REPORT|ID");
 
     declare.Sort(*upgrade);
 

@@ -28,6 +28,8 @@ struct Args {
     std::string scan;
     std::string command;   // search, modify-ip, restore-ip, upgrade, history, interfaces
     std::string start;     // modify-ip's start address
+    std::string mask;      // modify-ip: empty, 255.255.255.0
+    std::string gateway;   // modify-ip: empty, each camera keeps its own
     std::string planFile;  // modify-ip --plan-file: an address plan by MAC
     std::string undoId;    // modify-ip --undo: the IP batch to undo
     std::string file;      // upgrade's update file

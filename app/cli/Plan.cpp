@@ -73,6 +73,11 @@ void PrintIpPlan(const std::vector<app::PlannedAddress>& plan, std::FILE* out, b
         std::fflush(out);
         return;
     }
+    if (!plan.empty() && (!plan.front().mask.empty() || !plan.front().gateway.empty())) {
+        std::fprintf(out, "子网掩码 %s，网关 %s\n",
+                     plan.front().mask.empty() ? "255.255.255.0" : plan.front().mask.c_str(),
+                     plan.front().gateway.empty() ? "不变" : plan.front().gateway.c_str());
+    }
     std::fprintf(out, "MAC地址\tIP地址\t新IP地址\t说明\n");
     for (const app::PlannedAddress& p : plan) {
         std::fprintf(out, "%s\t%s\t%s\t%s\n", platform::EscapeForTerminal(p.mac).c_str(),

@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "AboutDialog.h"
+#include "app/IpBatch.h"
 #include "app/QuorvaneDlg.h"
 #include "app/WindowDescription.h"
 #include "platform/OpenInEditor.h"
@@ -189,9 +190,13 @@ QWidget* QuorvaneWindow::Make(const app::ControlSpec& desc) {
             }
             return b;
         }
-        case app::ControlKind::IpAddress:
-            startIp_ = new IpAddressEdit;
-            return startIp_;
+        case app::ControlKind::IpAddress: {
+            auto* edit = new IpAddressEdit;
+            if (desc.id == app::IDC_START_IP) {
+                startIp_ = edit;
+            }
+            return edit;
+        }
         case app::ControlKind::Number:
             parallel_ = new QSpinBox;
             parallel_->setRange(app::kParallelMin, app::kParallelMax);
@@ -484,6 +489,32 @@ std::array<std::uint8_t, 4> QuorvaneWindow::StartIp() const {
 
 void QuorvaneWindow::SetStartIp(const std::array<std::uint8_t, 4>& octets) {
     startIp_->SetOctets(octets);
+}
+
+std::string QuorvaneWindow::AddressText(app::ControlId id) const {
+    const auto* edit = dynamic_cast<const IpAddressEdit*>(Control(id));
+    if (edit == nullptr || edit->IsBlank()) {
+        return {};
+    }
+    // The fields' own texts: a blank one stays empty, so that it is refused.
+    std::string text;
+    for (int i = 0; i < 4; ++i) {
+        text += (i > 0 ? "." : "") + edit->Field(i)->text().toStdString();
+    }
+    return text;
+}
+
+void QuorvaneWindow::SetAddressText(app::ControlId id, const std::string& text) {
+    auto* edit = dynamic_cast<IpAddressEdit*>(Control(id));
+    if (edit == nullptr) {
+        return;
+    }
+    const auto octets = app::ParseDottedIpv4(text);
+    if (octets) {
+        edit->SetOctets(*octets);
+    } else {
+        edit->Clear();
+    }
 }
 
 bool QuorvaneWindow::IsChecked(app::ControlId id) const {

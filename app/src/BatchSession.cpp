@@ -46,10 +46,43 @@ void BatchSession::Begin(std::int32_t kind, const std::string& tool,
     started_ = std::chrono::steady_clock::now();
     stopPresses_ = 0;
     skipped_ = 0;
+    // A journal left open (a batch whose report could not be saved) stays on disk.
+    journal_.Close();
+    journalTried_ = false;
+    journalFailure_.clear();
     planned_.clear();
     if (kind == TASK_UPGRADE) {
         retry_.clear();
     }
+}
+
+void BatchSession::Journaled(bool ok, const std::string& why) {
+    if (!ok && journalFailure_.empty()) {
+        journalFailure_ = "无法写入批次日志：" + platform::EscapeForTerminal(why);
+    }
+}
+
+void BatchSession::Queued(const std::string& mac, const std::string& ip) {
+    if (journalDir_.empty()) {
+        return;
+    }
+    std::string why;
+    if (!journalTried_) {
+        journalTried_ = true;
+        Journaled(journal_.Open(journalDir_, record_, &why), why);
+    }
+    if (journal_.IsOpen()) {
+        Journaled(journal_.Queued(mac, ip, &why), why);
+    }
+}
+
+std::string BatchSession::TakeJournalFailure() {
+    std::string out;
+    if (!journalFailure_.empty() && journalFailure_ != "-") {
+        out = journalFailure_;
+        journalFailure_ = "-";  // said once per batch
+    }
+    return out;
 }
 
 void BatchSession::DescribeFile(const std::string& path) {
@@ -103,6 +136,10 @@ void BatchSession::Add(const TaskResult& result, const DeviceRow* row) {
     camera.detail = DetailText(result.outcome);
     skipped_ += skipped ? 1u : 0u;
     NoteRetry(camera, result.kind);
+    if (journal_.IsOpen()) {
+        std::string failed;
+        Journaled(journal_.Camera(camera, result.outcome.proofFollows, &failed), failed);
+    }
     record_.cameras.push_back(std::move(camera));
 }
 
@@ -117,6 +154,10 @@ void BatchSession::Prove(const TaskResult& proof) {
             }
             it->detail = DetailText(proof.outcome);
             NoteRetry(*it, proof.kind);
+            if (journal_.IsOpen()) {
+                std::string why;
+                Journaled(journal_.Camera(*it, false, &why), why);
+            }
             return;
         }
     }
@@ -147,6 +188,10 @@ void BatchSession::End(const platform::LocalTime& now) {
     record_.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                              std::chrono::steady_clock::now() - started_)
                              .count();
+    if (journal_.IsOpen()) {
+        std::string why;
+        Journaled(journal_.Finish(record_, &why), why);
+    }
 }
 
 bool BatchSession::Save(const std::string& stateDir) {
@@ -156,8 +201,10 @@ bool BatchSession::Save(const std::string& stateDir) {
     if (!WriteReport(stateDir, record_, &savedPath_, &why)) {
         savedPath_.clear();
         saveFailure_ = "无法保存批次记录：" + platform::EscapeForTerminal(why);
+        journal_.Close();  // what the batch did stays in its journal
         return false;
     }
+    journal_.Remove();
     return true;
 }
 

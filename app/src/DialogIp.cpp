@@ -110,13 +110,13 @@ void CQuorvaneDlg::SayLanUnchecked(const std::string& why) {
 }
 
 std::optional<std::vector<addressing::Numbered>> CQuorvaneDlg::NumberWithLan(
-    const std::vector<std::string>& macs) {
+    const std::vector<std::string>& macs, const MaskGateway& settings) {
     // A partly blank address is as unusable as a blank one.
     const bool blank = m_view.StartIpBlank() || !m_view.StartIpComplete();
     const std::array<std::uint8_t, 4> start = m_view.StartIp();
     addressing::InUse held = HeldAddresses(CamerasHeld());
     std::string why;
-    auto numbered = NumberCameras(blank, start, macs, held, &why);
+    auto numbered = NumberCameras(blank, start, macs, held, &why, settings);
     if (!numbered || !m_deps.probeLan) {
         if (!numbered) {
             ShowMessage("%s", why.c_str());
@@ -133,7 +133,7 @@ std::optional<std::vector<addressing::Numbered>> CQuorvaneDlg::NumberWithLan(
         ahead.push_back("-");  // matches no camera or host
     }
     std::string ignored;
-    const auto wide = NumberCameras(blank, start, ahead, held, &ignored);
+    const auto wide = NumberCameras(blank, start, ahead, held, &ignored, settings);
     for (;;) {
         std::vector<std::uint32_t> fresh;
         for (const auto& n : (asked.empty() && wide) ? *wide : *numbered) {
@@ -163,7 +163,7 @@ std::optional<std::vector<addressing::Numbered>> CQuorvaneDlg::NumberWithLan(
         if (!more) {
             return numbered;
         }
-        numbered = NumberCameras(blank, start, macs, held, &why);
+        numbered = NumberCameras(blank, start, macs, held, &why, settings);
         if (!numbered) {
             ShowMessage("%s", why.c_str());
             return numbered;
@@ -179,11 +179,19 @@ bool CQuorvaneDlg::PlanModifyIp(std::vector<PlannedAddress>* plan) {
     if (m_proposeStartIp) {
         OfferStartIp(ticked);
     }
+    // Mask and gateway first: a bad one refuses the press before the LAN is asked.
+    std::string why;
+    const auto settings =
+        ParseMaskGateway(m_view.AddressText(IDC_MASK), m_view.AddressText(IDC_GATEWAY), &why);
+    if (!settings) {
+        ShowMessage("%s", why.c_str());
+        return false;
+    }
     std::vector<std::string> macs;
     for (int row : ticked) {
         macs.push_back(m_listDevices.Row(row).mac);
     }
-    const auto numbered = NumberWithLan(macs);
+    const auto numbered = NumberWithLan(macs, *settings);
     if (!numbered) {
         return false;
     }
@@ -195,7 +203,9 @@ bool CQuorvaneDlg::PlanModifyIp(std::vector<PlannedAddress>* plan) {
         taken.skippedReserved.clear();
         const auto notes = addressing::SkipNotes(taken);
         plan->push_back({macs[k], m_listDevices.Row(ticked[k]).ip, addressing::FormatIpv4(taken.ip),
-                         notes.empty() ? "" : notes.front(), "", "", ""});
+                         notes.empty() ? "" : notes.front(),
+                         settings->mask == addressing::kDefaultMask ? "" : settings->MaskText(),
+                         settings->GatewayText(), ""});
     }
     return true;
 }
@@ -236,6 +246,11 @@ bool CQuorvaneDlg::StartModifyIp(const std::vector<PlannedAddress>& plan) {
         if (!p.note.empty()) {
             m_ipNotes[p.mac] = p.note;
         }
+        if (!p.mask.empty() || !p.gateway.empty()) {
+            m_dispatcher.AddressCamera(p.mac, {p.mask, p.gateway});
+            m_session.PlanCamera(p.mac, {p.mask, p.gateway, p.name});
+        }
+        m_session.Queued(p.mac, p.newIp);
         m_dispatcher.Enqueue(p.newIp.c_str(), p.mac.c_str(), "");
     }
     return true;
@@ -294,6 +309,7 @@ void CQuorvaneDlg::OnBnClickedRestoreIp() {
     m_session.Record().request.verifyTimeoutMs = IpProofMs();
     for (int row : ticked) {
         const DeviceRow& r = m_listDevices.Row(row);
+        m_session.Queued(r.mac, r.ip);
         m_dispatcher.Enqueue(r.ip.c_str(), r.mac.c_str(), "");
     }
 }

@@ -240,6 +240,7 @@ bool CQuorvaneDlg::StartAddressPlan(const std::vector<PlannedAddress>& plan) {
         }
         m_dispatcher.AddressCamera(p.mac, {p.mask, p.gateway});
         m_session.PlanCamera(p.mac, {p.mask, p.gateway, p.name});
+        m_session.Queued(p.mac, p.newIp);
         m_dispatcher.Enqueue(p.newIp.c_str(), p.mac.c_str(), "");
     }
     return true;

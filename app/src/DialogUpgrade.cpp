@@ -180,6 +180,7 @@ void CQuorvaneDlg::OnBnClickedUpgrade() {
         expected.checkVersion = !resend && !p.named.empty();
         expected.allowOlder = p.named.empty() || !p.downgradeFrom.empty();
         m_dispatcher.ExpectCamera(p.mac, std::move(expected));
+        m_session.Queued(p.mac, p.ip);
         m_dispatcher.Enqueue(p.ip.c_str(), p.mac.c_str(), p.file.c_str());
     }
 }

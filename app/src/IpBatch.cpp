@@ -1,5 +1,6 @@
 #include "app/IpBatch.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -98,18 +99,112 @@ std::uint32_t Number(const std::array<std::uint8_t, 4>& ip) {
 
 }  // namespace
 
+std::string MaskGateway::MaskText() const {
+    return addressing::FormatIpv4(mask);
+}
+
+std::string MaskGateway::GatewayText() const {
+    return gateway ? addressing::FormatIpv4(*gateway) : std::string();
+}
+
+std::optional<MaskGateway> ParseMaskGateway(std::string_view mask, std::string_view gateway,
+                                            std::string* why) {
+    MaskGateway out;
+    // Texts from a box or a command line: shown back only when short and printable.
+    auto shown = [](std::string_view text) {
+        std::string s(text.substr(0, 32));
+        for (char& c : s) {
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+                c = '?';
+            }
+        }
+        return s;
+    };
+    if (!mask.empty()) {
+        const auto m = addressing::ParseIpv4(mask);
+        if (!m) {
+            *why = "子网掩码格式不对：" + shown(mask);
+            return std::nullopt;
+        }
+        const std::uint32_t hosts = ~*m;
+        if (*m == 0) {
+            *why = "子网掩码不能为0.0.0.0";
+            return std::nullopt;
+        }
+        if ((hosts & (hosts + 1)) != 0) {
+            *why = "子网掩码无效 " + addressing::FormatIpv4(*m) + "：前面的1必须连续";
+            return std::nullopt;
+        }
+        if (!addressing::UsableMask(*m)) {
+            *why = "子网掩码无效 " + addressing::FormatIpv4(*m) + "：子网内至少要有两个主机地址";
+            return std::nullopt;
+        }
+        out.mask = *m;
+    }
+    if (!gateway.empty()) {
+        const auto g = addressing::ParseIpv4(gateway);
+        if (!g) {
+            *why = "网关格式不对：" + shown(gateway);
+            return std::nullopt;
+        }
+        if (!IsUnicastHost({static_cast<std::uint8_t>(*g >> 24), 0, 0, 0})) {
+            *why = "网关 " + addressing::FormatIpv4(*g) + " 不是可用的主机地址";
+            return std::nullopt;
+        }
+        out.gateway = *g;
+    }
+    return out;
+}
+
+std::string GatewayRefusal(std::uint32_t ip, const MaskGateway& settings) {
+    if (!settings.gateway) {
+        return {};
+    }
+    const std::uint32_t gw = *settings.gateway;
+    const auto net = addressing::Subnet::Of(ip, settings.mask);
+    if (!net.Contains(gw)) {
+        return "网关 " + addressing::FormatIpv4(gw) + " 不在新地址 " + addressing::FormatIpv4(ip) +
+               " 的子网 " + net.Text() + " 内";
+    }
+    if (!net.IsHost(gw)) {
+        return "网关 " + addressing::FormatIpv4(gw) + " 是子网 " + net.Text() + " 的网络或广播地址";
+    }
+    if (gw == ip) {
+        return "网关 " + addressing::FormatIpv4(gw) + " 不能是设备自己的新地址";
+    }
+    return {};
+}
+
 std::optional<std::vector<addressing::Numbered>> NumberCameras(
     bool blank, const std::array<std::uint8_t, 4>& start, const std::vector<std::string>& macs,
-    const addressing::InUse& inUse, std::string* why) {
-    if (StartRefused(blank, start, why)) {
+    const addressing::InUse& inUse, std::string* why, const MaskGateway& settings) {
+    const std::uint32_t first = Number(start);
+    if (settings.mask == addressing::kDefaultMask) {
+        if (StartRefused(blank, start, why)) {
+            return std::nullopt;
+        }
+    } else if (blank) {
+        *why = "起始IP不能为空";
+        return std::nullopt;
+    } else if (!IsUnicastHost(start) ||
+               !addressing::Subnet::Of(first, settings.mask).IsHost(first)) {
+        // Under a wider mask .0 and .255 may be hosts; the subnet decides.
+        *why = "起始IP " + addressing::FormatIpv4(first) + " 不是子网 " +
+               addressing::Subnet::Of(first, settings.mask).Text() + " 的可用主机地址";
         return std::nullopt;
     }
-    const std::uint32_t first = Number(start);
-    const std::uint32_t through = Number({start[0], start[1], 255, 254});
-    auto numbering = addressing::NumberFrom(first, addressing::kDefaultMask, macs, inUse, through);
+    const std::uint32_t last = addressing::Subnet::Of(first, settings.mask).Broadcast() - 1;
+    const std::uint32_t through = std::max(Number({start[0], start[1], 255, 254}), last);
+    auto numbering = addressing::NumberFrom(first, settings.mask, macs, inUse, through);
     if (!numbering.error.empty()) {
         *why = numbering.error;
         return std::nullopt;
+    }
+    for (const addressing::Numbered& n : numbering.cameras) {
+        if (auto refusal = GatewayRefusal(n.ip, settings); !refusal.empty()) {
+            *why = std::move(refusal);
+            return std::nullopt;
+        }
     }
     return std::move(numbering.cameras);
 }

@@ -90,6 +90,8 @@ void CQuorvaneDlg::OnInitDialog() {
         AppendLog("网络配置无法使用，搜索不到设备：%s",
                   platform::EscapeForTerminal(m_netInitError).c_str());
     }
+    m_session.JournalInto(m_strStateDir);
+    SayInterruptedBatch();
     m_dispatcher.SetReportWindow(this);
     m_view.SetStartIp({192, 168, 0, 10});
     m_view.ShowControl(IDC_FORCE_UPGRADE, false);
@@ -107,6 +109,18 @@ void CQuorvaneDlg::OnInitDialog() {
         AppendLog("%s", why.c_str());
     }
     SetUpAdapters();
+}
+
+void CQuorvaneDlg::SayInterruptedBatch() {
+    // While another instance runs a batch here, its journal is no leftover.
+    platform::FileLock probe;
+    std::string why;
+    if (probe.TryLock(BatchLockPath(), &why) != platform::FileLock::Result::Locked) {
+        return;
+    }
+    if (const auto batch = InterruptedLastBatch(m_strStateDir)) {
+        AppendLog("%s", InterruptedText(*batch).c_str());
+    }
 }
 
 void CQuorvaneDlg::SetUpAdapters() {
@@ -543,6 +557,9 @@ void CQuorvaneDlg::OnBatchDone(std::int32_t kind) {
     }
     // The batch's record: one summary line, and the report beside the log.
     AppendLog("%s%s", BatchName(kind), SummaryLine(m_session.Record()).c_str());
+    if (const std::string failure = m_session.TakeJournalFailure(); !failure.empty()) {
+        AppendLog("%s", failure.c_str());
+    }
     if (!m_session.Save(m_strStateDir)) {
         AppendLog("%s", m_session.SaveFailure().c_str());
     }

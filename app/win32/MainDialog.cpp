@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <string>
 #include <thread>
 
+#include "app/IpBatch.h"
 #include "app/QuorvaneDlg.h"
 #include "app/WindowDescription.h"
 #include "platform/OpenInEditor.h"
@@ -650,6 +652,33 @@ std::array<std::uint8_t, 4> MainDialog::StartIp() const {
 void MainDialog::SetStartIp(const std::array<std::uint8_t, 4>& octets) {
     ::SendMessageW(Item(app::IDC_START_IP), IPM_SETADDRESS, 0,
                    static_cast<LPARAM>(MAKEIPADDRESS(octets[0], octets[1], octets[2], octets[3])));
+}
+
+std::string MainDialog::AddressText(app::ControlId id) const {
+    DWORD address = 0;
+    const LRESULT filled =
+        ::SendMessageW(Item(id), IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address));
+    if (filled == 0) {
+        return {};
+    }
+    if (filled != 4) {
+        return "不完整";  // a blank field reads 0: refused rather than taken as 0
+    }
+    return std::to_string(FIRST_IPADDRESS(address)) + "." +
+           std::to_string(SECOND_IPADDRESS(address)) + "." +
+           std::to_string(THIRD_IPADDRESS(address)) + "." +
+           std::to_string(FOURTH_IPADDRESS(address));
+}
+
+void MainDialog::SetAddressText(app::ControlId id, const std::string& text) {
+    const auto octets = app::ParseDottedIpv4(text);
+    if (!octets) {
+        ::SendMessageW(Item(id), IPM_CLEARADDRESS, 0, 0);
+        return;
+    }
+    ::SendMessageW(
+        Item(id), IPM_SETADDRESS, 0,
+        static_cast<LPARAM>(MAKEIPADDRESS((*octets)[0], (*octets)[1], (*octets)[2], (*octets)[3])));
 }
 
 bool MainDialog::IsChecked(app::ControlId id) const {

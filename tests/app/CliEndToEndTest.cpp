@@ -242,6 +242,77 @@ TEST_F(CliEndToEnd, RefusedRequestsExitWithTwoAndTheirMessage) {
     EXPECT_EQ(Cli({"bogus"}).rc, 2);
 }
 
+// --mask and --gateway reach the cameras (one of them knows only the older
+// request), the next search reads them back, and the record keeps them; a bad
+// mask or a gateway outside the new subnet is refused before anything is sent.
+TEST_F(CliEndToEnd, MaskAndGatewayReachTheCamerasAndComeBackInTheSearch) {
+    StartFleet(FromJson(R"({"cameras":[{}, {"faults":{"old-ipset":true}}]})"));
+    const auto cams = fleet_->cameras();
+    ASSERT_EQ(cams.size(), 2u);
+    const std::string gateway = Block(0, 1);
+    struct Refusal {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<Refusal> refusals{
+        {{"--mask", "255.0.255.0"}, "子网掩码无效 255.0.255.0：前面的1必须连续"},
+        {{"--mask", "255.255.255.255"}, "子网掩码无效 255.255.255.255：子网内至少要有两个主机地址"},
+        {{"--mask", "0.0.0.0"}, "子网掩码不能为0.0.0.0"},
+        {{"--gateway", gateway}, "网关 " + gateway + " 不在新地址 "},
+        {{"--mask", "255.255.0.0", "--gateway", Block(255, 255)}, "的网络或广播地址"},
+    };
+    for (const Refusal& r : refusals) {
+        std::vector<std::string> args{"modify-ip", Block(206, 1), "--all"};
+        args.insert(args.end(), r.args.begin(), r.args.end());
+        const CliRun run = Cli(args);
+        SCOPED_TRACE(args[3]);
+        EXPECT_EQ(run.rc, 2) << run.out << run.err;
+        EXPECT_NE(run.err.find(r.message), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("开始批量修改IP"), std::string::npos) << run.err;
+    }
+    nlohmann::json rows = Search({"--sort", "mac"});
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0]["ip"], cams[0].ip);
+    EXPECT_EQ(rows[0]["mask"], "255.255.255.0");
+    EXPECT_EQ(rows[0]["gateway"], "");
+
+    const CliRun plan = Cli({"modify-ip", Block(206, 1), "--all", "--mask", "255.255.0.0",
+                             "--gateway", gateway, "--plan"});
+    ASSERT_EQ(plan.rc, 0) << plan.err;
+    EXPECT_EQ(plan.out.rfind("子网掩码 255.255.0.0，网关 " + gateway + "\n", 0), 0u) << plan.out;
+
+    const CliRun run =
+        Cli({"modify-ip", Block(206, 1), "--all", "--mask", "255.255.0.0", "--gateway", gateway});
+    ASSERT_EQ(run.rc, 0) << run.out << run.err;
+    rows = Search({"--sort", "mac"});
+    ASSERT_EQ(rows.size(), 2u);
+    for (std::size_t k = 0; k < 2; ++k) {
+        SCOPED_TRACE(rows[k].dump());
+        EXPECT_EQ(rows[k]["ip"], Block(206, 1 + static_cast<int>(k)));
+        EXPECT_EQ(rows[k]["mask"], "255.255.0.0");
+        EXPECT_EQ(rows[k]["gateway"], gateway);
+    }
+    const CliRun list = Cli({"history"});
+    const auto at = list.out.find("\tmodify-ip\t");
+    ASSERT_NE(at, std::string::npos) << list.out;
+    const CliRun one = Cli({"history", list.out.substr(list.out.rfind('\n', at) + 1, 19)});
+    const nlohmann::json doc = nlohmann::json::parse(one.out, nullptr, false);
+    ASSERT_TRUE(doc.is_object()) << one.out;
+    for (const nlohmann::json& c : doc["cameras"]) {
+        EXPECT_EQ(c["mask"], "255.255.0.0");
+        EXPECT_EQ(c["gateway"], gateway);
+    }
+
+    // An empty gateway keeps the one the camera has.
+    const CliRun again =
+        Cli({"modify-ip", Block(207, 1), "--mac", cams[0].mac, "--mask", "255.255.254.0"});
+    ASSERT_EQ(again.rc, 0) << again.out << again.err;
+    rows = Search({"--sort", "mac"});
+    EXPECT_EQ(rows[0]["ip"], Block(207, 1));
+    EXPECT_EQ(rows[0]["mask"], "255.255.254.0");
+    EXPECT_EQ(rows[0]["gateway"], gateway);
+}
+
 // Where a search says a camera is, by MAC.
 std::string IpOf(const nlohmann::json& rows, const std::string& mac) {
     for (const auto& r : rows) {

@@ -188,6 +188,40 @@ TEST_F(DialogTest, StartUpWritesTheStartLineAndSetsTheControls) {
     EXPECT_EQ(g_uninits, 1);
 }
 
+// A batch cut off before its end is said at the next start, unless another
+// instance holds the batch lock (its journal is then a running batch's).
+TEST_F(DialogTest, StartUpSaysABatchCutOffByACrash) {
+    app::BatchReport batch;
+    batch.id = "20260102-030000-000";
+    batch.kind = "modify-ip";
+    {
+        app::JournalWriter journal;
+        std::string why;
+        ASSERT_TRUE(journal.Open(dir_.string(), batch, &why)) << why;
+        for (const char* mac : {"02:51:56:00:00:01", "02:51:56:00:00:02", "02:51:56:00:00:03"}) {
+            ASSERT_TRUE(journal.Queued(mac, "10.0.0.1", &why)) << why;
+        }
+        app::ReportCamera done;
+        done.mac = "02:51:56:00:00:02";
+        done.result = 1;
+        done.outcome.result = OutcomeResult::Succeeded;
+        ASSERT_TRUE(journal.Camera(done, false, &why)) << why;
+    }  // never finished: the crash
+    {
+        platform::FileLock other;
+        std::string why;
+        ASSERT_EQ(other.TryLock((dir_ / "quorvane.lock").string(), &why),
+                  platform::FileLock::Result::Locked);
+        Open();
+        EXPECT_EQ(view_.pane.find("上次批量任务未完成"), std::string::npos) << view_.pane;
+        dlg_.reset();
+    }
+    view_.pane.clear();
+    Open();
+    EXPECT_NE(view_.pane.find("已启动\r\n上次批量任务未完成：2台未处理\r\n"), std::string::npos)
+        << view_.pane;
+}
+
 TEST_F(DialogTest, InstalledReadsTheUsersConfigurationAndLogsIntoItsStateFolder) {
     platform::FolderInputs in;
     in.exeDir = (dir_ / "usr" / "bin").string();

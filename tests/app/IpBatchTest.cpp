@@ -80,6 +80,144 @@ TEST(NumberCameras, WithNothingInUseIsTheConsecutiveNumbering) {
     }
 }
 
+// The two boxes as typed (or the console's --mask/--gateway): accepted with
+// what is sent, or refused with the reason before anything is sent.
+TEST(MaskGateway, EachInputIsTakenOrRefusedWithItsReason) {
+    struct Case {
+        const char* mask;
+        const char* gateway;
+        const char* sentMask;  // null: refused
+        const char* sentGateway;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"", "", "255.255.255.0", "", ""},
+        {"255.255.254.0", "", "255.255.254.0", "", ""},
+        {"255.255.0.0", "10.77.0.1", "255.255.0.0", "10.77.0.1", ""},
+        {"", "10.77.1.1", "255.255.255.0", "10.77.1.1", ""},
+        {"128.0.0.0", "", "128.0.0.0", "", ""},
+        {"255.255.255.252", "", "255.255.255.252", "", ""},
+        {"0.0.0.0", "", nullptr, nullptr, "子网掩码不能为0.0.0.0"},
+        {"255.255.255.255", "", nullptr, nullptr,
+         "子网掩码无效 255.255.255.255：子网内至少要有两个主机地址"},
+        {"255.255.255.254", "", nullptr, nullptr,
+         "子网掩码无效 255.255.255.254：子网内至少要有两个主机地址"},
+        {"255.0.255.0", "", nullptr, nullptr, "子网掩码无效 255.0.255.0：前面的1必须连续"},
+        {"0.255.255.255", "", nullptr, nullptr, "子网掩码无效 0.255.255.255：前面的1必须连续"},
+        {"255.255.255.1", "", nullptr, nullptr, "子网掩码无效 255.255.255.1：前面的1必须连续"},
+        {"255.255..0", "", nullptr, nullptr, "子网掩码格式不对：255.255..0"},
+        {"255.255.256.0", "", nullptr, nullptr, "子网掩码格式不对：255.255.256.0"},
+        {"/24", "", nullptr, nullptr, "子网掩码格式不对：/24"},
+        {"", "10.77.1", nullptr, nullptr, "网关格式不对：10.77.1"},
+        {"", "10.77.1.1\n", nullptr, nullptr, "网关格式不对：10.77.1.1?"},
+        {"", "0.0.0.0", nullptr, nullptr, "网关 0.0.0.0 不是可用的主机地址"},
+        {"", "224.0.0.1", nullptr, nullptr, "网关 224.0.0.1 不是可用的主机地址"},
+        {"255.0.0.0.0", "1.2.3.4", nullptr, nullptr, "子网掩码格式不对：255.0.0.0.0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.mask) + " / " + c.gateway);
+        std::string why;
+        const auto got = app::ParseMaskGateway(c.mask, c.gateway, &why);
+        ASSERT_EQ(got.has_value(), c.sentMask != nullptr) << why;
+        EXPECT_EQ(why, c.why);
+        if (got) {
+            EXPECT_EQ(got->MaskText(), c.sentMask);
+            EXPECT_EQ(got->GatewayText(), c.sentGateway);
+            EXPECT_EQ(got->Specified(), std::string(c.mask).empty() && c.gateway[0] == '\0');
+        }
+    }
+}
+
+// The mask in use decides which addresses are network or broadcast ones and
+// where the start may lie; a gateway must serve every camera of the batch.
+TEST(NumberCameras, TheMaskDrivesTheNumberingAndTheGatewayTheSubnet) {
+    struct Case {
+        Octets start;
+        std::size_t count;
+        const char* mask;
+        const char* gateway;
+        std::vector<const char*> want;  // empty: refused with `why`
+        const char* why;
+    };
+    const Case cases[] = {
+        // Under /23 .255 and .0 inside the subnet are hosts.
+        {{10, 77, 0, 254}, 3, "255.255.254.0", "", {"10.77.0.254", "10.77.0.255", "10.77.1.0"}, ""},
+        {{10, 77, 0, 255}, 1, "255.255.254.0", "10.77.0.1", {"10.77.0.255"}, ""},
+        // ...and its own broadcast is passed over into the next /23.
+        {{10, 77, 1, 254}, 2, "255.255.254.0", "", {"10.77.1.254", "10.77.2.1"}, ""},
+        // The start may not be the subnet's network or broadcast address.
+        {{10, 77, 1, 255},
+         1,
+         "255.255.254.0",
+         "",
+         {},
+         "起始IP 10.77.1.255 不是子网 10.77.0.0/23 的可用主机地址"},
+        {{10, 77, 0, 0},
+         1,
+         "255.255.254.0",
+         "",
+         {},
+         "起始IP 10.77.0.0 不是子网 10.77.0.0/23 的可用主机地址"},
+        // The specified mask keeps the specified refusals.
+        {{10, 77, 0, 255}, 1, "", "", {}, "IP地址最后一位不能255"},
+        // /30: two hosts per subnet.
+        {{10, 0, 0, 1}, 3, "255.255.255.252", "", {"10.0.0.1", "10.0.0.2", "10.0.0.5"}, ""},
+        // A /16 numbers past a.b.255.254 no further than its last host.
+        {{10, 9, 255, 253}, 2, "255.255.0.0", "10.9.0.1", {"10.9.255.253", "10.9.255.254"}, ""},
+        {{10, 9, 255, 253}, 3, "255.255.0.0", "", {}, "可用IP地址不足"},
+        // A /8 may go on through a.b.255.x into a.(b+1).
+        {{10, 9, 255, 254}, 2, "255.0.0.0", "10.0.0.1", {"10.9.255.254", "10.9.255.255"}, ""},
+        // The gateway: inside, not reserved, not a camera's own address.
+        {{10, 77, 1, 10}, 2, "", "10.77.1.1", {"10.77.1.10", "10.77.1.11"}, ""},
+        {{10, 77, 1, 10},
+         2,
+         "",
+         "10.77.2.1",
+         {},
+         "网关 10.77.2.1 不在新地址 10.77.1.10 的子网 10.77.1.0/24 内"},
+        {{10, 77, 1, 253},
+         3,
+         "",
+         "10.77.1.1",
+         {},
+         "网关 10.77.1.1 不在新地址 10.77.2.1 的子网 10.77.2.0/24 内"},
+        {{10, 77, 1, 10},
+         1,
+         "",
+         "10.77.1.255",
+         {},
+         "网关 10.77.1.255 是子网 10.77.1.0/24 的网络或广播地址"},
+        {{10, 77, 1, 10},
+         1,
+         "255.255.254.0",
+         "10.77.0.0",
+         {},
+         "网关 10.77.0.0 是子网 10.77.0.0/23 的网络或广播地址"},
+        {{10, 77, 1, 10}, 2, "", "10.77.1.11", {}, "网关 10.77.1.11 不能是设备自己的新地址"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.start[2]) + "." + std::to_string(c.start[3]) + " " + c.mask +
+                     " " + c.gateway);
+        std::string why;
+        const auto settings = app::ParseMaskGateway(c.mask, c.gateway, &why);
+        ASSERT_TRUE(settings) << why;
+        std::vector<std::string> macs;
+        for (std::size_t i = 0; i < c.count; ++i) {
+            macs.push_back("02:00:00:00:00:0" + std::to_string(i));
+        }
+        const auto got = app::NumberCameras(false, c.start, macs, {}, &why, *settings);
+        ASSERT_EQ(got.has_value(), !c.want.empty()) << why;
+        if (!got) {
+            EXPECT_EQ(why, c.why);
+            continue;
+        }
+        ASSERT_EQ(got->size(), c.want.size());
+        for (std::size_t i = 0; i < got->size(); ++i) {
+            EXPECT_EQ(addressing::FormatIpv4((*got)[i].ip), c.want[i]);
+        }
+    }
+}
+
 TEST(HeldAddresses, AnAddressTwoCamerasClaimIsNoOnesOwn) {
     const auto held = app::HeldAddresses({{"10.0.0.1", "A"},
                                           {"10.0.0.2", "B"},

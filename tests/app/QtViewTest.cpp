@@ -514,6 +514,60 @@ TEST_F(IpBoxKeys, WhatIsTypedIsWhatTheBatchGets) {
     EXPECT_EQ(window_->StartIp(), (std::array<std::uint8_t, 4>{127, 0, 50, 1}));
 }
 
+// The mask and gateway boxes as typed, then 批量修改IP: refused with the
+// reason before anything is asked or sent, or asked with what is sent.
+TEST_F(IpBoxKeys, TheMaskAndGatewayTypedAreCheckedBeforeTheQuestion) {
+    struct Row {
+        const char* mask;
+        const char* gateway;
+        const char* message;   // the refusal, or
+        const char* question;  // a piece of the question
+    };
+    const Row rows[] = {
+        {"", "", nullptr, " → 10.0.1.1\n继续吗？"},
+        {"255.255.254.0", "10.0.0.1", nullptr,
+         " → 10.0.1.1 子网掩码 255.255.254.0 网关 10.0.0.1\n"},
+        {"255.255.0.0", "", nullptr, " → 10.0.1.1 子网掩码 255.255.0.0\n"},
+        {"255.0.255.0", "", "子网掩码无效 255.0.255.0：前面的1必须连续", nullptr},
+        {"255.255.255", "", "子网掩码格式不对：255.255.255.", nullptr},
+        {"255.255.255.255", "", "子网掩码无效 255.255.255.255：子网内至少要有两个主机地址",
+         nullptr},
+        {"", "10.0.2.1", "网关 10.0.2.1 不在新地址 10.0.1.1 的子网 10.0.1.0/24 内", nullptr},
+    };
+    window_->SetConfirmHook([this](const std::string& t) {
+        questions_.push_back(t);
+        return false;
+    });
+    dlg_->OnBnClickedSearch();
+    window_->SetRowChecked(0, true);
+    window_->SetStartIp({10, 0, 1, 1});
+    const auto box = [&](app::ControlId id) {
+        return dynamic_cast<qtview::IpAddressEdit*>(window_->Control(id));
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.mask) + " / " + r.gateway);
+        messages_.clear();
+        questions_.clear();
+        for (const auto& [id, keys] :
+             {std::pair{app::IDC_MASK, r.mask}, std::pair{app::IDC_GATEWAY, r.gateway}}) {
+            ASSERT_NE(box(id), nullptr);
+            box(id)->Clear();
+            box(id)->Field(0)->setFocus();
+            Type(keys);
+        }
+        QTest::mouseClick(Get<QPushButton>(app::IDC_MODIFY_IP), Qt::LeftButton);
+        if (r.message != nullptr) {
+            EXPECT_EQ(messages_, std::vector<std::string>{r.message});
+            EXPECT_TRUE(questions_.empty());
+        } else {
+            EXPECT_TRUE(messages_.empty()) << messages_.front();
+            ASSERT_EQ(questions_.size(), 1u);
+            EXPECT_NE(questions_[0].find(r.question), std::string::npos) << questions_[0];
+        }
+        EXPECT_TRUE(window_->WindowEnabled());
+    }
+}
+
 // ---- the window on a laptop, its menu and its pane ----
 
 TEST_F(QtViewTest, FitsALaptopScreenAndGivesTheExtraRoomToListAndPane) {

@@ -91,4 +91,19 @@ run 0 modify-ip --undo "$id"
 [ "$(address_of "$mac1")" = 10.77.1.19 ] || fail "$mac1 not back at 10.77.1.19"
 [ "$(address_of "$mac2")" = 10.77.1.21 ] || fail "$mac2 not back at 10.77.1.21"
 ip neigh show 10.77.1.20 | grep -q 02:77:00:00:02:01 || fail "the server's address moved"
+# Mask and gateway reach the re-addressed interfaces and come back in the search;
+# a gateway outside the new subnet is refused before anything is sent.
+run 2 modify-ip 10.77.6.1 --mac "$mac1" "$mac2" --mask 255.255.254.0 --gateway 10.77.8.1
+grep -q "网关 10.77.8.1 不在新地址 10.77.6.1 的子网 10.77.6.0/23 内" "$dir/err.txt" ||
+  fail "no refusal of a gateway outside the subnet"
+[ "$(address_of "$mac1")" = 10.77.1.19 ] || fail "$mac1 moved on a refusal"
+run 0 modify-ip 10.77.6.255 --mac "$mac1" "$mac2" --mask 255.255.254.0 --gateway 10.77.6.1
+"$cli" --config-dir "$dir" search --json >"$dir/search.json" 2>/dev/null
+for m in "$mac1" "$mac2"; do
+  grep -B4 -A5 "\"mac\": \"$m\"" "$dir/search.json" >"$dir/row.txt"
+  grep -q '"mask": "255.255.254.0"' "$dir/row.txt" || fail "$m has not the mask"
+  grep -q '"gateway": "10.77.6.1"' "$dir/row.txt" || fail "$m has not the gateway"
+done
+[ "$(address_of "$mac1")" = 10.77.6.255 ] || fail "$mac1 not at 10.77.6.255 (a host under /23)"
+[ "$(address_of "$mac2")" = 10.77.7.0 ] || fail "$mac2 not at 10.77.7.0 (a host under /23)"
 echo "netns IP batches: OK"

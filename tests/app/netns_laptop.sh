@@ -22,8 +22,8 @@ macs=($QV_LAB_MACS)
 ips=($QV_LAB_IPS)
 n=${#macs[@]}
 factory=${macs[$((n - 1))]}
-# The object of a MAC in the JSON list (its keys in order: detail, hw, ip, mac, ...).
-row_of() { grep -B3 -A4 "\"mac\": \"$1\"" "$dir/out.txt"; }
+# The object of a MAC in the JSON list (its keys in order: detail, gateway, hw, ip, mac, ...).
+row_of() { grep -B4 -A5 "\"mac\": \"$1\"" "$dir/out.txt"; }
 
 run 0 search --json
 found=$(grep -c '"mac"' "$dir/out.txt")

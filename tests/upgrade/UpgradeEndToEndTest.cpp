@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -425,6 +426,98 @@ TEST_F(UpgradeEndToEnd, RetryFromAReportTakesOnlyWhatDidNotSucceed) {
     }
     run = qvtest::RunCli(QV_CLI_PATH, dir_, {"upgrade", image, "--all", "--retry-from", last});
     EXPECT_EQ(run.rc, 2) << "one way of choosing cameras";
+}
+
+// A console killed mid-batch leaves its journal: the next start says how many
+// cameras were left, history lists the batch as interrupted, and a retry from
+// its id takes exactly the cameras the journal does not prove upgraded.
+TEST_F(UpgradeEndToEnd, AKilledBatchLeavesAJournalToRetryFrom) {
+    StartFleetOf({kFlash, kFlash, kFlash, kFlash, kFlash});
+    const auto& cams = fleet_->cameras();
+    const std::string image = (fs::path(fleet_->dir()) / "uImage").string();
+    const std::string bytes = packtest::Bytes(30000, 5);
+    packtest::WriteFile(image, bytes);
+
+    const fs::path reports = dir_ / "reports";
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const std::string out = (dir_ / "killed.out").string();
+        (void)std::freopen(out.c_str(), "w", stdout);
+        (void)std::freopen(out.c_str(), "a", stderr);
+        ::setenv("TMPDIR", tmp_.c_str(), 1);
+        const std::string config = dir_.string();
+        ::execl(QV_CLI_PATH, QV_CLI_PATH, "--config-dir", config.c_str(), "upgrade", image.c_str(),
+                "--all", "--no-verify", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // Killed once two cameras are in the journal, while the third is being sent.
+    fs::path journal;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (bool two = false; !two && std::chrono::steady_clock::now() < deadline;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(reports, ec)) {
+            if (e.path().extension() == ".journal") {
+                journal = e.path();
+                const std::string text = qvtest::ReadWholeFile(journal);
+                std::size_t n = 0;
+                for (auto at = text.find("{\"camera\""); at != std::string::npos;
+                     at = text.find("{\"camera\"", at + 1)) {
+                    ++n;
+                }
+                two = n >= 2;
+            }
+        }
+    }
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << qvtest::ReadWholeFile(dir_ / "killed.out");
+    ASSERT_FALSE(journal.empty());
+    const std::string id = journal.stem().string().substr(6);  // batch-ID
+    EXPECT_FALSE(fs::exists(reports / ("batch-" + id + ".json")));
+
+    std::vector<std::string> done;  // the cameras the journal proves
+    std::istringstream lines(qvtest::ReadWholeFile(journal));
+    for (std::string line; std::getline(lines, line);) {
+        const auto j = nlohmann::json::parse(line, nullptr, false);
+        if (j.is_object() && j.contains("camera") && j["camera"]["result"] == "succeeded") {
+            done.push_back(j["camera"]["mac"]);
+        }
+    }
+    ASSERT_GE(done.size(), 2u);
+    ASSERT_LT(done.size(), cams.size());
+    const std::size_t left = cams.size() - done.size();
+
+    qvtest::CliRun run = qvtest::RunCli(QV_CLI_PATH, dir_, {"history"});
+    ASSERT_EQ(run.rc, 0) << run.err;
+    EXPECT_NE(run.out.find(id + "\tupgrade\t"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\t5\t已中断 未处理" + std::to_string(left) + "台 "), std::string::npos)
+        << run.out;
+    run = qvtest::RunCli(QV_CLI_PATH, dir_, {"history", id});
+    ASSERT_EQ(run.rc, 0) << run.err;
+    EXPECT_EQ(nlohmann::json::parse(run.out, nullptr, false).value("interrupted", false), true);
+
+    // The camera whose transfer the kill cut is still flashing what it got, then reboots.
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    run = qvtest::RunCli(QV_CLI_PATH, dir_, {"upgrade", image, "--retry-from", id, "--no-verify"},
+                         "TMPDIR=" + qvtest::ShellQuote(tmp_));
+    ASSERT_EQ(run.rc, 0) << run.out << run.err;
+    EXPECT_NE((run.out + run.err).find("上次批量任务未完成：" + std::to_string(left) + "台未处理"),
+              std::string::npos)
+        << run.out << run.err;
+    EXPECT_NE(run.out.find("开始批量升级：" + std::to_string(left) + "台设备"), std::string::npos)
+        << run.out;
+    for (const auto& cam : cams) {
+        const bool proven = std::find(done.begin(), done.end(), cam.mac) != done.end();
+        EXPECT_EQ(run.out.find("[" + cam.mac + "]") != std::string::npos, !proven) << cam.mac;
+        EXPECT_TRUE(Kept(cam.mac) == bytes) << cam.mac;
+    }
+    // The retry ended: its report is the last batch, and the next start says nothing.
+    run = qvtest::RunCli(QV_CLI_PATH, dir_, {"search"});
+    EXPECT_EQ((run.out + run.err).find("上次批量任务未完成"), std::string::npos) << run.err;
+    EXPECT_TRUE(fs::exists(journal)) << "the interrupted batch keeps its journal";
 }
 
 // What the file names against what the cameras run (2.3.1): the same is not

@@ -5,7 +5,9 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 
+#include "app/BatchJournal.h"
 #include "app/BatchReport.h"
 #include "app/DeviceList.h"
 #include "engine/TaskDispatcher.h"
@@ -32,6 +34,15 @@ class BatchSession {
     std::int32_t Kind() const { return kind_; }
     BatchReport& Record() { return record_; }
     const BatchReport& Record() const { return record_; }
+
+    // The folder whose reports/ gets each batch's journal; none: no journal.
+    void JournalInto(const std::string& stateDir) { journalDir_ = stateDir; }
+    // A camera handed to the workers, into the journal (created with the
+    // first one, once the request is complete).
+    void Queued(const std::string& mac, const std::string& ip);
+    // The line that says the journal could not be written, or empty; said once.
+    std::string TakeJournalFailure();
+    const JournalWriter& Journal() const { return journal_; }
 
     // The update file's size and MD5 into the record; left out when unreadable.
     void DescribeFile(const std::string& path);
@@ -74,11 +85,16 @@ class BatchSession {
     void StopTaken() { ++stopPresses_; }
 
   private:
+    void Journaled(bool ok, const std::string& why);
     void NoteRetry(const ReportCamera& camera, std::int32_t kind);
 
     platform::FileLock lock_;
     BatchReport record_;
     std::string savedPath_;
+    std::string journalDir_;
+    JournalWriter journal_;
+    bool journalTried_ = false;
+    std::string journalFailure_;
     std::string saveFailure_;
     std::chrono::steady_clock::time_point started_;
     bool running_ = false;

@@ -34,7 +34,11 @@ enum ControlId : int {
     IDC_STOP = 1031,
     IDC_INTERFACE = 1033,  // the adapter searches go out on
     IDC_RESEND = 1034,     // send to cameras already on the file's version
-    IDC_CANARY = 1040,     // the cameras upgraded and proven before the others
+    // The mask and gateway an IP change sends (empty: 255.255.255.0, and the
+    // camera's own gateway kept).
+    IDC_MASK = 1036,
+    IDC_GATEWAY = 1037,
+    IDC_CANARY = 1040,  // the cameras upgraded and proven before the others
 };
 
 // One camera's row, just written by the dialog: while a worker is on it, its
@@ -101,6 +105,18 @@ class DialogView {
     virtual bool StartIpComplete() const { return !StartIpBlank(); }
     virtual std::array<std::uint8_t, 4> StartIp() const = 0;
     virtual void SetStartIp(const std::array<std::uint8_t, 4>& octets) = 0;
+
+    // The other address boxes (IDC_MASK, IDC_GATEWAY) as text: "" when blank,
+    // dotted decimal when complete, and with an empty part ("255.255..0") when
+    // partly blank, so that it is refused. A view without them: blank.
+    virtual std::string AddressText(ControlId id) const {
+        (void)id;
+        return {};
+    }
+    virtual void SetAddressText(ControlId id, const std::string& text) {
+        (void)id;
+        (void)text;
+    }
 
     virtual bool IsChecked(ControlId id) const = 0;
     virtual void SetChecked(ControlId id, bool checked) = 0;
@@ -203,6 +219,8 @@ class DialogView {
     bool StartIpComplete() const override;                                                  \
     std::array<std::uint8_t, 4> StartIp() const override;                                   \
     void SetStartIp(const std::array<std::uint8_t, 4>& octets) override;                    \
+    std::string AddressText(app::ControlId id) const override;                              \
+    void SetAddressText(app::ControlId id, const std::string& text) override;               \
     bool IsChecked(app::ControlId id) const override;                                       \
     void SetChecked(app::ControlId id, bool checked) override;                              \
     void ShowControl(app::ControlId id, bool visible) override;                             \

@@ -48,6 +48,12 @@ class MemoryView : public DialogView {
     std::array<std::uint8_t, 4> StartIp() const override { return startIp; }
     void SetStartIp(const std::array<std::uint8_t, 4>& octets) override;
 
+    std::string AddressText(ControlId id) const override {
+        const auto it = addressTexts.find(id);
+        return it == addressTexts.end() ? std::string() : it->second;
+    }
+    void SetAddressText(ControlId id, const std::string& text) override { addressTexts[id] = text; }
+
     bool IsChecked(ControlId id) const override;
     void SetChecked(ControlId id, bool checked) override { checks[id] = checked; }
     void ShowControl(ControlId id, bool visible) override { shown[id] = visible; }
@@ -114,6 +120,7 @@ class MemoryView : public DialogView {
     bool startIpBlank = true;
     bool startIpPartlyBlank = false;
     std::array<std::uint8_t, 4> startIp{};
+    std::map<ControlId, std::string> addressTexts;  // IDC_MASK, IDC_GATEWAY
     std::map<ControlId, bool> checks;
     std::map<ControlId, bool> shown;
     std::map<ControlId, bool> enabled;

@@ -239,6 +239,8 @@ class CQuorvaneDlg : public ReportWindow {
     std::optional<UpgradeLimits> ReadUpgradeLimits();
     upgrade::RequestEnv MakeRequestEnv();
     bool CheckIpRequest(const std::vector<int>& ticked);
+    // "上次批量任务未完成：…" when the folder's last batch was cut off.
+    void SayInterruptedBatch();
     // The drop-down filled from the PC's adapters, config.ini's choice shown and applied.
     void SetUpAdapters();
     // The adapter the library says row `row` (the camera `dev`) answered on.
@@ -256,7 +258,7 @@ class CQuorvaneDlg : public ReportWindow {
     // The numbering of a modify-IP press, with the addresses that answer on
     // the LAN (probeLan) held too; nothing after its refusal was shown.
     std::optional<std::vector<addressing::Numbered>> NumberWithLan(
-        const std::vector<std::string>& macs);
+        const std::vector<std::string>& macs, const MaskGateway& settings);
     // Starts the batch of `plan` after its checks and its question.
     bool StartModifyIp(const std::vector<PlannedAddress>& plan);
     // Checks an address plan's rows whole (the list, the LAN, with

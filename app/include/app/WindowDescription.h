@@ -110,7 +110,7 @@ inline constexpr int kParallelMax = 30;
 inline constexpr int kDropListHeight = 120;
 
 // In the template's (tab) order.
-inline constexpr std::array<ControlSpec, 26> kControls{{
+inline constexpr std::array<ControlSpec, 30> kControls{{
     {IDC_DEVICE_LIST, ControlKind::List, "", {1, 1, 570, 218}},
     {IDC_SELECT_ALL, ControlKind::CheckBox, "全选", {3, 223, 32, 10}},
     {kLabelId, ControlKind::Label, "网卡", {39, 225, 18, 8}},
@@ -162,6 +162,24 @@ inline constexpr std::array<ControlSpec, 26> kControls{{
     {IDC_FILE_EDIT, ControlKind::Edit, "", {39, 258, 373, 14}},
     {IDC_BROWSE, ControlKind::Button, "浏览", {419, 257, 44, 15}},
     {IDC_SYNC_TIME, ControlKind::CheckBox, "同步时间", {467, 260, 44, 10}},
+    {kLabelId, ControlKind::Label, "子网掩码", {3, 279, 33, 8}},
+    {IDC_MASK,
+     ControlKind::IpAddress,
+     "",
+     {39, 276, 100, 15},
+     0,
+     false,
+     false,
+     "批量修改IP发送的子网掩码；不填为255.255.255.0"},
+    {kLabelId, ControlKind::Label, "网关", {142, 279, 18, 8}},
+    {IDC_GATEWAY,
+     ControlKind::IpAddress,
+     "",
+     {162, 276, 100, 15},
+     0,
+     false,
+     false,
+     "批量修改IP发送的网关；不填则设备保留原网关"},
     {kLabelId, ControlKind::Label, "先升级", {300, 279, 26, 8}},
     {IDC_CANARY,
      ControlKind::DropDown,

@@ -17,6 +17,13 @@ int OpenAppendRegular(const std::string& path, std::string* error);
 // taken back, so the file never keeps a torn line for the next one to join.
 bool AppendWhole(int fd, std::string_view data, std::string* error);
 
+// What was written to `fd` reaches the disk before this returns (a power loss
+// after it keeps it). The cost is one flush of the disk's cache.
+bool SyncToDisk(int fd, std::string* error);
+// The folder's entries (a file just created in it) reach the disk; nothing on
+// Windows, where the file's own flush carries its entry.
+bool SyncFolder(const std::string& path, std::string* error);
+
 // The whole of a regular file of at most `maxBytes`. Nothing, with the reason,
 // when it is missing, a link, not a regular file, too large or unreadable.
 std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t maxBytes,

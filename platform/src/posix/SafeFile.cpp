@@ -80,6 +80,28 @@ bool AppendWhole(int fd, std::string_view data, std::string* error) {
     return false;
 }
 
+bool SyncToDisk(int fd, std::string* error) {
+    if (::fdatasync(fd) != 0) {
+        Say(error, Errno(errno));
+        return false;
+    }
+    return true;
+}
+
+bool SyncFolder(const std::string& path, std::string* error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        Say(error, Errno(errno));
+        return false;
+    }
+    const bool ok = ::fsync(fd) == 0;
+    if (!ok) {
+        Say(error, Errno(errno));
+    }
+    ::close(fd);
+    return ok;
+}
+
 std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t maxBytes,
                                            std::string* error) {
     const int fd = OpenRegular(path, O_RDONLY, error);

@@ -51,6 +51,21 @@ bool AppendWhole(int fd, std::string_view data, std::string* error) {
     return true;
 }
 
+bool SyncToDisk(int fd, std::string* error) {
+    const auto h = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+    if (h == INVALID_HANDLE_VALUE || !::FlushFileBuffers(h)) {
+        Say(error, win32::ErrorText(::GetLastError()));
+        return false;
+    }
+    return true;
+}
+
+bool SyncFolder(const std::string& path, std::string* error) {
+    (void)path;
+    (void)error;
+    return true;
+}
+
 std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t maxBytes,
                                            std::string* error) {
     const HANDLE h = win32::OpenHandle(path, GENERIC_READ, OPEN_EXISTING, true);
