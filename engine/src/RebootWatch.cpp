@@ -151,6 +151,8 @@ void RebootWatch::Run() {
         watching.erase(keep, watching.end());
         if (watching.empty()) {
             round = 0;
+            probesDeaf_ = false;
+            searchHeard_ = false;
             if (quit) {
                 return;
             }
@@ -171,9 +173,13 @@ void RebootWatch::LookRound(std::vector<Entry>& watching, int round) {
     // The cameras of one batch share their timing.
     const VerifyTiming& timing = watching.front().camera->timing;
     const bool canProbe = net_.ProbeDevices != nullptr || net_.ProbeDevice != nullptr;
+    // Probes that go unanswered while searches find the cameras do not reach
+    // them (one socket serving many, as in the loopback lab): searches, with
+    // probes every fourth round in case they reach some after all.
     const bool bySearch =
-        net_.FindDevice != nullptr && (!canProbe || (round > 0 && timing.searchEveryRounds > 0 &&
-                                                     round % timing.searchEveryRounds == 0));
+        net_.FindDevice != nullptr &&
+        (!canProbe || (probesDeaf_ && round % 4 != 0) ||
+         (round > 0 && timing.searchEveryRounds > 0 && round % timing.searchEveryRounds == 0));
     Heard heard;
     heard.byMac = bySearch;
     for (const auto& entry : watching) {
@@ -201,6 +207,11 @@ void RebootWatch::LookRound(std::vector<Entry>& watching, int round) {
                 heard.found.emplace(ip, info);  // the library kept what answered there
             }
         }
+    }
+    if (bySearch) {
+        searchHeard_ = !heard.found.empty();
+    } else {
+        probesDeaf_ = heard.found.empty() && searchHeard_;
     }
     for (auto& entry : watching) {
         const auto it = heard.found.find(bySearch ? entry.check->Mac() : entry.check->Ip());

@@ -65,6 +65,9 @@ class RebootWatch {
     std::vector<std::unique_ptr<Camera>> incoming_;
     bool started_ = false;
     bool quit_ = false;
+    // The watch's thread alone: what the last search and probes heard.
+    bool searchHeard_ = false;
+    bool probesDeaf_ = false;
     std::thread thread_;
 };
 
