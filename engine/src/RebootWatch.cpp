@@ -183,7 +183,12 @@ void RebootWatch::LookRound(std::vector<Entry>& watching, int round) {
     Heard heard;
     heard.byMac = bySearch;
     for (const auto& entry : watching) {
-        heard.wanted.insert(bySearch ? entry.check->Mac() : entry.check->Ip());
+        if (!entry.check->Done()) {  // some had nothing to check from the start
+            heard.wanted.insert(bySearch ? entry.check->Mac() : entry.check->Ip());
+        }
+    }
+    if (heard.wanted.empty()) {
+        return;
     }
     if (bySearch) {
         (void)net_.FindDevice(&OnHeard, &heard);
@@ -197,7 +202,7 @@ void RebootWatch::LookRound(std::vector<Entry>& watching, int round) {
             (void)net_.ProbeDevices(batch.data(), static_cast<int>(batch.size()),
                                     timing.probeTimeoutMs, &OnHeard, &heard);
         }
-    } else {
+    } else if (net_.ProbeDevice != nullptr) {
         for (const auto& ip : heard.wanted) {
             if (!checking_) {
                 break;

@@ -125,9 +125,8 @@ struct TaskDispatcher::Impl {
 };
 
 void TaskDispatcher::Impl::StopAll() {
-    checking = false;
-    watch.Wake();
     if (stopped.exchange(true)) {
+        checking = false;
         return;
     }
     {
@@ -137,6 +136,9 @@ void TaskDispatcher::Impl::StopAll() {
         window = nullptr;
         slots.Close();
     }
+    // Only now: the proofs that a stop ends go nowhere.
+    checking = false;
+    watch.Wake();
     pool.Stop();
     watch.Stop();  // after the workers: none of them can hand it a camera any more
     int32_t kind = TASK_NONE;

@@ -95,7 +95,9 @@ TEST_P(RebootWatchTest, EveryCameraGetsItsResultThenItsProofThenTheBatchEndsOnce
     EXPECT_EQ(verdicts[VerifyResult::Stopped], c.stopped);
     // Nothing is posted once the dispatcher stops: its batch never ends there.
     EXPECT_EQ(window.BatchDoneCount(), c.stop == StopBy::Dispatcher ? 0 : 1);
-    EXPECT_GT(FakeNet::Lookups(), 0);
+    if (c.stop == StopBy::None) {
+        EXPECT_GT(FakeNet::Lookups(), 0);  // a stop may come before the first round
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
