@@ -14,6 +14,9 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+// Between the end of one round and the start of the next, however long the round took.
+constexpr int kLeastPauseMs = 200;
+
 // Addresses given to one call of ProbeDevices.
 constexpr size_t kProbesPerCall = 1000;
 
@@ -114,6 +117,7 @@ void RebootWatch::Prove(Camera& camera) noexcept {
 void RebootWatch::Run() {
     std::vector<Entry> watching;
     int round = 0;
+    auto roundStart = SteadyClock::now();
     for (;;) {
         bool quit = false;
         {
@@ -135,6 +139,7 @@ void RebootWatch::Run() {
                 entry.check->Stop();
             }
         } else {
+            roundStart = SteadyClock::now();
             try {
                 LookRound(watching, round++);
             } catch (const std::exception&) {
@@ -158,9 +163,12 @@ void RebootWatch::Run() {
             }
             continue;
         }
-        // The pause between rounds, cut short by a stop; never past a deadline.
-        auto until =
-            SteadyClock::now() + std::chrono::milliseconds(watching.front().camera->timing.pauseMs);
+        // Rounds begin a pause apart (a long search is no reason to wait a
+        // whole pause more), cut short by a stop; never past a deadline.
+        const int pauseMs = watching.front().camera->timing.pauseMs;
+        auto until = std::max(
+            roundStart + std::chrono::milliseconds(pauseMs),
+            SteadyClock::now() + std::chrono::milliseconds(std::min(pauseMs, kLeastPauseMs)));
         for (const auto& entry : watching) {
             until = std::min(until, entry.check->Deadline());
         }
