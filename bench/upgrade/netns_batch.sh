@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs inside lab/netns-lab.sh: one upgrade batch of every lab camera with a
-# pack at the 35 MiB limit; prints the whole batch's throughput beside the
-# line rate given as LINE_MBIT.
+# pack at the 35 MiB limit; prints the throughput up to the last camera's
+# verdict beside the line rate given as LINE_MBIT, and the check after the
+# reboot that follows apart.
 #   netns_batch.sh BUILD_BIN LINE_MBIT
 # QV_BENCH_SMOKE=1: a 1 MiB pack, the figure printed but not judged.
 set -euo pipefail
@@ -26,14 +27,23 @@ head -c $((total - 64 - 600 - 16 - total / 35 * 15)) /dev/urandom >"$app"
 "$bin/quorvane-pack" create "$dir/fw.bin" "$dir/uImage" "$dir/rootfs.cramfs" "$app" >/dev/null
 size=$(stat -c %s "$dir/fw.bin")
 start=$(date +%s.%N)
-"$bin/quorvane-cli" --config-dir "$dir" upgrade "$dir/fw.bin" --all >"$dir/out.txt" 2>&1 ||
+# Each line stamped as it comes: the last verdict ends the transfers; what
+# follows is the check after the reboot, reported apart.
+rc=0
+"$bin/quorvane-cli" --config-dir "$dir" upgrade "$dir/fw.bin" --all 2>&1 |
+  while IFS= read -r line; do printf '%s\t%s\n' "$(date +%s.%N)" "$line"; done >"$dir/out.txt" ||
+  rc=$?
+[ "$rc" -eq 0 ] ||
   { cat "$dir/out.txt" >&2; echo "the batch failed" >&2; exit 1; }
 end=$(date +%s.%N)
-awk -v n="$cameras" -v s="$size" -v t0="$start" -v t1="$end" -v line="$line" -v smoke="$smoke" 'BEGIN {
-  secs = t1 - t0
+verdict=$(grep -E $'\t\\[[^]]*\\] [0-9.]+ 升级(成功|失败)' "$dir/out.txt" | tail -1 | cut -f1)
+[ -n "$verdict" ] || verdict=$end
+awk -v n="$cameras" -v s="$size" -v t0="$start" -v t1="$end" -v tv="$verdict" -v line="$line" -v smoke="$smoke" 'BEGIN {
+  secs = tv - t0
   mbit = n * s * 8 / secs / 1e6
   share = mbit / line
-  printf "upgrade batch, shaped LAN   %d cameras x %d bytes in %.1f s: %.1f Mbit/s, %.0f%% of %d Mbit/s (goal >= 90%%) %s\n",
-    n, s, secs, mbit, share * 100, line, (share >= 0.9) ? "ok" : "BELOW GOAL"
+  printf "upgrade batch, shaped LAN   %d cameras x %d bytes, last verdict after %.1f s: %.1f Mbit/s, %.0f%% of %d Mbit/s (goal >= 90%%) %s\n",
+    n, s, secs, mbit, share * 100, line, (share >= 0.9) ? "ok" : (smoke == 1 ? "(smoke: not judged)" : "BELOW GOAL")
+  printf "  then the check after reboot: %.1f s more (the whole batch %.1f s)\n", t1 - tv, t1 - t0
   exit (share >= 0.9 || smoke == 1) ? 0 : 1
 }'

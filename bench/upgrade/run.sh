@@ -5,13 +5,17 @@
 #    (unpack, three compositions, size checks) inside the tool, beside
 #    quorvane-pack doing the same work (unpack, then three creates). Goal <= 1.1x.
 # 2. (root) Ten cameras upgraded with a 35 MiB pack over links shaped to
-#    100 Mbit/s in the namespace lab: whole-batch throughput >= 90% of line rate.
+#    100 Mbit/s in the namespace lab: throughput up to the last verdict >= 90% of
+#    line rate; the check after the reboot that follows is timed apart.
 # 3. (root) Twenty cameras, 35 MiB, flash 2 s, camera links 100 Mbit/s, the PC's
 #    link 1 Gbit/s: --parallel 10 against --parallel 1 (goal >= 8x, throughput
-#    >= 85% of what the links allow), and with two cameras switched off (goal: at
+#    >= 85% of what the links allow, >= 90% of the best the links and the flash
+#    allow), and with two cameras switched off (goal: at
 #    most 5 s longer than without them, at --parallel 1 and 10).
 #    QV_BENCH_BEFORE=1 also times one switched-off camera without the probe (150 s).
-# 4. A thousand cameras on loopback, 1 MiB, --parallel 30: completes; memory.
+# 4. A thousand cameras on loopback, 1 MiB, --parallel 30, without and with the
+#    check after the reboot: the second at most 1.5x the first plus the
+#    cameras' reboot time; memory.
 # Every batch sends a pack of its own, which brings each camera a version it
 # does not run yet, so that the check after the reboot proves each one.
 # --smoke (or QV_BENCH_SMOKE=1): every section at a small size (small packs, a

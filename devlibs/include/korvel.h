@@ -256,6 +256,12 @@ KORVEL_API int Net_GetHelloInfo(int handle, tNetDeviceInfo* info);
  * 60000) for its answer: 0 with *info filled, KORVEL_E_TIMEOUT when nothing
  * answered. */
 KORVEL_API int Net_ProbeDevice(const char* ip, int timeout_ms, tNetDeviceInfo* info);
+/* As Net_ProbeDevice for `count` addresses at once (1 .. 10000): one probe to
+ * each, then up to `timeout_ms` for their answers. `callback` is called on the
+ * calling thread once per address that answered, with its record, before this
+ * returns. 0 when the probes went out, whether or not anyone answered. */
+KORVEL_API int Net_ProbeDevices(const char* const* ips, int count, int timeout_ms,
+                                NetFindDeviceCallback callback, void* user);
 /* The configured wait for a camera to come back after an upgrade, in
  * milliseconds (verify_timeout_ms; 0: no check). */
 KORVEL_API int Net_GetVerifyTimeout(void);

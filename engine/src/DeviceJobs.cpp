@@ -51,6 +51,8 @@ std::string FieldText(const char (&field)[N]) {
     return std::string(field, strnlen(field, N));
 }
 
+}  // namespace
+
 std::string MacText(const uint8_t (&mac)[6]) {
     char text[18];
     std::snprintf(text, sizeof(text), "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2],
@@ -90,6 +92,8 @@ class LiveTeller {
     LiveState state_;
     SteadyClock::time_point last_{};
 };
+
+namespace {
 
 struct ProgressContext {
     LiveTeller* teller = nullptr;
@@ -498,116 +502,140 @@ bool Readable(const std::string& version) {
 
 }  // namespace
 
+RebootCheck::RebootCheck(const NetApi& net, const BatchFields& batch, const DeviceTask& task,
+                         CameraOutcome& out, const LiveFn& live, const VerifyTiming& timing)
+    : out_(out),
+      timing_(timing),
+      teller_(std::make_unique<LiveTeller>(live, task)),
+      ip_(FieldText(task.ip)),
+      mac_(FieldText(task.aux)),
+      started_(SteadyClock::now()),
+      deadline_(started_ + std::chrono::milliseconds(std::max(batch.verifyTimeoutMs, 0))) {
+    if (out.result != OutcomeResult::Succeeded || out.verify != VerifyResult::NotChecked ||
+        batch.verifyTimeoutMs <= 0 ||
+        (net.ProbeDevice == nullptr && net.FindDevice == nullptr && net.ProbeDevices == nullptr)) {
+        done_ = true;  // nothing to check: the outcome stays as the verdict left it
+        return;
+    }
+    out_.versionNamed = PackNamedVersion(FieldText(task.path));
+    beforeKnown_ = Readable(out_.versionBefore);
+}
+
+RebootCheck::~RebootCheck() = default;
+
+void RebootCheck::Settle(VerifyResult v) {
+    out_.verify = v;
+    out_.verifyMs = MsSince(started_);
+    out_.totalMs += out_.verifyMs;
+    done_ = true;
+}
+
+void RebootCheck::SettleNew(const std::string& now) {
+    out_.versionAfter = now;
+    if (out_.versionNamed.empty()) {
+        // Without a version before, nothing says this one is new.
+        Settle(beforeKnown_ ? VerifyResult::NewVersion : VerifyResult::NoVersion);
+        return;
+    }
+    // The version key of the new version is what the tag names.
+    std::string key = now.substr(0, now.find('_'));
+    key = key.substr(0, key.find_last_of('.'));
+    while (!key.empty() && std::isalpha(static_cast<unsigned char>(key[0]))) {
+        key.erase(0, 1);
+    }
+    Settle(key == out_.versionNamed ? VerifyResult::NamedVersion : VerifyResult::OtherVersion);
+}
+
+void RebootCheck::Seen(const tNetDeviceInfo* info) {
+    if (done_) {
+        return;
+    }
+    teller_->Tell(seenGone_ || round_ > 0 ? LiveStage::Rebooting : LiveStage::Checking);
+    ++round_;
+    bool answered = info != nullptr;
+    if (answered && MacText(info->ucMac) != mac_) {
+        lastOther_ = MacText(info->ucMac);  // someone else holds the address now
+        answered = false;
+    } else if (!answered) {
+        // Only for the live stage: an unanswered probe may be a lost datagram,
+        // so it is never taken for the camera having gone away.
+        seenGone_ = true;
+    }
+    if (answered) {
+        teller_->Tell(LiveStage::Checking);
+        const std::string now = FieldText(info->szSoftVersion);
+        // Until the grace has run out the camera may not have begun to
+        // reboot: its old version, or any version when the old one is
+        // unknown, may still be the one it had.
+        const bool graceOver =
+            SteadyClock::now() - started_ >= std::chrono::milliseconds(timing_.unchangedGraceMs);
+        if (!Readable(now)) {
+            answeredBlank_ = true;
+            if (graceOver) {
+                out_.versionAfter = now;
+                Settle(VerifyResult::NoVersion);
+                return;
+            }
+        } else if (beforeKnown_ && now == out_.versionBefore) {
+            lastOld_ = now;
+            if (graceOver) {
+                out_.versionAfter = now;
+                Settle(VerifyResult::Unchanged);
+                return;
+            }
+        } else if (beforeKnown_ || graceOver) {
+            SettleNew(now);
+            return;
+        } else {
+            lastUnknown_ = now;
+        }
+    }
+    if (SteadyClock::now() >= deadline_) {
+        End();
+    }
+}
+
+void RebootCheck::Stop() {
+    if (!done_) {
+        Settle(VerifyResult::Stopped);  // not a finding about the camera
+    }
+}
+
+void RebootCheck::End() {
+    // The whole wait is over: what the camera itself last said counts.
+    if (!lastOld_.empty()) {
+        out_.versionAfter = lastOld_;
+        Settle(VerifyResult::Unchanged);
+    } else if (!lastUnknown_.empty()) {
+        SettleNew(lastUnknown_);
+    } else if (answeredBlank_) {
+        Settle(VerifyResult::NoVersion);
+    } else if (!lastOther_.empty()) {
+        out_.otherMac = lastOther_;
+        Settle(VerifyResult::OtherDevice);
+    } else {
+        Settle(VerifyResult::NotBack);
+    }
+}
+
 void VerifyAfterReboot(const NetApi& net, const BatchFields& batch, const DeviceTask& task,
                        CameraOutcome& out, const LiveFn& live, const std::atomic<bool>& checking,
                        const VerifyTiming& timing) {
-    if (out.result != OutcomeResult::Succeeded || out.verify != VerifyResult::NotChecked ||
-        batch.verifyTimeoutMs <= 0 || (net.ProbeDevice == nullptr && net.FindDevice == nullptr)) {
-        return;
-    }
-    const auto started = SteadyClock::now();
-    const auto deadline = started + std::chrono::milliseconds(batch.verifyTimeoutMs);
-    const std::string ip = FieldText(task.ip);
-    const std::string mac = FieldText(task.aux);
-    out.versionNamed = PackNamedVersion(FieldText(task.path));
-    LiveTeller teller(live, task);
-    // Only for the live stage: an unanswered probe may be a lost datagram, so
-    // it is never taken for the camera having gone away.
-    bool seenGone = false;
-    const bool beforeKnown = Readable(out.versionBefore);
-    std::string lastOld;         // the old version, answered before the grace ran out
-    bool answeredBlank = false;  // answered, but with no readable version
-    std::string lastOther;
-    std::string lastUnknown;  // a version while the old one is unknown, before the grace
-    auto settle = [&](VerifyResult v) {
-        out.verify = v;
-        out.verifyMs = MsSince(started);
-        out.totalMs += out.verifyMs;
-    };
-    auto settleNew = [&](const std::string& now) {
-        out.versionAfter = now;
-        if (out.versionNamed.empty()) {
-            // Without a version before, nothing says this one is new.
-            settle(beforeKnown ? VerifyResult::NewVersion : VerifyResult::NoVersion);
+    RebootCheck check(net, batch, task, out, live, timing);
+    for (int round = 0; !check.Done(); ++round) {
+        if (!checking) {
+            check.Stop();
             return;
         }
-        // The version key of the new version is what the tag names.
-        std::string key = now.substr(0, now.find('_'));
-        key = key.substr(0, key.find_last_of('.'));
-        while (!key.empty() && std::isalpha(static_cast<unsigned char>(key[0]))) {
-            key.erase(0, 1);
-        }
-        settle(key == out.versionNamed ? VerifyResult::NamedVersion : VerifyResult::OtherVersion);
-    };
-    for (int round = 0; checking; ++round) {
-        teller.Tell(seenGone || round > 0 ? LiveStage::Rebooting : LiveStage::Checking);
         tNetDeviceInfo info{};
         bool bySearch = false;
-        bool answered = LookFor(net, timing, round, ip, mac, &info, &bySearch);
-        if (answered && MacText(info.ucMac) != mac) {
-            lastOther = MacText(info.ucMac);  // someone else holds the address now
-            answered = false;
-        } else if (!answered) {
-            seenGone = true;
+        const bool answered =
+            LookFor(net, timing, round, check.Ip(), check.Mac(), &info, &bySearch);
+        check.Seen(answered ? &info : nullptr);
+        if (!check.Done()) {
+            PauseRound(check.Deadline(), checking, timing);
         }
-        if (answered) {
-            teller.Tell(LiveStage::Checking);
-            const std::string now = FieldText(info.szSoftVersion);
-            // Until the grace has run out the camera may not have begun to
-            // reboot: its old version, or any version when the old one is
-            // unknown, may still be the one it had.
-            const bool graceOver =
-                SteadyClock::now() - started >= std::chrono::milliseconds(timing.unchangedGraceMs);
-            if (!Readable(now)) {
-                answeredBlank = true;
-                if (graceOver) {
-                    out.versionAfter = now;
-                    settle(VerifyResult::NoVersion);
-                    return;
-                }
-            } else if (beforeKnown && now == out.versionBefore) {
-                lastOld = now;
-                if (graceOver) {
-                    out.versionAfter = now;
-                    settle(VerifyResult::Unchanged);
-                    return;
-                }
-            } else if (beforeKnown || graceOver) {
-                settleNew(now);
-                return;
-            } else {
-                lastUnknown = now;
-            }
-        }
-        if (SteadyClock::now() >= deadline) {
-            break;
-        }
-        PauseRound(deadline, checking, timing);
     }
-    if (!checking) {
-        settle(VerifyResult::Stopped);  // not a finding about the camera
-        return;
-    }
-    // The whole wait is over: what the camera itself last said counts.
-    if (!lastOld.empty()) {
-        out.versionAfter = lastOld;
-        settle(VerifyResult::Unchanged);
-        return;
-    }
-    if (!lastUnknown.empty()) {
-        settleNew(lastUnknown);
-        return;
-    }
-    if (answeredBlank) {
-        settle(VerifyResult::NoVersion);
-        return;
-    }
-    if (!lastOther.empty()) {
-        out.otherMac = lastOther;
-        settle(VerifyResult::OtherDevice);
-        return;
-    }
-    settle(VerifyResult::NotBack);
 }
 
 void VerifyAtNewAddress(const NetApi& net, const BatchFields& batch, const DeviceTask& task,

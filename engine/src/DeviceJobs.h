@@ -5,7 +5,9 @@
 // take no lock of the dispatcher's.
 
 #include <atomic>
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -56,6 +58,56 @@ class RunningSessions {
 int RunUpgradeJob(const NetApi& net, const BatchFields& batch, const platform::Clock& clock,
                   DeviceTask& task, CameraOutcome& outcome, const LiveFn& live = {},
                   RunningSessions* sessions = nullptr);
+
+class LiveTeller;
+
+// "02:51:56:00:00:01": a MAC as the tasks carry it.
+std::string MacText(const uint8_t (&mac)[6]);
+
+// One upgraded camera's check after reboot, fed what each round saw of it, so
+// that one watcher can look for many cameras at once. Holds no lock; the
+// outcome, the live function and the timing must outlive it.
+class RebootCheck {
+  public:
+    // Done() at once when there is nothing to check: not upgraded, no wait,
+    // no way to look.
+    RebootCheck(const NetApi& net, const BatchFields& batch, const DeviceTask& task,
+                CameraOutcome& out, const LiveFn& live, const VerifyTiming& timing);
+    ~RebootCheck();
+    RebootCheck(const RebootCheck&) = delete;
+    RebootCheck& operator=(const RebootCheck&) = delete;
+
+    bool Done() const { return done_; }
+    const std::string& Ip() const { return ip_; }
+    const std::string& Mac() const { return mac_; }
+    std::chrono::steady_clock::time_point Deadline() const { return deadline_; }
+    // One round: what answered at its address or to its MAC, null when
+    // nothing did. Settles the outcome when that proves something or when
+    // the wait is over.
+    void Seen(const tNetDeviceInfo* info);
+    void Stop();  // settles as stopped, unless settled already
+
+  private:
+    void Settle(VerifyResult v);
+    void SettleNew(const std::string& now);
+    void End();
+
+    CameraOutcome& out_;
+    VerifyTiming timing_;
+    std::unique_ptr<LiveTeller> teller_;
+    std::string ip_;
+    std::string mac_;
+    std::chrono::steady_clock::time_point started_;
+    std::chrono::steady_clock::time_point deadline_;
+    bool done_ = false;
+    bool beforeKnown_ = false;
+    bool seenGone_ = false;
+    int round_ = 0;
+    std::string lastOld_;         // the old version, answered before the grace ran out
+    bool answeredBlank_ = false;  // answered, but with no readable version
+    std::string lastOther_;
+    std::string lastUnknown_;  // a version while the old one is unknown, before the grace
+};
 
 // After an upgrade the camera took: waits for it to answer again (by MAC, at
 // its address, then by a search) and records what version it came back with.

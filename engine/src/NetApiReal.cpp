@@ -16,5 +16,6 @@ NetApi NetApi::Real() {
     api.GetHelloInfo = Net_GetHelloInfo;
     api.ProbeDevice = Net_ProbeDevice;
     api.FindDevice = Net_FindDevice;
+    api.ProbeDevices = Net_ProbeDevices;
     return api;
 }

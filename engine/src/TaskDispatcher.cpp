@@ -13,6 +13,7 @@
 #include "BatchState.h"
 #include "DeviceJobs.h"
 #include "FixedText.h"
+#include "RebootWatch.h"
 #include "UpgradeSlots.h"
 #include "WorkerPool.h"
 
@@ -68,9 +69,16 @@ struct TaskDispatcher::Impl {
     // Checks after reboot go on until the batch or the dispatcher is stopped:
     // a stop ends the waiting at once, not after minutes of it.
     std::atomic<bool> checking{true};
+    // Every upgraded camera's check after reboot, on one thread: the workers
+    // hand their cameras over at the verdict. Ends after the pool, which feeds it.
+    engine::RebootWatch watch{net, checking, [this](const LiveState& s) { TellLive(s); },
+                              [this](engine::RebootWatch::Camera& c) {
+                                  Proof(c.task, c.fields.kind, c.result, std::move(c.outcome));
+                              }};
     engine::WorkerPool pool;  // last: its threads end before the rest goes
 
     void Start() {
+        watch.Start();
         pool.Start([this](engine::WorkerPool::Message message) {
             if (message) {
                 RunTask(*message);
@@ -88,11 +96,10 @@ struct TaskDispatcher::Impl {
     // A turn for an upgrade: takes a slot when one is free and runs upgrades
     // from the front until none is waiting.
     void RunUpgradeSlot();
-    // One upgrade from the job to its result and, when the camera took the
-    // file, on through the check after reboot to its proof. Called without
-    // `mutex`; `freeSlot` is called, without it too, when the check begins.
-    void UpgradeAndReport(const JobInput& in, DeviceTask& task,
-                          const std::function<void()>& freeSlot);
+    // One upgrade from the job to its result; when the camera took the file,
+    // it goes on to the watch for its check after reboot and its proof.
+    // Called without `mutex`.
+    void UpgradeAndReport(const JobInput& in, DeviceTask& task);
     // A camera's result at its word and, when `check` is given, its proof once
     // `check` has looked: both are always posted, so that the batch can end.
     // Called without `mutex`.
@@ -132,8 +139,8 @@ struct TaskDispatcher::Impl {
 };
 
 void TaskDispatcher::Impl::StopAll() {
-    checking = false;
     if (stopped.exchange(true)) {
+        checking = false;
         return;
     }
     {
@@ -143,7 +150,11 @@ void TaskDispatcher::Impl::StopAll() {
         window = nullptr;
         slots.Close();
     }
+    // Only now: the proofs that a stop ends go nowhere.
+    checking = false;
+    watch.Wake();
     pool.Stop();
+    watch.Stop();  // after the workers: none of them can hand it a camera any more
     int32_t kind = TASK_NONE;
     std::deque<std::unique_ptr<DeviceTask>> left;
     {
@@ -175,7 +186,7 @@ void TaskDispatcher::Impl::RunTask(DeviceTask& task) {
     if (in.fields.kind == TASK_UPGRADE && !closed) {
         // Queued before the batch became an upgrade batch: it runs on its own
         // worker, outside the slots.
-        UpgradeAndReport(in, task, [] {});
+        UpgradeAndReport(in, task);
         return;
     }
     int result = 0;
@@ -230,8 +241,7 @@ void TaskDispatcher::Impl::ReportAndProve(const JobInput& in, DeviceTask& task, 
     }
 }
 
-void TaskDispatcher::Impl::UpgradeAndReport(const JobInput& in, DeviceTask& task,
-                                            const std::function<void()>& freeSlot) {
+void TaskDispatcher::Impl::UpgradeAndReport(const JobInput& in, DeviceTask& task) {
     const engine::LiveFn live = [this](const LiveState& s) { TellLive(s); };
     CameraOutcome outcome;
     int result = 0;
@@ -240,18 +250,32 @@ void TaskDispatcher::Impl::UpgradeAndReport(const JobInput& in, DeviceTask& task
     } catch (const std::exception&) {
         result = 0;
     }
+    if (result != 1 || in.fields.verifyTimeoutMs <= 0) {
+        ReportAndProve(in, task, result, std::move(outcome), nullptr);
+        return;
+    }
     // The result goes out at the verdict; the proof, and so the batch's end,
-    // waits for the check after reboot.
-    const bool check = result == 1 && in.fields.verifyTimeoutMs > 0;
-    ReportAndProve(in, task, result, std::move(outcome),
-                   check ? std::function<void(CameraOutcome&)>([&](CameraOutcome& o) {
-                       // The check gives the slot to the next camera: its
-                       // transfer goes on while this one reboots.
-                       freeSlot();
-                       engine::VerifyAfterReboot(net, in.fields, task, o, live, checking,
-                                                 in.timing);
-                   })
-                         : nullptr);
+    // comes from the watch. The worker goes on to the next camera.
+    std::unique_ptr<engine::RebootWatch::Camera> camera;
+    try {
+        camera = std::make_unique<engine::RebootWatch::Camera>();
+    } catch (const std::bad_alloc&) {
+        ReportAndProve(in, task, result, std::move(outcome), [](CameraOutcome&) {});
+        return;
+    }
+    outcome.proofFollows = true;
+    try {
+        Finish(task, in.fields.kind, result, outcome);
+    } catch (const std::exception&) {
+        // A receiver that cannot take the report loses it; the proof still follows.
+    }
+    outcome.proofFollows = false;
+    camera->task = task;
+    camera->result = result;
+    camera->outcome = std::move(outcome);
+    camera->fields = in.fields;
+    camera->timing = in.timing;
+    watch.Add(std::move(camera));
 }
 
 void TaskDispatcher::Impl::RunUpgradeSlot() {
@@ -259,20 +283,12 @@ void TaskDispatcher::Impl::RunUpgradeSlot() {
     if (!slots.Acquire(lock)) {
         return;
     }
+    // A camera holds its slot until its verdict; its reboot is the watch's.
     while (std::unique_ptr<DeviceTask> task = slots.Next()) {
         const JobInput in = InputLocked(*task);
         lock.unlock();
-        bool slotFreed = false;
-        UpgradeAndReport(in, *task, [&] {
-            std::lock_guard relock(mutex);
-            slots.Release();
-            slotFreed = true;
-        });
+        UpgradeAndReport(in, *task);
         lock.lock();
-        // Back for another upgrade only when a slot is free again.
-        if (slotFreed && !slots.Acquire(lock)) {
-            return;
-        }
     }
     slots.Release();
 }
@@ -466,6 +482,7 @@ void TaskDispatcher::StopBatch(bool abandon) {
         impl_->checking = false;
         impl_->SkipWaitingLocked(ReasonCode::NotStarted);
     }
+    impl_->watch.Wake();  // the cameras it watches end as stopped
     if (abandon) {
         impl_->sessions.Abandon(impl_->net);
     }

@@ -515,3 +515,43 @@ TEST(KorvelLog, TimeStampedLinesInTheLogFile) {
 }
 
 }  // namespace
+
+TEST(KorvelSession, OneFileToSeveralCamerasAtOnceThenRewritten) {
+    // The digest is made once per content and shared by every transfer of it:
+    // each camera must still get the file with the digest of what it holds.
+    qvtest::FleetOptions o;
+    o.count = 4;
+    o.rebootMs = 0;
+    LibraryOn lib(o);
+    ASSERT_TRUE(lib.ok()) << lib.why();
+    const std::string path = lib.fleet().dir() + "/Shared.bin";
+    auto sendToAll = [&](char fill) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << std::string(700000, fill);
+        std::atomic<int> failures{0};
+        std::vector<std::thread> threads;
+        for (const auto& cam : lib.fleet().cameras()) {
+            threads.emplace_back([&, ip = cam.ip] {
+                auto task = Task(ip);
+                const int h = Net_AddCamera(&task);
+                tNetFileUpdate up{};
+                wire::CopyText(up.szFilePath, sizeof(up.szFilePath), path);
+                if (h < 0 || Net_ConnCamera(h, 5000, 2) != KORVEL_OK ||
+                    Net_FileUpdate(h, &up) != KORVEL_OK) {
+                    ++failures;
+                }
+                Net_DisConnCamera(h);
+                Net_DelCamera(h);
+            });
+        }
+        for (auto& t : threads) {
+            t.join();
+        }
+        EXPECT_EQ(failures.load(), 0) << lib.fleet().log();
+        for (const auto& cam : lib.fleet().cameras()) {
+            EXPECT_EQ(ReadFile(lib.fleet().filesDir(cam.mac) + "/Shared.bin"),
+                      std::string(700000, fill));
+        }
+    };
+    sendToAll('a');
+    sendToAll('b');  // same size, same name, new content
+}

@@ -1,9 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <array>
+#include <asio.hpp>
+#include <chrono>
 #include <random>
+#include <string>
+#include <thread>
 #include <tuple>
+#include <vector>
 
 #include "korvel.h"
+#include "wire/Discovery.h"
 #include "wire/Md5.h"
 #include "wire/Wire.h"
 
@@ -382,3 +389,43 @@ TEST(Records, DeviceRecordBytesAreLittleEndianAtTheirOffsets) {
 }
 
 }  // namespace
+
+// Probes to many addresses at once: each asked address counts once, with its
+// own record; answers for addresses not asked, and repeats, are not reported.
+TEST(WireProbeMany, EachAskedAddressAnswersOnce) {
+    asio::io_context io;
+    asio::ip::udp::socket camera(io, {asio::ip::make_address_v4("127.0.0.1"), 0});
+    wire::NetConfig config;
+    config.bindAddress = "127.0.0.1";
+    config.discoveryPort = camera.local_endpoint().port();
+    std::thread responder([&] {
+        std::array<uint8_t, 2048> buf{};
+        asio::ip::udp::endpoint from;
+        asio::error_code ec;
+        const size_t n = camera.receive_from(asio::buffer(buf), from, 0, ec);
+        const auto frame = wire::DecodeDatagram({buf.data(), n});
+        ASSERT_TRUE(frame);
+        for (const int k : {9, 1, 1}) {  // a stranger, then the camera twice
+            const auto last = static_cast<uint8_t>(k);
+            tNetDeviceInfo info{};
+            info.uiRecordVersion = 1;
+            info.ucIp[0] = 127;
+            info.ucIp[3] = last;
+            info.ucMac[5] = last;
+            camera.send_to(asio::buffer(wire::EncodeFrame(wire::MsgType::DiscoverRep,
+                                                          frame->header.txid, info)),
+                           from, 0, ec);
+        }
+    });
+    std::vector<int> heard;
+    std::string error;
+    const auto started = std::chrono::steady_clock::now();
+    // 127.0.0.2 has nobody at the port: its wait is the whole time-out.
+    const int answered = wire::ProbeMany(
+        config, {"127.0.0.1", "127.0.0.2", "not an address"}, 400,
+        [&](const tNetDeviceInfo& info) { heard.push_back(info.ucMac[5]); }, &error);
+    responder.join();
+    EXPECT_EQ(answered, 1) << error;
+    EXPECT_EQ(heard, std::vector<int>{1});
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(350));
+}

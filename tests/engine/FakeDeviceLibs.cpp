@@ -26,6 +26,8 @@ struct NetState {
     std::set<int> aborted;
     tNetTimeSetup lastTimeSet{};
     tNetFileUpdate lastFile{};
+    std::map<std::string, std::string> flashed;  // address -> MAC, files gone through
+    int lookups = 0;
 };
 
 NetState& Net() {
@@ -136,7 +138,82 @@ int File(int handle, const tNetFileUpdate* update) {
     if (fileTime.count() > 0) {
         std::this_thread::sleep_for(fileTime);  // a transfer takes time
     }
+    if (!fail) {
+        lock.lock();
+        s.flashed[ip] = s.macs[handle];
+    }
     return fail ? KORVEL_E_VERIFY : 0;
+}
+
+// The record a camera back from its reboot answers with; false while it is not.
+bool BackAt(NetState& s, const std::string& ip, tNetDeviceInfo* info) {
+    const auto it = s.flashed.find(ip);
+    if (it == s.flashed.end() || s.script.neverBack.count(ip) != 0 ||
+        static_cast<int>(s.flashed.size()) < s.script.backWhenFiles) {
+        return false;
+    }
+    *info = {};
+    unsigned b[6] = {};
+    if (std::sscanf(it->second.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x", &b[0], &b[1], &b[2], &b[3],
+                    &b[4], &b[5]) == 6) {
+        for (int i = 0; i < 6; ++i) {
+            info->ucMac[i] = static_cast<uint8_t>(b[i]);
+        }
+    }
+    unsigned a[4] = {};
+    if (std::sscanf(ip.c_str(), "%u.%u.%u.%u", &a[0], &a[1], &a[2], &a[3]) == 4) {
+        for (int i = 0; i < 4; ++i) {
+            info->ucIp[i] = static_cast<uint8_t>(a[i]);
+        }
+    }
+    std::snprintf(info->szSoftVersion, sizeof(info->szSoftVersion), "%s",
+                  s.script.backVersion.c_str());
+    return true;
+}
+
+int ProbeOne(const char* ip, int, tNetDeviceInfo* info) {
+    auto& s = Net();
+    std::lock_guard lock(s.mutex);
+    ++s.lookups;
+    return BackAt(s, ip, info) ? 0 : KORVEL_E_TIMEOUT;
+}
+
+int ProbeMany(const char* const* ips, int count, int, NetFindDeviceCallback cb, void* user) {
+    std::vector<tNetDeviceInfo> answers;
+    {
+        auto& s = Net();
+        std::lock_guard lock(s.mutex);
+        ++s.lookups;
+        for (int i = 0; i < count; ++i) {
+            tNetDeviceInfo info{};
+            if (BackAt(s, ips[i], &info)) {
+                answers.push_back(info);
+            }
+        }
+    }
+    for (const auto& info : answers) {
+        cb(&info, user);  // as the library does: on the caller's thread, no lock of ours held
+    }
+    return 0;
+}
+
+int Search(NetFindDeviceCallback cb, void* user) {
+    std::vector<tNetDeviceInfo> answers;
+    {
+        auto& s = Net();
+        std::lock_guard lock(s.mutex);
+        ++s.lookups;
+        for (const auto& [ip, mac] : s.flashed) {
+            tNetDeviceInfo info{};
+            if (BackAt(s, ip, &info)) {
+                answers.push_back(info);
+            }
+        }
+    }
+    for (const auto& info : answers) {
+        cb(&info, user);
+    }
+    return 0;
 }
 
 int DisConn(int handle) {
@@ -201,6 +278,8 @@ void FakeNet::Reset(NetScript script) {
     s.aborted.clear();
     s.lastTimeSet = {};
     s.lastFile = {};
+    s.flashed.clear();
+    s.lookups = 0;
 }
 
 NetApi FakeNet::Api() {
@@ -220,6 +299,11 @@ NetApi FakeNet::Api() {
     std::lock_guard lock(s.mutex);
     if (!s.script.helloAt.empty()) {
         api.GetHelloInfo = Hello;
+    }
+    if (s.script.reboots) {
+        api.ProbeDevice = ProbeOne;
+        api.ProbeDevices = s.script.probeMany ? ProbeMany : nullptr;
+        api.FindDevice = s.script.search ? Search : nullptr;
     }
     return api;
 }
@@ -275,6 +359,12 @@ void FakeNet::ReleaseFileUpdate() {
         s.released = true;
     }
     s.changed.notify_all();
+}
+
+int FakeNet::Lookups() {
+    auto& s = Net();
+    std::lock_guard lock(s.mutex);
+    return s.lookups;
 }
 
 void FakeHelper::Reset(HelperScript script) {

@@ -45,6 +45,16 @@ struct NetScript {
         std::string mac, type, hw, sw;
     };
     std::map<std::string, Hello> helloAt;
+    // The check after reboot: with `reboots`, Api() has the probes and the
+    // search. A camera whose file went through answers them with
+    // `backVersion` once `backWhenFiles` files in all have gone through (0: at
+    // once); those in `neverBack` never do. `probeMany` false: no ProbeDevices.
+    bool reboots = false;
+    bool probeMany = true;
+    bool search = true;
+    int backWhenFiles = 0;
+    std::string backVersion = "2.6.0_1a2b";
+    std::set<std::string> neverBack;
 };
 
 class FakeNet {
@@ -60,6 +70,8 @@ class FakeNet {
     static int MaxOpenSessions();
     static bool WaitUntilHeld(std::chrono::milliseconds patience, int count = 1);
     static void ReleaseFileUpdate();
+    // Calls of ProbeDevice, ProbeDevices and FindDevice (not in Calls()).
+    static int Lookups();
 };
 
 struct HelperCall {

@@ -83,6 +83,11 @@ bool CUpgradeRequest::TableFitsHardware(const std::string& packPath,
                                         const std::vector<std::size_t>& hw) {
     std::vector<std::string> apps;
     AppEntryNames(packPath, apps);
+    return AppsFitHardware(apps, hw);
+}
+
+bool CUpgradeRequest::AppsFitHardware(const std::vector<std::string>& apps,
+                                      const std::vector<std::size_t>& hw) {
     for (const std::string& app : apps) {
         // An image named for no hardware code is made for every version.
         if (m_fileCheck.HardwareCode(app).empty()) {
@@ -321,7 +326,8 @@ bool CUpgradeRequest::JudgeSentFiles(bool force, bool packRoute) {
                 return false;
             }
         }
-        if (!TableFitsHardware(file, receivers)) {
+        // The table just read and verified: reading the pack again would learn nothing.
+        if (!AppsFitHardware(apps, receivers)) {
             Show("升级文件硬件版本不匹配");
             return false;
         }

@@ -1,11 +1,14 @@
 #include "wire/Discovery.h"
 
 #include <algorithm>
+#include <array>
 #include <asio.hpp>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <set>
 
@@ -372,6 +375,94 @@ int ProbeOne(const NetConfig& config, const std::string& ip, int timeoutMs, tNet
         *info = *rec;
         return 1;
     }
+}
+
+int ProbeMany(const NetConfig& config, const std::vector<std::string>& ips, int timeoutMs,
+              const std::function<void(const tNetDeviceInfo&)>& onAnswer, std::string* error) {
+    asio::io_context io;
+    Port port(io);
+    asio::error_code ec;
+    const auto bindAddr = asio::ip::make_address_v4(config.bindAddress, ec);
+    if (ec || !OpenPort(port, {bindAddr, 0}, false, ec)) {
+        if (error) {
+            *error = ec ? ec.message() : "bad bind address " + config.bindAddress;
+        }
+        return -1;
+    }
+    const uint32_t txid = RandomTxid();
+    const auto probe = EncodeFrame(MsgType::DiscoverReq, txid, DiscoverReq{});
+    // Addresses still to answer, as the bytes an answer's record carries.
+    std::set<std::array<uint8_t, 4>> asked;
+    bool anySent = false;
+    std::string sendError;
+    for (const auto& ip : ips) {
+        if (asked.size() >= static_cast<size_t>(kMaxCamerasPerSearch)) {
+            break;
+        }
+        asio::error_code addrEc;
+        const auto target = asio::ip::make_address_v4(ip, addrEc);
+        if (addrEc || !asked.insert(target.to_bytes()).second) {
+            continue;
+        }
+        asio::error_code sendEc;
+        port.sock.send_to(asio::buffer(probe),
+                          asio::ip::udp::endpoint(target, config.discoveryPort), 0, sendEc);
+        if (sendEc) {
+            sendError = ip + ": " + sendEc.message();
+        } else {
+            anySent = true;
+        }
+    }
+    if (!anySent) {
+        if (error) {
+            *error = sendError.empty() ? "no address to probe" : sendError;
+        }
+        return asked.empty() ? 0 : -1;
+    }
+    int answered = 0;
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
+    std::function<void()> receive = [&] {
+        port.sock.async_receive_from(
+            asio::buffer(port.buf), port.from, [&](const asio::error_code& e, size_t n) {
+                if (e == asio::error::operation_aborted) {
+                    return;
+                }
+                if (!e) {
+                    const auto frame = DecodeDatagram({port.buf.data(), n});
+                    auto rec =
+                        frame && frame->type() == MsgType::DiscoverRep && frame->header.txid == txid
+                            ? ParsePayload<tNetDeviceInfo>(frame->payload)
+                            : std::nullopt;
+                    std::array<uint8_t, 4> at{};
+                    if (rec && rec->uiRecordVersion == 1) {
+                        std::copy(std::begin(rec->ucIp), std::end(rec->ucIp), at.begin());
+                    }
+                    // Each address asked answers once; anything else is not ours.
+                    if (rec && rec->uiRecordVersion == 1 && asked.erase(at) == 1) {
+                        TerminateTexts(*rec);
+                        ++answered;
+                        onAnswer(*rec);
+                    }
+                }
+                if (!asked.empty()) {
+                    receive();
+                }
+            });
+    };
+    receive();
+    while (!asked.empty()) {
+        const auto now = SteadyClock::now();
+        if (now >= deadline) {
+            break;
+        }
+        io.restart();
+        io.run_for(deadline - now);
+    }
+    asio::error_code ignored;
+    port.sock.cancel(ignored);
+    io.restart();
+    io.run();
+    return answered;
 }
 
 }  // namespace wire

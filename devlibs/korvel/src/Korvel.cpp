@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -523,6 +524,39 @@ KORVEL_API int Net_ProbeDevice(const char* ip, int timeout_ms, tNetDeviceInfo* i
         return KORVEL_E_IO;
     }
     return rc == 1 ? KORVEL_OK : KORVEL_E_TIMEOUT;
+}
+
+KORVEL_API int Net_ProbeDevices(const char* const* ips, int count, int timeout_ms,
+                                NetFindDeviceCallback callback, void* user) {
+    if (ips == nullptr || callback == nullptr || count < 1 || count > wire::kMaxCamerasPerSearch ||
+        timeout_ms < 1 || timeout_ms > 60000) {
+        return KORVEL_E_PARAM;
+    }
+    wire::NetConfig config;
+    if (!Initialised(&config)) {
+        return KORVEL_E_NOT_INIT;
+    }
+    std::vector<std::string> addresses;
+    addresses.reserve(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        if (ips[i] == nullptr) {
+            return KORVEL_E_PARAM;
+        }
+        const std::string address = wire::TextField(ips[i], 32);
+        if (!wire::ParseIpv4(address)) {
+            return KORVEL_E_PARAM;
+        }
+        addresses.push_back(address);
+    }
+    std::string error;
+    const int rc = wire::ProbeMany(
+        config, addresses, timeout_ms, [&](const tNetDeviceInfo& info) { callback(&info, user); },
+        &error);
+    if (rc < 0) {
+        korvel::LogLine("Korvel: probe of " + std::to_string(count) + " cameras failed: " + error);
+        return KORVEL_E_IO;
+    }
+    return KORVEL_OK;
 }
 
 KORVEL_API int Net_GetVerifyTimeout(void) {

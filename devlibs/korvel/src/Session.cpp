@@ -1,13 +1,14 @@
 #include "Session.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "Acked.h"
 #include "Log.h"
@@ -23,38 +24,97 @@ namespace {
 // system calls cost nothing, small enough to keep memory low.
 constexpr size_t kPiece = 256 * 1024;
 
-// Digests of files sent before, keyed by what changes whenever a file's content
-// does. A batch sends one file to many cameras in turn; only the first transfer
-// pays for the digest. A stale entry could only make a camera reject the file,
-// never accept a wrong one: the camera checks its own digest of what it received.
+// Digests of files, keyed by what changes whenever a file's content does. A
+// batch sends one file to many cameras, several at once: the first transfer
+// to ask starts the digest on a thread of its own, reading the file apart from
+// any camera's pace, and every transfer of the batch shares it. A stale entry
+// could only make a camera reject the file, never accept a wrong one: the
+// camera checks its own digest of what it received.
 struct FileKey {
     std::uint64_t device, index, size;
     std::int64_t modifiedNs, changedNs;
     bool operator==(const FileKey&) const = default;
 };
 
+FileKey KeyOf(const platform::FileInfo& st) {
+    return {st.device, st.index, st.size, st.modifiedNs, st.changedNs};
+}
+
+struct FileCloser {
+    void operator()(std::FILE* f) const {
+        if (f != nullptr) {
+            std::fclose(f);
+        }
+    }
+};
+
+// The digest of the file at `path`, when it is still the file `key` names
+// before and after the reading; nothing when it cannot be read or changed.
+std::optional<wire::Digest> HashFile(FileKey key, std::string path) {
+    try {
+        std::unique_ptr<std::FILE, FileCloser> file(platform::OpenStream(path, "rb"));
+        if (!file || !(KeyOf(platform::InfoOf(file.get())) == key)) {
+            return std::nullopt;
+        }
+        wire::Md5 md5;
+        std::vector<uint8_t> buf(1 << 20);
+        uint64_t total = 0;
+        for (size_t got; (got = std::fread(buf.data(), 1, buf.size(), file.get())) > 0;) {
+            md5.update({buf.data(), got});
+            total += got;
+        }
+        if (std::ferror(file.get()) != 0 || total != key.size ||
+            !(KeyOf(platform::InfoOf(file.get())) == key)) {
+            return std::nullopt;
+        }
+        return md5.finish();
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
 class DigestCache {
   public:
-    std::optional<wire::Digest> find(const FileKey& key) {
+    using Result = std::shared_future<std::optional<wire::Digest>>;
+    Result get(const FileKey& key, const std::string& path) {
+        std::optional<Entry> dropped;  // destroyed after the lock: it may wait for its thread
         std::lock_guard lock(mutex_);
         for (const auto& [k, d] : entries_) {
             if (k == key) {
                 return d;
             }
         }
-        return std::nullopt;
-    }
-    void put(const FileKey& key, const wire::Digest& digest) {
-        std::lock_guard lock(mutex_);
+        Result digest;
+        try {
+            digest = std::async(std::launch::async, HashFile, key, path).share();
+        } catch (const std::system_error&) {
+            // No thread to be had: computed by the first transfer that waits for it.
+            digest = std::async(std::launch::deferred, HashFile, key, path).share();
+        }
         if (entries_.size() >= 16) {
+            dropped = std::move(entries_.front());
             entries_.erase(entries_.begin());
         }
         entries_.emplace_back(key, digest);
+        return digest;
+    }
+    // A digest that could not be had is asked for again next time.
+    void forget(const FileKey& key) {
+        std::optional<Entry> dropped;
+        std::lock_guard lock(mutex_);
+        for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+            if (it->first == key) {
+                dropped = std::move(*it);
+                entries_.erase(it);
+                return;
+            }
+        }
     }
 
   private:
+    using Entry = std::pair<FileKey, Result>;
     std::mutex mutex_;
-    std::vector<std::pair<FileKey, wire::Digest>> entries_;
+    std::vector<Entry> entries_;
 };
 
 DigestCache& Digests() {
@@ -62,107 +122,6 @@ DigestCache& Digests() {
     return *cache;
 }
 
-FileKey KeyOf(const platform::FileInfo& st) {
-    return {st.device, st.index, st.size, st.modifiedNs, st.changedNs};
-}
-
-// Hashes the pieces of a file on a thread of its own while the caller sends them,
-// so the digest costs no time on the wire when a core is free. Pieces live in a
-// small ring of buffers; a buffer is refilled only after it has been hashed.
-class PipelinedMd5 {
-  public:
-    // With `threaded` off everything happens on the caller's thread.
-    PipelinedMd5(size_t slots, size_t pieceSize, bool threaded)
-        : bufs_(slots, std::vector<uint8_t>(pieceSize)) {
-        lens_.resize(slots);
-        if (!threaded) {
-            inline_ = true;
-            return;
-        }
-        try {
-            worker_ = std::thread([this] { run(); });
-        } catch (const std::system_error&) {
-            inline_ = true;  // no thread to be had: hash on the caller's thread
-        }
-    }
-    ~PipelinedMd5() {
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        cv_.notify_all();
-        if (worker_.joinable()) {
-            worker_.join();
-        }
-    }
-    PipelinedMd5(const PipelinedMd5&) = delete;
-    PipelinedMd5& operator=(const PipelinedMd5&) = delete;
-
-    // The buffer to fill next.
-    std::span<uint8_t> next() {
-        std::unique_lock lock(mutex_);
-        cv_.wait(lock, [&] { return produced_ - consumed_ < bufs_.size(); });
-        return bufs_[produced_ % bufs_.size()];
-    }
-    // Hands the first `n` bytes of the buffer from next() over for hashing.
-    void submit(size_t n) {
-        if (inline_) {
-            md5_.update({bufs_[produced_ % bufs_.size()].data(), n});
-            ++produced_;
-            ++consumed_;
-            return;
-        }
-        {
-            std::lock_guard lock(mutex_);
-            lens_[produced_ % bufs_.size()] = n;
-            ++produced_;
-        }
-        cv_.notify_all();
-    }
-    // The digest of everything submitted.
-    wire::Digest finish() {
-        std::unique_lock lock(mutex_);
-        cv_.wait(lock, [&] { return consumed_ == produced_; });
-        return md5_.finish();
-    }
-
-  private:
-    void run() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            cv_.wait(lock, [&] { return stop_ || consumed_ < produced_; });
-            if (consumed_ == produced_) {
-                return;  // stopped with nothing left
-            }
-            const size_t slot = consumed_ % bufs_.size();
-            const size_t n = lens_[slot];
-            lock.unlock();
-            md5_.update({bufs_[slot].data(), n});
-            lock.lock();
-            ++consumed_;
-            cv_.notify_all();
-        }
-    }
-
-    std::vector<std::vector<uint8_t>> bufs_;
-    std::vector<size_t> lens_;
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    size_t produced_ = 0;
-    size_t consumed_ = 0;
-    bool stop_ = false;
-    bool inline_ = false;
-    wire::Md5 md5_;
-    std::thread worker_;
-};
-
-struct FileCloser {
-    void operator()(std::FILE* f) const {
-        if (f) {
-            std::fclose(f);
-        }
-    }
-};
 }  // namespace
 
 void Session::run(Duration timeout) {
@@ -681,12 +640,17 @@ int Session::fileUpdate(uint16_t upgradeType, const std::string& path, Duration 
         }
     }
 
-    // Streams without waiting for any answer; the digest is computed as the bytes pass.
+    // Streams without waiting for any answer; the digest is the batch's, made
+    // once beside the transfers.
     const FileKey key = KeyOf(st);
-    const std::optional<wire::Digest> known = Digests().find(key);
+    const DigestCache::Result digestOf = Digests().get(key, path);
     const size_t pieceSize = static_cast<size_t>(std::min<uint64_t>(kPiece, size ? size : 1));
-    // An unchanged file needs no digest and so no second thread.
-    PipelinedMd5 md5(known ? 1 : 4, pieceSize, !known);
+    std::vector<uint8_t> buffer(pieceSize);
+    // For the log of an early verdict: the digest, when it is there yet.
+    auto sentDigest = [&] {
+        const bool ready = digestOf.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+        return ready ? digestOf.get().value_or(wire::Digest{}) : wire::Digest{};
+    };
     uint64_t sent = 0;
     fileWireStart_ = written_;
     pieceSize_ = pieceSize;
@@ -701,21 +665,18 @@ int Session::fileUpdate(uint16_t upgradeType, const std::string& path, Duration 
             return fail(KORVEL_E_PROTOCOL);
         }
         const auto p = decoder_.payload();
-        const int rc = updateResult({p.begin(), p.end()}, known ? *known : md5.finish(), size);
+        const int rc = updateResult({p.begin(), p.end()}, sentDigest(), size);
         fail(rc);
         return rc == KORVEL_OK ? KORVEL_E_PROTOCOL : rc;
     };
     while (sent < size) {
-        const std::span<uint8_t> piece = md5.next();
+        const std::span<uint8_t> piece(buffer);
         const size_t want = static_cast<size_t>(std::min<uint64_t>(piece.size(), size - sent));
         const size_t got = std::fread(piece.data(), 1, want, file.get());
         if (got == 0) {
             Logf("Korvel: \"%s\" ended after %llu of %llu bytes", path.c_str(),
                  static_cast<unsigned long long>(sent), static_cast<unsigned long long>(size));
             return fail(KORVEL_E_IO);
-        }
-        if (!known) {
-            md5.submit(got);
         }
         const auto head =
             wire::EncodeHeader(wire::MsgType::UpdateData, tx, static_cast<uint32_t>(got));
@@ -738,12 +699,16 @@ int Session::fileUpdate(uint16_t upgradeType, const std::string& path, Duration 
             return earlyVerdict(timeout);
         }
     }
+    // A file that changed while it was sent is not vouched for.
+    const bool same = KeyOf(platform::InfoOf(file.get())) == key;
     file.reset();
-
-    const wire::Digest digest = known ? *known : md5.finish();
-    if (!known) {
-        Digests().put(key, digest);
+    const std::optional<wire::Digest> known = digestOf.get();
+    if (!known || !same) {
+        Digests().forget(key);
+        Logf("Korvel: \"%s\" changed or could not be read again while it was sent", path.c_str());
+        return fail(KORVEL_E_PARAM);  // the file is at fault, not the link
     }
+    const wire::Digest digest = *known;
     wire::UpdateEnd end{};
     std::copy(digest.begin(), digest.end(), end.md5);
     const auto endFrame = wire::EncodeFrame(wire::MsgType::UpdateEnd, tx, end);

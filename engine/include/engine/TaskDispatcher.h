@@ -108,6 +108,10 @@ struct NetApi {
     int (*GetCallDetail)(int handle, tNetCallDetail* detail) = nullptr;
     int (*ProbeDevice)(const char* ip, int timeout_ms, tNetDeviceInfo* info) = nullptr;
     int (*FindDevice)(NetFindDeviceCallback callback, void* user) = nullptr;
+    // One probe to each address at once; null: the check after reboot probes
+    // them one after another.
+    int (*ProbeDevices)(const char* const* ips, int count, int timeout_ms,
+                        NetFindDeviceCallback callback, void* user) = nullptr;
     // The record of the hello on the open session, to check who answered.
     // Null only in scripted libraries: who answered is then not compared.
     int (*GetHelloInfo)(int handle, tNetDeviceInfo* info) = nullptr;

@@ -111,6 +111,8 @@ class CUpgradeRequest {
     // No application entry of the pack names a hardware code that one of these
     // hardware versions does not fit.
     bool TableFitsHardware(const std::string& packPath, const std::vector<std::size_t>& hw);
+    // The same for a table already read: its application entries' names.
+    bool AppsFitHardware(const std::vector<std::string>& apps, const std::vector<std::size_t>& hw);
     // The last word on what is sent: every file some camera receives is
     // within the size limit (pack routes) and, unless forced, holds no image
     // for another type or hardware code. Shows the refusal.

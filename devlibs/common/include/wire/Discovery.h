@@ -57,6 +57,14 @@ bool Discover(const NetConfig& config, const std::function<void(const tNetDevice
 int ProbeOne(const NetConfig& config, const std::string& ip, int timeoutMs, tNetDeviceInfo* info,
              std::string* error);
 
+// Sends one probe to each address of `ips` from one socket (no spread) and
+// waits up to `timeoutMs` for their answers: `onAnswer` is called once per
+// address whose answer came, with the record carrying it, on the calling
+// thread. At most kMaxCamerasPerSearch addresses are asked; returns how many
+// answered, or -1 with *error when no probe could be sent.
+int ProbeMany(const NetConfig& config, const std::vector<std::string>& ips, int timeoutMs,
+              const std::function<void(const tNetDeviceInfo&)>& onAnswer, std::string* error);
+
 // Forces NUL terminators into every text field of a received record.
 void TerminateTexts(tNetDeviceInfo& info);
 
