@@ -2,8 +2,9 @@
 """A site soak on loopback with ground truth.
 
 camsim plays a fleet (200 cameras by default) with seeded random faults;
-quorvane-cli runs batches back to back: every camera at --parallel 10 (every
-other round with a canary per hardware version), a few at --parallel 1,
+quorvane-cli runs batches back to back: the largest group of cameras on one
+version at --parallel 10, the cameras left behind on other versions, the same
+file again, 30 with a canary per hardware version, six at --parallel 1,
 modify-ip on a few, restore-ip on one, and in the first round (then every
 third) an upgrade killed with SIGKILL mid-batch, then `history` and the batch
 again. After every batch each camera's outcome in the record is compared with
@@ -344,6 +345,20 @@ class Soak:
         image = self.image()
         self.batch("all-10", ["upgrade", image, "--parallel", "10", "--mac"] + group + verify,
                    json_out=True)
+        st = self.settle()
+        group = self.group(st)
+        # Those left behind on other versions (their faults made them fail)
+        # are brought to the group's version, one batch per version, so that
+        # every round meets the faulty cameras again.
+        main = check.version_key(st[group[0]]["sw"])
+        behind = {}
+        for mac in self.alive(st):
+            key = check.version_key(st[mac]["sw"])
+            if key != main:
+                behind.setdefault(key, []).append(mac)
+        for key in sorted(behind):
+            self.batch("behind", ["upgrade", self.image(False), "--parallel", "10", "--mac"] +
+                       behind[key] + verify, json_out=True)
         st = self.settle()
         group = self.group(st)
         # The same file again: those already on its version are sent nothing.
