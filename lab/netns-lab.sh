@@ -22,9 +22,16 @@
 #                      10.77.1.i becomes 10.99.1.i/24, without a route to the PC
 #                      (camsim's fault no-route)
 #   --server IP        a host on the LAN that is no camera (a parking server) at IP/16
+#   --adapters N       the PC has N adapters, 1..8 (default 1): eth0 on the bridge, and
+#                      eth1.. each to an empty network 10.78.K.1/24 of its own
+#   --routed           one more camera behind a router (another VLAN): 10.88.1.1/24,
+#                      MAC 02:77:00:00:02:10; the router is 10.77.0.254 on the bridge
+#                      and the PC reaches 10.88.1.0/24 through it; no broadcast crosses
 #   --keep             keep the run folder (lab/run/netns-PID)
 # The command runs in the PC namespace with QUORVANE_NET_CONF set, and with
-# QV_LAB_DIR (run folder), QV_LAB_IPS and QV_LAB_MACS (space-separated) exported,
+# QV_LAB_DIR (run folder), QV_LAB_IPS and QV_LAB_MACS (space-separated),
+# QV_LAB_ADAPTERS (the PC's adapters), QV_LAB_ROUTED_IP and QV_LAB_ROUTED_MAC
+# (with --routed) exported,
 # and QV_LAB_OFF: a command that switches camera i off while it still answers
 # the search (`$QV_LAB_OFF i`: the PC's packets to it go unanswered, as to a
 # camera that lost power after the search).
@@ -42,6 +49,8 @@ keep=0
 laptop=0
 foreign=0
 server=""
+adapters=1
+routed=0
 extra=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -56,11 +65,15 @@ while [ $# -gt 0 ]; do
     --keep) keep=1; shift ;;
     --laptop) laptop=1; shift ;;
     --foreign) foreign=1; shift ;;
+    --adapters) adapters="$2"; shift 2 ;;
+    --routed) routed=1; shift ;;
     --) shift; break ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
-[ $# -gt 0 ] || { sed -n '2,31p' "$0" >&2; exit 2; }
+[ $# -gt 0 ] || { sed -n '2,38p' "$0" >&2; exit 2; }
+case "$adapters" in ''|*[!0-9]*) echo "--adapters takes a number" >&2; exit 2 ;; esac
+[ "$adapters" -ge 1 ] && [ "$adapters" -le 8 ] || { echo "--adapters takes 1..8" >&2; exit 2; }
 case "$cameras" in ''|*[!0-9]*) echo "--cameras takes a number" >&2; exit 2 ;; esac
 [ "$cameras" -ge 1 ] && [ "$cameras" -le 200 ] || { echo "--cameras takes 1..200" >&2; exit 2; }
 camsim="$build/bin/camsim"
@@ -146,6 +159,21 @@ else
   ip -n "$pc" route add default dev eth0
 fi
 
+# More adapters, each to an empty network of its own: a search goes out on
+# every one of them.
+for k in $(seq 2 "$adapters"); do
+  n=$((k - 1))
+  other="${id}a$n"
+  ip netns add "$other"
+  namespaces+=("$other")
+  ip -n "$pc" link add "eth$n" type veth peer name eth0 netns "$other"
+  ip -n "$other" link set lo up
+  ip -n "$other" addr add "10.78.$n.254/24" dev eth0
+  ip -n "$other" link set eth0 up
+  ip -n "$pc" addr add "10.78.$n.1/24" dev "eth$n"
+  ip -n "$pc" link set "eth$n" up
+done
+
 cat > "$run/quorvane-net.conf" <<CONF
 # Namespace lab: limited broadcast on the lab's bridge.
 discovery_address = 255.255.255.255
@@ -199,6 +227,45 @@ JSON
   ips="$ips $ip_addr"
   macs="$macs $mac"
 done
+routed_ip=""
+routed_mac=""
+if [ "$routed" = 1 ]; then
+  # Another VLAN behind the site's router: the router forwards unicast both
+  # ways (and answers ARP for the PC's subnet on the camera's side, where the
+  # camera's default route is on-link), never a broadcast.
+  rt="${id}rt"
+  attach "$rt" rt 02:77:00:00:02:fe
+  ip -n "$rt" addr add 10.77.0.254/16 dev eth0
+  rc="${id}r1"
+  routed_ip=10.88.1.1
+  routed_mac=02:77:00:00:02:10
+  ip netns add "$rc"
+  namespaces+=("$rc")
+  ip -n "$rt" link add eth1 type veth peer name eth0 netns "$rc"
+  ip -n "$rt" addr add 10.88.1.254/24 dev eth1
+  ip -n "$rt" link set eth1 up
+  ip netns exec "$rt" sysctl -qw net.ipv4.ip_forward=1
+  ip netns exec "$rt" sysctl -qw net.ipv4.conf.eth1.proxy_arp=1
+  ip -n "$rc" link set lo up
+  ip -n "$rc" link set eth0 address "$routed_mac"
+  ip -n "$rc" link set eth0 up
+  ip -n "$pc" route add 10.88.1.0/24 via 10.77.0.254 dev eth0
+  mkdir -p "$run/r1"
+  cat > "$run/r1/fleet.json" <<JSON
+{"cameras": [{"ip": "$routed_ip", "mask": "255.255.255.0", "gateway": "10.88.1.254",
+  "mac": "$routed_mac", "flash_ms": $flash, "reboot_ms": ${QV_LAB_REBOOT_MS:-3000}}]}
+JSON
+  ip netns exec "$rc" "$camsim" --conf "$run/quorvane-net.conf" --fleet "$run/r1/fleet.json" \
+    --iface eth0 --dir "$run/r1/files" --log "$run/r1/camsim.log" \
+    --ready-file "$run/r1/ready" "${extra[@]}" >/dev/null &
+  pids+=($!)
+  for _ in $(seq 1 300); do
+    [ -f "$run/r1/ready" ] && break
+    kill -0 "${pids[-1]}" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ -f "$run/r1/ready" ] || { echo "the routed camera did not start:" >&2; cat "$run/r1/camsim.log" >&2 || true; exit 1; }
+fi
 for i in $(seq 1 "$cameras"); do
   for _ in $(seq 1 300); do
     [ -f "$run/c$i/ready" ] && break
@@ -220,7 +287,8 @@ chmod +x "$run/off.sh"
 
 set +e
 ip netns exec "$pc" env QUORVANE_NET_CONF="$run/quorvane-net.conf" QV_LAB_DIR="$run" \
-  QV_LAB_IPS="${ips# }" QV_LAB_MACS="${macs# }" QV_LAB_OFF="$run/off.sh" "$@"
+  QV_LAB_IPS="${ips# }" QV_LAB_MACS="${macs# }" QV_LAB_OFF="$run/off.sh" \
+  QV_LAB_ADAPTERS="$adapters" QV_LAB_ROUTED_IP="$routed_ip" QV_LAB_ROUTED_MAC="$routed_mac" "$@"
 status=$?
 set -e
 exit "$status"

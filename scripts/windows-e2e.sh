@@ -55,6 +55,11 @@ check "quorvane-cli.exe --version" 0 "$wine" "$windows/bin/quorvane-cli.exe" --v
 check "search finds the five cameras" 0 cli search
 rows=$(grep -c '127\.0\.1\.' "$work/out.txt" || true)
 [ "$rows" -eq 5 ] || { echo "FAIL search: $rows rows, expected 5" >&2; cat "$work/out.txt" >&2; fail=1; }
+# By address too: every camera answers its own probe; the closed ports of the
+# other addresses (ICMP refusals, a receive error on Windows) end no scan.
+check "search --scan of a /24 finds them again" 0 cli search --scan 127.0.1.0/24
+grep -q '（254个地址）：搜索到5台设备，其中5台已在列表中' "$work/err.txt" ||
+  { echo "FAIL search --scan: not every camera answered" >&2; cat "$work/err.txt" >&2; fail=1; }
 
 head -c 300000 /dev/urandom >"$work/uImage"
 head -c 500000 /dev/urandom >"$work/rootfs.cramfs"

@@ -277,30 +277,48 @@ class Reader {
         row.mask = mask;
         row.gateway = gateway;
         row.name = v[kName];
+        Judge(row);
+    }
+
+  public:
+    // What the whole plan must hold beyond each line's own form: the address
+    // usable, the camera known, no MAC or address twice, none in use, inside
+    // the subnet. A row not read from a file is named by its MAC.
+    void Judge(PlanRow row) {
+        const std::string at = row.line > 0 ? Line(row.line, "") : row.mac + "：";
+        const auto where = [](int line) {
+            return line > 0 ? "（第" + std::to_string(line) + "行）" : std::string();
+        };
         if (const auto why = CheckAddress(row.ip, row.mask.value_or(kDefaultMask), row.gateway);
             !why.empty()) {
-            Fault(Line(line, why));
+            Fault(at + why);
         }
         if (checks_.knownMacs && checks_.knownMacs->count(row.mac) == 0) {
-            Fault(Line(line, "未找到设备 " + row.mac));
+            Fault(at + "未找到设备 " + row.mac);
         }
-        if (const auto [it, fresh] = macs_.emplace(row.mac, line); !fresh) {
-            Fault(Line(line, "MAC重复 " + row.mac + "（第" + std::to_string(it->second) + "行）"));
+        if (const auto [it, fresh] = macs_.emplace(row.mac, row.line); !fresh) {
+            Fault(at + "MAC重复 " + row.mac + where(it->second));
         }
-        if (const auto [it, fresh] = ips_.emplace(row.ip, line); !fresh) {
-            Fault(Line(line, "地址重复 " + FormatIpv4(row.ip) + "（第" +
-                                 std::to_string(it->second) + "行）"));
+        if (const auto [it, fresh] = ips_.emplace(row.ip, row.line); !fresh) {
+            Fault(at + "地址重复 " + FormatIpv4(row.ip) + where(it->second));
         }
         if (const auto held = checks_.inUse.find(row.ip);
             held != checks_.inUse.end() && held->second != row.mac) {
-            Fault(Line(line, "地址已被占用 " + FormatIpv4(row.ip)));
+            Fault(at + "地址已被占用 " + FormatIpv4(row.ip));
         }
-        if (checks_.subnet && !checks_.subnet->IsHost(row.ip)) {
-            Fault(Line(line, "地址不在子网 " + checks_.subnet->Text() + " 内"));
+        std::optional<Subnet> subnet = checks_.subnet;
+        if (const auto own = checks_.subnets.find(row.mac); own != checks_.subnets.end()) {
+            subnet = own->second;
+        }
+        if (subnet && !subnet->IsHost(row.ip)) {
+            Fault(at + "地址不在子网 " + subnet->Text() + " 内");
         }
         plan_.rows.push_back(std::move(row));
     }
 
+    Plan Done() { return Finish(); }
+
+  private:
     const PlanChecks& checks_;
     Plan plan_;
     std::vector<int> order_;
@@ -337,6 +355,22 @@ std::string Quoted(const std::string& name) {
 
 Plan ReadPlan(std::string_view text, const PlanChecks& checks) {
     return Reader(checks).Read(text);
+}
+
+Plan CheckPlan(std::vector<PlanRow> rows, const PlanChecks& checks) {
+    Reader reader(checks);
+    if (rows.empty()) {
+        return reader.Done();
+    }
+    if (rows.size() > kMaxPlanRows) {
+        Plan p;
+        p.errors.push_back("地址表超过" + std::to_string(kMaxPlanRows) + "行");
+        return p;
+    }
+    for (auto& row : rows) {
+        reader.Judge(std::move(row));
+    }
+    return reader.Done();
 }
 
 Plan ReadPlanFile(const std::filesystem::path& path, const PlanChecks& checks) {

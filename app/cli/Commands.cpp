@@ -152,11 +152,17 @@ int Run(const Args& given) {
 
     // Ctrl-C and termination requests are the window's stop control: the
     // first starts no further camera, the second abandons the transfers.
+    // A scan in progress ends at the first, keeping what it found.
     std::atomic<int> stops{0};
     std::optional<platform::StopRequests> stopRequests;
-    if (a.command != "search" && !a.plan) {
-        stopRequests.emplace([&](int count) {
+    const bool batchRun = a.command != "search" && !a.plan;
+    if (batchRun || !a.scan.empty()) {
+        stopRequests.emplace([&, batchRun](int count) {
             stops = count;
+            dlg.CancelScan();
+            if (!batchRun) {
+                return;
+            }
             if (count == 1) {
                 std::fprintf(stderr, "quorvane-cli: 再次要求停止将放弃正在进行的传输\n");
             }
@@ -180,6 +186,9 @@ int Run(const Args& given) {
         return kExitRefused;
     }
     dlg.OnBnClickedSearch();
+    if (!a.scan.empty() && stops == 0 && !dlg.ScanAddresses(a.scan)) {
+        return kExitRefused;
+    }
     if (a.sortColumn > 0) {
         // Header clicks: the first sorts descending, the second ascending.
         dlg.OnLvnColumnclickDeviceList(a.sortColumn);
@@ -194,7 +203,10 @@ int Run(const Args& given) {
         } else {
             PrintTable(view);
         }
-        return dlg.LogFailure().empty() ? kExitAllOk : kExitLogFailed;
+        if (!dlg.LogFailure().empty()) {
+            return kExitLogFailed;
+        }
+        return stops > 0 ? kExitStopped : kExitAllOk;
     }
 
     const std::set<std::string> macs(a.macs.begin(), a.macs.end());
@@ -234,7 +246,24 @@ int Run(const Args& given) {
         std::fprintf(stderr, "quorvane-cli: 已停止，没有设备被改动\n");
         return kExitStopped;
     }
-    if (a.command == "modify-ip") {
+    if (a.command == "modify-ip" && (!a.planFile.empty() || !a.undoId.empty())) {
+        // Checked whole and printed before anything changes, as the window asks.
+        std::vector<app::PlannedAddress> plan;
+        std::error_code ec;
+        const auto file = std::filesystem::absolute(platform::FsPath(a.planFile), ec);
+        const bool planned =
+            a.planFile.empty()
+                ? dlg.PlanUndo(a.undoId, &plan)
+                : dlg.PlanFromFile(ec ? a.planFile : platform::Utf8Path(file), &plan);
+        if (!planned) {
+            return kExitRefused;
+        }
+        PrintIpPlan(plan, stdout, true);
+        if (a.plan) {
+            return dlg.LogFailure().empty() ? kExitAllOk : kExitLogFailed;
+        }
+        dlg.RunAddressPlan(plan);
+    } else if (a.command == "modify-ip") {
         view.SetStartIp(*app::ParseDottedIpv4(a.start));
         // The plan before anything changes: what the window asks about.
         std::vector<app::PlannedAddress> plan;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 
+#include "addressing/ScanRange.h"
 #include "app/BatchReport.h"
 #include "app/Decimal.h"
 #include "app/IpBatch.h"
@@ -25,9 +26,10 @@ const char* const kFooter =
     "Exit status: 0 every camera succeeded, 1 some failed, 2 the request was refused\n"
     "(malformed arguments, no such camera, a bad network configuration, another batch\n"
     "running on the same configuration folder, several cameras on one default address\n"
-    "without --same-address, an older version without --allow-older), 3 the operation\n"
+    "without --same-address, an older version without --allow-older, an address plan\n"
+    "or an undo that does not pass its checks), 3 the operation\n"
     "log could not be opened or written (the outcome of the cameras is still printed),\n"
-    "4 the batch was stopped\n"
+    "4 the batch or the --scan was stopped\n"
     "(Ctrl-C or a request to terminate), 5 the failure limit or a canary held the cameras\n"
     "not yet started.";
 
@@ -61,6 +63,13 @@ struct Declare {
                          ->type_name("COLUMN")
                          ->check(CLI::IsMember(kColumns));
         cmd.add_flag("--descending", a.descending, "with --sort: descending")->needs(sort);
+    }
+    void Scan(CLI::App& cmd) {
+        cmd.add_option("--scan", a.scan,
+                       "after the search, ask each of these addresses by unicast too (cameras "
+                       "that broadcasts do not reach): 10.77.1.20, 10.77.1.10-10.77.1.50 or "
+                       "10.77.1.0/24, at most 1024")
+            ->type_name("RANGE");
     }
     void Cameras(CLI::App& cmd) {
         auto* all = cmd.add_flag("--all", a.all, "every camera found");
@@ -106,8 +115,31 @@ void Check(Args& a) {
         }
         return;
     }
+    // Checked whole before anything is sent.
+    if (!a.scan.empty()) {
+        if (const auto range = addressing::ParseScanRange(a.scan); !range.ok()) {
+            throw Refused("--scan: " + range.error);
+        }
+    }
+    const bool byPlan = a.command == "modify-ip" && (!a.planFile.empty() || !a.undoId.empty());
+    if (a.command == "modify-ip") {
+        const int sources =
+            (a.start.empty() ? 0 : 1) + (a.planFile.empty() ? 0 : 1) + (a.undoId.empty() ? 0 : 1);
+        if (sources != 1) {
+            throw Refused("give one of START, --plan-file or --undo");
+        }
+        if (!a.undoId.empty() && !app::ValidReportId(a.undoId)) {
+            throw Refused("not a batch id (YYYYMMDD-HHMMSS-mmm): " + a.undoId);
+        }
+    }
     const int ways = (a.all ? 1 : 0) + (a.macs.empty() ? 0 : 1) + (a.ips.empty() ? 0 : 1) +
                      (a.retryFrom.empty() ? 0 : 1);
+    if (byPlan) {
+        if (ways != 0) {
+            throw Refused("--plan-file and --undo name their cameras: no --all, --mac or --ip");
+        }
+        return;
+    }
     if (a.command != "search" && ways != 1) {
         throw Refused(a.command == "upgrade"
                           ? "choose the cameras with one of --all, --mac, --ip or --retry-from"
@@ -126,7 +158,7 @@ void Check(Args& a) {
             throw Refused("not an IPv4 address: " + ip);
         }
     }
-    if (a.command == "modify-ip" && !app::ParseDottedIpv4(a.start)) {
+    if (a.command == "modify-ip" && !a.start.empty() && !app::ParseDottedIpv4(a.start)) {
         throw Refused("not an IPv4 address: " + a.start);
     }
 }
@@ -173,17 +205,32 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
 
     auto* search = cli.add_subcommand("search", "list the cameras on the LAN");
     declare.Sort(*search);
+    declare.Scan(*search);
     search->add_flag("--json", a.json, "print the list as JSON");
 
-    auto* modify = cli.add_subcommand("modify-ip", "give cameras consecutive addresses from START");
-    modify->add_option("START", a.start, "the first address")->required();
+    auto* modify = cli.add_subcommand(
+        "modify-ip",
+        "give cameras consecutive addresses from START, or each its own from an address plan");
+    modify->add_option("START", a.start, "the first address");
+    modify
+        ->add_option("--plan-file", a.planFile,
+                     "an address plan by MAC (CSV: mac,ip and optional mask, gateway, name), "
+                     "checked whole; the cameras it names are changed")
+        ->type_name("FILE");
+    modify
+        ->add_option("--undo", a.undoId,
+                     "give every camera of IP batch ID (see history) back the address, mask "
+                     "and gateway it had")
+        ->type_name("ID");
     declare.Cameras(*modify);
+    declare.Scan(*modify);
     declare.Sort(*modify);
     modify->add_flag("--plan", a.plan,
                      "check as a real run, print which camera gets which address, change nothing");
 
     auto* restore = cli.add_subcommand("restore-ip", "give cameras the default IP of config.ini");
     declare.Cameras(*restore);
+    declare.Scan(*restore);
     declare.Sort(*restore);
     restore->add_flag("--same-address", a.sameAddress,
                       "give several cameras the one default address (refused without it)");
@@ -199,6 +246,7 @@ std::optional<int> ParseArgs(int argc, char** argv, Args& a) {
         std::string(kFooter));
     upgrade->add_option("FILE", a.file, "the update file")->required();
     declare.Cameras(*upgrade);
+    declare.Scan(*upgrade);
     upgrade->add_flag("--sync-time", a.syncTime, "set each camera's clock to this PC's");
     upgrade->add_flag("--force", a.force, "skip the device-type checks");
     upgrade->add_flag("--resend", a.resend,

@@ -24,9 +24,13 @@ struct Args {
     std::string configDir;
     // --interface: the one adapter searched on; none, quorvane-net.conf's choice.
     std::optional<std::string> adapter;
-    std::string command;  // search, modify-ip, restore-ip, upgrade, history, interfaces
-    std::string start;    // modify-ip's start address
-    std::string file;     // upgrade's update file
+    // --scan: the addresses asked one by one after the search (one, a range, a prefix).
+    std::string scan;
+    std::string command;   // search, modify-ip, restore-ip, upgrade, history, interfaces
+    std::string start;     // modify-ip's start address
+    std::string planFile;  // modify-ip --plan-file: an address plan by MAC
+    std::string undoId;    // modify-ip --undo: the IP batch to undo
+    std::string file;      // upgrade's update file
     bool all = false;
     std::vector<std::string> macs;  // as the list shows them: upper case, ':'
     std::vector<std::string> ips;

@@ -59,7 +59,20 @@ void PrintPlan(const std::vector<PlanLine>& lines, bool json) {
     }
 }
 
-void PrintIpPlan(const std::vector<app::PlannedAddress>& plan, std::FILE* out) {
+void PrintIpPlan(const std::vector<app::PlannedAddress>& plan, std::FILE* out, bool addressPlan) {
+    if (addressPlan) {
+        const auto cell = [](const std::string& s) {
+            return s.empty() ? std::string("-") : platform::EscapeForTerminal(s);
+        };
+        std::fprintf(out, "MAC地址\tIP地址\t新IP地址\t子网掩码\t网关\t名称\n");
+        for (const app::PlannedAddress& p : plan) {
+            std::fprintf(out, "%s\t%s\t%s\t%s\t%s\t%s\n", cell(p.mac).c_str(), cell(p.ip).c_str(),
+                         cell(p.newIp).c_str(), cell(p.mask).c_str(), cell(p.gateway).c_str(),
+                         cell(p.name).c_str());
+        }
+        std::fflush(out);
+        return;
+    }
     std::fprintf(out, "MAC地址\tIP地址\t新IP地址\t说明\n");
     for (const app::PlannedAddress& p : plan) {
         std::fprintf(out, "%s\t%s\t%s\t%s\n", platform::EscapeForTerminal(p.mac).c_str(),

@@ -23,7 +23,9 @@ PlanLine DescribePlanned(const app::PlannedUpgrade& camera);
 void PrintPlan(const std::vector<PlanLine>& lines, bool json);
 
 // An IP change's plan: each camera's MAC, its address now, the one it gets and
-// what was passed over for it, as a table on `out`.
-void PrintIpPlan(const std::vector<app::PlannedAddress>& plan, std::FILE* out);
+// what was passed over for it, as a table on `out`. An address plan's table
+// has its mask, gateway and name ("-" where not given) in place of the note.
+void PrintIpPlan(const std::vector<app::PlannedAddress>& plan, std::FILE* out,
+                 bool addressPlan = false);
 
 }  // namespace cli

@@ -2,12 +2,15 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLibraryInfo>
+#include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
@@ -17,6 +20,7 @@
 #include <QSpacerItem>
 #include <QTranslator>
 #include <algorithm>
+#include <thread>
 
 #include "AboutDialog.h"
 #include "app/QuorvaneDlg.h"
@@ -641,6 +645,51 @@ std::optional<std::string> QuorvaneWindow::BrowseForFile() {
     return chosen.toStdString();
 }
 
+std::optional<std::string> QuorvaneWindow::AskSavePath(const app::FileDialogSpec& spec) {
+    if (planFileHook_) {
+        return planFileHook_(spec);
+    }
+    const QString path = QFileDialog::getSaveFileName(this, QString::fromUtf8(spec.title),
+                                                      QString::fromUtf8(spec.suggestedName),
+                                                      QString::fromUtf8(spec.filterName));
+    if (path.isEmpty()) {
+        return std::nullopt;
+    }
+    return path.toStdString();
+}
+
+std::optional<std::string> QuorvaneWindow::AskOpenPath(const app::FileDialogSpec& spec) {
+    if (planFileHook_) {
+        return planFileHook_(spec);
+    }
+    const QString path = QFileDialog::getOpenFileName(
+        this, QString::fromUtf8(spec.title), QString(), QString::fromUtf8(spec.filterName));
+    if (path.isEmpty()) {
+        return std::nullopt;
+    }
+    return path.toStdString();
+}
+
+std::optional<std::string> QuorvaneWindow::AskText(const std::string& title,
+                                                   const std::string& prompt,
+                                                   const std::string& initial) {
+    QInputDialog box(this);
+    box.setObjectName(QStringLiteral("askText"));
+    box.setWindowTitle(Q(title));
+    box.setLabelText(Q(prompt));
+    box.setTextValue(Q(initial));
+    box.setOkButtonText(QStringLiteral("确定"));
+    box.setCancelButtonText(QStringLiteral("取消"));
+    // One line: the dialog's own check bounds what it takes, the box what it holds.
+    if (auto* edit = box.findChild<QLineEdit*>()) {
+        edit->setMaxLength(app::kAskTextMax);
+    }
+    if (box.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    return box.textValue().toStdString();
+}
+
 void QuorvaneWindow::CameraChanged(const app::CameraRowUpdate& update) {
     // The cells hold the texts; a long reason is read whole from the tooltip.
     if (update.row < 0 || update.row >= list_->rowCount()) {
@@ -649,6 +698,18 @@ void QuorvaneWindow::CameraChanged(const app::CameraRowUpdate& update) {
     if (QTableWidgetItem* item = list_->item(update.row, app::kColDetail)) {
         item->setToolTip(Q(update.detail));
     }
+}
+
+void QuorvaneWindow::RunWhileResponsive(const std::function<void()>& work) {
+    // The window is disabled but for the stop; its events go on meanwhile.
+    QEventLoop loop;
+    std::thread worker([&work, &loop] {
+        work();
+        QMetaObject::invokeMethod(
+            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
 }
 
 void QuorvaneWindow::PostToUi(std::function<void()> fn) {

@@ -45,6 +45,11 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
     void SetSaveFileHook(std::function<std::optional<std::string>()> hook) {
         saveHook_ = std::move(hook);
     }
+    // Stands in for the open and save dialogs of the address plan (tests).
+    void SetPlanFileHook(
+        std::function<std::optional<std::string>(const app::FileDialogSpec&)> hook) {
+        planFileHook_ = std::move(hook);
+    }
     void SetMessageBoxHook(std::function<void(const std::string&)> hook) {
         messageHook_ = std::move(hook);
     }
@@ -71,6 +76,7 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
 
     // DialogView
     QV_DIALOG_VIEW_OVERRIDES;
+    void RunWhileResponsive(const std::function<void()>& work) override;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -101,6 +107,7 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
     int waitDepth_ = 0;
     std::function<void(const std::string&)> messageHook_;
     std::function<std::optional<std::string>()> saveHook_;
+    std::function<std::optional<std::string>(const app::FileDialogSpec&)> planFileHook_;
     std::function<bool(const std::string&)> confirmHook_;
 
     QWidget* body_ = nullptr;

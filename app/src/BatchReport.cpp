@@ -122,6 +122,9 @@ nlohmann::json CameraJson(const ReportCamera& c) {
             {"ip_before", c.ipBefore},
             {"mask", c.mask},
             {"gateway", c.gateway},
+            {"mask_before", c.maskBefore},
+            {"gateway_before", c.gatewayBefore},
+            {"name", c.name},
             {"type", c.type},
             {"hw", c.hw},
             {"version_before", o.versionBefore},
@@ -170,7 +173,9 @@ nlohmann::json ReportJson(const BatchReport& r) {
               {"sync_time", r.request.syncTime},
               {"verify_timeout_ms", r.request.verifyTimeoutMs},
               {"start_ip", r.request.startIp},
-              {"default_ip", r.request.defaultIp}}},
+              {"default_ip", r.request.defaultIp},
+              {"plan_file", r.request.planFile},
+              {"undo_of", r.request.undoOf}}},
             {"summary",
              {{"total", s.total},
               {"succeeded", s.succeeded},
@@ -374,6 +379,9 @@ bool ReadCamera(const nlohmann::json& j, const std::string& where, ReportCamera*
     f.Text("ip_before", &c->ipBefore);
     f.Text("mask", &c->mask);
     f.Text("gateway", &c->gateway);
+    f.Text("mask_before", &c->maskBefore);
+    f.Text("gateway_before", &c->gatewayBefore);
+    f.Text("name", &c->name);
     f.Text("type", &c->type);
     f.Text("hw", &c->hw);
     f.Text("version_before", &o.versionBefore);
@@ -466,6 +474,8 @@ std::optional<StoredReport> ParseReport(const std::string& text, std::string* wh
         req.Number("verify_timeout_ms", &r.request.verifyTimeoutMs, 0, kMaxInt);
         req.Text("start_ip", &r.request.startIp);
         req.Text("default_ip", &r.request.defaultIp);
+        req.Text("plan_file", &r.request.planFile);
+        req.Text("undo_of", &r.request.undoOf);
     }
     // The counts are made again from the cameras; stored, they must still be counts.
     if (const nlohmann::json* sum = f.Object("summary")) {
@@ -535,10 +545,10 @@ std::string CsvField(const std::string& text) {
 
 std::string CamerasCsv(const BatchReport& report) {
     static const char* const kFields[] = {
-        "mac",           "ip",     "ip_after",   "type",       "hw",       "version_before",
-        "version_after", "status", "detail",     "result",     "reason",   "reason_text",
-        "verify",        "file",   "file_bytes", "bytes_sent", "total_ms", "ip_before",
-        "mask",          "gateway"};
+        "mac",           "ip",      "ip_after",    "type",           "hw",       "version_before",
+        "version_after", "status",  "detail",      "result",         "reason",   "reason_text",
+        "verify",        "file",    "file_bytes",  "bytes_sent",     "total_ms", "ip_before",
+        "mask",          "gateway", "mask_before", "gateway_before", "name"};
     std::string out;
     for (std::size_t i = 0; i < std::size(kFields); ++i) {
         out += std::string(i ? "," : "") + kFields[i];

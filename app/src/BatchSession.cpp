@@ -46,6 +46,7 @@ void BatchSession::Begin(std::int32_t kind, const std::string& tool,
     started_ = std::chrono::steady_clock::now();
     stopPresses_ = 0;
     skipped_ = 0;
+    planned_.clear();
     if (kind == TASK_UPGRADE) {
         retry_.clear();
     }
@@ -77,10 +78,19 @@ void BatchSession::Add(const TaskResult& result, const DeviceRow* row) {
     camera.skipped = skipped ? static_cast<std::int32_t>(why) : 0;
     camera.outcome = result.outcome;
     if (result.kind == TASK_MODIFY_IP || result.kind == TASK_RESTORE_IP) {
-        camera.mask = TaskDispatcher::kSubnetMask;  // the gateway is never sent
+        camera.mask = TaskDispatcher::kSubnetMask;  // the gateway is not sent
+        if (const auto it = planned_.find(camera.mac); it != planned_.end()) {
+            if (!it->second.mask.empty()) {
+                camera.mask = it->second.mask;
+            }
+            camera.gateway = it->second.gateway;
+            camera.name = it->second.name;
+        }
     }
     if (row != nullptr) {
         camera.ipBefore = row->ip;
+        camera.maskBefore = row->mask;
+        camera.gatewayBefore = row->gateway;
         camera.type = row->type;
         camera.hw = row->hard;
         if (camera.outcome.versionBefore.empty()) {

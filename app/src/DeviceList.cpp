@@ -93,8 +93,30 @@ int DeviceList::Add(const tNetDeviceInfo& record) {
     SetText(row, kColSoft, FieldText(record.szSoftVersion));
     SetText(row, kColHard, FieldText(record.szHardVersion));
     SetText(row, kColType, FieldText(record.szDevType));
+    const auto unset = [](const std::uint8_t(&ip)[4]) {
+        return ip[0] == 0 && ip[1] == 0 && ip[2] == 0 && ip[3] == 0;
+    };
+    DeviceRow& added = rows_.back();
+    added.mask = unset(record.ucMask) ? "" : IpText(record.ucMask);
+    added.gateway = unset(record.ucGateway) ? "" : IpText(record.ucGateway);
     view_.SetItemData(row, row);
     return row;
+}
+
+void DeviceList::SetName(int row, const std::string& name) {
+    if (row >= 0 && row < Count()) {
+        rows_[static_cast<std::size_t>(row)].name = name;
+    }
+}
+
+void DeviceList::SetAddress(int row, const std::string& mask, const std::string& gateway) {
+    if (row < 0 || row >= Count()) {
+        return;
+    }
+    DeviceRow& r = rows_[static_cast<std::size_t>(row)];
+    // Without a gateway the specified request lets the camera choose one: unknown.
+    r.mask = mask;
+    r.gateway = gateway;
 }
 
 const DeviceRow& DeviceList::Row(int row) const {

@@ -13,6 +13,8 @@ SearchApi SearchApi::Real() {
     api.GetSearchTarget = &Net_GetSearchTarget;
     api.SetInterface = &Net_SetInterface;
     api.GetAnsweredOn = &Net_GetAnsweredOn;
+    api.ScanDevice = &Net_ScanDevice;
+    api.CancelScan = &Net_CancelScan;
     return api;
 }
 

@@ -195,7 +195,7 @@ bool CQuorvaneDlg::PlanModifyIp(std::vector<PlannedAddress>* plan) {
         taken.skippedReserved.clear();
         const auto notes = addressing::SkipNotes(taken);
         plan->push_back({macs[k], m_listDevices.Row(ticked[k]).ip, addressing::FormatIpv4(taken.ip),
-                         notes.empty() ? "" : notes.front()});
+                         notes.empty() ? "" : notes.front(), "", "", ""});
     }
     return true;
 }

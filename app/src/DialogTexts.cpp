@@ -116,6 +116,15 @@ std::string IpPlanQuestion(const std::vector<PlannedAddress>& plan) {
     for (std::size_t i = 0; i < plan.size() && i < kShown; ++i) {
         const PlannedAddress& p = plan[i];
         text += p.mac + "  " + p.ip + " → " + p.newIp;
+        if (!p.mask.empty()) {
+            text += " 子网掩码 " + p.mask;
+        }
+        if (!p.gateway.empty()) {
+            text += " 网关 " + p.gateway;
+        }
+        if (!p.name.empty()) {
+            text += "  " + platform::EscapeForTerminal(p.name);
+        }
         if (!p.note.empty()) {
             text += "（" + p.note + "）";
         }
@@ -179,6 +188,30 @@ std::string FormatText(const char* format, va_list args) {
     std::vsnprintf(out.data(), out.size(), format, args);
     out.resize(static_cast<std::size_t>(n));
     return out;
+}
+
+std::string_view ScanTextShown(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+std::string ScanSummary(const std::string& shown, std::size_t asked, int added, int listed,
+                        bool cancelled) {
+    std::string line = "按地址搜索 " + shown + "（" + std::to_string(asked) + "个地址）";
+    if (cancelled) {
+        line += "已停止";
+    }
+    if (added == 0 && listed == 0) {
+        return line + "：未搜索到设备";
+    }
+    line += "：搜索到" + std::to_string(added + listed) + "台设备";
+    if (listed > 0) {
+        line += "，其中" + std::to_string(listed) + "台已在列表中";
+    }
+    return line;
 }
 
 }  // namespace app

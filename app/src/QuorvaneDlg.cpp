@@ -10,6 +10,7 @@
 #include <string_view>
 #include <utility>
 
+#include "addressing/ScanRange.h"
 #include "app/AdapterChoice.h"
 #include "app/DialogTexts.h"
 #include "app/IpBatch.h"
@@ -219,18 +220,7 @@ void CQuorvaneDlg::OnBnClickedSearch() {
         m_deps.search.FindDevice(&CQuorvaneDlg::OnDeviceFound, this);
     }
     for (const tNetDeviceInfo& dev : m_devices) {
-        const int row = m_listDevices.Add(dev);
-        tNetAdapterInfo on{};
-        if (m_deps.search.GetAnsweredOn != nullptr &&
-            m_deps.search.GetAnsweredOn(dev.ucMac, &on) == 0) {
-            platform::NetAdapter adapter;
-            adapter.name = FieldText(on.szName);
-            adapter.address = (uint32_t{on.ucAddress[0]} << 24) |
-                              (uint32_t{on.ucAddress[1]} << 16) | (uint32_t{on.ucAddress[2]} << 8) |
-                              on.ucAddress[3];
-            adapter.prefix = std::min<int>(on.ucPrefix, 32);
-            m_listDevices.SetAnsweredOn(row, adapter);
-        }
+        MarkAnsweredOn(m_listDevices.Add(dev), dev);
     }
     m_listDevices.Sort(kColIp, 1);
     m_listDevices.Number(1);
@@ -247,6 +237,105 @@ void CQuorvaneDlg::OnBnClickedSearch() {
     const bool target = m_deps.search.GetSearchTarget != nullptr &&
                         m_deps.search.GetSearchTarget(address, sizeof(address), ports) == 0;
     m_view.AppendToLogPane(target ? NotFoundText(address, ports) : "未搜索到设备\r\n");
+}
+
+void CQuorvaneDlg::MarkAnsweredOn(int row, const tNetDeviceInfo& dev) {
+    tNetAdapterInfo on{};
+    if (m_deps.search.GetAnsweredOn == nullptr ||
+        m_deps.search.GetAnsweredOn(dev.ucMac, &on) != 0) {
+        return;
+    }
+    platform::NetAdapter adapter;
+    adapter.name = FieldText(on.szName);
+    adapter.address = (uint32_t{on.ucAddress[0]} << 24) | (uint32_t{on.ucAddress[1]} << 16) |
+                      (uint32_t{on.ucAddress[2]} << 8) | on.ucAddress[3];
+    adapter.prefix = std::min<int>(on.ucPrefix, 32);
+    m_listDevices.SetAnsweredOn(row, adapter);
+}
+
+namespace {
+
+void OnScanFound(const tNetDeviceInfo* info, void* user) {
+    if (info != nullptr && user != nullptr) {
+        static_cast<std::vector<tNetDeviceInfo>*>(user)->push_back(*info);
+    }
+}
+
+}  // namespace
+
+void CQuorvaneDlg::OnMenuScan() {
+    const auto text = m_view.AskText(kScanTitle, kScanPrompt, m_scanText);
+    if (text) {
+        ScanAddresses(*text);
+    }
+}
+
+void CQuorvaneDlg::CancelScan() {
+    if (m_deps.search.CancelScan != nullptr) {
+        m_deps.search.CancelScan();
+    }
+}
+
+bool CQuorvaneDlg::ScanAddresses(const std::string& text) {
+    m_scanCancelled = false;
+    // Checked whole before a packet leaves; the reason names no typed byte.
+    const addressing::ScanRange range = addressing::ParseScanRange(text);
+    if (!range.ok()) {
+        ShowMessage("%s", range.error.c_str());
+        return false;
+    }
+    if (m_deps.search.ScanDevice == nullptr) {
+        return false;
+    }
+    // Only digits, dots, '-', '/' and blanks got through: safe to show.
+    const std::string shown = std::string(ScanTextShown(text));
+    m_scanText = shown;
+    std::vector<std::array<std::uint8_t, 4>> addresses;
+    for (const std::uint32_t a : range.addresses) {
+        addresses.push_back({static_cast<std::uint8_t>(a >> 24), static_cast<std::uint8_t>(a >> 16),
+                             static_cast<std::uint8_t>(a >> 8), static_cast<std::uint8_t>(a)});
+    }
+    std::vector<tNetDeviceInfo> found;
+    int rc = 0;
+    {
+        const WaitCursor wait(m_view);
+        const ControlsOff off(*this);
+        // A thousand addresses take seconds: the stop (and Esc) ends it early.
+        m_scanning = true;
+        m_view.EnableControl(IDC_STOP, true);
+        m_view.RunWhileResponsive([&] {
+            rc = m_deps.search.ScanDevice(
+                reinterpret_cast<const std::uint8_t(*)[4]>(addresses.data()),
+                static_cast<int>(addresses.size()), &OnScanFound, &found);
+        });
+        m_view.EnableControl(IDC_STOP, false);
+        m_scanning = false;
+    }
+    m_scanCancelled = rc == KORVEL_E_CANCELLED;
+    if (rc != 0 && !m_scanCancelled) {
+        AppendLog("按地址搜索 %s 失败（错误%d），详见korvel.log", shown.c_str(), rc);
+        return false;
+    }
+    // One row per MAC, as a search gives: a camera already listed keeps its
+    // row, its status and its adapter.
+    int added = 0;
+    int listed = 0;
+    for (const tNetDeviceInfo& dev : found) {
+        if (m_listDevices.FindByMac(MacText(dev.ucMac)) >= 0) {
+            ++listed;
+            continue;
+        }
+        m_devices.push_back(dev);
+        MarkAnsweredOn(m_listDevices.Add(dev), dev);
+        ++added;
+    }
+    if (added > 0) {
+        m_listDevices.Sort(kColIp, 1);
+        m_listDevices.Number(1);
+    }
+    AppendLog("%s",
+              ScanSummary(shown, range.addresses.size(), added, listed, m_scanCancelled).c_str());
+    return true;
 }
 
 int CQuorvaneDlg::CompareListItems(std::intptr_t item1, std::intptr_t item2, const SortInfo& info) {
@@ -353,6 +442,14 @@ void CQuorvaneDlg::OnTaskResult(std::unique_ptr<TaskResult> result) {
     if ((result->kind == TASK_MODIFY_IP || result->kind == TASK_RESTORE_IP) &&
         result->result == 1) {
         m_listDevices.SetText(row, kColIp, ip);
+        // What it was given, so that a later plan or undo starts from it.
+        // A plan without a gateway kept the camera's; the specified request
+        // let the camera choose one.
+        const ReportCamera& recorded = m_session.Record().cameras.back();
+        const std::string gateway = recorded.gateway.empty() && m_session.Planned(aux)
+                                        ? m_listDevices.Row(row).gateway
+                                        : recorded.gateway;
+        m_listDevices.SetAddress(row, recorded.mask, gateway);
     }
     m_listDevices.SetText(row, kColStatus, status);
     AppendLog("[%s] %s %s", aux.c_str(), ip.c_str(), status);
@@ -495,6 +592,10 @@ bool CQuorvaneDlg::StartBatch(const BatchSettings& batch, const std::string& req
 }
 
 void CQuorvaneDlg::OnBnClickedStop() {
+    if (m_scanning) {
+        CancelScan();
+        return;
+    }
     switch (m_session.NextStop()) {
         case BatchSession::StopStep::Nothing:
             return;

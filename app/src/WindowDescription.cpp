@@ -115,6 +115,26 @@ void RunMenuCommand(MenuCommand command, CQuorvaneDlg* dlg, const MenuSeat& seat
                 }
             }
             break;
+        case kMenuImportPlan:
+            if (dlg != nullptr) {
+                dlg->OnImportPlan();
+            }
+            break;
+        case kMenuExportPlan:
+            if (dlg != nullptr) {
+                dlg->OnExportPlan();
+            }
+            break;
+        case kMenuUndo:
+            if (dlg != nullptr) {
+                dlg->OnUndoIpBatch();
+            }
+            break;
+        case kMenuScan:
+            if (dlg != nullptr) {
+                dlg->OnMenuScan();
+            }
+            break;
         case kMenuNone:
             break;
     }

@@ -6,7 +6,9 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 #include "app/QuorvaneDlg.h"
 #include "app/WindowDescription.h"
@@ -53,6 +55,45 @@ INT_PTR CALLBACK AboutProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
         case WM_COMMAND:
             if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
                 ::EndDialog(hwnd, LOWORD(wParam));
+                return TRUE;
+            }
+            break;
+        default:
+            break;
+    }
+    return FALSE;
+}
+
+// What the one-line question shows and, once confirmed, what was typed.
+struct AskTextState {
+    std::wstring title;
+    std::wstring prompt;
+    std::wstring text;
+};
+
+INT_PTR CALLBACK AskTextProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+        case WM_INITDIALOG: {
+            auto* state = reinterpret_cast<AskTextState*>(lParam);
+            ::SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
+            ::SetWindowTextW(hwnd, state->title.c_str());
+            ::SetDlgItemTextW(hwnd, IDC_ASK_PROMPT, state->prompt.c_str());
+            HWND edit = ::GetDlgItem(hwnd, IDC_ASK_TEXT);
+            ::SendMessageW(edit, EM_LIMITTEXT, app::kAskTextMax, 0);
+            ::SetWindowTextW(edit, state->text.c_str());
+            ::SendMessageW(edit, EM_SETSEL, 0, -1);
+            ::SetFocus(edit);
+            return FALSE;  // the focus is set
+        }
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDOK) {
+                auto* state = reinterpret_cast<AskTextState*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
+                state->text = WindowText(::GetDlgItem(hwnd, IDC_ASK_TEXT));
+                ::EndDialog(hwnd, IDOK);
+                return TRUE;
+            }
+            if (LOWORD(wParam) == IDCANCEL) {
+                ::EndDialog(hwnd, IDCANCEL);
                 return TRUE;
             }
             break;
@@ -318,7 +359,18 @@ void MainDialog::OnContextMenu(LPARAM lParam) {
 }
 
 std::optional<std::string> MainDialog::AskExportPath() {
-    const app::ExportDialogSpec& d = app::kExportDialog;
+    return AskFile(app::kExportDialog, true);
+}
+
+std::optional<std::string> MainDialog::AskSavePath(const app::FileDialogSpec& spec) {
+    return AskFile(spec, true);
+}
+
+std::optional<std::string> MainDialog::AskOpenPath(const app::FileDialogSpec& spec) {
+    return AskFile(spec, false);
+}
+
+std::optional<std::string> MainDialog::AskFile(const app::FileDialogSpec& d, bool save) {
     std::wstring file(kPathBuffer, L'\0');
     const std::wstring suggested = Wide(d.suggestedName);
     std::copy(suggested.begin(), suggested.end(), file.begin());
@@ -334,8 +386,9 @@ std::optional<std::string> MainDialog::AskExportPath() {
     ofn.nMaxFile = kPathBuffer;
     ofn.lpstrTitle = title.c_str();
     ofn.lpstrDefExt = extension.c_str();
-    ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR;
-    if (::GetSaveFileNameW(&ofn) == 0) {
+    ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR |
+                (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST);
+    if ((save ? ::GetSaveFileNameW(&ofn) : ::GetOpenFileNameW(&ofn)) == 0) {
         return std::nullopt;
     }
     file.resize(std::wcslen(file.c_str()));
@@ -385,6 +438,36 @@ void MainDialog::RunModalLoop() {
             ::DispatchMessageW(&msg);
         }
     }
+}
+
+void MainDialog::RunWhileResponsive(const std::function<void()>& work) {
+    // The loop of RunModalLoop, until the work is done: the window is disabled
+    // but for the stop, whose click and key still arrive.
+    std::atomic<bool> done{false};
+    const DWORD uiThread = ::GetCurrentThreadId();
+    std::thread worker([&work, &done, uiThread] {
+        work();
+        done = true;
+        ::PostThreadMessageW(uiThread, WM_NULL, 0, 0);  // wakes GetMessage
+    });
+    MSG msg;
+    while (!done) {
+        const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
+        if (got <= 0) {
+            if (got == 0) {
+                ::PostQuitMessage(static_cast<int>(msg.wParam));  // for the outer loop
+            }
+            break;
+        }
+        if (hwnd_ != nullptr && Swallow(msg)) {
+            continue;
+        }
+        if (hwnd_ == nullptr || ::IsDialogMessageW(hwnd_, &msg) == FALSE) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+    }
+    worker.join();
 }
 
 void MainDialog::PostToUi(std::function<void()> fn) {
@@ -683,6 +766,17 @@ std::optional<std::string> MainDialog::BrowseForFile() {
     }
     file.resize(std::wcslen(file.c_str()));
     return Utf8(file);
+}
+
+std::optional<std::string> MainDialog::AskText(const std::string& title, const std::string& prompt,
+                                               const std::string& initial) {
+    AskTextState state{Wide(title), Wide(prompt), Wide(initial)};
+    const INT_PTR chosen = ::DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_ASK_TEXT), hwnd_,
+                                             AskTextProc, reinterpret_cast<LPARAM>(&state));
+    if (chosen != IDOK) {
+        return std::nullopt;
+    }
+    return Utf8(state.text);
 }
 
 void MainDialog::CameraChanged(const app::CameraRowUpdate&) {

@@ -48,6 +48,7 @@ class MainDialog : public app::DialogView {
 
     // DialogView
     QV_DIALOG_VIEW_OVERRIDES;
+    void RunWhileResponsive(const std::function<void()>& work) override;
     void PostReport(unsigned message, std::function<void()> fn) override;
 
   private:
@@ -57,6 +58,8 @@ class MainDialog : public app::DialogView {
     void OnCommand(int id, int code);
     void OnContextMenu(LPARAM lParam);
     std::optional<std::string> AskExportPath();
+    // The system's save (or open) dialog for one kind of file.
+    std::optional<std::string> AskFile(const app::FileDialogSpec& spec, bool save);
     void Relayout();
     void RunQueued();
     // True when the message loop must not hand `msg` on: Enter and Escape

@@ -1,5 +1,6 @@
 // Discovery: every camera answers every probe with its device record, from its
-// own address, after a random part of the probe's spread.
+// own address, after a random part of the probe's spread. On loopback a
+// probe sent to one camera's address reaches that camera only.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -37,19 +38,70 @@ void Simulator::ReceiveDiscovery() {
 
 void Simulator::OnDiscover(const udp::endpoint& from, std::uint32_t txid, std::uint16_t spreadMs) {
     for (auto& cam : cams_) {
-        const Faults& f = cam->model.faults;
-        if (f.silent || cam->rebooting) {
-            continue;
-        }
-        const int times = f.discoveryTwice ? 2 : 1;
-        for (int t = 0; t < times; ++t) {
-            auto frame = wire::EncodeFrame(wire::MsgType::DiscoverRep, txid, Record(*cam));
-            if (f.malformed) {
-                Spoil(frame);
-            }
-            SendUdp(cam->index, std::move(frame), from, Random(spreadMs) + f.replyDelayMs);
+        // The shared socket takes broadcasts, which do not cross a router.
+        if (!cam->model.faults.routed || !cam->probe) {
+            AnswerDiscover(*cam, from, txid, spreadMs);
         }
     }
+}
+
+void Simulator::AnswerDiscover(Camera& cam, const udp::endpoint& from, std::uint32_t txid,
+                               std::uint16_t spreadMs) {
+    const Faults& f = cam.model.faults;
+    if (f.silent || cam.rebooting) {
+        return;
+    }
+    const int times = f.discoveryTwice ? 2 : 1;
+    for (int t = 0; t < times; ++t) {
+        auto frame = wire::EncodeFrame(wire::MsgType::DiscoverRep, txid, Record(cam));
+        if (f.malformed) {
+            Spoil(frame);
+        }
+        SendUdp(cam.index, std::move(frame), from, Random(spreadMs) + f.replyDelayMs);
+    }
+}
+
+void Simulator::OpenProbe(Camera& cam, const Ipv4& ip) {
+    auto sock = std::make_unique<udp::socket>(io_);
+    asio::error_code ec;
+    sock->open(udp::v4(), ec);
+    if (!ec) {
+        sock->set_option(udp::socket::reuse_address(true), ec);
+    }
+    if (!ec) {
+        sock->bind(udp::endpoint(ToAsio(ip), discoveryPort_), ec);
+    }
+    if (cam.probe) {
+        cam.probe->close(ec);
+    }
+    cam.probe.reset();
+    if (ec) {
+        // It still answers broadcasts; only a search by address misses it.
+        log_.Line("%s no probe socket: %s", FormatIpv4(ip).c_str(), ec.message().c_str());
+        return;
+    }
+    cam.probe = std::move(sock);
+    ReceiveProbe(cam);
+}
+
+void Simulator::ReceiveProbe(Camera& cam) {
+    udp::socket* sock = cam.probe.get();
+    sock->async_receive_from(
+        asio::buffer(cam.probeBuf), cam.probeFrom,
+        [this, &cam, sock](const asio::error_code& ec, std::size_t n) {
+            if (ec == asio::error::operation_aborted || cam.probe.get() != sock) {
+                return;  // closed: the camera moved or the simulator stops
+            }
+            if (!ec) {
+                auto frame = wire::DecodeDatagram({cam.probeBuf.data(), n});
+                if (frame && frame->type() == wire::MsgType::DiscoverReq) {
+                    auto req = wire::ParsePayload<wire::DiscoverReq>(frame->payload);
+                    AnswerDiscover(cam, cam.probeFrom, frame->header.txid,
+                                   std::min<std::uint16_t>(req ? req->spreadMs : 0, 10000));
+                }
+            }
+            ReceiveProbe(cam);
+        });
 }
 
 tNetDeviceInfo Simulator::Record(const Camera& cam) const {

@@ -196,6 +196,9 @@ bool ApplyFault(Faults& f, const std::string& faultText, std::string& error) {
     if (name == "no-route") {
         return flag(f.noRoute);
     }
+    if (name == "routed") {
+        return flag(f.routed);
+    }
     if (name == "keep-version") {
         return flag(f.keepVersion);
     }

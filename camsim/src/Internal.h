@@ -22,6 +22,11 @@ struct Simulator::Camera {
     Ipv4 gateway{};
     std::array<std::uint8_t, 5> clockExtra{0x08, 0, 0, 0, 0};  // the camera's own clock bytes
     std::unique_ptr<asio::ip::tcp::acceptor> acceptor;
+    // On loopback: a discovery socket at the camera's own address, so that a
+    // probe sent to that address alone is answered by this camera alone.
+    std::unique_ptr<asio::ip::udp::socket> probe;
+    std::array<std::uint8_t, 2048> probeBuf{};
+    asio::ip::udp::endpoint probeFrom;
     std::vector<std::weak_ptr<Session>> sessions;  // open control sessions, to end on reboot
     bool updating = false;
     bool rebooting = false;  // silent: no discovery answers, no sessions, no IP change

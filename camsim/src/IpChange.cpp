@@ -185,6 +185,9 @@ void Simulator::OnIpset(const udp::endpoint& from, std::uint32_t txid,
             cam.gateway = gateway;
             ++cam.ipChanges;  // a repeated request is not counted again
         }
+        if (status == wire::Status::Ok && cam.probe) {
+            OpenProbe(cam, ip);
+        }
     }
     if (status != wire::Status::Ok) {
         std::lock_guard lock(stateMutex_);

@@ -54,6 +54,10 @@ Simulator::~Simulator() {
             cam->acceptor->close(ec);
             cam->acceptor.reset();
         }
+        if (cam->probe) {
+            cam->probe->close(ec);
+            cam->probe.reset();
+        }
     }
     // Destroying io_ (declared after cams_) releases the sessions and timers
     // that pending handlers still hold, while the cameras are still there.
@@ -172,6 +176,13 @@ bool Simulator::Start(std::string& error) {
         // Every camera refuses connections: still name a port nobody listens on.
         tcp::acceptor probe(io_, tcp::endpoint(ToAsio(cams_[0]->ip), 0));
         controlPort_ = probe.local_endpoint().port();
+    }
+    if (config_.iface.empty() && ToU32(listen) != 0) {
+        // The shared socket takes only the broadcast address; a camera's own
+        // address needs a socket of its own.
+        for (auto& cam : cams_) {
+            OpenProbe(*cam, cam->ip);
+        }
     }
     discoveryBuf_.resize(2048);
     ipsetBuf_.resize(2048);

@@ -35,7 +35,8 @@ const char* const kUsage =
   --fault NAME[=VALUE]   a fault for every camera: refuse-connect, hang, drop-after=N,
                          drop-at-percent=P, throttle=BYTES_PER_S, fail-verify, refuse-clock,
                          refuse-ip-change, discovery-twice, silent, malformed, reply-delay=MS,
-                         no-route, keep-version, never-back, no-reasons, old-ipset
+                         no-route, keep-version, never-back, no-reasons, old-ipset,
+                         routed (answers only probes sent to its own address)
   --conf FILE            network configuration (default: $QUORVANE_NET_CONF, else
                          quorvane-net.conf beside camsim, else the built-in lab values)
   --discovery-port P --control-port P --ipset-port P

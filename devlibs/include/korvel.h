@@ -41,7 +41,8 @@ enum {
     KORVEL_E_PROTOCOL = 7, /* the camera sent something malformed */
     KORVEL_E_REFUSED = 8,  /* the camera answered with a refusal */
     KORVEL_E_VERIFY = 9,   /* the camera rejected the file it received */
-    KORVEL_E_NOT_CONNECTED = 10
+    KORVEL_E_NOT_CONNECTED = 10,
+    KORVEL_E_CANCELLED = 11 /* ended early by Net_CancelScan */
 };
 
 #pragma pack(push, 1)
@@ -267,10 +268,30 @@ KORVEL_API int Net_GetSearchTarget(char* address, int size, int* ports);
  * bytes or holding control characters. A search on an adapter that is not
  * there (or down) fails with KORVEL_E_IO and says so in the log. */
 KORVEL_API int Net_SetInterface(const char* name_or_address);
-/* The adapter the last search heard the camera with these six MAC bytes on:
+/* The adapter the last search (or a Net_ScanDevice after it) heard the camera
+ * with these six MAC bytes on:
  * KORVEL_OK with *info filled; KORVEL_E_PARAM when that search did not hear it
  * or went out by one socket the system routed (an explicit discovery address). */
 KORVEL_API int Net_GetAnsweredOn(const uint8_t* mac, tNetAdapterInfo* info);
+
+/* Quorvane's own: a search by address, where broadcasts do not pass (a routed
+ * VLAN, a switch that drops them). `addresses` holds `count` IPv4 addresses
+ * (1 .. NET_SCAN_MAX), four bytes each, first octet first. One discovery probe
+ * goes by unicast to each, at most `scan_rate` a second, and once more to
+ * those that gave no answer; `callback` is called once per distinct camera (by
+ * MAC) whose record carries one of those addresses, as Net_FindDevice calls
+ * it. Net_GetAnsweredOn then tells each one's adapter (the one the system
+ * routes its address by), beside the cameras of the last search. Returns after
+ * the last answer's quiet period, at once when every address answered, or
+ * KORVEL_E_CANCELLED soon after Net_CancelScan (cameras found by then have
+ * been reported). KORVEL_E_PARAM for a null argument or a count out of range;
+ * KORVEL_E_IO when no probe could leave. */
+enum { NET_SCAN_MAX = 1024 };
+KORVEL_API int Net_ScanDevice(const uint8_t (*addresses)[4], int count,
+                              NetFindDeviceCallback callback, void* user);
+/* Ends every Net_ScanDevice in progress within a few milliseconds. Callable
+ * from any thread; it only sets a flag. */
+KORVEL_API int Net_CancelScan(void);
 
 /* printf-style diagnostics, one time-stamped line per call in the library's log
  * file, and on stderr when QUORVANE_LOG_STDERR=1. */

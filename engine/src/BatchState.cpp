@@ -7,6 +7,7 @@ namespace engine {
 void BatchState::Begin(const BatchSettings& settings) {
     status_ = {};
     expected_.clear();
+    addresses_.clear();
     proofsPending_ = 0;
     status_.settings = settings;
     BatchSettings& s = status_.settings;
@@ -35,6 +36,9 @@ BatchFields BatchState::Fields(const std::string& mac) const {
     batch.verifyTimeoutMs = s.verifyTimeoutMs;
     if (const auto it = expected_.find(mac); it != expected_.end()) {
         batch.expected = it->second;
+    }
+    if (const auto it = addresses_.find(mac); it != addresses_.end()) {
+        batch.address = it->second;
     }
     return batch;
 }

@@ -31,6 +31,9 @@ class BatchState {
     void Expect(const std::string& mac, TaskDispatcher::Expectation expected) {
         expected_[mac] = std::move(expected);
     }
+    void Address(const std::string& mac, TaskDispatcher::CameraAddress address) {
+        addresses_[mac] = std::move(address);
+    }
 
     // Why a task queued now is finished without running: None while the
     // batch takes tasks, NotStarted once stopped, Held once held.
@@ -64,7 +67,8 @@ class BatchState {
 
   private:
     BatchStatus status_;
-    std::map<std::string, TaskDispatcher::Expectation> expected_;  // by MAC text
+    std::map<std::string, TaskDispatcher::Expectation> expected_;     // by MAC text
+    std::map<std::string, TaskDispatcher::CameraAddress> addresses_;  // by MAC text
     uint32_t proofsPending_ = 0;
 
     // Canary first, while the gate is closed.

@@ -663,13 +663,21 @@ void VerifyAtNewAddress(const NetApi& net, const BatchFields& batch, const Devic
     settle(VerifyResult::NotAtNewAddress);
 }
 
-int RunModifyIpJob(const HelperApi& helper, DeviceTask& task, CameraOutcome& out) {
-    if (helper.ModifyDevIp == nullptr) {
+int RunModifyIpJob(const HelperApi& helper, DeviceTask& task, CameraOutcome& out,
+                   const std::optional<TaskDispatcher::CameraAddress>& address) {
+    const char* mask =
+        !address || address->mask.empty() ? TaskDispatcher::kSubnetMask : address->mask.c_str();
+    // A plan's camera keeps its gateway unless told one: only the new request can.
+    const bool extended = address && helper.ModifyDevIpEx != nullptr;
+    const bool gateway = address && !address->gateway.empty();
+    if (!extended && (gateway || helper.ModifyDevIp == nullptr)) {
         out.result = OutcomeResult::Failed;
         out.reason = ReasonCode::NoLibrary;
         return 0;
     }
-    const bool ok = helper.ModifyDevIp(task.aux, task.ip, TaskDispatcher::kSubnetMask) != 0;
+    const bool ok =
+        extended ? helper.ModifyDevIpEx(task.aux, task.ip, mask, address->gateway.c_str()) != 0
+                 : helper.ModifyDevIp(task.aux, task.ip, mask) != 0;
     out.result = ok ? OutcomeResult::Succeeded : OutcomeResult::Failed;
     out.reason = ok ? ReasonCode::None : ReasonCode::NotTaken;
     return ok ? 1 : 0;

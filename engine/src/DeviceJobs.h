@@ -7,6 +7,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -27,6 +28,8 @@ struct BatchFields {
     int probeMs = 0;  // bare connect before the specified one; 0: none
     // What this camera was judged for (set per task); empty texts are not compared.
     TaskDispatcher::Expectation expected;
+    // An IP change's mask and gateway for this camera (set per task).
+    std::optional<TaskDispatcher::CameraAddress> address;
 };
 
 // Where a job tells the live state of its camera; may be empty.
@@ -69,8 +72,10 @@ void VerifyAtNewAddress(const NetApi& net, const BatchFields& batch, const Devic
                         CameraOutcome& outcome, const std::atomic<bool>& checking,
                         const VerifyTiming& timing = {});
 
-// The camera named by task.aux takes task.ip.
-int RunModifyIpJob(const HelperApi& helper, DeviceTask& task, CameraOutcome& outcome);
+// The camera named by task.aux takes task.ip; with `address` (a plan's),
+// its mask and gateway too, as TaskDispatcher::AddressCamera says.
+int RunModifyIpJob(const HelperApi& helper, DeviceTask& task, CameraOutcome& outcome,
+                   const std::optional<TaskDispatcher::CameraAddress>& address = std::nullopt);
 
 // The camera named by task.aux takes the default IP; on success task.ip says so.
 int RunRestoreIpJob(const HelperApi& helper, const std::string& defaultIp, DeviceTask& task,

@@ -24,6 +24,8 @@ HelperLibrary::HelperLibrary(std::string folder) : folder_(FolderOf(std::move(fo
         api_.ModifyDevIp = reinterpret_cast<ModifyDevIpFn>(lib_.Symbol(NIMBREL_MODIFY_DEV_IP));
         api_.GetDevList = reinterpret_cast<GetDevListFn>(lib_.Symbol(NIMBREL_GET_DEV_LIST));
         api_.SetInterface = reinterpret_cast<SetInterfaceFn>(lib_.Symbol(NIMBREL_SET_INTERFACE));
+        api_.ModifyDevIpEx =
+            reinterpret_cast<ModifyDevIpExFn>(lib_.Symbol(NIMBREL_MODIFY_DEV_IP_EX));
     }
 }
 

@@ -183,7 +183,7 @@ void TaskDispatcher::Impl::RunTask(DeviceTask& task) {
     try {
         switch (in.fields.kind) {
             case TASK_MODIFY_IP:
-                result = engine::RunModifyIpJob(helper.Api(), task, outcome);
+                result = engine::RunModifyIpJob(helper.Api(), task, outcome, in.fields.address);
                 break;
             case TASK_RESTORE_IP:
                 result = engine::RunRestoreIpJob(helper.Api(), in.fields.defaultIp, task, outcome);
@@ -412,6 +412,11 @@ void TaskDispatcher::BeginBatch(const BatchSettings& settings) {
 void TaskDispatcher::ExpectCamera(const std::string& mac, Expectation expected) {
     std::lock_guard lock(impl_->mutex);
     impl_->batch.Expect(mac, std::move(expected));
+}
+
+void TaskDispatcher::AddressCamera(const std::string& mac, CameraAddress address) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->batch.Address(mac, std::move(address));
 }
 
 void TaskDispatcher::Enqueue(const char* ip, const char* aux, const char* path) {

@@ -253,4 +253,31 @@ TEST(PlanCsv, RoundTripsAndBoundsItsSize) {
     EXPECT_EQ(many.errors.back(), "另有500处错误");
 }
 
+TEST(PlanCsv, RowsMadeHereAreCheckedAsLinesAreAndNamedByMac) {
+    PlanChecks checks;
+    checks.knownMacs = std::set<std::string>{kA, kB, kC};
+    checks.inUse = {{Ip("10.77.1.20"), ""}};
+    checks.subnet = Subnet::Of(Ip("10.77.0.1"), Ip("255.255.0.0"));
+    checks.subnets[kC] = Subnet::Of(Ip("10.99.0.1"), Ip("255.255.0.0"));
+    auto row = [](const std::string& mac, const char* ip, int line = 0) {
+        PlanRow r;
+        r.mac = mac;
+        r.ip = Ip(ip);
+        r.line = line;
+        return r;
+    };
+    const Plan good = CheckPlan({row(kA, "10.77.1.10"), row(kC, "10.99.1.10")}, checks);
+    EXPECT_TRUE(good.ok());
+    EXPECT_EQ(good.rows.size(), 2u);
+    const Plan bad = CheckPlan({row(kA, "10.77.1.10"), row(kB, "10.77.1.10"), row(kC, "10.77.1.12"),
+                                row(kB, "10.77.1.20", 7)},
+                               checks);
+    EXPECT_EQ(bad.errors, (std::vector<std::string>{
+                              kB + "：地址重复 10.77.1.10", kC + "：地址不在子网 10.99.0.0/16 内",
+                              "第7行：MAC重复 " + kB, "第7行：地址已被占用 10.77.1.20"}));
+    EXPECT_TRUE(bad.rows.empty());
+    std::vector<PlanRow> many(kMaxPlanRows + 1, row(kA, "10.77.1.10"));
+    EXPECT_EQ(CheckPlan(many, {}).errors, std::vector<std::string>{"地址表超过1024行"});
+}
+
 }  // namespace

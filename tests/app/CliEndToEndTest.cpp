@@ -298,6 +298,78 @@ TEST_F(CliEndToEnd, AnAddressInUseIsPassedOverAndThePlanChangesNothing) {
     EXPECT_EQ(IpOf(rows, cams[2].mac), next2);
 }
 
+TEST_F(CliEndToEnd, APlanFileGivesEachCameraItsAddressAndUndoBringsThemBack) {
+    StartFleet(Count(2));
+    const auto cams = fleet_->cameras();
+    ASSERT_EQ(cams.size(), 2u);
+    const fs::path planPath = dir_ / "plan.csv";
+    std::ofstream(planPath, std::ios::binary)
+        << "mac,ip,name\n"
+        << cams[0].mac << "," << Block(206, 20) << ",1号车道\n"
+        << cams[1].mac << "," << Block(206, 10) << ",\n";
+
+    // --plan prints the checked plan and changes nothing.
+    const CliRun dry = Cli({"modify-ip", "--plan-file", planPath.string(), "--plan"});
+    ASSERT_EQ(dry.rc, 0) << dry.out << dry.err;
+    EXPECT_EQ(dry.out, "MAC地址\tIP地址\t新IP地址\t子网掩码\t网关\t名称\n" + cams[0].mac + "\t" +
+                           cams[0].ip + "\t" + Block(206, 20) + "\t-\t-\t1号车道\n" + cams[1].mac +
+                           "\t" + cams[1].ip + "\t" + Block(206, 10) + "\t-\t-\t-\n");
+    EXPECT_EQ(IpOf(Search(), cams[0].mac), cams[0].ip);
+
+    const CliRun run = Cli({"modify-ip", "--plan-file", planPath.string()});
+    ASSERT_EQ(run.rc, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("[" + cams[0].mac + "] " + Block(206, 20) + " 修改IP成功\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("[" + cams[0].mac + "] " + Block(206, 20) + " 1号车道；已验证 新地址"),
+              std::string::npos)
+        << run.out;
+    nlohmann::json rows = Search();
+    EXPECT_EQ(IpOf(rows, cams[0].mac), Block(206, 20));
+    EXPECT_EQ(IpOf(rows, cams[1].mac), Block(206, 10));
+
+    const CliRun list = Cli({"history"});
+    const auto at = list.out.find("\tmodify-ip\t");
+    ASSERT_NE(at, std::string::npos) << list.out;
+    const std::string id = list.out.substr(list.out.rfind('\n', at) + 1, 19);
+    const CliRun one = Cli({"history", id});
+    const nlohmann::json doc = nlohmann::json::parse(one.out, nullptr, false);
+    ASSERT_TRUE(doc.is_object()) << one.out;
+    EXPECT_EQ(doc["request"]["plan_file"], planPath.string());
+    for (const nlohmann::json& c : doc["cameras"]) {
+        EXPECT_EQ(c["name"], c["mac"] == cams[0].mac ? "1号车道" : "") << c.dump();
+        EXPECT_EQ(c["mask_before"], "255.255.255.0") << c.dump();
+    }
+
+    // Undone by its id: every camera back where it was, proven there.
+    const CliRun undo = Cli({"modify-ip", "--undo", id});
+    ASSERT_EQ(undo.rc, 0) << undo.out << undo.err;
+    EXPECT_NE(undo.out.find("开始批量修改IP：2台设备，恢复批次 " + id + " 前的地址"),
+              std::string::npos)
+        << undo.out;
+    EXPECT_NE(undo.out.find("[" + cams[1].mac + "] " + cams[1].ip + " 已验证 新地址 " + cams[1].ip),
+              std::string::npos)
+        << undo.out;
+    rows = Search();
+    EXPECT_EQ(IpOf(rows, cams[0].mac), cams[0].ip);
+    EXPECT_EQ(IpOf(rows, cams[1].mac), cams[1].ip);
+    const CliRun again = Cli({"modify-ip", "--undo", id});
+    EXPECT_EQ(again.rc, 2);
+    EXPECT_NE(again.err.find("批次 " + id + " 的设备都已在原地址"), std::string::npos) << again.err;
+
+    // A bad plan is refused whole with its line; so are options that clash.
+    std::ofstream(planPath, std::ios::binary)
+        << "mac,ip\n"
+        << cams[0].mac << "," << Block(206, 30) << "\n02:00:00:00:00:99," << Block(206, 31) << "\n";
+    const CliRun bad = Cli({"modify-ip", "--plan-file", planPath.string()});
+    EXPECT_EQ(bad.rc, 2);
+    EXPECT_NE(bad.err.find("第3行：未找到设备 02:00:00:00:00:99"), std::string::npos) << bad.err;
+    EXPECT_EQ(IpOf(Search(), cams[0].mac), cams[0].ip);
+    EXPECT_EQ(Cli({"modify-ip", "--plan-file", planPath.string(), "--all"}).rc, 2);
+    EXPECT_EQ(Cli({"modify-ip", Block(206, 1), "--undo", id}).rc, 2);
+    EXPECT_EQ(Cli({"modify-ip", "--undo", "yesterday"}).rc, 2);
+}
+
 TEST_F(CliEndToEnd, RestoreOfSeveralNeedsSameAddress) {
     StartFleet(Count(2));
     const auto cams = fleet_->cameras();
@@ -608,6 +680,85 @@ TEST_F(CliHistory, ARecordThatIsALinkIsRefusedByName) {
     const CliRun run = Cli({"history", "20261209-001600-000"});
     EXPECT_EQ(run.rc, 2);
     EXPECT_NE(run.err.find(link.string() + ": is a symbolic link"), std::string::npos) << run.err;
+}
+
+// ---- search by address ----
+
+// The fleet's first /24, as --scan takes it.
+std::string FirstSubnet(const qvtest::Fleet& fleet) {
+    const std::string& ip = fleet.cameras().front().ip;
+    return ip.substr(0, ip.rfind('.')) + ".0/24";
+}
+
+TEST_F(CliEndToEnd, ScanFindsTheCameraBehindTheRouterAndTheBatchesTakeIt) {
+    StartFleet(FromJson(R"({"cameras":[{}, {}, {"faults":{"routed":true}}]})"));
+    const auto& routed = fleet_->cameras()[2];
+    EXPECT_EQ(Search().size(), 2u) << fleet_->log();
+
+    const CliRun run = Cli({"search", "--json", "--scan", FirstSubnet(*fleet_)});
+    ASSERT_EQ(run.rc, 0) << run.err;
+    const auto rows = nlohmann::json::parse(run.out, nullptr, false);
+    ASSERT_EQ(rows.size(), 3u) << run.out;
+    EXPECT_EQ(rows[2]["mac"], routed.mac);
+    EXPECT_EQ(rows[2]["number"], "3");
+    EXPECT_NE(run.err.find("按地址搜索 " + FirstSubnet(*fleet_) +
+                           "（254个地址）：搜索到3台设备，其中2台已在列表中"),
+              std::string::npos)
+        << run.err;
+
+    // A batch names it like any camera of the list.
+    const CliRun plan =
+        Cli({"modify-ip", Block(200, 7), "--mac", routed.mac, "--plan", "--scan", routed.ip});
+    EXPECT_EQ(plan.rc, 0) << plan.err;
+    EXPECT_NE(plan.out.find(routed.mac), std::string::npos) << plan.out;
+    const CliRun missing = Cli({"modify-ip", Block(200, 7), "--mac", routed.mac, "--plan"});
+    EXPECT_EQ(missing.rc, 2) << missing.err;
+}
+
+TEST_F(CliEndToEnd, ABadScanIsRefusedBeforeTheSearch) {
+    StartFleet(Count(1));
+    struct Case {
+        std::vector<std::string> args;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {{"search", "--scan", "127.0.0.0/16"}, "一次最多搜索1024个"},
+        {{"search", "--scan", "127.0.0.9-127.0.0.1"}, "大于结束地址"},
+        {{"search", "--scan", "printer"}, "无法识别的地址"},
+        {{"restore-ip", "--all", "--scan", std::string(100, '1')}, "最多64个字符"},
+        {{"upgrade", "f", "--all", "--scan", "224.0.0.1"}, "不能搜索"},
+    };
+    for (const Case& c : cases) {
+        const auto started = std::chrono::steady_clock::now();
+        const CliRun run = Cli(c.args);
+        EXPECT_EQ(run.rc, 2) << c.args.back();
+        EXPECT_EQ(run.err.rfind("quorvane-cli: --scan: ", 0), 0u) << run.err;
+        EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(900));
+    }
+}
+
+TEST_F(CliEndToEnd, CtrlCStopsAScanAndTheListFoundSoFarIsPrinted) {
+    StartFleet(Count(2));
+    {
+        // 254 addresses at 50 a second: a scan of ten seconds.
+        std::ofstream conf(dir_ / "quorvane-net.conf", std::ios::app);
+        conf << "scan_rate = 50\n";
+    }
+    const fs::path out = dir_ / "out.json";
+    const fs::path err = dir_ / "err.txt";
+    const std::string cmd = Quote(QV_CLI_PATH) + " --config-dir " + Quote(dir_.string()) +
+                            " search --json --scan " + FirstSubnet(*fleet_) + " >" +
+                            Quote(out.string()) + " 2>" + Quote(err.string()) +
+                            " & pid=$!; sleep 4; kill -INT $pid; wait $pid";
+    const auto started = std::chrono::steady_clock::now();
+    const int status = std::system(("bash -c " + Quote(cmd)).c_str());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 4) << ReadAll(err);
+    const auto rows = nlohmann::json::parse(ReadAll(out), nullptr, false);
+    EXPECT_EQ(rows.size(), 2u) << ReadAll(out);
+    EXPECT_NE(ReadAll(err).find("（254个地址）已停止"), std::string::npos) << ReadAll(err);
 }
 
 }  // namespace

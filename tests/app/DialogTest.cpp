@@ -1898,4 +1898,432 @@ TEST_F(DialogTest, AFailedChangeIsNotLookedFor) {
     EXPECT_EQ(view_.CellText(row, app::kColDetail), "相机未确认");
 }
 
+// ---- the address plan by MAC, its export and the undo of an IP batch ----
+
+struct ExCall {
+    std::string mac, ip, mask, gateway;
+};
+std::vector<ExCall> g_exCalls;
+
+int FakeModifyDevIpEx(const char* mac, const char* ip, const char* mask, const char* gateway) {
+    std::lock_guard lock(g_ipMutex);
+    g_exCalls.push_back({mac, ip, mask, gateway});
+    return 1;
+}
+
+std::string Mac(std::uint8_t last) {
+    char text[18];
+    std::snprintf(text, sizeof(text), "00:1A:2B:3C:4D:%02X", last);
+    return text;
+}
+
+class AddressPlan : public DialogTest {
+  protected:
+    // Three cameras on eth0 10.77.0.1/16; the second reports mask and gateway.
+    void OpenFleet() {
+        g_found = {Device("IPC", {10, 77, 1, 1}, 1, "V1", "H1"),
+                   Device("IPC", {10, 77, 1, 2}, 2, "V1", "H1"),
+                   Device("IPC", {10, 77, 1, 3}, 3, "V1", "H1")};
+        const std::uint8_t mask[4] = {255, 255, 0, 0};
+        const std::uint8_t gw[4] = {10, 77, 0, 254};
+        std::memcpy(g_found[1].ucMask, mask, 4);
+        std::memcpy(g_found[1].ucGateway, gw, 4);
+        g_answeredOn.clear();
+        for (std::uint8_t m = 1; m <= 3; ++m) {
+            g_answeredOn[m] = On("eth0", {10, 77, 0, 1}, 16);
+        }
+        g_lan.clear();
+        g_lanAsked.clear();
+        g_lanWorks = true;
+        g_lan[Num("10.77.1.20")] = "02:77:00:00:02:01";  // the parking server
+        {
+            std::lock_guard lock(g_ipMutex);
+            g_exCalls.clear();
+        }
+        Open(true, [](app::DialogDeps& deps) {
+            deps.search.GetAnsweredOn = &FakeAnsweredOn;
+            deps.probeLan = &FakeLan;
+            deps.helper->ModifyDevIpEx = &FakeModifyDevIpEx;
+            // Each batch its own record: the clock moves on.
+            deps.clock = [n = std::make_shared<int>(0)] {
+                return platform::LocalTime{2026, 1, 2, 3, 4, 5, (*n)++ % 1000};
+            };
+        });
+        dlg_->OnBnClickedSearch();
+    }
+    std::string PlanFile(const std::string& text) {
+        const fs::path p = dir_ / "plan.csv";
+        std::ofstream(p, std::ios::binary) << text;
+        return p.string();
+    }
+    void ExpectNothingSent() {
+        view_.RunUntil([] { return false; }, 100ms);
+        std::lock_guard lock(g_ipMutex);
+        EXPECT_TRUE(g_ipCalls.empty());
+        EXPECT_TRUE(g_exCalls.empty());
+    }
+};
+
+struct PlanRefusal {
+    const char* name;
+    std::string text;
+    const char* fault;  // the line of the message that names it
+};
+
+class PlanFileRefusal : public AddressPlan, public ::testing::WithParamInterface<PlanRefusal> {};
+
+TEST_P(PlanFileRefusal, IsRefusedWholeWithItsLineBeforeAnythingIsSent) {
+    const PlanRefusal& c = GetParam();
+    OpenFleet();
+    view_.nextOpenPath = PlanFile(c.text);
+    dlg_->OnImportPlan();
+    ASSERT_EQ(view_.messages.size(), 1u);
+    EXPECT_EQ(view_.messages[0].rfind("地址表有误，没有设备被改动：\n", 0), 0u)
+        << view_.messages[0];
+    EXPECT_NE(view_.messages[0].find("\n" + std::string(c.fault)), std::string::npos)
+        << view_.messages[0];
+    EXPECT_TRUE(view_.questions.empty());
+    EXPECT_TRUE(view_.windowEnabled);
+    EXPECT_EQ(view_.pane.find("开始批量修改IP"), std::string::npos);
+    ExpectNothingSent();
+}
+
+const std::string kPlanHead = "mac,ip,mask,gateway,name\n";
+const std::string kRow1 = Mac(1) + ",10.77.5.1,,,\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryKind, PlanFileRefusal,
+    ::testing::Values(
+        PlanRefusal{"mac_not_found", kPlanHead + kRow1 + "02:00:00:00:00:09,10.77.5.2,,,\n",
+                    "第3行：未找到设备 02:00:00:00:00:09"},
+        PlanRefusal{"mac_twice", kPlanHead + kRow1 + Mac(1) + ",10.77.5.2,,,\n",
+                    "第3行：MAC重复 00:1A:2B:3C:4D:01（第2行）"},
+        PlanRefusal{"address_twice", kPlanHead + kRow1 + Mac(2) + ",10.77.5.1,,,\n",
+                    "第3行：地址重复 10.77.5.1（第2行）"},
+        PlanRefusal{"address_of_another_camera", kPlanHead + Mac(1) + ",10.77.1.3,,,\n",
+                    "第2行：地址已被占用 10.77.1.3"},
+        PlanRefusal{"address_answering_on_the_lan", kPlanHead + kRow1 + Mac(2) + ",10.77.1.20,,,\n",
+                    "第3行：地址已被占用 10.77.1.20"},
+        PlanRefusal{"outside_the_adapters_subnet",
+                    kPlanHead + Mac(1) + ",10.78.1.5,255.255.0.0,,\n",
+                    "第2行：地址不在子网 10.77.0.0/16 内"},
+        PlanRefusal{"bad_line", kPlanHead + kRow1 + Mac(2) + ",10.77.5.2\n", "第3行：列数不符"},
+        PlanRefusal{"bad_mac", kPlanHead + "00:1A:2B:3C:4D,10.77.5.2,,,\n", "第2行：MAC地址无效"},
+        PlanRefusal{"gateway_off_its_subnet", kPlanHead + Mac(1) + ",10.77.5.1,,10.78.0.1,\n",
+                    "第2行：网关不在子网内 10.78.0.1"},
+        PlanRefusal{"no_header", Mac(1) + ",10.77.5.1\n", "第1行：表头无效"}),
+    [](const ::testing::TestParamInfo<PlanRefusal>& p) { return std::string(p.param.name); });
+
+TEST_F(AddressPlan, AFileThatCannotBeReadIsSaid) {
+    OpenFleet();
+    view_.nextOpenPath = (dir_ / "none.csv").string();
+    dlg_->OnImportPlan();
+    ASSERT_EQ(view_.messages.size(), 1u);
+    EXPECT_EQ(view_.messages[0].rfind("无法读取地址表：", 0), 0u) << view_.messages[0];
+    ExpectNothingSent();
+    // Cancelled: nothing asked, nothing said.
+    view_.nextOpenPath.reset();
+    dlg_->OnImportPlan();
+    EXPECT_EQ(view_.messages.size(), 1u);
+}
+
+TEST_F(AddressPlan, AFilesPlanTicksItsCamerasGivesEachItsOwnAndRoundTrips) {
+    OpenFleet();
+    view_.SetRowChecked(0, true);  // not in the plan: unticked by it
+    view_.nextOpenPath =
+        PlanFile(kPlanHead + Mac(2) + ",10.77.5.2,255.255.0.0,10.77.0.1,1号车道 入口\n" + Mac(3) +
+                 ",10.77.5.3,255.255.254.0,,\n");
+    dlg_->OnImportPlan();
+    ASSERT_TRUE(RunBatch()) << (view_.messages.empty() ? "" : view_.messages[0]);
+    EXPECT_EQ(view_.messages.back(), "批量修改IP完成");
+    EXPECT_FALSE(view_.RowChecked(dlg_->List().FindByMac(Mac(1))));
+    EXPECT_TRUE(view_.RowChecked(dlg_->List().FindByMac(Mac(2))));
+    ASSERT_EQ(view_.questions.size(), 1u);
+    EXPECT_NE(view_.questions[0].find(Mac(2) + "  10.77.1.2 → 10.77.5.2 子网掩码 255.255.0.0 网关 "
+                                               "10.77.0.1  1号车道 入口\n"),
+              std::string::npos)
+        << view_.questions[0];
+    {
+        // Both by the new request: the one without a gateway keeps its own.
+        std::lock_guard lock(g_ipMutex);
+        EXPECT_TRUE(g_ipCalls.empty());
+        std::map<std::string, ExCall> byMac;
+        for (const ExCall& call : g_exCalls) {
+            byMac[call.mac] = call;
+        }
+        ASSERT_EQ(byMac.size(), 2u);
+        EXPECT_EQ(byMac[Mac(2)].mask, "255.255.0.0");
+        EXPECT_EQ(byMac[Mac(2)].gateway, "10.77.0.1");
+        EXPECT_EQ(byMac[Mac(3)].ip, "10.77.5.3");
+        EXPECT_EQ(byMac[Mac(3)].mask, "255.255.254.0");
+        EXPECT_EQ(byMac[Mac(3)].gateway, "");
+    }
+    const int two = dlg_->List().FindByMac(Mac(2));
+    EXPECT_EQ(view_.CellText(two, app::kColIp), "10.77.5.2");
+    EXPECT_EQ(view_.CellText(two, app::kColDetail).rfind("1号车道 入口", 0), 0u);
+    EXPECT_NE(view_.pane.find("开始批量修改IP：2台设备，地址表 " + *view_.nextOpenPath),
+              std::string::npos)
+        << view_.pane;
+    const app::BatchReport& r = dlg_->LastReport();
+    EXPECT_EQ(r.request.planFile, *view_.nextOpenPath);
+    for (const app::ReportCamera& c : r.cameras) {
+        SCOPED_TRACE(c.mac);
+        EXPECT_EQ(c.name, c.mac == Mac(2) ? "1号车道 入口" : "");
+        EXPECT_EQ(c.mask, c.mac == Mac(2) ? "255.255.0.0" : "255.255.254.0");
+        EXPECT_EQ(c.maskBefore, c.mac == Mac(2) ? "255.255.0.0" : "");
+        EXPECT_EQ(c.gatewayBefore, c.mac == Mac(2) ? "10.77.0.254" : "");
+    }
+
+    // Exported, the list is the same plan again, names included.
+    view_.nextSavePath = (dir_ / "out.csv").string();
+    dlg_->OnExportPlan();
+    EXPECT_NE(view_.pane.find("地址表已导出到 "), std::string::npos);
+    const addressing::Plan back = addressing::ReadPlan(ReadAll(dir_ / "out.csv"), {});
+    ASSERT_TRUE(back.ok()) << back.errors.front();
+    ASSERT_EQ(back.rows.size(), 3u);
+    std::map<std::string, addressing::PlanRow> byMac;
+    for (const auto& row : back.rows) {
+        byMac[row.mac] = row;
+    }
+    EXPECT_EQ(addressing::FormatIpv4(byMac[Mac(1)].ip), "10.77.1.1");
+    EXPECT_FALSE(byMac[Mac(1)].mask.has_value());
+    EXPECT_EQ(addressing::FormatIpv4(byMac[Mac(2)].ip), "10.77.5.2");
+    EXPECT_EQ(addressing::FormatIpv4(*byMac[Mac(2)].mask), "255.255.0.0");
+    EXPECT_EQ(addressing::FormatIpv4(*byMac[Mac(2)].gateway), "10.77.0.1");
+    EXPECT_EQ(byMac[Mac(2)].name, "1号车道 入口");
+    EXPECT_EQ(addressing::FormatIpv4(*byMac[Mac(3)].mask), "255.255.254.0");
+    // And imported again it changes no camera's address: each keeps its own.
+    std::vector<app::PlannedAddress> again;
+    ASSERT_TRUE(dlg_->PlanFromFile((dir_ / "out.csv").string(), &again)) << view_.messages.back();
+    for (const app::PlannedAddress& p : again) {
+        EXPECT_EQ(p.ip, p.newIp);
+    }
+}
+
+TEST_F(AddressPlan, UndoGivesEveryCameraBackWhatItHadCheckedAsAPlan) {
+    OpenFleet();
+    view_.nextOpenPath =
+        PlanFile(kPlanHead + Mac(1) + ",10.77.5.1,,,\n" + Mac(2) + ",10.77.5.2,255.255.254.0,,\n");
+    dlg_->OnImportPlan();
+    ASSERT_TRUE(RunBatch());
+    const std::string id = dlg_->LastReport().id;
+    {
+        std::lock_guard lock(g_ipMutex);
+        g_ipCalls.clear();
+        g_exCalls.clear();
+    }
+    view_.questions.clear();
+    // Undone: back to 10.77.1.1 with the default mask (it said none), and to
+    // 10.77.1.2 with its /16 and its gateway.
+    dlg_->OnUndoIpBatch();
+    ASSERT_TRUE(RunBatch());
+    ASSERT_EQ(view_.questions.size(), 1u);
+    EXPECT_EQ(
+        view_.questions[0].rfind("恢复批次 " + id + " 前的地址：\n将修改2台设备的IP地址：", 0), 0u)
+        << view_.questions[0];
+    {
+        std::lock_guard lock(g_ipMutex);
+        EXPECT_TRUE(g_ipCalls.empty());
+        std::map<std::string, ExCall> byMac;
+        for (const ExCall& call : g_exCalls) {
+            byMac[call.mac] = call;
+        }
+        ASSERT_EQ(byMac.size(), 2u);
+        EXPECT_EQ(byMac[Mac(1)].ip, "10.77.1.1");
+        EXPECT_EQ(byMac[Mac(1)].mask, "255.255.255.0");
+        EXPECT_EQ(byMac[Mac(1)].gateway, "");
+        EXPECT_EQ(byMac[Mac(2)].ip, "10.77.1.2");
+        EXPECT_EQ(byMac[Mac(2)].mask, "255.255.0.0");
+        EXPECT_EQ(byMac[Mac(2)].gateway, "10.77.0.254");
+    }
+    EXPECT_EQ(dlg_->LastReport().request.undoOf, id);
+    EXPECT_EQ(view_.CellText(dlg_->List().FindByMac(Mac(2)), app::kColIp), "10.77.1.2");
+
+    // Undone again by its id: nothing is left to change.
+    std::vector<app::PlannedAddress> plan;
+    EXPECT_FALSE(dlg_->PlanUndo(id, &plan));
+    EXPECT_EQ(view_.messages.back(), "批次 " + id + " 的设备都已在原地址");
+    // An address taken meanwhile refuses the undo whole.
+    g_lan[Num("10.77.5.1")] = "02:77:00:00:02:09";
+    const std::string undo = dlg_->LastReport().id;
+    EXPECT_FALSE(dlg_->PlanUndo(undo, &plan));
+    EXPECT_NE(view_.messages.back().find("地址已被占用 10.77.5.1"), std::string::npos)
+        << view_.messages.back();
+    EXPECT_EQ(view_.messages.back().rfind(
+                  "无法恢复批次 " + undo + " 前的地址，没有设备被改动：\n" + Mac(1) + "：", 0),
+              0u)
+        << view_.messages.back();
+}
+
+TEST_F(AddressPlan, NoIpBatchToUndoIsSaid) {
+    OpenFleet();
+    dlg_->OnUndoIpBatch();
+    EXPECT_EQ(view_.messages, std::vector<std::string>{"没有可恢复的IP批次"});
+    EXPECT_TRUE(view_.windowEnabled);
+    ExpectNothingSent();
+}
+
+TEST_F(AddressPlan, BeforeASearchNoFileIsAskedFor) {
+    g_found.clear();
+    Open();
+    view_.nextOpenPath = PlanFile(kPlanHead + kRow1);
+    dlg_->OnImportPlan();
+    dlg_->OnExportPlan();
+    dlg_->OnUndoIpBatch();
+    EXPECT_EQ(view_.messages, std::vector<std::string>(3, "请先搜索设备"));
+    EXPECT_TRUE(view_.fileDialogs.empty());
+    EXPECT_TRUE(view_.windowEnabled);
+}
+
+// ---- search by address ----
+
+// What the scripted scan was asked, and what it answers.
+std::vector<std::array<std::uint8_t, 4>> g_scanAsked;
+std::vector<tNetDeviceInfo> g_scanFound;
+int g_scanRc = 0;
+std::function<void()> g_duringScan;  // a press that arrives while the scan runs
+bool g_scanCancelled = false;
+
+int FakeCancelScan() {
+    g_scanCancelled = true;
+    return 0;
+}
+
+int FakeScan(const std::uint8_t (*addresses)[4], int count, NetFindDeviceCallback cb, void* user) {
+    g_scanAsked.clear();
+    for (int i = 0; i < count; ++i) {
+        g_scanAsked.push_back({addresses[i][0], addresses[i][1], addresses[i][2], addresses[i][3]});
+    }
+    for (const auto& d : g_scanFound) {
+        cb(&d, user);
+    }
+    if (g_duringScan) {
+        g_duringScan();
+    }
+    return g_scanCancelled ? KORVEL_E_CANCELLED : g_scanRc;
+}
+
+struct ScanCase {
+    const char* name;
+    const char* text;
+    int rc;                // what the library returns
+    const char* refusal;   // a message box holding this, nothing asked
+    std::size_t asked;     // addresses handed to the library
+    std::size_t rows;      // rows afterwards (three from the search)
+    const char* paneLine;  // a part of the pane's last line
+};
+
+class ScanJoins : public DialogTest, public ::testing::WithParamInterface<ScanCase> {};
+
+TEST_P(ScanJoins, TheListByMacAndThePaneLine) {
+    const ScanCase& c = GetParam();
+    // One camera already listed (…:01, found by the search too), two new ones.
+    g_scanFound = {
+        Device("IPC-C", {192, 168, 0, 100}, 0x01, "V2.0.0", "YJ1"),
+        Device("IPC-R", {10, 88, 1, 20}, 0x20, "V3.0.0", "YJ3"),
+        Device("IPC-S", {10, 88, 1, 5}, 0x05, "V3.0.0", "YJ3"),
+    };
+    g_scanAsked.clear();
+    g_scanRc = c.rc;
+    g_scanCancelled = false;
+    Open(true, [](app::DialogDeps& deps) { deps.search.ScanDevice = &FakeScan; });
+    dlg_->OnBnClickedSearch();
+    view_.SetRowChecked(0, true);
+    view_.messages.clear();
+    const bool ok = dlg_->ScanAddresses(c.text);
+    EXPECT_EQ(g_scanAsked.size(), c.asked);
+    EXPECT_EQ(view_.rows.size(), c.rows);
+    if (c.refusal != nullptr) {
+        EXPECT_FALSE(ok);
+        ASSERT_EQ(view_.messages.size(), 1u);
+        EXPECT_NE(view_.messages[0].find(c.refusal), std::string::npos) << view_.messages[0];
+        return;
+    }
+    EXPECT_TRUE(view_.messages.empty());
+    EXPECT_TRUE(view_.windowEnabled);
+    EXPECT_FALSE(view_.waitCursor);
+    const auto last = view_.pane.rfind("按地址搜索");
+    ASSERT_NE(last, std::string::npos) << view_.pane;
+    EXPECT_NE(view_.pane.find(c.paneLine, last), std::string::npos) << view_.pane.substr(last);
+    if (c.rows == 5) {
+        // By address again, numbered from 1; the listed camera's row kept once.
+        EXPECT_EQ(Column(2), (std::vector<std::string>{"10.88.1.5", "10.88.1.20", "192.168.0.9",
+                                                       "192.168.0.10", "192.168.0.100"}));
+        EXPECT_EQ(Column(0), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
+        EXPECT_EQ(dlg_->List().FindByMac("00:1A:2B:3C:4D:20"), 1);
+        // The technician's tick stays with its camera.
+        EXPECT_TRUE(view_.RowChecked(dlg_->List().FindByMac("00:1A:2B:3C:4D:9A")));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dialog, ScanJoins,
+    ::testing::Values(
+        ScanCase{"range", "10.88.1.1-10.88.1.30", 0, nullptr, 30, 5,
+                 "按地址搜索 10.88.1.1-10.88.1.30（30个地址）：搜索到3台设备，其中1台已在列表中"},
+        ScanCase{"prefix_blanks_trimmed", "  10.88.1.0/24 ", 0, nullptr, 254, 5,
+                 "按地址搜索 10.88.1.0/24（254个地址）"},
+        ScanCase{"stopped_keeps_what_it_found", "10.88.1.0/24", KORVEL_E_CANCELLED, nullptr, 254, 5,
+                 "（254个地址）已停止：搜索到3台设备"},
+        ScanCase{"library_fails", "10.88.1.7", KORVEL_E_IO, nullptr, 1, 3,
+                 "按地址搜索 10.88.1.7 失败（错误6）"},
+        ScanCase{"too_many", "10.88.0.0/16", 0, "一次最多搜索1024个", 0, 3, nullptr},
+        ScanCase{"reversed", "10.88.1.30-10.88.1.1", 0, "大于结束地址", 0, 3, nullptr},
+        ScanCase{"garbage", "camera-7", 0, "无法识别的地址", 0, 3, nullptr}),
+    [](const ::testing::TestParamInfo<ScanCase>& p) { return std::string(p.param.name); });
+
+TEST_F(DialogTest, NothingFoundIsSaidAndTheMenuAsksWithTheLastText) {
+    g_scanFound.clear();
+    g_scanRc = 0;
+    g_scanCancelled = false;
+    Open(true, [](app::DialogDeps& deps) { deps.search.ScanDevice = &FakeScan; });
+    // Cancelled: nothing asked of the library.
+    g_scanAsked.clear();
+    view_.nextText.reset();
+    app::RunMenuCommand(app::kMenuScan, dlg_.get(), {});
+    ASSERT_EQ(view_.asked.size(), 1u);
+    EXPECT_EQ(view_.asked[0], std::string(app::kScanTitle) + "|" + app::kScanPrompt + "|");
+    EXPECT_TRUE(g_scanAsked.empty());
+    // Given: asked, and offered again next time.
+    view_.nextText = "10.88.1.9-10.88.1.10";
+    app::RunMenuCommand(app::kMenuScan, dlg_.get(), {});
+    EXPECT_EQ(g_scanAsked.size(), 2u);
+    EXPECT_NE(view_.pane.find("按地址搜索 10.88.1.9-10.88.1.10（2个地址）：未搜索到设备"),
+              std::string::npos)
+        << view_.pane;
+    view_.nextText.reset();
+    app::RunMenuCommand(app::kMenuScan, dlg_.get(), {});
+    ASSERT_EQ(view_.asked.size(), 3u);
+    EXPECT_EQ(view_.asked[2].substr(view_.asked[2].rfind('|') + 1), "10.88.1.9-10.88.1.10");
+}
+
+TEST_F(DialogTest, TheStopEndsAScanAndOnlyThenTheBatchesOnes) {
+    g_scanFound = {Device("IPC-R", {10, 88, 1, 20}, 0x20, "V3.0.0", "YJ3")};
+    g_scanRc = 0;
+    g_scanCancelled = false;
+    Open(true, [](app::DialogDeps& deps) {
+        deps.search.ScanDevice = &FakeScan;
+        deps.search.CancelScan = &FakeCancelScan;
+    });
+    EXPECT_FALSE(view_.enabled[app::IDC_STOP]);
+    bool stopUsable = false;
+    g_duringScan = [this, &stopUsable] {
+        stopUsable = view_.enabled[app::IDC_STOP] && !view_.windowEnabled;
+        dlg_->OnBnClickedStop();
+    };
+    EXPECT_TRUE(dlg_->ScanAddresses("10.88.1.0/24"));
+    g_duringScan = nullptr;
+    EXPECT_TRUE(stopUsable);
+    EXPECT_TRUE(g_scanCancelled);
+    EXPECT_TRUE(dlg_->ScanCancelled());
+    EXPECT_FALSE(view_.enabled[app::IDC_STOP]);
+    EXPECT_TRUE(view_.windowEnabled);
+    EXPECT_EQ(dlg_->List().FindByMac("00:1A:2B:3C:4D:20"), 0);
+    EXPECT_NE(view_.pane.find("已停止：搜索到1台设备"), std::string::npos) << view_.pane;
+    // Without a scan the stop is the batch's again: with none running it does nothing.
+    g_scanCancelled = false;
+    dlg_->OnBnClickedStop();
+    EXPECT_FALSE(g_scanCancelled);
+}
+
 }  // namespace

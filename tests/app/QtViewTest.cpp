@@ -19,6 +19,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -587,6 +589,49 @@ TEST_F(QtViewTest, NoMenuWhileDisabledAndNoUndoHistoryInThePane) {
     EXPECT_EQ(pane->document()->availableUndoSteps(), 0);
 }
 
+TEST_F(QtViewTest, ThePlanImportedFromTheMenuTicksItsCamerasAndIsAskedFirst) {
+    dlg_->OnBnClickedSearch();
+    const std::string plan = (scratch_.path() / "plan.csv").string();
+    std::ofstream(plan, std::ios::binary) << "mac,ip,name\n00:00:00:00:00:03,10.0.0.50,lane 3\n";
+    std::vector<std::string> asked;
+    window_->SetPlanFileHook([&](const app::FileDialogSpec& spec) -> std::optional<std::string> {
+        asked.push_back(spec.title);
+        return plan;
+    });
+    // The menu is modal: a timer clicks its entry as a technician would.
+    bool clicked = false;
+    QTimer::singleShot(300, [&clicked] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu == nullptr) {
+            return;
+        }
+        for (QAction* action : menu->actions()) {
+            if (action->text() == QString::fromUtf8("导入地址表…")) {
+                QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+                clicked = true;
+                return;
+            }
+        }
+        menu->close();
+    });
+    emit window_->customContextMenuRequested(QPoint(10, 10));
+    ASSERT_TRUE(clicked);
+    EXPECT_EQ(asked, std::vector<std::string>{"导入地址表"});
+    ASSERT_EQ(questions_.size(), 1u);
+    EXPECT_EQ(questions_[0].rfind("将修改1台设备的IP地址：\n00:00:00:00:00:03  10.0.0.3 → "
+                                  "10.0.0.50  lane 3\n",
+                                  0),
+              0u)
+        << questions_[0];
+    const int three = dlg_->List().FindByMac("00:00:00:00:00:03");
+    EXPECT_TRUE(window_->RowChecked(three));
+    EXPECT_FALSE(window_->RowChecked(1 - three));
+    // No search helper here: the camera fails, and the batch still ends.
+    QTRY_VERIFY_WITH_TIMEOUT(!messages_.empty(), 60000);
+    EXPECT_EQ(messages_, std::vector<std::string>{"批量修改IP完成"});
+    EXPECT_EQ(window_->CellText(three, app::kColStatus), "修改IP失败");
+}
+
 // Without a display the program must say so and fail, not end silently.
 TEST(QuorvaneWithoutDisplay, SaysSoOnStderrAndExitsNonZero) {
     const std::string cmd = std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '") +
@@ -683,6 +728,95 @@ int RecordChoice(const char* key) {
     g_qtChoices.push_back(key ? key : "(conf)");
     return 0;
 }
+// The scripted scan: it lasts until it is stopped (or ten seconds), then
+// gives one camera at the last address asked.
+std::atomic<bool> g_stopScan{false};
+int ScanUntilStopped(const std::uint8_t (*addresses)[4], int count, NetFindDeviceCallback cb,
+                     void* user) {
+    for (int i = 0; i < 1000 && !g_stopScan; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    tNetDeviceInfo d;
+    std::memset(&d, 0, sizeof(d));
+    std::memcpy(d.ucIp, addresses[count - 1], 4);
+    d.ucMac[5] = 0x77;
+    std::strcpy(d.szDevType, "QV-LPR200");
+    cb(&d, user);
+    return g_stopScan ? KORVEL_E_CANCELLED : 0;
+}
+int StopScan() {
+    g_stopScan = true;
+    return 0;
+}
+
+TEST_F(QtViewTest, SearchByAddressFromTheMenuItsBoxAndEscToStopIt) {
+    window_->Attach(nullptr);
+    dlg_.reset();
+    app::DialogDeps deps;
+    deps.search = app::SearchApi{&Nothing, &Nothing, &FindTwo, nullptr};
+    deps.search.ScanDevice = &ScanUntilStopped;
+    deps.search.CancelScan = &StopScan;
+    deps.net = NetApi{};
+    deps.helper = HelperApi{};
+    deps.configDir = scratch_.path().string();
+    dlg_ = std::make_unique<app::CQuorvaneDlg>(*window_, deps);
+    window_->Attach(dlg_.get());
+    dlg_->OnInitDialog();
+    QTest::mouseClick(Get<QPushButton>(app::IDC_SEARCH), Qt::LeftButton);
+    ASSERT_EQ(List()->rowCount(), 2);
+    g_stopScan = false;
+
+    // The menu, its box, then the scan: each waits, so timers act on them.
+    auto* stop = Get<QPushButton>(app::IDC_STOP);
+    bool asked = false;
+    bool stopUsable = false;
+    QString title;
+    QTimer::singleShot(300, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu == nullptr) {
+            return;
+        }
+        for (QAction* a : menu->actions()) {
+            if (a->text() == QStringLiteral("按地址搜索…")) {
+                menu->setActiveAction(a);
+            }
+        }
+        QTimer::singleShot(300, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            if (box == nullptr || box->objectName() != QStringLiteral("askText")) {
+                return;
+            }
+            asked = true;
+            title = box->windowTitle();
+            auto* edit = box->findChild<QLineEdit*>();
+            edit->selectAll();
+            QTest::keyClicks(edit, QStringLiteral("10.0.0.1-10.0.0.5"));
+            QTimer::singleShot(300, [&] {
+                stopUsable = stop->isEnabled() && !Get<QPushButton>(app::IDC_SEARCH)->isEnabled();
+                QTest::keyClick(List(), Qt::Key_Escape);
+            });
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    const auto started = std::chrono::steady_clock::now();
+    emit window_->customContextMenuRequested(QPoint(10, 10));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(title, QStringLiteral("按地址搜索"));
+    EXPECT_TRUE(stopUsable);
+    EXPECT_TRUE(dlg_->ScanCancelled());
+    EXPECT_FALSE(stop->isEnabled());
+    // What it found before the stop joins the list, by address: .3, .5, .20.
+    ASSERT_EQ(List()->rowCount(), 3);
+    EXPECT_EQ(List()->item(1, app::kColIp)->text(), QStringLiteral("10.0.0.5"));
+    EXPECT_NE(Get<QPlainTextEdit>(app::IDC_LOG_PANE)
+                  ->toPlainText()
+                  .indexOf(QStringLiteral(
+                      "按地址搜索 10.0.0.1-10.0.0.5（5个地址）已停止：搜索到1台设备")),
+              -1);
+}
+
 }  // namespace
 
 // The drop-down "网卡" by the keyboard, as a technician works it: the choice

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
+#include <chrono>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -14,6 +17,7 @@
 #include <commctrl.h>
 
 #include "engine/TaskDispatcher.h"
+#include "resource.h"
 
 namespace {
 
@@ -175,6 +179,52 @@ TEST_F(Win32View, ReportsRunInPostingOrderEvenWhenOneWaits) {
     }
     EXPECT_EQ(ran[31], "last");
     EXPECT_EQ(ran[32], "done:end");
+}
+
+// The one-line box of 按地址搜索, answered by a timer while it is modal.
+UINT g_askCommand = IDOK;
+void CALLBACK AnswerAskText(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND box = ::FindWindowW(L"#32770", L"按地址搜索");
+    if (box == nullptr) {
+        return;  // not up yet: the timer comes again
+    }
+    ::KillTimer(nullptr, timer);
+    wchar_t initial[64] = {};
+    ::GetDlgItemTextW(box, IDC_ASK_TEXT, initial, 64);
+    if (std::wstring(initial) == L"10.77.1.9") {
+        ::SetDlgItemTextW(box, IDC_ASK_TEXT, L"10.77.1.0/24");
+    }
+    ::SendMessageW(box, WM_COMMAND, g_askCommand, 0);
+}
+
+TEST_F(Win32View, TheOneLineBoxGivesWhatWasTypedOrNothing) {
+    Pump();  // the quit message an earlier test's window posted as it went
+    g_askCommand = IDOK;
+    ::SetTimer(nullptr, 0, 100, &AnswerAskText);
+    EXPECT_EQ(view.AskText("按地址搜索", "IP地址、范围或网段：", "10.77.1.9"),
+              std::optional<std::string>("10.77.1.0/24"));
+    g_askCommand = IDCANCEL;
+    ::SetTimer(nullptr, 0, 100, &AnswerAskText);
+    EXPECT_EQ(view.AskText("按地址搜索", "IP地址、范围或网段：", "x"), std::nullopt);
+}
+
+TEST_F(Win32View, WorkOffTheUiThreadLeavesTheWindowAnswering) {
+    Pump();
+    // The work ends only once the window has run a call posted after it began.
+    std::atomic<bool> ran{false};
+    bool onUiThread = false;
+    const DWORD ui = ::GetCurrentThreadId();
+    view.RunWhileResponsive([&] {
+        view.PostToUi([&] {
+            onUiThread = ::GetCurrentThreadId() == ui;
+            ran = true;
+        });
+        for (int i = 0; i < 500 && !ran; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    EXPECT_TRUE(ran);
+    EXPECT_TRUE(onUiThread);
 }
 
 }  // namespace

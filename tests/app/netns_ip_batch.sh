@@ -60,4 +60,35 @@ grep -q "2台设备将使用同一地址 $ip1；确需如此请加 --same-addres
   fail "no refusal of one address for two"
 [ "$(address_of "$mac1")" = 10.77.1.19 ] || fail "$mac1 moved"
 [ "$(address_of "$mac2")" = 10.77.1.21 ] || fail "$mac2 moved"
+
+# Address plans by MAC: every kind of bad plan is refused whole with its line,
+# nothing changed.
+plan="$dir/plan.csv"
+bad_plan() {  # expected-text lines...
+  local want=$1; shift
+  printf '%s\n' "mac,ip,mask" "$@" >"$plan"
+  run 2 modify-ip --plan-file "$plan"
+  grep -qF "$want" "$dir/err.txt" || { cat "$dir/err.txt" >&2; fail "no refusal: $want"; }
+}
+bad_plan "第2行：地址已被占用 10.77.1.20" "$mac1,10.77.1.20,"
+bad_plan "第2行：地址已被占用 10.77.1.21" "$mac1,10.77.1.21,"
+bad_plan "第2行：地址不在子网 10.77.0.0/16 内" "$mac1,10.78.1.5,255.255.0.0"
+bad_plan "第2行：未找到设备 02:77:00:00:09:09" "02:77:00:00:09:09,10.77.6.1,"
+bad_plan "第3行：地址重复 10.77.6.1（第2行）" "$mac1,10.77.6.1," "$mac2,10.77.6.1,"
+bad_plan "第3行：MAC重复 $mac1（第2行）" "$mac1,10.77.6.1," "$mac1,10.77.6.2,"
+bad_plan "第2行：列数不符" "$mac1,10.77.6.1"
+[ "$(address_of "$mac1")" = 10.77.1.19 ] || fail "$mac1 moved by a refused plan"
+# A good one: each camera its own address, mask and gateway, proven there.
+printf '%s\n' "mac,ip,mask,gateway,name" "$mac1,10.77.6.1,255.255.0.0,10.77.0.1,lane 1" \
+  "$mac2,10.77.6.2,255.255.0.0,," >"$plan"
+run 0 modify-ip --plan-file "$plan"
+grep -q "\[$mac1\] 10.77.6.1 lane 1；已验证 新地址 10.77.6.1" "$dir/out.txt" || fail "no proof of $mac1"
+[ "$(address_of "$mac1")" = 10.77.6.1 ] || fail "$mac1 not at 10.77.6.1"
+[ "$(address_of "$mac2")" = 10.77.6.2 ] || fail "$mac2 not at 10.77.6.2"
+# Undone from its record: both back where they were, the server untouched.
+id=$("$cli" --config-dir "$dir" history | awk -F'\t' '$2 == "modify-ip" { print $1; exit }')
+run 0 modify-ip --undo "$id"
+[ "$(address_of "$mac1")" = 10.77.1.19 ] || fail "$mac1 not back at 10.77.1.19"
+[ "$(address_of "$mac2")" = 10.77.1.21 ] || fail "$mac2 not back at 10.77.1.21"
+ip neigh show 10.77.1.20 | grep -q 02:77:00:00:02:01 || fail "the server's address moved"
 echo "netns IP batches: OK"

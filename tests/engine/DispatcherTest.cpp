@@ -7,6 +7,7 @@
 #include <cstring>
 #include <future>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <string>
@@ -447,5 +448,95 @@ TEST_P(MissingHelperTest, IpJobsFailWithoutCallingAnything) {
 
 INSTANTIATE_TEST_SUITE_P(IpKinds, MissingHelperTest,
                          ::testing::Values(TASK_MODIFY_IP, TASK_RESTORE_IP));
+
+// ---- an address plan: each camera its own mask and gateway ----
+
+std::mutex g_exMutex;
+std::vector<std::string> g_exCalls;  // "mac ip mask gateway"
+
+int RecordModifyDevIpEx(const char* mac, const char* ip, const char* mask, const char* gateway) {
+    std::lock_guard lock(g_exMutex);
+    g_exCalls.push_back(std::string(mac) + " " + ip + " " + mask + " " + gateway);
+    return 1;
+}
+
+struct PlannedCase {
+    const char* name;
+    std::optional<TaskDispatcher::CameraAddress> address;  // none: not handed over
+    bool withEx;                                           // the helper has ModifyDevIpEx
+    const char* specified;  // the mask of the ModifyDevIp call, or "" for none
+    const char* extended;   // the ModifyDevIpEx call, or "" for none
+    ReasonCode reason;
+};
+
+class PlannedAddress : public DispatcherTest, public ::testing::WithParamInterface<PlannedCase> {};
+
+TEST_P(PlannedAddress, GoesByTheRequestThatCanCarryIt) {
+    const PlannedCase& c = GetParam();
+    {
+        std::lock_guard lock(g_exMutex);
+        g_exCalls.clear();
+    }
+    HelperApi helper = FakeHelper::Api();
+    if (c.withEx) {
+        helper.ModifyDevIpEx = &RecordModifyDevIpEx;
+    }
+    auto d = Make(helper);
+    d->BeginBatch({.kind = TASK_MODIFY_IP, .total = 1});
+    if (c.address) {
+        d->AddressCamera("00:00:00:00:00:01", *c.address);
+    }
+    d->AddressCamera("00:00:00:00:00:09", {"255.0.0.0", "10.0.0.1"});  // another camera's
+    d->Enqueue("10.77.5.1", "00:00:00:00:00:01", "");
+    ASSERT_TRUE(window_.WaitForBatchDone());
+    const auto calls = FakeHelper::Calls();
+    if (c.specified[0] != '\0') {
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0].mask, c.specified);
+    } else {
+        EXPECT_TRUE(calls.empty());
+    }
+    {
+        std::lock_guard lock(g_exMutex);
+        EXPECT_EQ(g_exCalls, c.extended[0] != '\0' ? std::vector<std::string>{c.extended}
+                                                   : std::vector<std::string>{});
+    }
+    const auto results = window_.Results();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].outcome.reason, c.reason);
+    EXPECT_EQ(results[0].result, c.reason == ReasonCode::None ? 1 : 0);
+}
+
+using CA = TaskDispatcher::CameraAddress;
+INSTANTIATE_TEST_SUITE_P(
+    Plans, PlannedAddress,
+    ::testing::Values(
+        PlannedCase{"not_planned", std::nullopt, true, "255.255.255.0", "", ReasonCode::None},
+        PlannedCase{"a_mask_alone_keeps_the_gateway", CA{"255.255.254.0", ""}, true, "",
+                    "00:00:00:00:00:01 10.77.5.1 255.255.254.0 ", ReasonCode::None},
+        PlannedCase{"mask_and_gateway", CA{"255.255.0.0", "10.77.0.1"}, true, "",
+                    "00:00:00:00:00:01 10.77.5.1 255.255.0.0 10.77.0.1", ReasonCode::None},
+        PlannedCase{"a_gateway_with_the_default_mask", CA{"", "10.77.5.254"}, true, "",
+                    "00:00:00:00:00:01 10.77.5.1 255.255.255.0 10.77.5.254", ReasonCode::None},
+        PlannedCase{"an_older_helper_takes_a_mask", CA{"255.255.254.0", ""}, false, "255.255.254.0",
+                    "", ReasonCode::None},
+        PlannedCase{"an_older_helper_cannot_set_a_gateway", CA{"255.255.0.0", "10.77.0.1"}, false,
+                    "", "", ReasonCode::NoLibrary}),
+    [](const ::testing::TestParamInfo<PlannedCase>& p) { return std::string(p.param.name); });
+
+TEST_F(DispatcherTest, ACameraAddressLastsOneBatch) {
+    auto d = Make();
+    d->BeginBatch({.kind = TASK_MODIFY_IP, .total = 1});
+    d->AddressCamera("00:00:00:00:00:01", {"255.255.0.0", ""});
+    d->Enqueue("10.77.5.1", "00:00:00:00:00:01", "");
+    ASSERT_TRUE(window_.WaitForBatchDone());
+    d->BeginBatch({.kind = TASK_MODIFY_IP, .total = 1});
+    d->Enqueue("10.77.5.2", "00:00:00:00:00:01", "");
+    ASSERT_TRUE(Eventually([] { return FakeHelper::Calls().size() == 2u; }));
+    const auto calls = FakeHelper::Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].mask, "255.255.0.0");
+    EXPECT_EQ(calls[1].mask, "255.255.255.0");
+}
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -42,6 +43,8 @@ struct PlanChecks {
     std::optional<std::set<std::string>> knownMacs;  // the cameras of the list (upper case, colons)
     InUse inUse;                                     // addresses other hosts hold
     std::optional<Subnet> subnet;                    // every address must lie in it
+    // Per camera (by MAC) in place of `subnet`: the subnet of the adapter it answered on.
+    std::map<std::string, Subnet> subnets;
 };
 
 struct Plan {
@@ -51,6 +54,9 @@ struct Plan {
 };
 
 Plan ReadPlan(std::string_view text, const PlanChecks& checks);
+// Rows made here rather than read (an undo from a batch record) checked as
+// the lines of a file are; a row without a line number is named by its MAC.
+Plan CheckPlan(std::vector<PlanRow> rows, const PlanChecks& checks);
 // Reads at most kMaxPlanBytes; a larger or unreadable file is refused.
 Plan ReadPlanFile(const std::filesystem::path& path, const PlanChecks& checks);
 

@@ -23,6 +23,11 @@ struct ReportCamera {
     // IP batches: the mask sent and the gateway (empty: left as it was).
     std::string mask;
     std::string gateway;
+    // What it had before (the search's record; empty when the camera did not
+    // say): an undo gives them back.
+    std::string maskBefore;
+    std::string gatewayBefore;
+    std::string name;  // an address plan's name for it
     std::string type;
     std::string hw;
     std::string status;  // the status cell
@@ -48,6 +53,8 @@ struct ReportRequest {
     int verifyTimeoutMs = 0;  // an IP batch: the wait at the new address
     std::string startIp;
     std::string defaultIp;
+    std::string planFile;  // an IP batch from an address plan: its file
+    std::string undoOf;    // an IP batch that undoes another: that batch's id
 };
 
 struct BatchReport {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 
@@ -38,6 +39,18 @@ class BatchSession {
     // version of its row when it has one; a camera of an upgrade batch leaves
     // the retry set once proven and joins it otherwise.
     void Add(const TaskResult& result, const DeviceRow* row);
+    // An IP batch's mask, gateway and name for one camera (an address plan),
+    // given after Begin and before its result: Add records them. Without
+    // one, the mask 255.255.255.0 and no gateway, as the specified jobs send.
+    struct PlannedCamera {
+        std::string mask;
+        std::string gateway;
+        std::string name;
+    };
+    void PlanCamera(const std::string& mac, PlannedCamera planned) {
+        planned_[mac] = std::move(planned);
+    }
+    bool Planned(const std::string& mac) const { return planned_.count(mac) != 0; }
     // A camera's proof (after reboot, or at its new address): its record,
     // kept since the verdict, takes what the check learnt, and an upgraded
     // camera's retry set follows it.
@@ -74,6 +87,7 @@ class BatchSession {
     std::uint32_t skipped_ = 0;  // cameras of the batch never started
     // MAC texts of the last upgrade batch's cameras that are not proven.
     std::set<std::string> retry_;
+    std::map<std::string, PlannedCamera> planned_;  // by MAC text
     // MAC texts of upgraded cameras that may have taken the file they were sent.
 };
 

@@ -32,6 +32,11 @@ struct DeviceRow {
     std::string foreignOf;
     std::uint32_t adapterAddress = 0;  // host order
     int adapterPrefix = 0;
+    // The mask and gateway the search reported, then what a batch gave it;
+    // empty when unknown (a record of 0.0.0.0: the camera did not say).
+    std::string mask;
+    std::string gateway;
+    std::string name;  // given by the last address plan that named it
 
     const std::string& Text(int column) const;
 };
@@ -72,6 +77,11 @@ class DeviceList {
     void Sort(std::int32_t column, std::int32_t ascending);
     // Column 0 from `first` up and the item data from 0, in the order shown.
     void Number(int first);
+
+    // The mask and gateway row `row` now has (an IP change it confirmed); an
+    // empty gateway is unknown.
+    void SetAddress(int row, const std::string& mask, const std::string& gateway);
+    void SetName(int row, const std::string& name);
 
     std::vector<int> Ticked() const;
     void Tick(int row, bool ticked);

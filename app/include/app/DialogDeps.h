@@ -31,6 +31,10 @@ struct SearchApi {
     // The adapter searches go out on; the adapter each camera answered on.
     int (*SetInterface)(const char* nameOrAddress) = nullptr;
     int (*GetAnsweredOn)(const uint8_t* mac, tNetAdapterInfo* info) = nullptr;
+    // The search by address, and its stop (callable from any thread).
+    int (*ScanDevice)(const uint8_t (*addresses)[4], int count, NetFindDeviceCallback callback,
+                      void* user) = nullptr;
+    int (*CancelScan)() = nullptr;
 
     static SearchApi Real();  // the Korvel functions
 };

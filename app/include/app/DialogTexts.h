@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/CameraOutcome.h"
@@ -62,6 +63,10 @@ struct PlannedAddress {
     std::string ip;     // where it is now
     std::string newIp;  // where it goes
     std::string note;   // "跳过已占用地址 …" when addresses were passed over for it
+    // An address plan's (a file's, an undo's) own values: empty when not given.
+    std::string mask;     // empty: 255.255.255.0
+    std::string gateway;  // empty: left as it is
+    std::string name;
 };
 
 // The question before an IP change: every camera's MAC, its address now and
@@ -72,6 +77,16 @@ std::string SameAddressQuestion(std::size_t cameras, const std::string& ip);
 
 // The pane's line after a search that found nothing, with where it went.
 std::string NotFoundText(const char* address, const int (&ports)[3]);
+
+// The box of "按地址搜索…".
+inline constexpr const char* kScanTitle = "按地址搜索";
+inline constexpr const char* kScanPrompt =
+    "IP地址、范围或网段（最多1024个地址），如 10.77.1.10-10.77.1.50 或 10.77.1.0/24：";
+// The scan text as shown again: without its blanks around.
+std::string_view ScanTextShown(std::string_view text);
+// The pane's line after a search by address of `asked` addresses.
+std::string ScanSummary(const std::string& shown, std::size_t asked, int added, int listed,
+                        bool cancelled);
 
 // printf-style text of `format` and its values.
 __attribute__((format(printf, 1, 0))) std::string FormatText(const char* format, va_list args);

@@ -54,6 +54,18 @@ struct CameraRowUpdate {
     bool proof = false;
 };
 
+// A save or open dialog for one kind of file.
+struct FileDialogSpec {
+    const char* title;
+    const char* suggestedName;
+    const char* filterName;
+    const char* pattern;
+    const char* extension;
+};
+
+// The most a view's one-line text box holds (bytes on Windows, characters in Qt).
+inline constexpr int kAskTextMax = 256;
+
 // Everything the dialog logic does on the screen. The Qt window, the console
 // front end and the tests' recording view implement it. Every call except
 // PostToUi is made on the UI thread.
@@ -123,6 +135,33 @@ class DialogView {
     virtual bool OpenInEditor(const std::string& path) = 0;
     // The open-file dialog: the chosen full path, or nothing when cancelled.
     virtual std::optional<std::string> BrowseForFile() = 0;
+    // The save and open dialogs of the address plan: the chosen full path,
+    // or nothing when cancelled. A view without them (the console) gives nothing.
+    virtual std::optional<std::string> AskSavePath(const FileDialogSpec& spec) {
+        (void)spec;
+        return std::nullopt;
+    }
+    virtual std::optional<std::string> AskOpenPath(const FileDialogSpec& spec) {
+        (void)spec;
+        return std::nullopt;
+    }
+
+    // A modal box with the caption `title` that asks for one line of text
+    // (`prompt` above it, `initial` filled in): the text, or nothing when
+    // cancelled. A view without one (the console) asks nothing.
+    virtual std::optional<std::string> AskText(const std::string& title, const std::string& prompt,
+                                               const std::string& initial) {
+        (void)title;
+        (void)prompt;
+        (void)initial;
+        return std::nullopt;
+    }
+
+    // Runs `work` (seconds of waiting on the network) off the UI thread while
+    // the window goes on taking the controls usable while busy (the stop and
+    // its key); returns once it is done. A view without an event loop of its
+    // own (the console, the tests' views) runs it in place.
+    virtual void RunWhileResponsive(const std::function<void()>& work) { work(); }
 
     // A camera's row has changed (above). Views that show or print more than
     // the cells (the console's progress lines, its JSON) take it from here.
@@ -144,42 +183,46 @@ class DialogView {
 // The declarations of a window view that implements every DialogView call
 // (the Qt window, the Windows window), written once beside the interface:
 // class SomeWindow : public app::DialogView { public: QV_DIALOG_VIEW_OVERRIDES ... };
-#define QV_DIALOG_VIEW_OVERRIDES                                                        \
-    void SetCaption(const std::string& text) override;                                  \
-    int RowCount() const override;                                                      \
-    void DeleteAllRows() override;                                                      \
-    int InsertRow() override;                                                           \
-    void SetCellText(int row, int column, const std::string& text) override;            \
-    std::string CellText(int row, int column) const override;                           \
-    bool RowChecked(int row) const override;                                            \
-    void SetRowChecked(int row, bool checked) override;                                 \
-    void SetItemData(int row, std::intptr_t data) override;                             \
-    std::intptr_t ItemData(int row) const override;                                     \
-    void ReorderRows(const std::vector<int>& order) override;                           \
-    void SetProgressRange(int low, int high) override;                                  \
-    void SetProgressPos(int pos) override;                                              \
-    std::string FileEditText() const override;                                          \
-    void SetFileEditText(const std::string& text) override;                             \
-    bool StartIpBlank() const override;                                                 \
-    bool StartIpComplete() const override;                                              \
-    std::array<std::uint8_t, 4> StartIp() const override;                               \
-    void SetStartIp(const std::array<std::uint8_t, 4>& octets) override;                \
-    bool IsChecked(app::ControlId id) const override;                                   \
-    void SetChecked(app::ControlId id, bool checked) override;                          \
-    void ShowControl(app::ControlId id, bool visible) override;                         \
-    void EnableWindow(bool enable) override;                                            \
-    void EnableControl(app::ControlId id, bool enable) override;                        \
-    void MessageBox(const std::string& text) override;                                  \
-    bool Confirm(const std::string& text) override;                                     \
-    int UpgradeParallel() const override;                                               \
-    void SetUpgradeParallel(int count) override;                                        \
-    Canary UpgradeCanary() const override;                                              \
-    void SetUpgradeCanary(const Canary& canary) override;                               \
-    void SetAdapterItems(const std::vector<std::string>& items, int selected) override; \
-    int ChosenAdapterItem() const override;                                             \
-    void AppendToLogPane(const std::string& text) override;                             \
-    void SetWaitCursor(bool wait) override;                                             \
-    bool OpenInEditor(const std::string& path) override;                                \
-    std::optional<std::string> BrowseForFile() override;                                \
-    void CameraChanged(const app::CameraRowUpdate& update) override;                    \
+#define QV_DIALOG_VIEW_OVERRIDES                                                            \
+    void SetCaption(const std::string& text) override;                                      \
+    int RowCount() const override;                                                          \
+    void DeleteAllRows() override;                                                          \
+    int InsertRow() override;                                                               \
+    void SetCellText(int row, int column, const std::string& text) override;                \
+    std::string CellText(int row, int column) const override;                               \
+    bool RowChecked(int row) const override;                                                \
+    void SetRowChecked(int row, bool checked) override;                                     \
+    void SetItemData(int row, std::intptr_t data) override;                                 \
+    std::intptr_t ItemData(int row) const override;                                         \
+    void ReorderRows(const std::vector<int>& order) override;                               \
+    void SetProgressRange(int low, int high) override;                                      \
+    void SetProgressPos(int pos) override;                                                  \
+    std::string FileEditText() const override;                                              \
+    void SetFileEditText(const std::string& text) override;                                 \
+    bool StartIpBlank() const override;                                                     \
+    bool StartIpComplete() const override;                                                  \
+    std::array<std::uint8_t, 4> StartIp() const override;                                   \
+    void SetStartIp(const std::array<std::uint8_t, 4>& octets) override;                    \
+    bool IsChecked(app::ControlId id) const override;                                       \
+    void SetChecked(app::ControlId id, bool checked) override;                              \
+    void ShowControl(app::ControlId id, bool visible) override;                             \
+    void EnableWindow(bool enable) override;                                                \
+    void EnableControl(app::ControlId id, bool enable) override;                            \
+    void MessageBox(const std::string& text) override;                                      \
+    bool Confirm(const std::string& text) override;                                         \
+    int UpgradeParallel() const override;                                                   \
+    void SetUpgradeParallel(int count) override;                                            \
+    Canary UpgradeCanary() const override;                                                  \
+    void SetUpgradeCanary(const Canary& canary) override;                                   \
+    void SetAdapterItems(const std::vector<std::string>& items, int selected) override;     \
+    int ChosenAdapterItem() const override;                                                 \
+    void AppendToLogPane(const std::string& text) override;                                 \
+    void SetWaitCursor(bool wait) override;                                                 \
+    bool OpenInEditor(const std::string& path) override;                                    \
+    std::optional<std::string> BrowseForFile() override;                                    \
+    std::optional<std::string> AskSavePath(const app::FileDialogSpec& spec) override;       \
+    std::optional<std::string> AskOpenPath(const app::FileDialogSpec& spec) override;       \
+    std::optional<std::string> AskText(const std::string& title, const std::string& prompt, \
+                                       const std::string& initial) override;                \
+    void CameraChanged(const app::CameraRowUpdate& update) override;                        \
     void PostToUi(std::function<void()> fn) override

@@ -76,6 +76,19 @@ class MemoryView : public DialogView {
         return openWorks;
     }
     std::optional<std::string> BrowseForFile() override { return nextBrowse; }
+    std::optional<std::string> AskSavePath(const FileDialogSpec& spec) override {
+        fileDialogs.push_back(spec.title);
+        return nextSavePath;
+    }
+    std::optional<std::string> AskOpenPath(const FileDialogSpec& spec) override {
+        fileDialogs.push_back(spec.title);
+        return nextOpenPath;
+    }
+    std::optional<std::string> AskText(const std::string& title, const std::string& prompt,
+                                       const std::string& initial) override {
+        asked.push_back(title + "|" + prompt + "|" + initial);
+        return nextText;
+    }
 
     // Keeps every update, the live state and outcome copied.
     struct CameraRecord {
@@ -108,6 +121,10 @@ class MemoryView : public DialogView {
     bool waitCursor = false;
     std::vector<std::string> messages;
     std::vector<std::string> questions;
+    // The address plan's file dialogs: what they answer, and their titles asked.
+    std::optional<std::string> nextSavePath;
+    std::optional<std::string> nextOpenPath;
+    std::vector<std::string> fileDialogs;
     bool confirmAnswer = true;
     std::function<bool(const std::string&)> answer;  // by question, when set
     int parallel = 1;
@@ -116,7 +133,9 @@ class MemoryView : public DialogView {
     int adapterItem = 0;
     std::string pane;
     std::vector<std::string> opened;
-    bool openWorks = true;  // what OpenInEditor answers
+    std::vector<std::string> asked;       // "title|prompt|initial" of each AskText
+    std::optional<std::string> nextText;  // AskText's answer
+    bool openWorks = true;                // what OpenInEditor answers
     std::optional<std::string> nextBrowse;
     std::vector<CameraRecord> cameras;
 

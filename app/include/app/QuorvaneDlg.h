@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "addressing/PlanCsv.h"
 #include "app/BatchReport.h"
 #include "app/BatchSession.h"
 #include "app/DeviceList.h"
@@ -54,13 +55,26 @@ class CQuorvaneDlg : public ReportWindow {
     void OnBnClickedModifyIp();
     void OnBnClickedRestoreIp();
     void OnBnClickedUpgrade();
-    // The stop control (and Esc) while a batch runs: the first press finishes
+    // The stop control (and Esc) while a search by address runs ends it; while
+    // a batch runs: the first press finishes
     // every camera not yet started as not done and never touches it; a second,
     // once confirmed, abandons the transfers in progress.
     void OnBnClickedStop();
     // The drop-down "网卡": the adapter chosen is searched on from now on and
     // remembered in config.ini.
     void OnCbnSelchangeInterface();
+    // "按地址搜索…": asks for the addresses (the last ones filled in), then ScanAddresses.
+    void OnMenuScan();
+    // A search by address: one address, a range "10.77.1.10-10.77.1.50" or a
+    // prefix "10.77.1.0/24" (at most 1,024 addresses), each asked by unicast.
+    // The cameras that answer join the list like a search's (a MAC already
+    // listed keeps its row). False when refused (the reason shown) or when the
+    // library failed; a stopped scan keeps what it found.
+    bool ScanAddresses(const std::string& text);
+    // Ends a scan in progress soon; callable from any thread (a stop request).
+    void CancelScan();
+    // Whether the last scan was stopped before its end.
+    bool ScanCancelled() const { return m_scanCancelled; }
     // The console's --interface: that adapter (name or address), or with
     // nothing, quorvane-net.conf's choice. False after the refusal is shown.
     bool ChooseAdapter(const std::optional<std::string>& nameOrAddress);
@@ -80,6 +94,29 @@ class CQuorvaneDlg : public ReportWindow {
     // The batch of a plan just made by PlanModifyIp and shown (the console,
     // which has no one to ask); false when it could not start.
     bool ModifyIpAsPlanned(const std::vector<PlannedAddress>& plan);
+    // Context menu "导入地址表…": asks for the file, checks the plan whole,
+    // ticks the cameras it names, asks with the plan and runs the batch.
+    void OnImportPlan();
+    // Context menu "导出地址表": asks where, writes the list as an address plan.
+    void OnExportPlan();
+    // Context menu "恢复到批次前的地址": undoes the last IP batch recorded,
+    // after asking with its plan.
+    void OnUndoIpBatch();
+    // An address plan file (mac,ip[,mask,gateway,name]) checked whole before
+    // anything is sent: its lines, the cameras of the list, the addresses in
+    // use (list and LAN), each camera's adapter subnet. The cameras it names
+    // are ticked. False after the refusal was shown, every fault with its line.
+    bool PlanFromFile(const std::string& path, std::vector<PlannedAddress>* plan);
+    // The plan that gives every camera of IP batch `id` (empty: the last IP
+    // batch) back the address, mask and gateway it had, checked the same
+    // way (not against the adapter's subnet: it goes back where it was).
+    bool PlanUndo(const std::string& id, std::vector<PlannedAddress>* plan);
+    // The batch of a plan just made by PlanFromFile or PlanUndo; false when
+    // it could not start.
+    bool RunAddressPlan(const std::vector<PlannedAddress>& plan);
+    // The list as an address plan file (every camera, its address, mask,
+    // gateway and name), written whole; said in the pane, or refused.
+    bool ExportPlan(const std::string& path);
     void SetUpgradeOverrides(const UpgradeSettings& settings) { m_overrides = settings; }
     // How the last batch ended: stopped by hand, held at its failure limit.
     bool BatchStopped() const { return m_dispatcher.Batch().stopped; }
@@ -204,6 +241,8 @@ class CQuorvaneDlg : public ReportWindow {
     bool CheckIpRequest(const std::vector<int>& ticked);
     // The drop-down filled from the PC's adapters, config.ini's choice shown and applied.
     void SetUpAdapters();
+    // The adapter the library says row `row` (the camera `dev`) answered on.
+    void MarkAnsweredOn(int row, const tNetDeviceInfo& dev);
     // The start address offered for ticked cameras all outside one adapter's subnet.
     void OfferStartIp(const std::vector<int>& ticked);
     // Tells both libraries: nullptr the configuration's choice, "" every adapter.
@@ -220,6 +259,15 @@ class CQuorvaneDlg : public ReportWindow {
         const std::vector<std::string>& macs);
     // Starts the batch of `plan` after its checks and its question.
     bool StartModifyIp(const std::vector<PlannedAddress>& plan);
+    // Checks an address plan's rows whole (the list, the LAN, with
+    // `bySubnet` each camera's adapter subnet) and makes its plan; false
+    // after the refusal `heading` + the faults was shown.
+    bool CheckAddressPlan(std::vector<addressing::PlanRow> rows, bool bySubnet,
+                          const std::string& heading, std::vector<PlannedAddress>* plan);
+    // Starts the batch of an address plan, without a question.
+    bool StartAddressPlan(const std::vector<PlannedAddress>& plan);
+    // Ticks exactly the rows of `plan`.
+    void TickPlanned(const std::vector<PlannedAddress>& plan);
     // Says once per press in the pane that the LAN could not be asked.
     void SayLanUnchecked(const std::string& why);
     void SayLogFailure(const char* what, const std::string& why);
@@ -279,10 +327,21 @@ class CQuorvaneDlg : public ReportWindow {
     // The drop-down's adapters, after its "全部网卡".
     std::vector<platform::NetAdapter> m_adapters;
     bool m_proposeStartIp = true;
+    std::string m_scanText;  // the last addresses searched, offered again
+    bool m_scanCancelled = false;
+    bool m_scanning = false;  // the stop then ends the scan
     // The running IP batch's word per camera (MAC) for its detail cell.
     std::map<std::string, std::string> m_ipNotes;
     // The running upgrade's canaries have been said to pass (or it has none).
     bool m_canaryTold = true;
+    // Where the last address plan came from: the request line's words and
+    // the record's plan_file or undo_of.
+    struct PlanOrigin {
+        std::string request;
+        std::string planFile;
+        std::string undoOf;
+    };
+    PlanOrigin m_planOrigin;
 };
 
 }  // namespace app

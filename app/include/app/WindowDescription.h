@@ -194,29 +194,40 @@ int CanaryItemIndex(const std::vector<CanaryItem>& items, const Canary& canary);
 bool Press(CQuorvaneDlg* dlg, int id);
 
 // The context menu, in order; kNone is a separator.
-enum MenuCommand : unsigned { kMenuNone = 0, kMenuRetry = 1, kMenuExport, kMenuAbout };
+enum MenuCommand : unsigned {
+    kMenuNone = 0,
+    kMenuRetry = 1,
+    kMenuExport = 2,
+    kMenuAbout = 3,
+    kMenuScan = 4,
+    kMenuImportPlan = 5,
+    kMenuExportPlan = 6,
+    kMenuUndo = 7,
+};
 struct MenuEntry {
     MenuCommand command;
     const char* text;
 };
 inline constexpr const char* kAboutMenuText = "关于 Quorvane(&A)...";
-inline constexpr std::array<MenuEntry, 4> kContextMenu{{
+inline constexpr std::array<MenuEntry, 8> kContextMenu{{
     {kMenuRetry, "只勾选失败和未升级的设备"},
     {kMenuExport, "导出列表"},
+    {kMenuScan, "按地址搜索…"},
+    {kMenuImportPlan, "导入地址表…"},
+    {kMenuExportPlan, "导出地址表"},
+    {kMenuUndo, "恢复到批次前的地址"},
     {kMenuNone, nullptr},
     {kMenuAbout, kAboutMenuText},
 }};
 
 // The save dialog of "导出列表".
-struct ExportDialogSpec {
-    const char* title;
-    const char* suggestedName;
-    const char* filterName;
-    const char* pattern;
-    const char* extension;
-};
+using ExportDialogSpec = FileDialogSpec;
 inline constexpr ExportDialogSpec kExportDialog{"导出列表", "quorvane-list.csv", "CSV (*.csv)",
                                                 "*.csv", "csv"};
+// The open dialog of "导入地址表…" and the save dialog of "导出地址表".
+inline constexpr FileDialogSpec kImportPlanDialog{"导入地址表", "", "CSV (*.csv)", "*.csv", "csv"};
+inline constexpr FileDialogSpec kExportPlanDialog{"导出地址表", "quorvane-plan.csv", "CSV (*.csv)",
+                                                  "*.csv", "csv"};
 
 // What a view supplies to the menu: its About box and its save dialog.
 struct MenuSeat {

@@ -32,6 +32,9 @@ struct Faults {
     // Has no route to the PC (a camera fresh from the factory on another
     // subnet): answers by limited broadcast on its link, never by unicast.
     bool noRoute = false;
+    // Sits behind a router (another VLAN): no broadcast reaches it, so it
+    // answers only probes sent to its own address.
+    bool routed = false;
 };
 
 struct CameraSpec {

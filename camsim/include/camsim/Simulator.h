@@ -90,6 +90,11 @@ class Simulator {
     void ReceiveIpset();
     void OnDiscover(const asio::ip::udp::endpoint& from, std::uint32_t txid,
                     std::uint16_t spreadMs);
+    void AnswerDiscover(Camera& cam, const asio::ip::udp::endpoint& from, std::uint32_t txid,
+                        std::uint16_t spreadMs);
+    // The camera's own probe socket at `ip` (loopback only), replacing any before.
+    void OpenProbe(Camera& cam, const Ipv4& ip);
+    void ReceiveProbe(Camera& cam);
     // `extended`: IPSET_EX_REQ (gateway 0.0.0.0 keeps it; the answer carries it).
     void OnIpset(const asio::ip::udp::endpoint& from, std::uint32_t txid,
                  const std::vector<std::uint8_t>& payload, bool extended);

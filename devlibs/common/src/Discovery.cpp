@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <asio.hpp>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -371,6 +372,244 @@ int ProbeOne(const NetConfig& config, const std::string& ip, int timeoutMs, tNet
         *info = *rec;
         return 1;
     }
+}
+
+}  // namespace wire
+
+namespace wire {
+namespace {
+
+// The adapter the system sends to `target` by: a socket connected there (no
+// packet leaves) names the local address, which an adapter holds or whose
+// subnet holds it. Empty when the listing names none.
+AnsweredOn RouteAdapter(asio::io_context& io, uint32_t target, uint16_t port,
+                        const std::vector<platform::NetAdapter>& adapters) {
+    asio::ip::udp::socket sock(io);
+    asio::error_code ec;
+    sock.open(asio::ip::udp::v4(), ec);
+    if (!ec) {
+        sock.connect({asio::ip::address_v4(target), port}, ec);
+    }
+    const uint32_t local = ec ? 0 : sock.local_endpoint(ec).address().to_v4().to_uint();
+    if (ec || local == 0) {
+        return {};
+    }
+    const platform::NetAdapter* holder = nullptr;
+    for (const auto& a : adapters) {
+        if (a.address == local) {
+            return {a.name, a.address, a.prefix};
+        }
+        if (holder == nullptr && a.up && platform::InSubnet(a, local)) {
+            holder = &a;
+        }
+    }
+    return holder ? AnsweredOn{holder->name, holder->address, holder->prefix} : AnsweredOn{};
+}
+
+}  // namespace
+
+bool Scan(const NetConfig& config, const std::vector<uint32_t>& addresses,
+          const std::function<void(const tNetDeviceInfo&, const AnsweredOn&)>& onDevice,
+          ScanStats* stats, std::string* error, const std::function<bool()>& cancelled) {
+    ScanStats local;
+    ScanStats& st = stats ? *stats : local;
+    st = {};
+    const auto start = SteadyClock::now();
+    const auto fail = [&](std::string why) {
+        if (error) {
+            *error = std::move(why);
+        }
+        return false;
+    };
+    if (addresses.empty() || addresses.size() > static_cast<size_t>(kMaxScanAddresses)) {
+        return fail("a scan asks 1 to " + std::to_string(kMaxScanAddresses) + " addresses");
+    }
+    st.asked = static_cast<int>(addresses.size());
+
+    asio::io_context io;
+    asio::error_code ec;
+    auto from = asio::ip::make_address_v4(config.bindAddress, ec);
+    if (ec) {
+        return fail("bad bind address " + config.bindAddress);
+    }
+    std::string why;
+    const auto listed = platform::ListNetAdapters(&why);
+    const std::vector<platform::NetAdapter> adapters =
+        listed ? *listed : std::vector<platform::NetAdapter>{};
+    // A chosen adapter gives the socket its address; the system still routes
+    // each probe, as it routes any unicast.
+    AnsweredOn chosenOn;
+    if (!config.adapter.empty()) {
+        for (const auto& a : platform::ChosenAdapters(adapters, config.adapter)) {
+            if (a.up && a.address != 0) {
+                chosenOn = {a.name, a.address, a.prefix};
+                break;
+            }
+        }
+        if (chosenOn.address == 0) {
+            return fail("no adapter that is up is named " + config.adapter +
+                        (why.empty() ? "" : " (" + why + ")"));
+        }
+        if (from.is_unspecified()) {
+            from = asio::ip::address_v4(chosenOn.address);
+        }
+    }
+    Port main(io);
+    if (!OpenPort(main, {from, 0}, true, ec)) {
+        return fail("cannot open the scan socket: " + ec.message());
+    }
+    // Bound to one address, the socket misses the limited broadcast by which
+    // a camera without a route back answers; the wildcard one at its port does not.
+    std::unique_ptr<Port> wide;
+    if (!from.is_unspecified() && !from.is_loopback()) {
+        wide = std::make_unique<Port>(io);
+        const auto port = main.sock.local_endpoint(ec).port();
+        if (ec || !OpenPort(*wide, {asio::ip::address_v4::any(), port}, true, ec)) {
+            wide.reset();
+        }
+    }
+
+    const uint32_t txid = RandomTxid();
+    const auto probe = EncodeFrame(MsgType::DiscoverReq, txid, DiscoverReq{});
+    const std::set<uint32_t> asked(addresses.begin(), addresses.end());
+    std::set<uint32_t> answered;
+    std::set<Mac> seen;
+    std::map<uint32_t, AnsweredOn> routes;  // by the camera's address
+    auto lastEvent = start;
+    bool stopping = false;
+
+    const auto take = [&](const Port& port, size_t size) {
+        ++st.datagrams;
+        const auto frame = DecodeDatagram({port.buf.data(), size});
+        if (!frame || frame->type() != MsgType::DiscoverRep || frame->header.txid != txid) {
+            ++st.dropped;
+            return;
+        }
+        auto info = ParsePayload<tNetDeviceInfo>(frame->payload);
+        const uint32_t ip = info ? (uint32_t{info->ucIp[0]} << 24) |
+                                       (uint32_t{info->ucIp[1]} << 16) |
+                                       (uint32_t{info->ucIp[2]} << 8) | info->ucIp[3]
+                                 : 0;
+        if (!info || info->uiRecordVersion != 1 || !asked.contains(ip)) {
+            ++st.dropped;
+            return;
+        }
+        answered.insert(ip);
+        Mac mac{};
+        std::copy(std::begin(info->ucMac), std::end(info->ucMac), mac.begin());
+        if (st.cameras >= kMaxCamerasPerSearch || !seen.insert(mac).second) {
+            return;
+        }
+        TerminateTexts(*info);
+        ++st.cameras;
+        lastEvent = SteadyClock::now();
+        AnsweredOn on = chosenOn;
+        if (on.address == 0) {
+            auto it = routes.find(ip);
+            if (it == routes.end()) {
+                it = routes.emplace(ip, RouteAdapter(io, ip, config.discoveryPort, adapters)).first;
+            }
+            on = it->second;
+        }
+        onDevice(*info, on);
+    };
+    std::function<void(Port&)> receive = [&](Port& port) {
+        port.sock.async_receive_from(
+            asio::buffer(port.buf), port.from,
+            [&receive, &take, &stopping, p = &port](const asio::error_code& e, size_t n) {
+                if (stopping || e == asio::error::operation_aborted) {
+                    return;
+                }
+                if (!e) {
+                    take(*p, n);
+                }
+                // Other errors (an ICMP refusal reported on Windows) end no scan.
+                receive(*p);
+            });
+    };
+    receive(main);
+    if (wide) {
+        receive(*wide);
+    }
+
+    // Probes leave in small bursts every few milliseconds, at the configured
+    // rate on average.
+    const auto tick = std::chrono::milliseconds(5);
+    const double perMs = config.scanRate / 1000.0;
+    const auto pause = std::chrono::milliseconds(config.discoveryProbeIntervalMs);
+    const auto quiet = std::chrono::milliseconds(config.discoveryQuietMs);
+    std::string sendError;
+    for (int round = 0; round < kScanRounds && !st.cancelled; ++round) {
+        std::vector<uint32_t> todo;
+        for (const uint32_t ip : addresses) {
+            if (!answered.contains(ip)) {
+                todo.push_back(ip);
+            }
+        }
+        if (todo.empty()) {
+            break;
+        }
+        const auto roundStart = SteadyClock::now();
+        size_t sent = 0;
+        while (sent < todo.size()) {
+            if (cancelled && cancelled()) {
+                st.cancelled = true;
+                break;
+            }
+            const auto now = SteadyClock::now();
+            const double ms = std::chrono::duration<double, std::milli>(now - roundStart).count();
+            const size_t due = std::min(todo.size(), static_cast<size_t>(ms * perMs) + 1);
+            for (; sent < due; ++sent) {
+                asio::error_code sendEc;
+                main.sock.send_to(asio::buffer(probe),
+                                  {asio::ip::address_v4(todo[sent]), config.discoveryPort}, 0,
+                                  sendEc);
+                if (sendEc) {
+                    ++st.sendErrors;
+                    sendError =
+                        asio::ip::address_v4(todo[sent]).to_string() + ": " + sendEc.message();
+                } else {
+                    ++st.probesSent;
+                }
+            }
+            lastEvent = SteadyClock::now();
+            io.restart();
+            io.run_for(tick);
+        }
+        if (st.probesSent == 0 && round == 0 && !st.cancelled) {
+            stopping = true;
+            break;
+        }
+        // The next round, or the end: a wait for the answers still on their way.
+        const auto wait = round + 1 < kScanRounds ? pause : quiet;
+        for (;;) {
+            if (cancelled && cancelled()) {
+                st.cancelled = true;
+                break;
+            }
+            const auto now = SteadyClock::now();
+            if (answered.size() == asked.size() || now - lastEvent >= wait) {
+                break;
+            }
+            io.restart();
+            io.run_for(std::min<SteadyClock::duration>(tick * 4, lastEvent + wait - now));
+        }
+    }
+    const bool failed = st.probesSent == 0 && !st.cancelled;
+    stopping = true;
+    asio::error_code ignored;
+    main.sock.cancel(ignored);
+    if (wide) {
+        wide->sock.cancel(ignored);
+    }
+    io.restart();
+    io.run();
+    st.elapsedMs = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start).count());
+    if (failed) {
+        return fail("cannot send the scan's probes: " + sendError);
+    }
+    return true;
 }
 
 }  // namespace wire

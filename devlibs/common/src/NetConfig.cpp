@@ -103,6 +103,7 @@ constexpr IntKey kIntKeys[] = {
     {"ipset_attempts", 1, 20, &NetConfig::ipsetAttempts},
     {"update_result_timeout_ms", 100, 3600000, &NetConfig::updateResultTimeoutMs},
     {"verify_timeout_ms", 0, 3600000, &NetConfig::verifyTimeoutMs},
+    {"scan_rate", 50, 10000, &NetConfig::scanRate},
 };
 
 constexpr PortKey kPortKeys[] = {

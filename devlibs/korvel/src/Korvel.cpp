@@ -1,6 +1,7 @@
 // The C entry points of the camera network library.
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdarg>
 #include <cstring>
@@ -66,6 +67,13 @@ struct State {
 State& S() {
     static State* s = new State;  // never destroyed: callers may race process exit
     return *s;
+}
+
+// Moved on by Net_CancelScan; a scan ends when it differs from its value at
+// the start. Lock-free, so that a stop request's thread may call it any time.
+std::atomic<unsigned>& ScanEpoch() {
+    static std::atomic<unsigned> epoch{0};
+    return epoch;
 }
 
 std::shared_ptr<Camera> Find(int handle) {
@@ -572,6 +580,69 @@ KORVEL_API int Net_GetAnsweredOn(const uint8_t* mac, tNetAdapterInfo* info) {
     info->ucAddress[2] = static_cast<uint8_t>(a >> 8);
     info->ucAddress[3] = static_cast<uint8_t>(a);
     info->ucPrefix = static_cast<uint8_t>(std::clamp(it->second.prefix, 0, 32));
+    return KORVEL_OK;
+}
+
+KORVEL_API int Net_ScanDevice(const uint8_t (*addresses)[4], int count,
+                              NetFindDeviceCallback callback, void* user) {
+    if (addresses == nullptr || callback == nullptr || count < 1 || count > NET_SCAN_MAX) {
+        return KORVEL_E_PARAM;
+    }
+    wire::NetConfig config;
+    if (!Initialised(&config)) {
+        return KORVEL_E_NOT_INIT;
+    }
+    std::vector<uint32_t> asked;
+    asked.reserve(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        const uint8_t* a = addresses[i];
+        asked.push_back((uint32_t{a[0]} << 24) | (uint32_t{a[1]} << 16) | (uint32_t{a[2]} << 8) |
+                        a[3]);
+    }
+    const unsigned epoch = ScanEpoch().load();
+    std::map<std::string, uint16_t> found;
+    std::map<wire::Mac, wire::AnsweredOn> heardOn;
+    wire::ScanStats stats;
+    std::string error;
+    const bool ok = wire::Scan(
+        config, asked,
+        [&](const tNetDeviceInfo& info, const wire::AnsweredOn& on) {
+            if (info.usCtrlPort != 0) {
+                found[wire::FormatIpv4(info.ucIp)] = info.usCtrlPort;
+            }
+            if (on.address != 0) {
+                wire::Mac mac{};
+                std::copy(std::begin(info.ucMac), std::end(info.ucMac), mac.begin());
+                heardOn[mac] = on;
+            }
+            callback(&info, user);
+        },
+        &stats, &error, [epoch] { return ScanEpoch().load() != epoch; });
+    {
+        // Beside the last search's cameras: the scan adds to its list.
+        State& s = S();
+        std::lock_guard lock(s.mutex);
+        for (auto& [mac, on] : heardOn) {
+            s.answeredOn.insert_or_assign(mac, std::move(on));
+        }
+        for (const auto& [ip, port] : found) {
+            s.ports[ip] = port;
+        }
+    }
+    if (!ok) {
+        korvel::LogLine("Korvel: scan failed: " + error);
+        return KORVEL_E_IO;
+    }
+    korvel::Logf(
+        "Korvel: scan of %d addresses found %d cameras in %ld ms (%d probes, %d not sent, %d "
+        "answers, %d dropped)%s",
+        stats.asked, stats.cameras, stats.elapsedMs, stats.probesSent, stats.sendErrors,
+        stats.datagrams, stats.dropped, stats.cancelled ? ", cancelled" : "");
+    return stats.cancelled ? KORVEL_E_CANCELLED : KORVEL_OK;
+}
+
+KORVEL_API int Net_CancelScan(void) {
+    ScanEpoch().fetch_add(1);
     return KORVEL_OK;
 }
 

@@ -15,6 +15,9 @@ struct HelperApi {
     int (*GetDevList)(tNetDeviceInfo* out, int capacity) = nullptr;
     // The adapter IP changes leave by; a helper without it leaves by the system's way.
     int (*SetInterface)(const char* nameOrAddress) = nullptr;
+    // Address, mask and gateway by MAC; a helper without it cannot set a gateway.
+    int (*ModifyDevIpEx)(const char* mac, const char* ip, const char* mask,
+                         const char* gateway) = nullptr;
 };
 
 namespace engine {

@@ -189,6 +189,19 @@ class TaskDispatcher {
     };
     void ExpectCamera(const std::string& mac, Expectation expected);
 
+    // The mask and gateway an IP change gives the camera with this MAC (an
+    // address plan), handed over before it is queued: sent by the helper's
+    // ModifyDevIpEx, an empty mask as 255.255.255.0, an empty gateway kept as
+    // the camera has it. A camera without one goes by the specified
+    // ModifyDevIp. A helper without ModifyDevIpEx takes a plan without a
+    // gateway by ModifyDevIp (the camera then chooses its gateway) and fails
+    // one with a gateway (ReasonCode::NoLibrary). Cleared by BeginBatch.
+    struct CameraAddress {
+        std::string mask;
+        std::string gateway;
+    };
+    void AddressCamera(const std::string& mac, CameraAddress address);
+
     // Copies the texts (31, 31 and 255 characters at most) into a DeviceTask
     // and hands it to the next worker in turn. Never waits for a camera. A task
     // that cannot be handed over (the dispatcher is stopped, its worker did not

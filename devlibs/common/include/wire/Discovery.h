@@ -66,6 +66,36 @@ bool DiscoverOn(const NetConfig& config,
                 DiscoveryStats* stats, std::string* error, int maxCameras = kMaxCamerasPerSearch,
                 const std::function<void()>& onLimit = {});
 
+// Addresses one search by address asks at most.
+inline constexpr int kMaxScanAddresses = 1024;
+// A scan asks every address once, then once more those that did not answer.
+inline constexpr int kScanRounds = 2;
+
+struct ScanStats {
+    int asked = 0;       // addresses
+    int probesSent = 0;  // probes that left
+    int sendErrors = 0;  // probes the system refused (no route, no buffer)
+    int datagrams = 0;
+    int dropped = 0;  // malformed, stale, or a record of an address not asked
+    int cameras = 0;
+    bool cancelled = false;
+    long elapsedMs = 0;
+};
+
+// A search by address: one DISCOVER_REQ (no spread) by unicast to each of
+// `addresses` (host order, at most kMaxScanAddresses), at most
+// config.scanRate a second, in kScanRounds rounds; a later round asks only
+// the addresses that gave no answer. An answer counts when its record
+// carries an address asked (one socket may answer for several cameras, as in
+// the loopback lab); each MAC is reported once, with the adapter the system
+// routes its address by. It ends when every address answered, or
+// discovery_quiet_ms after the last probe and the last new camera, or within
+// a few milliseconds of `cancelled` returning true (stats->cancelled). False
+// with *error when nothing could be sent.
+bool Scan(const NetConfig& config, const std::vector<uint32_t>& addresses,
+          const std::function<void(const tNetDeviceInfo&, const AnsweredOn&)>& onDevice,
+          ScanStats* stats, std::string* error, const std::function<bool()>& cancelled = {});
+
 // A random non-zero transaction id.
 uint32_t RandomTxid();
 

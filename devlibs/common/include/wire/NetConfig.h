@@ -38,6 +38,9 @@ struct NetConfig {
     int updateResultTimeoutMs = 120000;
     // How long an upgraded camera is waited for to come back; 0: not checked.
     int verifyTimeoutMs = 300000;
+    // Probes a search by address sends a second at most: each unanswered
+    // address costs the LAN an ARP request, and a switch may drop a burst.
+    int scanRate = 500;
     std::string logFile = "korvel.log";
     // Key `interface`: the one adapter searched on, by name or address; empty,
     // every adapter. Not named `interface`: Windows headers define that word.
