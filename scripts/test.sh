@@ -34,7 +34,7 @@ bash bench/net/run.sh --smoke build/dev
 bash bench/upgrade/run.sh --smoke build/dev
 echo "bench: $(($(date +%s) - bench_started)) s"
 
-# The site soak at CI size (two rounds, about two minutes): 200 cameras with
+# The site soak at CI size (three rounds, about two minutes): 200 cameras with
 # seeded faults, every camera's outcome checked against the simulator's own
 # account; a failure prints the seed that replays it.
 echo "== soak: 200 cameras on loopback, seeded faults"

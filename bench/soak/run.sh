@@ -3,7 +3,7 @@
 # back to back through quorvane-cli, every camera's outcome checked against
 # what camsim says it received and runs.
 #   bench/soak/run.sh [--smoke] [BUILD_DIR] [soak.py options: --seed N, --minutes M, ...]
-# --smoke: two rounds, about two minutes (CI runs it); without it, 30 minutes.
+# --smoke: three rounds, about two minutes (CI runs it); without it, 30 minutes.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)

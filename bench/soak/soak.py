@@ -13,7 +13,7 @@ resident memory and open files must stay flat and no workspace may be left.
 
   soak.py [--build DIR] [--seed N] [--minutes M | --rounds R] [--cameras N] [--keep]
 
-Without --minutes or --rounds: two rounds, about two minutes (CI). The seed is
+Without --minutes or --rounds: three rounds, about two minutes (CI). The seed is
 printed; give it back with --seed to replay a run. Exit 0 when every check
 held, 1 with each disagreement printed, 2 when the soak could not run.
 Everything stays on 127.0.0.0/8: the fleet on 127.90.x.y, the tool's searches
@@ -399,7 +399,7 @@ class Soak:
             if self.args.minutes:
                 if time.time() - started >= self.args.minutes * 60:
                     break
-            elif r >= (self.args.rounds or 2):
+            elif r >= (self.args.rounds or 3):
                 break
         self.verdict(time.time() - started, r)
 
