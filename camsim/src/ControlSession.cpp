@@ -129,7 +129,7 @@ Simulator::Session::Session(Simulator& sim, Camera& cam, tcp::socket socket, std
 }
 
 Simulator::Session::~Session() {
-    AbortUpdate();
+    AbortUpdate(false);
 }
 
 void Simulator::Session::Start() {

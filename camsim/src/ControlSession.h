@@ -57,7 +57,9 @@ class Simulator::Session : public std::enable_shared_from_this<Simulator::Sessio
     // Says why, just before the refusal it explains (UPDATE_REASON).
     void Explain(std::uint32_t txid, wire::Status status, wire::UpdateReasonCode code,
                  const std::string& why);
-    void AbortUpdate();
+    // Drops a partial file; `save`: the state file says so (not while the
+    // simulator itself goes away).
+    void AbortUpdate(bool save = true);
 
     struct Update {
         std::uint32_t txid = 0;

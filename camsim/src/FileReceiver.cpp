@@ -96,8 +96,13 @@ void Simulator::Session::Begin(std::uint32_t txid, std::span<const std::uint8_t>
         ready(wire::Status::Internal);
         return;
     }
-    cam_.updating = true;
+    {
+        std::lock_guard lock(sim_.stateMutex_);
+        cam_.updating = true;
+        ++cam_.begun;
+    }
     update_ = std::move(u);
+    sim_.SaveState(cam_);
     sim_.log_.Line("%s update begins: '%s', %llu bytes, type %u", Who().c_str(),
                    EscapeText(name).c_str(), static_cast<unsigned long long>(req->size),
                    req->upgradeType);
@@ -116,14 +121,27 @@ void Simulator::Session::Data(std::uint32_t txid, std::span<const std::uint8_t> 
     }
     std::size_t take = payload.size();
     bool drop = false;
-    if (F().dropAfter >= 0) {
-        const auto limit = static_cast<std::uint64_t>(F().dropAfter);
+    if (F().dropAfter >= 0 || F().dropAtPercent >= 0) {
+        // The nearer of the two limits; a share of the file rounds down.
+        std::uint64_t limit = UINT64_MAX;
+        if (F().dropAfter >= 0) {
+            limit = static_cast<std::uint64_t>(F().dropAfter);
+        }
+        if (F().dropAtPercent >= 0) {
+            limit = std::min(
+                limit, u.size / 100 * static_cast<std::uint64_t>(F().dropAtPercent) +
+                           u.size % 100 * static_cast<std::uint64_t>(F().dropAtPercent) / 100);
+        }
         if (u.check.Received() + take >= limit) {
             take = static_cast<std::size_t>(limit - std::min(limit, u.check.Received()));
             drop = true;
         }
     }
     u.check.Feed(payload.data(), take);
+    {
+        std::lock_guard lock(sim_.stateMutex_);
+        cam_.received += take;
+    }
     // Straight from the frame to the file: pieces are large, a stdio buffer only copies.
     for (std::size_t done = 0; done < take && !u.writeFailed;) {
         const ssize_t w = ::write(u.fd, payload.data() + done, take - done);
@@ -145,7 +163,10 @@ void Simulator::Session::End(std::uint32_t txid, std::span<const std::uint8_t> p
         return;
     }
     std::unique_ptr<Update> u = std::move(update_);
-    cam_.updating = false;
+    {
+        std::lock_guard lock(sim_.stateMutex_);
+        cam_.updating = false;
+    }
     const bool closedOk = ::close(u->fd) == 0;
     u->fd = -1;
     wire::UpdateResult res{};
@@ -214,12 +235,21 @@ void Simulator::Session::End(std::uint32_t txid, std::span<const std::uint8_t> p
                    wire::DigestHex(md5).c_str(), cam_.model.flashMs);
     // The verdict comes once the file is flashed; the camera takes on its new
     // version then, or at the end of its reboot when it has a reboot time.
+    {
+        std::lock_guard lock(sim_.stateMutex_);
+        ++cam_.flashing;
+    }
+    // A flash goes on to its verdict even when the tool has gone meanwhile.
     auto finish = [self = shared_from_this(), name = u->name, newSw,
                    frame = std::move(frame)]() mutable {
+        {
+            std::lock_guard lock(self->sim_.stateMutex_);
+            --self->cam_.flashing;
+        }
         // The reboot (or the new version) starts before the verdict leaves, so
         // that whoever reads the verdict finds the camera rebooting already.
         self->sim_.Verdict(self->cam_, true, name, newSw, self.get());
-        self->Reply(std::move(frame), self->cam_.model.rebootMs > 0 ? "camera reboots" : nullptr);
+        self->Reply(std::move(frame), self->cam_.rebooting ? "camera reboots" : nullptr);
     };
     if (cam_.model.flashMs == 0) {
         finish();
@@ -257,7 +287,7 @@ void Simulator::Session::Explain(std::uint32_t txid, wire::Status status,
     Reply(wire::EncodeFrame(wire::MsgType::UpdateReason, txid, r));
 }
 
-void Simulator::Session::AbortUpdate() {
+void Simulator::Session::AbortUpdate(bool save) {
     if (!update_) {
         return;
     }
@@ -267,7 +297,13 @@ void Simulator::Session::AbortUpdate() {
     std::error_code ec;
     fs::remove(update_->partPath, ec);
     update_.reset();
-    cam_.updating = false;
+    {
+        std::lock_guard lock(sim_.stateMutex_);
+        cam_.updating = false;
+    }
+    if (save) {
+        sim_.SaveState(cam_);
+    }
 }
 
 }  // namespace camsim

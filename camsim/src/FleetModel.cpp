@@ -202,6 +202,16 @@ bool ApplyFault(Faults& f, const std::string& faultText, std::string& error) {
     if (name == "keep-version") {
         return flag(f.keepVersion);
     }
+    if (name == "never-back") {
+        return flag(f.neverBack);
+    }
+    if (name == "drop-at-percent") {
+        if (!number(100)) {
+            return false;
+        }
+        f.dropAtPercent = static_cast<int>(n);
+        return true;
+    }
     if (name == "drop-after") {
         if (!number(std::uint64_t{1} << 40)) {
             return false;

@@ -32,6 +32,11 @@ struct Simulator::Camera {
     bool rebooting = false;  // silent: no discovery answers, no sessions, no IP change
     std::uint64_t accepted = 0;
     std::uint64_t refused = 0;
+    std::uint64_t begun = 0;      // updates begun (UPDATE_BEGIN answered OK)
+    std::uint64_t received = 0;   // file bytes taken in, whole and partial updates alike
+    int flashing = 0;             // kept files whose verdict is still to come
+    std::uint64_t ipChanges = 0;  // IP changes taken
+    std::uint64_t ipRefused = 0;  // IP changes refused
     std::string lastFile;
     std::string dir;
     std::string statePath;

@@ -183,11 +183,17 @@ void Simulator::OnIpset(const udp::endpoint& from, std::uint32_t txid,
             cam.ip = ip;
             cam.mask = mask;
             cam.gateway = gateway;
+            ++cam.ipChanges;  // a repeated request is not counted again
         }
         if (status == wire::Status::Ok && cam.probe) {
             OpenProbe(cam, ip);
         }
     }
+    if (status != wire::Status::Ok) {
+        std::lock_guard lock(stateMutex_);
+        ++cam.ipRefused;
+    }
+    SaveState(cam);
     if (status == wire::Status::Ok) {
         log_.Line("%s IP change to %s/%s gateway %s accepted", who.c_str(), FormatIpv4(ip).c_str(),
                   FormatIpv4(mask).c_str(), FormatIpv4(cam.gateway).c_str());

@@ -83,7 +83,9 @@ std::string Simulator::StatePath(std::size_t index) const {
 Simulator::CameraState Simulator::State(std::size_t index) const {
     std::lock_guard lock(stateMutex_);
     const Camera& cam = *cams_.at(index);
-    return {cam.model.sw, cam.accepted, cam.refused, cam.lastFile, cam.rebooting};
+    return {cam.model.sw,  cam.accepted, cam.refused,  cam.lastFile,
+            cam.rebooting, cam.begun,    cam.received, cam.updating || cam.flashing > 0,
+            cam.ipChanges, cam.ipRefused};
 }
 
 bool Simulator::Start(std::string& error) {
@@ -211,12 +213,12 @@ void Simulator::Verdict(Camera& cam, bool accepted, const std::string& file,
         } else {
             ++cam.accepted;
             cam.lastFile = file;
-            if (cam.model.rebootMs == 0) {
+            if (cam.model.rebootMs == 0 && !cam.model.faults.neverBack) {
                 cam.model.sw = newSw;
             }
         }
     }
-    if (accepted && cam.model.rebootMs > 0) {
+    if (accepted && (cam.model.rebootMs > 0 || cam.model.faults.neverBack)) {
         Reboot(cam, newSw, except);
         return;
     }
@@ -246,6 +248,10 @@ void Simulator::Reboot(Camera& cam, const std::string& newSw, Session* except) {
         }
     }
     SaveState(cam);
+    if (cam.model.faults.neverBack) {
+        log_.Line("%s never comes back", who.c_str());
+        return;
+    }
     auto timer =
         std::make_shared<asio::steady_timer>(io_, std::chrono::milliseconds(cam.model.rebootMs));
     timer->async_wait([this, &cam, timer, newSw, who](const asio::error_code& tec) {
@@ -266,8 +272,8 @@ void Simulator::Reboot(Camera& cam, const std::string& newSw, Session* except) {
     });
 }
 
-// The camera's state for other processes (the fleet test support): one JSON
-// object, written under a temporary name and renamed into place.
+// The camera's state for other processes (the fleet test support, the soak's
+// checker): one JSON object, written under a temporary name and renamed into place.
 void Simulator::SaveState(const Camera& cam) {
     nlohmann::json j;
     {
@@ -278,7 +284,13 @@ void Simulator::SaveState(const Camera& cam) {
              {"accepted", cam.accepted},
              {"refused", cam.refused},
              {"last_file", cam.lastFile},
-             {"rebooting", cam.rebooting}};
+             {"rebooting", cam.rebooting},
+             {"begun", cam.begun},
+             {"received", cam.received},
+             {"busy", cam.updating || cam.flashing > 0},
+             {"ip", FormatIpv4(cam.ip)},
+             {"ip_changes", cam.ipChanges},
+             {"ip_refused", cam.ipRefused}};
     }
     std::error_code ec;
     fs::create_directories(config_.filesDir, ec);

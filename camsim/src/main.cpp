@@ -33,8 +33,9 @@ const char* const kUsage =
                          another hardware code (checked by default)
   --fleet FILE.json      cameras from a file (array, or {"defaults":{..},"cameras":[..]})
   --fault NAME[=VALUE]   a fault for every camera: refuse-connect, hang, drop-after=N,
-                         throttle=BYTES_PER_S, fail-verify, refuse-clock, refuse-ip-change,
-                         discovery-twice, silent, malformed, reply-delay=MS, no-route,
+                         drop-at-percent=P, throttle=BYTES_PER_S, fail-verify, refuse-clock,
+                         refuse-ip-change, discovery-twice, silent, malformed, reply-delay=MS,
+                         no-route, keep-version, never-back, no-reasons, old-ipset,
                          routed (answers only probes sent to its own address)
   --conf FILE            network configuration (default: $QUORVANE_NET_CONF, else
                          quorvane-net.conf beside camsim, else the built-in lab values)

@@ -335,4 +335,71 @@ TEST_F(CameraUpgrade, RebootIsSilentThenTheNewVersionIsSeen) {
     EXPECT_FALSE(nlohmann::json::parse(ReadFile(sim_->StatePath(0)))["rebooting"].get<bool>());
 }
 
+// What the state file counts for each way an update ends: the soak's checker
+// compares a batch's record against exactly these fields.
+TEST_F(CameraUpgrade, StateFileCountsWhatEachCameraReceivedAndKept) {
+    struct Row {
+        const char* fault;  // applied to the camera of the row
+        std::uint32_t rebootMs;
+        bool verdict;  // a verdict comes back at all
+        std::uint64_t accepted, refused, received;
+        bool silentAfter;  // still rebooting well after its reboot time
+        bool newVersion;
+    };
+    const std::string image(20000, 'i');
+    const Row rows[] = {
+        {"", 0, true, 1, 0, 20000, false, true},
+        {"never-back", 0, true, 1, 0, 20000, true, false},
+        {"never-back", 100, true, 1, 0, 20000, true, false},
+        {"drop-at-percent=25", 0, false, 0, 0, 5000, false, false},
+        {"drop-at-percent=0", 0, false, 0, 0, 0, false, false},
+        {"fail-verify", 0, true, 0, 1, 20000, false, false},
+        {"keep-version", 100, true, 1, 0, 20000, false, false},
+    };
+    std::vector<CameraSpec> cams;
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        CameraSpec c = Camera(static_cast<int>(i), "101", true, rows[i].rebootMs);
+        std::string error;
+        if (*rows[i].fault != 0) {
+            EXPECT_TRUE(ApplyFault(c.faults, rows[i].fault, error)) << error;
+        }
+        cams.push_back(c);
+    }
+    Start(cams);
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        EXPECT_EQ(Send(i, "cam_app_V2.9", image) != 0xFFFFFFFF, rows[i].verdict) << i;
+    }
+    std::this_thread::sleep_for(400ms);  // every reboot is over by now
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const Row& r = rows[i];
+        SCOPED_TRACE(std::string("row ") + std::to_string(i) + " " + r.fault);
+        Simulator::CameraState st;
+        for (int k = 0; k < 100; ++k) {  // a dropped link is noticed a moment later
+            st = sim_->State(i);
+            if (!st.busy) {
+                break;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        EXPECT_EQ(st.begun, 1u);
+        EXPECT_EQ(st.accepted, r.accepted);
+        EXPECT_EQ(st.refused, r.refused);
+        EXPECT_EQ(st.received, r.received);
+        EXPECT_FALSE(st.busy);
+        EXPECT_EQ(st.rebooting, r.silentAfter);
+        EXPECT_EQ(st.sw != "2.3.1_180101", r.newVersion) << st.sw;
+        const auto j = nlohmann::json::parse(ReadFile(sim_->StatePath(i)), nullptr, false);
+        ASSERT_TRUE(j.is_object());
+        EXPECT_EQ(j["begun"], 1);
+        EXPECT_EQ(j["received"], r.received);
+        EXPECT_EQ(j["rebooting"], r.silentAfter);
+        EXPECT_EQ(j["busy"], false);
+        EXPECT_EQ(j["ip"], Ip(i));
+    }
+    // one that never comes back answers nothing, not even a connection
+    TcpClient late;
+    EXPECT_EQ(late.connect(Ip(1), sim_->ControlPort()), ECONNREFUSED);
+    EXPECT_EQ(Discover().count(1), 0u);
+}
+
 }  // namespace

@@ -95,18 +95,20 @@ TEST(FleetModel, FaultOptions) {
     for (const char* faultText :
          {"refuse-connect", "hang", "fail-verify", "refuse-clock", "refuse_ip_change",
           "discovery-twice", "silent", "malformed", "drop-after=10", "throttle=12500000",
-          "reply-delay=1", "no-route"}) {
+          "reply-delay=1", "no-route", "never-back", "drop-at-percent=40"}) {
         EXPECT_TRUE(ApplyFault(f, faultText, error)) << faultText << ": " << error;
     }
     EXPECT_TRUE(f.refuseConnect && f.hang && f.failVerify && f.refuseClock && f.refuseIpChange &&
-                f.discoveryTwice && f.silent && f.malformed && f.noRoute);
+                f.discoveryTwice && f.silent && f.malformed && f.noRoute && f.neverBack);
+    EXPECT_EQ(f.dropAtPercent, 40);
     EXPECT_EQ(f.dropAfter, 10);
     EXPECT_EQ(f.throttleBps, 12500000u);
     EXPECT_EQ(f.replyDelayMs, 1u);
     EXPECT_TRUE(ApplyFault(f, "hang=false", error));
     EXPECT_FALSE(f.hang);
-    for (const char* faultText : {"drop-after", "drop-after=-1", "reply-delay=600001", "hang=maybe",
-                                  "nonsense", "throttle=1e6"}) {
+    for (const char* faultText :
+         {"drop-after", "drop-after=-1", "reply-delay=600001", "hang=maybe", "nonsense",
+          "throttle=1e6", "drop-at-percent=101", "drop-at-percent"}) {
         EXPECT_FALSE(ApplyFault(f, faultText, error)) << faultText;
     }
 }

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "SimFixture.h"
 #include "WireClient.h"
@@ -740,6 +741,14 @@ TEST_F(SimTest, IpChangeMovesTheCameraOnLoopback) {
     EXPECT_EQ(
         wire::ParsePayload<wire::IpSetRep>(wire::DecodeDatagram(got[0].bytes)->payload)->status,
         St(Status::Ok));
+    // counted once, and the state file has the address for other processes
+    EXPECT_EQ(sim_->State(0).ipChanges, 1u);
+    EXPECT_EQ(sim_->State(0).ipRefused, 0u);
+    std::ifstream in(sim_->StatePath(0));
+    const auto j = nlohmann::json::parse(in, nullptr, false);
+    ASSERT_TRUE(j.is_object());
+    EXPECT_EQ(j["ip"], fresh);
+    EXPECT_EQ(j["ip_changes"], 1);
 }
 
 struct IpCase {
@@ -794,6 +803,9 @@ TEST_F(SimTest, IpChangeFaults) {
     EXPECT_EQ(
         wire::ParsePayload<wire::IpSetRep>(wire::DecodeDatagram(got[0].bytes)->payload)->status,
         St(Status::Refused));
+    EXPECT_EQ(sim_->State(0).ipRefused, 1u);
+    EXPECT_EQ(sim_->State(0).ipChanges, 0u);
+    EXPECT_EQ(Ip(0), FormatIpv4(refusing.ip));
     ASSERT_TRUE(
         udp.sendTo("127.255.255.255", sim_->IpsetPort(), IpSet(2, garbling.mac, "127.202.0.6")));
     got = udp.collectAtLeast(1);

@@ -16,6 +16,7 @@ struct Faults {
     bool refuseConnect = false;      // the control port is closed: connections are refused
     bool hang = false;               // accepts control sessions and never answers
     std::int64_t dropAfter = -1;     // closes the link after this many file bytes (-1: never)
+    int dropAtPercent = -1;          // closes the link at this share of the file (-1: never)
     std::uint64_t throttleBps = 0;   // reads file bytes at most this fast (0: unlimited)
     bool failVerify = false;         // rejects every file whatever it received
     bool refuseClock = false;        // refuses the clock query
@@ -26,6 +27,7 @@ struct Faults {
     std::uint32_t replyDelayMs = 0;  // waits this long before each reply
     bool noReasons = false;          // refuses without UPDATE_REASON, as older cameras do
     bool keepVersion = false;        // takes a file but comes back with its old version
+    bool neverBack = false;          // takes a file, goes silent to reboot and never returns
     bool oldIpset = false;  // knows only IPSET_REQ (NAKs IPSET_EX_REQ), as older cameras do
     // Has no route to the PC (a camera fresh from the factory on another
     // subnet): answers by limited broadcast on its link, never by unicast.

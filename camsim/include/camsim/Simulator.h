@@ -58,7 +58,8 @@ class Simulator {
     Ipv4 CurrentIp(std::size_t index) const;
     // Folder where the camera keeps the files it accepted: <filesDir>/<MAC with '-'>.
     std::string CameraDir(std::size_t index) const;
-    // Where the camera writes its state after every verdict and reboot:
+    // Where the camera writes its state after every update begun, abandoned or
+    // judged, every reboot and every IP change request:
     // <filesDir>/<MAC with '-'>.json (beside its folder, so no file it receives
     // can take its name).
     std::string StatePath(std::size_t index) const;
@@ -70,6 +71,11 @@ class Simulator {
         std::uint64_t refused = 0;   // files received whole and not kept
         std::string lastFile;        // name of the last file kept, in CameraDir
         bool rebooting = false;
+        std::uint64_t begun = 0;     // updates begun
+        std::uint64_t received = 0;  // file bytes taken in, abandoned updates included
+        bool busy = false;           // an update or a flash in progress
+        std::uint64_t ipChanges = 0;
+        std::uint64_t ipRefused = 0;
     };
     CameraState State(std::size_t index) const;
 
