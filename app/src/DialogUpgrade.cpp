@@ -33,11 +33,15 @@ bool CQuorvaneDlg::PrepareUpgrade(std::vector<PlannedUpgrade>* plan, bool forBat
         return false;
     }
     const std::vector<int> ticked = m_listDevices.Ticked();
+    // Those already on the version the file names are passed over unless resent.
+    const std::string current =
+        m_view.IsChecked(IDC_RESEND) ? std::string() : PackJudgedVersion(m_view.FileEditText());
     std::vector<upgrade::SelectedCamera> cameras;
     cameras.reserve(ticked.size());
     for (int row : ticked) {
         const DeviceRow& r = m_listDevices.Row(row);
-        cameras.push_back({r.type, r.soft, r.hard});
+        cameras.push_back(
+            {r.type, r.soft, r.hard, !current.empty() && SoftVersionKey(r.soft) == current});
     }
     if (m_upgrade.Group(cameras) != upgrade::GroupResult::Ok) {
         return false;

@@ -81,6 +81,19 @@ TEST_F(RequestTest, TheFirstCameraThatDiffersDecides) {
          "不能同时选择2种不同类型的相机进行升级！"},
         {{{"", "1.2.3_A", "h1"}, {"", "1.2.3_A", "h1"}}, GroupResult::Ok, {"h1"}, nullptr},
         {{}, GroupResult::NoneTicked, {}, "你没有选择相机"},
+        // Cameras already on the file's version join the group of those behind.
+        {{{"T", "1.3.0_A", "h1", true}, {"T", "1.2.3_A", "h2"}, {"T", "1.3.0_A", "h3", true}},
+         GroupResult::Ok,
+         {"h1", "h2", "h3"},
+         nullptr},
+        {{{"T", "1.3.0_A", "h1", true}, {"T", "1.2.3_A", "h1"}, {"T", "1.1.0_A", "h1"}},
+         GroupResult::MixedVersions,
+         {"h1"},
+         "不能同时选择2种不同版本的相机进行升级！"},
+        {{{"T", "1.3.0_A", "h1"}, {"U", "1.3.0_A", "h1", true}},
+         GroupResult::MixedTypes,
+         {"h1"},
+         "不能同时选择2种不同类型的相机进行升级！"},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         messages_.clear();
@@ -90,6 +103,9 @@ TEST_F(RequestTest, TheFirstCameraThatDiffersDecides) {
                                               : std::vector<std::string>{})
             << i;
     }
+    // A pack is matched by the version of the cameras still behind.
+    req_->Group(cases[7].cams);
+    EXPECT_EQ(req_->VersionKeyText(), "1.2");
 }
 
 TEST_F(RequestTest, SingleFilesAreCheckedByNameAndServeEveryHardwareVersion) {

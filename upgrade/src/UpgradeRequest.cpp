@@ -137,6 +137,12 @@ GroupResult CUpgradeRequest::Group(const std::vector<SelectedCamera>& ticked) {
     GroupResult result = ticked.empty() ? GroupResult::NoneTicked : GroupResult::Ok;
     std::string type;
     std::string key;
+    // A pack is matched by the version of the cameras still to be upgraded;
+    // only when every camera is already current is it theirs.
+    const auto behind = std::find_if(ticked.begin(), ticked.end(),
+                                     [](const SelectedCamera& c) { return !c.current; });
+    const SelectedCamera* keyCamera =
+        behind != ticked.end() ? &*behind : (ticked.empty() ? nullptr : &ticked.front());
     // The first camera opens the group even when its type is empty, so that
     // an empty type never lets the next camera restart the group.
     for (std::size_t i = 0; i < ticked.size(); ++i) {
@@ -144,7 +150,7 @@ GroupResult CUpgradeRequest::Group(const std::vector<SelectedCamera>& ticked) {
         const std::string camKey = VersionKey(cam.softVersion);
         if (i == 0) {
             type = cam.type;
-            key = camKey;
+            key = VersionKey(keyCamera->softVersion);
             m_hwVersions.push_back(cam.hardVersion);
             continue;
         }
@@ -152,7 +158,7 @@ GroupResult CUpgradeRequest::Group(const std::vector<SelectedCamera>& ticked) {
             result = GroupResult::MixedTypes;
             break;
         }
-        if (camKey != key) {
+        if (camKey != key && !cam.current) {
             result = GroupResult::MixedVersions;
             break;
         }

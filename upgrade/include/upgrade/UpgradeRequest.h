@@ -34,6 +34,10 @@ struct SelectedCamera {
     std::string type;
     std::string softVersion;
     std::string hardVersion;
+    // Already on the version the file names and to be passed over: such a
+    // camera joins any version group, so that a batch re-run after a partial
+    // one is not refused for the cameras it already brought up.
+    bool current = false;
 };
 
 enum class GroupResult { Ok, MixedTypes, MixedVersions, NoneTicked };
