@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -21,9 +21,11 @@ namespace {
 class BatchJournal : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "qv-journal-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
+        // mkdtemp is not on both systems: a random name, taken only if new.
+        std::random_device random;
+        do {
+            dir_ = fs::temp_directory_path() / ("qv-journal-" + std::to_string(random()));
+        } while (!fs::create_directory(dir_));
     }
     void TearDown() override { fs::remove_all(dir_); }
 
