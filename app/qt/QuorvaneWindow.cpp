@@ -676,25 +676,25 @@ std::optional<std::string> QuorvaneWindow::BrowseForFile() {
     return chosen.toStdString();
 }
 
-std::optional<std::string> QuorvaneWindow::AskSavePath(const app::FileDialogSpec& spec) {
+std::optional<std::string> QuorvaneWindow::AskSavePath(const app::FileDialogText& dialog) {
     if (planFileHook_) {
-        return planFileHook_(spec);
+        return planFileHook_(dialog);
     }
-    const QString path = QFileDialog::getSaveFileName(this, QString::fromUtf8(spec.title),
-                                                      QString::fromUtf8(spec.suggestedName),
-                                                      QString::fromUtf8(spec.filterName));
+    const QString path = QFileDialog::getSaveFileName(this, QString::fromUtf8(dialog.title),
+                                                      QString::fromUtf8(dialog.suggestedName),
+                                                      QString::fromUtf8(dialog.filterName));
     if (path.isEmpty()) {
         return std::nullopt;
     }
     return path.toStdString();
 }
 
-std::optional<std::string> QuorvaneWindow::AskOpenPath(const app::FileDialogSpec& spec) {
+std::optional<std::string> QuorvaneWindow::AskOpenPath(const app::FileDialogText& dialog) {
     if (planFileHook_) {
-        return planFileHook_(spec);
+        return planFileHook_(dialog);
     }
     const QString path = QFileDialog::getOpenFileName(
-        this, QString::fromUtf8(spec.title), QString(), QString::fromUtf8(spec.filterName));
+        this, QString::fromUtf8(dialog.title), QString(), QString::fromUtf8(dialog.filterName));
     if (path.isEmpty()) {
         return std::nullopt;
     }

@@ -47,7 +47,7 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
     }
     // Stands in for the open and save dialogs of the address plan (tests).
     void SetPlanFileHook(
-        std::function<std::optional<std::string>(const app::FileDialogSpec&)> hook) {
+        std::function<std::optional<std::string>(const app::FileDialogText&)> hook) {
         planFileHook_ = std::move(hook);
     }
     void SetMessageBoxHook(std::function<void(const std::string&)> hook) {
@@ -107,7 +107,7 @@ class QuorvaneWindow : public QDialog, public app::DialogView {
     int waitDepth_ = 0;
     std::function<void(const std::string&)> messageHook_;
     std::function<std::optional<std::string>()> saveHook_;
-    std::function<std::optional<std::string>(const app::FileDialogSpec&)> planFileHook_;
+    std::function<std::optional<std::string>(const app::FileDialogText&)> planFileHook_;
     std::function<bool(const std::string&)> confirmHook_;
 
     QWidget* body_ = nullptr;

@@ -364,15 +364,15 @@ std::optional<std::string> MainDialog::AskExportPath() {
     return AskFile(app::kExportDialog, true);
 }
 
-std::optional<std::string> MainDialog::AskSavePath(const app::FileDialogSpec& spec) {
-    return AskFile(spec, true);
+std::optional<std::string> MainDialog::AskSavePath(const app::FileDialogText& dialog) {
+    return AskFile(dialog, true);
 }
 
-std::optional<std::string> MainDialog::AskOpenPath(const app::FileDialogSpec& spec) {
-    return AskFile(spec, false);
+std::optional<std::string> MainDialog::AskOpenPath(const app::FileDialogText& dialog) {
+    return AskFile(dialog, false);
 }
 
-std::optional<std::string> MainDialog::AskFile(const app::FileDialogSpec& d, bool save) {
+std::optional<std::string> MainDialog::AskFile(const app::FileDialogText& d, bool save) {
     std::wstring file(kPathBuffer, L'\0');
     const std::wstring suggested = Wide(d.suggestedName);
     std::copy(suggested.begin(), suggested.end(), file.begin());

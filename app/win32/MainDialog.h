@@ -59,7 +59,7 @@ class MainDialog : public app::DialogView {
     void OnContextMenu(LPARAM lParam);
     std::optional<std::string> AskExportPath();
     // The system's save (or open) dialog for one kind of file.
-    std::optional<std::string> AskFile(const app::FileDialogSpec& spec, bool save);
+    std::optional<std::string> AskFile(const app::FileDialogText& dialog, bool save);
     void Relayout();
     void RunQueued();
     // True when the message loop must not hand `msg` on: Enter and Escape

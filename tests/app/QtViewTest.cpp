@@ -648,8 +648,8 @@ TEST_F(QtViewTest, ThePlanImportedFromTheMenuTicksItsCamerasAndIsAskedFirst) {
     const std::string plan = (scratch_.path() / "plan.csv").string();
     std::ofstream(plan, std::ios::binary) << "mac,ip,name\n00:00:00:00:00:03,10.0.0.50,lane 3\n";
     std::vector<std::string> asked;
-    window_->SetPlanFileHook([&](const app::FileDialogSpec& spec) -> std::optional<std::string> {
-        asked.push_back(spec.title);
+    window_->SetPlanFileHook([&](const app::FileDialogText& dialog) -> std::optional<std::string> {
+        asked.push_back(dialog.title);
         return plan;
     });
     // The menu is modal: a timer clicks its entry as a technician would.

@@ -59,7 +59,7 @@ struct CameraRowUpdate {
 };
 
 // A save or open dialog for one kind of file.
-struct FileDialogSpec {
+struct FileDialogText {
     const char* title;
     const char* suggestedName;
     const char* filterName;
@@ -153,12 +153,12 @@ class DialogView {
     virtual std::optional<std::string> BrowseForFile() = 0;
     // The save and open dialogs of the address plan: the chosen full path,
     // or nothing when cancelled. A view without them (the console) gives nothing.
-    virtual std::optional<std::string> AskSavePath(const FileDialogSpec& spec) {
-        (void)spec;
+    virtual std::optional<std::string> AskSavePath(const FileDialogText& dialog) {
+        (void)dialog;
         return std::nullopt;
     }
-    virtual std::optional<std::string> AskOpenPath(const FileDialogSpec& spec) {
-        (void)spec;
+    virtual std::optional<std::string> AskOpenPath(const FileDialogText& dialog) {
+        (void)dialog;
         return std::nullopt;
     }
 
@@ -238,8 +238,8 @@ class DialogView {
     void SetWaitCursor(bool wait) override;                                                 \
     bool OpenInEditor(const std::string& path) override;                                    \
     std::optional<std::string> BrowseForFile() override;                                    \
-    std::optional<std::string> AskSavePath(const app::FileDialogSpec& spec) override;       \
-    std::optional<std::string> AskOpenPath(const app::FileDialogSpec& spec) override;       \
+    std::optional<std::string> AskSavePath(const app::FileDialogText& dialog) override;     \
+    std::optional<std::string> AskOpenPath(const app::FileDialogText& dialog) override;     \
     std::optional<std::string> AskText(const std::string& title, const std::string& prompt, \
                                        const std::string& initial) override;                \
     void CameraChanged(const app::CameraRowUpdate& update) override;                        \

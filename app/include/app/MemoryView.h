@@ -82,12 +82,12 @@ class MemoryView : public DialogView {
         return openWorks;
     }
     std::optional<std::string> BrowseForFile() override { return nextBrowse; }
-    std::optional<std::string> AskSavePath(const FileDialogSpec& spec) override {
-        fileDialogs.push_back(spec.title);
+    std::optional<std::string> AskSavePath(const FileDialogText& dialog) override {
+        fileDialogs.push_back(dialog.title);
         return nextSavePath;
     }
-    std::optional<std::string> AskOpenPath(const FileDialogSpec& spec) override {
-        fileDialogs.push_back(spec.title);
+    std::optional<std::string> AskOpenPath(const FileDialogText& dialog) override {
+        fileDialogs.push_back(dialog.title);
         return nextOpenPath;
     }
     std::optional<std::string> AskText(const std::string& title, const std::string& prompt,

@@ -239,12 +239,12 @@ inline constexpr std::array<MenuEntry, 8> kContextMenu{{
 }};
 
 // The save dialog of "导出列表".
-using ExportDialogSpec = FileDialogSpec;
-inline constexpr ExportDialogSpec kExportDialog{"导出列表", "quorvane-list.csv", "CSV (*.csv)",
+using ExportDialogText = FileDialogText;
+inline constexpr ExportDialogText kExportDialog{"导出列表", "quorvane-list.csv", "CSV (*.csv)",
                                                 "*.csv", "csv"};
 // The open dialog of "导入地址表…" and the save dialog of "导出地址表".
-inline constexpr FileDialogSpec kImportPlanDialog{"导入地址表", "", "CSV (*.csv)", "*.csv", "csv"};
-inline constexpr FileDialogSpec kExportPlanDialog{"导出地址表", "quorvane-plan.csv", "CSV (*.csv)",
+inline constexpr FileDialogText kImportPlanDialog{"导入地址表", "", "CSV (*.csv)", "*.csv", "csv"};
+inline constexpr FileDialogText kExportPlanDialog{"导出地址表", "quorvane-plan.csv", "CSV (*.csv)",
                                                   "*.csv", "csv"};
 
 // What a view supplies to the menu: its About box and its save dialog.
